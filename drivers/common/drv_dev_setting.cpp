@@ -1,0 +1,176 @@
+#include "drv_dev_setting.h"
+
+#include <QDebug>
+
+namespace {
+
+// Qt 4's QDebug ended every item with a space and the runtime's traces keep
+// that trailing space; Qt 5 chops it, so the message is assembled here and
+// sent unchanged.
+void sendDebugMessage(const QString &text)
+{
+    qDebug().nospace().noquote() << text;
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+} // namespace
+
+DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay)
+    : timeout(timeout), retry(retry), stationid(stationid), delay(delay), extraFlag(false)
+{
+}
+
+DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay,
+                             const QString &, unsigned short)
+    : DriverSetting(timeout, retry, stationid, delay)
+{
+}
+
+DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay,
+                             const QString &, unsigned short, const QString &text, bool flag)
+    : timeout(timeout), retry(retry), stationid(stationid), delay(delay),
+      extraText(text), extraFlag(flag)
+{
+}
+
+void DriverSetting::copy(const DriverSetting &other)
+{
+    timeout = other.timeout;
+    retry = other.retry;
+    stationid = other.stationid;
+    delay = other.delay;
+    extraText = other.extraText;
+}
+
+void DriverSetting::dump()
+{
+    sendDebugMessage(QString::asprintf("timeout: %d retry: %d stationid: %d delay: %d ",
+                                       timeout, retry, stationid, delay));
+}
+
+QDataStream &operator<<(QDataStream &out, const DriverSetting &setting)
+{
+    out << setting.timeout << setting.retry << setting.stationid << setting.delay;
+    return out;
+}
+
+QDataStream &operator>>(QDataStream &in, DriverSetting &setting)
+{
+    in >> setting.timeout >> setting.retry >> setting.stationid >> setting.delay;
+    return in;
+}
+
+DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits,
+                             int stopbits, int parity)
+    : DeviceSetting(type, string, baudrate, databits, stopbits, parity, 0, QString())
+{
+}
+
+DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits,
+                             int stopbits, int parity, int extraValue, QString extraText)
+    : type(type), string(string), baudrate(baudrate), databits(databits),
+      stopbits(stopbits), parity(parity), extraValue(extraValue), extraText(extraText),
+      linkID(-1), currentIPIndex(0)
+{
+}
+
+int DeviceSetting::entryIndex(int index) const
+{
+    if (index == -1)
+        index = currentIPIndex;
+    return (index >= 0 && index < socketData.size()) ? index : -1;
+}
+
+unsigned short DeviceSetting::port(int index) const
+{
+    const int i = entryIndex(index);
+    return i < 0 ? 0 : socketData.at(i).second;
+}
+
+QString DeviceSetting::socketIP(int index) const
+{
+    const int i = entryIndex(index);
+    return i < 0 ? QString() : socketData.at(i).first;
+}
+
+void DeviceSetting::setPort(unsigned short port, int index)
+{
+    const int i = entryIndex(index);
+    if (i >= 0)
+        socketData[i].second = port;
+}
+
+void DeviceSetting::setSocketIP(const QString &ip, int index)
+{
+    const int i = entryIndex(index);
+    if (i >= 0)
+        socketData[i].first = ip;
+}
+
+void DeviceSetting::setCurrentIPIndex(int index)
+{
+    if (index >= 0 && index < socketData.size())
+        currentIPIndex = index;
+}
+
+void DeviceSetting::setSocketData(const QList<QPair<QString, QString> > &data)
+{
+    socketData.clear();
+    for (const QPair<QString, QString> &entry : data)
+        socketData.append(qMakePair(entry.first, entry.second.toUShort(nullptr, 10)));
+}
+
+void DeviceSetting::dump()
+{
+    const QString text = QString::asprintf("type: %u string: ", quint32(type))
+        + quoted(string)
+        + QString::asprintf(" baudrate: %d databits: %d stopbits: %d parity: %d linkID: %d"
+                            " current ip: ", baudrate, databits, stopbits, parity, linkID)
+        + quoted(socketIP(-1))
+        + QString::asprintf(" current port: %u ", unsigned(port(-1)));
+    sendDebugMessage(text);
+}
+
+QDataStream &operator<<(QDataStream &out, const DeviceSetting &setting)
+{
+    out << qint32(setting.type) << setting.string << setting.baudrate << setting.databits
+        << setting.stopbits << setting.parity << setting.extraValue << setting.linkID
+        << setting.currentIPIndex << quint32(setting.socketData.size());
+    for (const QPair<QString, unsigned short> &entry : setting.socketData)
+        out << entry.first << quint16(entry.second);
+    return out;
+}
+
+QDataStream &operator>>(QDataStream &in, DeviceSetting &setting)
+{
+    qint32 type = 0;
+    in >> type;
+    setting.type = device_type(type);
+    in >> setting.string >> setting.baudrate >> setting.databits >> setting.stopbits
+       >> setting.parity >> setting.extraValue >> setting.linkID;
+
+    qint32 storedIndex = 0;
+    quint32 count = 0;
+    in >> storedIndex >> count;
+
+    // Entries are appended one by one, so a hostile count cannot make the
+    // reader allocate more than the stream really holds.
+    QList<QPair<QString, unsigned short> > list;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString ip;
+        quint16 port = 0;
+        in >> ip >> port;
+        list.append(qMakePair(ip, port));
+        if (in.atEnd())
+            break;
+    }
+    setting.socketData = list;
+    // Checked against the list just read, so that writing a record and
+    // reading it back restores its current entry.
+    setting.setCurrentIPIndex(storedIndex);
+    return in;
+}

@@ -1,0 +1,1 @@
+#include "lib_crc.h"

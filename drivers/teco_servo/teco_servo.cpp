@@ -1,0 +1,142 @@
+#include "teco_servo.h"
+
+#include <QVariant>
+
+#include "../../host/abstractdeviceinterface.h"
+#include "../common/drv_dev_setting.h"
+
+namespace {
+
+const QString VERSION_STRING = QStringLiteral("1.0.0");
+
+// Option the driver sets on the port before every request.
+const int PORT_OPTION_BEFORE_REQUEST = 12;
+
+const int SPECIAL_WORD_COUNT = 11;
+
+} // namespace
+
+DriverTecoServo::DriverTecoServo()
+    : QObject(nullptr),
+      errorFlag(false),
+      debugMode(false),
+      specialWords(SPECIAL_WORD_COUNT, 0)
+{
+}
+
+DriverTecoServo::~DriverTecoServo()
+{
+}
+
+int DriverTecoServo::totalSize()
+{
+    return 0x44000;
+}
+
+bool DriverTecoServo::initialize(AbstractDeviceInterface *port)
+{
+    if (port)
+        port->setOption(PORT_OPTION_BEFORE_REQUEST, QVariant(int(0)));
+    return true;
+}
+
+bool DriverTecoServo::validation(const QString &)
+{
+    return false;
+}
+
+QString DriverTecoServo::name()
+{
+    return QStringLiteral("Teco Servo");
+}
+
+QString DriverTecoServo::vender()
+{
+    return QStringLiteral("Modbus");
+}
+
+QString DriverTecoServo::getVersionNumber()
+{
+    return VERSION_STRING;
+}
+
+DeviceSetting *DriverTecoServo::getDefaultSerialDeviceSetting()
+{
+    return new DeviceSetting(DEVICE_TYPE_SERIAL, QStringLiteral("COM2"), 9600, 8, 0, 2);
+}
+
+DriverSetting *DriverTecoServo::getDefaultDriverSetting()
+{
+    return new DriverSetting(500, 3, 1, 0);
+}
+
+QString DriverTecoServo::getStringBasedDefaultDriverSetting()
+{
+    return QStringLiteral("RS485,9600,NONE,8,2");
+}
+
+int DriverTecoServo::supportedCommunicationFlags()
+{
+    return 0x70;
+}
+
+void DriverTecoServo::setDebugMode(bool on)
+{
+    debugMode = on;
+}
+
+int DriverTecoServo::getBlockAccessSize()
+{
+    return 125;
+}
+
+int DriverTecoServo::getBitBlockAccessSize()
+{
+    return 2008;
+}
+
+bool DriverTecoServo::hasError()
+{
+    return errorFlag;
+}
+
+QString DriverTecoServo::getLastError()
+{
+    return lastError;
+}
+
+QObject *DriverTecoServo::getThisObject()
+{
+    return this;
+}
+
+void DriverTecoServo::clearError()
+{
+    errorFlag = false;
+}
+
+void DriverTecoServo::setCommError(const QString &text)
+{
+    errorFlag = true;
+    lastError = text;
+}
+
+// ---- Plug-in entry points --------------------------------------------------
+// qt_plugin_instance and qt_plugin_query_metadata come from the plug-in
+// metadata of the class; the Qt 4 runtime also asks for its verification text
+// and may create drivers through CreateDriver.
+
+extern "C" Q_DECL_EXPORT const char *qt_plugin_query_verification_data()
+{
+    static const char verificationData[] =
+        "pattern=QT_PLUGIN_VERIFICATION_DATA\n"
+        "version=4.7.3\n"
+        "debug=false\n"
+        "buildkey=arm linux gnueabi-g++ full-config";
+    return verificationData;
+}
+
+extern "C" Q_DECL_EXPORT DriverInterface *CreateDriver()
+{
+    return new DriverTecoServo;
+}

@@ -1,0 +1,30 @@
+# Sourced by the scripts: installs the Debian packages a step needs, once.
+# Packages already installed are left alone; apt-get update runs at most once.
+
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ -z "${APT_UPDATED:-}" ]; then
+    $sudo apt-get update -qq
+    APT_UPDATED=1
+  fi
+  echo "Installing: ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+# What building and testing the library needs on the build machine.
+BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
+                libgtest-dev libgmock-dev libmodbus-dev)
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
