@@ -15,7 +15,11 @@ struct CommunicatorCommand;
 // ---- Byte order ---------------------------------------------------------
 // Host arrays hold 16- and 32-bit values lowest byte first. The toBigEndian
 // and fromBigEndian converters swap unconditionally, whatever the host.
+// fromBigEndian: n <= 0, or n so large that the byte count overflows an int,
+// gives an empty array and reads nothing. toLittleEndian: a trailing partial
+// pair or group is left as it is.
 
+// True when the host stores the most significant byte first.
 TOOLKIT_EXPORT bool isBigEndian();
 TOOLKIT_EXPORT QByteArray toBigEndianUShortArray(const QByteArray &a);
 TOOLKIT_EXPORT QByteArray toBigEndianULongArray(const QByteArray &a);
@@ -25,6 +29,9 @@ TOOLKIT_EXPORT void toLittleEndianUShortArray(QByteArray &a);
 TOOLKIT_EXPORT void toLittleEndianULongArray(QByteArray &a);
 TOOLKIT_EXPORT QByteArray reverseArray(const QByteArray &a);
 
+// ReverseArray: n <= 1 or a null pointer changes nothing. RotateArray moves
+// the m elements from k to the front, then the first k; a negative k or m or
+// a null pointer changes nothing.
 template <typename T>
 TOOLKIT_EXPORT void ReverseArray(T *p, int n);
 template <typename T>
@@ -34,7 +41,7 @@ extern template TOOLKIT_EXPORT void ReverseArray<char>(char *, int);
 extern template TOOLKIT_EXPORT void ReverseArray<unsigned char>(unsigned char *, int);
 extern template TOOLKIT_EXPORT void RotateArray<unsigned char>(unsigned char *, int, int);
 
-// ---- Counts (each rounds up) ---------------------------------------------
+// ---- Counts (each rounds up, computed without wrapping) -------------------
 TOOLKIT_EXPORT unsigned int NumOfBitsToNumOfWords(unsigned int startBit, unsigned int count);
 TOOLKIT_EXPORT unsigned int NumOfBitsToNumOfDWords(unsigned int startBit, unsigned int count);
 TOOLKIT_EXPORT unsigned int NumOfBitsToNumOfBytes(unsigned int startBit, unsigned int count);
@@ -43,6 +50,16 @@ TOOLKIT_EXPORT unsigned int NumOfBytesToNumOfDWords(unsigned int n);
 TOOLKIT_EXPORT unsigned int NumOfBytesToNumOfQuadWords(unsigned int n);
 
 // ---- Bit arrays: bit i is bit (i mod 8) of byte i / 8 -------------------
+// Out-of-range input touches nothing:
+// - FitBitArray: a negative count is a no-op; bytes added when growing are 0.
+// - clearUnnecessaryBits: a negative count, or one whose last byte lies past
+//   the array, is a no-op.
+// - RightShiftNBits: n <= 0 or n >= 8 * length is a no-op.
+// - getBit on a bit outside the array is false; setBit there is a no-op.
+//   The pointer overloads cannot see the end: they only refuse i < 0.
+// - CopyBits skips every bit whose source or destination lies outside.
+// - ExpandBitsToBytes gives an empty array when count <= 0 or the range
+//   runs past the end of bits.
 TOOLKIT_EXPORT void FitBitArray(QByteArray &a, int count);
 TOOLKIT_EXPORT void clearUnnecessaryBits(QByteArray &a, int count);
 TOOLKIT_EXPORT void RightShiftNBits(QByteArray &a, int n);
@@ -73,6 +90,8 @@ TOOLKIT_EXPORT QByteArray shortToByteArray(short v);
 TOOLKIT_EXPORT QByteArray intToByteArray(int v);
 
 // ---- Fitting command data to its length ----------------------------------
+// GetSafeDataLen is 0 for a negative count, an unknown data type, or a
+// length that does not fit in an int.
 TOOLKIT_EXPORT QByteArray To16bitsData(const QByteArray &a);
 TOOLKIT_EXPORT QByteArray To32bitsData(const QByteArray &a);
 TOOLKIT_EXPORT QByteArray To64bitsData(const QByteArray &a);
@@ -124,10 +143,15 @@ TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int 
                                                  QList<LinkIdStationId> &list);
 
 // ---- Timing and diagnostics ----------------------------------------------
-// Sleeps the full time, resuming after signals.
+// Sleeps the full time, resuming after signals; any other failure of the
+// system call ends the sleep early, silently.
 TOOLKIT_EXPORT void HRSleep(unsigned long ms);
 TOOLKIT_EXPORT qint64 CurrentMSecsSinceBoot();
+// False for ids of 0 or less (they would name process groups) and for ids
+// that do not fit the platform's process-id type.
 TOOLKIT_EXPORT bool ProcessIsRunning(long long pid);
+// "(0X41 0Xa ) : " and the bytes up to the first zero as Latin-1 text; the
+// text is also sent as one debug message.
 TOOLKIT_EXPORT QString dumpByteArray(const QByteArray &a);
 
 // ---- Block checksums -------------------------------------------------------
