@@ -22,6 +22,9 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
                 libgtest-dev libgmock-dev libmodbus-dev)
 
+# What cross-building for 32-bit ARM and running the result needs besides.
+ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
+
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
   local dir=$1; shift
