@@ -1,0 +1,111 @@
+#ifndef SERIALPORT_H
+#define SERIALPORT_H
+
+#include <termios.h>
+
+#include <QString>
+
+#include "abstractdeviceinterface.h"
+#include "linesettings.h"
+
+class DeviceSetting;
+class DriverSetting;
+class FrameTrace;
+
+// The host's port on a POSIX serial device: a real line (a USB RS-485
+// adapter, an on-board UART) or a pseudo-terminal.
+//
+// Timing, all on the monotonic clock:
+// - receive() returns as soon as the bytes asked for have arrived. It waits
+//   for the first byte of an answer at most the answer time-out, counted
+//   from the moment the request left (after tcdrain), and after any byte at
+//   most the inter-character time-out for the next one. It waits in poll(),
+//   never in fixed sleeps.
+// - The inter-character time-out is 1.5 character times but at least a
+//   floor, 20 ms by default: USB adapters deliver bytes in bursts a few
+//   milliseconds apart, and user space cannot see 1.5 character gaps
+//   reliably. It only costs time when an answer is cut short.
+// - send() keeps the Modbus silent interval (3.5 character times, 1.75 ms
+//   above 19200 baud) after the last byte on the line, sent or received,
+//   sleeping exactly until it has passed.
+//
+// Option 12 with the value 0 discards unread input (stale bytes of a late
+// answer); every other option is refused and changes nothing.
+// In RS-485 mode the kernel's RS-485 support is switched on where the device
+// has it; where it has none (a pseudo-terminal, an adapter that switches
+// direction itself) the port works all the same.
+//
+// Not thread-safe: one thread uses a port at a time.
+class SerialPort : public AbstractDeviceInterface
+{
+public:
+    SerialPort();
+    ~SerialPort() override;
+
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // On failure the port stays closed and errorString() says why.
+    bool open(const QString &path, const LineSettings &settings);
+    bool open(const QString &path, const QString &settingsText);
+    bool open(const QString &path, const DeviceSetting &record,
+              LineSettings::Mode mode = LineSettings::RS485);
+    // Restores the device's previous terminal settings.
+    void close();
+
+    bool isOpen() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+    LineSettings lineSettings() const { return m_line; }
+    QString errorString() const { return m_error; }
+    // True when the kernel drives the RS-485 transmitter.
+    bool kernelRs485() const { return m_kernelRs485; }
+
+    // Answer time-out, retries, station and delay from the record.
+    void setDriverSetting(const DriverSetting &setting);
+    void setAnswerTimeout(int milliseconds);
+    int answerTimeout() const { return m_answerTimeoutMs; }
+    void setRetryCount(int count) { m_retryCount = count; }
+    void setStationId(int station) { m_stationId = station; }
+    void setFrameDelay(int milliseconds) { m_frameDelayMs = milliseconds; }
+    void setInterCharacterFloor(int milliseconds);
+    qint64 interCharacterTimeoutNs() const;
+
+    // Not owned; null switches the trace off.
+    void setTrace(FrameTrace *trace) { m_trace = trace; }
+
+    // AbstractDeviceInterface
+    int receive(char *buffer, int maxLength) override;
+    int send(const char *data, int length) override;
+    bool setOption(int option, const QVariant &value) override;
+    int retryCount() override { return m_retryCount; }
+    int stationId() override { return m_stationId; }
+    int frameDelay() override { return m_frameDelayMs; }
+
+private:
+    bool fail(const QString &text);
+    bool waitReadable(qint64 deadlineNs);
+    void noteLineActivity(qint64 nowNs);
+
+    int m_fd = -1;
+    QString m_path;
+    QString m_error;
+    LineSettings m_line;
+    bool m_kernelRs485 = false;
+    bool m_savedValid = false;
+    termios m_saved;  // the device's settings before open
+
+    int m_answerTimeoutMs = 500;
+    int m_retryCount = 3;
+    int m_stationId = 1;
+    int m_frameDelayMs = 0;
+    qint64 m_interCharFloorNs = 20000000;
+
+    qint64 m_requestSentNs = 0;  // when the last request had left
+    qint64 m_lastActivityNs = 0; // last byte on the line, either way
+    qint64 m_lastByteNs = 0;     // last byte received
+    int m_receivedSinceSend = 0;
+
+    FrameTrace *m_trace = nullptr;
+};
+
+#endif // SERIALPORT_H

@@ -1,0 +1,29 @@
+#ifndef TERMIOSLINE_H
+#define TERMIOSLINE_H
+
+#include <QString>
+
+#include "linesettings.h"
+
+// POSIX termios set-up shared by the port and the simulated line.
+
+// Raw mode, no flow control, receiver on, the given speed and character
+// format; reads return at once (VMIN 0, VTIME 0).
+bool configureTerminal(int fd, const LineSettings &settings, QString *error);
+
+enum class Rs485Support {
+    Enabled,      // the kernel drives the transmitter (TIOCSRS485)
+    NotAvailable, // the device has no RS-485 mode: a pseudo-terminal, or an
+                  // adapter that switches direction itself
+    Failed        // the device refused otherwise; error says why
+};
+
+// Switches the kernel's RS-485 mode (RTS high while sending) on or off.
+Rs485Support setKernelRs485(int fd, bool on, QString *error);
+
+// Monotonic clock in nanoseconds.
+qint64 monotonicNs();
+// Sleeps until the monotonic time deadlineNs; returns at once if it passed.
+void sleepUntilNs(qint64 deadlineNs);
+
+#endif // TERMIOSLINE_H

@@ -1,0 +1,50 @@
+#ifndef FAULTPLAN_H
+#define FAULTPLAN_H
+
+#include <random>
+
+#include <QString>
+
+// Faults the simulated line injects into its answers, each at a rate
+// (a probability from 0 to 1 per answered request). At most one fault hits
+// an answer; the rates together may not exceed 1.
+//
+// Text form, as servosim and servoctl take it:
+//   drop=0.1,corrupt=0.05,truncate=0.05,station=0.02,exception=0.02,delay=0.1:300
+// delay takes the extra milliseconds after a colon (200 when left out).
+struct FaultPlan
+{
+    enum Kind { None, Drop, Corrupt, Truncate, WrongStation, Exception, Delay, KindCount };
+
+    double rate[KindCount] = {};
+    int delayMs = 200;
+    // The exception code answered instead of the data (6: device busy).
+    quint8 exceptionCode = 6;
+
+    static bool parse(const QString &text, FaultPlan *plan, QString *error);
+    static const char *name(Kind kind);
+    QString toString() const;
+    bool isEmpty() const;
+};
+
+// Draws faults reproducibly: the same plan and seed give the same faults for
+// the same sequence of requests, on every platform (the 64-bit Mersenne
+// Twister is fully specified; the mapping to numbers here is our own).
+class FaultInjector
+{
+public:
+    explicit FaultInjector(const FaultPlan &plan = FaultPlan(), quint64 seed = 1);
+
+    FaultPlan::Kind draw();
+    // A whole number from 0 to bound - 1 (bound at least 1).
+    quint32 below(quint32 bound);
+    const FaultPlan &plan() const { return m_plan; }
+
+private:
+    double uniform();
+
+    FaultPlan m_plan;
+    std::mt19937_64 m_random;
+};
+
+#endif // FAULTPLAN_H

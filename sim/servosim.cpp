@@ -1,0 +1,164 @@
+// servosim: simulated TECO servo drives on one Modbus RTU line, served on a
+// pseudo-terminal or a serial device, for trying the driver without drives.
+#include <csignal>
+#include <cstdio>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include "frametrace.h"
+#include "simline.h"
+#include "simserver.h"
+
+namespace {
+
+SimServer *g_server = nullptr;
+
+void onSignal(int)
+{
+    if (g_server)
+        g_server->requestStop();
+}
+
+int fail(const QString &text)
+{
+    std::fprintf(stderr, "servosim: %s\n", qPrintable(text));
+    return 2;
+}
+
+void printStats(const SimStats &s)
+{
+    std::fprintf(stderr, "servosim: %lld requests, %lld answered, %lld broadcasts, "
+                         "%lld for other stations, %lld bad frames, %lld exceptions",
+                 s.frames, s.answered, s.broadcasts, s.otherStations, s.badFrames, s.exceptions);
+    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
+        if (s.faults[kind])
+            std::fprintf(stderr, ", %lld %s", s.faults[kind], FaultPlan::name(FaultPlan::Kind(kind)));
+    }
+    std::fprintf(stderr, "\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Sleeps of a few hundred microseconds matter on a pseudo-terminal.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("servosim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated TECO servo drives sharing one Modbus RTU line.\n\n"
+        "Each drive answers functions 1, 2, 3, 4, 5, 6, 15 and 16 with Modbus\n"
+        "exceptions 1 (illegal function), 2 (illegal data address) and 3 (illegal\n"
+        "data value). Holding registers and coils start at 0; input register A\n"
+        "holds station x 1000 + A and discrete input A is on when A is a multiple\n"
+        "of 3. Requests to station 0 are broadcasts: every drive executes the\n"
+        "writes, none answers.\n\n"
+        "Without --device it opens a pseudo-terminal and prints its path as the\n"
+        "first line of standard output; point the client at that path. It serves\n"
+        "until interrupted and then prints its counters."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives (default 1)."),
+         QStringLiteral("LIST"), QStringLiteral("1")},
+        {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2)."),
+         QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
+        {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
+        {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
+                                                  "station=0.02,exception=0.02,delay=0.1:300 "
+                                                  "(rates from 0 to 1; delay in ms after the colon)."),
+         QStringLiteral("SPEC")},
+        {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws (default 1)."),
+         QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("holding"), QStringLiteral("Number of holding registers (default 65536)."),
+         QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("input"), QStringLiteral("Number of input registers (default 65536)."),
+         QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("coils"), QStringLiteral("Number of coils (default 65536)."),
+         QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("discrete"), QStringLiteral("Number of discrete inputs (default 65536)."),
+         QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
+    });
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+
+    QString error;
+    QList<int> stations;
+    if (!SimLine::parseStations(parser.value(QStringLiteral("stations")), &stations, &error))
+        return fail(error);
+    LineSettings settings;
+    if (!LineSettings::parse(parser.value(QStringLiteral("line")), &settings, &error))
+        return fail(error);
+    FaultPlan faults;
+    if (!FaultPlan::parse(parser.value(QStringLiteral("faults")), &faults, &error))
+        return fail(error);
+    bool ok = false;
+    const quint64 seed = parser.value(QStringLiteral("seed")).toULongLong(&ok);
+    if (!ok)
+        return fail(QStringLiteral("invalid seed: %1").arg(parser.value(QStringLiteral("seed"))));
+    SimAreaSizes sizes;
+    int *const sizeFields[] = {&sizes.holdingRegisters, &sizes.inputRegisters, &sizes.coils,
+                               &sizes.discreteInputs};
+    const char *const sizeNames[] = {"holding", "input", "coils", "discrete"};
+    for (int i = 0; i < 4; ++i) {
+        const QString text = parser.value(QLatin1String(sizeNames[i]));
+        *sizeFields[i] = text.toInt(&ok);
+        if (!ok || *sizeFields[i] < 0 || *sizeFields[i] > 65536)
+            return fail(QStringLiteral("invalid --%1: %2 (0 to 65536)").arg(QLatin1String(sizeNames[i]), text));
+    }
+
+    SimLine line(stations, sizes);
+    line.setFaults(faults, seed);
+    SimServer server(&line);
+    const bool opened = parser.isSet(QStringLiteral("device"))
+                            ? server.openDevice(parser.value(QStringLiteral("device")), settings)
+                            : server.openPty(settings);
+    if (!opened)
+        return fail(server.errorString());
+    const QString link = parser.value(QStringLiteral("link"));
+    if (!link.isEmpty()) {
+        QFile::remove(link);
+        if (!QFile::link(server.path(), link))
+            return fail(QStringLiteral("cannot make the link %1").arg(link));
+    }
+    FrameTrace trace(stderr);
+    if (parser.isSet(QStringLiteral("trace")))
+        server.setTrace(&trace);
+    server.setPacing(parser.isSet(QStringLiteral("pace")));
+
+    std::printf("%s\n", qPrintable(server.path()));
+    std::fflush(stdout);
+    QStringList names;
+    for (int station : stations)
+        names.append(QString::number(station));
+    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s\n", qPrintable(names.join(',')),
+                 qPrintable(server.path()), qPrintable(settings.toString()),
+                 qPrintable(faults.toString()));
+
+    g_server = &server;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    const bool served = server.run();
+    g_server = nullptr;
+    if (!link.isEmpty())
+        QFile::remove(link);
+    printStats(line.stats());
+    if (!served)
+        return fail(server.errorString());
+    return 0;
+}

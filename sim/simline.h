@@ -1,0 +1,68 @@
+#ifndef SIMLINE_H
+#define SIMLINE_H
+
+#include <map>
+#include <mutex>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "faultplan.h"
+#include "simdrive.h"
+
+// Counters of a simulated line since it was made.
+struct SimStats
+{
+    qint64 frames = 0;        // requests with a valid CRC
+    qint64 badFrames = 0;     // frames with a wrong CRC or too short
+    qint64 otherStations = 0; // requests for stations not on this line
+    qint64 broadcasts = 0;    // requests to station 0
+    qint64 answered = 0;      // answers sent (faulty ones included)
+    qint64 exceptions = 0;    // illegal requests answered with an exception
+    qint64 faults[FaultPlan::KindCount] = {};
+};
+
+// What the line sends back for one request.
+struct SimAnswer
+{
+    QByteArray frame;                        // empty: no answer
+    int delayMs = 0;                         // extra wait before answering
+    FaultPlan::Kind fault = FaultPlan::None; // the fault injected, if any
+};
+
+// Several simulated drives sharing one line. A request for one of its
+// stations is executed by that drive and answered; a request to station 0
+// (broadcast) is executed by every drive and answered by none; requests for
+// other stations and frames with a wrong CRC are ignored, as on a real line.
+// Faults are drawn only for requests that would be answered.
+//
+// Thread-safe: the server thread processes requests while a test or the
+// command-line tool reads and changes the drives' data.
+class SimLine
+{
+public:
+    // Station numbers outside 1 to 247 are left out.
+    explicit SimLine(const QList<int> &stations, const SimAreaSizes &sizes = SimAreaSizes());
+
+    // "1,5,7" into a list; false with a text for anything else.
+    static bool parseStations(const QString &text, QList<int> *stations, QString *error);
+
+    void setFaults(const FaultPlan &plan, quint64 seed);
+    QList<int> stations() const;
+
+    SimAnswer process(const QByteArray &frame);
+
+    // 0 for an unknown station or address; setValue then returns false.
+    quint16 value(int station, SimArea area, int address) const;
+    bool setValue(int station, SimArea area, int address, quint16 value);
+    SimStats stats() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<int, SimDrive> m_drives;
+    FaultInjector m_faults;
+    SimStats m_stats;
+};
+
+#endif // SIMLINE_H

@@ -1,0 +1,260 @@
+#include "simserver.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "faultplan.h"
+#include "frametrace.h"
+#include "rtuframer.h"
+#include "simline.h"
+#include "termiosline.h"
+
+namespace {
+
+QString systemError(const QString &what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
+}
+
+timespec toTimespec(qint64 ns)
+{
+    if (ns < 0)
+        ns = 0;
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
+}
+
+} // namespace
+
+SimServer::SimServer(SimLine *line)
+    : m_line(line)
+{
+}
+
+SimServer::~SimServer()
+{
+    stop();
+    closeAll();
+}
+
+bool SimServer::fail(const QString &text)
+{
+    m_error = text;
+    closeAll();
+    return false;
+}
+
+void SimServer::closeAll()
+{
+    for (int *fd : {&m_fd, &m_keepOpenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+}
+
+bool SimServer::openPty(const LineSettings &settings)
+{
+    closeAll();
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return fail(systemError(QStringLiteral("cannot open a pseudo-terminal")));
+    m_fd = master;
+    m_keepOpenFd = slave;
+    // Raw before anything is written, or the line discipline echoes and
+    // translates bytes.
+    QString error;
+    if (!configureTerminal(slave, settings, &error))
+        return fail(error);
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0)
+        return fail(systemError(QStringLiteral("cannot name the pseudo-terminal")));
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail(systemError(QStringLiteral("cannot make a pipe")));
+    m_path = QString::fromLocal8Bit(name);
+    m_settings = settings;
+    m_realDevice = false;
+    return true;
+}
+
+bool SimServer::openDevice(const QString &path, const LineSettings &settings)
+{
+    closeAll();
+    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0)
+        return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
+    QString error;
+    if (!isatty(m_fd))
+        return fail(QStringLiteral("%1 is not a serial device").arg(path));
+    if (!configureTerminal(m_fd, settings, &error))
+        return fail(QStringLiteral("%1: %2").arg(path, error));
+    if (settings.mode == LineSettings::RS485
+        && setKernelRs485(m_fd, true, &error) == Rs485Support::Failed) {
+        return fail(QStringLiteral("%1: %2").arg(path, error));
+    }
+    if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail(systemError(QStringLiteral("cannot make a pipe")));
+    tcflush(m_fd, TCIOFLUSH);
+    m_path = path;
+    m_settings = settings;
+    m_realDevice = true;
+    return true;
+}
+
+bool SimServer::start()
+{
+    if (m_fd < 0 || m_thread.joinable())
+        return false;
+    char drained[16];
+    while (::read(m_stopPipe[0], drained, sizeof drained) > 0) {
+    }
+    m_stopping = false;
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
+
+void SimServer::stop()
+{
+    requestStop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void SimServer::requestStop()
+{
+    m_stopping = true;
+    if (m_stopPipe[1] >= 0) {
+        const char byte = 0;
+        ssize_t ignored = ::write(m_stopPipe[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+// Sleeps until the deadline; false when asked to stop meanwhile.
+bool SimServer::waitUntil(qint64 deadlineNs)
+{
+    for (;;) {
+        if (m_stopping)
+            return false;
+        const qint64 remaining = deadlineNs - monotonicNs();
+        if (remaining <= 0)
+            return true;
+        pollfd pfd = {m_stopPipe[0], POLLIN, 0};
+        const timespec ts = toTimespec(remaining);
+        if (ppoll(&pfd, 1, &ts, nullptr) > 0)
+            return false;
+    }
+}
+
+bool SimServer::writeAnswer(const QByteArray &frame)
+{
+    const qint64 charNs = m_settings.characterTimeNs();
+    const qint64 start = monotonicNs();
+    int written = 0;
+    while (written < frame.size()) {
+        int due = frame.size();
+        if (m_pacing) {
+            due = int(qMin<qint64>(frame.size(), (monotonicNs() - start) / charNs + 1));
+            if (due <= written) {
+                if (!waitUntil(start + qint64(written) * charNs))
+                    return false;
+                continue;
+            }
+        }
+        const ssize_t n = ::write(m_fd, frame.constData() + written, size_t(due - written));
+        if (n > 0) {
+            written += int(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd pfd = {m_fd, POLLOUT, 0};
+            poll(&pfd, 1, 100);
+        } else if (!(n < 0 && errno == EINTR)) {
+            return false;
+        }
+    }
+    if (m_realDevice)
+        tcdrain(m_fd);
+    return true;
+}
+
+void SimServer::handle(const QByteArray &frame)
+{
+    const qint64 heard = monotonicNs();
+    if (m_trace) {
+        m_trace->received(frame.constData(), frame.size());
+        m_trace->flush();
+    }
+    const SimAnswer answer = m_line->process(frame);
+    if (m_trace && answer.fault != FaultPlan::None)
+        m_trace->note(QStringLiteral("fault: %1").arg(QLatin1String(FaultPlan::name(answer.fault))));
+    if (answer.frame.isEmpty())
+        return;
+    qint64 sendAt = heard + qint64(answer.delayMs) * 1000000;
+    if (m_pacing || m_realDevice)
+        sendAt += m_settings.silentIntervalNs();
+    if (!waitUntil(sendAt))
+        return;
+    if (writeAnswer(answer.frame) && m_trace)
+        m_trace->sent(answer.frame.constData(), answer.frame.size());
+}
+
+bool SimServer::run()
+{
+    if (m_fd < 0)
+        return fail(QStringLiteral("the simulated line is not open"));
+    RtuFramer framer;
+    qint64 lastByteNs = 0;
+    qint64 discardedSeen = 0;
+    char chunk[512];
+    while (!m_stopping) {
+        timespec ts;
+        timespec *timeout = nullptr;
+        if (framer.hasPending()) {
+            const qint64 remaining = lastByteNs + m_settings.silentIntervalNs() - monotonicNs();
+            if (remaining <= 0) {
+                const QByteArray rest = framer.takeAtSilence();
+                handle(rest); // noise is counted as a bad frame
+                continue;
+            }
+            ts = toTimespec(remaining);
+            timeout = &ts;
+        }
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        const int ready = ppoll(fds, 2, timeout, nullptr);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            m_error = systemError(QStringLiteral("waiting on %1").arg(m_path));
+            return false;
+        }
+        if (fds[1].revents)
+            break;
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            if (n > 0) {
+                lastByteNs = monotonicNs();
+                framer.append(chunk, int(n));
+                QByteArray frame;
+                while (framer.takeFrame(&frame))
+                    handle(frame);
+                if (m_trace && framer.discarded() != discardedSeen) {
+                    m_trace->note(QStringLiteral("skipped %1 bytes of noise")
+                                      .arg(framer.discarded() - discardedSeen));
+                    discardedSeen = framer.discarded();
+                }
+            }
+        } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            m_error = QStringLiteral("%1 was closed").arg(m_path);
+            return false;
+        }
+    }
+    return true;
+}
