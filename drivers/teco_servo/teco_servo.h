@@ -1,6 +1,7 @@
 #ifndef TECO_SERVO_H
 #define TECO_SERVO_H
 
+#include <functional>
 #include <vector>
 
 #include <QByteArray>
@@ -11,6 +12,8 @@
 #include "../common/toolkit_global.h"
 
 class AbstractDeviceInterface;
+// How a register read counts and converts; private to the driver's reads.
+struct RegisterReadShape;
 
 // Modbus RTU driver for TECO servo drives on an RS-485 line.
 class TOOLKIT_EXPORT DriverTecoServo : public QObject, public DriverInterface
@@ -123,6 +126,55 @@ public:
 
 private:
     Q_DISABLE_COPY(DriverTecoServo)
+
+    // Station argument of the helpers below that means "ask the port".
+    enum { StationFromPort = -1 };
+    // Block: one request for all items (functions 15 and 16); Single: one
+    // request per item (functions 5 and 6).
+    enum class WriteMode { Block, Single };
+
+    using RequestBuilder = std::function<QByteArray(unsigned char station)>;
+    using AnswerData = std::function<void(const unsigned char *data)>;
+
+    // Asks the port for its station; above 255 (as unsigned) records
+    // "invalid slave id:%d" and returns false.
+    bool queryStation(AbstractDeviceInterface *port, int &station);
+    // The one request/answer exchange of every transaction: station (asked
+    // of the port for StationFromPort), request, option call, send, staged
+    // reception of answerLength bytes into a bounded stack buffer, CRC. On
+    // success hands the answer's bytes from offset 3 to take.
+    bool exchange(AbstractDeviceInterface *port, int station, const RequestBuilder &build,
+                  int answerLength, const AnswerData &take = AnswerData());
+    // Waits the port's frame delay; a negative delay counts as 0.
+    static void waitFrameDelay(AbstractDeviceInterface *port);
+    // Repeats attempt (after the delay, with the error cleared) until it
+    // leaves no error or the port's retry count is used up; true on success.
+    bool repeatAttempts(AbstractDeviceInterface *port, const std::function<void()> &attempt);
+
+    QByteArray readRegisters(AbstractDeviceInterface *port, const QByteArray &area,
+                             unsigned short address, int count, int station,
+                             const RegisterReadShape &shape);
+    QByteArray readCoilsOrInputs(AbstractDeviceInterface *port, unsigned char function,
+                                 unsigned short address, int count, bool clearTail);
+    bool writeRegisterData(AbstractDeviceInterface *port, unsigned short address,
+                           const QByteArray &wire, int station, const char *rangeText,
+                           WriteMode mode);
+    bool writeSingleRegister(AbstractDeviceInterface *port, unsigned short address,
+                             const QByteArray &wire, int station);
+    bool writeRegisterBits(AbstractDeviceInterface *port, unsigned short address,
+                           unsigned char bit, const QByteArray &data, int station,
+                           WriteMode mode);
+    bool writeCoilData(AbstractDeviceInterface *port, unsigned short address,
+                       const QByteArray &data, WriteMode mode);
+    bool writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
+                           const QByteArray &data, int &progress, WriteMode mode);
+    bool writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
+                         const QByteArray &data, int &progress, WriteMode mode);
+    QByteArray readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
+                        const QByteArray &area, unsigned short reg, unsigned char bit);
+    bool writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
+                   const QByteArray &data, const QByteArray &area, unsigned short reg,
+                   unsigned char bit, int &progress);
 
     bool errorFlag;
     bool debugMode;

@@ -1,16 +1,113 @@
+// Read and write dispatch: address parsing, choice of transaction, retries
+// and the description appended to a final error.
 #include "teco_servo.h"
 
-// Placeholder dispatch until the transactions land: every command is refused.
+#include "../../host/abstractdeviceinterface.h"
+#include "../../host/communicatorcommand.h"
+#include "modbus_rtu_frame.h"
 
-QByteArray DriverTecoServo::read(AbstractDeviceInterface *, const CommunicatorCommand &cmd)
+namespace {
+
+bool startsWith(const QByteArray &area, const char *prefix)
 {
-    setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
-    return QByteArray();
+    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
 }
 
-bool DriverTecoServo::write(AbstractDeviceInterface *, const CommunicatorCommand &cmd,
+bool isSupportedType(int dataType)
+{
+    const unsigned int type = static_cast<unsigned int>(dataType);
+    return type <= CommunicatorCommand::Bit2 && type != CommunicatorCommand::QuadWord;
+}
+
+// Registers 59999..60009 (HR60000..HR60010) are the driver's own special words.
+bool isSpecialRegister(const QByteArray &area, unsigned short reg)
+{
+    return (startsWith(area, "HR") || startsWith(area, "FN6HR")) && reg >= 59999 && reg <= 60009;
+}
+
+bool swapsWords(const CommunicatorCommand &cmd)
+{
+    return cmd.address.indexOf(QLatin1String("SW"), 0, Qt::CaseInsensitive) >= 0;
+}
+
+QString describe(const char *format, unsigned char station, const CommunicatorCommand &cmd)
+{
+    return QString::asprintf(format, cmd.count, int(station)) + cmd.address + QLatin1Char(')');
+}
+
+} // namespace
+
+QByteArray DriverTecoServo::read(AbstractDeviceInterface *port, const CommunicatorCommand &cmd)
+{
+    if (!port) {
+        setCommError(QStringLiteral("PLC no response"));
+        return QByteArray();
+    }
+    if (!isSupportedType(cmd.dataType)) {
+        waitFrameDelay(port);
+        clearError();
+        setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
+        return QByteArray();
+    }
+    QByteArray area;
+    unsigned short reg = 0;
+    unsigned char bit = 0;
+    ModbusRTUSlaveParseAddress(cmd.address, area, reg, bit);
+
+    QByteArray result;
+    if (!repeatAttempts(port, [&] { result = readOnce(port, cmd, area, reg, bit); }))
+        appendCmdToReadCommError(static_cast<unsigned char>(port->stationId() & 0xFF), cmd);
+    return result;
+}
+
+QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
+                                     const QByteArray &area, unsigned short reg,
+                                     unsigned char bit)
+{
+    switch (cmd.dataType) {
+    case CommunicatorCommand::Bit:
+    case CommunicatorCommand::Bit2:
+        if (startsWith(area, "DO") || startsWith(area, "FN5DO") || startsWith(area, "DI"))
+            return readDIDOs(port, area, reg, cmd.count);
+        return readIRHRbits(port, area, reg, bit, cmd.count);
+    case CommunicatorCommand::Byte:
+    case CommunicatorCommand::Block:
+        return readBytes(port, area, reg, cmd.count);
+    case CommunicatorCommand::Word:
+        if (isSpecialRegister(area, reg))
+            return readSpecialHRWords(port, reg, cmd.count);
+        return readWords(port, area, reg, cmd.count);
+    default: // DoubleWord; the others never get here
+        return readDWords(port, area, reg, cmd.count, swapsWords(cmd));
+    }
+}
+
+bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
                             const QByteArray &)
 {
+    Q_UNUSED(port);
     setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
     return false;
+}
+
+void DriverTecoServo::appendCmdToReadCommError(unsigned char station,
+                                               const CommunicatorCommand &cmd)
+{
+    static const char *const formats[] = {
+        " (read %d bit(s) from %d-", " (read %d byte(s) from %d-",
+        " (read %d word(s) from %d-", " (read %d dword(s) from %d-"};
+    const unsigned int type = static_cast<unsigned int>(cmd.dataType);
+    if (type < 4)
+        lastError += describe(formats[type], station, cmd);
+}
+
+void DriverTecoServo::appendCmdToWriteCommError(unsigned char station,
+                                                const CommunicatorCommand &cmd)
+{
+    static const char *const formats[] = {
+        " (write %d bit to %d-", " (write %d byte to %d-",
+        " (write %d word to %d-", " (write %d dword to %d-"};
+    const unsigned int type = static_cast<unsigned int>(cmd.dataType);
+    if (type < 4)
+        lastError += describe(formats[type], station, cmd);
 }

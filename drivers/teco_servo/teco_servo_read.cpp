@@ -1,0 +1,190 @@
+// Register and bit reads: functions 1, 2, 3 and 4.
+#include "teco_servo.h"
+
+#include "../../host/abstractdeviceinterface.h"
+#include "../../host/communicatorcommand.h"
+#include "../common/tools.h"
+#include "modbus_rtu_frame.h"
+
+namespace {
+
+const qint64 MAX_READ_REGISTERS = 125;
+const qint64 MAX_READ_BITS = 2008;
+const qint64 ADDRESS_SPACE = 65536;
+
+bool startsWith(const QByteArray &area, const char *prefix)
+{
+    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
+}
+
+unsigned char registerFunction(const QByteArray &area)
+{
+    return (startsWith(area, "HR") || startsWith(area, "FN6HR")) ? 3 : 4;
+}
+
+qint64 bytesForBits(qint64 bits)
+{
+    return bits / 8 + (bits % 8 ? 1 : 0);
+}
+
+} // namespace
+
+// How one member of the register-read family counts registers and turns the
+// answer's data (count items) into host order.
+struct RegisterReadShape
+{
+    const char *rangeText; // printf with the area name and address + 1
+    qint64 (*registers)(qint64 count);
+    QByteArray (*convert)(const unsigned char *data, int count);
+};
+
+namespace {
+
+const RegisterReadShape WORDS = {
+    "can't read any word from %s%d",
+    [](qint64 count) { return count; },
+    [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, count); }};
+
+const RegisterReadShape DWORDS = {
+    "can't read any double word from %s%d",
+    [](qint64 count) { return 2 * count; },
+    [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, 2 * count); }};
+
+const RegisterReadShape SWAPPED_DWORDS = {
+    DWORDS.rangeText, DWORDS.registers,
+    [](const unsigned char *data, int count) { return fromBigEndianULongArray(data, count); }};
+
+const RegisterReadShape BYTES = {
+    "can't read any byte from %s%d",
+    [](qint64 count) { return count / 2 + count % 2; },
+    [](const unsigned char *data, int count) {
+        return fromBigEndianUShortArray(data, count / 2 + count % 2).left(count);
+    }};
+
+} // namespace
+
+QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const QByteArray &area,
+                                          unsigned short address, int count, int station,
+                                          const RegisterReadShape &shape)
+{
+    // A negative count is refused in every member (also for bytes, where
+    // rounding would otherwise turn -1 into one register).
+    const qint64 n = count < 0 ? -1 : shape.registers(count);
+    if (n < 0 || n > MAX_READ_REGISTERS || address + n > ADDRESS_SPACE) {
+        setCommError(QString::asprintf(shape.rangeText, area.constData(), address + 1));
+        return QByteArray();
+    }
+    const unsigned char function = registerFunction(area);
+    const unsigned short quantity = static_cast<unsigned short>(n);
+    QByteArray result;
+    exchange(port, station,
+             [&](unsigned char s) {
+                 return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity);
+             },
+             static_cast<int>(2 * n + 5),
+             [&](const unsigned char *data) { result = shape.convert(data, count); });
+    return result;
+}
+
+QByteArray DriverTecoServo::readWords(AbstractDeviceInterface *port, const QByteArray &area,
+                                      unsigned short address, int count)
+{
+    return readRegisters(port, area, address, count, StationFromPort, WORDS);
+}
+
+QByteArray DriverTecoServo::readWords(AbstractDeviceInterface *port, const QByteArray &area,
+                                      unsigned short address, int count, unsigned char station)
+{
+    return readRegisters(port, area, address, count, station, WORDS);
+}
+
+QByteArray DriverTecoServo::readDWords(AbstractDeviceInterface *port, const QByteArray &area,
+                                       unsigned short address, int count, bool swapWords)
+{
+    return readRegisters(port, area, address, count, StationFromPort,
+                         swapWords ? SWAPPED_DWORDS : DWORDS);
+}
+
+QByteArray DriverTecoServo::readBytes(AbstractDeviceInterface *port, const QByteArray &area,
+                                      unsigned short address, int count)
+{
+    return readRegisters(port, area, address, count, StationFromPort, BYTES);
+}
+
+QByteArray DriverTecoServo::readCoilsOrInputs(AbstractDeviceInterface *port,
+                                              unsigned char function, unsigned short address,
+                                              int count, bool clearTail)
+{
+    const unsigned short quantity = static_cast<unsigned short>(count);
+    QByteArray result;
+    exchange(port, StationFromPort,
+             [&](unsigned char s) {
+                 return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity);
+             },
+             static_cast<int>(bytesForBits(count) + 5),
+             [&](const unsigned char *data) {
+                 result = ModbusRTUSlaveExpandBitsToBytes(data, static_cast<unsigned int>(count));
+                 if (clearTail)
+                     clearUnnecessaryBits(result, count);
+             });
+    return result;
+}
+
+QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByteArray &area,
+                                      unsigned short address, int count)
+{
+    if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
+        setCommError(QString::asprintf("can't read %d bits from %s%u", count, area.constData(),
+                                       unsigned(address) + 1));
+        return QByteArray();
+    }
+    const unsigned char function = (startsWith(area, "DO") || startsWith(area, "FN5DO")) ? 1 : 2;
+    return readCoilsOrInputs(port, function, address, count, true);
+}
+
+QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
+                                     const CommunicatorCommand &command)
+{
+    const QByteArray text = command.address.toLatin1();
+    QByteArray area;
+    quint32 number = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            number = number * 10u + static_cast<quint32>(c - '0');
+    }
+    for (const char c : text) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+            break;
+        area.append(c);
+    }
+    if (area != "DO" && area != "DI") {
+        setCommError(QStringLiteral("can't read any bit from ") + command.address);
+        return QByteArray();
+    }
+    const unsigned short address = static_cast<unsigned short>(number - 1u);
+    const int count = command.count;
+    if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
+        setCommError(QString::asprintf("can't read %d bits from ", count) + command.address);
+        return QByteArray();
+    }
+    return readCoilsOrInputs(port, area == "DO" ? 1 : 2, address, count, false);
+}
+
+QByteArray DriverTecoServo::readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area,
+                                         unsigned short address, unsigned char bitOffset,
+                                         int count)
+{
+    if (count < 0) {
+        setCommError(QString::asprintf(WORDS.rangeText, area.constData(), address + 1));
+        return QByteArray();
+    }
+    const unsigned int registers =
+        NumOfBitsToNumOfWords(bitOffset, static_cast<unsigned int>(count));
+    QByteArray bits = readWords(port, area, address, static_cast<int>(registers));
+    if (bits.isEmpty() || count == 0)
+        return QByteArray();
+    RightShiftNBits(bits, bitOffset);
+    FitBitArray(bits, count);
+    clearUnnecessaryBits(bits, count);
+    return bits;
+}
