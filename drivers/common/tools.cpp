@@ -8,9 +8,15 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
 
 #include "communicatorcommand.h"
+#include "lib_crc.h"
+#include "tools_p.h"
 
 namespace {
 
@@ -398,13 +404,519 @@ bool ProcessIsRunning(long long pid)
     return kill(id, 0) == 0 || errno == EPERM;
 }
 
-QString dumpByteArray(const QByteArray &a)
+QString bytesAsHexAndText(const QByteArray &a)
 {
     QString text = QStringLiteral("(");
     for (const char c : a)
         text += QStringLiteral("0X") + QString::number(static_cast<unsigned char>(c), 16)
                 + QLatin1Char(' ');
-    text += QStringLiteral(") : ") + QString::fromLatin1(a.constData());
+    return text + QStringLiteral(") : ") + QString::fromLatin1(a.constData());
+}
+
+QString dumpByteArray(const QByteArray &a)
+{
+    const QString text = bytesAsHexAndText(a);
     qDebug().nospace().noquote() << text;
     return text;
+}
+
+// ---- Format-driven packing ----------------------------------------------------
+
+namespace {
+
+enum class FormatStatus { Ok, BadCharacter, BadCount };
+
+// One directive of a pack format: a letter with an optional count.
+struct Directive
+{
+    char letter = 0;
+    bool counted = false;
+    int count = 0;
+
+    bool isSkip() const { return letter == 'x' || letter == 'X'; }
+    bool bigEndian() const { return letter == 'n' || letter == 'N'; }
+    bool countable() const { return std::strchr("CcvnVNxX", letter) != nullptr; }
+    int width() const
+    {
+        if (std::strchr("Ssvn", letter) != nullptr)
+            return 2;
+        return std::strchr("ILilVN", letter) != nullptr ? 4 : 1;
+    }
+};
+
+bool isDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Reads the directive at fmt and moves fmt past it. A count is limited to
+// the int range so that no length derived from it can wrap.
+FormatStatus readDirective(const char *&fmt, Directive &d)
+{
+    d = Directive();
+    if (isDigit(static_cast<unsigned char>(*fmt))) {
+        qint64 count = 0;
+        for (; isDigit(static_cast<unsigned char>(*fmt)); ++fmt) {
+            count = count * 10 + (*fmt - '0');
+            if (count > INT_MAX)
+                return FormatStatus::BadCount;
+        }
+        d.counted = true;
+        d.count = int(count);
+        if (*fmt == '\0')
+            return FormatStatus::BadCount;
+    }
+    const unsigned char c = static_cast<unsigned char>(*fmt);
+    if (c == '\0' || c > 0x7F || std::strchr("CcSsvnILilVNxX", c) == nullptr)
+        return FormatStatus::BadCharacter;
+    d.letter = char(c);
+    ++fmt;
+    if (d.counted && !d.isSkip() && (!d.countable() || d.count == 0))
+        return FormatStatus::BadCount;
+    return FormatStatus::Ok;
+}
+
+// Bytes a directive covers, or -1 when that is not representable.
+qint64 coveredBytes(const Directive &d)
+{
+    if (!d.counted)
+        return d.width();
+    return d.isSkip() ? d.count : qint64(d.count) * d.width();
+}
+
+quint32 nativeValue(const unsigned char *p, int width)
+{
+    quint16 v16;
+    quint32 v32;
+    if (width == 2) {
+        std::memcpy(&v16, p, 2);
+        return v16;
+    }
+    std::memcpy(&v32, p, 4);
+    return v32;
+}
+
+void storeNative(unsigned char *p, quint32 value, int width)
+{
+    const quint16 v16 = quint16(value);
+    if (width == 2)
+        std::memcpy(p, &v16, 2);
+    else
+        std::memcpy(p, &value, 4);
+}
+
+void putOrdered(unsigned char *p, quint32 value, int width, bool bigEndian)
+{
+    for (int i = 0; i < width; ++i)
+        p[bigEndian ? width - 1 - i : i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+quint32 getOrdered(const unsigned char *p, int width, bool bigEndian)
+{
+    quint32 value = 0;
+    for (int i = 0; i < width; ++i)
+        value |= quint32(p[bigEndian ? width - 1 - i : i]) << (8 * i);
+    return value;
+}
+
+// Where packed bytes go: a caller's buffer (skips leave bytes alone) or a
+// growing array (skips are refused or written as zeros).
+class PackTarget
+{
+public:
+    explicit PackTarget(unsigned char *buffer) : m_buffer(buffer) {}
+    explicit PackTarget(QByteArray *array) : m_array(array) {}
+
+    bool growable() const { return m_array != nullptr; }
+    int position() const { return int(m_position); }
+    bool fits(qint64 n) const { return m_position + n <= INT_MAX; }
+
+    // Room for n more bytes, valid until the next call.
+    unsigned char *take(qint64 n)
+    {
+        unsigned char *p;
+        if (m_array) {
+            m_array->resize(int(m_position + n));
+            p = reinterpret_cast<unsigned char *>(m_array->data()) + m_position;
+        } else {
+            p = m_buffer + m_position;
+        }
+        m_position += n;
+        return p;
+    }
+    void skip(qint64 n) { m_position += n; }
+
+private:
+    unsigned char *m_buffer = nullptr;
+    QByteArray *m_array = nullptr;
+    qint64 m_position = 0;
+};
+
+FormatStatus packDirective(PackTarget &target, const Directive &d, va_list *ap)
+{
+    if (d.counted && d.isSkip() && target.growable())
+        return FormatStatus::BadCount;
+    const qint64 length = coveredBytes(d);
+    if (!target.fits(length))
+        return FormatStatus::BadCount;
+    if (d.isSkip()) {
+        if (d.letter == 'X' && !target.growable())
+            target.skip(length);
+        else
+            std::memset(target.take(length), 0, size_t(length));
+        return FormatStatus::Ok;
+    }
+    const int width = d.width();
+    if (!d.counted) {
+        putOrdered(target.take(width), quint32(va_arg(*ap, int)), width, d.bigEndian());
+        return FormatStatus::Ok;
+    }
+    const unsigned char *source = va_arg(*ap, const unsigned char *);
+    if (source == nullptr)
+        return FormatStatus::BadCount;
+    unsigned char *p = target.take(length);
+    if (!d.bigEndian()) {
+        std::memcpy(p, source, size_t(length));
+        return FormatStatus::Ok;
+    }
+    for (qint64 i = 0; i < length; i += width)
+        putOrdered(p + i, nativeValue(source + i, width), width, true);
+    return FormatStatus::Ok;
+}
+
+FormatStatus packFormat(PackTarget &target, const char *fmt, va_list ap)
+{
+    va_list args;
+    va_copy(args, ap);
+    FormatStatus status = FormatStatus::Ok;
+    Directive d;
+    while (fmt != nullptr && *fmt != '\0' && status == FormatStatus::Ok) {
+        status = readDirective(fmt, d);
+        if (status == FormatStatus::Ok)
+            status = packDirective(target, d, &args);
+    }
+    va_end(args);
+    return status;
+}
+
+FormatStatus unpackDirective(const unsigned char *in, qint64 &position, const Directive &d,
+                             va_list *ap)
+{
+    const qint64 length = coveredBytes(d);
+    if (position + length > INT_MAX)
+        return FormatStatus::BadCount;
+    const unsigned char *p = in + position;
+    if (d.isSkip()) {
+        position += length;
+        return FormatStatus::Ok;
+    }
+    unsigned char *out = va_arg(*ap, unsigned char *);
+    if (out == nullptr)
+        return FormatStatus::BadCount;
+    const int width = d.width();
+    if (!d.counted)
+        storeNative(out, getOrdered(p, width, d.bigEndian()), width);
+    else if (!d.bigEndian())
+        std::memcpy(out, p, size_t(length));
+    else
+        for (qint64 i = 0; i < length; i += width)
+            storeNative(out + i, getOrdered(p + i, width, true), width);
+    position += length;
+    return FormatStatus::Ok;
+}
+
+} // namespace
+
+int VDataPack(unsigned char *out, const char *fmt, va_list ap)
+{
+    if (out == nullptr)
+        return -1;
+    PackTarget target(out);
+    switch (packFormat(target, fmt, ap)) {
+    case FormatStatus::Ok:
+        return target.position();
+    case FormatStatus::BadCharacter:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+int DataPack(unsigned char *out, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const int result = VDataPack(out, fmt, ap);
+    va_end(ap);
+    return result;
+}
+
+QByteArray VByteArrayPack(const char *fmt, va_list ap)
+{
+    QByteArray bytes;
+    PackTarget target(&bytes);
+    if (packFormat(target, fmt, ap) != FormatStatus::Ok)
+        return QByteArray();
+    return bytes;
+}
+
+QByteArray ByteArrayPack(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const QByteArray result = VByteArrayPack(fmt, ap);
+    va_end(ap);
+    return result;
+}
+
+int VDataUnpack(const unsigned char *in, const char *fmt, va_list ap)
+{
+    if (in == nullptr)
+        return -1;
+    va_list args;
+    va_copy(args, ap);
+    qint64 position = 0;
+    FormatStatus status = FormatStatus::Ok;
+    Directive d;
+    while (fmt != nullptr && *fmt != '\0' && status == FormatStatus::Ok) {
+        status = readDirective(fmt, d);
+        if (status == FormatStatus::Ok)
+            status = unpackDirective(in, position, d, &args);
+    }
+    va_end(args);
+    return status == FormatStatus::Ok ? int(position) : -1;
+}
+
+int DataUnpack(const unsigned char *in, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const int result = VDataUnpack(in, fmt, ap);
+    va_end(ap);
+    return result;
+}
+
+unsigned int HexToUInt(const char *s, int len)
+{
+    if (s == nullptr || len <= 0)
+        return 0;
+    if (*s == '0') {
+        ++s;
+        if (--len == 0)
+            return 0;
+        if (*s == 'x' || *s == 'X') {
+            ++s;
+            if (--len == 0)
+                return 0;
+        }
+    }
+    quint32 value = 0;
+    for (; len > 0 && *s != '\0'; --len, ++s) {
+        const unsigned char c = static_cast<unsigned char>(*s);
+        int digit;
+        if (isDigit(c))
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else
+            return 0;
+        value = (value << 4) | quint32(digit);
+    }
+    return value;
+}
+
+// ---- PLC address and command helpers --------------------------------------------
+
+bool isBitCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Bit; }
+bool isByteCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Byte; }
+bool isWordCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Word; }
+bool isDoubleWordCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::DoubleWord; }
+bool isBlockCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Block; }
+
+bool getBitData(const QByteArray &data)
+{
+    return !data.isEmpty() && (data.at(0) & 1) != 0;
+}
+
+QByteArray ExtractPrefixSymbol(const QByteArray &address)
+{
+    int i = 0;
+    for (; i < address.size(); ++i) {
+        const char c = address.at(i);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'))
+            break;
+    }
+    return address.left(i);
+}
+
+QByteArray ExtractPrefixSymbol(const QString &address)
+{
+    return ExtractPrefixSymbol(address.toLatin1());
+}
+
+int ExtractPLCDeviceAddress(const QByteArray &address, int base)
+{
+    if (base != 8 && base != 10 && base != 16)
+        return -1;
+    const auto isBaseDigit = [base](char c) {
+        if (base == 16)
+            return isDigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')
+                   || (c >= 'a' && c <= 'f');
+        return c >= '0' && c < '0' + base;
+    };
+    int i = 0;
+    while (i < address.size() && !isBaseDigit(address.at(i)))
+        ++i;
+    return address.mid(i).toInt(nullptr, base);
+}
+
+int ExtractPLCDeviceAddress(const QString &address, int base)
+{
+    return ExtractPLCDeviceAddress(address.toLatin1(), base);
+}
+
+void appendBigEndianUShort(QByteArray &a, unsigned short v)
+{
+    a.append(char(v >> 8));
+    a.append(char(v & 0xFF));
+}
+
+// ---- Project database lookups ------------------------------------------------------
+
+static const QString COMPILE_PATH = QStringLiteral("compile");
+static const QString DATABASE_PATH = QStringLiteral("database");
+
+QDir GetCompilePath()
+{
+    QDir dir(QCoreApplication::applicationDirPath());
+    if (dir.exists(COMPILE_PATH))
+        dir.cd(COMPILE_PATH);
+    return dir;
+}
+
+QString GetDatabaseName()
+{
+    QDir dir = GetCompilePath();
+    if (dir.exists(DATABASE_PATH))
+        dir.cd(DATABASE_PATH);
+    return dir.absoluteFilePath(DATABASE_PATH);
+}
+
+int DevStrToHmiPort(const QString &dev_str)
+{
+    if (dev_str.startsWith(QLatin1String("ETHERNET"), Qt::CaseInsensitive))
+        return 2000;
+    int i = dev_str.size() - 1;
+    while (i >= 0 && dev_str.at(i).unicode() >= '0' && dev_str.at(i).unicode() <= '9')
+        --i;
+    if (i < 0 || i + 1 >= dev_str.size())
+        return DEV_STR_INVALID_PORT;
+    return dev_str.mid(i + 1).toInt() + 1001;
+}
+
+namespace {
+
+// Runs a lookup on the runtime's named connection and hands each row to
+// readRow until it returns false. A connection that cannot be opened or a
+// failing query reads no row.
+template <typename RowReader>
+void forEachRow(const QString &connection, const QString &text, const QVariantList &values,
+                RowReader readRow)
+{
+    if (!QSqlDatabase::contains(connection))
+        return;
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (!db.isOpen() && !db.open())
+        return;
+    QSqlQuery query(db);
+    if (!query.prepare(text))
+        return;
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        return;
+    while (query.next() && readRow(query)) {
+    }
+}
+
+} // namespace
+
+bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, int &linkId,
+                                  unsigned char &stationId)
+{
+    bool found = false;
+    forEachRow(connection,
+               QStringLiteral("SELECT LINK.LINKID, NODE.STATIONID FROM LINK, NODE WHERE "
+                              "LINK.HMIPORT = %1 AND NODE.LINKID = LINK.LINKID AND "
+                              "NODE.ISDEFAULT = 1;").arg(hmiPort),
+               {}, [&](const QSqlQuery &row) {
+                   linkId = row.value(0).toInt();
+                   stationId = static_cast<unsigned char>(row.value(1).toUInt() & 0xFF);
+                   found = true;
+                   return false;
+               });
+    return found;
+}
+
+bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId,
+                                  QList<LinkIdStationId> &list)
+{
+    forEachRow(connection,
+               QStringLiteral("SELECT NODE.STATIONID FROM NODE WHERE NODE.LINKID = %1 AND "
+                              "NODE.ISDEFAULT = 1").arg(linkId),
+               {}, [&](const QSqlQuery &row) {
+                   list.append({linkId, qint32(row.value(0).toUInt())});
+                   return true;
+               });
+    return !list.isEmpty();
+}
+
+bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, const QString &ip,
+                                  unsigned short port, QList<LinkIdStationId> &list)
+{
+    // The address text is bound, never spliced into the statement.
+    forEachRow(connection,
+               QStringLiteral("SELECT LINK.LINKID, NODE.STATIONID FROM LINK, NODE WHERE "
+                              "LINK.HMIPORT = %1 AND NODE.LINKID = LINK.LINKID AND "
+                              "NODE.IP = ? AND NODE.PORT = %2 AND NODE.ISDEFAULT = 1;")
+                   .arg(hmiPort)
+                   .arg(port),
+               {ip}, [&](const QSqlQuery &row) {
+                   list.append({row.value(0).toInt(), qint32(row.value(1).toUInt())});
+                   return true;
+               });
+    return !list.isEmpty();
+}
+
+// ---- Block checksums ------------------------------------------------------------------
+
+unsigned char UInt8CheckSum(const unsigned char *data, int length)
+{
+    return static_cast<unsigned char>(UShortCheckSum(data, length));
+}
+
+unsigned short UShortCheckSum(const unsigned char *data, int length)
+{
+    unsigned short sum = 0;
+    for (int i = 0; data != nullptr && i < length; ++i)
+        sum = static_cast<unsigned short>(sum + data[i]);
+    return sum;
+}
+
+unsigned char XorUInt8CheckSum(const unsigned char *data, int length)
+{
+    unsigned char sum = 0;
+    for (int i = 0; data != nullptr && i < length; ++i)
+        sum ^= data[i];
+    return sum;
+}
+
+unsigned short CRC16Calculate(const unsigned char *data, int length)
+{
+    unsigned short crc = 0;
+    for (int i = 0; data != nullptr && i < length; ++i)
+        crc = update_crc_16(crc, static_cast<char>(data[i]));
+    return crc;
 }

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "communicatorcommand.h"
+#include "tools.h"
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// A buffer whose untouched bytes stay 0xEE.
+struct Buffer
+{
+    unsigned char bytes[16];
+    Buffer() { std::memset(bytes, 0xEE, sizeof bytes); }
+    QByteArray first(int n) const { return QByteArray(reinterpret_cast<const char *>(bytes), n); }
+};
+
+TEST(DataPack, WritesEachDirective)
+{
+    const unsigned short words[] = {1, 2, 3};
+    const unsigned int longs[] = {0x01020304u};
+    const unsigned char raw[] = {0xAA, 0xBB};
+    Buffer b;
+    EXPECT_EQ(DataPack(b.bytes, "CnN", 1, 0x0203, 0x04050607), 7);
+    EXPECT_EQ(b.first(8), hex("01 02 03 04 05 06 07 EE"));
+    EXPECT_EQ(ByteArrayPack("CnN", 1, 0x0203, 0x04050607), hex("01 02 03 04 05 06 07"));
+
+    EXPECT_EQ(DataPack(b.bytes, "vV", 0x1234, 0x12345678), 6);
+    EXPECT_EQ(b.first(6), hex("34 12 78 56 34 12"));
+
+    Buffer skip;
+    EXPECT_EQ(DataPack(skip.bytes, "2x3XC", 0x1FF), 6);
+    EXPECT_EQ(skip.first(7), hex("00 00 EE EE EE FF EE"));
+    EXPECT_EQ(DataPack(skip.bytes, "0x"), 0);
+    EXPECT_EQ(DataPack(skip.bytes, ""), 0);
+
+    EXPECT_EQ(DataPack(b.bytes, "3n", words), 6);
+    EXPECT_EQ(b.first(6), hex("00 01 00 02 00 03"));
+    EXPECT_EQ(ByteArrayPack("3v1N1V2c", words, longs, longs, raw),
+              hex("0100 0200 0300 01020304 04030201 AABB"));
+    EXPECT_EQ(ByteArrayPack("SsILil", -1, 0x10002, -2, 0x01020304, 5, 6),
+              hex("FFFF 0200 FEFFFFFF 04030201 05000000 06000000"));
+    EXPECT_EQ(ByteArrayPack("xXc", 0x141), hex("00 00 41"));
+    EXPECT_TRUE(ByteArrayPack("").isEmpty());
+}
+
+struct FormatError
+{
+    const char *format;
+    int packResult;     // DataPack; ByteArrayPack always gives an empty array
+    int validPrefix;    // bytes the directives before the error cover
+};
+
+TEST(DataPack, EveryMalformedFormatFailsBeforeTouchingMore)
+{
+    const FormatError cases[] = {
+        {"C C", 0, 1}, {"Z", 0, 0}, {"C3Z", 0, 1}, {"C\xE9", 0, 1}, {"C-", 0, 1},
+        {"C2S", -1, 1}, {"2s", -1, 0}, {"2I", -1, 0}, {"2L", -1, 0}, {"2i", -1, 0},
+        {"2l", -1, 0}, {"C3", -1, 1},
+        {"0C", -1, 0}, {"0c", -1, 0}, {"C0v", -1, 1}, {"0n", -1, 0}, {"0V", -1, 0}, {"0N", -1, 0},
+        {"99999999999x", -1, 0}, {"2147483648X", -1, 0}, {"C2147483647X", -1, 1},
+        {"C1073741824v", -1, 1}, {"C536870912V", -1, 1},
+    };
+    const unsigned char source[4] = {1, 2, 3, 4};
+    for (const FormatError &c : cases) {
+        Buffer b;
+        EXPECT_EQ(DataPack(b.bytes, c.format, 0x41, source, source), c.packResult) << c.format;
+        EXPECT_EQ(b.first(c.validPrefix), QByteArray(c.validPrefix, 'A')) << c.format;
+        EXPECT_EQ(b.first(16).mid(c.validPrefix), QByteArray(16 - c.validPrefix, '\xEE')) << c.format;
+        EXPECT_TRUE(ByteArrayPack(c.format, 0x41, source, source).isNull()) << c.format;
+
+        unsigned char out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        unsigned char more[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        EXPECT_EQ(DataUnpack(source, c.format, out, more), -1) << c.format;
+        EXPECT_EQ(QByteArray(reinterpret_cast<char *>(more), 4), hex("EE EE EE EE")) << c.format;
+    }
+    for (const char *growOnly : {"2x", "2X", "0x", "C1x"})
+        EXPECT_TRUE(ByteArrayPack(growOnly, 1).isNull()) << growOnly;
+}
+
+TEST(DataUnpack, ReadsEachDirective)
+{
+    const QByteArray in = hex("12 34 56 78 9A BC DE F0");
+    const auto *p = reinterpret_cast<const unsigned char *>(in.constData());
+    unsigned short w[4] = {};
+    unsigned int l[2] = {};
+    unsigned char c[4] = {};
+
+    EXPECT_EQ(DataUnpack(p, "nv", &w[0], &w[1]), 4);
+    EXPECT_EQ(w[0], 0x1234);
+    EXPECT_EQ(w[1], 0x7856);
+    EXPECT_EQ(DataUnpack(p, "2xC", &c[0]), 3);
+    EXPECT_EQ(c[0], 0x56);
+    EXPECT_EQ(DataUnpack(p, "NV", &l[0], &l[1]), 8);
+    EXPECT_EQ(l[0], 0x12345678u);
+    EXPECT_EQ(l[1], 0xF0DEBC9Au);
+    EXPECT_EQ(DataUnpack(p, "XSs", &w[0], &w[1]), 5);
+    EXPECT_EQ(w[0], 0x5634);
+    EXPECT_EQ(w[1], 0x9A78);
+    EXPECT_EQ(DataUnpack(p, "4xI", &l[0]), 8);
+    EXPECT_EQ(l[0], 0xF0DEBC9Au);
+    EXPECT_EQ(DataUnpack(p, "2n", w), 4);
+    EXPECT_EQ(w[0], 0x1234);
+    EXPECT_EQ(w[1], 0x5678);
+    EXPECT_EQ(DataUnpack(p, "2v", w), 4);
+    EXPECT_EQ(w[0], 0x3412);
+    EXPECT_EQ(DataUnpack(p, "1N1V", &l[0], &l[1]), 8);
+    EXPECT_EQ(l[0], 0x12345678u);
+    EXPECT_EQ(l[1], 0xF0DEBC9Au);
+    EXPECT_EQ(DataUnpack(p, "3c", c), 3);
+    EXPECT_EQ(QByteArray(reinterpret_cast<char *>(c), 3), hex("12 34 56"));
+    EXPECT_EQ(DataUnpack(p, ""), 0);
+    EXPECT_EQ(DataUnpack(p, "Z"), -1);
+    EXPECT_EQ(DataUnpack(p, "2S", w), -1);
+}
+
+TEST(HexToUInt, ReadsUpToLenDigits)
+{
+    const struct { const char *text; int len; unsigned int value; } cases[] = {
+        {"1F", 2, 31}, {"0x1F", 4, 31}, {"0X1f", 4, 31}, {"0x1F", 3, 1}, {"1F", 1, 1},
+        {"0x", 2, 0}, {"0", 1, 0}, {"01", 2, 1}, {"1G", 2, 0}, {"123456789", 9, 0x23456789u},
+        {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"12", 0, 0}, {"12", -1, 0}, {"1\0" "2", 3, 1},
+        {"\xC1", 1, 0}, {"A\xE6", 2, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(HexToUInt(c.text, c.len), c.value) << c.text << " len " << c.len;
+}
+
+TEST(PlcAddress, PrefixAndNumber)
+{
+    const struct { const char *address; const char *prefix; } prefixes[] = {
+        {"HR100", "HR"}, {"_X1", "_X"}, {"FN6HR", "FN"}, {"100", ""}, {"", ""}, {"\xC4X1", ""},
+    };
+    for (const auto &c : prefixes) {
+        EXPECT_EQ(ExtractPrefixSymbol(QByteArray(c.address)), QByteArray(c.prefix)) << c.address;
+        EXPECT_EQ(ExtractPrefixSymbol(QString::fromLatin1(c.address)), QByteArray(c.prefix));
+    }
+    const struct { const char *address; int base; int number; } numbers[] = {
+        {"HR100", 10, 100}, {"X17", 8, 15}, {"X18", 8, 0}, {"HR1A", 16, 26}, {"D100", 16, 53504},
+        {"HR", 10, 0}, {"HR100", 2, -1}, {"HR100.5", 10, 0}, {"HR99999999999", 10, 0},
+    };
+    for (const auto &c : numbers) {
+        EXPECT_EQ(ExtractPLCDeviceAddress(QByteArray(c.address), c.base), c.number) << c.address;
+        EXPECT_EQ(ExtractPLCDeviceAddress(QString::fromLatin1(c.address), c.base), c.number);
+    }
+}
+
+TEST(PlcCommand, DataTypeTestsAndByteHelpers)
+{
+    bool (*const tests[])(const CommunicatorCommand &) = {
+        isBitCommand, isByteCommand, isWordCommand, isDoubleWordCommand, nullptr, isBlockCommand};
+    for (int type = 0; type <= 7; ++type) {
+        for (int t = 0; t < 6; ++t) {
+            if (tests[t]) {
+                EXPECT_EQ(tests[t](CommunicatorCommand(type, 1, "HR1")), t == type) << type;
+            }
+        }
+    }
+
+    EXPECT_TRUE(getBitData(hex("03 00")));
+    EXPECT_FALSE(getBitData(hex("02")));
+    EXPECT_FALSE(getBitData(QByteArray()));
+    QByteArray a;
+    appendBigEndianUShort(a, 0x1234);
+    EXPECT_EQ(a, hex("12 34"));
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include "tools.h"
+
+namespace {
+
+// Removes the directories it made beside the executable, whatever happens.
+struct MadeDirectories
+{
+    QDir base;
+    ~MadeDirectories()
+    {
+        for (const char *name : {"compile", "database"})
+            QDir(base.filePath(name)).removeRecursively();
+    }
+};
+
+TEST(ProjectPaths, FollowTheDirectoriesThatExist)
+{
+    int argc = 1;
+    char name[] = "toolkit_paths_test";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    ASSERT_FALSE(appDir.exists("compile") || appDir.exists("database"))
+        << "left over beside " << qPrintable(appDir.path());
+    MadeDirectories made{appDir};
+
+    const struct { QStringList make; const char *compilePath; const char *database; } cases[] = {
+        {{}, "", "database"},
+        {{"database"}, "", "database/database"},
+        {{"compile"}, "compile", "compile/database"},
+        {{"compile", "compile/database"}, "compile", "compile/database/database"},
+    };
+    for (const auto &c : cases) {
+        for (const QString &dir : c.make)
+            ASSERT_TRUE(appDir.mkpath(dir));
+        EXPECT_EQ(GetCompilePath().absolutePath(),
+                  QDir::cleanPath(appDir.absoluteFilePath(c.compilePath)));
+        EXPECT_EQ(GetDatabaseName(), appDir.absoluteFilePath(c.database));
+        for (const char *dir : {"compile", "database"})
+            QDir(appDir.filePath(dir)).removeRecursively();
+    }
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "txpackage.h"
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+TEST(TxPackage, AppendsRecordSections)
+{
+    TxPackage p;
+    EXPECT_EQ(p.sectionStartIndex(0), -1);
+    p.appendWord(0x1234);
+    p.appendByte(0xAB);
+    p.appendDWord(0x01020304u);
+    p.appendString(QStringLiteral("Hi"));
+    p.appendSection(hex("FF 00"));
+    p.appendByte2Ascii(0x0F);
+    EXPECT_EQ(p.byteArrayData(), hex("34 12 AB 04 03 02 01") + "Hi" + hex("FF 00") + "0F");
+    const int sizes[] = {2, 1, 4, 2, 2, 2};
+    const int starts[] = {0, 2, 3, 7, 9, 11};
+    ASSERT_EQ(p.numberOfSections(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(p.sectionSize(i), sizes[i]) << i;
+        EXPECT_EQ(p.sectionStartIndex(i), starts[i]) << i;
+    }
+    EXPECT_EQ(p.dataAt(2), hex("04 03 02 01"));
+    EXPECT_EQ(p.totalSize(), 13);
+    EXPECT_FALSE(p.validSectionNumber(6));
+    EXPECT_EQ(p.sectionStartIndex(6), -1);
+    EXPECT_EQ(p.arrayToInt(hex("F0 01")), 0xF0);
+    EXPECT_EQ(p.arrayToInt(QByteArray()), 0);
+    p.clearAll();
+    EXPECT_EQ(p.totalSize(), 0);
+    EXPECT_EQ(p.numberOfSections(), 0);
+}
+
+TEST(TxPackage, ChecksInBinaryAndAscii)
+{
+    TxPackage p;
+    p.appendLRCByte();
+    EXPECT_EQ(p.byteArrayData(), hex("00"));
+    p.setData(hex("FF 02"));
+    p.appendLRCAscii();
+    EXPECT_EQ(p.byteArrayData(), hex("FF 02") + "01");
+    p.setData(hex("FF 02"));
+    p.appendFCSAscii(7);
+    EXPECT_EQ(p.byteArrayData(), hex("FF 02") + "FD");
+    p.appendLRCByte();
+    EXPECT_EQ(p.byteArrayData().right(1), hex("8B")); // FF+02+'F'+'D' = 0x18B
+
+    p.setData(hex("01 02 04 08"));
+    const struct { int n; int fcs; } fcs[] = {{0, 0x0F}, {1, 0x07}, {3, 0x01}, {4, 0}, {9, 0}, {-3, 0x0F}};
+    for (const auto &c : fcs)
+        EXPECT_EQ(TxPackage::calculateFCS(&p, c.n), c.fcs) << c.n;
+    EXPECT_EQ(TxPackage::calculateFCS(nullptr, 0), 0);
+}
+
+TEST(TxPackage, SetDataKeepsSectionsAndRefusesBadInput)
+{
+    TxPackage p;
+    p.appendWord(0x1234);
+    char raw[] = {'a', 'b', 'c'};
+    EXPECT_TRUE(p.setData(raw, 3));
+    EXPECT_EQ(p.numberOfSections(), 1);
+    EXPECT_EQ(p.dataAt(0), QByteArray("ab"));
+    EXPECT_FALSE(p.setData(raw, -1));
+    EXPECT_FALSE(p.setData(nullptr, 2));
+    EXPECT_EQ(p.byteArrayData(), QByteArray("abc"));
+    p.data()[0] = 'z';
+    EXPECT_EQ(p.byteArrayData(), QByteArray("zbc"));
+    p.setData(QByteArray("x"));
+    EXPECT_EQ(p.dataAt(0), QByteArray("x")); // cut at the end of the buffer
+}
+
+struct SectionList
+{
+    const char *name;
+    QList<int> sizes;
+    int section;
+    int size;
+    const char *data;
+};
+
+TEST(TxPackage, NegativeEntriesReadTheirLengthSafely)
+{
+    const QByteArray buffer = "AB" + hex("03 00 00 00") + "CDEFGH";
+    const SectionList cases[] = {
+        {"length from section 1", {2, 4, -1}, 2, 3, "CDE"},
+        {"names itself", {2, 4, -2}, 2, 0, ""},
+        {"names a negative entry", {2, -3, -1}, 2, 0, ""},
+        {"names a section out of range", {2, 4, -7}, 2, 0, ""},
+        {"INT_MIN entry", {2, 4, INT_MIN}, 2, 0, ""},
+        {"names a section shorter than 4", {2, 3, -1}, 2, 0, ""},
+        {"names a section past the buffer", {10, 4, -1}, 2, 0, ""},
+        {"names a section with a negative start", {-1, 4}, 0, 0, ""},
+        {"negative start", {-3, 4}, 1, 4, ""},
+        {"stored length negative", {0, 4, -1}, 2, 0, ""},
+        {"invalid section number", {2, 4}, 5, 0, ""},
+    };
+    for (const SectionList &c : cases) {
+        TxPackage p;
+        p.setSectionSize(c.sizes);
+        p.setData(QByteArray(c.name).startsWith("stored") ? hex("FF FF FF FF 00") : buffer);
+        EXPECT_EQ(p.sectionSize(c.section), c.size) << c.name;
+        EXPECT_EQ(p.dataAt(c.section), QByteArray(c.data)) << c.name;
+    }
+}
+
+TEST(TxPackage, SetSectionSizeResizesToTheSum)
+{
+    TxPackage p;
+    p.setSectionSize({2, 3});
+    EXPECT_EQ(p.totalSize(), 5);
+    EXPECT_EQ(p.sectionStartIndex(1), 2);
+    p.setSectionSize({-4, 1});
+    EXPECT_EQ(p.totalSize(), 0);
+    p.setSectionSize({INT_MAX, 1}); // refused
+    EXPECT_EQ(p.numberOfSections(), 2);
+    EXPECT_EQ(p.totalSize(), 0);
+    p.setSectionSize(EmptyPackageSizeList());
+    EXPECT_EQ(p.numberOfSections(), 0);
+}
+
+TEST(TxPackage, ToStringShowsHexThenText)
+{
+    TxPackage p;
+    p.setData(hex("41 0A"));
+    EXPECT_EQ(p.toString(), QStringLiteral("(0X41 0Xa ) : A\n"));
+    p.setData(hex("41 00 FF"));
+    EXPECT_EQ(p.toString(), QStringLiteral("(0X41 0X0 0Xff ) : A"));
+}
+
+} // namespace
