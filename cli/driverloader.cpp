@@ -1,0 +1,52 @@
+#include "driverloader.h"
+
+#include <dlfcn.h>
+
+#include <QFileInfo>
+#include <QPluginLoader>
+
+#include "driverinterface.h"
+
+DriverLoader::~DriverLoader()
+{
+    delete m_owned;
+    if (m_handle)
+        dlclose(m_handle);
+}
+
+DriverInterface *DriverLoader::load(const QString &path, Entry entry)
+{
+    if (entry == QtPlugin) {
+        QPluginLoader loader(path);
+        QObject *instance = loader.instance();
+        DriverInterface *driver = qobject_cast<DriverInterface *>(instance);
+        if (!driver) {
+            m_error = instance ? QStringLiteral("%1 is not a driver plug-in").arg(path)
+                               : loader.errorString();
+        }
+        return driver;
+    }
+    m_handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) {
+        m_error = QString::fromLocal8Bit(dlerror());
+        return nullptr;
+    }
+    using Create = DriverInterface *(*)();
+    const auto create = reinterpret_cast<Create>(dlsym(m_handle, "CreateDriver"));
+    if (!create) {
+        m_error = QStringLiteral("%1 has no entry CreateDriver").arg(path);
+        return nullptr;
+    }
+    m_owned = create();
+    if (!m_owned)
+        m_error = QStringLiteral("CreateDriver of %1 returned no driver").arg(path);
+    return m_owned;
+}
+
+QString DriverLoader::defaultPath(const QString &programDir)
+{
+    const QString beside = programDir + QStringLiteral("/../lib/libteco_servo.so");
+    if (QFileInfo::exists(beside))
+        return QFileInfo(beside).canonicalFilePath();
+    return QStringLiteral(TECO_SERVO_PLUGIN_PATH);
+}

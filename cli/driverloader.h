@@ -1,0 +1,35 @@
+#ifndef SERVOCTL_DRIVERLOADER_H
+#define SERVOCTL_DRIVERLOADER_H
+
+#include <QString>
+
+class DriverInterface;
+
+// Loads the driver plug-in the way the runtime does, never linked:
+// through Qt's plug-in loader (the shared instance) or through the plain
+// entry CreateDriver (a driver of our own, deleted with the loader).
+class DriverLoader
+{
+public:
+    enum Entry { QtPlugin, CreateDriverEntry };
+
+    DriverLoader() = default;
+    ~DriverLoader();
+    DriverLoader(const DriverLoader &) = delete;
+    DriverLoader &operator=(const DriverLoader &) = delete;
+
+    // Null with errorString() on failure.
+    DriverInterface *load(const QString &path, Entry entry);
+    QString errorString() const { return m_error; }
+
+    // The plug-in next to the program (../lib/libteco_servo.so), else the
+    // one of the build tree the program was built in.
+    static QString defaultPath(const QString &programDir);
+
+private:
+    DriverInterface *m_owned = nullptr;
+    void *m_handle = nullptr;
+    QString m_error;
+};
+
+#endif // SERVOCTL_DRIVERLOADER_H

@@ -1,0 +1,187 @@
+#include "values.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+const DataType kTypes[] = {
+    {0, "bit", 1, "bits"},     {1, "byte", 8, "bytes"},   {2, "word", 16, "words"},
+    {3, "dword", 32, "dwords"}, {4, "qword", 64, "qwords"}, {5, "block", 8, "bytes"},
+    {6, "bit2", 1, "bits"},
+};
+
+quint64 widthMask(int bits)
+{
+    return bits >= 64 ? ~quint64(0) : (quint64(1) << bits) - 1;
+}
+
+bool parseOne(const QString &text, const DataType &type, quint64 *value, QString *error)
+{
+    const QString t = text.trimmed().toLower();
+    if (type.bits == 1) {
+        if (t == QLatin1String("on") || t == QLatin1String("true")) {
+            *value = 1;
+            return true;
+        }
+        if (t == QLatin1String("off") || t == QLatin1String("false")) {
+            *value = 0;
+            return true;
+        }
+    }
+    bool ok = false;
+    bool negative = false;
+    quint64 magnitude = 0;
+    if (t.startsWith(QLatin1String("0x"))) {
+        magnitude = t.mid(2).toULongLong(&ok, 16);
+    } else if (t.startsWith(QLatin1String("0b"))) {
+        magnitude = t.mid(2).toULongLong(&ok, 2);
+    } else if (t.startsWith(QLatin1Char('-'))) {
+        negative = true;
+        magnitude = t.mid(1).toULongLong(&ok, 10);
+    } else {
+        magnitude = t.toULongLong(&ok, 10);
+    }
+    const quint64 mask = widthMask(type.bits);
+    const quint64 negativeLimit = type.bits == 1 ? 0 : quint64(1) << (type.bits - 1);
+    if (ok && !negative && magnitude > mask)
+        ok = false;
+    if (ok && negative && magnitude > negativeLimit)
+        ok = false;
+    if (!ok) {
+        *error = QStringLiteral("invalid value for a %1: %2").arg(QLatin1String(type.name), text);
+        return false;
+    }
+    *value = (negative ? (~magnitude + 1) : magnitude) & mask;
+    return true;
+}
+
+} // namespace
+
+const DataType *dataTypeByName(const QString &name)
+{
+    for (const DataType &type : kTypes) {
+        if (name.compare(QLatin1String(type.name), Qt::CaseInsensitive) == 0)
+            return &type;
+    }
+    return nullptr;
+}
+
+const DataType &dataTypeByCode(int code)
+{
+    for (const DataType &type : kTypes) {
+        if (type.code == code)
+            return type;
+    }
+    return kTypes[2];
+}
+
+QStringList dataTypeNames()
+{
+    QStringList names;
+    for (const DataType &type : kTypes)
+        names.append(QLatin1String(type.name));
+    return names;
+}
+
+bool parseValueFormat(const QString &name, ValueFormat *format)
+{
+    const QString n = name.toLower();
+    if (n == QLatin1String("dec"))
+        *format = ValueFormat::Decimal;
+    else if (n == QLatin1String("hex"))
+        *format = ValueFormat::Hex;
+    else if (n == QLatin1String("signed"))
+        *format = ValueFormat::Signed;
+    else if (n == QLatin1String("bits"))
+        *format = ValueFormat::Bits;
+    else
+        return false;
+    return true;
+}
+
+bool itemAt(const QByteArray &data, const DataType &type, int index, quint64 *value)
+{
+    if (index < 0)
+        return false;
+    if (type.bits == 1) {
+        if (index / 8 >= data.size())
+            return false;
+        *value = (quint8(data[index / 8]) >> (index % 8)) & 1;
+        return true;
+    }
+    const int size = type.bits / 8;
+    if (qint64(index + 1) * size > data.size())
+        return false;
+    quint64 v = 0;
+    for (int i = size - 1; i >= 0; --i)
+        v = (v << 8) | quint8(data[index * size + i]);
+    *value = v;
+    return true;
+}
+
+QString formatValue(quint64 value, const DataType &type, ValueFormat format)
+{
+    const int bits = type.bits;
+    switch (format) {
+    case ValueFormat::Hex:
+        return QStringLiteral("0x")
+               + QString::number(value, 16).toUpper().rightJustified(qMax(1, bits / 4), QLatin1Char('0'));
+    case ValueFormat::Signed:
+        if (bits > 1 && bits < 64 && (value >> (bits - 1)) & 1)
+            return QString::number(qint64(value | ~widthMask(bits)));
+        return bits == 64 ? QString::number(qint64(value)) : QString::number(value);
+    case ValueFormat::Bits: {
+        QString text;
+        for (int i = bits - 1; i >= 0; --i) {
+            text += QLatin1Char((value >> i) & 1 ? '1' : '0');
+            if (i && i % 4 == 0)
+                text += QLatin1Char(' ');
+        }
+        return text;
+    }
+    case ValueFormat::Decimal:
+        break;
+    }
+    return QString::number(value);
+}
+
+bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data, QString *error)
+{
+    QByteArray out;
+    for (const QString &text : texts) {
+        quint64 value = 0;
+        if (!parseOne(text, type, &value, error))
+            return false;
+        const int size = type.bits == 1 ? 1 : type.bits / 8;
+        for (int i = 0; i < size; ++i)
+            out.append(char((value >> (8 * i)) & 0xFF));
+    }
+    *data = out;
+    return true;
+}
+
+QString itemLabel(const QString &address, const DataType &type, int index)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^((?:FN[0-9])?[A-Z]+)([0-9]+)(?:\\.([0-9]+))?([A-Z]*)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = pattern.match(address);
+    bool ok = false;
+    const qint64 number = m.hasMatch() ? m.captured(2).toLongLong(&ok) : 0;
+    if (!ok || number > 65536)
+        return QStringLiteral("%1[%2]").arg(address).arg(index);
+    const QString area = m.captured(1);
+    const QString suffix = m.captured(4);
+    const bool bitOfRegister = type.bits == 1 && !m.captured(3).isEmpty();
+    if (bitOfRegister) {
+        const int bit = m.captured(3).toInt() + index;
+        return QStringLiteral("%1%2.%3%4").arg(area).arg(number + bit / 16).arg(bit % 16).arg(suffix);
+    }
+    if (type.bits == 1 || type.bits == 16)
+        return QStringLiteral("%1%2%3").arg(area).arg(number + index).arg(suffix);
+    if (type.bits == 8) {
+        return QStringLiteral("%1%2 %3").arg(area).arg(number + index / 2)
+            .arg(QLatin1String(index % 2 ? "high" : "low"));
+    }
+    return QStringLiteral("%1%2%3").arg(area).arg(number + qint64(index) * (type.bits / 16)).arg(suffix);
+}

@@ -1,0 +1,43 @@
+#ifndef SERVOCTL_VALUES_H
+#define SERVOCTL_VALUES_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The runtime's data types, their names on the command line and how their
+// items are laid out in the driver's byte arrays (low byte first; bits
+// packed, bit i in bit i mod 8 of byte i / 8).
+struct DataType
+{
+    int code;          // CommunicatorCommand::dataType
+    const char *name;  // bit, byte, word, dword, qword, block, bit2
+    int bits;          // width of one item: 1, 8, 16, 32 or 64
+    const char *plural;
+};
+
+// Looks up a type by name; null when the name is none of them.
+const DataType *dataTypeByName(const QString &name);
+const DataType &dataTypeByCode(int code);
+QStringList dataTypeNames();
+
+enum class ValueFormat { Decimal, Hex, Signed, Bits };
+bool parseValueFormat(const QString &name, ValueFormat *format);
+
+// Item index of an array the driver returned; false when the array is too
+// short to hold it.
+bool itemAt(const QByteArray &data, const DataType &type, int index, quint64 *value);
+QString formatValue(quint64 value, const DataType &type, ValueFormat format);
+
+// Values given on the command line into the bytes the driver takes for a
+// write. Decimal (negative values in two's complement), 0x hexadecimal or
+// 0b binary, within the item width; bits also take on/off/true/false.
+bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data,
+                  QString *error);
+
+// Label of item index of a command at address, as the user would write its
+// own address: HR100 word 1 is HR101, HR100.15 bit 1 is HR101.0, DO5 bit 2
+// is DO7. Addresses that do not read as letters and a number give ADDRESS[i].
+QString itemLabel(const QString &address, const DataType &type, int index);
+
+#endif // SERVOCTL_VALUES_H
