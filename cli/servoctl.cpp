@@ -235,9 +235,10 @@ int main(int argc, char **argv)
     if (const int status = session.loadDriver(QCoreApplication::applicationDirPath()))
         return status;
     for (const Command &command : commands) {
-        if (commands.size() > 1)
+        if (commands.size() > 1) {
             std::printf("> %s %s\n", qPrintable(command.name), qPrintable(command.args.join(' ')));
             std::fflush(stdout);
+        }
         if (const int status = session.run(command))
             return status;
     }
