@@ -26,7 +26,9 @@ public:
     DriverTecoServo();
     ~DriverTecoServo() override;
 
-    // DriverInterface
+    // DriverInterface. read and write wait the port's frameDelay before every
+    // attempt (a negative delay counts as 0) and retry up to retryCount times.
+    // A null port fails at once with "PLC no response", without description.
     int totalSize() override;
     bool write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
                const QByteArray &data) override;
@@ -60,6 +62,7 @@ public:
     bool checkException(const char *buffer, unsigned char function);
 
     // Register reads (functions 3 and 4); data come back low byte first.
+    // A negative count is refused with the member's range text (bytes too).
     QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area,
                          unsigned short address, int count);
     QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area,
@@ -76,7 +79,9 @@ public:
                             unsigned short address, unsigned char bitOffset, int count);
     QByteArray readBits(AbstractDeviceInterface *port, const CommunicatorCommand &command);
 
-    // Register writes with one function-16 request.
+    // Register writes with one function-16 request. Words and double words
+    // are written whole: a trailing partial word or double word of the data is
+    // not sent. Bytes pad an odd last byte with a zero high byte.
     bool writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
     bool writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
                     unsigned char station);
@@ -98,7 +103,9 @@ public:
     bool writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address,
                            const QByteArray &data);
 
-    // Bits inside holding registers, by read, modify and write-back.
+    // Bits inside holding registers, by read, modify and write-back. Bit
+    // numbers above 15 reach into the following registers. Empty bit data
+    // changes nothing: true, and nothing is sent.
     bool writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
                     const QByteArray &data);
     bool writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
@@ -113,7 +120,22 @@ public:
     bool writeCoilsWithFN5(AbstractDeviceInterface *port, unsigned short address,
                            const QByteArray &data);
 
-    // The special word store, HR60000 to HR60010.
+    // The special word store, HR60000 to HR60010 (entries 0 to 10: station
+    // count, station list 1..8, read-back station, broadcast word), never
+    // touched beyond entry 10:
+    // - a read returns 2 bytes per word; words past entry 10 read as zero. A
+    //   count above 125 or below 0 is refused ("can't read any word from HR%d").
+    // - a word write reaching entry 10 (starting below it or carrying several
+    //   words) sends all its words to register 1299 on of every station, and
+    //   entry 10 keeps the first word, the value register 1299 got; entries
+    //   below 10 are not changed by it. A trailing odd byte is ignored.
+    // - a broadcast uses at most 8 stations (entries 1..8), whatever entry 0
+    //   holds; word writes leave entry 0 as written. A negative progress
+    //   counts as 0.
+    // - a bit number above 15 leaves the entry unchanged; empty bit data
+    //   changes no bit (the station count is still bounded).
+    // - called directly with a register outside 59999..60009 they refuse with
+    //   "can't write any word to HR%1" / "can't write any bit to HR%1".
     QByteArray readSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg, int count);
     bool writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg,
                              const QByteArray &data, int &progress);
@@ -166,6 +188,10 @@ private:
                            WriteMode mode);
     bool writeCoilData(AbstractDeviceInterface *port, unsigned short address,
                        const QByteArray &data, WriteMode mode);
+    // Sends to the stations of the list from entry progress + 1 on, counting
+    // each acknowledgement in progress, waiting the delay between stations.
+    bool broadcastToStations(AbstractDeviceInterface *port, int &progress,
+                             const std::function<bool(unsigned char)> &send);
     bool writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
                            const QByteArray &data, int &progress, WriteMode mode);
     bool writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,

@@ -83,10 +83,80 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
 }
 
 bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                            const QByteArray &)
+                            const QByteArray &data)
 {
-    Q_UNUSED(port);
-    setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
+    if (!port) {
+        setCommError(QStringLiteral("PLC no response"));
+        return false;
+    }
+    if (!isSupportedType(cmd.dataType)) {
+        waitFrameDelay(port);
+        clearError();
+        setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
+        return false;
+    }
+    QByteArray area;
+    unsigned short reg = 0;
+    unsigned char bit = 0;
+    ModbusRTUSlaveParseAddress(cmd.address, area, reg, bit);
+
+    // Stations of a broadcast that have acknowledged; kept across retries.
+    int progress = 0;
+    bool result = false;
+    if (!repeatAttempts(port, [&] { result = writeOnce(port, cmd, data, area, reg, bit, progress); }))
+        appendCmdToWriteCommError(static_cast<unsigned char>(port->stationId() & 0xFF), cmd);
+    return result;
+}
+
+bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
+                                const QByteArray &data, const QByteArray &area,
+                                unsigned short reg, unsigned char bit, int &progress)
+{
+    const bool hr = startsWith(area, "HR");
+    const bool fn6hr = !hr && startsWith(area, "FN6HR");
+    const bool special = isSpecialRegister(area, reg);
+    const char *refusal = nullptr;
+    switch (cmd.dataType) {
+    case CommunicatorCommand::Bit:
+    case CommunicatorCommand::Bit2:
+        if (startsWith(area, "DO"))
+            return writeCoils(port, reg, data);
+        if (startsWith(area, "FN5DO"))
+            return writeCoilsWithFN5(port, reg, data);
+        if (hr)
+            return special ? writeSpecialHRbit(port, reg, bit, data, progress)
+                           : writeHRbit(port, reg, bit, data);
+        if (fn6hr)
+            return special ? writeSpecialFN6HRbit(port, reg, bit, data, progress)
+                           : writeHRbitWithFN6(port, reg, bit, data);
+        refusal = "can't write any bit to %1";
+        break;
+    case CommunicatorCommand::Byte:
+    case CommunicatorCommand::Block:
+        if (hr)
+            return writeBytes(port, reg, data);
+        if (fn6hr)
+            return writeBytesWithFN6(port, reg, data);
+        refusal = "can't write any byte to %1";
+        break;
+    case CommunicatorCommand::Word:
+        if (hr)
+            return special ? writeSpecialHRWords(port, reg, data, progress)
+                           : writeWords(port, reg, data);
+        if (fn6hr)
+            return special ? writeSpecialFN6HRWords(port, reg, data, progress)
+                           : writeWordsWithFN6(port, reg, data);
+        refusal = "can't write any word to %1";
+        break;
+    default: // DoubleWord; the others never get here
+        if (hr)
+            return writeDWords(port, reg, data, swapsWords(cmd));
+        if (fn6hr)
+            return writeDWordsWithFN6(port, reg, data, swapsWords(cmd));
+        refusal = "can't write any double word to %1";
+        break;
+    }
+    setCommError(QString::fromLatin1(refusal).arg(cmd.address));
     return false;
 }
 

@@ -1,6 +1,8 @@
 // The special word store HR60000..HR60010 and its broadcast to the drives.
 #include "teco_servo.h"
 
+#include <algorithm>
+
 #include "../../host/abstractdeviceinterface.h"
 #include "../common/tools.h"
 
@@ -52,4 +54,102 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
         result.append(static_cast<char>(word >> 8));
     }
     return result;
+}
+
+bool DriverTecoServo::broadcastToStations(AbstractDeviceInterface *port, int &progress,
+                                          const std::function<bool(unsigned char)> &send)
+{
+    const int stations = std::min<int>(specialWords[STATION_COUNT_ENTRY], MAX_STATIONS);
+    if (progress < 0)
+        progress = 0;
+    while (progress < stations) {
+        if (!send(specialWords[progress + 1] & 0xFF))
+            return false;
+        if (++progress < stations)
+            waitFrameDelay(port);
+    }
+    return true;
+}
+
+bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
+                                        const QByteArray &data, int &progress, WriteMode mode)
+{
+    const unsigned int entry = entryOf(reg);
+    if (entry > BROADCAST_ENTRY) {
+        setCommError(QStringLiteral("can't write any word to HR%1").arg(reg + 1));
+        return false;
+    }
+    const unsigned int words = static_cast<unsigned int>(data.size()) / 2;
+    if (entry + words <= BROADCAST_ENTRY) {
+        for (unsigned int i = 0; i < words; ++i)
+            specialWords[entry + i] = wordAt(data, static_cast<int>(2 * i));
+        if (specialWords[READ_BACK_ENTRY] > MAX_STATIONS)
+            specialWords[READ_BACK_ENTRY] = MAX_STATIONS;
+        return true;
+    }
+    const bool sent = broadcastToStations(port, progress, [&](unsigned char station) {
+        return mode == WriteMode::Block
+                   ? writeWords(port, BROADCAST_REGISTER, data, station)
+                   : writeWordsWithFN6(port, BROADCAST_REGISTER, data, station);
+    });
+    if (!sent)
+        return false;
+    // Register 1299 of the drives got the first word: that is the broadcast word.
+    specialWords[BROADCAST_ENTRY] = wordAt(data, 0);
+    return true;
+}
+
+bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg,
+                                      unsigned char bit, const QByteArray &data, int &progress,
+                                      WriteMode mode)
+{
+    const unsigned int entry = entryOf(reg);
+    if (entry > BROADCAST_ENTRY) {
+        setCommError(QStringLiteral("can't write any bit to HR%1").arg(reg + 1));
+        return false;
+    }
+    unsigned short &count = specialWords[STATION_COUNT_ENTRY];
+    if (entry == BROADCAST_ENTRY) {
+        const bool sent = broadcastToStations(port, progress, [&](unsigned char station) {
+            return mode == WriteMode::Block
+                       ? writeHRbit(port, BROADCAST_REGISTER, bit, data, station)
+                       : writeHRbitWithFN6(port, BROADCAST_REGISTER, bit, data, station);
+        });
+        if (!sent) {
+            count = std::min(count, MAX_STATIONS);
+            return false;
+        }
+    }
+    if (!data.isEmpty() && bit < 16) {
+        const unsigned short mask = static_cast<unsigned short>(1u << bit);
+        unsigned short &word = specialWords[entry];
+        word = static_cast<unsigned short>(data.at(0) ? (word | mask) : (word & ~mask));
+    }
+    count = entry == STATION_COUNT_ENTRY ? MAX_STATIONS : std::min(count, MAX_STATIONS);
+    return true;
+}
+
+bool DriverTecoServo::writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg,
+                                          const QByteArray &data, int &progress)
+{
+    return writeSpecialWords(port, reg, data, progress, WriteMode::Block);
+}
+
+bool DriverTecoServo::writeSpecialFN6HRWords(AbstractDeviceInterface *port, unsigned short reg,
+                                             const QByteArray &data, int &progress)
+{
+    return writeSpecialWords(port, reg, data, progress, WriteMode::Single);
+}
+
+bool DriverTecoServo::writeSpecialHRbit(AbstractDeviceInterface *port, unsigned short reg,
+                                        unsigned char bit, const QByteArray &data, int &progress)
+{
+    return writeSpecialBit(port, reg, bit, data, progress, WriteMode::Block);
+}
+
+bool DriverTecoServo::writeSpecialFN6HRbit(AbstractDeviceInterface *port, unsigned short reg,
+                                           unsigned char bit, const QByteArray &data,
+                                           int &progress)
+{
+    return writeSpecialBit(port, reg, bit, data, progress, WriteMode::Single);
 }
