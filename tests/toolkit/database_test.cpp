@@ -9,111 +9,92 @@
 namespace {
 
 const char CONNECTION[] = "project";
+using Rows = QList<QPair<int, int>>;
 
-// A project database with two serial links and one Ethernet link, closed
-// again so that the lookups have to open it themselves.
+Rows rows(const QList<LinkIdStationId> &list)
+{
+    Rows out;
+    for (const LinkIdStationId &r : list)
+        out.append({r.linkId, r.defaultStationId});
+    return out;
+}
+
+// A project database file with two serial links and one Ethernet link,
+// closed again so that the lookups have to open it themselves.
 class ProjectDatabase : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), CONNECTION);
-            db.setDatabaseName(dir.filePath(QStringLiteral("database")));
-            ASSERT_TRUE(db.open());
-            QSqlQuery q(db);
-            for (const char *statement : {
-                     "CREATE TABLE LINK (LINKID INTEGER, HMIPORT INTEGER)",
-                     "CREATE TABLE NODE (LINKID INTEGER, STATIONID INTEGER, ISDEFAULT INTEGER,"
-                     " IP TEXT, PORT INTEGER)",
-                     "INSERT INTO LINK VALUES (7, 1003), (8, 1011), (9, 2000)",
-                     "INSERT INTO NODE VALUES (7, 300, 1, '', 0), (7, 5, 0, '', 0),"
-                     " (8, 3, 1, '', 0), (8, 4, 1, '', 0),"
-                     " (9, 11, 1, '192.168.1.10', 502), (9, 12, 1, '192.168.1.11', 502),"
-                     " (9, 13, 1, '192.168.1.10', 503), (9, 14, 0, '192.168.1.10', 502),"
-                     " (9, 15, 1, 'it''s', 502)"})
-                ASSERT_TRUE(q.exec(QString::fromLatin1(statement))) << statement;
-            db.close();
-        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), CONNECTION);
+        db.setDatabaseName(dir.filePath(QStringLiteral("database")));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const char *statement :
+             {"CREATE TABLE LINK (LINKID INTEGER, HMIPORT INTEGER)",
+              "CREATE TABLE NODE (LINKID INTEGER, STATIONID INTEGER, ISDEFAULT INTEGER, IP TEXT, PORT INTEGER)",
+              "INSERT INTO LINK VALUES (7, 1003), (8, 1011), (9, 2000)",
+              "INSERT INTO NODE VALUES (7, 300, 1, '', 0), (7, 5, 0, '', 0), (8, 3, 1, '', 0),"
+              " (8, 4, 1, '', 0), (9, 11, 1, '192.168.1.10', 502), (9, 12, 1, '192.168.1.11', 502),"
+              " (9, 13, 1, '192.168.1.10', 503), (9, 14, 0, '192.168.1.10', 502), (9, 15, 1, 'it''s', 502)"})
+            ASSERT_TRUE(q.exec(QString::fromLatin1(statement))) << statement;
+        q.clear();
+        db.close();
     }
     void TearDown() override { QSqlDatabase::removeDatabase(CONNECTION); }
-
-    static QList<QPair<int, int>> pairs(const QList<LinkIdStationId> &list)
-    {
-        QList<QPair<int, int>> out;
-        for (const LinkIdStationId &r : list)
-            out.append({r.linkId, r.defaultStationId});
-        return out;
-    }
 
     QTemporaryDir dir;
 };
 
-TEST_F(ProjectDatabase, LinkAndStationOfAnHmiPort)
+TEST_F(ProjectDatabase, LinkAndStationsOfAPortOrLink)
 {
     int linkId = -5;
     unsigned char stationId = 99;
-    EXPECT_TRUE(GetLinkIdAndDefaultStationId(CONNECTION, 1003, linkId, stationId));
-    EXPECT_EQ(linkId, 7);
-    EXPECT_EQ(stationId, 44); // 300 cut to its low 8 bits
-
-    linkId = -5;
-    stationId = 99;
     EXPECT_FALSE(GetLinkIdAndDefaultStationId(CONNECTION, 1004, linkId, stationId));
     EXPECT_FALSE(GetLinkIdAndDefaultStationId("no such connection", 1003, linkId, stationId));
     EXPECT_EQ(linkId, -5);
     EXPECT_EQ(stationId, 99);
-}
+    EXPECT_TRUE(GetLinkIdAndDefaultStationId(CONNECTION, 1003, linkId, stationId));
+    EXPECT_EQ(linkId, 7);
+    EXPECT_EQ(stationId, 44); // 300 cut to its low 8 bits
 
-TEST_F(ProjectDatabase, DefaultStationsOfALink)
-{
     QList<LinkIdStationId> list;
     EXPECT_TRUE(GetLinkIdAndDefaultStationId(CONNECTION, 8, list));
-    EXPECT_EQ(pairs(list), (QList<QPair<int, int>>{{8, 3}, {8, 4}}));
+    EXPECT_EQ(rows(list), (Rows{{8, 3}, {8, 4}}));
     EXPECT_TRUE(GetLinkIdAndDefaultStationId(CONNECTION, 99, list)); // keeps what it held
-    EXPECT_EQ(list.size(), 2);
     list.clear();
     EXPECT_FALSE(GetLinkIdAndDefaultStationId(CONNECTION, 99, list));
 }
 
-TEST_F(ProjectDatabase, DefaultStationsByAddressTakeTheAddressAsPlainText)
+TEST_F(ProjectDatabase, StationsByAddressTakeTheAddressAsPlainText)
 {
-    const struct { const char *ip; unsigned short port; QList<QPair<int, int>> found; } cases[] = {
-        {"192.168.1.10", 502, {{9, 11}}},
-        {"192.168.1.10", 503, {{9, 13}}},
-        {"192.168.1.12", 502, {}},
-        {"it's", 502, {{9, 15}}},
-        {"' OR '1'='1", 502, {}},
-        {"x' OR 1=1 --", 502, {}},
-        {"192.168.1.10' OR NODE.IP <> '", 502, {}},
-        {"'; DROP TABLE NODE; --", 502, {}},
+    const struct { const char *ip; unsigned short port; Rows found; } cases[] = {
+        {"192.168.1.10", 502, {{9, 11}}}, {"192.168.1.10", 503, {{9, 13}}},
+        {"192.168.1.12", 502, {}}, {"it's", 502, {{9, 15}}},
+        {"' OR '1'='1", 502, {}}, {"x' OR 1=1 --", 502, {}},
+        {"192.168.1.10' OR NODE.IP <> '", 502, {}}, {"'; DROP TABLE NODE; --", 502, {}},
     };
     for (const auto &c : cases) {
         QList<LinkIdStationId> list;
-        EXPECT_EQ(GetLinkIdAndDefaultStationId(CONNECTION, 2000, QString::fromLatin1(c.ip), c.port,
-                                               list), !c.found.isEmpty()) << c.ip;
-        EXPECT_EQ(pairs(list), c.found) << c.ip;
+        EXPECT_EQ(GetLinkIdAndDefaultStationId(CONNECTION, 2000, c.ip, c.port, list),
+                  !c.found.isEmpty()) << c.ip;
+        EXPECT_EQ(rows(list), c.found) << c.ip;
     }
-    QList<LinkIdStationId> list;
-    EXPECT_TRUE(GetLinkIdAndDefaultStationId(CONNECTION, 2000, "192.168.1.11", 502, list));
 }
 
 TEST_F(ProjectDatabase, UnopenableDatabaseFindsNothing)
 {
     QSqlDatabase::database(CONNECTION, false).setDatabaseName(dir.filePath("missing/dir/db"));
     QList<LinkIdStationId> list;
-    EXPECT_FALSE(GetLinkIdAndDefaultStationId(CONNECTION, 7, list));
-    EXPECT_TRUE(list.isEmpty());
+    EXPECT_FALSE(GetLinkIdAndDefaultStationId(CONNECTION, 8, list));
 }
 
 TEST(DevStrToHmiPort, SerialNumberOrEthernet)
 {
     const struct { const char *name; int port; } cases[] = {
-        {"COM2", 1003}, {"COM10", 1011}, {"ETHERNET", 2000}, {"ethernet1", 2000},
-        {"Ethernet", 2000}, {"/dev/ttyS0", 1001}, {"COM99999999999", 1001},
-        {"", DEV_STR_INVALID_PORT}, {"COM", DEV_STR_INVALID_PORT}, {"12", DEV_STR_INVALID_PORT},
-        {"COM2 ", DEV_STR_INVALID_PORT},
+        {"COM2", 1003}, {"COM10", 1011}, {"ETHERNET", 2000}, {"ethernet1", 2000}, {"Ethernet", 2000},
+        {"/dev/ttyS0", 1001}, {"COM99999999999", 1001}, {"", DEV_STR_INVALID_PORT},
+        {"COM", DEV_STR_INVALID_PORT}, {"12", DEV_STR_INVALID_PORT}, {"COM2 ", DEV_STR_INVALID_PORT},
     };
     for (const auto &c : cases)
         EXPECT_EQ(DevStrToHmiPort(QString::fromLatin1(c.name)), c.port) << c.name;

@@ -86,37 +86,21 @@ TEST(DataPack, EveryMalformedFormatFailsBeforeTouchingMore)
 TEST(DataUnpack, ReadsEachDirective)
 {
     const QByteArray in = hex("12 34 56 78 9A BC DE F0");
-    const auto *p = reinterpret_cast<const unsigned char *>(in.constData());
-    unsigned short w[4] = {};
-    unsigned int l[2] = {};
-    unsigned char c[4] = {};
-
-    EXPECT_EQ(DataUnpack(p, "nv", &w[0], &w[1]), 4);
-    EXPECT_EQ(w[0], 0x1234);
-    EXPECT_EQ(w[1], 0x7856);
-    EXPECT_EQ(DataUnpack(p, "2xC", &c[0]), 3);
-    EXPECT_EQ(c[0], 0x56);
-    EXPECT_EQ(DataUnpack(p, "NV", &l[0], &l[1]), 8);
-    EXPECT_EQ(l[0], 0x12345678u);
-    EXPECT_EQ(l[1], 0xF0DEBC9Au);
-    EXPECT_EQ(DataUnpack(p, "XSs", &w[0], &w[1]), 5);
-    EXPECT_EQ(w[0], 0x5634);
-    EXPECT_EQ(w[1], 0x9A78);
-    EXPECT_EQ(DataUnpack(p, "4xI", &l[0]), 8);
-    EXPECT_EQ(l[0], 0xF0DEBC9Au);
-    EXPECT_EQ(DataUnpack(p, "2n", w), 4);
-    EXPECT_EQ(w[0], 0x1234);
-    EXPECT_EQ(w[1], 0x5678);
-    EXPECT_EQ(DataUnpack(p, "2v", w), 4);
-    EXPECT_EQ(w[0], 0x3412);
-    EXPECT_EQ(DataUnpack(p, "1N1V", &l[0], &l[1]), 8);
-    EXPECT_EQ(l[0], 0x12345678u);
-    EXPECT_EQ(l[1], 0xF0DEBC9Au);
-    EXPECT_EQ(DataUnpack(p, "3c", c), 3);
-    EXPECT_EQ(QByteArray(reinterpret_cast<char *>(c), 3), hex("12 34 56"));
-    EXPECT_EQ(DataUnpack(p, ""), 0);
-    EXPECT_EQ(DataUnpack(p, "Z"), -1);
-    EXPECT_EQ(DataUnpack(p, "2S", w), -1);
+    // Each directive stores into the next word; the words are read in host
+    // (little-endian) order.
+    const struct { const char *format; int result; quint32 first, second; } cases[] = {
+        {"nv", 4, 0x1234, 0x7856}, {"2xC", 3, 0x56, 0}, {"NV", 8, 0x12345678, 0xF0DEBC9A},
+        {"XSs", 5, 0x5634, 0x9A78}, {"4xI", 8, 0xF0DEBC9A, 0}, {"Ll", 8, 0x78563412, 0xF0DEBC9A},
+        {"2n", 4, 0x56781234, 0}, {"2v", 4, 0x78563412, 0}, {"1N1V", 8, 0x12345678, 0xF0DEBC9A},
+        {"3c", 3, 0x563412, 0}, {"", 0, 0, 0}, {"Z", -1, 0, 0}, {"2S", -1, 0, 0},
+    };
+    for (const auto &c : cases) {
+        quint32 words[3] = {};
+        EXPECT_EQ(DataUnpack(reinterpret_cast<const unsigned char *>(in.constData()), c.format,
+                             &words[0], &words[1], &words[2]), c.result) << c.format;
+        EXPECT_EQ(words[0], c.first) << c.format;
+        EXPECT_EQ(words[1], c.second) << c.format;
+    }
 }
 
 TEST(HexToUInt, ReadsUpToLenDigits)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -7,16 +9,11 @@
 
 namespace {
 
-// Removes the directories it made beside the executable, whatever happens.
-struct MadeDirectories
+void removeMadeDirectories(const QDir &base)
 {
-    QDir base;
-    ~MadeDirectories()
-    {
-        for (const char *name : {"compile", "database"})
-            QDir(base.filePath(name)).removeRecursively();
-    }
-};
+    for (const char *name : {"compile", "database"})
+        QDir(base.filePath(name)).removeRecursively();
+}
 
 TEST(ProjectPaths, FollowTheDirectoriesThatExist)
 {
@@ -25,24 +22,21 @@ TEST(ProjectPaths, FollowTheDirectoriesThatExist)
     char *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     const QDir appDir(QCoreApplication::applicationDirPath());
-    ASSERT_FALSE(appDir.exists("compile") || appDir.exists("database"))
-        << "left over beside " << qPrintable(appDir.path());
-    MadeDirectories made{appDir};
+    ASSERT_FALSE(appDir.exists("compile") || appDir.exists("database")) << "left over";
+    const std::shared_ptr<void> cleanUp(nullptr, [&](void *) { removeMadeDirectories(appDir); });
 
     const struct { QStringList make; const char *compilePath; const char *database; } cases[] = {
-        {{}, "", "database"},
-        {{"database"}, "", "database/database"},
+        {{}, ".", "database"},
+        {{"database"}, ".", "database/database"},
         {{"compile"}, "compile", "compile/database"},
-        {{"compile", "compile/database"}, "compile", "compile/database/database"},
+        {{"compile/database"}, "compile", "compile/database/database"},
     };
     for (const auto &c : cases) {
         for (const QString &dir : c.make)
             ASSERT_TRUE(appDir.mkpath(dir));
-        EXPECT_EQ(GetCompilePath().absolutePath(),
-                  QDir::cleanPath(appDir.absoluteFilePath(c.compilePath)));
+        EXPECT_EQ(GetCompilePath().absolutePath(), QDir::cleanPath(appDir.absoluteFilePath(c.compilePath)));
         EXPECT_EQ(GetDatabaseName(), appDir.absoluteFilePath(c.database));
-        for (const char *dir : {"compile", "database"})
-            QDir(appDir.filePath(dir)).removeRecursively();
+        removeMadeDirectories(appDir);
     }
 }
 
