@@ -25,6 +25,9 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
 
+# What the fuzz targets, the sanitizer build and the memory checks need besides.
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind)
+
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
   local dir=$1; shift
