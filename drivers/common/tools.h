@@ -99,12 +99,23 @@ TOOLKIT_EXPORT int GetSafeDataLen(const CommunicatorCommand &cmd);
 TOOLKIT_EXPORT QByteArray ToSafeData(const CommunicatorCommand &cmd, const QByteArray &data);
 
 // ---- Format-driven packing ---------------------------------------------
+// A format is a string of directives, each a letter of "CcSsvnILilVNxX" with
+// an optional decimal count. Errors: an unknown character makes VDataPack
+// return 0; a count before S, s, I, L, i, l, a count at the end, a count of
+// 0 before C, c, v, n, V, N, a count or running length beyond the int range,
+// or a null buffer or array pointer make it return -1. VByteArrayPack gives a
+// null array on any of these and also refuses counted x and X; VDataUnpack
+// returns -1 on any of them. Each directive is checked before it touches
+// memory, so what the valid directives before an error did stays and nothing
+// further is read or written.
 TOOLKIT_EXPORT int VDataPack(unsigned char *out, const char *fmt, va_list ap);
 TOOLKIT_EXPORT int DataPack(unsigned char *out, const char *fmt, ...);
 TOOLKIT_EXPORT QByteArray VByteArrayPack(const char *fmt, va_list ap);
 TOOLKIT_EXPORT QByteArray ByteArrayPack(const char *fmt, ...);
 TOOLKIT_EXPORT int VDataUnpack(const unsigned char *in, const char *fmt, va_list ap);
 TOOLKIT_EXPORT int DataUnpack(const unsigned char *in, const char *fmt, ...);
+// Up to len hexadecimal digits after an optional 0x; the last eight count.
+// Any other character, a null s or len <= 0 gives 0.
 TOOLKIT_EXPORT unsigned int HexToUInt(const char *s, int len);
 
 // ---- PLC address and command helpers ------------------------------------
@@ -121,12 +132,17 @@ TOOLKIT_EXPORT int ExtractPLCDeviceAddress(const QString &address, int base);
 TOOLKIT_EXPORT void appendBigEndianUShort(QByteArray &a, unsigned short v);
 
 // ---- Project database lookups -------------------------------------------
+// The lookups use the runtime's named QtSql connection, opening it when it
+// is not open yet. An unknown connection, one that cannot be opened, or a
+// failing query reads no row. The IP text is bound as a query value.
 struct LinkIdStationId
 {
     qint32 linkId;
     qint32 defaultStationId;
 };
 
+// The application's directory (there must be a QCoreApplication), or its
+// "compile" subdirectory when that exists.
 TOOLKIT_EXPORT QDir GetCompilePath();
 TOOLKIT_EXPORT QString GetDatabaseName();
 // HMI port number of a port name: 2000 for Ethernet, trailing number + 1001
