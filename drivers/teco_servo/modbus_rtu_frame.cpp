@@ -176,3 +176,8 @@ void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned 
         b = static_cast<unsigned char>(b * 10 + (t.at(pos) - '0'));
     bit = b;
 }
+
+bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix)
+{
+    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
+}

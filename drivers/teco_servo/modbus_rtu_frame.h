@@ -47,4 +47,8 @@ Q_DECL_HIDDEN QByteArray ModbusRTUSlaveExpandBitsToBytes(const unsigned char *da
 Q_DECL_HIDDEN void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area,
                                               unsigned short &reg, unsigned char &bit);
 
+// Whether an area name begins with prefix, letter case ignored (HR, hr and
+// HRX all begin with HR).
+Q_DECL_HIDDEN bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix);
+
 #endif // MODBUS_RTU_FRAME_H

@@ -178,6 +178,9 @@ private:
                              const RegisterReadShape &shape);
     QByteArray readCoilsOrInputs(AbstractDeviceInterface *port, unsigned char function,
                                  unsigned short address, int count, bool clearTail);
+    // Register count limit of a write (123, and below 65536); records rangeText
+    // (with %1 = address + 1) when it is exceeded.
+    bool registersFit(unsigned short address, int registers, const char *rangeText);
     bool writeRegisterData(AbstractDeviceInterface *port, unsigned short address,
                            const QByteArray &wire, int station, const char *rangeText,
                            WriteMode mode);
@@ -196,6 +199,9 @@ private:
                            const QByteArray &data, int &progress, WriteMode mode);
     bool writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
                          const QByteArray &data, int &progress, WriteMode mode);
+    // Refuses a null port and unsupported data types (after one delay wait);
+    // false when the command ends here.
+    bool acceptCommand(AbstractDeviceInterface *port, const CommunicatorCommand &cmd);
     QByteArray readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
                         const QByteArray &area, unsigned short reg, unsigned char bit);
     bool writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,

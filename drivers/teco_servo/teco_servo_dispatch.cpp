@@ -8,21 +8,10 @@
 
 namespace {
 
-bool startsWith(const QByteArray &area, const char *prefix)
-{
-    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
-}
-
-bool isSupportedType(int dataType)
-{
-    const unsigned int type = static_cast<unsigned int>(dataType);
-    return type <= CommunicatorCommand::Bit2 && type != CommunicatorCommand::QuadWord;
-}
-
 // Registers 59999..60009 (HR60000..HR60010) are the driver's own special words.
 bool isSpecialRegister(const QByteArray &area, unsigned short reg)
 {
-    return (startsWith(area, "HR") || startsWith(area, "FN6HR")) && reg >= 59999 && reg <= 60009;
+    return (ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR")) && reg >= 59999 && reg <= 60009;
 }
 
 bool swapsWords(const CommunicatorCommand &cmd)
@@ -37,18 +26,25 @@ QString describe(const char *format, unsigned char station, const CommunicatorCo
 
 } // namespace
 
-QByteArray DriverTecoServo::read(AbstractDeviceInterface *port, const CommunicatorCommand &cmd)
+bool DriverTecoServo::acceptCommand(AbstractDeviceInterface *port, const CommunicatorCommand &cmd)
 {
     if (!port) {
         setCommError(QStringLiteral("PLC no response"));
-        return QByteArray();
+        return false;
     }
-    if (!isSupportedType(cmd.dataType)) {
+    const unsigned int type = static_cast<unsigned int>(cmd.dataType);
+    if (type > CommunicatorCommand::Bit2 || type == CommunicatorCommand::QuadWord) {
         waitFrameDelay(port);
-        clearError();
         setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
-        return QByteArray();
+        return false;
     }
+    return true;
+}
+
+QByteArray DriverTecoServo::read(AbstractDeviceInterface *port, const CommunicatorCommand &cmd)
+{
+    if (!acceptCommand(port, cmd))
+        return QByteArray();
     QByteArray area;
     unsigned short reg = 0;
     unsigned char bit = 0;
@@ -67,7 +63,7 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
     switch (cmd.dataType) {
     case CommunicatorCommand::Bit:
     case CommunicatorCommand::Bit2:
-        if (startsWith(area, "DO") || startsWith(area, "FN5DO") || startsWith(area, "DI"))
+        if (ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO") || ModbusRTUSlaveAreaStartsWith(area, "DI"))
             return readDIDOs(port, area, reg, cmd.count);
         return readIRHRbits(port, area, reg, bit, cmd.count);
     case CommunicatorCommand::Byte:
@@ -85,16 +81,8 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
 bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
                             const QByteArray &data)
 {
-    if (!port) {
-        setCommError(QStringLiteral("PLC no response"));
+    if (!acceptCommand(port, cmd))
         return false;
-    }
-    if (!isSupportedType(cmd.dataType)) {
-        waitFrameDelay(port);
-        clearError();
-        setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
-        return false;
-    }
     QByteArray area;
     unsigned short reg = 0;
     unsigned char bit = 0;
@@ -112,16 +100,16 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
                                 const QByteArray &data, const QByteArray &area,
                                 unsigned short reg, unsigned char bit, int &progress)
 {
-    const bool hr = startsWith(area, "HR");
-    const bool fn6hr = !hr && startsWith(area, "FN6HR");
+    const bool hr = ModbusRTUSlaveAreaStartsWith(area, "HR");
+    const bool fn6hr = !hr && ModbusRTUSlaveAreaStartsWith(area, "FN6HR");
     const bool special = isSpecialRegister(area, reg);
     const char *refusal = nullptr;
     switch (cmd.dataType) {
     case CommunicatorCommand::Bit:
     case CommunicatorCommand::Bit2:
-        if (startsWith(area, "DO"))
+        if (ModbusRTUSlaveAreaStartsWith(area, "DO"))
             return writeCoils(port, reg, data);
-        if (startsWith(area, "FN5DO"))
+        if (ModbusRTUSlaveAreaStartsWith(area, "FN5DO"))
             return writeCoilsWithFN5(port, reg, data);
         if (hr)
             return special ? writeSpecialHRbit(port, reg, bit, data, progress)

@@ -12,14 +12,9 @@ const qint64 MAX_READ_REGISTERS = 125;
 const qint64 MAX_READ_BITS = 2008;
 const qint64 ADDRESS_SPACE = 65536;
 
-bool startsWith(const QByteArray &area, const char *prefix)
-{
-    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
-}
-
 unsigned char registerFunction(const QByteArray &area)
 {
-    return (startsWith(area, "HR") || startsWith(area, "FN6HR")) ? 3 : 4;
+    return (ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR")) ? 3 : 4;
 }
 
 qint64 bytesForBits(qint64 bits)
@@ -138,7 +133,7 @@ QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByte
                                        unsigned(address) + 1));
         return QByteArray();
     }
-    const unsigned char function = (startsWith(area, "DO") || startsWith(area, "FN5DO")) ? 1 : 2;
+    const unsigned char function = (ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO")) ? 1 : 2;
     return readCoilsOrInputs(port, function, address, count, true);
 }
 

@@ -38,15 +38,21 @@ QByteArray bytesToWire(const QByteArray &data)
 
 } // namespace
 
+bool DriverTecoServo::registersFit(unsigned short address, int registers, const char *rangeText)
+{
+    if (registers <= MAX_WRITE_REGISTERS && address + registers <= ADDRESS_SPACE)
+        return true;
+    setCommError(QString::fromLatin1(rangeText).arg(address + 1));
+    return false;
+}
+
 bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned short address,
                                         const QByteArray &wire, int station,
                                         const char *rangeText, WriteMode mode)
 {
     const int registers = wire.size() / 2;
-    if (registers > MAX_WRITE_REGISTERS || address + registers > ADDRESS_SPACE) {
-        setCommError(QString::fromLatin1(rangeText).arg(address + 1));
+    if (!registersFit(address, registers, rangeText))
         return false;
-    }
     if (mode == WriteMode::Block) {
         return exchange(port, station,
                         [&](unsigned char s) {
@@ -70,11 +76,8 @@ bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned 
 bool DriverTecoServo::writeSingleRegister(AbstractDeviceInterface *port, unsigned short address,
                                           const QByteArray &wire, int station)
 {
-    const int registers = wire.size() / 2;
-    if (registers > MAX_WRITE_REGISTERS || address + registers > ADDRESS_SPACE) {
-        setCommError(QString::fromLatin1(WORD_RANGE_TEXT).arg(address + 1));
+    if (!registersFit(address, wire.size() / 2, WORD_RANGE_TEXT))
         return false;
-    }
     return exchange(port, station,
                     [&](unsigned char s) { return ModbusRTUSlaveBuildFn6Request(s, address, wire); },
                     WRITE_ANSWER_LENGTH);
