@@ -108,6 +108,8 @@ TEST_F(ReadTest, UnsupportedTypesAndBlocksGetNoDescription)
     EXPECT_EQ(driver.getLastError(), "unsupported data type: HR1");
     read(5, 2, "HR1");
     EXPECT_EQ(driver.getLastError(), "PLC no response");
+    read(6, 2, "DO1");
+    EXPECT_EQ(driver.getLastError(), "PLC no response");
 }
 
 // The parser's quirks, seen in the request each address produces.

@@ -61,6 +61,15 @@ TEST_F(WriteTest, RequestsForEachAreaAndType)
     }
 }
 
+TEST_F(WriteTest, AcknowledgementOnlyNeedsStationFunctionAndCrc)
+{
+    port.answer(hex("01 10 00 64 00 01 40 16"));
+    port.answer(withCrc(hex("01 10 12 34 56 78")));
+    EXPECT_TRUE(write(2, "HR101", hex("34 12")));
+    EXPECT_TRUE(write(2, "HR101", hex("34 12")));
+    EXPECT_FALSE(driver.hasError());
+}
+
 TEST_F(WriteTest, RangeAndStationChecksComeFirstAndSendNothing)
 {
     const struct { int station; int type; const char *address; int size; const char *text; } cases[] = {
