@@ -30,7 +30,11 @@ bool RtuFramer::takeFrame(QByteArray *frame)
 {
     for (;;) {
         const int length = requestLength(m_buffer);
-        if (length <= 0 || m_buffer.size() < length)
+        if (length < 0)
+            return false;
+        if (length == 0)
+            return takeBeforeKnownRequest(frame);
+        if (m_buffer.size() < length)
             return false;
         const QByteArray candidate = m_buffer.left(length);
         if (hasValidModbusCrc(candidate)) {
@@ -41,6 +45,28 @@ bool RtuFramer::takeFrame(QByteArray *frame)
         m_buffer.remove(0, 1);
         ++m_discarded;
     }
+}
+
+// The buffer begins with a function of unknown length. If a complete known
+// request follows further on, what lies before it ends there: a frame of
+// its own when its CRC holds, noise otherwise.
+bool RtuFramer::takeBeforeKnownRequest(QByteArray *frame)
+{
+    for (int start = 1; start + 8 <= m_buffer.size(); ++start) {
+        const QByteArray rest = m_buffer.mid(start);
+        const int length = requestLength(rest);
+        if (length <= 0 || rest.size() < length || !hasValidModbusCrc(rest.left(length)))
+            continue;
+        const QByteArray before = m_buffer.left(start);
+        m_buffer.remove(0, start);
+        if (hasValidModbusCrc(before)) {
+            *frame = before;
+            return true;
+        }
+        m_discarded += start;
+        return takeFrame(frame);
+    }
+    return false;
 }
 
 QByteArray RtuFramer::takeAtSilence()

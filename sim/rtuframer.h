@@ -11,8 +11,9 @@
 // (which a pseudo-terminal does not keep anyway). A candidate whose CRC is
 // wrong loses its first byte and the search goes on from the next one, so
 // the framer finds its way back into step after noise. Bytes of any other
-// function stay until the line falls silent; the caller then takes them
-// with takeAtSilence(). Never holds more than maxBuffered() bytes.
+// function stay until a known request with a valid CRC follows them or the
+// line falls silent (the caller then takes them with takeAtSilence()).
+// Never holds more than maxBuffered() bytes.
 class RtuFramer
 {
 public:
@@ -33,6 +34,8 @@ public:
     static int requestLength(const QByteArray &buffer);
 
 private:
+    bool takeBeforeKnownRequest(QByteArray *frame);
+
     QByteArray m_buffer;
     qint64 m_discarded = 0;
 };

@@ -1,0 +1,161 @@
+// The plug-in loaded through its entry points, the termios port on one end
+// of a pseudo-terminal and the simulated drives on the other.
+#include <QPluginLoader>
+#include <QVariant>
+
+#include "communicatorcommand.h"
+#include "faultplan.h"
+#include "hosttest.h"
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
+{
+    SimulatedLine sim({1});
+    QPluginLoader loader(QStringLiteral(TECO_SERVO_PLUGIN_PATH));
+    DriverInterface *driver = qobject_cast<DriverInterface *>(loader.instance());
+    ASSERT_NE(driver, nullptr) << qPrintable(loader.errorString());
+    EXPECT_TRUE(driver->initialize(&sim.port));
+    const QByteArray data = driver->read(&sim.port, CommunicatorCommand(2, 2, QStringLiteral("IR11")));
+    EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
+    EXPECT_EQ(data, hex("F203F303")) << "input registers 10 and 11 of station 1: 1010, 1011";
+}
+
+struct RoundTrip
+{
+    const char *address;
+    int type;
+    int count;
+    const char *written;   // the command's data, hex
+    const char *readBack;  // what a read of the same command returns, hex
+    SimArea area;
+    int first;             // zero-based address on the drive
+    QList<quint16> onDrive;
+};
+
+TEST(EndToEnd, EveryWritableAreaAndDataTypeRoundTrips)
+{
+    SimulatedLine sim({1});
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    driver->initialize(&sim.port);
+    const SimArea hr = SimArea::HoldingRegisters;
+    const SimArea coils = SimArea::Coils;
+    const RoundTrip cases[] = {
+        {"HR100", 2, 2, "3412FEFF", "3412FEFF", hr, 99, {0x1234, 0xFFFE}},
+        {"FN6HR110", 2, 2, "78560100", "78560100", hr, 109, {0x5678, 0x0001}},
+        {"HR200", 3, 1, "78563412", "78563412", hr, 199, {0x5678, 0x1234}},
+        {"HR210SW", 3, 1, "78563412", "78563412", hr, 209, {0x1234, 0x5678}},
+        {"FN6HR220", 3, 1, "78563412", "78563412", hr, 219, {0x5678, 0x1234}},
+        {"HR300", 1, 3, "112233", "112233", hr, 299, {0x2211, 0x0033}},
+        {"FN6HR310", 5, 2, "AABB", "AABB", hr, 309, {0xBBAA}},
+        {"HR400.3", 0, 1, "01", "01", hr, 399, {0x0008}},
+        {"FN6HR410.15", 6, 2, "0101", "03", hr, 409, {0x8000, 0x0001}},
+        {"DO20", 0, 3, "010001", "05", coils, 19, {1, 0, 1}},
+        {"FN5DO30", 6, 2, "0001", "02", coils, 29, {0, 1}},
+    };
+    for (const RoundTrip &c : cases) {
+        const CommunicatorCommand cmd(c.type, c.count, QLatin1String(c.address));
+        EXPECT_TRUE(driver->write(&sim.port, cmd, hex(c.written))) << c.address;
+        EXPECT_FALSE(driver->hasError()) << c.address << ": " << qPrintable(driver->getLastError());
+        for (int i = 0; i < c.onDrive.size(); ++i)
+            EXPECT_EQ(sim.line.value(1, c.area, c.first + i), c.onDrive[i]) << c.address << " + " << i;
+        EXPECT_EQ(driver->read(&sim.port, cmd).toHex(), QByteArray(c.readBack).toLower()) << c.address;
+        EXPECT_FALSE(driver->hasError()) << c.address << ": " << qPrintable(driver->getLastError());
+    }
+}
+
+TEST(EndToEnd, ReadOnlyAreasReadInEveryDataType)
+{
+    SimulatedLine sim({1});
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    const struct { const char *address; int type; int count; const char *expected; } cases[] = {
+        {"IR5", 2, 2, "EC03ED03"},   // 1004, 1005
+        {"IR3", 3, 1, "EA03EB03"},
+        {"IR3SW", 3, 1, "EB03EA03"},
+        {"IR7", 1, 3, "EE03EF"},
+        {"IR1.0", 0, 16, "E803"},
+        {"IR1.3", 6, 4, "0D"},       // bits 3 to 6 of 0x03E8
+        {"DI1", 0, 10, "4902"},      // on at multiples of 3
+        {"di4", 6, 3, "01"},
+    };
+    for (const auto &c : cases) {
+        const QByteArray data = driver->read(&sim.port, CommunicatorCommand(c.type, c.count, QLatin1String(c.address)));
+        EXPECT_FALSE(driver->hasError()) << c.address << ": " << qPrintable(driver->getLastError());
+        EXPECT_EQ(data.toHex(), QByteArray(c.expected).toLower()) << c.address;
+    }
+}
+
+TEST(EndToEnd, FailuresReachTheRuntimeAsTheDriversTexts)
+{
+    SimulatedLine sim({1});
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    driver->read(&sim.port, CommunicatorCommand(0, 2001, QStringLiteral("DI1")));
+    EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x03 (read 2001 bit(s) from 1-DI1)"));
+    sim.port.setStationId(9);
+    sim.port.setAnswerTimeout(200);
+    sim.port.setRetryCount(1);
+    EXPECT_TRUE(driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("HR1"))).isEmpty());
+    EXPECT_EQ(driver->getLastError(), QStringLiteral("PLC no response (read 1 word(s) from 9-HR1)"));
+    EXPECT_EQ(sim.line.stats().otherStations, 2) << "one attempt and one retry";
+}
+
+TEST(EndToEnd, RetriesRecoverFromInjectedFaults)
+{
+    SimulatedLine sim({1});
+    FaultPlan plan;
+    QString error;
+    ASSERT_TRUE(FaultPlan::parse(QStringLiteral("drop=0.08,corrupt=0.1,truncate=0.1,station=0.06,exception=0.06"),
+                                 &plan, &error));
+    sim.line.setFaults(plan, 11);
+    sim.port.setRetryCount(10);
+    sim.port.setAnswerTimeout(400);
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    for (int i = 0; i < 30; ++i) {
+        const QString address = QStringLiteral("HR%1").arg(500 + i);
+        const QByteArray value = QByteArray(1, char(i)) + char(0x80);
+        EXPECT_TRUE(driver->write(&sim.port, CommunicatorCommand(2, 1, address), value))
+            << qPrintable(driver->getLastError());
+        EXPECT_EQ(driver->read(&sim.port, CommunicatorCommand(2, 1, address)), value)
+            << qPrintable(driver->getLastError());
+    }
+    const SimStats stats = sim.line.stats();
+    qint64 faults = 0;
+    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind)
+        faults += stats.faults[kind];
+    EXPECT_GE(faults, 10) << "the faults did happen and were retried";
+}
+
+TEST(EndToEnd, SpecialStoreBroadcastsToThreeDrivesAndReadsBack)
+{
+    SimulatedLine sim({1, 5, 7});
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    auto write = [&](const char *address, const char *data) {
+        const QByteArray bytes = hex(data);
+        EXPECT_TRUE(driver->write(&sim.port, CommunicatorCommand(2, bytes.size() / 2, QLatin1String(address)), bytes))
+            << address << ": " << qPrintable(driver->getLastError());
+    };
+    write("HR60001", "010005000700"); // station list 1, 5, 7
+    write("HR60000", "0300");         // three of them
+    EXPECT_EQ(sim.line.stats().frames, 0) << "the store alone sends nothing";
+    write("HR60010", "3412");
+    for (int station : {1, 5, 7})
+        EXPECT_EQ(sim.line.value(station, SimArea::HoldingRegisters, 1299), 0x1234) << station;
+
+    write("HR60009", "0500");         // read back from station 5
+    sim.line.setValue(5, SimArea::HoldingRegisters, 1299, 0x4321);
+    EXPECT_EQ(driver->read(&sim.port, CommunicatorCommand(2, 11, QStringLiteral("HR60000"))).toHex(),
+              QByteArray("0300" "010005000700" "00000000000000000000" "0500" "2143"));
+    EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
+}
+
+} // namespace

@@ -1,0 +1,187 @@
+// The simulated line: exact answers, framing of a noisy stream, and faults
+// that repeat from their seed.
+#include <random>
+
+#include "faultplan.h"
+#include "hosttest.h"
+#include "modbuscrc.h"
+#include "rtuframer.h"
+#include "termiosline.h"
+
+namespace {
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+struct Exchange
+{
+    const char *request; // hex, without CRC
+    const char *answer;  // hex, without CRC; null: no answer
+};
+
+TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
+{
+    SimAreaSizes sizes;
+    sizes.holdingRegisters = 1300;
+    SimLine line({1, 5}, sizes);
+    const Exchange exchanges[] = {
+        {"0106006412 34", "0106006412 34"},             // write register 100
+        {"01030063 0002", "010304 0000 1234"},          // read 99 and 100
+        {"0110000A 0002 04 ABCD 0001", "0110000A 0002"}, // write 10 and 11
+        {"0103000A 0002", "010304 ABCD 0001"},
+        {"01040000 0003", "010406 03E8 03E9 03EA"},     // station x 1000 + address
+        {"05040002 0001", "050402 138A"},
+        {"0105000A FF00", "0105000A FF00"},             // coil 10 on
+        {"010F000C 000A 02 CD01", "010F000C 000A"},     // coils 12 to 21
+        {"01010008 0010", "010102 D41C"},               // coils 8 to 23
+        {"01020000 000A", "010202 4902"},               // inputs on at multiples of 3
+        {"012B0E01 00", "01AB01"},                       // illegal function
+        {"0103007D 007E", "018303"},                    // 126 registers
+        {"01030513 0002", "018302"},                    // past register 1299
+        {"01010000 07D1", "018103"},                    // 2001 bits
+        {"0105000A 1234", "018503"},                    // coil value neither on nor off
+        {"0110000A 0002 02 ABCD", "019003"},            // byte count short
+        {"0106FFFF 0001", "018602"},
+        {"02030000 0001", nullptr},                     // another station's drive
+        {"00060001 0007", nullptr},                     // broadcast
+    };
+    for (const Exchange &e : exchanges) {
+        const SimAnswer answer = line.process(withCrc(e.request));
+        EXPECT_EQ(answer.frame.toHex(), e.answer ? withCrc(e.answer).toHex() : QByteArray()) << e.request;
+    }
+    EXPECT_EQ(line.value(1, SimArea::HoldingRegisters, 1), 7) << "the broadcast reached station 1";
+    EXPECT_EQ(line.value(5, SimArea::HoldingRegisters, 1), 7) << "and station 5";
+
+    QByteArray damaged = withCrc("01030000 0001");
+    damaged[7] = char(damaged[7] ^ 1);
+    EXPECT_TRUE(line.process(damaged).frame.isEmpty());
+    const SimStats stats = line.stats();
+    EXPECT_EQ(stats.badFrames, 1);
+    EXPECT_EQ(stats.otherStations, 1);
+    EXPECT_EQ(stats.broadcasts, 1);
+    EXPECT_EQ(stats.exceptions, 7);
+}
+
+TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
+{
+    RtuFramer framer;
+    const QByteArray a = withCrc("01030000000A");
+    const QByteArray b = withCrc("0110000A000204ABCD0001");
+    const QByteArray stream = QByteArray::fromHex("FF0003") + a + b + a.left(5);
+    framer.append(stream.constData(), stream.size());
+    QByteArray frame;
+    ASSERT_TRUE(framer.takeFrame(&frame));
+    EXPECT_EQ(frame, a);
+    ASSERT_TRUE(framer.takeFrame(&frame));
+    EXPECT_EQ(frame, b);
+    EXPECT_FALSE(framer.takeFrame(&frame)) << "the rest is incomplete";
+    EXPECT_EQ(framer.discarded(), 3);
+    EXPECT_EQ(framer.takeAtSilence(), a.left(5));
+
+    // Random noise: no crash, nothing out of bounds, and every frame the
+    // framer lets through carries a valid CRC; the line never answers noise
+    // with anything but a well-formed frame.
+    std::mt19937 random(12345);
+    SimLine line({1, 2, 3});
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray noise(int(random() % 300), '\0');
+        for (char &c : noise)
+            c = char(random() % 4 == 0 ? random() % 4 : random());
+        framer.append(noise.constData(), noise.size());
+        while (framer.takeFrame(&frame)) {
+            EXPECT_TRUE(hasValidModbusCrc(frame));
+            const SimAnswer answer = line.process(frame);
+            EXPECT_TRUE(answer.frame.isEmpty() || hasValidModbusCrc(answer.frame));
+        }
+        EXPECT_LE(framer.takeAtSilence().size(), RtuFramer::maxBuffered());
+        line.process(noise);
+    }
+}
+
+TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
+{
+    FaultPlan plan;
+    QString error;
+    ASSERT_TRUE(FaultPlan::parse(QStringLiteral("drop=0.1, delay=0.2:350,exception=0.05"), &plan, &error));
+    EXPECT_EQ(plan.toString(), QStringLiteral("drop=0.1,exception=0.05,delay=0.2:350"));
+    const char *bad[][2] = {
+        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay)"},
+        {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay)"},
+        {"drop=1.5", "invalid fault rate: drop=1.5 (a number from 0 to 1)"},
+        {"delay=0.1:x", "invalid fault delay: delay=0.1:x"},
+        {"drop=0.6,corrupt=0.6", "fault rates add up to more than 1: drop=0.6,corrupt=0.6"},
+    };
+    for (const auto &b : bad) {
+        EXPECT_FALSE(FaultPlan::parse(QLatin1String(b[0]), &plan, &error));
+        EXPECT_EQ(error.toStdString(), b[1]);
+    }
+}
+
+QList<QByteArray> answersOf(quint64 seed, const QString &faults, int requests)
+{
+    FaultPlan plan;
+    QString error;
+    EXPECT_TRUE(FaultPlan::parse(faults, &plan, &error));
+    SimLine line({1});
+    line.setFaults(plan, seed);
+    QList<QByteArray> answers;
+    for (int i = 0; i < requests; ++i) {
+        const SimAnswer a = line.process(withCrc("010300000004"));
+        answers.append(QByteArray::number(a.delayMs) + ':' + a.frame.toHex());
+    }
+    return answers;
+}
+
+TEST(FaultPlan, FaultsRepeatFromTheSeedAtTheirRates)
+{
+    const QString all = QStringLiteral("drop=0.1,corrupt=0.1,truncate=0.1,station=0.1,exception=0.1,delay=0.1:250");
+    EXPECT_EQ(answersOf(42, all, 500), answersOf(42, all, 500));
+    EXPECT_NE(answersOf(42, all, 500), answersOf(43, all, 500));
+
+    const QByteArray good = withCrc("010308 0000000000000000").toHex();
+    int counts[7] = {};
+    for (const QByteArray &a : answersOf(7, all, 3000)) {
+        const QByteArray frame = QByteArray::fromHex(a.mid(a.indexOf(':') + 1));
+        if (a.startsWith("250:"))
+            ++counts[FaultPlan::Delay];
+        else if (frame.isEmpty())
+            ++counts[FaultPlan::Drop];
+        else if (frame == withCrc("018306"))
+            ++counts[FaultPlan::Exception];
+        else if (frame == withCrc("020308 0000000000000000"))
+            ++counts[FaultPlan::WrongStation];
+        else if (frame.size() < 13)
+            ++counts[FaultPlan::Truncate];
+        else if (frame.toHex() != good && !hasValidModbusCrc(frame))
+            ++counts[FaultPlan::Corrupt];
+        else
+            ++counts[FaultPlan::None];
+    }
+    for (int kind = FaultPlan::None; kind < FaultPlan::KindCount; ++kind) {
+        const int expected = kind == FaultPlan::None ? 1200 : 300;
+        EXPECT_GT(counts[kind], expected * 3 / 4) << FaultPlan::name(FaultPlan::Kind(kind));
+        EXPECT_LT(counts[kind], expected * 5 / 4) << FaultPlan::name(FaultPlan::Kind(kind));
+    }
+}
+
+TEST(SimServer, PacesAnswersAtTheBaudRate)
+{
+    SimulatedLine sim({1}, QStringLiteral("RS485,9600,NONE,8,2"));
+    sim.server.stop();
+    sim.server.setPacing(true);
+    ASSERT_TRUE(sim.server.start());
+    const QByteArray request = withCrc("01030000000A"); // 25-byte answer
+    sim.port.send(request.constData(), request.size());
+    char answer[32];
+    const qint64 start = monotonicNs();
+    ASSERT_EQ(sim.port.receive(answer, 25), 25);
+    // 25 characters of 11 bits at 9600 baud, the first leaving at once.
+    EXPECT_GE(monotonicNs() - start, 24 * LineSettings().characterTimeNs());
+    EXPECT_EQ(QByteArray(answer, 25), withCrc("010314 0000000000000000000000000000000000000000"));
+}
+
+} // namespace
