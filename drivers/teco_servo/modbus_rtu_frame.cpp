@@ -181,3 +181,13 @@ bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix)
 {
     return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
 }
+
+bool ModbusRTUSlaveIsHoldingArea(const QByteArray &area)
+{
+    return ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR");
+}
+
+bool ModbusRTUSlaveIsCoilArea(const QByteArray &area)
+{
+    return ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO");
+}

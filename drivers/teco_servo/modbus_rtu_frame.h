@@ -50,5 +50,9 @@ Q_DECL_HIDDEN void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &a
 // Whether an area name begins with prefix, letter case ignored (HR, hr and
 // HRX all begin with HR).
 Q_DECL_HIDDEN bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix);
+// Holding registers (HR, FN6HR: functions 3, 16, 6) and coils (DO, FN5DO:
+// functions 1, 15, 5).
+Q_DECL_HIDDEN bool ModbusRTUSlaveIsHoldingArea(const QByteArray &area);
+Q_DECL_HIDDEN bool ModbusRTUSlaveIsCoilArea(const QByteArray &area);
 
 #endif // MODBUS_RTU_FRAME_H

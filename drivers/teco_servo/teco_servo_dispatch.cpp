@@ -11,7 +11,7 @@ namespace {
 // Registers 59999..60009 (HR60000..HR60010) are the driver's own special words.
 bool isSpecialRegister(const QByteArray &area, unsigned short reg)
 {
-    return (ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR")) && reg >= 59999 && reg <= 60009;
+    return ModbusRTUSlaveIsHoldingArea(area) && reg >= 59999 && reg <= 60009;
 }
 
 bool swapsWords(const CommunicatorCommand &cmd)
@@ -63,7 +63,7 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
     switch (cmd.dataType) {
     case CommunicatorCommand::Bit:
     case CommunicatorCommand::Bit2:
-        if (ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO") || ModbusRTUSlaveAreaStartsWith(area, "DI"))
+        if (ModbusRTUSlaveIsCoilArea(area) || ModbusRTUSlaveAreaStartsWith(area, "DI"))
             return readDIDOs(port, area, reg, cmd.count);
         return readIRHRbits(port, area, reg, bit, cmd.count);
     case CommunicatorCommand::Byte:

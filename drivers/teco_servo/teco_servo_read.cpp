@@ -14,7 +14,7 @@ const qint64 ADDRESS_SPACE = 65536;
 
 unsigned char registerFunction(const QByteArray &area)
 {
-    return (ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR")) ? 3 : 4;
+    return ModbusRTUSlaveIsHoldingArea(area) ? 3 : 4;
 }
 
 qint64 bytesForBits(qint64 bits)
@@ -133,7 +133,7 @@ QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByte
                                        unsigned(address) + 1));
         return QByteArray();
     }
-    const unsigned char function = (ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO")) ? 1 : 2;
+    const unsigned char function = ModbusRTUSlaveIsCoilArea(area) ? 1 : 2;
     return readCoilsOrInputs(port, function, address, count, true);
 }
 
