@@ -496,10 +496,14 @@ quint32 nativeValue(const unsigned char *p, int width)
     return v32;
 }
 
+// Stores exactly width bytes: an uncounted C or c unpacks into one unsigned
+// char, and the bytes after it belong to the caller.
 void storeNative(unsigned char *p, quint32 value, int width)
 {
     const quint16 v16 = quint16(value);
-    if (width == 2)
+    if (width == 1)
+        *p = static_cast<unsigned char>(value);
+    else if (width == 2)
         std::memcpy(p, &v16, 2);
     else
         std::memcpy(p, &value, 4);

@@ -103,6 +103,14 @@ TEST(DataUnpack, ReadsEachDirective)
     }
 }
 
+TEST(DataUnpack, SingleBytesTouchOnlyTheirOwnByte)
+{
+    const unsigned char in[] = {0x12, 0x34};
+    unsigned char bytes[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(DataUnpack(in, "Cc", &bytes[0], &bytes[2]), 2);
+    EXPECT_EQ(QByteArray(reinterpret_cast<char *>(bytes), 4), hex("12 EE 34 EE"));
+}
+
 TEST(HexToUInt, ReadsUpToLenDigits)
 {
     const struct { const char *text; int len; unsigned int value; } cases[] = {
