@@ -25,9 +25,11 @@ Commands:
   write ADDRESS TYPE VALUE...  write the values, one item each
   poll ADDRESS [TYPE] [COUNT] [FORMAT]
                                read again every --interval until Ctrl-C
+  station N                    address station N in the commands that follow
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
-that fails ends the run.
+that fails ends the run. Options may also follow the commands; they apply to
+the whole run.
 
 Addresses are the runtime's: HR100 (holding register 100, read with function 3,
 written with 16), FN6HR100 (written with function 6), HR100.3 (bit 3 of it),
@@ -74,6 +76,7 @@ Examples:
   servoctl info
   servoctl read HR100 word 4 hex
   servoctl write HR100 word 4660 -2 then read HR100 word 2 signed
+  servoctl station 2 then write HR5 word 1 then station 3 then read HR5
   servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
 )";

@@ -193,6 +193,16 @@ int Session::run(const Command &command)
             return misuse(QStringLiteral("info takes no arguments"));
         return info();
     }
+    if (command.name == QLatin1String("station")) {
+        bool ok = false;
+        const int station = command.args.value(0).toInt(&ok);
+        if (command.args.size() != 1 || !ok || station < 0)
+            return misuse(QStringLiteral("station takes one station number"));
+        m_options.station = station;
+        if (m_port)
+            m_port->setStationId(station);
+        return 0;
+    }
     using Handler = int (Session::*)(const QStringList &);
     Handler handler = nullptr;
     if (command.name == QLatin1String("read"))
@@ -270,6 +280,8 @@ int Session::write(const QStringList &args)
     const bool done = m_driver->write(m_port.get(), cmd, data);
     if (m_driver->hasError() || !done)
         return failure(QStringLiteral("write %1").arg(args[0]), m_driver->getLastError());
+    if (m_trace)
+        m_trace->flush();
     std::printf("%s: wrote %d %s\n", qPrintable(args[0]), count,
                 count == 1 ? type->name : type->plural);
     std::fflush(stdout);
