@@ -39,6 +39,9 @@ protected:
         modbus_set_slave(ctx, 1);
         modbus_set_socket(ctx, master);
         modbus_set_indication_timeout(ctx, 0, 100000);
+        // libmodbus waits its response time-out before an exception answer
+        // to an illegal value; keep that well below the port's.
+        modbus_set_response_timeout(ctx, 0, 100000);
         server = std::thread([this] {
             uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
             while (!stopping) {
