@@ -1,6 +1,8 @@
 #include "drv_dev_setting.h"
 
 #include <QDebug>
+#include <QIODevice>
+#include <QtEndian>
 
 namespace {
 
@@ -15,6 +17,29 @@ void sendDebugMessage(const QString &text)
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A stream string, read as the stream reads it, except that a length the
+// stream cannot hold any more is refused before anything is allocated for
+// it (the stream itself would set aside up to 2 MB first): the string is
+// then empty, the rest of the stream used up and the status ReadPastEnd,
+// as the stream leaves them after such a read.
+void readString(QDataStream &in, QString &text)
+{
+    QIODevice *device = in.device();
+    char raw[4];
+    if (in.status() == QDataStream::Ok && device && !device->isSequential()
+        && device->peek(raw, 4) == 4) {
+        const quint32 bytes = in.byteOrder() == QDataStream::BigEndian
+            ? qFromBigEndian<quint32>(raw) : qFromLittleEndian<quint32>(raw);
+        if (bytes != 0xFFFFFFFFu && qint64(bytes) > device->bytesAvailable() - 4) {
+            device->seek(device->size());
+            text.clear();
+            in.setStatus(QDataStream::ReadPastEnd);
+            return;
+        }
+    }
+    in >> text;
 }
 
 } // namespace
@@ -150,7 +175,8 @@ QDataStream &operator>>(QDataStream &in, DeviceSetting &setting)
     qint32 type = 0;
     in >> type;
     setting.type = device_type(type);
-    in >> setting.string >> setting.baudrate >> setting.databits >> setting.stopbits
+    readString(in, setting.string);
+    in >> setting.baudrate >> setting.databits >> setting.stopbits
        >> setting.parity >> setting.extraValue >> setting.linkID;
 
     qint32 storedIndex = 0;
@@ -163,7 +189,8 @@ QDataStream &operator>>(QDataStream &in, DeviceSetting &setting)
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         QString ip;
         quint16 port = 0;
-        in >> ip >> port;
+        readString(in, ip);
+        in >> port;
         list.append(qMakePair(ip, port));
         if (in.atEnd())
             break;

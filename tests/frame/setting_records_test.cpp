@@ -206,6 +206,21 @@ TEST(DeviceSettingRecord, ShortStreamsEndTheListEarly)
     in2 >> victim;
     EXPECT_EQ(in2.status(), QDataStream::ReadPastEnd);
     EXPECT_LE(victim.socketData.size(), 1);
+
+    // A string length far beyond the stream: an empty string, the stream
+    // used up and past its end, in either byte order.
+    for (const QDataStream::ByteOrder order : {QDataStream::BigEndian, QDataStream::LittleEndian}) {
+        QByteArray longName = hex("00000010 7FFFFFFE 0041");
+        if (order == QDataStream::LittleEndian)
+            longName = hex("10000000 FEFFFF7F 4100");
+        DeviceSetting named = defaultSerial();
+        QDataStream in3(longName);
+        in3.setByteOrder(order);
+        in3 >> named;
+        EXPECT_EQ(in3.status(), QDataStream::ReadPastEnd);
+        EXPECT_TRUE(named.string.isEmpty());
+        EXPECT_TRUE(in3.atEnd());
+    }
 }
 
 TEST(DeviceSettingRecord, DumpText)
