@@ -12,6 +12,7 @@
 
 #include "drv_dev_setting.h"
 #include "frametrace.h"
+#include "lowlatency.h"
 #include "termiosline.h"
 
 namespace {
@@ -88,9 +89,12 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
         }
         kernelRs485 = support == Rs485Support::Enabled;
     }
+    const LowLatency lowLatency = enableLowLatency(fd);
     tcflush(fd, TCIOFLUSH);
 
     m_fd = fd;
+    m_lowLatency = lowLatency != LowLatency::NotAvailable;
+    m_lowLatencySet = lowLatency == LowLatency::Enabled;
     m_path = path;
     m_line = settings;
     m_kernelRs485 = kernelRs485;
@@ -114,11 +118,15 @@ void SerialPort::close()
         QString ignored;
         setKernelRs485(m_fd, false, &ignored);
     }
+    if (m_lowLatencySet)
+        disableLowLatency(m_fd);
     if (m_savedValid)
         tcsetattr(m_fd, TCSANOW, &m_saved);
     ::close(m_fd);
     m_fd = -1;
     m_kernelRs485 = false;
+    m_lowLatency = false;
+    m_lowLatencySet = false;
     m_savedValid = false;
 }
 
@@ -138,6 +146,11 @@ void SerialPort::setAnswerTimeout(int milliseconds)
 void SerialPort::setInterCharacterFloor(int milliseconds)
 {
     m_interCharFloorNs = qint64(qMax(milliseconds, 0)) * 1000000;
+}
+
+qint64 SerialPort::silentIntervalNs() const
+{
+    return m_silentIntervalNs >= 0 ? m_silentIntervalNs : m_line.silentIntervalNs();
 }
 
 qint64 SerialPort::interCharacterTimeoutNs() const
@@ -227,7 +240,7 @@ int SerialPort::send(const char *data, int length)
         return -1;
     if (!data || length <= 0)
         return 0;
-    sleepUntilNs(m_lastActivityNs + m_line.silentIntervalNs());
+    m_silence.sleepUntil(m_lastActivityNs + silentIntervalNs());
     int written = 0;
     while (written < length) {
         const ssize_t n = ::write(m_fd, data + written, size_t(length - written));

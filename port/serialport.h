@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "abstractdeviceinterface.h"
+#include "deadlinesleeper.h"
 #include "linesettings.h"
 
 class DeviceSetting;
@@ -27,7 +28,9 @@ class FrameTrace;
 //   reliably. It only costs time when an answer is cut short.
 // - send() keeps the Modbus silent interval (3.5 character times, 1.75 ms
 //   above 19200 baud) after the last byte on the line, sent or received,
-//   sleeping exactly until it has passed.
+//   and sends within microseconds after it has passed (DeadlineSleeper).
+// - On USB serial adapters the kernel is asked for low latency where the
+//   driver has the setting (lowLatency()); it is switched off again on close.
 //
 // Option 12 with the value 0 discards unread input (stale bytes of a late
 // answer); every other option is refused and changes nothing.
@@ -59,6 +62,8 @@ public:
     QString errorString() const { return m_error; }
     // True when the kernel drives the RS-485 transmitter.
     bool kernelRs485() const { return m_kernelRs485; }
+    // True when the device delivers received bytes with low latency.
+    bool lowLatency() const { return m_lowLatency; }
 
     // Answer time-out, retries, station and delay from the record.
     void setDriverSetting(const DriverSetting &setting);
@@ -68,6 +73,11 @@ public:
     void setStationId(int station) { m_stationId = station; }
     void setFrameDelay(int milliseconds) { m_frameDelayMs = milliseconds; }
     void setInterCharacterFloor(int milliseconds);
+    // The silence kept before each request; a negative value (the default)
+    // takes the line's own. 0 suits a pseudo-terminal to a simulator, which
+    // has no wire.
+    void setSilentInterval(qint64 nanoseconds) { m_silentIntervalNs = nanoseconds; }
+    qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
 
     // Not owned; null switches the trace off.
@@ -91,6 +101,8 @@ private:
     QString m_error;
     LineSettings m_line;
     bool m_kernelRs485 = false;
+    bool m_lowLatency = false;
+    bool m_lowLatencySet = false; // switched on by open, off by close
     bool m_savedValid = false;
     termios m_saved;  // the device's settings before open
 
@@ -99,6 +111,8 @@ private:
     int m_stationId = 1;
     int m_frameDelayMs = 0;
     qint64 m_interCharFloorNs = 20000000;
+    qint64 m_silentIntervalNs = -1;
+    DeadlineSleeper m_silence;
 
     qint64 m_requestSentNs = 0;  // when the last request had left
     qint64 m_lastActivityNs = 0; // last byte on the line, either way
