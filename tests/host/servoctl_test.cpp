@@ -80,7 +80,7 @@ TEST(Servoctl, FailuresPrintTheDriversTextAndExitNonZero)
 
 TEST(Servoctl, PollStopsAfterTheGivenNumberOfReads)
 {
-    const Outcome run = servoctl({"--polls", "3", "--interval", "10", "poll", "DI1", "bit", "4"});
+    const Outcome run = servoctl({"--polls", "3", "--interval", "10", "--timeout", "2000", "poll", "DI1", "bit", "4"});
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out.count(QLatin1String("DI4 = 1\n")), 3) << qPrintable(run.out);
     EXPECT_TRUE(run.out.endsWith(QLatin1String("3 polls, 3 good\n"))) << qPrintable(run.out);
