@@ -201,9 +201,13 @@ int SerialPort::receive(char *buffer, int maxLength)
     } else {
         deadline = m_lastByteNs + interCharacterTimeoutNs();
     }
+    // Right after a request the answer is not there yet: waiting first saves
+    // a read that would find nothing.
+    bool readable = m_receivedSinceSend > 0 || waitReadable(deadline);
     int received = 0;
-    while (received < maxLength) {
-        const ssize_t n = ::read(m_fd, buffer + received, size_t(maxLength - received));
+    while (readable && received < maxLength) {
+        const size_t wanted = size_t(maxLength - received);
+        const ssize_t n = ::read(m_fd, buffer + received, wanted);
         if (n > 0) {
             const qint64 now = monotonicNs();
             if (m_trace)
@@ -213,6 +217,10 @@ int SerialPort::receive(char *buffer, int maxLength)
             m_lastByteNs = now;
             noteLineActivity(now);
             deadline = now + interCharacterTimeoutNs();
+            // A short read emptied the input: the next bytes are still on
+            // the wire, so wait rather than read nothing.
+            if (size_t(n) < wanted)
+                readable = waitReadable(deadline);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -221,8 +229,7 @@ int SerialPort::receive(char *buffer, int maxLength)
             m_error = systemError(QStringLiteral("read from %1").arg(m_path));
             break;
         }
-        if (!waitReadable(deadline))
-            break;
+        readable = waitReadable(deadline);
     }
     if (received < maxLength && m_trace) {
         if (m_receivedSinceSend == 0)
@@ -275,7 +282,10 @@ bool SerialPort::setOption(int option, const QVariant &value)
     if (m_fd < 0 || option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
         return false;
     int pending = 0;
-    if (ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0) {
+    const bool counted = ioctl(m_fd, FIONREAD, &pending) == 0;
+    if (counted && pending == 0)
+        return true; // nothing to discard; spares the flush
+    if (pending > 0) {
         noteLineActivity(monotonicNs());
         if (m_trace)
             m_trace->note(QStringLiteral("discarded %1 stale bytes").arg(pending));
