@@ -20,10 +20,13 @@ ensure_packages() {
 
 # What building and testing the library needs on the build machine.
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
-                libgtest-dev libgmock-dev libmodbus-dev)
+                libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev)
 
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
+
+# What scripts/bench needs besides: the report and the plot.
+BENCH_PACKAGES=(python3 gnuplot-nox)
 
 # What the fuzz targets, the sanitizer build and the memory checks need besides.
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind)
