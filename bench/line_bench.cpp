@@ -1,0 +1,496 @@
+// Line benchmarks: the plug-in on our termios port against libmodbus's RTU
+// client on the same simulated line, alternating runs.
+//
+//   line_bench line [--seconds S] [--plot FILE]  paced line at 9600, 19200
+//                                                and 115200 baud
+//   line_bench pty [--seconds S]                 unpaced pseudo-terminal
+//   line_bench port                              the port's waiting choices
+//
+// Prints Markdown tables. Figures only: nothing here passes or fails.
+#include <sys/prctl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include "clients.h"
+#include "deadlinesleeper.h"
+#include "measure.h"
+#include "pacedline.h"
+#include "serialport.h"
+#include "simline.h"
+#include "termiosline.h"
+#include "tools.h"
+
+namespace {
+
+const int kCounts[] = {1, 10, 125};
+const int kBauds[] = {9600, 19200, 115200};
+const int kRequestChars = 8;
+
+double gSeconds = 1.0; // measuring time per client and case, split in rounds
+const int kRounds = 4;
+
+LineSettings settingsFor(int baud)
+{
+    LineSettings s;
+    s.baudRate = baud;
+    s.parity = LineSettings::NoParity;
+    s.dataBits = 8;
+    s.stopBits = 2; // 11 bits a character
+    return s;
+}
+
+int answerChars(int count)
+{
+    return 5 + 2 * count;
+}
+
+double wireMinimumNs(const LineSettings &s, int count)
+{
+    return double(kRequestChars + answerChars(count)) * double(s.characterTimeNs())
+           + double(s.silentIntervalNs());
+}
+
+struct Totals
+{
+    Sample time;
+    long long transactions = 0;
+    long long failures = 0;
+    long long gapCount = 0;
+    double gapSumNs = 0;
+
+    double perTx(double Sample::*field) const { return transactions ? time.*field / double(transactions) : 0; }
+    double gapMeanNs() const { return gapCount ? gapSumNs / double(gapCount) : 0; }
+};
+
+// One run: open, one transaction to settle, n measured ones, close.
+bool runClient(Client &client, const QString &path, const LineSettings &settings, int count,
+               long long n, PacedLine &line, Totals &totals)
+{
+    if (!client.open(path, settings)) {
+        std::fprintf(stderr, "%s: %s\n", client.name(), qPrintable(client.errorString()));
+        return false;
+    }
+    client.readRegisters(count);
+    line.takeGaps();
+    const Sample start = Sample::now();
+    for (long long i = 0; i < n; ++i) {
+        if (!client.readRegisters(count))
+            ++totals.failures;
+    }
+    totals.time += Sample::now() - start;
+    totals.transactions += n;
+    const PacedLine::Gaps gaps = line.takeGaps();
+    totals.gapCount += gaps.count;
+    totals.gapSumNs += gaps.meanNs * double(gaps.count);
+    client.close();
+    return true;
+}
+
+// Alternates the clients round by round, the first one changing each round.
+bool alternate(const QList<Client *> &clients, QList<Totals> &totals, PacedLine &line,
+               const LineSettings &settings, int count, long long perRound)
+{
+    for (int round = 0; round < kRounds; ++round) {
+        for (int k = 0; k < clients.size(); ++k) {
+            const int i = (k + round) % clients.size();
+            if (!runClient(*clients[i], line.path(), settings, count, perRound, line, totals[i]))
+                return false;
+        }
+    }
+    return true;
+}
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+void print(const QString &text)
+{
+    std::fputs(qPrintable(text), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString failures(const Totals &t)
+{
+    return t.failures ? QStringLiteral(" (%1 failed)").arg(t.failures) : QString();
+}
+
+// ---- line --------------------------------------------------------------------
+
+int runLine(const QString &plotFile)
+{
+    PluginClient plugin;
+    LibmodbusClient libmodbus;
+    const QList<Client *> clients = {&plugin, &libmodbus};
+    QStringList plot;
+    print(QStringLiteral("| Baud | Registers | Wire minimum (ms) | Plug-in (ms) | Plug-in efficiency "
+                         "| libmodbus (ms) | libmodbus efficiency | Plug-in / libmodbus "
+                         "| Silence before a request, plug-in / libmodbus (us) "
+                         "| Lost beyond bytes and kept silence, plug-in / libmodbus (us) |"));
+    print(QStringLiteral("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"));
+    bool realTime = true;
+    for (const int baud : kBauds) {
+        const LineSettings settings = settingsFor(baud);
+        SimLine sim({1});
+        PacedLine line(&sim);
+        if (!line.open(settings, true) || !line.start()) {
+            std::fprintf(stderr, "%s\n", qPrintable(line.errorString()));
+            return 1;
+        }
+        realTime = realTime && line.realTime();
+        QStringList plotRow = {QString::number(baud)};
+        for (const int count : kCounts) {
+            const double minimum = wireMinimumNs(settings, count);
+            const long long perRound =
+                qMax(2LL, llround(gSeconds * 1e9 / kRounds / minimum));
+            QList<Totals> totals = {Totals(), Totals()};
+            if (!alternate(clients, totals, line, settings, count, perRound))
+                return 1;
+            const double ours = totals[0].perTx(&Sample::wallNs);
+            const double theirs = totals[1].perTx(&Sample::wallNs);
+            // The plug-in keeps the silent interval, libmodbus none: what
+            // each loses beyond the characters and the silence it keeps.
+            const double bytes = minimum - double(settings.silentIntervalNs());
+            const double oursLost = ours - bytes - double(settings.silentIntervalNs());
+            const double theirsLost = theirs - bytes;
+            print(QStringLiteral("| %1 | %2 | %3 | %4%5 | %6 | %7%8 | %9 | %10 | %11 / %12 | %13 / %14 |")
+                      .arg(baud).arg(count).arg(fixed(minimum / 1e6, 3))
+                      .arg(fixed(ours / 1e6, 3)).arg(failures(totals[0]))
+                      .arg(fixed(minimum / ours, 3))
+                      .arg(fixed(theirs / 1e6, 3)).arg(failures(totals[1]))
+                      .arg(fixed(minimum / theirs, 3))
+                      .arg(fixed(theirs / ours, 3))
+                      .arg(fixed(totals[0].gapMeanNs() / 1e3, 0))
+                      .arg(fixed(totals[1].gapMeanNs() / 1e3, 0))
+                      .arg(fixed(oursLost / 1e3, 0))
+                      .arg(fixed(theirsLost / 1e3, 0)));
+            plotRow << fixed(minimum / ours, 4) << fixed(minimum / theirs, 4);
+        }
+        plot << plotRow.join(QLatin1Char(' '));
+        line.stop();
+    }
+    print(QString());
+    print(QStringLiteral("Simulated drive's thread at real-time priority: %1.")
+              .arg(realTime ? QStringLiteral("yes") : QStringLiteral("no")));
+    if (!plotFile.isEmpty()) {
+        FILE *out = std::fopen(qPrintable(plotFile), "w");
+        if (!out)
+            return 1;
+        std::fputs("# baud, then plug-in and libmodbus efficiency for 1, 10, 125 registers\n", out);
+        for (const QString &row : plot)
+            std::fprintf(out, "%s\n", qPrintable(row));
+        std::fclose(out);
+    }
+    return 0;
+}
+
+// ---- pty -------------------------------------------------------------------
+
+// A client run with the calling thread's timer slack set for it.
+class SlackClient : public Client
+{
+public:
+    SlackClient(Client *inner, unsigned long slackNs, const char *label)
+        : m_inner(inner), m_slackNs(slackNs), m_label(label) {}
+    const char *name() const override { return m_label; }
+    bool open(const QString &path, const LineSettings &settings) override
+    {
+        m_saved = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+        prctl(PR_SET_TIMERSLACK, m_slackNs, 0, 0, 0);
+        return m_inner->open(path, settings);
+    }
+    void close() override
+    {
+        m_inner->close();
+        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_saved), 0, 0, 0);
+    }
+    bool readRegisters(int count) override { return m_inner->readRegisters(count); }
+
+private:
+    Client *m_inner;
+    unsigned long m_slackNs;
+    const char *m_label;
+    int m_saved = 0;
+};
+
+// The plug-in with the port's silence set before each run.
+class SilenceClient : public Client
+{
+public:
+    SilenceClient(PluginClient *inner, qint64 silenceNs) : m_inner(inner), m_silenceNs(silenceNs) {}
+    const char *name() const override { return m_inner->name(); }
+    bool open(const QString &path, const LineSettings &settings) override
+    {
+        m_inner->port()->setSilentInterval(m_silenceNs);
+        return m_inner->open(path, settings);
+    }
+    void close() override { m_inner->close(); }
+    bool readRegisters(int count) override { return m_inner->readRegisters(count); }
+
+private:
+    PluginClient *m_inner;
+    qint64 m_silenceNs;
+};
+
+Totals measureSleep(unsigned long slackNs, long long n)
+{
+    const int saved = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, slackNs, 0, 0, 0);
+    Totals t;
+    const Sample start = Sample::now();
+    for (long long i = 0; i < n; ++i)
+        HRSleep(0);
+    t.time = Sample::now() - start;
+    t.transactions = n;
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(saved), 0, 0, 0);
+    return t;
+}
+
+int runPty()
+{
+    const LineSettings settings = settingsFor(115200);
+    SimLine sim({1});
+    PacedLine line(&sim);
+    if (!line.open(settings, false) || !line.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(line.errorString()));
+        return 1;
+    }
+    PluginClient plugin;
+    LibmodbusClient libmodbus;
+    SilenceClient noSilence(&plugin, 0);
+    SilenceClient lineSilence(&plugin, -1);
+    SlackClient pluginDefault(&noSilence, 50000, "plug-in, no silence, timer slack 50 us (default)");
+    SlackClient pluginFine(&noSilence, 1, "plug-in, no silence, timer slack 1 ns (host lowered it)");
+    SlackClient pluginSilence(&lineSilence, 50000, "plug-in, 1.75 ms silence kept, slack 50 us");
+    SlackClient libmodbusDefault(&libmodbus, 50000, "libmodbus, timer slack 50 us (default)");
+    const QList<Client *> clients = {&libmodbusDefault, &pluginDefault, &pluginFine, &pluginSilence};
+
+    print(QStringLiteral("| Registers | Client | Transactions/s | Wall per transaction (us) "
+                         "| CPU user (us) | CPU system (us) | CPU total (us) | CPU / libmodbus |"));
+    print(QStringLiteral("|---:|---|---:|---:|---:|---:|---:|---:|"));
+    for (const int count : kCounts) {
+        QList<Totals> totals;
+        for (int i = 0; i < clients.size(); ++i)
+            totals << Totals();
+        // About gSeconds for the fastest client; the others take longer.
+        const long long perRound = qMax(50LL, llround(gSeconds * 1e9 / kRounds / 60000.0));
+        for (int round = 0; round < kRounds; ++round) {
+            for (int k = 0; k < clients.size(); ++k) {
+                const int i = (k + round) % clients.size();
+                // The silence-keeping client is slow by design: fewer runs.
+                const long long n = i == 3 ? qMax(20LL, perRound / 30) : perRound;
+                if (!runClient(*clients[i], line.path(), settings, count, n, line, totals[i]))
+                    return 1;
+            }
+        }
+        const double base = totals[0].perTx(&Sample::cpuNs);
+        for (int i = 0; i < clients.size(); ++i) {
+            const Totals &t = totals[i];
+            print(QStringLiteral("| %1 | %2%3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                      .arg(count).arg(QLatin1String(clients[i]->name())).arg(failures(t))
+                      .arg(fixed(1e9 / t.perTx(&Sample::wallNs), 0))
+                      .arg(fixed(t.perTx(&Sample::wallNs) / 1e3, 1))
+                      .arg(fixed(t.perTx(&Sample::userNs) / 1e3, 1))
+                      .arg(fixed(t.perTx(&Sample::systemNs) / 1e3, 1))
+                      .arg(fixed(t.perTx(&Sample::cpuNs) / 1e3, 1))
+                      .arg(fixed(t.perTx(&Sample::cpuNs) / base, 2)));
+        }
+    }
+    line.stop();
+
+    print(QString());
+    print(QStringLiteral("The frame-delay wait alone, HRSleep(0), once before every attempt:"));
+    print(QString());
+    print(QStringLiteral("| Timer slack | Wall per call (us) | CPU user (us) | CPU system (us) | CPU total (us) |"));
+    print(QStringLiteral("|---|---:|---:|---:|---:|"));
+    for (const unsigned long slack : {50000ul, 1ul}) {
+        const Totals t = measureSleep(slack, 20000);
+        print(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
+                  .arg(slack == 1 ? QStringLiteral("1 ns") : QStringLiteral("50 us (default)"))
+                  .arg(fixed(t.perTx(&Sample::wallNs) / 1e3, 1))
+                  .arg(fixed(t.perTx(&Sample::userNs) / 1e3, 1))
+                  .arg(fixed(t.perTx(&Sample::systemNs) / 1e3, 1))
+                  .arg(fixed(t.perTx(&Sample::cpuNs) / 1e3, 1)));
+    }
+    return 0;
+}
+
+// ---- port --------------------------------------------------------------------
+
+struct Lateness
+{
+    double meanNs = 0;
+    double cpuNs = 0;
+};
+
+Lateness measureWait(const std::function<void(qint64)> &waitUntil, qint64 intervalNs, int n)
+{
+    double late = 0;
+    const Sample start = Sample::now();
+    for (int i = 0; i < n; ++i) {
+        const qint64 deadline = monotonicNs() + intervalNs;
+        waitUntil(deadline);
+        late += double(monotonicNs() - deadline);
+    }
+    const Sample used = Sample::now() - start;
+    return {late / n, used.cpuNs / n};
+}
+
+// Time from a byte written on the far side of a pty to the reader having it:
+// through the port's receive (poll) and through a read-and-sleep loop.
+Lateness measureReceive(const std::function<int(int fd, char *byte)> &readOne, int n)
+{
+    int master = -1;
+    int slave = -1;
+    openpty(&master, &slave, nullptr, nullptr, nullptr);
+    QString error;
+    configureTerminal(slave, settingsFor(115200), &error);
+    fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+    double late = 0;
+    const Sample start = Sample::now();
+    for (int i = 0; i < n; ++i) {
+        qint64 written = 0;
+        std::thread writer([&] {
+            usleep(300 + (i * 7919) % 500);
+            written = monotonicNs();
+            const char byte = 0x55;
+            ssize_t ignored = ::write(master, &byte, 1);
+            (void)ignored;
+        });
+        char byte = 0;
+        readOne(slave, &byte);
+        const qint64 got = monotonicNs();
+        writer.join();
+        late += double(got - written);
+    }
+    const Sample used = Sample::now() - start;
+    ::close(master);
+    ::close(slave);
+    return {late / n, used.cpuNs / n};
+}
+
+int runPort()
+{
+    print(QStringLiteral("Waiting for an answer byte (the port polls; the other way sleeps 1 ms "
+                         "between tries):"));
+    print(QString());
+    print(QStringLiteral("| Way | Byte written to reader returning, mean (us) |"));
+    print(QStringLiteral("|---|---:|"));
+    const Lateness polled = measureReceive(
+        [](int fd, char *byte) {
+            pollfd pfd = {fd, POLLIN, 0};
+            poll(&pfd, 1, 1000);
+            return int(::read(fd, byte, 1));
+        },
+        300);
+    const Lateness slept = measureReceive(
+        [](int fd, char *byte) {
+            for (;;) {
+                const ssize_t n = ::read(fd, byte, 1);
+                if (n > 0)
+                    return int(n);
+                usleep(1000);
+            }
+        },
+        300);
+    print(QStringLiteral("| poll() (the port) | %1 |").arg(fixed(polled.meanNs / 1e3, 1)));
+    print(QStringLiteral("| read, sleep 1 ms, read again | %1 |").arg(fixed(slept.meanNs / 1e3, 1)));
+
+    print(QString());
+    print(QStringLiteral("Keeping the silent interval before a request (deadline passed by, "
+                         "mean; CPU of the calling thread per wait):"));
+    print(QString());
+    print(QStringLiteral("| Way | Silence | Late (us) | CPU per wait (us) |"));
+    print(QStringLiteral("|---|---|---:|---:|"));
+    for (const int baud : {9600, 115200}) {
+        const qint64 silence = settingsFor(baud).silentIntervalNs();
+        const QString label = QStringLiteral("%1 ms (%2 baud)").arg(fixed(silence / 1e6, 2)).arg(baud);
+        const Lateness plain = measureWait(
+            [](qint64 deadline) {
+                const timespec ts = {time_t(deadline / 1000000000), long(deadline % 1000000000)};
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+            },
+            silence, 300);
+        DeadlineSleeper sleeper;
+        const Lateness learned = measureWait(
+            [&sleeper](qint64 deadline) { sleeper.sleepUntil(deadline); }, silence, 300);
+        print(QStringLiteral("| clock_nanosleep to the deadline | %1 | %2 | %3 |")
+                  .arg(label, fixed(plain.meanNs / 1e3, 1), fixed(plain.cpuNs / 1e3, 1)));
+        print(QStringLiteral("| DeadlineSleeper (the port) | %1 | %2 | %3 |")
+                  .arg(label, fixed(learned.meanNs / 1e3, 1), fixed(learned.cpuNs / 1e3, 1)));
+    }
+
+    print(QString());
+    print(QStringLiteral("Answer time-out from write() instead of after tcdrain(): the part of "
+                         "the time-out the request itself uses up on the wire (longest request, "
+                         "123 registers written, 255 characters):"));
+    print(QString());
+    print(QStringLiteral("| Baud | Request on the wire (ms) | Of a 500 ms time-out |"));
+    print(QStringLiteral("|---:|---:|---:|"));
+    for (const int baud : kBauds) {
+        const double wire = 255.0 * double(settingsFor(baud).characterTimeNs()) / 1e6;
+        print(QStringLiteral("| %1 | %2 | %3 % |").arg(baud).arg(fixed(wire, 1))
+                  .arg(fixed(wire / 5.0, 0)));
+    }
+    {
+        SimLine sim({1});
+        PacedLine line(&sim);
+        line.open(settingsFor(115200), false);
+        SerialPort port;
+        port.open(line.path(), settingsFor(115200));
+        port.setSilentInterval(0);
+        const QByteArray request = QByteArray::fromHex("010300000001840A");
+        const int n = 2000;
+        const Sample start = Sample::now();
+        for (int i = 0; i < n; ++i)
+            port.send(request.constData(), request.size());
+        const Sample used = Sample::now() - start;
+        print(QString());
+        print(QStringLiteral("A send() with its tcdrain() on the pseudo-terminal: %1 us wall, "
+                             "%2 us CPU.")
+                  .arg(fixed(used.wallNs / n / 1e3, 1), fixed(used.cpuNs / n / 1e3, 1)));
+        print(QStringLiteral("Low latency asked of the kernel on this pseudo-terminal: %1.")
+                  .arg(port.lowLatency() ? QStringLiteral("granted")
+                                         : QStringLiteral("not available (no such setting)")));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1);
+    QString plotFile;
+    for (int i = 2; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--seconds"))
+            gSeconds = qMax(0.05, args[i + 1].toDouble());
+        else if (args[i] == QLatin1String("--plot"))
+            plotFile = args[i + 1];
+    }
+    if (mode == QLatin1String("line"))
+        return runLine(plotFile);
+    if (mode == QLatin1String("pty"))
+        return runPty();
+    if (mode == QLatin1String("port"))
+        return runPort();
+    std::fprintf(stderr, "usage: line_bench line|pty|port [--seconds S] [--plot FILE]\n");
+    return 2;
+}
