@@ -41,7 +41,7 @@ struct Options
     quint64 seed = 20261205;
     QString faults = QStringLiteral(
         "drop=0.02,corrupt=0.02,truncate=0.02,station=0.02,exception=0.02,delay=0.02:15");
-    int timeoutMs = 25;
+    int timeoutMs = 50;
     QString stations = QStringLiteral("1,2,3");
     int minRetries = 1;
     int maxRetries = 3;
