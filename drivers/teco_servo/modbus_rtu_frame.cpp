@@ -38,19 +38,22 @@ void appendWord(QByteArray &frame, unsigned short value)
     frame.append(static_cast<char>(value & 0xFF));
 }
 
-QByteArray withCrc(QByteArray frame)
+void appendCrc(QByteArray &frame)
 {
     const unsigned short crc = ModbusRTUSlaveCRC(
         reinterpret_cast<const unsigned char *>(frame.constData()),
         static_cast<unsigned int>(frame.size()));
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
-    return frame;
 }
 
-QByteArray header(unsigned char station, unsigned char function, unsigned short address)
+// Station, function and address, with room for bodyLength more bytes and
+// the CRC: a request is built in one allocation.
+QByteArray header(unsigned char station, unsigned char function, unsigned short address,
+                  int bodyLength)
 {
     QByteArray frame;
+    frame.reserve(4 + bodyLength + 2);
     frame.append(static_cast<char>(station));
     frame.append(static_cast<char>(function));
     appendWord(frame, address);
@@ -93,42 +96,49 @@ bool ModbusRTUSlaveCheckCRC(unsigned char *frame, unsigned int length)
 QByteArray ModbusRTUSlaveBuildReadDevicesRequest(unsigned char station, unsigned char function,
                                                  unsigned short address, unsigned short quantity)
 {
-    QByteArray frame = header(station, function, address);
+    QByteArray frame = header(station, function, address, 2);
     appendWord(frame, quantity);
-    return withCrc(frame);
+    appendCrc(frame);
+    return frame;
 }
 
 QByteArray ModbusRTUSlaveBuildFn16Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &data)
 {
-    QByteArray frame = header(station, 0x10, address);
+    QByteArray frame = header(station, 0x10, address, 3 + data.size());
     appendWord(frame, quantity);
     frame.append(static_cast<char>(data.size() & 0xFF));
     frame.append(data);
-    return withCrc(frame);
+    appendCrc(frame);
+    return frame;
 }
 
 QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short address,
                                          const QByteArray &data)
 {
-    return withCrc(header(station, 0x06, address) + data);
+    QByteArray frame = header(station, 0x06, address, data.size());
+    frame.append(data);
+    appendCrc(frame);
+    return frame;
 }
 
 QByteArray ModbusRTUSlaveBuildFn15Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &packedBits)
 {
-    QByteArray frame = header(station, 0x0F, address);
+    QByteArray frame = header(station, 0x0F, address, 3 + packedBits.size());
     appendWord(frame, quantity);
     frame.append(static_cast<char>(packedBits.size() & 0xFF));
     frame.append(packedBits);
-    return withCrc(frame);
+    appendCrc(frame);
+    return frame;
 }
 
 QByteArray ModbusRTUSlaveBuildFn5Request(unsigned char station, unsigned short address, bool on)
 {
-    QByteArray frame = header(station, 0x05, address);
+    QByteArray frame = header(station, 0x05, address, 2);
     appendWord(frame, on ? 0xFF00 : 0x0000);
-    return withCrc(frame);
+    appendCrc(frame);
+    return frame;
 }
 
 QByteArray ModbusRTUSlaveExpandBitsToBytes(const unsigned char *data, unsigned int bitCount)

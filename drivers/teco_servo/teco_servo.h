@@ -1,7 +1,6 @@
 #ifndef TECO_SERVO_H
 #define TECO_SERVO_H
 
-#include <functional>
 #include <vector>
 
 #include <QByteArray>
@@ -10,6 +9,7 @@
 
 #include "../../host/driverinterface.h"
 #include "../common/toolkit_global.h"
+#include "function_ref.h"
 
 class AbstractDeviceInterface;
 // How a register read counts and converts; private to the driver's reads.
@@ -155,8 +155,9 @@ private:
     // request per item (functions 5 and 6).
     enum class WriteMode { Block, Single };
 
-    using RequestBuilder = std::function<QByteArray(unsigned char station)>;
-    using AnswerData = std::function<void(const unsigned char *data)>;
+    // Callbacks live only for the call they are passed to.
+    using RequestBuilder = FunctionRef<QByteArray(unsigned char station)>;
+    using AnswerData = FunctionRef<void(const unsigned char *data)>;
 
     // Asks the port for its station; above 255 (as unsigned) records
     // "invalid slave id:%d" and returns false.
@@ -171,7 +172,7 @@ private:
     static void waitFrameDelay(AbstractDeviceInterface *port);
     // Repeats attempt (after the delay, with the error cleared) until it
     // leaves no error or the port's retry count is used up; true on success.
-    bool repeatAttempts(AbstractDeviceInterface *port, const std::function<void()> &attempt);
+    bool repeatAttempts(AbstractDeviceInterface *port, FunctionRef<void()> attempt);
 
     QByteArray readRegisters(AbstractDeviceInterface *port, const QByteArray &area,
                              unsigned short address, int count, int station,
@@ -194,7 +195,7 @@ private:
     // Sends to the stations of the list from entry progress + 1 on, counting
     // each acknowledgement in progress, waiting the delay between stations.
     bool broadcastToStations(AbstractDeviceInterface *port, int &progress,
-                             const std::function<bool(unsigned char)> &send);
+                             FunctionRef<bool(unsigned char)> send);
     bool writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
                            const QByteArray &data, int &progress, WriteMode mode);
     bool writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,

@@ -114,7 +114,7 @@ void DriverTecoServo::waitFrameDelay(AbstractDeviceInterface *port)
 }
 
 bool DriverTecoServo::repeatAttempts(AbstractDeviceInterface *port,
-                                     const std::function<void()> &attempt)
+                                     FunctionRef<void()> attempt)
 {
     for (int tries = 0;; ++tries) {
         waitFrameDelay(port);

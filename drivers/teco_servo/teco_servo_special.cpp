@@ -57,7 +57,7 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
 }
 
 bool DriverTecoServo::broadcastToStations(AbstractDeviceInterface *port, int &progress,
-                                          const std::function<bool(unsigned char)> &send)
+                                          FunctionRef<bool(unsigned char)> send)
 {
     const int stations = std::min<int>(specialWords[STATION_COUNT_ENTRY], MAX_STATIONS);
     if (progress < 0)
