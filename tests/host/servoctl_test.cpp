@@ -1,5 +1,13 @@
 // servoctl as a user runs it: a child process on the built-in simulated line.
-#include <QProcess>
+// Started with fork and exec rather than QProcess, whose process handling
+// does not survive qemu's user-mode emulation.
+#include <csignal>
+#include <vector>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -8,27 +16,62 @@ namespace {
 
 struct Outcome
 {
-    int status = -1;
+    int status = -1; // exit status; -1 when killed or not started
     QString out;
     QString err;
 };
 
 Outcome servoctl(const QStringList &args)
 {
-    QStringList command = QStringLiteral(SERVOCTL_COMMAND).split(QLatin1Char('|'));
-    QProcess process;
-    const QString program = command.takeFirst();
-    process.start(program, command + args);
-    Outcome run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
+    std::vector<QByteArray> argv;
+    for (const QString &arg : QStringLiteral(SERVOCTL_COMMAND).split(QLatin1Char('|')) + args)
+        argv.push_back(arg.toLocal8Bit());
+    std::vector<char *> pointers;
+    for (QByteArray &arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+
+    Outcome outcome;
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        return outcome;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(pointers[0], pointers.data());
+        _exit(127);
     }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    ::close(out[1]);
+    ::close(err[1]);
+    QByteArray bytes[2];
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, 120000) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (!fds[i].revents)
+                continue;
+            char chunk[4096];
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                bytes[i].append(chunk, int(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    if (open > 0)
+        kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ::close(out[0]);
+    ::close(err[0]);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = QString::fromLocal8Bit(bytes[0]);
+    outcome.err = QString::fromLocal8Bit(bytes[1]);
+    return outcome;
 }
 
 TEST(Servoctl, HelpAndInfo)
