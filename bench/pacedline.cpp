@@ -17,18 +17,6 @@
 
 namespace {
 
-timespec toTimespec(qint64 ns)
-{
-    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
-}
-
-void sleepUntil(qint64 deadlineNs)
-{
-    const timespec ts = toTimespec(deadlineNs);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
-}
-
 void writeAll(int fd, const char *data, int length)
 {
     while (length > 0) {
@@ -181,7 +169,7 @@ void PacedLine::answer(const QByteArray &frame, qint64 heardNs)
         const qint64 now = monotonicNs();
         const int due = int(qMin<qint64>(frame.size(), (now - startNs) / m_charNs));
         if (due <= written) {
-            sleepUntil(startNs + qint64(written + 1) * m_charNs);
+            m_sleeper.sleepUntil(startNs + qint64(written + 1) * m_charNs);
             continue;
         }
         writeAll(m_master, frame.constData() + written, due - written);

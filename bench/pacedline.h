@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include "deadlinesleeper.h"
 #include "linesettings.h"
 #include "rtuframer.h"
 
@@ -27,7 +28,8 @@ class SimLine;
 // gap, answer end to next request start, as the drive saw it.
 //
 // The serving thread runs at real-time priority where the system allows
-// (as a UART would not be late), with 1 ns timer slack.
+// (as a UART would not be late), with 1 ns timer slack, and paces with a
+// DeadlineSleeper, so the characters are not late by the timer's wake-up.
 class PacedLine
 {
 public:
@@ -74,6 +76,7 @@ private:
 
     // Serving thread's view of the wire.
     RtuFramer m_framer;
+    DeadlineSleeper m_sleeper; // a character is not late by the timer
     qint64 m_wireFreeNs = 0;      // end of the last character heard
     qint64 m_answerEndNs = -1;    // end of the last answer sent; -1 none yet
 
