@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include "communicatorcommand.h"
+#include "drv_dev_setting.h"
 #include "faultplan.h"
 #include "hosttest.h"
 
@@ -20,6 +21,16 @@ TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
     QPluginLoader loader(QStringLiteral(TECO_SERVO_PLUGIN_PATH));
     DriverInterface *driver = qobject_cast<DriverInterface *>(loader.instance());
     ASSERT_NE(driver, nullptr) << qPrintable(loader.errorString());
+    // The port set up from the driver's own default records: parity code 2
+    // and stop bits code 0 read as 8E1; time-out, retries and station as given.
+    std::unique_ptr<DeviceSetting> device(driver->getDefaultSerialDeviceSetting());
+    std::unique_ptr<DriverSetting> setting(driver->getDefaultDriverSetting());
+    ASSERT_TRUE(sim.port.open(sim.server.path(), *device)) << qPrintable(sim.port.errorString());
+    sim.port.setDriverSetting(*setting);
+    EXPECT_EQ(sim.port.lineSettings().toString(), QStringLiteral("RS485,9600,EVEN,8,1"));
+    EXPECT_EQ(sim.port.answerTimeout(), 500);
+    EXPECT_EQ(sim.port.retryCount(), 3);
+    EXPECT_EQ(sim.port.stationId(), 1);
     EXPECT_TRUE(driver->initialize(&sim.port));
     const QByteArray data = driver->read(&sim.port, CommunicatorCommand(2, 2, QStringLiteral("IR11")));
     EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
