@@ -63,7 +63,7 @@ Options:
                            beside the program, else the one it was built with)
   The simulated line (without --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
-      --sim-faults SPEC    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
+      --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
                            station=0.02,exception=0.02,delay=0.1:300
       --sim-seed N         seed of the fault draws (default 1)
       --sim-pace           answer at the line's baud rate
@@ -81,13 +81,13 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
 )";
 
-struct OptionSpec
+struct KnownOption
 {
     const char *name;
     bool takesValue;
 };
 
-const OptionSpec kOptions[] = {
+const KnownOption kOptions[] = {
     {"device", true},   {"line", true},       {"station", true},      {"timeout", true},
     {"retries", true},  {"delay", true},      {"inter-char", true},   {"format", true},
     {"interval", true}, {"polls", true},      {"trace", false},       {"entry", true},
@@ -173,16 +173,16 @@ bool parseArguments(const QStringList &args, Options *options, QList<Command> *c
                 value = name.mid(equals + 1);
                 name.truncate(equals);
             }
-            const OptionSpec *spec = nullptr;
-            for (const OptionSpec &candidate : kOptions) {
+            const KnownOption *known = nullptr;
+            for (const KnownOption &candidate : kOptions) {
                 if (name == QLatin1String(candidate.name))
-                    spec = &candidate;
+                    known = &candidate;
             }
-            if (!spec) {
+            if (!known) {
                 *error = QStringLiteral("unknown option: %1").arg(arg);
                 return false;
             }
-            if (spec->takesValue && equals < 0) {
+            if (known->takesValue && equals < 0) {
                 if (++i >= args.size()) {
                     *error = QStringLiteral("--%1 needs a value").arg(name);
                     return false;

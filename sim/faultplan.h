@@ -29,7 +29,7 @@ struct FaultPlan
 
 // Draws faults reproducibly: the same plan and seed give the same faults for
 // the same sequence of requests, on every platform (the 64-bit Mersenne
-// Twister is fully specified; the mapping to numbers here is our own).
+// Twister is defined bit for bit; the mapping to numbers here is our own).
 class FaultInjector
 {
 public:

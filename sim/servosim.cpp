@@ -77,7 +77,7 @@ int main(int argc, char **argv)
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
                                                   "station=0.02,exception=0.02,delay=0.1:300 "
                                                   "(rates from 0 to 1; delay in ms after the colon)."),
-         QStringLiteral("SPEC")},
+         QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},
         {QStringLiteral("holding"), QStringLiteral("Number of holding registers (default 65536)."),
