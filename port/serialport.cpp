@@ -18,6 +18,8 @@
 namespace {
 
 const int kDiscardOption = 12;
+// Shorter waits for the rest of an answer go byte by byte.
+const qint64 kMinBulkSleepNs = 1000000;
 
 QString systemError(const QString &what)
 {
@@ -217,10 +219,21 @@ int SerialPort::receive(char *buffer, int maxLength)
             m_lastByteNs = now;
             noteLineActivity(now);
             deadline = now + interCharacterTimeoutNs();
-            // A short read emptied the input: the next bytes are still on
-            // the wire, so wait rather than read nothing.
-            if (size_t(n) < wanted)
+            if (size_t(n) < wanted) {
+                // The input is empty and the rest is still on the wire: it
+                // cannot be complete before the line has carried it. Sleep
+                // through most of that time rather than wake for every
+                // character, then wait byte by byte for the last tenth.
+                const qint64 charNs = m_line.characterTimeNs();
+                const qint64 wireNs = qint64(wanted - size_t(n)) * charNs;
+                const qint64 sleepNs = wireNs - qMax(3 * charNs, wireNs / 10);
+                if (sleepNs >= kMinBulkSleepNs) {
+                    sleepUntilNs(now + sleepNs);
+                    deadline = monotonicNs() + interCharacterTimeoutNs();
+                    continue; // read what has come meanwhile
+                }
                 readable = waitReadable(deadline);
+            }
             continue;
         }
         if (n < 0 && errno == EINTR)

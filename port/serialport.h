@@ -20,8 +20,10 @@ class FrameTrace;
 // - receive() returns as soon as the bytes asked for have arrived. It waits
 //   for the first byte of an answer at most the answer time-out, counted
 //   from the moment the request left (after tcdrain), and after any byte at
-//   most the inter-character time-out for the next one. It waits in poll(),
-//   never in fixed sleeps.
+//   most the inter-character time-out for the next one. It waits in poll();
+//   when many bytes are still due it first sleeps through nine tenths of
+//   their time on the wire (they cannot come sooner), saving a wake-up per
+//   character, so a cut-short answer is noticed that much later.
 // - The inter-character time-out is 1.5 character times but at least a
 //   floor, 20 ms by default: USB adapters deliver bytes in bursts a few
 //   milliseconds apart, and user space cannot see 1.5 character gaps
