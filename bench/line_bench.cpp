@@ -141,8 +141,9 @@ int runLine(const QString &plotFile)
     print(QStringLiteral("| Baud | Registers | Wire minimum (ms) | Plug-in (ms) | Plug-in efficiency "
                          "| libmodbus (ms) | libmodbus efficiency | Plug-in / libmodbus "
                          "| Silence before a request, plug-in / libmodbus (us) "
-                         "| Lost beyond bytes and kept silence, plug-in / libmodbus (us) |"));
-    print(QStringLiteral("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"));
+                         "| Lost beyond bytes and kept silence, plug-in / libmodbus (us) "
+                         "| CPU per transaction, plug-in / libmodbus (us) |"));
+    print(QStringLiteral("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"));
     bool realTime = true;
     for (const int baud : kBauds) {
         const LineSettings settings = settingsFor(baud);
@@ -168,7 +169,8 @@ int runLine(const QString &plotFile)
             const double bytes = minimum - double(settings.silentIntervalNs());
             const double oursLost = ours - bytes - double(settings.silentIntervalNs());
             const double theirsLost = theirs - bytes;
-            print(QStringLiteral("| %1 | %2 | %3 | %4%5 | %6 | %7%8 | %9 | %10 | %11 / %12 | %13 / %14 |")
+            print(QStringLiteral("| %1 | %2 | %3 | %4%5 | %6 | %7%8 | %9 | %10 | %11 / %12 | %13 / %14 "
+                                 "| %15 / %16 |")
                       .arg(baud).arg(count).arg(fixed(minimum / 1e6, 3))
                       .arg(fixed(ours / 1e6, 3)).arg(failures(totals[0]))
                       .arg(fixed(minimum / ours, 3))
@@ -178,7 +180,9 @@ int runLine(const QString &plotFile)
                       .arg(fixed(totals[0].gapMeanNs() / 1e3, 0))
                       .arg(fixed(totals[1].gapMeanNs() / 1e3, 0))
                       .arg(fixed(oursLost / 1e3, 0))
-                      .arg(fixed(theirsLost / 1e3, 0)));
+                      .arg(fixed(theirsLost / 1e3, 0))
+                      .arg(fixed(totals[0].perTx(&Sample::cpuNs) / 1e3, 0))
+                      .arg(fixed(totals[1].perTx(&Sample::cpuNs) / 1e3, 0)));
             plotRow << fixed(minimum / ours, 4) << fixed(minimum / theirs, 4);
         }
         plot << plotRow.join(QLatin1Char(' '));
