@@ -60,6 +60,19 @@ QByteArray header(unsigned char station, unsigned char function, unsigned short 
     return frame;
 }
 
+// Functions 15 and 16: address, quantity, byte count (low 8 bits) and data.
+QByteArray multipleWriteRequest(unsigned char station, unsigned char function,
+                                unsigned short address, unsigned short quantity,
+                                const QByteArray &data)
+{
+    QByteArray frame = header(station, function, address, 3 + data.size());
+    appendWord(frame, quantity);
+    frame.append(static_cast<char>(data.size() & 0xFF));
+    frame.append(data);
+    appendCrc(frame);
+    return frame;
+}
+
 bool isLetter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -105,12 +118,7 @@ QByteArray ModbusRTUSlaveBuildReadDevicesRequest(unsigned char station, unsigned
 QByteArray ModbusRTUSlaveBuildFn16Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &data)
 {
-    QByteArray frame = header(station, 0x10, address, 3 + data.size());
-    appendWord(frame, quantity);
-    frame.append(static_cast<char>(data.size() & 0xFF));
-    frame.append(data);
-    appendCrc(frame);
-    return frame;
+    return multipleWriteRequest(station, 0x10, address, quantity, data);
 }
 
 QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short address,
@@ -125,12 +133,7 @@ QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short a
 QByteArray ModbusRTUSlaveBuildFn15Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &packedBits)
 {
-    QByteArray frame = header(station, 0x0F, address, 3 + packedBits.size());
-    appendWord(frame, quantity);
-    frame.append(static_cast<char>(packedBits.size() & 0xFF));
-    frame.append(packedBits);
-    appendCrc(frame);
-    return frame;
+    return multipleWriteRequest(station, 0x0F, address, quantity, packedBits);
 }
 
 QByteArray ModbusRTUSlaveBuildFn5Request(unsigned char station, unsigned short address, bool on)
