@@ -107,6 +107,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_lastActivityNs = monotonicNs();
     m_lastByteNs = 0;
     m_receivedSinceSend = 0;
+    m_quietUntilNs = 0;
     return true;
 }
 
@@ -244,6 +245,8 @@ int SerialPort::receive(char *buffer, int maxLength)
         }
         readable = waitReadable(deadline);
     }
+    if (received < maxLength)
+        m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * 1000000;
     if (received < maxLength && m_trace) {
         if (m_receivedSinceSend == 0)
             m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
@@ -260,7 +263,7 @@ int SerialPort::send(const char *data, int length)
         return -1;
     if (!data || length <= 0)
         return 0;
-    m_silence.sleepUntil(m_lastActivityNs + silentIntervalNs());
+    waitForQuietLine();
     int written = 0;
     while (written < length) {
         const ssize_t n = ::write(m_fd, data + written, size_t(length - written));
@@ -287,6 +290,21 @@ int SerialPort::send(const char *data, int length)
     if (m_trace)
         m_trace->sent(data, written);
     return written > 0 ? written : -1;
+}
+
+void SerialPort::waitForQuietLine()
+{
+    for (;;) {
+        m_silence.sleepUntil(qMax(m_lastActivityNs + silentIntervalNs(), m_quietUntilNs));
+        int pending = 0;
+        if (ioctl(m_fd, FIONREAD, &pending) != 0 || pending <= 0)
+            break;
+        tcflush(m_fd, TCIFLUSH);
+        noteLineActivity(monotonicNs());
+        if (m_trace)
+            m_trace->note(QStringLiteral("discarded %1 late bytes").arg(pending));
+    }
+    m_quietUntilNs = 0;
 }
 
 bool SerialPort::setOption(int option, const QVariant &value)

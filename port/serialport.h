@@ -31,6 +31,13 @@ class FrameTrace;
 // - send() keeps the Modbus silent interval (3.5 character times, 1.75 ms
 //   above 19200 baud) after the last byte on the line, sent or received,
 //   and sends within microseconds after it has passed (DeadlineSleeper).
+// - Bytes that arrive before a request cannot belong to its answer: send()
+//   discards them and waits out the silence again until the line has been
+//   quiet. After an answer that came short or not at all, a late answer may
+//   still be under way, so the next send() first keeps the line quiet for
+//   one more answer time-out, discarding what comes: a drive that answers
+//   later than the time-out then fails its commands instead of having its
+//   late answer taken for the next request's.
 // - On USB serial adapters the kernel is asked for low latency where the
 //   driver has the setting (lowLatency()); it is switched off again on close.
 //
@@ -97,6 +104,7 @@ private:
     bool fail(const QString &text);
     bool waitReadable(qint64 deadlineNs);
     void noteLineActivity(qint64 nowNs);
+    void waitForQuietLine();
 
     int m_fd = -1;
     QString m_path;
@@ -120,6 +128,7 @@ private:
     qint64 m_lastActivityNs = 0; // last byte on the line, either way
     qint64 m_lastByteNs = 0;     // last byte received
     int m_receivedSinceSend = 0;
+    qint64 m_quietUntilNs = 0;   // a short answer's late rest may come until then
 
     FrameTrace *m_trace = nullptr;
 };

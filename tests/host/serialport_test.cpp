@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QVariant>
@@ -125,6 +127,32 @@ TEST_F(PortOnPty, SendsTheFrameUnchangedAndKeepsTheSilentInterval)
     EXPECT_GE(monotonicNs() - start, 32083333);
     EXPECT_EQ(peerRead(), frame + frame);
     EXPECT_FALSE(port.kernelRs485()) << "a pseudo-terminal has no RS-485 mode";
+}
+
+TEST_F(PortOnPty, ALateAnswerIsNeverTakenForTheNextRequests)
+{
+    const QByteArray request = QByteArray::fromHex("010300000001840A");
+    port.setAnswerTimeout(300);
+    char buffer[8];
+    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+    EXPECT_EQ(port.receive(buffer, 5), 0);
+    EXPECT_EQ(peerRead(), request);
+
+    // The drive answers the first request after the port gave up on it,
+    // while the port waits to send the next one.
+    std::thread lateDrive([this] {
+        usleep(100000);
+        peerWrite(QByteArray::fromHex("0103020001"));
+    });
+    const qint64 start = monotonicNs();
+    port.setOption(12, 0);
+    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+    lateDrive.join();
+    EXPECT_GE(monotonicNs() - start, 250000000LL) << "one more answer time-out of quiet";
+    EXPECT_EQ(peerRead(), request);
+    peerWrite(QByteArray::fromHex("0103020002"));
+    ASSERT_EQ(port.receive(buffer, 5), 5);
+    EXPECT_EQ(QByteArray(buffer, 5), QByteArray::fromHex("0103020002"));
 }
 
 TEST_F(PortOnPty, ReceiveReturnsWhatWasAskedForAndNeverMore)
