@@ -27,6 +27,7 @@
 #include "driver_texts.h"
 #include "driverinterface.h"
 #include "faultplan.h"
+#include "plugin_driver.h"
 #include "frametrace.h"
 #include "serialport.h"
 #include "simline.h"
@@ -134,31 +135,6 @@ struct RetryStats
     qint64 commands = 0, firstFailed = 0, failed = 0;
 };
 
-class DriverPlugin
-{
-public:
-    DriverPlugin()
-    {
-        m_handle = dlopen(TECO_SERVO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle)
-            return;
-        using Create = DriverInterface *(*)();
-        if (auto create = reinterpret_cast<Create>(dlsym(m_handle, "CreateDriver")))
-            m_driver.reset(create());
-    }
-    ~DriverPlugin()
-    {
-        m_driver.reset();
-        if (m_handle)
-            dlclose(m_handle);
-    }
-    DriverInterface *get() const { return m_driver.get(); }
-
-private:
-    void *m_handle = nullptr;
-    std::unique_ptr<DriverInterface> m_driver;
-};
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -212,7 +188,7 @@ int main(int argc, char *argv[])
     serial.setTrace(portTrace.get());
     CountingPort port(&serial);
 
-    DriverPlugin plugin;
+    PluginDriver plugin;
     DriverInterface *driver = plugin.get();
     if (!driver) {
         std::fprintf(stderr, "cannot load %s: %s\n", TECO_SERVO_PLUGIN_PATH, dlerror());

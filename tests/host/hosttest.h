@@ -12,36 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "driverinterface.h"
+#include "plugin_driver.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
-
-// A driver of our own from the plug-in's plain entry point.
-class PluginDriver
-{
-public:
-    PluginDriver()
-    {
-        m_handle = dlopen(TECO_SERVO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle)
-            return;
-        using Create = DriverInterface *(*)();
-        if (auto create = reinterpret_cast<Create>(dlsym(m_handle, "CreateDriver")))
-            m_driver.reset(create());
-    }
-    ~PluginDriver()
-    {
-        m_driver.reset();
-        if (m_handle)
-            dlclose(m_handle);
-    }
-    DriverInterface *get() const { return m_driver.get(); }
-    DriverInterface *operator->() const { return m_driver.get(); }
-
-private:
-    void *m_handle = nullptr;
-    std::unique_ptr<DriverInterface> m_driver;
-};
 
 // Drives on a pseudo-terminal, the port opened on its path. Generous
 // time-outs: the suite also runs on loaded machines and under emulation.
