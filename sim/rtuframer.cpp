@@ -2,15 +2,15 @@
 
 #include "modbuscrc.h"
 
-int RtuFramer::requestLength(const QByteArray &buffer)
+int RtuFramer::requestLength(const char *data, int size)
 {
-    if (buffer.size() < 2)
+    if (size < 2)
         return -1;
-    const quint8 function = quint8(buffer[1]);
+    const quint8 function = quint8(data[1]);
     if (function >= 1 && function <= 6)
         return 8;
     if (function == 15 || function == 16)
-        return buffer.size() < 7 ? -1 : 9 + quint8(buffer[6]);
+        return size < 7 ? -1 : 9 + quint8(data[6]);
     return 0;
 }
 
@@ -28,23 +28,31 @@ void RtuFramer::append(const char *data, int length)
 
 bool RtuFramer::takeFrame(QByteArray *frame)
 {
+    // Noise is skipped by moving a start index, and the buffer is cut once:
+    // removing byte by byte would move the buffer once per byte of noise.
+    const char *data = m_buffer.constData();
+    const int size = m_buffer.size();
+    int start = 0;
+    bool found = false;
     for (;;) {
-        const int length = requestLength(m_buffer);
-        if (length < 0)
-            return false;
-        if (length == 0)
-            return takeBeforeKnownRequest(frame);
-        if (m_buffer.size() < length)
-            return false;
-        const QByteArray candidate = m_buffer.left(length);
-        if (hasValidModbusCrc(candidate)) {
-            m_buffer.remove(0, length);
-            *frame = candidate;
-            return true;
+        const int length = requestLength(data + start, size - start);
+        if (length <= 0 || size - start < length)
+            break;
+        if (hasValidModbusCrc(data + start, length)) {
+            *frame = m_buffer.mid(start, length);
+            m_buffer.remove(0, start + length);
+            found = true;
+            break;
         }
-        m_buffer.remove(0, 1);
-        ++m_discarded;
+        ++start;
     }
+    m_discarded += start;
+    if (!found) {
+        m_buffer.remove(0, start);
+        if (requestLength(m_buffer.constData(), m_buffer.size()) == 0)
+            return takeBeforeKnownRequest(frame);
+    }
+    return found;
 }
 
 // The buffer begins with a function of unknown length. If a complete known
@@ -52,19 +60,19 @@ bool RtuFramer::takeFrame(QByteArray *frame)
 // its own when its CRC holds, noise otherwise.
 bool RtuFramer::takeBeforeKnownRequest(QByteArray *frame)
 {
-    for (int start = 1; start + 8 <= m_buffer.size(); ++start) {
-        const QByteArray rest = m_buffer.mid(start);
-        const int length = requestLength(rest);
-        if (length <= 0 || rest.size() < length || !hasValidModbusCrc(rest.left(length)))
+    const char *data = m_buffer.constData();
+    const int size = m_buffer.size();
+    for (int start = 1; start + 8 <= size; ++start) {
+        const int length = requestLength(data + start, size - start);
+        if (length <= 0 || size - start < length || !hasValidModbusCrc(data + start, length))
             continue;
-        const QByteArray before = m_buffer.left(start);
+        const bool isFrame = hasValidModbusCrc(data, start);
+        if (isFrame)
+            *frame = m_buffer.left(start);
+        else
+            m_discarded += start;
         m_buffer.remove(0, start);
-        if (hasValidModbusCrc(before)) {
-            *frame = before;
-            return true;
-        }
-        m_discarded += start;
-        return takeFrame(frame);
+        return isFrame || takeFrame(frame);
     }
     return false;
 }

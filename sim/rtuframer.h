@@ -31,7 +31,7 @@ public:
 
     // Length of the request that begins the buffer: 0 when the function is
     // not one with a known length, -1 when more bytes are needed to know.
-    static int requestLength(const QByteArray &buffer);
+    static int requestLength(const char *data, int size);
 
 private:
     bool takeBeforeKnownRequest(QByteArray *frame);
