@@ -406,11 +406,28 @@ bool ProcessIsRunning(long long pid)
 
 QString bytesAsHexAndText(const QByteArray &a)
 {
-    QString text = QStringLiteral("(");
-    for (const char c : a)
-        text += QStringLiteral("0X") + QString::number(static_cast<unsigned char>(c), 16)
-                + QLatin1Char(' ');
-    return text + QStringLiteral(") : ") + QString::fromLatin1(a.constData());
+    // Written straight into one buffer: a package trace runs on every frame.
+    static const char digits[] = "0123456789abcdef";
+    const int hexLength = 1 + 5 * a.size();
+    QString text;
+    text.reserve(hexLength + 4 + a.size());
+    text.resize(hexLength);
+    QChar *out = text.data();
+    *out++ = QLatin1Char('(');
+    for (const char c : a) {
+        const unsigned int value = static_cast<unsigned char>(c);
+        *out++ = QLatin1Char('0');
+        *out++ = QLatin1Char('X');
+        if (value >= 16)
+            *out++ = QLatin1Char(digits[value >> 4]);
+        *out++ = QLatin1Char(digits[value & 15]);
+        *out++ = QLatin1Char(' ');
+    }
+    text.truncate(int(out - text.constData()));
+    // The text part ends at the first NUL, as a C string does.
+    text += QLatin1String(") : ");
+    text += QLatin1String(a.constData());
+    return text;
 }
 
 QString dumpByteArray(const QByteArray &a)
