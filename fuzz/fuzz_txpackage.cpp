@@ -1,7 +1,7 @@
 // TxPackage with arbitrary section lists: any entries (negative ones naming
 // other sections, themselves, or nothing), mixed with appends and buffer
-// replacements, and the queries on the sections at both ends of the list
-// and on the numbers just outside it.
+// replacements, and the queries on any section number, inside the list or
+// just outside it.
 // A list whose entries add up to more than 64 KiB is left out: the package
 // then really allocates that much, by design.
 #include "fuzz_input.h"
@@ -21,14 +21,20 @@ void queryOne(TxPackage &package, int n)
         fuzzFailure("section", QStringLiteral("%1 of size %2").arg(n).arg(size));
 }
 
-// The first and last sections and the numbers just outside the list: every
-// kind of entry lands there, and the cost stays linear in the sections.
-void query(TxPackage &package)
+// After each operation: the sections at both ends, the numbers just outside
+// the list and one number the input picks; every section once at the end.
+// Sweeping them all after every operation made the target quadratic in
+// the operations of an input, without reaching any other code.
+void query(TxPackage &package, int picked)
 {
     const int sections = package.numberOfSections();
-    for (int n = -2; n <= qMin(sections + 1, 14); ++n)
+    for (const int n : {-1, 0, sections - 1, sections, picked % (sections + 3) - 1})
         queryOne(package, n);
-    for (int n = qMax(15, sections - 14); n <= sections + 1; ++n)
+}
+
+void queryAll(TxPackage &package)
+{
+    for (int n = -2; n <= package.numberOfSections() + 1; ++n)
         queryOne(package, n);
 }
 
@@ -86,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 package.clearAll();
             break;
         }
-        query(package);
+        query(package, in.u8());
     }
+    queryAll(package);
     return 0;
 }
