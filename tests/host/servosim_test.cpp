@@ -82,6 +82,16 @@ TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
     EXPECT_EQ(framer.discarded(), 3);
     EXPECT_EQ(framer.takeAtSilence(), a.left(5));
 
+    // A frame of a function the framer cannot size ends where a known
+    // request begins, and is handed on whole when its own CRC holds.
+    const QByteArray other = withCrc("01080000ABCD");
+    framer.append((other + a).constData(), other.size() + a.size());
+    ASSERT_TRUE(framer.takeFrame(&frame));
+    EXPECT_EQ(frame, other);
+    ASSERT_TRUE(framer.takeFrame(&frame));
+    EXPECT_EQ(frame, a);
+    EXPECT_EQ(framer.discarded(), 3);
+
     // Random noise: no crash, nothing out of bounds, and every frame the
     // framer lets through carries a valid CRC; the line never answers noise
     // with anything but a well-formed frame.
