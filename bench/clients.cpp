@@ -1,7 +1,5 @@
 #include "clients.h"
 
-#include <dlfcn.h>
-
 #include <modbus.h>
 
 #include "communicatorcommand.h"
@@ -11,26 +9,18 @@
 PluginClient::PluginClient()
     : m_port(new SerialPort)
 {
-    m_library = dlopen(TECO_SERVO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!m_library)
-        return;
-    using Create = DriverInterface *(*)();
-    if (auto create = reinterpret_cast<Create>(dlsym(m_library, "CreateDriver")))
-        m_driver = create();
+    m_driver = m_loader.load(QStringLiteral(TECO_SERVO_PLUGIN_PATH), DriverLoader::CreateDriverEntry);
 }
 
 PluginClient::~PluginClient()
 {
     close();
-    delete m_driver;
-    if (m_library)
-        dlclose(m_library);
 }
 
 bool PluginClient::open(const QString &path, const LineSettings &settings)
 {
     if (!m_driver) {
-        m_error = QStringLiteral("cannot load %1").arg(QLatin1String(TECO_SERVO_PLUGIN_PATH));
+        m_error = m_loader.errorString();
         return false;
     }
     if (!m_port->open(path, settings)) {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "driverloader.h"
 #include "linesettings.h"
 
 class DriverInterface;
@@ -42,7 +43,7 @@ public:
     SerialPort *port() { return m_port.get(); }
 
 private:
-    void *m_library = nullptr;
+    DriverLoader m_loader;
     DriverInterface *m_driver = nullptr;
     std::unique_ptr<SerialPort> m_port;
 };

@@ -11,7 +11,6 @@
 //
 // Exit status 0 only when no wrong value was accepted, every failure text
 // was the driver's own and the resident memory did not grow.
-#include <dlfcn.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -191,7 +190,7 @@ int main(int argc, char *argv[])
     PluginDriver plugin;
     DriverInterface *driver = plugin.get();
     if (!driver) {
-        std::fprintf(stderr, "cannot load %s: %s\n", TECO_SERVO_PLUGIN_PATH, dlerror());
+        std::fprintf(stderr, "cannot load the plug-in: %s\n", qPrintable(plugin.errorString()));
         return 2;
     }
     driver->initialize(&port);
