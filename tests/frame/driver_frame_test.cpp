@@ -29,12 +29,4 @@ TEST(DriverErrorState, EachObjectHasItsOwn)
     EXPECT_TRUE(b.getLastError().isEmpty());
 }
 
-TEST(DriverErrorState, DebugModeChangesNothingObservable)
-{
-    DriverTecoServo driver;
-    driver.setDebugMode(true);
-    EXPECT_FALSE(driver.hasError());
-    EXPECT_EQ(driver.name(), "Teco Servo");
-}
-
 } // namespace

@@ -5,7 +5,6 @@
 
 #include "communicatorcommand.h"
 #include "drv_dev_setting.h"
-#include "faultplan.h"
 #include "hosttest.h"
 
 namespace {
@@ -116,33 +115,6 @@ TEST(EndToEnd, FailuresReachTheRuntimeAsTheDriversTexts)
     EXPECT_TRUE(driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("HR1"))).isEmpty());
     EXPECT_EQ(driver->getLastError(), QStringLiteral("PLC no response (read 1 word(s) from 9-HR1)"));
     EXPECT_EQ(sim.line.stats().otherStations, 2) << "one attempt and one retry";
-}
-
-TEST(EndToEnd, RetriesRecoverFromInjectedFaults)
-{
-    SimulatedLine sim({1});
-    FaultPlan plan;
-    QString error;
-    ASSERT_TRUE(FaultPlan::parse(QStringLiteral("drop=0.08,corrupt=0.1,truncate=0.1,station=0.06,exception=0.06"),
-                                 &plan, &error));
-    sim.line.setFaults(plan, 11);
-    sim.port.setRetryCount(10);
-    sim.port.setAnswerTimeout(400);
-    PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    for (int i = 0; i < 30; ++i) {
-        const QString address = QStringLiteral("HR%1").arg(500 + i);
-        const QByteArray value = QByteArray(1, char(i)) + char(0x80);
-        EXPECT_TRUE(driver->write(&sim.port, CommunicatorCommand(2, 1, address), value))
-            << qPrintable(driver->getLastError());
-        EXPECT_EQ(driver->read(&sim.port, CommunicatorCommand(2, 1, address)), value)
-            << qPrintable(driver->getLastError());
-    }
-    const SimStats stats = sim.line.stats();
-    qint64 faults = 0;
-    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind)
-        faults += stats.faults[kind];
-    EXPECT_GE(faults, 10) << "the faults did happen and were retried";
 }
 
 TEST(EndToEnd, SpecialStoreBroadcastsToThreeDrivesAndReadsBack)
