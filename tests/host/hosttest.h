@@ -5,7 +5,6 @@
 // and a simulated line served on a pseudo-terminal with a real termios port
 // on the other end.
 
-
 #include <memory>
 
 #include <gtest/gtest.h>
