@@ -12,6 +12,7 @@
 
 #include "drv_dev_setting.h"
 #include "frametrace.h"
+#include "linelock.h"
 #include "lowlatency.h"
 #include "termiosline.h"
 
@@ -67,16 +68,23 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     close();
     const QByteArray name = path.toLocal8Bit();
     const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == EBUSY)
+        return fail(lineInUseText(path));
     if (fd < 0)
         return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
     if (!isatty(fd)) {
         ::close(fd);
         return fail(QStringLiteral("%1 is not a serial device").arg(path));
     }
+    QString error;
+    if (!claimLine(fd, path, &error)) {
+        ::close(fd);
+        return fail(error);
+    }
     termios saved;
     const bool savedValid = tcgetattr(fd, &saved) == 0;
-    QString error;
     if (!configureTerminal(fd, settings, &error)) {
+        releaseLine(fd);
         ::close(fd);
         return fail(QStringLiteral("%1: %2").arg(path, error));
     }
@@ -86,6 +94,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
         if (support == Rs485Support::Failed) {
             if (savedValid)
                 tcsetattr(fd, TCSANOW, &saved);
+            releaseLine(fd);
             ::close(fd);
             return fail(QStringLiteral("%1: %2").arg(path, error));
         }
@@ -125,6 +134,7 @@ void SerialPort::close()
         disableLowLatency(m_fd);
     if (m_savedValid)
         tcsetattr(m_fd, TCSANOW, &m_saved);
+    releaseLine(m_fd);
     ::close(m_fd);
     m_fd = -1;
     m_kernelRs485 = false;

@@ -4,8 +4,9 @@
 
 namespace {
 
-// The line's own table, built from the polynomial at compile time rather
-// than shared with the driver, so that a fault in one cannot hide in both.
+// The host side's own table (the port and the simulated line), built from
+// the polynomial at compile time rather than shared with the driver, so that
+// a fault in one cannot hide in both.
 constexpr std::array<quint16, 256> makeTable()
 {
     std::array<quint16, 256> table{};
@@ -19,6 +20,8 @@ constexpr std::array<quint16, 256> makeTable()
 }
 
 constexpr std::array<quint16, 256> TABLE = makeTable();
+static_assert(TABLE[1] == 0xC0C1 && TABLE[128] == 0xA001 && TABLE[255] == 0x4040,
+              "CRC-16/MODBUS table");
 
 } // namespace
 

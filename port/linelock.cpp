@@ -1,0 +1,82 @@
+#include "linelock.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+#include <QFile>
+#include <QStringList>
+
+namespace {
+
+// Pseudo-terminal slaves have majors 136 to 143 on Linux.
+bool isPseudoTerminal(const struct stat &st)
+{
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+QString readTrimmed(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(file.readAll()).trimmed();
+}
+
+// The program holding a lock on the file: /proc/locks names it by process
+// and by device and inode ("1: FLOCK ADVISORY WRITE 4242 00:1a:3 0 EOF").
+QString lockHolder(const struct stat &st)
+{
+    const QString inode = QString::asprintf("%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                                            static_cast<unsigned long long>(st.st_ino));
+    const QStringList lines = readTrimmed(QStringLiteral("/proc/locks")).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        // Waiting lockers are listed with "->" in front of their fields.
+        const int at = fields.value(1) == QLatin1String("->") ? 2 : 1;
+        if (fields.size() < at + 6 || fields[at] != QLatin1String("FLOCK") || fields[at + 5] != inode)
+            continue;
+        const QString pid = fields[at + 3];
+        const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
+        return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                              : QStringLiteral("%1 (pid %2)").arg(name, pid);
+    }
+    return QString();
+}
+
+} // namespace
+
+QString lineInUseText(const QString &path)
+{
+    return QStringLiteral("%1 is in use by another program").arg(path);
+}
+
+bool claimLine(int fd, const QString &path, QString *error)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        st = {};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) {
+            *error = QStringLiteral("cannot lock %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+            return false;
+        }
+        const QString holder = lockHolder(st);
+        *error = holder.isEmpty() ? lineInUseText(path)
+                                  : QStringLiteral("%1 is in use by %2").arg(path, holder);
+        return false;
+    }
+    if (!isPseudoTerminal(st))
+        ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+void releaseLine(int fd)
+{
+    ioctl(fd, TIOCNXCL);
+}
