@@ -39,7 +39,7 @@ QString lockHolder(const struct stat &st)
         const QStringList fields = line.simplified().split(QLatin1Char(' '));
         // Waiting lockers are listed with "->" in front of their fields.
         const int at = fields.value(1) == QLatin1String("->") ? 2 : 1;
-        if (fields.size() < at + 6 || fields[at] != QLatin1String("FLOCK") || fields[at + 5] != inode)
+        if (fields.size() < at + 5 || fields[at] != QLatin1String("FLOCK") || fields[at + 4] != inode)
             continue;
         const QString pid = fields[at + 3];
         const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));

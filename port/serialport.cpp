@@ -14,17 +14,35 @@
 #include "frametrace.h"
 #include "linelock.h"
 #include "lowlatency.h"
+#include "modbuscrc.h"
 #include "termiosline.h"
 
 namespace {
 
 const int kDiscardOption = 12;
+const qint64 kMs = 1000000;
 // Shorter waits for the rest of an answer go byte by byte.
-const qint64 kMinBulkSleepNs = 1000000;
+const qint64 kMinBulkSleepNs = kMs;
+// The wait before a request ends in a precise, uninterruptible sleep of at
+// most this long.
+const qint64 kPreciseTailNs = 2 * kMs;
+const qint64 kMaxHorizonNs = 10000 * kMs;
+const int kMaxOwedAnswers = 16;
+const int kMaxLateAnswersKept = 256;
+// A line that never falls silent does not grow the input beyond this.
+const int kMaxInput = 1024;
+// Reads that find nothing after poll() said there was something: a device
+// in that state is as good as gone.
+const int kMaxEmptyReads = 3;
 
 QString systemError(const QString &what)
 {
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
+}
+
+timespec toTimespec(qint64 ns)
+{
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
 } // namespace
@@ -111,13 +129,28 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_kernelRs485 = kernelRs485;
     m_saved = saved;
     m_savedValid = savedValid;
+    m_lost = false;
     m_error.clear();
+    m_request = RtuRequest();
+    m_answerFramed = true;
+    m_input.clear();
     m_requestSentNs = 0;
     m_lastActivityNs = monotonicNs();
     m_lastByteNs = 0;
     m_receivedSinceSend = 0;
+    m_handedOver = 0;
     m_quietUntilNs = 0;
+    m_owed.clear(); // answers owed by the line before cannot come on this one
     return true;
+}
+
+bool SerialPort::reopen()
+{
+    if (m_path.isEmpty())
+        return fail(QStringLiteral("the port was never open"));
+    const QString path = m_path;
+    const LineSettings settings = m_line;
+    return open(path, settings);
 }
 
 void SerialPort::close()
@@ -158,7 +191,7 @@ void SerialPort::setAnswerTimeout(int milliseconds)
 
 void SerialPort::setInterCharacterFloor(int milliseconds)
 {
-    m_interCharFloorNs = qint64(qMax(milliseconds, 0)) * 1000000;
+    m_interCharFloorNs = qint64(qMax(milliseconds, 0)) * kMs;
 }
 
 qint64 SerialPort::silentIntervalNs() const
@@ -171,34 +204,164 @@ qint64 SerialPort::interCharacterTimeoutNs() const
     return qMax(m_line.characterTimeNs() * 3 / 2, m_interCharFloorNs);
 }
 
+qint64 SerialPort::lateHorizonNs() const
+{
+    const qint64 learned = qMin(m_latestLateNs / 4 * 5, kMaxHorizonNs);
+    return qMax(2 * qint64(m_answerTimeoutMs) * kMs, learned);
+}
+
+QList<LateAnswer> SerialPort::takeLateAnswers()
+{
+    QList<LateAnswer> taken;
+    taken.swap(m_lateAnswers);
+    return taken;
+}
+
 void SerialPort::noteLineActivity(qint64 nowNs)
 {
     if (nowNs > m_lastActivityNs)
         m_lastActivityNs = nowNs;
 }
 
-// Waits until the port is readable or the deadline has passed; false on
-// time-out or on a hang-up without data.
-bool SerialPort::waitReadable(qint64 deadlineNs)
+void SerialPort::markLost(const QString &reason)
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    m_error = QStringLiteral("line lost: %1 (%2)").arg(m_path, reason);
+    if (m_trace)
+        m_trace->note(m_error);
+}
+
+bool SerialPort::checkInterrupt()
+{
+    if (m_interruptFd >= 0 && !m_interrupted) {
+        pollfd pfd = {m_interruptFd, POLLIN, 0};
+        if (poll(&pfd, 1, 0) > 0)
+            m_interrupted = true;
+    }
+    if (m_interrupted)
+        m_error = QStringLiteral("interrupted");
+    return m_interrupted;
+}
+
+// Waits until the device has input, the deadline passes, or the port stops
+// (the device hung up, or the interrupt descriptor became readable).
+SerialPort::Wait SerialPort::waitReadable(qint64 deadlineNs)
 {
     for (;;) {
         const qint64 remaining = deadlineNs - monotonicNs();
         if (remaining <= 0)
-            return false;
-        pollfd pfd = {m_fd, POLLIN, 0};
-        timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
-        const int ready = ppoll(&pfd, 1, &ts, nullptr);
+            return Wait::TimedOut;
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+        const timespec ts = toTimespec(remaining);
+        const int ready = ppoll(fds, m_interruptFd >= 0 ? 2 : 1, &ts, nullptr);
         if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return false;
+            continue; // a signal that matters also makes the interrupt readable
+        if (ready < 0) {
+            markLost(QString::fromLocal8Bit(strerror(errno)));
+            return Wait::Stopped;
+        }
         if (ready == 0)
             continue; // the loop re-checks the clock
-        if (pfd.revents & POLLIN)
-            return true;
-        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
-            return false;
+        if (fds[1].revents && checkInterrupt())
+            return Wait::Stopped;
+        const short events = fds[0].revents;
+        if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+            // Input that came before the hang-up is still taken.
+            int pending = 0;
+            if (ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0)
+                return Wait::Ready;
+            markLost(QStringLiteral("the device hung up"));
+            return Wait::Stopped;
+        }
+        if (events & POLLIN)
+            return Wait::Ready;
     }
+}
+
+void SerialPort::sleepInterruptibly(qint64 deadlineNs)
+{
+    if (m_interruptFd < 0) {
+        sleepUntilNs(deadlineNs);
+        return;
+    }
+    for (qint64 remaining; (remaining = deadlineNs - monotonicNs()) > 0;) {
+        pollfd pfd = {m_interruptFd, POLLIN, 0};
+        const timespec ts = toTimespec(remaining);
+        if (ppoll(&pfd, 1, &ts, nullptr) > 0 && checkInterrupt())
+            return;
+    }
+}
+
+// Reads what has arrived, without waiting; the number of bytes, or -1 when
+// the device is gone.
+int SerialPort::readInput()
+{
+    int total = 0;
+    char chunk[256];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n > 0) {
+            if (m_trace)
+                m_trace->received(chunk, int(n));
+            m_input.append(chunk, int(n));
+            total += int(n);
+            if (size_t(n) < sizeof chunk)
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            markLost(QString::fromLocal8Bit(strerror(errno)));
+            return -1;
+        }
+        break;
+    }
+    if (total > 0) {
+        const qint64 now = monotonicNs();
+        m_receivedSinceSend += total;
+        m_lastByteNs = now;
+        noteLineActivity(now);
+        if (m_input.size() > kMaxInput)
+            dropNoise(m_input.size() - kMaxInput);
+    }
+    return total;
+}
+
+// Waits for more input until the deadline; true when some came. With
+// dueBytes still to come of a frame, first sleeps through most of their
+// time on the wire: they cannot come sooner.
+bool SerialPort::readMore(qint64 deadlineNs, int dueBytes)
+{
+    if (isStopped())
+        return false;
+    const qint64 now = monotonicNs();
+    if (dueBytes > 0 && now < deadlineNs) {
+        const qint64 charNs = m_line.characterTimeNs();
+        const qint64 wireNs = qint64(dueBytes) * charNs;
+        const qint64 sleepNs = wireNs - qMax(3 * charNs, wireNs / 10);
+        if (sleepNs >= kMinBulkSleepNs) {
+            sleepInterruptibly(now + sleepNs);
+            if (isStopped())
+                return false;
+            const int n = readInput();
+            if (n != 0)
+                return n > 0;
+            deadlineNs = qMax(deadlineNs, monotonicNs() + interCharacterTimeoutNs());
+        }
+    }
+    for (int empty = 0; empty < kMaxEmptyReads;) {
+        if (waitReadable(deadlineNs) != Wait::Ready)
+            return false;
+        const int n = readInput();
+        if (n != 0)
+            return n > 0;
+        ++empty;
+    }
+    markLost(QStringLiteral("the device reports input but gives none"));
+    return false;
 }
 
 int SerialPort::receive(char *buffer, int maxLength)
@@ -207,64 +370,237 @@ int SerialPort::receive(char *buffer, int maxLength)
         return -1;
     if (!buffer || maxLength <= 0)
         return 0;
-    qint64 deadline;
-    if (m_receivedSinceSend == 0) {
-        const qint64 start = m_requestSentNs ? m_requestSentNs : monotonicNs();
-        deadline = start + qint64(m_answerTimeoutMs) * 1000000;
-    } else {
-        deadline = m_lastByteNs + interCharacterTimeoutNs();
+    if (!m_answerFramed) {
+        m_answerFramed = true;
+        frameAnswer();
     }
-    // Right after a request the answer is not there yet: waiting first saves
-    // a read that would find nothing.
-    bool readable = m_receivedSinceSend > 0 || waitReadable(deadline);
-    int received = 0;
-    while (readable && received < maxLength) {
-        const size_t wanted = size_t(maxLength - received);
-        const ssize_t n = ::read(m_fd, buffer + received, wanted);
-        if (n > 0) {
-            const qint64 now = monotonicNs();
-            if (m_trace)
-                m_trace->received(buffer + received, int(n));
-            received += int(n);
-            m_receivedSinceSend += int(n);
-            m_lastByteNs = now;
-            noteLineActivity(now);
-            deadline = now + interCharacterTimeoutNs();
-            if (size_t(n) < wanted) {
-                // The input is empty and the rest is still on the wire: it
-                // cannot be complete before the line has carried it. Sleep
-                // through most of that time rather than wake for every
-                // character, then wait byte by byte for the last tenth.
-                const qint64 charNs = m_line.characterTimeNs();
-                const qint64 wireNs = qint64(wanted - size_t(n)) * charNs;
-                const qint64 sleepNs = wireNs - qMax(3 * charNs, wireNs / 10);
-                if (sleepNs >= kMinBulkSleepNs) {
-                    sleepUntilNs(now + sleepNs);
-                    deadline = monotonicNs() + interCharacterTimeoutNs();
-                    continue; // read what has come meanwhile
-                }
-                readable = waitReadable(deadline);
+    if (!m_request.isKnown() && m_input.size() < maxLength)
+        topUpInput(maxLength);
+    const int n = qMin(maxLength, m_input.size());
+    std::memcpy(buffer, m_input.constData(), size_t(n));
+    m_input.remove(0, n);
+    if (n < maxLength) {
+        if (m_handedOver + n > 0)
+            m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
+        if (m_trace && !isStopped() && !m_request.isBroadcast()) {
+            if (m_handedOver + n == 0)
+                m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
+            else
+                m_trace->note(QStringLiteral("answer ended after %1 bytes; %2 more were expected")
+                                  .arg(m_handedOver + n).arg(maxLength - n));
+        }
+    }
+    m_handedOver += n;
+    return n == 0 && isStopped() ? -1 : n;
+}
+
+// Before the first byte is handed over: drops what cannot be the answer to
+// the request just sent and waits for what can.
+void SerialPort::frameAnswer()
+{
+    if (!m_request.isKnown())
+        return;
+    if (m_request.isBroadcast()) {
+        // None answers; the drives get an answer time-out to carry it out.
+        m_quietUntilNs = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;
+        return;
+    }
+    const qint64 answerDeadline = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;
+    bool lineQuiet = false;
+    for (;;) {
+        const AnswerScan scan = scanAnswer(m_request, m_input.constData(), m_input.size(), lineQuiet);
+        switch (scan.verdict) {
+        case AnswerScan::LateFrame:
+            dropLateFrame(scan.length);
+            lineQuiet = false;
+            continue;
+        case AnswerScan::Noise:
+            dropNoise(scan.length);
+            lineQuiet = false;
+            continue;
+        case AnswerScan::Answer:
+            noteAnswerTaken(scan.length);
+            return;
+        case AnswerScan::Unclear: {
+            // The start of this request's answer, cut short, fails at once;
+            // anything else may be noise before the answer.
+            const bool cutShort = !m_input.isEmpty() && quint8(m_input.at(0)) == m_request.station()
+                && (m_input.size() < 2 || (quint8(m_input.at(1)) & 0x7F) == m_request.function());
+            if (cutShort || !readMore(answerDeadline, 0)) {
+                noteNoAnswer();
+                return;
             }
+            lineQuiet = false;
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            m_error = systemError(QStringLiteral("read from %1").arg(m_path));
+        case AnswerScan::Incomplete:
             break;
         }
-        readable = waitReadable(deadline);
+        const bool started = !m_input.isEmpty();
+        const qint64 deadline = started ? m_lastByteNs + interCharacterTimeoutNs() : answerDeadline;
+        const int due = started && scan.length > 0 ? scan.length - m_input.size() : 0;
+        if (readMore(deadline, due))
+            continue;
+        if (!started || isStopped()) {
+            noteNoAnswer();
+            return;
+        }
+        lineQuiet = true;
     }
-    if (received < maxLength)
-        m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * 1000000;
-    if (received < maxLength && m_trace) {
-        if (m_receivedSinceSend == 0)
-            m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
-        else
-            m_trace->note(QStringLiteral("answer ended after %1 bytes; %2 more were expected")
-                              .arg(m_receivedSinceSend).arg(maxLength - received));
+}
+
+// No whole answer came. With nothing at all the request is owed one;
+// with a part of one its rest may still be under way.
+void SerialPort::noteNoAnswer()
+{
+    if (isStopped())
+        return;
+    if (m_input.isEmpty()) {
+        owe(m_request, m_requestSentNs);
+    } else {
+        m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
     }
-    return received;
+}
+
+// An answer is about to be handed over. When an owed request, asking
+// something else, would get an answer that looks the same, the port cannot
+// tell which of the two this is.
+void SerialPort::noteAnswerTaken(int length)
+{
+    const char *frame = m_input.constData();
+    if (!m_request.isNormalAnswer(frame, length) || !hasValidModbusCrc(frame, length))
+        return;
+    forgetOldOwedAnswers(monotonicNs());
+    for (const OwedAnswer &owed : qAsConst(m_owed)) {
+        if (owed.request.frame() == m_request.frame() || !owed.request.isNormalAnswer(frame, length))
+            continue;
+        ++m_counters.uncertainAnswers;
+        if (m_trace)
+            m_trace->note(QStringLiteral("this answer may be owed to an earlier request"));
+        // Then this request's own answer may still come.
+        owe(m_request, m_requestSentNs);
+        return;
+    }
+}
+
+void SerialPort::owe(const RtuRequest &request, qint64 sentNs)
+{
+    if (m_owed.size() >= kMaxOwedAnswers)
+        m_owed.removeFirst();
+    m_owed.append(OwedAnswer{request, sentNs});
+}
+
+// More bytes than are in, for a request the port does not know: it reads
+// what comes within the time-outs.
+void SerialPort::topUpInput(int wanted)
+{
+    while (m_input.size() < wanted && !isStopped()) {
+        const bool started = m_receivedSinceSend > 0;
+        const qint64 start = m_requestSentNs ? m_requestSentNs : monotonicNs();
+        const qint64 deadline = started ? m_lastByteNs + interCharacterTimeoutNs()
+                                        : start + qint64(m_answerTimeoutMs) * kMs;
+        if (!readMore(deadline, started ? wanted - m_input.size() : 0))
+            return;
+    }
+}
+
+void SerialPort::dropLateFrame(int length)
+{
+    LateAnswer late;
+    late.station = quint8(m_input.at(0));
+    for (int i = 0; i < m_owed.size(); ++i) {
+        if (!m_owed.at(i).request.isAnswer(m_input.constData(), length))
+            continue;
+        late.latenessNs = m_lastByteNs - m_owed.at(i).sentNs;
+        m_latestLateNs = qMax(m_latestLateNs, late.latenessNs);
+        m_owed.removeAt(i);
+        break;
+    }
+    ++m_counters.lateAnswers;
+    if (m_lateAnswers.size() < kMaxLateAnswersKept)
+        m_lateAnswers.append(late);
+    if (m_trace) {
+        m_trace->note(late.latenessNs >= 0
+                          ? QStringLiteral("dropped a late answer from station %1, %2 ms after its request")
+                                .arg(late.station).arg(late.latenessNs / kMs)
+                          : QStringLiteral("dropped an answer from station %1 that no request awaited")
+                                .arg(late.station));
+    }
+    m_input.remove(0, length);
+}
+
+void SerialPort::dropNoise(int length)
+{
+    m_counters.noiseBytes += length;
+    if (m_trace)
+        m_trace->note(QStringLiteral("dropped %1 bytes that begin no frame").arg(length));
+    m_input.remove(0, length);
+}
+
+// Input that no request awaits: whole frames are late answers, bytes before
+// a whole frame are noise, and with dropRest what is left goes too.
+void SerialPort::settleUnawaitedInput(bool dropRest)
+{
+    while (!m_input.isEmpty()) {
+        const char *data = m_input.constData();
+        const int size = m_input.size();
+        int at = 0;
+        for (; at < size; ++at) {
+            const int length = rtuAnswerLength(data + at, size - at);
+            if (length > 0 && size - at >= length && hasValidModbusCrc(data + at, length))
+                break;
+        }
+        if (at == size)
+            break;
+        if (at > 0)
+            dropNoise(at);
+        dropLateFrame(rtuAnswerLength(m_input.constData(), m_input.size()));
+    }
+    if (dropRest && !m_input.isEmpty())
+        dropNoise(m_input.size());
+}
+
+void SerialPort::forgetOldOwedAnswers(qint64 nowNs)
+{
+    const qint64 memory = 2 * lateHorizonNs();
+    while (!m_owed.isEmpty() && m_owed.first().sentNs + memory < nowNs)
+        m_owed.removeFirst();
+}
+
+qint64 SerialPort::clearToSendAt(const RtuRequest &next) const
+{
+    qint64 at = qMax(m_lastActivityNs + silentIntervalNs(), m_quietUntilNs);
+    const qint64 horizon = lateHorizonNs();
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.frame() != next.frame() && owed.request.answersLookAlike(next))
+            at = qMax(at, owed.sentNs + horizon);
+    }
+    return at;
+}
+
+// Keeps the silence, and holds the request back while an owed answer could
+// be taken for its own; drops what arrives meanwhile.
+bool SerialPort::waitUntilClear(const RtuRequest &next)
+{
+    forgetOldOwedAnswers(monotonicNs());
+    for (;;) {
+        if (readInput() < 0)
+            return false;
+        settleUnawaitedInput(false);
+        const qint64 clearAt = clearToSendAt(next);
+        const qint64 now = monotonicNs();
+        if (now >= clearAt)
+            break;
+        if (clearAt - now > kPreciseTailNs) {
+            if (waitReadable(clearAt - kPreciseTailNs) == Wait::Stopped)
+                return false;
+        } else {
+            m_silence.sleepUntil(clearAt);
+        }
+    }
+    settleUnawaitedInput(true);
+    m_quietUntilNs = 0;
+    return true;
 }
 
 int SerialPort::send(const char *data, int length)
@@ -273,7 +609,9 @@ int SerialPort::send(const char *data, int length)
         return -1;
     if (!data || length <= 0)
         return 0;
-    waitForQuietLine();
+    const RtuRequest next(QByteArray(data, length));
+    if (isStopped() || checkInterrupt() || !waitUntilClear(next))
+        return -1;
     int written = 0;
     while (written < length) {
         const ssize_t n = ::write(m_fd, data + written, size_t(length - written));
@@ -288,33 +626,22 @@ int SerialPort::send(const char *data, int length)
             if (poll(&pfd, 1, qMax(m_answerTimeoutMs, 100)) > 0)
                 continue;
         }
-        m_error = systemError(QStringLiteral("write to %1").arg(m_path));
+        markLost(systemError(QStringLiteral("write")));
         break;
     }
     while (tcdrain(m_fd) != 0 && errno == EINTR) {
     }
     const qint64 now = monotonicNs();
+    m_request = next;
+    m_answerFramed = false;
     m_requestSentNs = now;
     m_receivedSinceSend = 0;
+    m_handedOver = 0;
     noteLineActivity(now);
+    ++m_counters.requests;
     if (m_trace)
         m_trace->sent(data, written);
     return written > 0 ? written : -1;
-}
-
-void SerialPort::waitForQuietLine()
-{
-    for (;;) {
-        m_silence.sleepUntil(qMax(m_lastActivityNs + silentIntervalNs(), m_quietUntilNs));
-        int pending = 0;
-        if (ioctl(m_fd, FIONREAD, &pending) != 0 || pending <= 0)
-            break;
-        tcflush(m_fd, TCIFLUSH);
-        noteLineActivity(monotonicNs());
-        if (m_trace)
-            m_trace->note(QStringLiteral("discarded %1 late bytes").arg(pending));
-    }
-    m_quietUntilNs = 0;
 }
 
 bool SerialPort::setOption(int option, const QVariant &value)
@@ -322,14 +649,8 @@ bool SerialPort::setOption(int option, const QVariant &value)
     bool isInt = false;
     if (m_fd < 0 || option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
         return false;
-    int pending = 0;
-    const bool counted = ioctl(m_fd, FIONREAD, &pending) == 0;
-    if (counted && pending == 0)
-        return true; // nothing to discard; spares the flush
-    if (pending > 0) {
-        noteLineActivity(monotonicNs());
-        if (m_trace)
-            m_trace->note(QStringLiteral("discarded %1 stale bytes").arg(pending));
-    }
-    return tcflush(m_fd, TCIFLUSH) == 0;
+    if (readInput() < 0)
+        return false;
+    settleUnawaitedInput(true);
+    return true;
 }

@@ -3,15 +3,37 @@
 
 #include <termios.h>
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include "abstractdeviceinterface.h"
 #include "deadlinesleeper.h"
 #include "linesettings.h"
+#include "rtuanswer.h"
 
 class DeviceSetting;
 class DriverSetting;
 class FrameTrace;
+
+// What the port has seen on its line since it was made.
+struct PortCounters
+{
+    qint64 requests = 0;         // requests sent
+    qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
+    qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
+    qint64 noiseBytes = 0;       // bytes dropped that were no frame
+};
+
+// A frame dropped as a late answer.
+struct LateAnswer
+{
+    int station = 0;
+    // From the request it answers, as far as that can be known (Modbus RTU
+    // has no transaction number: this is the earliest request still owed an
+    // answer that this frame fits); -1 when no request of ours was owed one.
+    qint64 latenessNs = -1;
+};
 
 // The host's port on a POSIX serial device: a real line (a USB RS-485
 // adapter, an on-board UART) or a pseudo-terminal.
@@ -31,18 +53,40 @@ class FrameTrace;
 // - send() keeps the Modbus silent interval (3.5 character times, 1.75 ms
 //   above 19200 baud) after the last byte on the line, sent or received,
 //   and sends within microseconds after it has passed (DeadlineSleeper).
-// - Bytes that arrive before a request cannot belong to its answer: send()
-//   discards them and waits out the silence again until the line has been
-//   quiet. After an answer that came short or not at all, a late answer may
-//   still be under way, so the next send() first keeps the line quiet for
-//   one more answer time-out, discarding what comes: a drive that answers
-//   later than the time-out then fails its commands instead of having its
-//   late answer taken for the next request's.
-// - On USB serial adapters the kernel is asked for low latency where the
-//   driver has the setting (lowLatency()); it is switched off again on close.
 //
-// Option 12 with the value 0 discards unread input (stale bytes of a late
-// answer); every other option is refused and changes nothing.
+// Answers, for the requests of functions 1 to 6, 15 and 16 (RtuRequest):
+// - The port frames the answer itself before it hands over the first byte.
+//   A whole frame with a good CRC that cannot answer the request just sent
+//   (another station or function, another byte count, another echoed
+//   address, value or quantity) is a late answer: it is dropped, counted,
+//   and the port goes on waiting for the real one within the time-out.
+//   Bytes that begin no frame before one that does are noise and dropped.
+//   Bytes that arrive while no answer is awaited are late answers too.
+// - A request that got no answer is owed one. A later request whose answer
+//   would look the same (same station, function and length, same echo) but
+//   that asks something else is held back until the owed answer has come,
+//   or the late-answer horizon has passed since the owed request: twice the
+//   answer time-out, or 1.25 times the longest lateness seen, up to 10 s. A
+//   repeat of the same request is not held back: either answer is right.
+// - An answer taken while an owed request's answer would look the same is
+//   counted as uncertain (uncertainAnswers()): the port cannot tell which
+//   request it answers. The owed requests are remembered for twice the
+//   horizon.
+// - After an answer that came short, its rest may still be under way: the
+//   next request waits one more answer time-out, dropping what comes. After
+//   a broadcast (station 0) nothing is awaited; the drives get one answer
+//   time-out to carry it out before the next request.
+//
+// A hung-up or vanished device (POLLHUP, POLLERR, EIO, ENXIO, ENODEV) makes
+// the port lost: send() and receive() fail at once with "line lost: PATH",
+// retryCount() and frameDelay() say 0 so that the driver stops at once, and
+// reopen() takes the same path up again. An interrupt descriptor (a signal
+// handler's pipe) that becomes readable ends every wait within
+// milliseconds the same way ("interrupted").
+//
+// Option 12 with the value 0 drops unread input (as late answers where it
+// holds whole frames); every other option is refused and changes nothing.
+// open() takes the device for itself (claimLine) and refuses one in use.
 // In RS-485 mode the kernel's RS-485 support is switched on where the device
 // has it; where it has none (a pseudo-terminal, an adapter that switches
 // direction itself) the port works all the same.
@@ -62,10 +106,15 @@ public:
     bool open(const QString &path, const QString &settingsText);
     bool open(const QString &path, const DeviceSetting &record,
               LineSettings::Mode mode = LineSettings::RS485);
+    // Opens the last path again with the same settings, after the line was
+    // lost; the time-outs and counters stay.
+    bool reopen();
     // Restores the device's previous terminal settings.
     void close();
 
     bool isOpen() const { return m_fd >= 0; }
+    bool isLost() const { return m_lost; }
+    bool isInterrupted() const { return m_interrupted; }
     QString path() const { return m_path; }
     LineSettings lineSettings() const { return m_line; }
     QString errorString() const { return m_error; }
@@ -88,23 +137,59 @@ public:
     void setSilentInterval(qint64 nanoseconds) { m_silentIntervalNs = nanoseconds; }
     qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
+    qint64 lateHorizonNs() const;
 
+    // A descriptor that becomes readable to end every wait (-1: none); not
+    // owned, never read.
+    void setInterruptFd(int fd) { m_interruptFd = fd; }
     // Not owned; null switches the trace off.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
+
+    PortCounters counters() const { return m_counters; }
+    // The late answers dropped since the last call.
+    QList<LateAnswer> takeLateAnswers();
 
     // AbstractDeviceInterface
     int receive(char *buffer, int maxLength) override;
     int send(const char *data, int length) override;
     bool setOption(int option, const QVariant &value) override;
-    int retryCount() override { return m_retryCount; }
+    // Once the line is lost or the port interrupted, no further attempt and
+    // no delay: the driver gives up at once.
+    int retryCount() override { return isStopped() || checkInterrupt() ? 0 : m_retryCount; }
     int stationId() override { return m_stationId; }
-    int frameDelay() override { return m_frameDelayMs; }
+    int frameDelay() override { return isStopped() || checkInterrupt() ? 0 : m_frameDelayMs; }
 
 private:
+    enum class Wait { Ready, TimedOut, Stopped };
+
+    // A request whose answer has not come (yet).
+    struct OwedAnswer
+    {
+        RtuRequest request;
+        qint64 sentNs;
+    };
+
     bool fail(const QString &text);
-    bool waitReadable(qint64 deadlineNs);
+    bool isStopped() const { return m_lost || m_interrupted; }
+    bool checkInterrupt();
+    void markLost(const QString &reason);
+    Wait waitReadable(qint64 deadlineNs);
+    void sleepInterruptibly(qint64 deadlineNs);
+    int readInput();
+    bool readMore(qint64 deadlineNs, int dueBytes);
     void noteLineActivity(qint64 nowNs);
-    void waitForQuietLine();
+
+    void frameAnswer();
+    void noteNoAnswer();
+    void noteAnswerTaken(int length);
+    void owe(const RtuRequest &request, qint64 sentNs);
+    void topUpInput(int wanted);
+    void settleUnawaitedInput(bool dropRest);
+    void dropLateFrame(int length);
+    void dropNoise(int length);
+    bool waitUntilClear(const RtuRequest &next);
+    qint64 clearToSendAt(const RtuRequest &next) const;
+    void forgetOldOwedAnswers(qint64 nowNs);
 
     int m_fd = -1;
     QString m_path;
@@ -115,6 +200,9 @@ private:
     bool m_lowLatencySet = false; // switched on by open, off by close
     bool m_savedValid = false;
     termios m_saved;  // the device's settings before open
+    bool m_lost = false;
+    bool m_interrupted = false;
+    int m_interruptFd = -1;
 
     int m_answerTimeoutMs = 500;
     int m_retryCount = 3;
@@ -124,12 +212,20 @@ private:
     qint64 m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
 
-    qint64 m_requestSentNs = 0;  // when the last request had left
-    qint64 m_lastActivityNs = 0; // last byte on the line, either way
-    qint64 m_lastByteNs = 0;     // last byte received
+    RtuRequest m_request;           // the request just sent
+    bool m_answerFramed = false;    // frameAnswer() has run for it
+    QByteArray m_input;             // received, neither handed over nor dropped
+    qint64 m_requestSentNs = 0;     // when the last request had left
+    qint64 m_lastActivityNs = 0;    // last byte on the line, either way
+    qint64 m_lastByteNs = 0;        // last byte received
     int m_receivedSinceSend = 0;
-    qint64 m_quietUntilNs = 0;   // a short answer's late rest may come until then
+    int m_handedOver = 0;           // bytes of the answer given to the caller
+    qint64 m_quietUntilNs = 0;      // a short answer's rest may come until then
+    QList<OwedAnswer> m_owed;       // oldest first
+    qint64 m_latestLateNs = 0;      // the latest late answer seen, from its request
 
+    PortCounters m_counters;
+    QList<LateAnswer> m_lateAnswers;
     FrameTrace *m_trace = nullptr;
 };
 

@@ -7,16 +7,27 @@
 #include <unistd.h>
 
 #include <thread>
+#include <utility>
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVariant>
 
 #include "frametrace.h"
 #include "hosttest.h"
+#include "modbuscrc.h"
 #include "termiosline.h"
 
 namespace {
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    appendModbusCrc(frame);
+    return frame;
+}
 
 struct LineCase
 {
@@ -129,32 +140,6 @@ TEST_F(PortOnPty, SendsTheFrameUnchangedAndKeepsTheSilentInterval)
     EXPECT_FALSE(port.kernelRs485()) << "a pseudo-terminal has no RS-485 mode";
 }
 
-TEST_F(PortOnPty, ALateAnswerIsNeverTakenForTheNextRequests)
-{
-    const QByteArray request = QByteArray::fromHex("010300000001840A");
-    port.setAnswerTimeout(300);
-    char buffer[8];
-    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
-    EXPECT_EQ(port.receive(buffer, 5), 0);
-    EXPECT_EQ(peerRead(), request);
-
-    // The drive answers the first request after the port gave up on it,
-    // while the port waits to send the next one.
-    std::thread lateDrive([this] {
-        usleep(100000);
-        peerWrite(QByteArray::fromHex("0103020001"));
-    });
-    const qint64 start = monotonicNs();
-    port.setOption(12, 0);
-    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
-    lateDrive.join();
-    EXPECT_GE(monotonicNs() - start, 250000000LL) << "one more answer time-out of quiet";
-    EXPECT_EQ(peerRead(), request);
-    peerWrite(QByteArray::fromHex("0103020002"));
-    ASSERT_EQ(port.receive(buffer, 5), 5);
-    EXPECT_EQ(QByteArray(buffer, 5), QByteArray::fromHex("0103020002"));
-}
-
 TEST_F(PortOnPty, ReceiveReturnsWhatWasAskedForAndNeverMore)
 {
     peerWrite(QByteArray::fromHex("00112233445566778899"));
@@ -214,9 +199,9 @@ TEST_F(PortOnPty, TraceShowsEachFrameInHexWithATimestamp)
     QStringList lines;
     FrameTrace trace([&lines](const QString &line) { lines.append(line); });
     port.setTrace(&trace);
-    const QByteArray request = QByteArray::fromHex("0103000000 0AC5CD");
+    const QByteArray request = QByteArray::fromHex("010300000001840A");
     port.send(request.constData(), request.size());
-    peerWrite(QByteArray::fromHex("01030200 2AB9 9B"));
+    peerWrite(QByteArray::fromHex("010302002A399B"));
     char buffer[8];
     EXPECT_EQ(port.receive(buffer, 5), 5);
     EXPECT_EQ(port.receive(buffer + 5, 2), 2);
@@ -229,9 +214,204 @@ TEST_F(PortOnPty, TraceShowsEachFrameInHexWithATimestamp)
     const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{6} "));
     for (const QString &line : lines)
         EXPECT_TRUE(stamp.match(line).hasMatch()) << qPrintable(line);
-    EXPECT_TRUE(lines[0].endsWith(QLatin1String(" TX 01 03 00 00 00 0A C5 CD")));
-    EXPECT_TRUE(lines[1].endsWith(QLatin1String(" RX 01 03 02 00 2A B9 9B")));
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String(" TX 01 03 00 00 00 01 84 0A")));
+    EXPECT_TRUE(lines[1].endsWith(QLatin1String(" RX 01 03 02 00 2A 39 9B")));
     EXPECT_TRUE(lines[3].endsWith(QLatin1String(" -- no answer within 50 ms")));
+}
+
+// Whole frames that cannot answer the request just sent are late answers:
+// dropped, counted, and the real answer that follows is taken.
+TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
+{
+    struct Case
+    {
+        const char *request, *dropped, *answer;
+        bool noise; // the dropped bytes begin no frame
+    } const cases[] = {
+        {"010300000001", "0203020007", "010302002A", false},       // another station
+        {"010300000001", "0104020007", "010302002A", false},       // another function
+        {"010300000001", "01030400010002", "010302002A", false},   // another byte count
+        {"0101000000 0A", "010103FFFFFF", "0101020302", false},     // another bit count
+        {"01101387000102 0007", "011000000001", "019002", false},   // another address acknowledged
+        {"010600000007", "010600000005", "010600000007", false},   // another value echoed
+        {"01050000FF00", "01050001FF00", "01050000FF00", false},   // another coil echoed
+        {"010F0000000301 05", "010F00000002", "010F00000003", false}, // another quantity
+        {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
+    };
+    for (const Case &c : cases) {
+        const QByteArray request = withCrc(c.request);
+        const QByteArray answer = withCrc(c.answer);
+        const PortCounters before = port.counters();
+        ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+        EXPECT_EQ(peerRead(), request);
+        peerWrite((c.noise ? QByteArray::fromHex(c.dropped) : withCrc(c.dropped)) + answer);
+        char buffer[16] = {};
+        ASSERT_EQ(port.receive(buffer, 5), 5) << c.request;
+        ASSERT_EQ(port.receive(buffer + 5, answer.size() - 5), answer.size() - 5) << c.request;
+        EXPECT_EQ(QByteArray(buffer, answer.size()), answer) << c.request;
+        EXPECT_EQ(port.counters().lateAnswers - before.lateAnswers, c.noise ? 0 : 1) << c.request;
+        EXPECT_EQ(port.counters().noiseBytes - before.noiseBytes, c.noise ? 3 : 0) << c.request;
+    }
+}
+
+// A request whose answer would look like an owed one's waits for the owed
+// answer; the late answer is dropped and measured, and teaches the horizon.
+TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
+{
+    port.setAnswerTimeout(200); // horizon 400 ms from the owed request
+    const QByteArray first = withCrc("010300000001");
+    const QByteArray second = withCrc("010300020001"); // another register, same answer shape
+    char buffer[8];
+    port.send(first.constData(), first.size());
+    EXPECT_EQ(port.receive(buffer, 5), 0);
+    EXPECT_EQ(peerRead(), first);
+
+    std::thread lateDrive([this] {
+        usleep(150000);
+        peerWrite(withCrc("0103020011"));
+    });
+    const qint64 start = monotonicNs();
+    port.setOption(12, 0);
+    ASSERT_EQ(port.send(second.constData(), second.size()), second.size());
+    EXPECT_GE(monotonicNs() - start, 140000000LL) << "held back until the owed answer came";
+    lateDrive.join();
+    EXPECT_EQ(peerRead(), second);
+    peerWrite(withCrc("0103020022"));
+    ASSERT_EQ(port.receive(buffer, 5), 5);
+    ASSERT_EQ(port.receive(buffer + 5, 2), 2);
+    EXPECT_EQ(QByteArray(buffer, 7), withCrc("0103020022"));
+
+    const QList<LateAnswer> late = port.takeLateAnswers();
+    ASSERT_EQ(late.size(), 1);
+    EXPECT_EQ(late[0].station, 1);
+    EXPECT_GE(late[0].latenessNs, 340000000LL);
+    EXPECT_EQ(port.lateHorizonNs(), late[0].latenessNs / 4 * 5);
+
+    // A repeat of the same request is not held back: either answer is right.
+    port.send(first.constData(), first.size());
+    EXPECT_EQ(port.receive(buffer, 5), 0);
+    const qint64 repeat = monotonicNs();
+    port.send(first.constData(), first.size());
+    EXPECT_LT(monotonicNs() - repeat, 100000000LL);
+}
+
+// Past the horizon the port sends, and cannot tell the owed answer from
+// the new one: it takes it and says so.
+TEST_F(PortOnPty, ALookAlikeAnswerPastTheHorizonIsUncertain)
+{
+    port.setAnswerTimeout(200); // horizon 400 ms, remembered 800 ms
+    const QByteArray first = withCrc("010300000001");
+    const QByteArray second = withCrc("010300020001");
+    char buffer[8];
+    const qint64 start = monotonicNs();
+    port.send(first.constData(), first.size());
+    EXPECT_EQ(port.receive(buffer, 5), 0);
+    sleepUntilNs(start + 450000000LL);
+    port.send(second.constData(), second.size());
+    peerWrite(withCrc("0103020011"));
+    EXPECT_EQ(port.receive(buffer, 5), 5);
+    EXPECT_EQ(port.counters().uncertainAnswers, 1);
+}
+
+TEST_F(PortOnPty, ABroadcastIsNotAwaitedAndGivesTheDrivesTime)
+{
+    port.setAnswerTimeout(300);
+    const QByteArray broadcast = withCrc("000600010007");
+    char buffer[8];
+    qint64 start = monotonicNs();
+    port.send(broadcast.constData(), broadcast.size());
+    EXPECT_EQ(port.receive(buffer, 5), 0);
+    EXPECT_LT(monotonicNs() - start, 200000000LL);
+    start = monotonicNs();
+    port.send(broadcast.constData(), broadcast.size());
+    EXPECT_GE(monotonicNs() - start, 250000000LL);
+}
+
+// The other end goes away while the port waits: it says so at once, and
+// the driver is told to stop (no retries, no delay).
+TEST_F(PortOnPty, AVanishedDeviceFailsAtOnce)
+{
+    const QByteArray request = withCrc("010300000001");
+    port.send(request.constData(), request.size());
+    std::thread unplug([this] {
+        usleep(100000);
+        ::close(std::exchange(master, -1));
+    });
+    const qint64 start = monotonicNs();
+    char buffer[8];
+    EXPECT_LE(port.receive(buffer, 5), 0);
+    unplug.join();
+    EXPECT_LT(monotonicNs() - start, 1000000000LL) << "not the 5 s time-out";
+    EXPECT_TRUE(port.isLost());
+    EXPECT_EQ(port.errorString(), QStringLiteral("line lost: %1 (the device hung up)").arg(path));
+    EXPECT_EQ(port.send(request.constData(), request.size()), -1);
+    EXPECT_EQ(port.retryCount(), 0);
+    EXPECT_EQ(port.frameDelay(), 0);
+}
+
+TEST_F(PortOnPty, AnInterruptEndsTheWaitAtOnce)
+{
+    int wake[2];
+    ASSERT_EQ(pipe(wake), 0);
+    port.setInterruptFd(wake[0]);
+    const QByteArray request = withCrc("010300000001");
+    port.send(request.constData(), request.size());
+    std::thread signal([&wake] {
+        usleep(100000);
+        ASSERT_EQ(::write(wake[1], "", 1), 1);
+    });
+    const qint64 start = monotonicNs();
+    char buffer[8];
+    EXPECT_EQ(port.receive(buffer, 5), -1);
+    signal.join();
+    EXPECT_LT(monotonicNs() - start, 1000000000LL) << "not the 5 s time-out";
+    EXPECT_EQ(port.errorString(), QStringLiteral("interrupted"));
+    EXPECT_EQ(port.retryCount(), 0);
+    EXPECT_EQ(port.send(request.constData(), request.size()), -1);
+    port.setInterruptFd(-1);
+    ::close(wake[0]);
+    ::close(wake[1]);
+}
+
+TEST_F(PortOnPty, ALineInUseIsRefusedNamingItsHolder)
+{
+    SerialPort second;
+    EXPECT_FALSE(second.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
+    const QRegularExpression text(QStringLiteral("^%1 is in use by .+ \\(pid %2\\)$")
+                                      .arg(QRegularExpression::escape(path)).arg(getpid()));
+    EXPECT_TRUE(text.match(second.errorString()).hasMatch()) << qPrintable(second.errorString());
+    port.close();
+    EXPECT_TRUE(second.open(path, QStringLiteral("RS485,1200,NONE,8,2"))) << qPrintable(second.errorString());
+}
+
+// A USB adapter that comes back under the same name: the port opens the
+// same path again.
+TEST(SerialPortReopen, TakesUpTheSamePathWhenTheDeviceIsBack)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyServo"));
+    auto plugIn = [&link](int *master, int *slave) {
+        ASSERT_EQ(openpty(master, slave, nullptr, nullptr, nullptr), 0);
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(QString::fromLocal8Bit(ptsname(*master)), link));
+    };
+    int master = -1, slave = -1;
+    plugIn(&master, &slave);
+    SerialPort port;
+    ASSERT_TRUE(port.open(link, QStringLiteral("RS485,115200,NONE,8,2"))) << qPrintable(port.errorString());
+    ::close(master);
+    ::close(slave);
+    const QByteArray request = withCrc("010300000001");
+    EXPECT_EQ(port.send(request.constData(), request.size()), -1);
+    EXPECT_TRUE(port.isLost());
+
+    plugIn(&master, &slave);
+    ASSERT_TRUE(port.reopen()) << qPrintable(port.errorString());
+    EXPECT_FALSE(port.isLost());
+    EXPECT_EQ(port.send(request.constData(), request.size()), request.size());
+    port.close();
+    ::close(master);
+    ::close(slave);
 }
 
 TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
