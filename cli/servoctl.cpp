@@ -5,8 +5,8 @@
 #include <sys/prctl.h>
 
 #include <QCoreApplication>
-#include <QStringList>
 
+#include "plan.h"
 #include "session.h"
 
 namespace {
@@ -81,139 +81,6 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
 )";
 
-struct KnownOption
-{
-    const char *name;
-    bool takesValue;
-};
-
-const KnownOption kOptions[] = {
-    {"device", true},   {"line", true},       {"station", true},      {"timeout", true},
-    {"retries", true},  {"delay", true},      {"inter-char", true},   {"format", true},
-    {"interval", true}, {"polls", true},      {"trace", false},       {"entry", true},
-    {"plugin", true},   {"sim-stations", true}, {"sim-faults", true}, {"sim-seed", true},
-    {"sim-pace", false},
-};
-
-bool toNumber(const QString &text, int *value)
-{
-    bool ok = false;
-    *value = text.toInt(&ok);
-    return ok && *value >= 0;
-}
-
-// False with a text when the option or its value is wrong.
-bool applyOption(const QString &name, const QString &value, Options *o, QString *error)
-{
-    bool ok = true;
-    if (name == QLatin1String("device"))
-        o->device = value;
-    else if (name == QLatin1String("line"))
-        o->line = value;
-    else if (name == QLatin1String("station"))
-        ok = toNumber(value, &o->station);
-    else if (name == QLatin1String("timeout"))
-        ok = toNumber(value, &o->timeout);
-    else if (name == QLatin1String("retries"))
-        ok = toNumber(value, &o->retries);
-    else if (name == QLatin1String("delay"))
-        ok = toNumber(value, &o->delay);
-    else if (name == QLatin1String("inter-char"))
-        ok = toNumber(value, &o->interCharMs);
-    else if (name == QLatin1String("format"))
-        ok = parseValueFormat(value, &o->format);
-    else if (name == QLatin1String("interval"))
-        ok = toNumber(value, &o->intervalMs);
-    else if (name == QLatin1String("polls"))
-        ok = toNumber(value, &o->polls);
-    else if (name == QLatin1String("trace"))
-        o->trace = true;
-    else if (name == QLatin1String("entry")) {
-        ok = value == QLatin1String("plugin") || value == QLatin1String("create");
-        o->entry = value == QLatin1String("create") ? DriverLoader::CreateDriverEntry
-                                                     : DriverLoader::QtPlugin;
-    } else if (name == QLatin1String("plugin"))
-        o->pluginPath = value;
-    else if (name == QLatin1String("sim-stations"))
-        o->simStations = value;
-    else if (name == QLatin1String("sim-faults"))
-        o->simFaults = value;
-    else if (name == QLatin1String("sim-seed"))
-        o->simSeed = value.toULongLong(&ok);
-    else if (name == QLatin1String("sim-pace"))
-        o->simPace = true;
-    if (!ok)
-        *error = QStringLiteral("invalid value for --%1: %2").arg(name, value);
-    return ok;
-}
-
-// Options begin with "--" anywhere, or are -d, -f, -h before the first
-// command (after it, "-5" is a value).
-bool parseArguments(const QStringList &args, Options *options, QList<Command> *commands,
-                    bool *help, QString *error)
-{
-    for (int i = 0; i < args.size(); ++i) {
-        QString arg = args[i];
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            *help = true;
-            return true;
-        }
-        const bool shortOption = commands->isEmpty() && arg.size() == 2 && arg[0] == QLatin1Char('-');
-        if (shortOption) {
-            if (arg == QLatin1String("-d"))
-                arg = QStringLiteral("--device");
-            else if (arg == QLatin1String("-f"))
-                arg = QStringLiteral("--format");
-        }
-        if (arg.startsWith(QLatin1String("--"))) {
-            QString name = arg.mid(2);
-            QString value;
-            const int equals = name.indexOf(QLatin1Char('='));
-            if (equals >= 0) {
-                value = name.mid(equals + 1);
-                name.truncate(equals);
-            }
-            const KnownOption *known = nullptr;
-            for (const KnownOption &candidate : kOptions) {
-                if (name == QLatin1String(candidate.name))
-                    known = &candidate;
-            }
-            if (!known) {
-                *error = QStringLiteral("unknown option: %1").arg(arg);
-                return false;
-            }
-            if (known->takesValue && equals < 0) {
-                if (++i >= args.size()) {
-                    *error = QStringLiteral("--%1 needs a value").arg(name);
-                    return false;
-                }
-                value = args[i];
-            }
-            if (!applyOption(name, value, options, error))
-                return false;
-            continue;
-        }
-        if (shortOption && !commands->isEmpty()) {
-            *error = QStringLiteral("unknown option: %1").arg(arg);
-            return false;
-        }
-        if (commands->isEmpty() || arg == QLatin1String("then")) {
-            if (arg == QLatin1String("then") && ++i >= args.size()) {
-                *error = QStringLiteral("\"then\" needs a command after it");
-                return false;
-            }
-            commands->append(Command{args[i], QStringList()});
-            continue;
-        }
-        commands->last().args.append(arg);
-    }
-    if (commands->isEmpty()) {
-        *error = QStringLiteral("no command given");
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -222,27 +89,25 @@ int main(int argc, char **argv)
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QCoreApplication app(argc, argv);
 
-    Options options;
-    QList<Command> commands;
-    bool help = false;
+    Plan plan;
     QString error;
-    if (!parseArguments(app.arguments().mid(1), &options, &commands, &help, &error)) {
+    if (!parsePlan(app.arguments().mid(1), &plan, &error)) {
         std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(error));
         return 2;
     }
-    if (help) {
+    if (plan.help) {
         std::fputs(kHelp, stdout);
         return 0;
     }
-    Session session(options);
+    Session session(plan.options);
     if (const int status = session.loadDriver(QCoreApplication::applicationDirPath()))
         return status;
-    for (const Command &command : commands) {
-        if (commands.size() > 1) {
-            std::printf("> %s %s\n", qPrintable(command.name), qPrintable(command.args.join(' ')));
+    for (const Step &step : plan.steps) {
+        if (plan.steps.size() > 1) {
+            std::printf("> %s\n", qPrintable(step.text));
             std::fflush(stdout);
         }
-        if (const int status = session.run(command))
+        if (const int status = session.run(step))
             return status;
     }
     return 0;

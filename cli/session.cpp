@@ -33,70 +33,35 @@ void onInterrupt(int)
     (void)ignored;
 }
 
-int failure(const QString &context, const QString &text, int status = 1)
+int failure(const QString &context, const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
-    return status;
+    return 1;
 }
 
-int misuse(const QString &text)
-{
-    return failure(QString(), text + QStringLiteral(" (see servoctl --help)"), 2);
-}
-
-// ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any order.
-struct Target
-{
-    QString address;
-    const DataType *type = nullptr;
-    int count = 1;
-    ValueFormat format = ValueFormat::Decimal;
-};
-
-bool parseTarget(const QStringList &args, ValueFormat defaultFormat, Target *target, QString *error)
-{
-    if (args.isEmpty()) {
-        *error = QStringLiteral("an address is needed, such as HR100");
-        return false;
-    }
-    target->address = args[0];
-    target->type = dataTypeByName(QStringLiteral("word"));
-    target->format = defaultFormat;
-    for (const QString &arg : args.mid(1)) {
-        bool isNumber = false;
-        const int number = arg.toInt(&isNumber);
-        if (const DataType *type = dataTypeByName(arg))
-            target->type = type;
-        else if (parseValueFormat(arg, &target->format))
-            continue;
-        else if (isNumber)
-            target->count = number;
-        else {
-            *error = QStringLiteral("not a data type, count or format: %1").arg(arg);
-            return false;
-        }
-    }
-    return true;
-}
-
-QStringList describeItems(const Target &target, const QByteArray &data)
+QStringList describeItems(const Step &step, const QByteArray &data)
 {
     QStringList lines;
     int shown = 0;
-    for (int i = 0; i < target.count; ++i) {
+    for (int i = 0; i < step.count; ++i) {
         quint64 value = 0;
-        if (!itemAt(data, *target.type, i, &value))
+        if (!itemAt(data, *step.type, i, &value))
             break;
-        lines.append(QStringLiteral("%1 = %2").arg(itemLabel(target.address, *target.type, i),
-                                                   formatValue(value, *target.type, target.format)));
+        lines.append(QStringLiteral("%1 = %2").arg(step.address.itemLabel(*step.type, i),
+                                                   formatValue(value, *step.type, step.format)));
         ++shown;
     }
-    if (shown < target.count) {
+    if (shown < step.count) {
         lines.append(QStringLiteral("(the driver returned %1 bytes: %2 of %3 items)")
-                         .arg(data.size()).arg(shown).arg(target.count));
+                         .arg(data.size()).arg(shown).arg(step.count));
     }
     return lines;
+}
+
+CommunicatorCommand driverCommand(const Step &step)
+{
+    return CommunicatorCommand(step.type->code, step.count, step.address.text);
 }
 
 QString clockText()
@@ -133,37 +98,34 @@ int Session::loadDriver(const QString &programDir)
     return 0;
 }
 
-int Session::openLine()
+int Session::openLine(const Step &step)
 {
-    if (m_port)
-        return 0;
-    const QString lineText = m_options.line.isEmpty() ? m_driver->getStringBasedDefaultDriverSetting()
-                                                      : m_options.line;
+    if (!m_port) {
+        if (const int status = startLine())
+            return status;
+    }
+    m_port->setStationId(step.station);
+    return 0;
+}
+
+int Session::startLine()
+{
     LineSettings settings;
-    QString error;
-    if (!LineSettings::parse(lineText, &settings, &error))
-        return misuse(error);
+    if (m_options.line) {
+        settings = *m_options.line;
+    } else {
+        QString error;
+        if (!LineSettings::parse(m_driver->getStringBasedDefaultDriverSetting(), &settings, &error))
+            return failure(QStringLiteral("the driver's default line settings"), error);
+    }
     if (m_options.trace)
         m_trace.reset(new FrameTrace(stderr));
 
     QString path = m_options.device;
     if (path.isEmpty()) {
-        QList<int> stations;
-        FaultPlan faults;
-        if (!SimLine::parseStations(m_options.simStations, &stations, &error)
-            || !FaultPlan::parse(m_options.simFaults, &faults, &error)) {
-            return misuse(error);
-        }
-        m_simLine.reset(new SimLine(stations));
-        m_simLine->setFaults(faults, m_options.simSeed);
-        m_simServer.reset(new SimServer(m_simLine.get()));
-        m_simServer->setPacing(m_options.simPace);
-        if (!m_simServer->openPty(settings) || !m_simServer->start())
-            return failure(QStringLiteral("cannot start the simulated line"), m_simServer->errorString());
+        if (const int status = startSimulatedLine(settings))
+            return status;
         path = m_simServer->path();
-        std::fprintf(stderr, "servoctl: simulated drives %s on %s (%s)%s\n",
-                     qPrintable(m_options.simStations), qPrintable(path), qPrintable(lineText),
-                     faults.isEmpty() ? "" : qPrintable(QStringLiteral(", faults ") + faults.toString()));
     }
 
     m_port.reset(new SerialPort);
@@ -173,8 +135,6 @@ int Session::openLine()
         m_port->setAnswerTimeout(m_options.timeout);
     if (m_options.retries >= 0)
         m_port->setRetryCount(m_options.retries);
-    if (m_options.station >= 0)
-        m_port->setStationId(m_options.station);
     if (m_options.delay >= 0)
         m_port->setFrameDelay(m_options.delay);
     if (m_options.interCharMs >= 0)
@@ -186,34 +146,47 @@ int Session::openLine()
     return 0;
 }
 
-int Session::run(const Command &command)
+int Session::startSimulatedLine(const LineSettings &settings)
 {
-    if (command.name == QLatin1String("info")) {
-        if (!command.args.isEmpty())
-            return misuse(QStringLiteral("info takes no arguments"));
-        return info();
-    }
-    if (command.name == QLatin1String("station")) {
-        bool ok = false;
-        const int station = command.args.value(0).toInt(&ok);
-        if (command.args.size() != 1 || !ok || station < 0)
-            return misuse(QStringLiteral("station takes one station number"));
-        m_options.station = station;
-        if (m_port)
-            m_port->setStationId(station);
-        return 0;
-    }
-    using Handler = int (Session::*)(const QStringList &);
+    m_simLine.reset(new SimLine(m_options.simStations));
+    m_simLine->setFaults(m_options.simFaults, m_options.simSeed);
+    m_simServer.reset(new SimServer(m_simLine.get()));
+    m_simServer->setPacing(m_options.simPace);
+    if (!m_simServer->openPty(settings) || !m_simServer->start())
+        return failure(QStringLiteral("cannot start the simulated line"), m_simServer->errorString());
+    QStringList stations;
+    for (const int station : m_options.simStations)
+        stations.append(QString::number(station));
+    const FaultPlan &faults = m_options.simFaults;
+    const QString faultText = faults.isEmpty() ? QString() : QStringLiteral(", faults ") + faults.toString();
+    std::fprintf(stderr, "servoctl: simulated drives %s on %s (%s)%s\n",
+                 qPrintable(stations.join(QLatin1Char(','))), qPrintable(m_simServer->path()),
+                 qPrintable(settings.toString()), qPrintable(faultText));
+    return 0;
+}
+
+int Session::run(const Step &step)
+{
+    using Handler = int (Session::*)(const Step &);
     Handler handler = nullptr;
-    if (command.name == QLatin1String("read"))
+    switch (step.action) {
+    case Step::Info:
+        return info();
+    case Step::Station: // each later step carries the station
+        return 0;
+    case Step::Read:
         handler = &Session::read;
-    else if (command.name == QLatin1String("write"))
+        break;
+    case Step::Write:
         handler = &Session::write;
-    else if (command.name == QLatin1String("poll"))
+        break;
+    case Step::Poll:
         handler = &Session::poll;
-    else
-        return misuse(QStringLiteral("unknown command: %1").arg(command.name));
-    const int status = (this->*handler)(command.args);
+        break;
+    }
+    if (const int status = openLine(step))
+        return status;
+    const int status = (this->*handler)(step);
     if (m_trace)
         m_trace->flush();
     return status;
@@ -240,62 +213,34 @@ int Session::info()
     return 0;
 }
 
-int Session::read(const QStringList &args)
+int Session::read(const Step &step)
 {
-    Target target;
-    QString error;
-    if (!parseTarget(args, m_options.format, &target, &error))
-        return misuse(QStringLiteral("read: ") + error);
-    if (const int status = openLine())
-        return status;
-    const CommunicatorCommand cmd(target.type->code, target.count, target.address);
-    const QByteArray data = m_driver->read(m_port.get(), cmd);
+    const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
     if (m_driver->hasError())
-        return failure(QStringLiteral("read %1").arg(target.address), m_driver->getLastError());
+        return failure(QStringLiteral("read %1").arg(step.address.text), m_driver->getLastError());
     if (m_trace)
         m_trace->flush();
-    for (const QString &line : describeItems(target, data))
+    for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
     return 0;
 }
 
-int Session::write(const QStringList &args)
+int Session::write(const Step &step)
 {
-    if (args.size() < 3)
-        return misuse(QStringLiteral("write needs an address, a data type and values"));
-    const DataType *type = dataTypeByName(args[1]);
-    if (!type) {
-        return misuse(QStringLiteral("write: unknown data type: %1 (one of %2)")
-                          .arg(args[1], dataTypeNames().join(QStringLiteral(", "))));
-    }
-    QByteArray data;
-    QString error;
-    if (!encodeValues(args.mid(2), *type, &data, &error))
-        return misuse(QStringLiteral("write: ") + error);
-    if (const int status = openLine())
-        return status;
-    const int count = args.size() - 2;
-    const CommunicatorCommand cmd(type->code, count, args[0]);
-    const bool done = m_driver->write(m_port.get(), cmd, data);
+    const bool done = m_driver->write(m_port.get(), driverCommand(step), step.data);
     if (m_driver->hasError() || !done)
-        return failure(QStringLiteral("write %1").arg(args[0]), m_driver->getLastError());
+        return failure(QStringLiteral("write %1").arg(step.address.text), m_driver->getLastError());
     if (m_trace)
         m_trace->flush();
-    std::printf("%s: wrote %d %s\n", qPrintable(args[0]), count,
-                count == 1 ? type->name : type->plural);
+    std::printf("%s: wrote %d %s\n", qPrintable(step.address.text), step.count,
+                step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;
 }
 
-int Session::poll(const QStringList &args)
+int Session::poll(const Step &step)
 {
-    Target target;
-    QString error;
-    if (!parseTarget(args, m_options.format, &target, &error))
-        return misuse(QStringLiteral("poll: ") + error);
-    if (const int status = openLine())
-        return status;
     if (g_wakePipe[0] < 0 && pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return failure(QStringLiteral("poll"), QStringLiteral("cannot make a pipe"));
     struct sigaction action = {};
@@ -304,15 +249,15 @@ int Session::poll(const QStringList &args)
     sigaction(SIGTERM, &action, nullptr);
 
     const bool live = isatty(STDOUT_FILENO) && !m_trace;
-    const CommunicatorCommand cmd(target.type->code, target.count, target.address);
-    std::printf("polling %s (%d %s) every %d ms; Ctrl-C stops\n", qPrintable(target.address),
-                target.count, target.count == 1 ? target.type->name : target.type->plural,
+    const CommunicatorCommand cmd = driverCommand(step);
+    std::printf("polling %s (%d %s) every %d ms; Ctrl-C stops\n", qPrintable(step.address.text),
+                step.count, step.count == 1 ? step.type->name : step.type->plural,
                 m_options.intervalMs);
     int shownLines = 0;
     int polls = 0;
     int ok = 0;
     bool lastFailed = false;
-    const qint64 intervalNs = qint64(qMax(m_options.intervalMs, 0)) * 1000000;
+    const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
     qint64 next = monotonicNs();
     while (!g_interrupted) {
         const QByteArray data = m_driver->read(m_port.get(), cmd);
@@ -326,7 +271,7 @@ int Session::poll(const QStringList &args)
         if (lastFailed)
             lines.append(QStringLiteral("error: ") + m_driver->getLastError());
         else
-            lines += describeItems(target, data);
+            lines += describeItems(step, data);
         if (live && shownLines)
             std::printf("\033[%dA", shownLines);
         for (const QString &line : lines)
@@ -348,6 +293,6 @@ int Session::poll(const QStringList &args)
     }
     std::printf("%d polls, %d good\n", polls, ok);
     if (lastFailed)
-        return failure(QStringLiteral("poll %1").arg(target.address), m_driver->getLastError());
+        return failure(QStringLiteral("poll %1").arg(step.address.text), m_driver->getLastError());
     return 0;
 }

@@ -4,10 +4,9 @@
 #include <memory>
 
 #include <QString>
-#include <QStringList>
 
 #include "driverloader.h"
-#include "values.h"
+#include "plan.h"
 
 class DriverInterface;
 class FrameTrace;
@@ -15,52 +14,28 @@ class SerialPort;
 class SimLine;
 class SimServer;
 
-// Everything the command line sets.
-struct Options
-{
-    QString device;            // empty: the built-in simulated line
-    QString line;              // empty: the driver's default settings text
-    int station = -1;          // -1: the driver's default
-    int timeout = -1;
-    int retries = -1;
-    int delay = -1;
-    int interCharMs = -1;      // -1: the port's default floor
-    ValueFormat format = ValueFormat::Decimal;
-    int intervalMs = 1000;
-    int polls = 0;             // 0: poll until interrupted
-    bool trace = false;
-    DriverLoader::Entry entry = DriverLoader::QtPlugin;
-    QString pluginPath;
-    QString simStations = QStringLiteral("1,2,3");
-    QString simFaults;
-    quint64 simSeed = 1;
-    bool simPace = false;
-};
-
-struct Command
-{
-    QString name;
-    QStringList args;
-};
-
-// The driver, and once a command needs it, the line: a serial device or the
-// built-in simulated line on a pseudo-terminal served by a thread of ours.
+// Runs a checked plan: the driver, and once a step needs it, the line: a
+// serial device or the built-in simulated line on a pseudo-terminal served by
+// a thread of ours.
 class Session
 {
 public:
     explicit Session(const Options &options);
     ~Session();
 
-    // Each returns the program's exit status: 0 done, 1 failed, 2 misused.
+    // Each returns the program's exit status: 0 done, 1 failed.
     int loadDriver(const QString &programDir);
-    int run(const Command &command);
+    int run(const Step &step);
 
 private:
-    int openLine();
+    // Opens the line once, and addresses the step's station on it.
+    int openLine(const Step &step);
+    int startLine();
+    int startSimulatedLine(const LineSettings &settings);
     int info();
-    int read(const QStringList &args);
-    int write(const QStringList &args);
-    int poll(const QStringList &args);
+    int read(const Step &step);
+    int write(const Step &step);
+    int poll(const Step &step);
 
     Options m_options;
     DriverLoader m_loader;

@@ -1,13 +1,15 @@
 #include "values.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 const DataType kTypes[] = {
-    {0, "bit", 1, "bits"},     {1, "byte", 8, "bytes"},   {2, "word", 16, "words"},
-    {3, "dword", 32, "dwords"}, {4, "qword", 64, "qwords"}, {5, "block", 8, "bytes"},
-    {6, "bit2", 1, "bits"},
+    {0, "bit", 1, "bits", nullptr},
+    {1, "byte", 8, "bytes", nullptr},
+    {2, "word", 16, "words", nullptr},
+    {3, "dword", 32, "dwords", nullptr},
+    {4, "qword", 64, "qwords", "the driver serves no 64-bit items"},
+    {5, "block", 8, "bytes", nullptr},
+    {6, "bit2", 1, "bits", nullptr},
 };
 
 quint64 widthMask(int bits)
@@ -78,8 +80,10 @@ const DataType &dataTypeByCode(int code)
 QStringList dataTypeNames()
 {
     QStringList names;
-    for (const DataType &type : kTypes)
-        names.append(QLatin1String(type.name));
+    for (const DataType &type : kTypes) {
+        if (!type.refusal)
+            names.append(QLatin1String(type.name));
+    }
     return names;
 }
 
@@ -160,28 +164,18 @@ bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *da
     return true;
 }
 
-QString itemLabel(const QString &address, const DataType &type, int index)
+bool parseDecimal(const QString &text, quint64 min, quint64 max, quint64 *value)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^((?:FN[0-9])?[A-Z]+)([0-9]+)(?:\\.([0-9]+))?([A-Z]*)$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = pattern.match(address);
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
     bool ok = false;
-    const qint64 number = m.hasMatch() ? m.captured(2).toLongLong(&ok) : 0;
-    if (!ok || number > 65536)
-        return QStringLiteral("%1[%2]").arg(address).arg(index);
-    const QString area = m.captured(1);
-    const QString suffix = m.captured(4);
-    const bool bitOfRegister = type.bits == 1 && !m.captured(3).isEmpty();
-    if (bitOfRegister) {
-        const int bit = m.captured(3).toInt() + index;
-        return QStringLiteral("%1%2.%3%4").arg(area).arg(number + bit / 16).arg(bit % 16).arg(suffix);
-    }
-    if (type.bits == 1 || type.bits == 16)
-        return QStringLiteral("%1%2%3").arg(area).arg(number + index).arg(suffix);
-    if (type.bits == 8) {
-        return QStringLiteral("%1%2 %3").arg(area).arg(number + index / 2)
-            .arg(QLatin1String(index % 2 ? "high" : "low"));
-    }
-    return QStringLiteral("%1%2%3").arg(area).arg(number + qint64(index) * (type.bits / 16)).arg(suffix);
+    const quint64 number = text.toULongLong(&ok);
+    if (!ok || number < min || number > max)
+        return false;
+    *value = number;
+    return true;
 }

@@ -14,11 +14,13 @@ struct DataType
     const char *name;  // bit, byte, word, dword, qword, block, bit2
     int bits;          // width of one item: 1, 8, 16, 32 or 64
     const char *plural;
+    const char *refusal; // why the driver serves no such item; null when it does
 };
 
 // Looks up a type by name; null when the name is none of them.
 const DataType *dataTypeByName(const QString &name);
 const DataType &dataTypeByCode(int code);
+// The types the driver serves.
 QStringList dataTypeNames();
 
 enum class ValueFormat { Decimal, Hex, Signed, Bits };
@@ -35,9 +37,8 @@ QString formatValue(quint64 value, const DataType &type, ValueFormat format);
 bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data,
                   QString *error);
 
-// Label of item index of a command at address, as the user would write its
-// own address: HR100 word 1 is HR101, HR100.15 bit 1 is HR101.0, DO5 bit 2
-// is DO7. Addresses that do not read as letters and a number give ADDRESS[i].
-QString itemLabel(const QString &address, const DataType &type, int index);
+// Plain decimal digits (no sign, no blanks) within min to max; false for
+// anything else, a number beyond the range included.
+bool parseDecimal(const QString &text, quint64 min, quint64 max, quint64 *value);
 
 #endif // SERVOCTL_VALUES_H

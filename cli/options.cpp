@@ -1,0 +1,198 @@
+#include "options.h"
+
+#include <climits>
+#include <limits>
+
+#include "simline.h"
+
+namespace {
+
+struct FlagOption
+{
+    const char *name;
+    bool Options::*field;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"trace", &Options::trace},
+    {"sim-pace", &Options::simPace},
+};
+
+// Whole numbers and the values each may take.
+struct NumberOption
+{
+    const char *name;
+    int Options::*field;
+    int min;
+    int max;
+};
+
+const NumberOption kNumberOptions[] = {
+    {"station", &Options::station, 0, kLastStation},
+    {"timeout", &Options::timeout, 1, 60000},
+    {"retries", &Options::retries, 0, 100},
+    {"delay", &Options::delay, 0, 60000},
+    {"inter-char", &Options::interCharMs, 0, 60000},
+    {"interval", &Options::intervalMs, 0, 86400000},
+    {"polls", &Options::polls, 0, INT_MAX},
+};
+
+// Texts, each read by its own parser: false with a text naming the value.
+struct TextOption
+{
+    const char *name;
+    bool (*apply)(const QString &value, Options *options, QString *error);
+};
+
+const TextOption kTextOptions[] = {
+    {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
+    {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
+    {"line", [](const QString &value, Options *o, QString *error) {
+         LineSettings settings;
+         if (!LineSettings::parse(value, &settings, error))
+             return false;
+         o->line = settings;
+         return true;
+     }},
+    {"format", [](const QString &value, Options *o, QString *error) {
+         if (parseValueFormat(value, &o->format))
+             return true;
+         *error = QStringLiteral("unknown format %1 (dec, hex, signed or bits)").arg(value);
+         return false;
+     }},
+    {"entry", [](const QString &value, Options *o, QString *error) {
+         if (value == QLatin1String("plugin") || value == QLatin1String("create")) {
+             o->entry = value == QLatin1String("create") ? DriverLoader::CreateDriverEntry
+                                                          : DriverLoader::QtPlugin;
+             return true;
+         }
+         *error = QStringLiteral("unknown entry %1 (plugin or create)").arg(value);
+         return false;
+     }},
+    {"sim-stations", [](const QString &value, Options *o, QString *error) {
+         return SimLine::parseStations(value, &o->simStations, error);
+     }},
+    {"sim-faults", [](const QString &value, Options *o, QString *error) {
+         return FaultPlan::parse(value, &o->simFaults, error);
+     }},
+    {"sim-seed", [](const QString &value, Options *o, QString *error) {
+         if (parseDecimal(value, 0, std::numeric_limits<quint64>::max(), &o->simSeed))
+             return true;
+         *error = QStringLiteral("%1 is not a whole number").arg(value);
+         return false;
+     }},
+};
+
+template <typename Option, std::size_t size>
+const Option *findOption(const Option (&table)[size], const QString &name)
+{
+    for (const Option &option : table) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
+}
+
+bool takesValue(const QString &name)
+{
+    return findOption(kNumberOptions, name) || findOption(kTextOptions, name);
+}
+
+// The long name of an option word: "--name", "--name=value", or the short
+// -d and -f; empty when the word is no option.
+QString optionName(const QString &word, bool shortAllowed)
+{
+    if (word.startsWith(QLatin1String("--")))
+        return word.mid(2).section(QLatin1Char('='), 0, 0);
+    if (shortAllowed && word == QLatin1String("-d"))
+        return QStringLiteral("device");
+    if (shortAllowed && word == QLatin1String("-f"))
+        return QStringLiteral("format");
+    return QString();
+}
+
+bool applyValue(const QString &name, const QString &value, Options *options, QString *error)
+{
+    if (const NumberOption *number = findOption(kNumberOptions, name)) {
+        quint64 parsed = 0;
+        if (!parseDecimal(value, quint64(number->min), quint64(number->max), &parsed)) {
+            *error = QStringLiteral("%1 is not a number from %2 to %3").arg(value).arg(number->min)
+                         .arg(number->max);
+            return false;
+        }
+        options->*(number->field) = int(parsed);
+        return true;
+    }
+    return findOption(kTextOptions, name)->apply(value, options, error);
+}
+
+} // namespace
+
+// Options begin with "--" anywhere, or are -d, -f, -h before the first
+// command (after it, "-5" is a value).
+bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
+                      bool *help, QString *error)
+{
+    QString simOption; // the first --sim-* given: they mean nothing with --device
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &word = args[i];
+        if (word == QLatin1String("-h") || word == QLatin1String("--help")) {
+            *help = true;
+            return true;
+        }
+        const bool shortAllowed = commands->isEmpty();
+        const QString name = optionName(word, shortAllowed);
+        const bool isOption = word.startsWith(QLatin1String("--"))
+                              || (shortAllowed && word.size() == 2 && word[0] == QLatin1Char('-'));
+        if (isOption) {
+            const QString spelled = word.section(QLatin1Char('='), 0, 0);
+            const bool inlineValue = word.contains(QLatin1Char('='));
+            if (const FlagOption *flag = findOption(kFlagOptions, name)) {
+                if (inlineValue) {
+                    *error = QStringLiteral("%1 takes no value").arg(spelled);
+                    return false;
+                }
+                options->*(flag->field) = true;
+            } else if (!takesValue(name)) {
+                *error = QStringLiteral("unknown option: %1").arg(word);
+                return false;
+            } else {
+                if (!inlineValue && i + 1 >= args.size()) {
+                    *error = QStringLiteral("%1 needs a value").arg(spelled);
+                    return false;
+                }
+                const QString value = inlineValue ? word.section(QLatin1Char('='), 1) : args[++i];
+                if (value.isEmpty()) {
+                    *error = QStringLiteral("%1 needs a value, not an empty text").arg(spelled);
+                    return false;
+                }
+                if (!applyValue(name, value, options, error)) {
+                    *error = spelled + QStringLiteral(": ") + *error;
+                    return false;
+                }
+            }
+            if (name.startsWith(QLatin1String("sim-")) && simOption.isEmpty())
+                simOption = spelled;
+            continue;
+        }
+        if (commands->isEmpty() || word == QLatin1String("then")) {
+            if (word == QLatin1String("then") && ++i >= args.size()) {
+                *error = QStringLiteral("\"then\" needs a command after it");
+                return false;
+            }
+            commands->append(Command{args[i], QStringList()});
+            continue;
+        }
+        commands->last().args.append(word);
+    }
+    if (!options->device.isEmpty() && !simOption.isEmpty()) {
+        *error = QStringLiteral("%1 applies only to the built-in simulated line, not with --device")
+                     .arg(simOption);
+        return false;
+    }
+    if (commands->isEmpty()) {
+        *error = QStringLiteral("no command given");
+        return false;
+    }
+    return true;
+}

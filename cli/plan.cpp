@@ -1,0 +1,295 @@
+#include "plan.h"
+
+namespace {
+
+// The driver's station when none is given (its default DriverSetting).
+const int kDriverDefaultStation = 1;
+const int kBroadcastStation = 0;
+
+// The driver's own store of eleven words, HR60000 to HR60010.
+const int kStoreFirst = 60000;
+const int kStoreLast = 60010;
+
+// The driver's per-request limits: registers read with functions 3 and 4 or
+// written with 16 (and 6, checked alike); coils and inputs read with 1 and
+// 2, coils written with 15 (and 5, checked alike).
+struct RequestLimit
+{
+    bool write;
+    bool registers;
+    int units;
+};
+
+const RequestLimit kRequestLimits[] = {
+    {false, true, 125},
+    {false, false, 2008},
+    {true, true, 123},
+    {true, false, 1976},
+};
+
+int requestLimit(bool write, bool registers)
+{
+    for (const RequestLimit &limit : kRequestLimits) {
+        if (limit.write == write && limit.registers == registers)
+            return limit.units;
+    }
+    return 0;
+}
+
+bool isWrite(const Step &step)
+{
+    return step.action == Step::Write;
+}
+
+// Registers are 16 bits wide, coils and inputs one.
+qint64 unitBits(const Step &step)
+{
+    return step.address.area->registers ? 16 : 1;
+}
+
+// Registers, or coils or inputs, that the step's items span from its address.
+qint64 unitsSpanned(const Step &step)
+{
+    const qint64 bits = qMax(step.address.bit, 0) + qint64(step.count) * step.type->bits;
+    return (bits + unitBits(step) - 1) / unitBits(step);
+}
+
+// The most items of the step's type that units registers (coils, inputs) hold.
+qint64 itemsWithin(const Step &step, qint64 units)
+{
+    return (units * unitBits(step) - qMax(step.address.bit, 0)) / step.type->bits;
+}
+
+// Words there, and bits written there, are the driver's memory, not a drive's.
+bool servedByStore(const Step &step)
+{
+    const Area &area = *step.address.area;
+    const bool inStore = area.registers && area.writable && step.address.number >= kStoreFirst
+                         && step.address.number <= kStoreLast;
+    return inStore && (step.type->bits == 16 || (isWrite(step) && step.type->bits == 1));
+}
+
+// Each refusal names what is wrong with the step; empty when nothing is.
+QString typeRefusal(const Step &step)
+{
+    const DataType &type = *step.type;
+    const Area &area = *step.address.area;
+    const bool bits = type.bits == 1;
+    if (type.refusal)
+        return QStringLiteral("%1: %2").arg(QLatin1String(type.name), QLatin1String(type.refusal));
+    if (isWrite(step) && !area.writable)
+        return QStringLiteral("%1 is read-only").arg(QLatin1String(area.name));
+    if (!bits && !area.registers) {
+        return QStringLiteral("%1 goes only with a register area (%2), not %3")
+            .arg(QLatin1String(type.name), areaNames(true), QLatin1String(area.name));
+    }
+    if (step.address.hasBit() && !(bits && area.registers))
+        return QStringLiteral("a bit number goes only with bit and bit2 on %1").arg(areaNames(true));
+    if (step.address.swapped && !(type.bits == 32 && area.registers))
+        return QStringLiteral("SW goes only with dword on %1").arg(areaNames(true));
+    return QString();
+}
+
+// Station 0 reaches every drive and none answers: a write is sent only when
+// the driver makes it one request that waits for nothing before it.
+QString broadcastRefusal(const Step &step)
+{
+    if (step.station != kBroadcastStation || servedByStore(step))
+        return QString();
+    const QString why = QStringLiteral("station 0 is the broadcast address: ");
+    const Area &area = *step.address.area;
+    if (!isWrite(step))
+        return why + QStringLiteral("no drive answers a read");
+    if (area.registers && step.type->bits == 1)
+        return why + QStringLiteral("the driver reads a register before it writes bits inside it");
+    if (area.requestPerItem && unitsSpanned(step) > 1) {
+        return why + QStringLiteral("%1 sends one request per %2, so write one %2 at a time")
+                         .arg(QLatin1String(area.name), QLatin1String(area.itemNoun));
+    }
+    return QString();
+}
+
+QString countRefusal(const Step &step)
+{
+    const Address &address = step.address;
+    const DataType &type = *step.type;
+    const bool write = isWrite(step);
+    const qint64 units = unitsSpanned(step);
+    const int limit = requestLimit(write, address.area->registers);
+    if (units > limit) {
+        return QStringLiteral("at most %1 %2 in one %3 (%4 given)")
+            .arg(itemsWithin(step, limit)).arg(QLatin1String(type.plural))
+            .arg(QLatin1String(write ? "write" : "read")).arg(step.count);
+    }
+    const qint64 last = address.number + units - 1;
+    const QString area = QLatin1String(address.area->name);
+    if (servedByStore(step) && last > kStoreLast)
+        return QStringLiteral("the driver's special store ends at %1%2").arg(area).arg(kStoreLast);
+    if (last > kLastItem) {
+        return QStringLiteral("%1 %2 run past %3%4, the last %5")
+            .arg(step.count).arg(QLatin1String(step.count == 1 ? type.name : type.plural))
+            .arg(area).arg(kLastItem).arg(QLatin1String(address.area->itemNoun));
+    }
+    return QString();
+}
+
+QString refusal(const Step &step)
+{
+    for (QString (*check)(const Step &) : {typeRefusal, broadcastRefusal, countRefusal}) {
+        const QString why = check(step);
+        if (!why.isEmpty())
+            return why;
+    }
+    return QString();
+}
+
+// read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
+// order, each at most once.
+bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step,
+                        QString *error)
+{
+    step->type = dataTypeByName(QStringLiteral("word"));
+    step->count = 1;
+    step->format = defaultFormat;
+    bool typeGiven = false;
+    bool countGiven = false;
+    bool formatGiven = false;
+    for (const QString &arg : args.mid(1)) {
+        quint64 count = 0;
+        bool *given = nullptr;
+        if (const DataType *type = dataTypeByName(arg)) {
+            step->type = type;
+            given = &typeGiven;
+        } else if (parseValueFormat(arg, &step->format)) {
+            given = &formatGiven;
+        } else if (parseDecimal(arg, 1, kLastItem, &count)) {
+            step->count = int(count);
+            given = &countGiven;
+        } else {
+            *error = QStringLiteral("not a data type, count (1 to %1) or format: %2").arg(kLastItem).arg(arg);
+            return false;
+        }
+        if (*given) {
+            *error = QStringLiteral("a second data type, count or format: %1").arg(arg);
+            return false;
+        }
+        *given = true;
+    }
+    return true;
+}
+
+// write: ADDRESS TYPE VALUE..., one item a value.
+bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
+{
+    if (args.size() < 3) {
+        *error = QStringLiteral("write needs an address, a data type and values");
+        return false;
+    }
+    step->type = dataTypeByName(args[1]);
+    if (!step->type) {
+        *error = QStringLiteral("unknown data type: %1 (one of %2)")
+                     .arg(args[1], dataTypeNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    step->count = args.size() - 2;
+    return true;
+}
+
+// The address and the words after it of read, write and poll.
+bool parseTarget(const QStringList &args, ValueFormat defaultFormat, Step *step, QString *error)
+{
+    if (!parseAddress(args[0], &step->address, error))
+        return false;
+    const bool parsed = isWrite(*step) ? parseWriteArguments(args, step, error)
+                                       : parseReadArguments(args, defaultFormat, step, error);
+    if (!parsed)
+        return false;
+    *error = refusal(*step);
+    if (!error->isEmpty())
+        return false;
+    return !isWrite(*step) || encodeValues(args.mid(2), *step->type, &step->data, error);
+}
+
+bool parseStation(const Command &command, int *station, QString *error)
+{
+    quint64 number = 0;
+    if (command.args.size() != 1 || !parseDecimal(command.args[0], 0, kLastStation, &number)) {
+        *error = QStringLiteral("station takes one station number from 0 to %1: %2")
+                     .arg(kLastStation).arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    *station = int(number);
+    return true;
+}
+
+const struct
+{
+    const char *name;
+    Step::Action action;
+} kActions[] = {
+    {"info", Step::Info}, {"station", Step::Station}, {"read", Step::Read},
+    {"write", Step::Write}, {"poll", Step::Poll},
+};
+
+bool actionByName(const QString &name, Step::Action *action)
+{
+    for (const auto &entry : kActions) {
+        if (name == QLatin1String(entry.name)) {
+            *action = entry.action;
+            return true;
+        }
+    }
+    return false;
+}
+
+// *station is the station in effect before the command, and after it.
+bool buildStep(const Command &command, ValueFormat defaultFormat, int *station, Step *step,
+               QString *error)
+{
+    step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
+    if (!actionByName(command.name, &step->action)) {
+        *error = QStringLiteral("unknown command: %1").arg(command.name);
+        return false;
+    }
+    if (step->action == Step::Info && !command.args.isEmpty()) {
+        *error = QStringLiteral("info takes no arguments");
+        return false;
+    }
+    if (step->action == Step::Station && !parseStation(command, station, error))
+        return false;
+    step->station = *station;
+    if (step->action == Step::Info || step->action == Step::Station)
+        return true;
+    if (command.args.isEmpty()) {
+        *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
+        return false;
+    }
+    QString why;
+    if (!parseTarget(command.args, defaultFormat, step, &why)) {
+        *error = QStringLiteral("%1 %2: %3").arg(command.name, command.args[0], why);
+        return false;
+    }
+    step->broadcast = isWrite(*step) && step->station == kBroadcastStation && !servedByStore(*step);
+    return true;
+}
+
+} // namespace
+
+bool parsePlan(const QStringList &args, Plan *plan, QString *error)
+{
+    Plan result;
+    QList<Command> commands;
+    if (!parseCommandLine(args, &result.options, &commands, &result.help, error))
+        return false;
+    if (!result.help) {
+        int station = result.options.station >= 0 ? result.options.station : kDriverDefaultStation;
+        for (const Command &command : commands) {
+            Step step;
+            if (!buildStep(command, result.options.format, &station, &step, error))
+                return false;
+            result.steps.append(step);
+        }
+    }
+    *plan = result;
+    return true;
+}
