@@ -25,43 +25,64 @@ Commands:
   write ADDRESS TYPE VALUE...  write the values, one item each
   poll ADDRESS [TYPE] [COUNT] [FORMAT]
                                read again every --interval until Ctrl-C
-  station N                    address station N in the commands that follow
+  station N                    address station N (0 to 247) in the commands
+                               that follow
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options may also follow the commands; they apply to
 the whole run.
 
-Addresses are the runtime's: HR100 (holding register 100, read with function 3,
-written with 16), FN6HR100 (written with function 6), HR100.3 (bit 3 of it),
-DO5 (coil, written with 15), FN5DO5 (written with 5), DI5 (discrete input),
-IR100 or any other letters (input register, function 4), HR100SW (double word
-with the high word first). HR60000 to HR60010 are the driver's special store:
-60000 station count, 60001-60008 station list, 60009 read-back station,
-60010 the word broadcast to register 1300 of the listed drives.
+Addresses are AREA NUMBER[.BIT][SW], letters in any case, numbers from 1 to
+65536: HR100 (holding register 100, read with function 3, written with 16),
+FN6HR100 (written with function 6), IR100 (input register, function 4), DO5
+(coil, written with 15), FN5DO5 (written with 5), DI5 (discrete input).
+.BIT (0 to 255) is a bit of a register for bit and bit2; above 15 it runs on
+into the following registers (HR1.20 is HR2.4). SW puts a dword's high word
+first. HR60000 to HR60010 are the driver's special store: 60000 station count,
+60001-60008 station list, 60009 read-back station, 60010 the word broadcast
+to register 1300 of the listed drives.
 
-Data types: bit, byte, word, dword, qword, block (bytes), bit2 (bits).
+Data types: bit, byte, word, dword, block (bytes), bit2 (bits).
 Formats: dec (default), hex, signed, bits.
 Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary;
 bits also on, off, true, false.
+
+The whole command line is checked before the line opens; anything the driver
+would take otherwise than meant is refused and nothing is sent:
+  - byte, word, dword and block go only with HR, FN6HR and IR; bit and bit2
+    with every area. IR and DI are read-only. The driver serves no qword.
+  - One request reads at most 125 registers (125 words, 62 dwords, 250 bytes)
+    or 2008 coils or inputs, and writes at most 123 registers (123 words, 61
+    dwords, 246 bytes) or 1976 coils; no command runs past number 65536, and
+    words of the special store end at HR60010.
+  - Station 0 is the broadcast address and no drive answers it: reads of
+    the drives are refused, and a write goes out only as one request that
+    needs no answer first (HR words, dwords and bytes, one FN6HR register, DO
+    bits, one FN5DO bit; not bits inside registers, which are read first).
+    The special store is read and written at any station.
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
       --line TEXT          line settings MODE,BAUD,PARITY,DATA,STOP
                            (default: the driver's, RS485,9600,NONE,8,2)
-      --station N          station number (default: the driver's, 1)
-      --timeout MS         answer time-out (default: the driver's, 500)
-      --retries N          retries after a failed attempt (default: the driver's, 3)
-      --delay MS           delay before each attempt (default: the driver's, 0)
-      --inter-char MS      least inter-character time-out (default 20)
+      --station N          station number, 0 to 247 (default: the driver's, 1)
+      --timeout MS         answer time-out, 1 to 60000
+                           (default: the driver's, 500)
+      --retries N          retries after a failed attempt, 0 to 100
+                           (default: the driver's, 3)
+      --delay MS           delay before each attempt, 0 to 60000
+                           (default: the driver's, 0)
+      --inter-char MS      least inter-character time-out, 0 to 60000
+                           (default 20)
   -f, --format FORMAT      how values print: dec, hex, signed or bits
-      --interval MS        time between polls (default 1000)
-      --polls N            stop polling after N reads
+      --interval MS        time between polls, 0 to 86400000 (default 1000)
+      --polls N            stop polling after N reads (default 0: never)
       --trace              print every frame, with timestamps, on standard error
       --entry ENTRY        plugin (Qt's plug-in loader, default) or create
                            (the plain entry CreateDriver)
       --plugin PATH        the plug-in library (default: ../lib/libteco_servo.so
                            beside the program, else the one it was built with)
-  The simulated line (without --device):
+  The simulated line (refused with --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
                            station=0.02,exception=0.02,delay=0.1:300
