@@ -4,49 +4,77 @@
 
 namespace {
 
-const char *const kNames[FaultPlan::KindCount] = {"none",    "drop",      "corrupt", "truncate",
-                                                  "station", "exception", "delay"};
+struct KindInfo
+{
+    const char *name;
+    int FaultPlan::*waitMs; // the kinds that wait take milliseconds after a colon
+};
+
+const KindInfo kKinds[FaultPlan::KindCount] = {
+    {"none", nullptr},
+    {"drop", nullptr},
+    {"corrupt", nullptr},
+    {"truncate", nullptr},
+    {"station", nullptr},
+    {"exception", nullptr},
+    {"delay", &FaultPlan::delayMs},
+    {"late", &FaultPlan::lateMs},
+};
+
+QString knownNames()
+{
+    QStringList names;
+    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind)
+        names.append(QLatin1String(kKinds[kind].name));
+    return names.join(QStringLiteral(", "));
+}
+
+// One "name=rate[:ms]" item into the plan; false with a text.
+bool parseItem(const QString &item, FaultPlan *plan, QString *error)
+{
+    const QString name = item.section(QLatin1Char('='), 0, 0).trimmed().toLower();
+    QString value = item.section(QLatin1Char('='), 1).trimmed();
+    int kind = FaultPlan::Drop;
+    while (kind < FaultPlan::KindCount && name != QLatin1String(kKinds[kind].name))
+        ++kind;
+    if (kind == FaultPlan::KindCount || !item.contains(QLatin1Char('='))) {
+        *error = QStringLiteral("unknown fault: %1 (known: %2)").arg(item.trimmed(), knownNames());
+        return false;
+    }
+    if (kKinds[kind].waitMs && value.contains(QLatin1Char(':'))) {
+        bool ok = false;
+        const int ms = value.section(QLatin1Char(':'), 1).toInt(&ok);
+        if (!ok || ms < 0 || ms > 60000) {
+            *error = QStringLiteral("invalid fault time: %1 (milliseconds from 0 to 60000)")
+                         .arg(item.trimmed());
+            return false;
+        }
+        plan->*kKinds[kind].waitMs = ms;
+        value = value.section(QLatin1Char(':'), 0, 0);
+    }
+    bool ok = false;
+    const double rate = value.toDouble(&ok);
+    if (!ok || !(rate >= 0.0 && rate <= 1.0)) {
+        *error = QStringLiteral("invalid fault rate: %1 (a number from 0 to 1)").arg(item.trimmed());
+        return false;
+    }
+    plan->rate[kind] = rate;
+    return true;
+}
 
 } // namespace
 
 const char *FaultPlan::name(Kind kind)
 {
-    return kind >= None && kind < KindCount ? kNames[kind] : "?";
+    return kind >= None && kind < KindCount ? kKinds[kind].name : "?";
 }
 
 bool FaultPlan::parse(const QString &text, FaultPlan *plan, QString *error)
 {
     FaultPlan result;
-    const QStringList items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString &item : items) {
-        const QString name = item.section(QLatin1Char('='), 0, 0).trimmed().toLower();
-        QString value = item.section(QLatin1Char('='), 1).trimmed();
-        int kind = Drop;
-        while (kind < KindCount && name != QLatin1String(kNames[kind]))
-            ++kind;
-        if (kind == KindCount || !item.contains(QLatin1Char('='))) {
-            *error = QStringLiteral("unknown fault: %1 (known: drop, corrupt, truncate, "
-                                    "station, exception, delay)").arg(item.trimmed());
+    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (!parseItem(item, &result, error))
             return false;
-        }
-        if (kind == Delay && value.contains(QLatin1Char(':'))) {
-            bool ok = false;
-            const int ms = value.section(QLatin1Char(':'), 1).toInt(&ok);
-            if (!ok || ms < 0 || ms > 60000) {
-                *error = QStringLiteral("invalid fault delay: %1").arg(item.trimmed());
-                return false;
-            }
-            result.delayMs = ms;
-            value = value.section(QLatin1Char(':'), 0, 0);
-        }
-        bool ok = false;
-        const double rate = value.toDouble(&ok);
-        if (!ok || !(rate >= 0.0 && rate <= 1.0)) {
-            *error = QStringLiteral("invalid fault rate: %1 (a number from 0 to 1)")
-                         .arg(item.trimmed());
-            return false;
-        }
-        result.rate[kind] = rate;
     }
     double sum = 0;
     for (int kind = Drop; kind < KindCount; ++kind)
@@ -59,15 +87,20 @@ bool FaultPlan::parse(const QString &text, FaultPlan *plan, QString *error)
     return true;
 }
 
+int FaultPlan::waitMs(Kind kind) const
+{
+    return kind >= None && kind < KindCount && kKinds[kind].waitMs ? this->*kKinds[kind].waitMs : 0;
+}
+
 QString FaultPlan::toString() const
 {
     QStringList items;
     for (int kind = Drop; kind < KindCount; ++kind) {
         if (rate[kind] <= 0)
             continue;
-        QString item = QStringLiteral("%1=%2").arg(QLatin1String(kNames[kind])).arg(rate[kind]);
-        if (kind == Delay)
-            item += QStringLiteral(":%1").arg(delayMs);
+        QString item = QStringLiteral("%1=%2").arg(QLatin1String(kKinds[kind].name)).arg(rate[kind]);
+        if (kKinds[kind].waitMs)
+            item += QStringLiteral(":%1").arg(this->*kKinds[kind].waitMs);
         items.append(item);
     }
     return items.isEmpty() ? QStringLiteral("none") : items.join(QLatin1Char(','));

@@ -10,14 +10,18 @@
 // an answer; the rates together may not exceed 1.
 //
 // Text form, as servosim and servoctl take it:
-//   drop=0.1,corrupt=0.05,truncate=0.05,station=0.02,exception=0.02,delay=0.1:300
-// delay takes the extra milliseconds after a colon (200 when left out).
+//   drop=0.1,corrupt=0.05,truncate=0.05,station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500
+// delay and late take their milliseconds after a colon (200 and 1000 when
+// left out). A delay is meant to stay within the master's answer time-out,
+// a late answer to come after it; both answer correctly.
 struct FaultPlan
 {
-    enum Kind { None, Drop, Corrupt, Truncate, WrongStation, Exception, Delay, KindCount };
+    // New kinds go last: the draws of a plan and seed stay as they were.
+    enum Kind { None, Drop, Corrupt, Truncate, WrongStation, Exception, Delay, Late, KindCount };
 
     double rate[KindCount] = {};
     int delayMs = 200;
+    int lateMs = 1000;
     // The exception code answered instead of the data (6: device busy).
     quint8 exceptionCode = 6;
 
@@ -25,6 +29,8 @@ struct FaultPlan
     static const char *name(Kind kind);
     QString toString() const;
     bool isEmpty() const;
+    // How long an answer with this fault waits before it is sent.
+    int waitMs(Kind kind) const;
 };
 
 // Draws faults reproducibly: the same plan and seed give the same faults for

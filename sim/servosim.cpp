@@ -75,8 +75,10 @@ int main(int argc, char **argv)
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
-                                                  "station=0.02,exception=0.02,delay=0.1:300 "
-                                                  "(rates from 0 to 1; delay in ms after the colon)."),
+                                                  "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500 "
+                                                  "(rates from 0 to 1, together at most 1; delay and late "
+                                                  "in ms after the colon, default 200 and 1000: a delay "
+                                                  "within the master's time-out, a late answer after it)."),
          QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},

@@ -87,12 +87,10 @@ SimAnswer SimLine::process(const QByteArray &frame)
         reply.append(char(quint8(pdu[0]) | 0x80));
         reply.append(char(m_faults.plan().exceptionCode));
         break;
-    case FaultPlan::Delay:
-        answer.delayMs = m_faults.plan().delayMs;
-        break;
     default:
         break;
     }
+    answer.delayMs = m_faults.plan().waitMs(answer.fault);
     answer.frame.append(char(replyStation));
     answer.frame.append(reply);
     appendModbusCrc(answer.frame);

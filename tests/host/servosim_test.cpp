@@ -116,14 +116,24 @@ TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
 {
     FaultPlan plan;
     QString error;
-    ASSERT_TRUE(FaultPlan::parse(QStringLiteral("drop=0.1, delay=0.2:350,exception=0.05"), &plan, &error));
-    EXPECT_EQ(plan.toString(), QStringLiteral("drop=0.1,exception=0.05,delay=0.2:350"));
+    const char *good[][2] = {
+        {"drop=0.1, delay=0.2:350,exception=0.05", "drop=0.1,exception=0.05,delay=0.2:350"},
+        {"late=0.02:250,delay=0.02:15", "delay=0.02:15,late=0.02:250"},
+        {"late=0.1,delay=0.1", "delay=0.1:200,late=0.1:1000"},
+    };
+    for (const auto &g : good) {
+        ASSERT_TRUE(FaultPlan::parse(QLatin1String(g[0]), &plan, &error)) << qPrintable(error);
+        EXPECT_EQ(plan.toString().toStdString(), g[1]);
+    }
     const char *bad[][2] = {
-        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay)"},
-        {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay)"},
+        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late)"},
+        {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late)"},
         {"drop=1.5", "invalid fault rate: drop=1.5 (a number from 0 to 1)"},
-        {"delay=0.1:x", "invalid fault delay: delay=0.1:x"},
+        {"late=2", "invalid fault rate: late=2 (a number from 0 to 1)"},
+        {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 0 to 60000)"},
+        {"late=0.1:-5", "invalid fault time: late=0.1:-5 (milliseconds from 0 to 60000)"},
         {"drop=0.6,corrupt=0.6", "fault rates add up to more than 1: drop=0.6,corrupt=0.6"},
+        {"delay=0.5:10,late=0.6", "fault rates add up to more than 1: delay=0.5:10,late=0.6"},
     };
     for (const auto &b : bad) {
         EXPECT_FALSE(FaultPlan::parse(QLatin1String(b[0]), &plan, &error));
@@ -148,15 +158,25 @@ QList<QByteArray> answersOf(quint64 seed, const QString &faults, int requests)
 
 TEST(FaultPlan, FaultsRepeatFromTheSeedAtTheirRates)
 {
-    const QString all = QStringLiteral("drop=0.1,corrupt=0.1,truncate=0.1,station=0.1,exception=0.1,delay=0.1:250");
+    const QString older = QStringLiteral("drop=0.1,corrupt=0.1,truncate=0.1,station=0.1,exception=0.1,delay=0.1:250");
+    const QString all = older + QStringLiteral(",late=0.1:400");
     EXPECT_EQ(answersOf(42, all, 500), answersOf(42, all, 500));
     EXPECT_NE(answersOf(42, all, 500), answersOf(43, all, 500));
 
     const QByteArray good = withCrc("010308 0000000000000000").toHex();
-    int counts[7] = {};
+    // Late answers take only draws that were good ones: the older kinds
+    // still hit the same requests in the same way.
+    const QList<QByteArray> before = answersOf(42, older, 500);
+    const QList<QByteArray> after = answersOf(42, all, 500);
+    for (int i = 0; i < before.size(); ++i)
+        EXPECT_EQ(before[i], after[i].startsWith("400:") ? "0:" + good : after[i]) << i;
+
+    int counts[FaultPlan::KindCount] = {};
     for (const QByteArray &a : answersOf(7, all, 3000)) {
         const QByteArray frame = QByteArray::fromHex(a.mid(a.indexOf(':') + 1));
-        if (a.startsWith("250:"))
+        if (a.startsWith("400:"))
+            ++counts[FaultPlan::Late];
+        else if (a.startsWith("250:"))
             ++counts[FaultPlan::Delay];
         else if (frame.isEmpty())
             ++counts[FaultPlan::Drop];
@@ -172,7 +192,7 @@ TEST(FaultPlan, FaultsRepeatFromTheSeedAtTheirRates)
             ++counts[FaultPlan::None];
     }
     for (int kind = FaultPlan::None; kind < FaultPlan::KindCount; ++kind) {
-        const int expected = kind == FaultPlan::None ? 1200 : 300;
+        const int expected = kind == FaultPlan::None ? 900 : 300;
         EXPECT_GT(counts[kind], expected * 3 / 4) << FaultPlan::name(FaultPlan::Kind(kind));
         EXPECT_LT(counts[kind], expected * 5 / 4) << FaultPlan::name(FaultPlan::Kind(kind));
     }
