@@ -11,9 +11,12 @@
 
 #include "faultplan.h"
 #include "frametrace.h"
+#include "linelock.h"
 #include "rtuframer.h"
 #include "simline.h"
 #include "termiosline.h"
+
+static_assert(std::atomic<bool>::is_always_lock_free, "requestStop() runs in signal handlers");
 
 namespace {
 
@@ -38,19 +41,40 @@ SimServer::SimServer(SimLine *line)
 
 SimServer::~SimServer()
 {
-    stop();
-    closeAll();
+    close();
+}
+
+QString SimServer::errorString() const
+{
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    return m_error;
+}
+
+void SimServer::setError(const QString &text)
+{
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    m_error = text;
 }
 
 bool SimServer::fail(const QString &text)
 {
-    m_error = text;
+    setError(text);
     closeAll();
     return false;
 }
 
+void SimServer::close()
+{
+    stop();
+    closeAll();
+    m_stopping = false; // the stop was for this line, not the next one
+}
+
 void SimServer::closeAll()
 {
+    if (m_claimed)
+        releaseLine(m_fd);
+    m_claimed = false;
     for (int *fd : {&m_fd, &m_keepOpenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
         if (*fd >= 0)
             ::close(*fd);
@@ -60,7 +84,7 @@ void SimServer::closeAll()
 
 bool SimServer::openPty(const LineSettings &settings)
 {
-    closeAll();
+    close();
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
@@ -88,13 +112,18 @@ bool SimServer::openPty(const LineSettings &settings)
 
 bool SimServer::openDevice(const QString &path, const LineSettings &settings)
 {
-    closeAll();
+    close();
     m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 && errno == EBUSY)
+        return fail(lineInUseText(path));
     if (m_fd < 0)
         return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
     QString error;
     if (!isatty(m_fd))
         return fail(QStringLiteral("%1 is not a serial device").arg(path));
+    if (!claimLine(m_fd, path, &error))
+        return fail(error);
+    m_claimed = true;
     if (!configureTerminal(m_fd, settings, &error))
         return fail(QStringLiteral("%1: %2").arg(path, error));
     if (settings.mode == LineSettings::RS485
@@ -208,8 +237,10 @@ void SimServer::handle(const QByteArray &frame)
 
 bool SimServer::run()
 {
-    if (m_fd < 0)
-        return fail(QStringLiteral("the simulated line is not open"));
+    if (m_fd < 0) {
+        setError(QStringLiteral("the simulated line is not open"));
+        return false;
+    }
     RtuFramer framer;
     qint64 lastByteNs = 0;
     qint64 discardedSeen = 0;
@@ -232,7 +263,7 @@ bool SimServer::run()
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
-            m_error = systemError(QStringLiteral("waiting on %1").arg(m_path));
+            setError(systemError(QStringLiteral("waiting on %1").arg(m_path)));
             return false;
         }
         if (fds[1].revents)
@@ -252,7 +283,7 @@ bool SimServer::run()
                 }
             }
         } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            m_error = QStringLiteral("%1 was closed").arg(m_path);
+            setError(QStringLiteral("%1 was closed").arg(m_path));
             return false;
         }
     }

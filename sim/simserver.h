@@ -2,6 +2,7 @@
 #define SIMSERVER_H
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include <QString>
@@ -21,7 +22,15 @@ class SimLine;
 // starts one silent interval after the request and its bytes leave at the
 // line's baud rate, as on a real line; without it a pseudo-terminal answers
 // at once. On a real device the silent interval is always kept (the UART
-// paces the bytes itself).
+// paces the bytes itself), and the device is claimed as the port claims it
+// (claimLine): one program serving or mastering a line at a time.
+//
+// A USB adapter pulled out and plugged back in, while serving in its own
+// thread: close() closes the pseudo-terminal's master side, so a client
+// that has it open sees a hang-up; openPty() and start() then serve the same
+// SimLine (the drives keep their data) on a new pseudo-terminal, named by
+// path(). The kernel may give it the old number if nothing holds the old
+// terminal any more, as an adapter may come back under its old name.
 class SimServer
 {
 public:
@@ -31,12 +40,18 @@ public:
     SimServer(const SimServer &) = delete;
     SimServer &operator=(const SimServer &) = delete;
 
-    // False with errorString() on failure.
+    // False with errorString() on failure. Either first closes what is open
+    // (stopping the serving thread).
     bool openPty(const LineSettings &settings);
     bool openDevice(const QString &path, const LineSettings &settings);
+    // Stops serving and closes the line.
+    void close();
     QString path() const { return m_path; }
-    QString errorString() const { return m_error; }
+    LineSettings lineSettings() const { return m_settings; }
+    // Safe while the serving thread runs: it sets the text when the line fails.
+    QString errorString() const;
 
+    // Set before start().
     void setPacing(bool on) { m_pacing = on; }
     // Not owned; only the serving thread writes to it while running.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
@@ -45,9 +60,11 @@ public:
     void stop();
     // Serves until requestStop(); false when the line failed.
     bool run();
+    // Async-signal-safe: sets an atomic flag and writes to a pipe.
     void requestStop();
 
 private:
+    void setError(const QString &text);
     bool fail(const QString &text);
     void handle(const QByteArray &frame);
     bool waitUntil(qint64 deadlineNs);
@@ -57,8 +74,10 @@ private:
     SimLine *m_line;
     LineSettings m_settings;
     QString m_path;
+    mutable std::mutex m_errorMutex;
     QString m_error;
     int m_fd = -1;
+    bool m_claimed = false; // the device is ours (claimLine)
     int m_keepOpenFd = -1; // the pty's slave side, so the master never sees EIO
     int m_stopPipe[2] = {-1, -1};
     bool m_realDevice = false;

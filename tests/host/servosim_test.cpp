@@ -2,6 +2,9 @@
 // that repeat from their seed.
 #include <random>
 
+#include <fcntl.h>
+#include <poll.h>
+
 #include "faultplan.h"
 #include "hosttest.h"
 #include "modbuscrc.h"
@@ -212,6 +215,29 @@ TEST(SimServer, PacesAnswersAtTheBaudRate)
     // 25 characters of 11 bits at 9600 baud, the first leaving at once.
     EXPECT_GE(monotonicNs() - start, 24 * LineSettings().characterTimeNs());
     EXPECT_EQ(QByteArray(answer, 25), withCrc("010314 0000000000000000000000000000000000000000"));
+}
+
+TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
+{
+    SimulatedLine sim({1});
+    ASSERT_TRUE(sim.line.setValue(1, SimArea::HoldingRegisters, 5, 0xBEEF));
+    const QString before = sim.server.path();
+    const int client = ::open(before.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    sim.server.close();
+    pollfd pfd = {client, POLLIN, 0};
+    EXPECT_EQ(poll(&pfd, 1, 1000), 1);
+    EXPECT_TRUE(pfd.revents & POLLHUP) << "the client sees the adapter gone";
+
+    ASSERT_TRUE(sim.server.openPty(sim.server.lineSettings())) << qPrintable(sim.server.errorString());
+    ASSERT_TRUE(sim.server.start());
+    EXPECT_NE(sim.server.path(), before);
+    ASSERT_TRUE(sim.port.open(sim.server.path(), sim.server.lineSettings())) << qPrintable(sim.port.errorString());
+    const QByteArray request = withCrc("010300050001");
+    sim.port.send(request.constData(), request.size());
+    char answer[7];
+    ASSERT_EQ(sim.port.receive(answer, 7), 7);
+    EXPECT_EQ(QByteArray(answer, 7), withCrc("010302BEEF"));
+    ::close(client);
 }
 
 } // namespace
