@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include "interrupt.h"
 #include "plan.h"
 #include "session.h"
 
@@ -120,16 +121,25 @@ int main(int argc, char **argv)
         std::fputs(kHelp, stdout);
         return 0;
     }
+    if (!installInterruptHandlers()) {
+        std::fprintf(stderr, "servoctl: cannot make a pipe for the signal handlers\n");
+        return 1;
+    }
     Session session(plan.options);
-    if (const int status = session.loadDriver(QCoreApplication::applicationDirPath()))
-        return status;
+    int status = session.loadDriver(QCoreApplication::applicationDirPath());
     for (const Step &step : plan.steps) {
+        if (status || interruptSignal())
+            break;
         if (plan.steps.size() > 1) {
             std::printf("> %s\n", qPrintable(step.text));
             std::fflush(stdout);
         }
-        if (const int status = session.run(step))
-            return status;
+        status = session.run(step);
     }
-    return 0;
+    if (interruptSignal()) {
+        session.closeLine();
+        std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());
+        return 128 + interruptSignal();
+    }
+    return status;
 }

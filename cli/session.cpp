@@ -1,10 +1,8 @@
 #include "session.h"
 
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -15,6 +13,7 @@
 #include "drv_dev_setting.h"
 #include "faultplan.h"
 #include "frametrace.h"
+#include "interrupt.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -22,16 +21,9 @@
 
 namespace {
 
-int g_wakePipe[2] = {-1, -1};
-volatile sig_atomic_t g_interrupted = 0;
-
-void onInterrupt(int)
-{
-    g_interrupted = 1;
-    const char byte = 0;
-    ssize_t ignored = ::write(g_wakePipe[1], &byte, 1);
-    (void)ignored;
-}
+// How often the path of a lost line is looked for: a stat a quarter second
+// costs no CPU worth counting, and the line is back soon after it is.
+const int kLostLineLookMs = 250;
 
 int failure(const QString &context, const QString &text)
 {
@@ -59,6 +51,18 @@ QStringList describeItems(const Step &step, const QByteArray &data)
     return lines;
 }
 
+void warn(const QString &text)
+{
+    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
+}
+
+QString uncertainText(const Step &step, const char *what)
+{
+    return QStringLiteral("the %1 may be a late one for an earlier request that station %2 still "
+                          "owed (Modbus RTU cannot tell them apart); raise --timeout")
+        .arg(QLatin1String(what)).arg(step.station);
+}
+
 CommunicatorCommand driverCommand(const Step &step)
 {
     return CommunicatorCommand(step.type->code, step.count, step.address.text);
@@ -82,6 +86,11 @@ Session::Session(const Options &options)
 }
 
 Session::~Session()
+{
+    closeLine();
+}
+
+void Session::closeLine()
 {
     m_port.reset(); // close the line before its simulator goes
     if (m_simServer)
@@ -140,6 +149,7 @@ int Session::startLine()
     if (m_options.interCharMs >= 0)
         m_port->setInterCharacterFloor(m_options.interCharMs);
     m_port->setTrace(m_trace.get());
+    m_port->setInterruptFd(interruptWakeFd());
     if (!m_port->open(path, settings))
         return failure(QString(), m_port->errorString());
     m_driver->initialize(m_port.get());
@@ -215,22 +225,44 @@ int Session::info()
 
 int Session::read(const Step &step)
 {
+    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
     const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
+    if (interruptSignal())
+        return 0;
+    for (const QString &warning : lateAnswerWarnings())
+        warn(warning);
+    const QString context = QStringLiteral("read %1").arg(step.address.text);
+    if (m_port->isLost())
+        return failure(context, m_port->errorString());
     if (m_driver->hasError())
-        return failure(QStringLiteral("read %1").arg(step.address.text), m_driver->getLastError());
+        return failure(context, m_driver->getLastError());
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+    if (m_port->counters().uncertainAnswers > uncertainBefore)
+        return failure(context, uncertainText(step, "answer"));
     return 0;
 }
 
 int Session::write(const Step &step)
 {
+    if (step.broadcast)
+        return broadcast(step);
+    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
     const bool done = m_driver->write(m_port.get(), driverCommand(step), step.data);
+    if (interruptSignal())
+        return 0;
+    for (const QString &warning : lateAnswerWarnings())
+        warn(warning);
+    const QString context = QStringLiteral("write %1").arg(step.address.text);
+    if (m_port->isLost())
+        return failure(context, m_port->errorString());
     if (m_driver->hasError() || !done)
-        return failure(QStringLiteral("write %1").arg(step.address.text), m_driver->getLastError());
+        return failure(context, m_driver->getLastError());
+    if (m_port->counters().uncertainAnswers > uncertainBefore)
+        return failure(context, uncertainText(step, "acknowledgement"));
     if (m_trace)
         m_trace->flush();
     std::printf("%s: wrote %d %s\n", qPrintable(step.address.text), step.count,
@@ -239,15 +271,32 @@ int Session::write(const Step &step)
     return 0;
 }
 
+// Station 0: every drive carries the write out and none answers, so it is
+// sent once and not waited for; the driver's "no response" is expected.
+int Session::broadcast(const Step &step)
+{
+    const qint64 requestsBefore = m_port->counters().requests;
+    const int retries = m_port->retryCount();
+    m_port->setRetryCount(0);
+    m_driver->write(m_port.get(), driverCommand(step), step.data);
+    m_port->setRetryCount(retries);
+    if (interruptSignal())
+        return 0;
+    const QString context = QStringLiteral("write %1").arg(step.address.text);
+    if (m_port->isLost())
+        return failure(context, m_port->errorString());
+    if (m_port->counters().requests == requestsBefore)
+        return failure(context, m_driver->getLastError());
+    if (m_trace)
+        m_trace->flush();
+    std::printf("%s: broadcast sent, %d %s\n", qPrintable(step.address.text), step.count,
+                step.count == 1 ? step.type->name : step.type->plural);
+    std::fflush(stdout);
+    return 0;
+}
+
 int Session::poll(const Step &step)
 {
-    if (g_wakePipe[0] < 0 && pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return failure(QStringLiteral("poll"), QStringLiteral("cannot make a pipe"));
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
     const bool live = isatty(STDOUT_FILENO) && !m_trace;
     const CommunicatorCommand cmd = driverCommand(step);
     std::printf("polling %s (%d %s) every %d ms; Ctrl-C stops\n", qPrintable(step.address.text),
@@ -255,26 +304,56 @@ int Session::poll(const Step &step)
                 m_options.intervalMs);
     int shownLines = 0;
     int polls = 0;
-    int ok = 0;
-    bool lastFailed = false;
+    int good = 0;
+    int uncertain = 0;
+    int linesLost = 0;
+    QString lastError;
     const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
     qint64 next = monotonicNs();
-    while (!g_interrupted) {
+    while (!interruptSignal()) {
+        const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
         const QByteArray data = m_driver->read(m_port.get(), cmd);
-        lastFailed = m_driver->hasError();
+        if (interruptSignal())
+            break;
+        QStringList notes = lateAnswerWarnings();
+        if (m_port->isLost()) {
+            // Said once; then no polls, and no CPU, until the device is back.
+            ++linesLost;
+            warn(m_port->errorString());
+            if (!waitForLineBack())
+                break;
+            warn(QStringLiteral("line back: %1").arg(m_options.device));
+            shownLines = 0;
+            next = monotonicNs();
+            continue;
+        }
         ++polls;
-        ok += lastFailed ? 0 : 1;
+        const bool failed = m_driver->hasError();
+        const bool doubtful = !failed && m_port->counters().uncertainAnswers > uncertainBefore;
+        good += failed || doubtful ? 0 : 1;
+        uncertain += doubtful ? 1 : 0;
+        lastError = failed ? m_driver->getLastError() : QString();
         if (m_trace)
             m_trace->flush();
         QStringList lines;
-        lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText()).arg(polls).arg(ok));
-        if (lastFailed)
-            lines.append(QStringLiteral("error: ") + m_driver->getLastError());
+        lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText()).arg(polls).arg(good)
+                     + (uncertain ? QStringLiteral(", %1 uncertain").arg(uncertain) : QString()));
+        if (failed)
+            lines.append(QStringLiteral("error: ") + lastError);
         else
             lines += describeItems(step, data);
-        if (live && shownLines)
-            std::printf("\033[%dA", shownLines);
-        for (const QString &line : lines)
+        if (doubtful)
+            notes.prepend(uncertainText(step, "answer"));
+        if (live) {
+            for (const QString &note : qAsConst(notes))
+                lines.append(QStringLiteral("note: ") + note);
+            if (shownLines)
+                std::printf("\033[%dA", shownLines);
+        } else {
+            for (const QString &note : qAsConst(notes))
+                warn(note);
+        }
+        for (const QString &line : qAsConst(lines))
             std::printf(live ? "\033[K%s\n" : "%s\n", qPrintable(line));
         if (live) {
             for (int i = lines.size(); i < shownLines; ++i)
@@ -285,14 +364,65 @@ int Session::poll(const Step &step)
         if (m_options.polls > 0 && polls >= m_options.polls)
             break;
         next += intervalNs;
-        for (qint64 remaining; !g_interrupted && (remaining = next - monotonicNs()) > 0;) {
-            pollfd pfd = {g_wakePipe[0], POLLIN, 0};
+        for (qint64 remaining; !interruptSignal() && (remaining = next - monotonicNs()) > 0;) {
+            pollfd pfd = {interruptWakeFd(), POLLIN, 0};
             const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
             ppoll(&pfd, 1, &ts, nullptr);
         }
     }
-    std::printf("%d polls, %d good\n", polls, ok);
-    if (lastFailed)
-        return failure(QStringLiteral("poll %1").arg(step.address.text), m_driver->getLastError());
+    QString summary = QStringLiteral("%1 polls, %2 good").arg(polls).arg(good);
+    if (uncertain)
+        summary += QStringLiteral(", %1 uncertain").arg(uncertain);
+    if (linesLost)
+        summary += QStringLiteral(", line lost %1 %2").arg(linesLost).arg(linesLost == 1 ? "time" : "times");
+    std::printf("%s\n", qPrintable(summary));
+    std::fflush(stdout);
+    if (!lastError.isEmpty() && !interruptSignal())
+        return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
     return 0;
+}
+
+// The device went away (a USB adapter pulled out): waits, without polling
+// the line, until the same path can be opened again. False on a signal.
+bool Session::waitForLineBack()
+{
+    m_port->close();
+    const QByteArray path = m_options.device.toLocal8Bit();
+    for (;;) {
+        if (interruptSignal())
+            return false;
+        if (access(path.constData(), F_OK) == 0 && m_port->reopen()) {
+            m_driver->initialize(m_port.get());
+            return true;
+        }
+        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+        ::poll(&pfd, 1, kLostLineLookMs);
+    }
+}
+
+// The late answers the port dropped since the last call, as lines for the
+// user: each station's latest lateness when it grows, and once a station
+// that sent an answer nothing awaited.
+QStringList Session::lateAnswerWarnings()
+{
+    QStringList warnings;
+    for (const LateAnswer &late : m_port->takeLateAnswers()) {
+        if (late.latenessNs < 0) {
+            if (!m_reportedUnasked.contains(late.station)) {
+                m_reportedUnasked.insert(late.station);
+                warnings.append(QStringLiteral("station %1 sent an answer that no request awaited "
+                                               "(a late answer, or another master on the line)")
+                                    .arg(late.station));
+            }
+            continue;
+        }
+        const qint64 ms = (late.latenessNs + 999999) / 1000000;
+        if (ms <= m_reportedLateMs.value(late.station, 0))
+            continue;
+        m_reportedLateMs.insert(late.station, ms);
+        warnings.append(QStringLiteral("station %1 answered %2 ms after its request; raise "
+                                       "--timeout (now %3 ms)")
+                            .arg(late.station).arg(ms).arg(m_port->answerTimeout()));
+    }
+    return warnings;
 }

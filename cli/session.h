@@ -3,7 +3,10 @@
 
 #include <memory>
 
+#include <QHash>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include "driverloader.h"
 #include "plan.h"
@@ -23,9 +26,13 @@ public:
     explicit Session(const Options &options);
     ~Session();
 
-    // Each returns the program's exit status: 0 done, 1 failed.
+    // Each returns the program's exit status: 0 done, 1 failed. After a
+    // signal (interruptSignal()) a step returns at once, its status aside.
     int loadDriver(const QString &programDir);
     int run(const Step &step);
+    // Closes the line, restoring the device's settings, and stops the
+    // simulated line.
+    void closeLine();
 
 private:
     // Opens the line once, and addresses the step's station on it.
@@ -35,7 +42,10 @@ private:
     int info();
     int read(const Step &step);
     int write(const Step &step);
+    int broadcast(const Step &step);
     int poll(const Step &step);
+    bool waitForLineBack();
+    QStringList lateAnswerWarnings();
 
     Options m_options;
     DriverLoader m_loader;
@@ -44,6 +54,8 @@ private:
     std::unique_ptr<SimLine> m_simLine;
     std::unique_ptr<SimServer> m_simServer;
     std::unique_ptr<SerialPort> m_port;
+    QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
+    QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
 };
 
 #endif // SERVOCTL_SESSION_H

@@ -572,7 +572,7 @@ qint64 SerialPort::clearToSendAt(const RtuRequest &next) const
     qint64 at = qMax(m_lastActivityNs + silentIntervalNs(), m_quietUntilNs);
     const qint64 horizon = lateHorizonNs();
     for (const OwedAnswer &owed : m_owed) {
-        if (owed.request.frame() != next.frame() && owed.request.answersLookAlike(next))
+        if (owed.request.answersLookAlike(next))
             at = qMax(at, owed.sentNs + horizon);
     }
     return at;

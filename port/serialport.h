@@ -63,15 +63,17 @@ struct LateAnswer
 //   Bytes that begin no frame before one that does are noise and dropped.
 //   Bytes that arrive while no answer is awaited are late answers too.
 // - A request that got no answer is owed one. A later request whose answer
-//   would look the same (same station, function and length, same echo) but
-//   that asks something else is held back until the owed answer has come,
-//   or the late-answer horizon has passed since the owed request: twice the
-//   answer time-out, or 1.25 times the longest lateness seen, up to 10 s. A
-//   repeat of the same request is not held back: either answer is right.
-// - An answer taken while an owed request's answer would look the same is
-//   counted as uncertain (uncertainAnswers()): the port cannot tell which
-//   request it answers. The owed requests are remembered for twice the
-//   horizon.
+//   would look the same (same station, function and length, same echo), a
+//   repeat of it included, waits until the owed answer has come (and is
+//   dropped) or the late-answer horizon has passed since the owed request:
+//   twice the answer time-out, or 1.25 times the longest lateness seen, up
+//   to 10 s. A drive still busy with the first request then gets the line
+//   quiet, and its late answer cannot be taken for the next one's.
+// - Past the horizon the port cannot tell an owed answer from the awaited
+//   one: an answer taken while an owed request that asks something else
+//   would get one that looks the same is counted as uncertain
+//   (PortCounters::uncertainAnswers). Owed requests are remembered for
+//   twice the horizon.
 // - After an answer that came short, its rest may still be under way: the
 //   next request waits one more answer time-out, dropping what comes. After
 //   a broadcast (station 0) nothing is awaited; the drives get one answer

@@ -20,8 +20,9 @@
 struct SimulatedLine
 {
     explicit SimulatedLine(const QList<int> &stations,
-                           const QString &settingsText = QStringLiteral("RS485,115200,NONE,8,2"))
-        : line(stations), server(&line)
+                           const QString &settingsText = QStringLiteral("RS485,115200,NONE,8,2"),
+                           const SimAreaSizes &sizes = SimAreaSizes())
+        : line(stations, sizes), server(&line)
     {
         LineSettings settings;
         QString error;

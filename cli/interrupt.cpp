@@ -1,0 +1,56 @@
+#include "interrupt.h"
+
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_wakePipe[2] = {-1, -1};
+volatile sig_atomic_t g_signal = 0;
+
+// Only async-signal-safe calls, and errno as it was for the code it broke into.
+void onSignal(int signal)
+{
+    const int savedErrno = errno;
+    if (g_signal) {
+        ::signal(signal, SIG_DFL);
+        raise(signal);
+    }
+    g_signal = signal;
+    const char byte = 0;
+    ssize_t ignored = ::write(g_wakePipe[1], &byte, 1);
+    (void)ignored;
+    errno = savedErrno;
+}
+
+} // namespace
+
+bool installInterruptHandlers()
+{
+    if (g_wakePipe[0] < 0 && pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
+int interruptWakeFd()
+{
+    return g_wakePipe[0];
+}
+
+int interruptSignal()
+{
+    return g_signal;
+}
+
+const char *interruptSignalName()
+{
+    return g_signal == SIGTERM ? "SIGTERM" : "SIGINT";
+}

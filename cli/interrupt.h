@@ -1,0 +1,19 @@
+#ifndef SERVOCTL_INTERRUPT_H
+#define SERVOCTL_INTERRUPT_H
+
+// SIGINT and SIGTERM end servoctl in order: the handler only records the
+// signal and makes wakeFd() readable, which ends every wait of the port and
+// of servoctl within milliseconds; the program then closes its line (which
+// restores the device's settings) and exits with 128 + the signal. A second
+// signal ends the program at once, as if no handler were there.
+
+// False when the wake-up pipe cannot be made.
+bool installInterruptHandlers();
+// Readable once a signal came; -1 before installInterruptHandlers().
+int interruptWakeFd();
+// The signal that came, 0 while none did.
+int interruptSignal();
+// "SIGINT" or "SIGTERM".
+const char *interruptSignalName();
+
+#endif // SERVOCTL_INTERRUPT_H
