@@ -1,5 +1,7 @@
 // servosim: simulated TECO servo drives on one Modbus RTU line, served on a
 // pseudo-terminal or a serial device, for trying the driver without drives.
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -16,13 +18,36 @@
 
 namespace {
 
-SimServer *g_server = nullptr;
+std::atomic<SimServer *> g_server{nullptr};
+static_assert(std::atomic<SimServer *>::is_always_lock_free, "read in a signal handler");
 
+// Async-signal-safe: requestStop() only sets an atomic flag and writes to a
+// pipe. errno is kept for the code the signal interrupted.
 void onSignal(int)
 {
-    if (g_server)
-        g_server->requestStop();
+    const int savedErrno = errno;
+    if (SimServer *server = g_server.load())
+        server->requestStop();
+    errno = savedErrno;
 }
+
+// While it lives, SIGINT, SIGTERM and SIGHUP ask the server to stop.
+class StopOnSignals
+{
+public:
+    explicit StopOnSignals(SimServer *server)
+    {
+        g_server.store(server);
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        for (const int number : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(number, &action, nullptr);
+    }
+    ~StopOnSignals() { g_server.store(nullptr); }
+
+    StopOnSignals(const StopOnSignals &) = delete;
+    StopOnSignals &operator=(const StopOnSignals &) = delete;
+};
 
 int fail(const QString &text)
 {
@@ -129,6 +154,9 @@ int main(int argc, char **argv)
                             : server.openPty(settings);
     if (!opened)
         return fail(server.errorString());
+    // Whoever finds the link or reads the path may interrupt at once; the
+    // link must go all the same.
+    const StopOnSignals stopOnSignals(&server);
     const QString link = parser.value(QStringLiteral("link"));
     if (!link.isEmpty()) {
         QFile::remove(link);
@@ -149,14 +177,7 @@ int main(int argc, char **argv)
                  qPrintable(server.path()), qPrintable(settings.toString()),
                  qPrintable(faults.toString()));
 
-    g_server = &server;
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
     const bool served = server.run();
-    g_server = nullptr;
     if (!link.isEmpty())
         QFile::remove(link);
     printStats(line.stats());
