@@ -10,9 +10,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 
 #include "frametrace.h"
+#include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
 
@@ -92,11 +92,15 @@ int main(int argc, char **argv)
     parser.addOptions({
         {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives (default 1)."),
          QStringLiteral("LIST"), QStringLiteral("1")},
-        {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal."),
+        {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal "
+                                                  "(refused while another program holds it)."),
          QStringLiteral("PATH")},
         {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
-        {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal."),
+        {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
+                                                "where nothing is or replacing a link into /dev/pts/ "
+                                                "(anything else is refused); removed at exit while it "
+                                                "is still this one's."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
@@ -120,6 +124,9 @@ int main(int argc, char **argv)
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    // A link names a pseudo-terminal; a device has its own name.
+    if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
+        return fail(QStringLiteral("--link goes with a pseudo-terminal, not with --device"));
 
     QString error;
     QList<int> stations;
@@ -157,12 +164,9 @@ int main(int argc, char **argv)
     // Whoever finds the link or reads the path may interrupt at once; the
     // link must go all the same.
     const StopOnSignals stopOnSignals(&server);
-    const QString link = parser.value(QStringLiteral("link"));
-    if (!link.isEmpty()) {
-        QFile::remove(link);
-        if (!QFile::link(server.path(), link))
-            return fail(QStringLiteral("cannot make the link %1").arg(link));
-    }
+    PtyLink link(parser.value(QStringLiteral("link")));
+    if (!link.path().isEmpty() && !link.make(server.path()))
+        return fail(link.errorString());
     FrameTrace trace(stderr);
     if (parser.isSet(QStringLiteral("trace")))
         server.setTrace(&trace);
@@ -178,8 +182,7 @@ int main(int argc, char **argv)
                  qPrintable(faults.toString()));
 
     const bool served = server.run();
-    if (!link.isEmpty())
-        QFile::remove(link);
+    link.remove();
     printStats(line.stats());
     if (!served)
         return fail(server.errorString());

