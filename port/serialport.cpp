@@ -27,6 +27,9 @@ const qint64 kMinBulkSleepNs = kMs;
 // most this long.
 const qint64 kPreciseTailNs = 2 * kMs;
 const qint64 kMaxHorizonNs = 10000 * kMs;
+// What the drives get to carry out a broadcast before the next request:
+// the turnaround delay masters commonly keep.
+const qint64 kBroadcastTurnaroundNs = 200 * kMs;
 const int kMaxOwedAnswers = 16;
 const int kMaxLateAnswersKept = 256;
 // A line that never falls silent does not grow the input beyond this.
@@ -401,8 +404,7 @@ void SerialPort::frameAnswer()
     if (!m_request.isKnown())
         return;
     if (m_request.isBroadcast()) {
-        // None answers; the drives get an answer time-out to carry it out.
-        m_quietUntilNs = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;
+        m_quietUntilNs = m_requestSentNs + kBroadcastTurnaroundNs;
         return;
     }
     const qint64 answerDeadline = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;

@@ -76,8 +76,8 @@ struct LateAnswer
 //   twice the horizon.
 // - After an answer that came short, its rest may still be under way: the
 //   next request waits one more answer time-out, dropping what comes. After
-//   a broadcast (station 0) nothing is awaited; the drives get one answer
-//   time-out to carry it out before the next request.
+//   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
+//   turnaround delay) to carry it out before the next request.
 //
 // A hung-up or vanished device (POLLHUP, POLLERR, EIO, ENXIO, ENODEV) makes
 // the port lost: send() and receive() fail at once with "line lost: PATH",

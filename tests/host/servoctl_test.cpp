@@ -1,16 +1,18 @@
-// servoctl as a user runs it: a child process on the built-in simulated line.
-// Started with fork and exec rather than QProcess, whose process handling
-// does not survive qemu's user-mode emulation.
-#include <csignal>
-#include <vector>
+// servoctl as a user runs it: a child process, on the built-in simulated
+// line or on a line of the test's.
+#include <pty.h>
+#include <termios.h>
 
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <memory>
 
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include "child_process.h"
 
 namespace {
 
@@ -23,55 +25,9 @@ struct Outcome
 
 Outcome servoctl(const QStringList &args)
 {
-    std::vector<QByteArray> argv;
-    for (const QString &arg : QStringLiteral(SERVOCTL_COMMAND).split(QLatin1Char('|')) + args)
-        argv.push_back(arg.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &arg : argv)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-
-    Outcome outcome;
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return outcome;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    QByteArray bytes[2];
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, 120000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (!fds[i].revents)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                bytes[i].append(chunk, int(n));
-            } else {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    if (open > 0)
-        kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ::close(out[0]);
-    ::close(err[0]);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = QString::fromLocal8Bit(bytes[0]);
-    outcome.err = QString::fromLocal8Bit(bytes[1]);
-    return outcome;
+    ChildProcess child(SERVOCTL_COMMAND, args);
+    const int status = child.finish();
+    return Outcome{status, child.out(), child.err()};
 }
 
 TEST(Servoctl, HelpAndInfo)
@@ -187,6 +143,8 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
         {{"read", "HR60000", "word", "11"}, "HR60010 = 0\n"},
         {{"--station", "0", "write", "HR60000", "word", "2", "then", "read", "HR60000"}, "HR60000 = 2\n"},
         {mostWords, "HR1: wrote 123 words\n"},
+        {{"--station", "0", "write", "HR1", "word", "7", "then", "station", "2", "then", "read", "HR1"},
+         "HR1: broadcast sent, 1 word\n> station 2\n> read HR1\nHR1 = 7\n"},
         // The simulated drives answer at most 2000 bits.
         {{"read", "DI1", "bit", "2008"}, nullptr},
     };
@@ -206,6 +164,105 @@ TEST(Servoctl, PollStopsAfterTheGivenNumberOfReads)
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out.count(QLatin1String("DI4 = 1\n")), 3) << qPrintable(run.out);
     EXPECT_TRUE(run.out.endsWith(QLatin1String("3 polls, 3 good\n"))) << qPrintable(run.out);
+}
+
+// Two programs on one line would take each other's answers: the second
+// is refused, and told who holds the line.
+TEST(Servoctl, ALineInUseIsRefused)
+{
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const QString path = QString::fromLocal8Bit(ptsname(master));
+    ChildProcess first(SERVOCTL_COMMAND, {"-d", path, "--timeout", "100", "poll", "HR1"});
+    ASSERT_TRUE(first.waitFor(QStringLiteral("polling"))) << qPrintable(first.err());
+    const Outcome second = servoctl({"-d", path, "read", "HR1"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
+                                       .arg(QRegularExpression::escape(path)).arg(first.pid()))
+                    .match(second.err).hasMatch())
+        << qPrintable(second.err);
+    first.signal(SIGINT);
+    EXPECT_EQ(first.finish(), 130);
+    ::close(master);
+    ::close(slave);
+}
+
+// SIGINT and SIGTERM end a long wait at once, in order: the device gets
+// its settings back, one line says why, and the status says which signal.
+TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
+{
+    const struct
+    {
+        QStringList command;
+        int signal;
+        int status;
+    } cases[] = {
+        {{"read", "HR1"}, SIGINT, 130},
+        {{"write", "HR1", "word", "5"}, SIGTERM, 143},
+        {{"poll", "HR1"}, SIGINT, 130},
+        {{"poll", "HR1"}, SIGTERM, 143},
+    };
+    for (const auto &c : cases) {
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        termios before;
+        tcgetattr(slave, &before);
+        const QStringList args = QStringList{"-d", QString::fromLocal8Bit(ptsname(master)), "--timeout",
+                                             "3000", "--retries", "3"} + c.command;
+        ChildProcess child(SERVOCTL_COMMAND, args);
+        // Its request on the line: it is waiting for the answer that never comes.
+        pollfd pfd = {master, POLLIN, 0};
+        ASSERT_EQ(poll(&pfd, 1, 60000), 1) << qPrintable(c.command.join(' '));
+        QElapsedTimer timer;
+        timer.start();
+        child.signal(c.signal);
+        EXPECT_EQ(child.finish(), c.status) << qPrintable(c.command.join(' ')) << qPrintable(child.err());
+        EXPECT_LT(timer.elapsed(), 1500) << "not the 4 attempts of 3 s";
+        EXPECT_TRUE(child.err().endsWith(QStringLiteral("servoctl: interrupted by %1\n")
+                                             .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))))
+            << qPrintable(child.err());
+        termios after;
+        tcgetattr(slave, &after);
+        EXPECT_EQ(after.c_cflag, before.c_cflag) << qPrintable(c.command.join(' '));
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+        ::close(master);
+        ::close(slave);
+    }
+}
+
+// The adapter pulled out during a poll and plugged back in under the same
+// name: said once, waited for without using the CPU, and polled again.
+TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyServo"));
+    auto plugIn = [&link] {
+        auto drives = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--link", link});
+        EXPECT_TRUE(drives->waitFor(QStringLiteral("\n"))) << qPrintable(drives->err());
+        return drives;
+    };
+    std::unique_ptr<ChildProcess> drives = plugIn();
+    ChildProcess poll(SERVOCTL_COMMAND, {"-d", link, "--timeout", "200", "--interval", "50", "poll", "HR1"});
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll 3, 3 good"))) << qPrintable(poll.err());
+
+    drives->signal(SIGKILL); // its link is left behind, pointing nowhere
+    drives->finish();
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("line lost: "))) << qPrintable(poll.err());
+    const qint64 cpuBefore = poll.cpuTimeMs();
+    usleep(2000000);
+    EXPECT_LT(poll.cpuTimeMs() - cpuBefore, 200) << "CPU ms in 2 s while the line is lost";
+
+    drives = plugIn();
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("line back: ") + link)) << qPrintable(poll.err());
+    const int pollsBefore = poll.out().count(QLatin1String(" good\n"));
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, ").arg(pollsBefore + 2)));
+    poll.signal(SIGINT);
+    EXPECT_EQ(poll.finish(), 130);
+    EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
+    EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
+    drives->signal(SIGTERM);
 }
 
 } // namespace

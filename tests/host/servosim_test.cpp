@@ -3,17 +3,16 @@
 #include <csignal>
 #include <functional>
 #include <random>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "child_process.h"
 #include "faultplan.h"
 #include "hosttest.h"
 #include "modbuscrc.h"
@@ -250,48 +249,21 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
 struct SimRun
 {
     int status = -1; // exit status; -1 when killed or not started
-    QString output;  // standard output and error
+    QString err;
 };
 
 // servosim started as a user starts it. Once it has printed its terminal's
-// path, whileServing runs; then it is interrupted. fork and exec rather than
-// QProcess, whose process handling does not survive qemu's user mode.
+// path, whileServing runs; then it is interrupted.
 SimRun servosim(const QStringList &args, const std::function<void(const QString &)> &whileServing = {})
 {
-    std::vector<QByteArray> argv;
-    for (const QString &arg : QStringLiteral(SERVOSIM_COMMAND).split(QLatin1Char('|')) + args)
-        argv.push_back(arg.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &arg : argv)
-        pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return SimRun();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(out[1], STDERR_FILENO);
-        execv(pointers[0], pointers.data());
-        _exit(127);
+    ChildProcess child(SERVOSIM_COMMAND, args);
+    if (child.waitFor(QStringLiteral("\n")) && child.out().startsWith(QLatin1String("/dev/"))) {
+        if (whileServing)
+            whileServing(child.out().section(QLatin1Char('\n'), 0, 0));
+        child.signal(SIGTERM);
     }
-    ::close(out[1]);
-    QByteArray output;
-    char c;
-    pollfd pfd = {out[0], POLLIN, 0};
-    while (poll(&pfd, 1, 60000) > 0 && ::read(out[0], &c, 1) == 1) {
-        output.append(c);
-        if (c == '\n' && output.count('\n') == 1 && output.startsWith("/dev/")) {
-            if (whileServing)
-                whileServing(QString::fromLocal8Bit(output).trimmed());
-            kill(pid, SIGTERM);
-        }
-    }
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ::close(out[0]);
-    return SimRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, QString::fromLocal8Bit(output)};
+    const int status = child.finish();
+    return SimRun{status, child.err()};
 }
 
 // What is at a path, as the tables below say it: "nothing", "directory",
@@ -347,9 +319,9 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToATerminal)
             if (c.takenOverBy && QFile::remove(path))
                 place(QLatin1String(c.takenOverBy), path);
         });
-        EXPECT_EQ(run.status, c.refusal ? 2 : 0) << c.before << ": " << qPrintable(run.output);
+        EXPECT_EQ(run.status, c.refusal ? 2 : 0) << c.before << ": " << qPrintable(run.err);
         if (c.refusal) {
-            EXPECT_EQ(run.output.toStdString(),
+            EXPECT_EQ(run.err.toStdString(),
                       QStringLiteral("servosim: not replacing %1: it is %2\n").arg(path, QLatin1String(c.refusal)).toStdString());
         }
         EXPECT_EQ(stateOf(path), c.afterExit) << c.before;
@@ -365,10 +337,10 @@ TEST(Servosim, TakesTheDeviceForItselfAndRefusesOneInUse)
     const SimRun first = servosim({"--device", unused.path()}, [&](const QString &) {
         second = servosim({"--device", unused.path()});
     });
-    EXPECT_EQ(first.status, 0) << qPrintable(first.output);
+    EXPECT_EQ(first.status, 0) << qPrintable(first.err);
     EXPECT_EQ(second.status, 2);
-    EXPECT_TRUE(second.output.startsWith(QStringLiteral("servosim: %1 is in use by ").arg(unused.path())))
-        << qPrintable(second.output);
+    EXPECT_TRUE(second.err.startsWith(QStringLiteral("servosim: %1 is in use by ").arg(unused.path())))
+        << qPrintable(second.err);
 }
 
 } // namespace
