@@ -26,7 +26,6 @@ const qint64 kMinBulkSleepNs = kMs;
 // The wait before a request ends in a precise, uninterruptible sleep of at
 // most this long.
 const qint64 kPreciseTailNs = 2 * kMs;
-const qint64 kMaxHorizonNs = 10000 * kMs;
 // What the drives get to carry out a broadcast before the next request:
 // the turnaround delay masters commonly keep.
 const qint64 kBroadcastTurnaroundNs = 200 * kMs;
@@ -209,8 +208,7 @@ qint64 SerialPort::interCharacterTimeoutNs() const
 
 qint64 SerialPort::lateHorizonNs() const
 {
-    const qint64 learned = qMin(m_latestLateNs / 4 * 5, kMaxHorizonNs);
-    return qMax(2 * qint64(m_answerTimeoutMs) * kMs, learned);
+    return 2 * qint64(m_answerTimeoutMs) * kMs;
 }
 
 QList<LateAnswer> SerialPort::takeLateAnswers()
@@ -464,25 +462,40 @@ void SerialPort::noteNoAnswer()
     }
 }
 
-// An answer is about to be handed over. When an owed request, asking
-// something else, would get an answer that looks the same, the port cannot
-// tell which of the two this is.
+// An answer is about to be handed over. A drive answers in the order it is
+// asked, so whatever this answer is, the station's earlier requests are owed
+// nothing more. But when it could be one of theirs, this request's own
+// answer may still come; and when one of them asked something else and
+// would get an answer that looks the same, the port cannot tell which
+// request this answers.
 void SerialPort::noteAnswerTaken(int length)
 {
     const char *frame = m_input.constData();
-    if (!m_request.isNormalAnswer(frame, length) || !hasValidModbusCrc(frame, length))
-        return;
+    if (!hasValidModbusCrc(frame, length))
+        return; // damaged on the line: the driver fails it
     forgetOldOwedAnswers(monotonicNs());
-    for (const OwedAnswer &owed : qAsConst(m_owed)) {
-        if (owed.request.frame() == m_request.frame() || !owed.request.isNormalAnswer(frame, length))
+    bool couldBeOwed = false;
+    bool uncertain = false;
+    for (int i = 0; i < m_owed.size();) {
+        const RtuRequest &owed = m_owed.at(i).request;
+        if (owed.station() != m_request.station()) {
+            ++i;
             continue;
+        }
+        if (owed.isAnswer(frame, length)) {
+            couldBeOwed = true;
+            uncertain = uncertain
+                || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
+        }
+        m_owed.removeAt(i);
+    }
+    if (uncertain) {
         ++m_counters.uncertainAnswers;
         if (m_trace)
             m_trace->note(QStringLiteral("this answer may be owed to an earlier request"));
-        // Then this request's own answer may still come.
-        owe(m_request, m_requestSentNs);
-        return;
     }
+    if (couldBeOwed)
+        owe(m_request, m_requestSentNs);
 }
 
 void SerialPort::owe(const RtuRequest &request, qint64 sentNs)
@@ -506,6 +519,8 @@ void SerialPort::topUpInput(int wanted)
     }
 }
 
+// The frame answers the earliest owed request it fits; that station's
+// requests before it are owed nothing more.
 void SerialPort::dropLateFrame(int length)
 {
     LateAnswer late;
@@ -514,8 +529,10 @@ void SerialPort::dropLateFrame(int length)
         if (!m_owed.at(i).request.isAnswer(m_input.constData(), length))
             continue;
         late.latenessNs = m_lastByteNs - m_owed.at(i).sentNs;
-        m_latestLateNs = qMax(m_latestLateNs, late.latenessNs);
-        m_owed.removeAt(i);
+        for (int k = i; k >= 0; --k) {
+            if (m_owed.at(k).request.station() == late.station)
+                m_owed.removeAt(k);
+        }
         break;
     }
     ++m_counters.lateAnswers;

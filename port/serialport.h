@@ -65,15 +65,17 @@ struct LateAnswer
 // - A request that got no answer is owed one. A later request whose answer
 //   would look the same (same station, function and length, same echo), a
 //   repeat of it included, waits until the owed answer has come (and is
-//   dropped) or the late-answer horizon has passed since the owed request:
-//   twice the answer time-out, or 1.25 times the longest lateness seen, up
-//   to 10 s. A drive still busy with the first request then gets the line
-//   quiet, and its late answer cannot be taken for the next one's.
+//   dropped) or the late-answer horizon, twice the answer time-out, has
+//   passed since the owed request. A drive still busy with the first
+//   request then gets the line quiet, and its late answer cannot be taken
+//   for the next one's.
+// - A drive answers in the order it is asked: once an answer from a station
+//   has come, its earlier requests are owed nothing more.
 // - Past the horizon the port cannot tell an owed answer from the awaited
 //   one: an answer taken while an owed request that asks something else
 //   would get one that looks the same is counted as uncertain
 //   (PortCounters::uncertainAnswers). Owed requests are remembered for
-//   twice the horizon.
+//   twice the horizon; an answer later than that passes unnoticed.
 // - After an answer that came short, its rest may still be under way: the
 //   next request waits one more answer time-out, dropping what comes. After
 //   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
@@ -224,7 +226,6 @@ private:
     int m_handedOver = 0;           // bytes of the answer given to the caller
     qint64 m_quietUntilNs = 0;      // a short answer's rest may come until then
     QList<OwedAnswer> m_owed;       // oldest first
-    qint64 m_latestLateNs = 0;      // the latest late answer seen, from its request
 
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;

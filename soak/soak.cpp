@@ -6,11 +6,16 @@
 // rates predict, and that memory stays flat.
 //
 //   servo_soak [--commands N] [--seed S] [--faults PLAN] [--timeout MS]
-//              [--stations LIST] [--retries MIN-MAX] [--trace FILE]
-//              [--max-growth KIB]
+//              [--stations LIST] [--retries MIN-MAX] [--unplug RATE]
+//              [--trace FILE] [--max-growth KIB]
 //
-// Exit status 0 only when no wrong value was accepted, every failure text
-// was the driver's own and the resident memory did not grow.
+// Besides the line's faults, the adapter is pulled out and plugged back in
+// during a command at the --unplug rate; the port must take the line up
+// again every time.
+//
+// Exit status 0 only when no wrong value was accepted without the port
+// flagging it uncertain, every failure text was the driver's own, every
+// lost line was taken up again and the resident memory did not grow.
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -21,6 +26,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "countingport.h"
 #include "driver_texts.h"
@@ -28,11 +34,13 @@
 #include "faultplan.h"
 #include "plugin_driver.h"
 #include "frametrace.h"
+#include "ptylink.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
 #include "soakcommands.h"
 #include "termiosline.h"
+#include "unplugger.h"
 
 namespace {
 
@@ -40,12 +48,14 @@ struct Options
 {
     qint64 commands = 100000;
     quint64 seed = 20261205;
-    QString faults = QStringLiteral(
-        "drop=0.02,corrupt=0.02,truncate=0.02,station=0.02,exception=0.02,delay=0.02:15");
+    QString faults = QStringLiteral("drop=0.02,corrupt=0.02,truncate=0.02,station=0.02,"
+                                    "exception=0.02,delay=0.02:15,late=0.02:250");
     int timeoutMs = 50;
     QString stations = QStringLiteral("1,2,3");
     int minRetries = 1;
     int maxRetries = 3;
+    double unplugRate = 0.002; // per command
+    int replugMs = 20;
     QString trace; // the frames of both ends and each command, for a look at one run
     // Resident growth allowed after the first tenth; valgrind's own books
     // grow the process, so memcheck raises it.
@@ -72,6 +82,10 @@ bool parseOptions(const QStringList &args, Options *o, QString *error)
             o->trace = value;
         else if (name == QLatin1String("--max-growth"))
             o->maxGrowthKiB = value.toLongLong(&ok);
+        else if (name == QLatin1String("--unplug")) {
+            o->unplugRate = value.toDouble(&ok);
+            ok = ok && o->unplugRate >= 0 && o->unplugRate <= 1;
+        }
         else if (name == QLatin1String("--retries")) {
             bool ok2 = false;
             o->minRetries = value.section(QLatin1Char('-'), 0, 0).toInt(&ok);
@@ -82,7 +96,7 @@ bool parseOptions(const QStringList &args, Options *o, QString *error)
         if (!ok || o->commands < 1 || o->timeoutMs < 1) {
             *error = QStringLiteral("usage: servo_soak [--commands N] [--seed S] [--faults PLAN] "
                                     "[--timeout MS] [--stations LIST] [--retries MIN-MAX] "
-                                    "[--trace FILE] [--max-growth KIB]");
+                                    "[--unplug RATE] [--trace FILE] [--max-growth KIB]");
             return false;
         }
     }
@@ -173,14 +187,21 @@ int main(int argc, char *argv[])
         lineTrace.reset(new FrameTrace(sink("line")));
         server.setTrace(lineTrace.get());
     }
+    // The port opens the line by a link, as a USB adapter's fixed name, so
+    // that it can take the line up again after the adapter was pulled out.
+    const QTemporaryDir linkDir;
+    PtyLink link(linkDir.filePath(QStringLiteral("ttySOAK")));
     LineSettings settings;
     SerialPort serial;
     if (!LineSettings::parse(QStringLiteral("RS485,115200,NONE,8,2"), &settings, &error)
-        || !server.openPty(settings) || !server.start() || !serial.open(server.path(), settings)) {
-        std::fprintf(stderr, "cannot set up the line: %s%s%s\n", qPrintable(error),
-                     qPrintable(server.errorString()), qPrintable(serial.errorString()));
+        || !server.openPty(settings) || !server.start() || !link.make(server.path())
+        || !serial.open(link.path(), settings)) {
+        std::fprintf(stderr, "cannot set up the line: %s%s%s%s\n", qPrintable(error),
+                     qPrintable(server.errorString()), qPrintable(link.errorString()),
+                     qPrintable(serial.errorString()));
         return 2;
     }
+    Unplugger unplugger(&server, &link);
     serial.setAnswerTimeout(o.timeoutMs);
     serial.setInterCharacterFloor(qMax(1, o.timeoutMs / 5));
     serial.setFrameDelay(0);
@@ -198,6 +219,7 @@ int main(int argc, char *argv[])
     const QList<int> stations = line.stations();
     SoakCommandMix mix(stations, o.seed);
     std::mt19937_64 retryRandom(o.seed ^ 0x5EEDULL);
+    std::mt19937_64 unplugRandom(o.seed ^ 0xAD0ULL);
     StoreModel store;
     {
         // The station list and read-back station, written until it holds.
@@ -214,7 +236,9 @@ int main(int argc, char *argv[])
 
     KindStats kinds[int(SoakKind::Count)];
     QMap<int, RetryStats> byRetries;
-    qint64 wrongData = 0, undefinedTexts = 0;
+    qint64 wrongData = 0, undefinedTexts = 0, flagged = 0, flaggedWrong = 0;
+    qint64 unplugs = 0, linesLost = 0, recovered = 0;
+    RetryStats metLate; // commands during which an answer came after the time-out
     QMap<QString, qint64> failureTexts;
     QList<qint64> memory;
     const qint64 startNs = monotonicNs();
@@ -228,6 +252,13 @@ int main(int argc, char *argv[])
         serial.setStationId(c.station);
         const qint64 failedBefore = port.failedAttempts;
         const qint64 requestsBefore = port.requests;
+        const qint64 uncertainBefore = serial.counters().uncertainAnswers;
+        const qint64 lateBefore = line.stats().faults[FaultPlan::Late];
+        const bool unplug = double(unplugRandom() >> 11) * 0x1p-53 < o.unplugRate;
+        if (unplug) {
+            ++unplugs;
+            unplugger.schedule(int(unplugRandom() % 3000), o.replugMs);
+        }
 
         if (traceFile)
             std::fprintf(traceFile, "== %lld %s %s count %d station %d retries %d\n", n,
@@ -240,6 +271,14 @@ int main(int argc, char *argv[])
             result = driver->read(&port, c.cmd);
         const bool good = !driver->hasError();
         const qint64 failedAttempts = port.failedAttempts - failedBefore;
+        const bool uncertain = serial.counters().uncertainAnswers > uncertainBefore;
+        if (unplug && !unplugger.waitPluggedIn()) {
+            std::fprintf(stderr, "cannot plug the line back in: %s%s\n",
+                         qPrintable(server.errorString()), qPrintable(link.errorString()));
+            return 2;
+        }
+        const bool lost = serial.isLost();
+        const bool late = plan.lateMs > o.timeoutMs && line.stats().faults[FaultPlan::Late] > lateBefore;
 
         KindStats &k = kinds[int(c.kind)];
         ++k.commands;
@@ -249,9 +288,12 @@ int main(int argc, char *argv[])
         if (good) {
             ++k.good;
             k.recovered += firstFailed;
+            flagged += uncertain;
             QString difference;
             if (!verifyGood(c, result, line, store, &difference)) {
-                if (++wrongData <= 20)
+                if (uncertain)
+                    ++flaggedWrong; // the port said it could not tell
+                else if (++wrongData <= 20)
                     std::printf("WRONG DATA accepted: %s %s count %d station %d: %s\n",
                                 soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count,
                                 c.station, qPrintable(difference));
@@ -266,7 +308,21 @@ int main(int argc, char *argv[])
             const QString tail = drivertexts::description(c.cmd, c.station, c.write);
             ++failureTexts[tail.isNull() ? text : text.chopped(tail.size())];
         }
-        if (singleExchange(c)) {
+        if (lost) {
+            // As servoctl does: the same path again, the driver set up anew.
+            ++linesLost;
+            if (!serial.reopen()) {
+                std::fprintf(stderr, "cannot take the line up again: %s\n", qPrintable(serial.errorString()));
+                return 2;
+            }
+            driver->initialize(&port);
+            ++recovered;
+        }
+        if (late) {
+            ++metLate.commands;
+            metLate.firstFailed += firstFailed;
+            metLate.failed += !good;
+        } else if (singleExchange(c) && !unplug && !lost) {
             RetryStats &r = byRetries[retries];
             ++r.commands;
             r.firstFailed += firstFailed;
@@ -314,23 +370,27 @@ int main(int argc, char *argv[])
                 total.requests, total.good, total.firstFailed, total.recovered, total.failed);
 
     // An attempt of one exchange fails on a drop, corrupt, truncate, station
-    // or exception fault (rate p). A late answer (rate l) fails it too when
-    // it comes after the time-out, but is then taken by the next attempt,
-    // which resends the same request. So the first attempt fails with
-    // p + l, and a command with r retries fails for good with p^r (p + l).
-    const double p = plan.rate[FaultPlan::Drop] + plan.rate[FaultPlan::Corrupt]
+    // or exception fault (and a delay beyond the time-out): rate p in all.
+    // Each attempt is a fresh draw: the first fails with p, a command with r
+    // retries fails for good with p^(r+1). Not so where an answer came after
+    // the time-out: the drive is busy with it and misses the retries the
+    // port sends meanwhile; and where the adapter was pulled out. Those
+    // commands are counted apart.
+    double p = plan.rate[FaultPlan::Drop] + plan.rate[FaultPlan::Corrupt]
         + plan.rate[FaultPlan::Truncate] + plan.rate[FaultPlan::WrongStation]
         + plan.rate[FaultPlan::Exception];
-    const double l = plan.delayMs > o.timeoutMs ? plan.rate[FaultPlan::Delay] : 0.0;
+    p += plan.delayMs > o.timeoutMs ? plan.rate[FaultPlan::Delay] : 0.0;
     std::printf("single-exchange commands: %-8s %8s %22s %22s\n", "retries", "commands",
                 "first failed (pred.)", "failed (pred.)");
     for (auto it = byRetries.cbegin(); it != byRetries.cend(); ++it) {
         const RetryStats &r = it.value();
-        const double first = double(r.commands) * (p + l);
-        const double final = double(r.commands) * std::pow(p, it.key()) * (p + l);
+        const double first = double(r.commands) * p;
+        const double final = double(r.commands) * std::pow(p, it.key() + 1);
         std::printf("%26s %-8d %8lld %12lld (%7.1f) %12lld (%7.1f)\n", "", it.key(), r.commands,
                     r.firstFailed, first, r.failed, final);
     }
+    std::printf("commands that met an answer after the time-out: %lld, first attempt failed %lld, "
+                "failed for good %lld\n", metLate.commands, metLate.firstFailed, metLate.failed);
     std::printf("\nfailure texts (without the command's description):\n");
     for (auto it = failureTexts.cbegin(); it != failureTexts.cend(); ++it)
         std::printf("  %8lld  %s\n", it.value(), qPrintable(it.key()));
@@ -343,9 +403,15 @@ int main(int argc, char *argv[])
     const qint64 growth = memory.size() >= 2 ? memory.last() - memory.at(1) : 0;
     const bool flat = growth <= o.maxGrowthKiB;
     std::printf("\nmemory growth after warm-up: %lld KiB (%s)\n", growth, flat ? "flat" : "GROWING");
+    const PortCounters counters = serial.counters();
+    std::printf("\nport: %lld late answers dropped, %lld bytes of noise dropped, %lld answers "
+                "flagged uncertain (%lld of them wrong)\n",
+                counters.lateAnswers, counters.noiseBytes, flagged, flaggedWrong);
+    std::printf("adapter pulled out %lld times: line lost %lld times, taken up again %lld times\n",
+                unplugs, linesLost, recovered);
     std::printf("\nwrong data accepted: %lld\nundefined failure texts: %lld\n", wrongData,
                 undefinedTexts);
-    const bool passed = wrongData == 0 && undefinedTexts == 0 && flat;
+    const bool passed = wrongData == 0 && undefinedTexts == 0 && flat && recovered == linesLost;
     std::printf("soak: %s\n", passed ? "passed" : "FAILED");
     return passed ? 0 : 1;
 }
