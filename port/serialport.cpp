@@ -456,7 +456,7 @@ void SerialPort::noteNoAnswer()
     if (isStopped())
         return;
     if (m_input.isEmpty()) {
-        owe(m_request, m_requestSentNs);
+        owe(m_request, m_requestSentNs, m_requestSentNs);
     } else {
         m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
     }
@@ -474,7 +474,7 @@ void SerialPort::noteAnswerTaken(int length)
     if (!hasValidModbusCrc(frame, length))
         return; // damaged on the line: the driver fails it
     forgetOldOwedAnswers(monotonicNs());
-    bool couldBeOwed = false;
+    qint64 askedNs = -1; // of the earliest owed request this could answer
     bool uncertain = false;
     for (int i = 0; i < m_owed.size();) {
         const RtuRequest &owed = m_owed.at(i).request;
@@ -483,7 +483,8 @@ void SerialPort::noteAnswerTaken(int length)
             continue;
         }
         if (owed.isAnswer(frame, length)) {
-            couldBeOwed = true;
+            if (askedNs < 0)
+                askedNs = m_owed.at(i).askedNs;
             uncertain = uncertain
                 || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
         }
@@ -494,15 +495,15 @@ void SerialPort::noteAnswerTaken(int length)
         if (m_trace)
             m_trace->note(QStringLiteral("this answer may be owed to an earlier request"));
     }
-    if (couldBeOwed)
-        owe(m_request, m_requestSentNs);
+    if (askedNs >= 0)
+        owe(m_request, m_requestSentNs, askedNs);
 }
 
-void SerialPort::owe(const RtuRequest &request, qint64 sentNs)
+void SerialPort::owe(const RtuRequest &request, qint64 sentNs, qint64 askedNs)
 {
     if (m_owed.size() >= kMaxOwedAnswers)
         m_owed.removeFirst();
-    m_owed.append(OwedAnswer{request, sentNs});
+    m_owed.append(OwedAnswer{request, sentNs, askedNs});
 }
 
 // More bytes than are in, for a request the port does not know: it reads
@@ -528,7 +529,7 @@ void SerialPort::dropLateFrame(int length)
     for (int i = 0; i < m_owed.size(); ++i) {
         if (!m_owed.at(i).request.isAnswer(m_input.constData(), length))
             continue;
-        late.latenessNs = m_lastByteNs - m_owed.at(i).sentNs;
+        late.latenessNs = m_lastByteNs - m_owed.at(i).askedNs;
         for (int k = i; k >= 0; --k) {
             if (m_owed.at(k).request.station() == late.station)
                 m_owed.removeAt(k);

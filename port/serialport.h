@@ -170,7 +170,10 @@ private:
     struct OwedAnswer
     {
         RtuRequest request;
-        qint64 sentNs;
+        qint64 sentNs;  // when this request left
+        qint64 askedNs; // when the answer was first asked for: a repeat
+                        // taken an answer that may be an earlier one's
+                        // stays owed in its place
     };
 
     bool fail(const QString &text);
@@ -186,7 +189,7 @@ private:
     void frameAnswer();
     void noteNoAnswer();
     void noteAnswerTaken(int length);
-    void owe(const RtuRequest &request, qint64 sentNs);
+    void owe(const RtuRequest &request, qint64 sentNs, qint64 askedNs);
     void topUpInput(int wanted);
     void settleUnawaitedInput(bool dropRest);
     void dropLateFrame(int length);
