@@ -25,7 +25,9 @@ Commands:
                                read COUNT items (default 1) of TYPE (default word)
   write ADDRESS TYPE VALUE...  write the values, one item each
   poll ADDRESS [TYPE] [COUNT] [FORMAT]
-                               read again every --interval until Ctrl-C
+                               read again every --interval until Ctrl-C; a
+                               lost line (an adapter pulled out) is waited
+                               for and taken up again at the same path
   station N                    address station N (0 to 247) in the commands
                                that follow
 Several commands run in one session (the same line and the same driver, so
@@ -60,7 +62,17 @@ would take otherwise than meant is refused and nothing is sent:
     the drives are refused, and a write goes out only as one request that
     needs no answer first (HR words, dwords and bytes, one FN6HR register, DO
     bits, one FN5DO bit; not bits inside registers, which are read first).
-    The special store is read and written at any station.
+    The special store is read and written at any station. A broadcast is
+    sent once and reported as "broadcast sent"; nothing is awaited.
+
+On the line:
+  - The device is taken for servoctl alone; one in use is refused, naming
+    the program that holds it.
+  - An answer that cannot belong to the request sent (another station,
+    function, byte count, echoed address, value or quantity) is a late one
+    and dropped; servoctl says which station answered how late. Set
+    --timeout above that. An answer that Modbus cannot tell from a late one
+    of an earlier request fails the command instead of passing as good.
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
@@ -86,13 +98,15 @@ Options:
   The simulated line (refused with --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
-                           station=0.02,exception=0.02,delay=0.1:300
+                           station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000
       --sim-seed N         seed of the fault draws (default 1)
       --sim-pace           answer at the line's baud rate
   -h, --help               this text
 
-Exit status: 0 done, 1 a command failed (the driver's error text is printed),
-2 the command line was wrong.
+Exit status: 0 done, 1 a command failed (the driver's error text is printed;
+or the line is in use or was lost, or an answer was uncertain), 2 the command
+line was wrong, 130 or 143 SIGINT or SIGTERM ended it (the line is closed and
+its settings restored).
 
 Examples:
   servoctl info
