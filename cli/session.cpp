@@ -21,6 +21,9 @@
 
 namespace {
 
+// afterDriverCall(): the command's own outcome decides.
+const int kGoOn = -1;
+
 // How often the path of a lost line is looked for: a stat a quarter second
 // costs no CPU worth counting, and the line is back soon after it is.
 const int kLostLineLookMs = 250;
@@ -223,17 +226,27 @@ int Session::info()
     return 0;
 }
 
-int Session::read(const Step &step)
+// What follows every call of the driver: nothing more after a signal, the
+// port's late answers told, and a lost line named for what it is. kGoOn
+// when the command's own outcome decides.
+int Session::afterDriverCall(const QString &context)
 {
-    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
-    const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
     if (interruptSignal())
         return 0;
     for (const QString &warning : lateAnswerWarnings())
         warn(warning);
-    const QString context = QStringLiteral("read %1").arg(step.address.text);
     if (m_port->isLost())
         return failure(context, m_port->errorString());
+    return kGoOn;
+}
+
+int Session::read(const Step &step)
+{
+    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
+    const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
+    const QString context = QStringLiteral("read %1").arg(step.address.text);
+    if (const int status = afterDriverCall(context); status != kGoOn)
+        return status;
     if (m_driver->hasError())
         return failure(context, m_driver->getLastError());
     if (m_trace)
@@ -252,23 +265,14 @@ int Session::write(const Step &step)
         return broadcast(step);
     const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
     const bool done = m_driver->write(m_port.get(), driverCommand(step), step.data);
-    if (interruptSignal())
-        return 0;
-    for (const QString &warning : lateAnswerWarnings())
-        warn(warning);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (m_port->isLost())
-        return failure(context, m_port->errorString());
+    if (const int status = afterDriverCall(context); status != kGoOn)
+        return status;
     if (m_driver->hasError() || !done)
         return failure(context, m_driver->getLastError());
     if (m_port->counters().uncertainAnswers > uncertainBefore)
         return failure(context, uncertainText(step, "acknowledgement"));
-    if (m_trace)
-        m_trace->flush();
-    std::printf("%s: wrote %d %s\n", qPrintable(step.address.text), step.count,
-                step.count == 1 ? step.type->name : step.type->plural);
-    std::fflush(stdout);
-    return 0;
+    return reportWritten(step, "wrote");
 }
 
 // Station 0: every drive carries the write out and none answers, so it is
@@ -280,16 +284,19 @@ int Session::broadcast(const Step &step)
     m_port->setRetryCount(0);
     m_driver->write(m_port.get(), driverCommand(step), step.data);
     m_port->setRetryCount(retries);
-    if (interruptSignal())
-        return 0;
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (m_port->isLost())
-        return failure(context, m_port->errorString());
+    if (const int status = afterDriverCall(context); status != kGoOn)
+        return status;
     if (m_port->counters().requests == requestsBefore)
         return failure(context, m_driver->getLastError());
+    return reportWritten(step, "broadcast sent,");
+}
+
+int Session::reportWritten(const Step &step, const char *what)
+{
     if (m_trace)
         m_trace->flush();
-    std::printf("%s: broadcast sent, %d %s\n", qPrintable(step.address.text), step.count,
+    std::printf("%s: %s %d %s\n", qPrintable(step.address.text), what, step.count,
                 step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;

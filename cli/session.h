@@ -43,6 +43,8 @@ private:
     int read(const Step &step);
     int write(const Step &step);
     int broadcast(const Step &step);
+    int afterDriverCall(const QString &context);
+    int reportWritten(const Step &step, const char *what);
     int poll(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
