@@ -8,6 +8,14 @@
 
 namespace {
 
+// Ctrl-C, kill, the terminal or the ssh session gone, and a reader of the
+// output gone (servoctl poll | head): each ends servoctl in order.
+const struct
+{
+    int number;
+    const char *name;
+} kSignals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGPIPE, "SIGPIPE"}};
+
 int g_wakePipe[2] = {-1, -1};
 volatile sig_atomic_t g_signal = 0;
 
@@ -15,11 +23,12 @@ volatile sig_atomic_t g_signal = 0;
 void onSignal(int signal)
 {
     const int savedErrno = errno;
-    if (g_signal) {
+    if (g_signal && signal != SIGPIPE) {
         ::signal(signal, SIG_DFL);
         raise(signal);
     }
-    g_signal = signal;
+    if (!g_signal)
+        g_signal = signal;
     const char byte = 0;
     ssize_t ignored = ::write(g_wakePipe[1], &byte, 1);
     (void)ignored;
@@ -35,8 +44,8 @@ bool installInterruptHandlers()
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const auto &signal : kSignals)
+        sigaction(signal.number, &action, nullptr);
     return true;
 }
 
@@ -52,5 +61,9 @@ int interruptSignal()
 
 const char *interruptSignalName()
 {
-    return g_signal == SIGTERM ? "SIGTERM" : "SIGINT";
+    for (const auto &signal : kSignals) {
+        if (signal.number == g_signal)
+            return signal.name;
+    }
+    return "no signal";
 }

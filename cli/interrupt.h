@@ -1,11 +1,13 @@
 #ifndef SERVOCTL_INTERRUPT_H
 #define SERVOCTL_INTERRUPT_H
 
-// SIGINT and SIGTERM end servoctl in order: the handler only records the
-// signal and makes wakeFd() readable, which ends every wait of the port and
-// of servoctl within milliseconds; the program then closes its line (which
-// restores the device's settings) and exits with 128 + the signal. A second
-// signal ends the program at once, as if no handler were there.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE end servoctl in order: the handler
+// only records the signal and makes interruptWakeFd() readable, which ends
+// every wait of the port and of servoctl within milliseconds; the program
+// then closes its line (which restores the device's settings) and exits with
+// 128 + the signal. A second SIGINT, SIGTERM or SIGHUP ends the program at
+// once, as if no handler were there (SIGPIPE repeats with every write to a
+// reader that is gone, so it never does).
 
 // False when the wake-up pipe cannot be made.
 bool installInterruptHandlers();
@@ -13,7 +15,7 @@ bool installInterruptHandlers();
 int interruptWakeFd();
 // The signal that came, 0 while none did.
 int interruptSignal();
-// "SIGINT" or "SIGTERM".
+// "SIGINT", "SIGTERM", "SIGHUP" or "SIGPIPE".
 const char *interruptSignalName();
 
 #endif // SERVOCTL_INTERRUPT_H
