@@ -105,8 +105,8 @@ Options:
 
 Exit status: 0 done, 1 a command failed (the driver's error text is printed;
 or the line is in use or was lost, or an answer was uncertain), 2 the command
-line was wrong, 130 or 143 SIGINT or SIGTERM ended it (the line is closed and
-its settings restored).
+line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
+SIGPIPE ended it (the line is closed and its settings restored).
 
 Examples:
   servoctl info
