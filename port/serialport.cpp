@@ -30,6 +30,10 @@ const qint64 kPreciseTailNs = 2 * kMs;
 // the turnaround delay masters commonly keep.
 const qint64 kBroadcastTurnaroundNs = 200 * kMs;
 const int kMaxOwedAnswers = 16;
+// A look-alike request goes out at least a horizon after the one it may
+// carry a debt from, so two carries span the two horizons an owed answer is
+// remembered; more would only prolong a debt whose answer was lost.
+const int kMaxCarries = 2;
 const int kMaxLateAnswersKept = 256;
 // A line that never falls silent does not grow the input beyond this.
 const int kMaxInput = 1024;
@@ -456,7 +460,7 @@ void SerialPort::noteNoAnswer()
     if (isStopped())
         return;
     if (m_input.isEmpty()) {
-        owe(m_request, m_requestSentNs, m_requestSentNs);
+        owe(m_request, m_requestSentNs, 0);
     } else {
         m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
     }
@@ -465,9 +469,9 @@ void SerialPort::noteNoAnswer()
 // An answer is about to be handed over. A drive answers in the order it is
 // asked, so whatever this answer is, the station's earlier requests are owed
 // nothing more. But when it could be one of theirs, this request's own
-// answer may still come; and when one of them asked something else and
-// would get an answer that looks the same, the port cannot tell which
-// request this answers.
+// answer may still come, and the debt is carried on to it; and when one of
+// them asked something else and would get an answer that looks the same,
+// the port cannot tell which request this answers.
 void SerialPort::noteAnswerTaken(int length)
 {
     const char *frame = m_input.constData();
@@ -475,6 +479,7 @@ void SerialPort::noteAnswerTaken(int length)
         return; // damaged on the line: the driver fails it
     forgetOldOwedAnswers(monotonicNs());
     qint64 askedNs = -1; // of the earliest owed request this could answer
+    int carried = 0;
     bool uncertain = false;
     for (int i = 0; i < m_owed.size();) {
         const RtuRequest &owed = m_owed.at(i).request;
@@ -483,8 +488,10 @@ void SerialPort::noteAnswerTaken(int length)
             continue;
         }
         if (owed.isAnswer(frame, length)) {
-            if (askedNs < 0)
+            if (askedNs < 0) {
                 askedNs = m_owed.at(i).askedNs;
+                carried = m_owed.at(i).carried;
+            }
             uncertain = uncertain
                 || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
         }
@@ -495,15 +502,15 @@ void SerialPort::noteAnswerTaken(int length)
         if (m_trace)
             m_trace->note(QStringLiteral("this answer may be owed to an earlier request"));
     }
-    if (askedNs >= 0)
-        owe(m_request, m_requestSentNs, askedNs);
+    if (askedNs >= 0 && carried < kMaxCarries)
+        owe(m_request, askedNs, carried + 1);
 }
 
-void SerialPort::owe(const RtuRequest &request, qint64 sentNs, qint64 askedNs)
+void SerialPort::owe(const RtuRequest &request, qint64 askedNs, int carried)
 {
     if (m_owed.size() >= kMaxOwedAnswers)
         m_owed.removeFirst();
-    m_owed.append(OwedAnswer{request, sentNs, askedNs});
+    m_owed.append(OwedAnswer{request, m_requestSentNs, askedNs, carried});
 }
 
 // More bytes than are in, for a request the port does not know: it reads
@@ -583,8 +590,10 @@ void SerialPort::settleUnawaitedInput(bool dropRest)
 void SerialPort::forgetOldOwedAnswers(qint64 nowNs)
 {
     const qint64 memory = 2 * lateHorizonNs();
-    while (!m_owed.isEmpty() && m_owed.first().sentNs + memory < nowNs)
-        m_owed.removeFirst();
+    for (int i = m_owed.size() - 1; i >= 0; --i) {
+        if (m_owed.at(i).sentNs + memory < nowNs)
+            m_owed.removeAt(i);
+    }
 }
 
 qint64 SerialPort::clearToSendAt(const RtuRequest &next) const

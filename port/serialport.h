@@ -70,12 +70,14 @@ struct LateAnswer
 //   request then gets the line quiet, and its late answer cannot be taken
 //   for the next one's.
 // - A drive answers in the order it is asked: once an answer from a station
-//   has come, its earlier requests are owed nothing more.
+//   has come, its earlier requests are owed nothing more; but where the
+//   answer could be an owed one's, the request it is taken for is owed in
+//   its place (at most twice in a row).
 // - Past the horizon the port cannot tell an owed answer from the awaited
 //   one: an answer taken while an owed request that asks something else
 //   would get one that looks the same is counted as uncertain
 //   (PortCounters::uncertainAnswers). Owed requests are remembered for
-//   twice the horizon; an answer later than that passes unnoticed.
+//   twice the horizon; an answer later than that can pass unnoticed.
 // - After an answer that came short, its rest may still be under way: the
 //   next request waits one more answer time-out, dropping what comes. After
 //   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
@@ -167,13 +169,15 @@ private:
     enum class Wait { Ready, TimedOut, Stopped };
 
     // A request whose answer has not come (yet).
+    // A request taken an answer that may be an owed earlier one's is owed
+    // in its place (the debt is carried on), at most twice: were the earlier
+    // answer lost on the line, the debt would otherwise go on for ever.
     struct OwedAnswer
     {
         RtuRequest request;
         qint64 sentNs;  // when this request left
-        qint64 askedNs; // when the answer was first asked for: a repeat
-                        // taken an answer that may be an earlier one's
-                        // stays owed in its place
+        qint64 askedNs; // when the answer was first asked for
+        int carried;    // times the debt was carried on
     };
 
     bool fail(const QString &text);
@@ -189,7 +193,7 @@ private:
     void frameAnswer();
     void noteNoAnswer();
     void noteAnswerTaken(int length);
-    void owe(const RtuRequest &request, qint64 sentNs, qint64 askedNs);
+    void owe(const RtuRequest &request, qint64 askedNs, int carried);
     void topUpInput(int wanted);
     void settleUnawaitedInput(bool dropRest);
     void dropLateFrame(int length);

@@ -245,6 +245,16 @@ SoakCommand SoakCommandMix::setUpStore() const
     return c;
 }
 
+SoakCommand SoakCommandMix::nextLookAlike()
+{
+    SoakCommand c;
+    c.kind = SoakKind::ReadInputWords;
+    c.station = m_stations.first();
+    c.cmd = CommunicatorCommand(CommunicatorCommand::Word, 2,
+                                QStringLiteral("IR%1").arg(1 + 2 * randomInt(0, 3)));
+    return c;
+}
+
 SoakCommand SoakCommandMix::next(const SimLine &line)
 {
     SoakCommand c;

@@ -56,6 +56,9 @@ public:
     // the second. Written once before the soak starts.
     SoakCommand setUpStore() const;
     SoakCommand next(const SimLine &line);
+    // A two-word read of input registers at one of four places of the first
+    // station: answers that look alike, which no master can tell apart.
+    SoakCommand nextLookAlike();
 
 private:
     int randomInt(int low, int high);
