@@ -322,7 +322,10 @@ int Session::poll(const Step &step)
         const QByteArray data = m_driver->read(m_port.get(), cmd);
         if (interruptSignal())
             break;
-        QStringList notes = lateAnswerWarnings();
+        // What changed on the line is said once, above the live display.
+        const QStringList warnings = lateAnswerWarnings();
+        for (const QString &warning : warnings)
+            warn(warning);
         if (m_port->isLost()) {
             // Said once; then no polls, and no CPU, until the device is back.
             ++linesLost;
@@ -334,6 +337,8 @@ int Session::poll(const Step &step)
             next = monotonicNs();
             continue;
         }
+        if (!warnings.isEmpty())
+            shownLines = 0;
         ++polls;
         const bool failed = m_driver->hasError();
         const bool doubtful = !failed && m_port->counters().uncertainAnswers > uncertainBefore;
@@ -349,17 +354,13 @@ int Session::poll(const Step &step)
             lines.append(QStringLiteral("error: ") + lastError);
         else
             lines += describeItems(step, data);
-        if (doubtful)
-            notes.prepend(uncertainText(step, "answer"));
-        if (live) {
-            for (const QString &note : qAsConst(notes))
-                lines.append(QStringLiteral("note: ") + note);
-            if (shownLines)
-                std::printf("\033[%dA", shownLines);
-        } else {
-            for (const QString &note : qAsConst(notes))
-                warn(note);
-        }
+        // The values of this poll only: beside them on the display.
+        if (doubtful && live)
+            lines.append(QStringLiteral("uncertain: ") + uncertainText(step, "answer"));
+        else if (doubtful)
+            warn(QStringLiteral("poll %1: %2").arg(step.address.text, uncertainText(step, "answer")));
+        if (live && shownLines)
+            std::printf("\033[%dA", shownLines);
         for (const QString &line : qAsConst(lines))
             std::printf(live ? "\033[K%s\n" : "%s\n", qPrintable(line));
         if (live) {
