@@ -460,7 +460,7 @@ void SerialPort::noteNoAnswer()
     if (isStopped())
         return;
     if (m_input.isEmpty()) {
-        owe(m_request, m_requestSentNs, 0);
+        owe(m_request, 0);
     } else {
         m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
     }
@@ -477,9 +477,9 @@ void SerialPort::noteAnswerTaken(int length)
     const char *frame = m_input.constData();
     if (!hasValidModbusCrc(frame, length))
         return; // damaged on the line: the driver fails it
+    m_lastFrameNs[m_request.station()] = m_lastByteNs;
     forgetOldOwedAnswers(monotonicNs());
-    qint64 askedNs = -1; // of the earliest owed request this could answer
-    int carried = 0;
+    int carried = -1; // of the earliest owed request this could answer
     bool uncertain = false;
     for (int i = 0; i < m_owed.size();) {
         const RtuRequest &owed = m_owed.at(i).request;
@@ -488,10 +488,8 @@ void SerialPort::noteAnswerTaken(int length)
             continue;
         }
         if (owed.isAnswer(frame, length)) {
-            if (askedNs < 0) {
-                askedNs = m_owed.at(i).askedNs;
+            if (carried < 0)
                 carried = m_owed.at(i).carried;
-            }
             uncertain = uncertain
                 || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
         }
@@ -502,15 +500,15 @@ void SerialPort::noteAnswerTaken(int length)
         if (m_trace)
             m_trace->note(QStringLiteral("this answer may be owed to an earlier request"));
     }
-    if (askedNs >= 0 && carried < kMaxCarries)
-        owe(m_request, askedNs, carried + 1);
+    if (carried >= 0 && carried < kMaxCarries)
+        owe(m_request, carried + 1);
 }
 
-void SerialPort::owe(const RtuRequest &request, qint64 askedNs, int carried)
+void SerialPort::owe(const RtuRequest &request, int carried)
 {
     if (m_owed.size() >= kMaxOwedAnswers)
         m_owed.removeFirst();
-    m_owed.append(OwedAnswer{request, m_requestSentNs, askedNs, carried});
+    m_owed.append(OwedAnswer{request, m_requestSentNs, carried});
 }
 
 // More bytes than are in, for a request the port does not know: it reads
@@ -528,15 +526,20 @@ void SerialPort::topUpInput(int wanted)
 }
 
 // The frame answers the earliest owed request it fits; that station's
-// requests before it are owed nothing more.
+// requests before it are owed nothing more. Its lateness counts from when
+// the drive could take that request up: when it had been sent, or when the
+// drive's previous answer had come, whichever is later (a drive late with
+// one answer is late with the next one it owes too).
 void SerialPort::dropLateFrame(int length)
 {
     LateAnswer late;
     late.station = quint8(m_input.at(0));
+    const qint64 previousFrameNs = m_lastFrameNs[late.station];
+    m_lastFrameNs[late.station] = m_lastByteNs;
     for (int i = 0; i < m_owed.size(); ++i) {
         if (!m_owed.at(i).request.isAnswer(m_input.constData(), length))
             continue;
-        late.latenessNs = m_lastByteNs - m_owed.at(i).askedNs;
+        late.latenessNs = m_lastByteNs - qMax(m_owed.at(i).sentNs, previousFrameNs);
         for (int k = i; k >= 0; --k) {
             if (m_owed.at(k).request.station() == late.station)
                 m_owed.removeAt(k);

@@ -31,7 +31,8 @@ struct LateAnswer
     int station = 0;
     // From the request it answers, as far as that can be known (Modbus RTU
     // has no transaction number: this is the earliest request still owed an
-    // answer that this frame fits); -1 when no request of ours was owed one.
+    // answer that this frame fits), or from the station's answer before it
+    // if that came later; -1 when no request of ours was owed one.
     qint64 latenessNs = -1;
 };
 
@@ -168,16 +169,15 @@ public:
 private:
     enum class Wait { Ready, TimedOut, Stopped };
 
-    // A request whose answer has not come (yet).
-    // A request taken an answer that may be an owed earlier one's is owed
+    // A request whose answer has not come (yet). A request taken an answer
+    // that may be an owed earlier one's is owed
     // in its place (the debt is carried on), at most twice: were the earlier
     // answer lost on the line, the debt would otherwise go on for ever.
     struct OwedAnswer
     {
         RtuRequest request;
-        qint64 sentNs;  // when this request left
-        qint64 askedNs; // when the answer was first asked for
-        int carried;    // times the debt was carried on
+        qint64 sentNs; // when this request left
+        int carried;   // times the debt was carried on
     };
 
     bool fail(const QString &text);
@@ -193,7 +193,7 @@ private:
     void frameAnswer();
     void noteNoAnswer();
     void noteAnswerTaken(int length);
-    void owe(const RtuRequest &request, qint64 askedNs, int carried);
+    void owe(const RtuRequest &request, int carried);
     void topUpInput(int wanted);
     void settleUnawaitedInput(bool dropRest);
     void dropLateFrame(int length);
@@ -233,6 +233,7 @@ private:
     int m_handedOver = 0;           // bytes of the answer given to the caller
     qint64 m_quietUntilNs = 0;      // a short answer's rest may come until then
     QList<OwedAnswer> m_owed;       // oldest first
+    qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
 
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;
