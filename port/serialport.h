@@ -170,9 +170,9 @@ private:
     enum class Wait { Ready, TimedOut, Stopped };
 
     // A request whose answer has not come (yet). A request taken an answer
-    // that may be an owed earlier one's is owed
-    // in its place (the debt is carried on), at most twice: were the earlier
-    // answer lost on the line, the debt would otherwise go on for ever.
+    // that may be an owed earlier one's is owed in its place (the debt is
+    // carried on), at most twice: were the earlier answer lost on the line,
+    // the debt would otherwise go on for ever.
     struct OwedAnswer
     {
         RtuRequest request;
