@@ -38,6 +38,14 @@ bool isTerminalName(const QByteArray &target)
     return true;
 }
 
+// Only a terminal known to be gone counts: one that cannot be looked at may
+// still be serving.
+bool isGone(const QByteArray &terminal)
+{
+    struct stat st;
+    return stat(terminal.constData(), &st) != 0 && errno == ENOENT;
+}
+
 // What is at a path, as a refusal names it.
 QString describe(const QByteArray &path, mode_t mode)
 {
@@ -85,14 +93,30 @@ bool PtyLink::make(const QString &terminal)
         // symlink() never replaces: what appears meanwhile is left alone.
         if (errno != ENOENT || symlink(target.constData(), path.constData()) != 0)
             return fail(systemError(QStringLiteral("cannot make the link %1").arg(m_path)));
-    } else if (S_ISLNK(st.st_mode) && isTerminalName(linkTarget(path))) {
+    } else {
+        const QString refusal = refusalToReplace(path, st.st_mode);
+        if (!refusal.isEmpty())
+            return fail(refusal);
         if (!replace(target))
             return false;
-    } else {
-        return fail(QStringLiteral("not replacing %1: it is %2").arg(m_path, describe(path, st.st_mode)));
     }
     m_terminal = terminal;
     return true;
+}
+
+// Empty where the name may be taken: our own link, or a link to a terminal
+// that is gone. A live one may be another simulator's, still serving.
+QString PtyLink::refusalToReplace(const QByteArray &path, mode_t mode) const
+{
+    const QByteArray old = S_ISLNK(mode) ? linkTarget(path) : QByteArray();
+    if (!m_terminal.isEmpty() && old == QFile::encodeName(m_terminal))
+        return QString();
+    if (!isTerminalName(old))
+        return QStringLiteral("not replacing %1: it is %2").arg(m_path, describe(path, mode));
+    if (isGone(old))
+        return QString();
+    return QStringLiteral("not replacing %1: it links to %2, a terminal in use")
+        .arg(m_path, QFile::decodeName(old));
 }
 
 // The new link is made under a temporary name beside the old one and

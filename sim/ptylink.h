@@ -1,16 +1,19 @@
 #ifndef PTYLINK_H
 #define PTYLINK_H
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
 
 // A fixed name for a simulated line's pseudo-terminal, such as
 // /tmp/ttySIM0 -> /dev/pts/3, for clients set up with one device path.
 //
-// The name is taken only where nothing is, or where a symbolic link into
-// /dev/pts/ is: one left by a simulator that was killed, whether or not its
-// terminal still exists. Anything else there belongs to the user and is
-// refused and left as it is. A link is replaced atomically, so a client
+// The name is taken only where nothing is, where this object's own link is,
+// or where a symbolic link to a /dev/pts/ terminal that no longer exists is:
+// one left by a simulator that was killed. A link to a terminal that exists
+// is in use (by another simulator still serving, or by whatever took the
+// number since); it and anything else there are refused and left as they are. A link is replaced atomically, so a client
 // never finds the name missing or half made.
 //
 // The link is removed (by remove() or the destructor) only while it still
@@ -36,6 +39,7 @@ public:
 
 private:
     bool fail(const QString &text);
+    QString refusalToReplace(const QByteArray &path, mode_t mode) const;
     bool replace(const QByteArray &target);
 
     QString m_path;

@@ -98,9 +98,10 @@ int main(int argc, char **argv)
         {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
         {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
-                                                "where nothing is or replacing a link into /dev/pts/ "
-                                                "(anything else is refused); removed at exit while it "
-                                                "is still this one's."),
+                                                "where nothing is or replacing a link to a /dev/pts/ "
+                                                "terminal that no longer exists (a link to one in use "
+                                                "and anything else are refused); removed at exit while "
+                                                "it is still this one's."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"

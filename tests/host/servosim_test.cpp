@@ -16,6 +16,7 @@
 #include "faultplan.h"
 #include "hosttest.h"
 #include "modbuscrc.h"
+#include "ptylink.h"
 #include "rtuframer.h"
 #include "termiosline.h"
 
@@ -228,8 +229,14 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
     SimulatedLine sim({1});
     ASSERT_TRUE(sim.line.setValue(1, SimArea::HoldingRegisters, 5, 0xBEEF));
     const QString before = sim.server.path();
+    // The adapter's fixed name, kept as the soak keeps it.
+    const QTemporaryDir dir;
+    PtyLink link(dir.filePath(QStringLiteral("ttyUSB0")));
+    ASSERT_TRUE(link.make(before)) << qPrintable(link.errorString());
+    ASSERT_TRUE(link.make(before)) << "its own link to a live terminal: " << qPrintable(link.errorString());
     const int client = ::open(before.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     sim.server.close();
+    link.remove();
     pollfd pfd = {client, POLLIN, 0};
     EXPECT_EQ(poll(&pfd, 1, 1000), 1);
     EXPECT_TRUE(pfd.revents & POLLHUP) << "the client sees the adapter gone";
@@ -237,7 +244,8 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
     ASSERT_TRUE(sim.server.openPty(sim.server.lineSettings())) << qPrintable(sim.server.errorString());
     ASSERT_TRUE(sim.server.start());
     EXPECT_NE(sim.server.path(), before);
-    ASSERT_TRUE(sim.port.open(sim.server.path(), sim.server.lineSettings())) << qPrintable(sim.port.errorString());
+    ASSERT_TRUE(link.make(sim.server.path())) << qPrintable(link.errorString());
+    ASSERT_TRUE(sim.port.open(link.path(), sim.server.lineSettings())) << qPrintable(sim.port.errorString());
     const QByteArray request = withCrc("010300050001");
     sim.port.send(request.constData(), request.size());
     char answer[7];
@@ -292,10 +300,16 @@ void place(const QString &state, const QString &path)
     ASSERT_EQ(stateOf(path), state.toStdString());
 }
 
-TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToATerminal)
+TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToAGoneTerminal)
 {
-    // A dangling link to a terminal is one a killed servosim left; another
-    // servosim may take the name over while this one serves.
+    // A dangling link to a terminal is one a killed servosim left; one to a
+    // live terminal is another servosim's, still serving. Another servosim
+    // may also take the name over while this one serves.
+    SimLine drives({1});
+    SimServer other(&drives);
+    ASSERT_TRUE(other.openPty(LineSettings()));
+    const std::string toOther = "link to " + other.path().toStdString();
+    const std::string otherInUse = "links to " + other.path().toStdString() + ", a terminal in use";
     const struct
     {
         const char *before;
@@ -303,9 +317,10 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToATerminal)
         const char *takenOverBy;
         const char *afterExit;
     } cases[] = {
-        {"file: a user's notes", "a regular file", nullptr, "file: a user's notes"},
-        {"directory", "a directory", nullptr, "directory"},
-        {"link to /etc/passwd", "a symbolic link to /etc/passwd", nullptr, "link to /etc/passwd"},
+        {"file: a user's notes", "is a regular file", nullptr, "file: a user's notes"},
+        {"directory", "is a directory", nullptr, "directory"},
+        {"link to /etc/passwd", "is a symbolic link to /etc/passwd", nullptr, "link to /etc/passwd"},
+        {toOther.c_str(), otherInUse.c_str(), nullptr, toOther.c_str()},
         {"nothing", nullptr, nullptr, "nothing"},
         {"link to /dev/pts/98765", nullptr, nullptr, "nothing"},
         {"nothing", nullptr, "link to /dev/pts/98766", "link to /dev/pts/98766"},
@@ -322,7 +337,7 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToATerminal)
         EXPECT_EQ(run.status, c.refusal ? 2 : 0) << c.before << ": " << qPrintable(run.err);
         if (c.refusal) {
             EXPECT_EQ(run.err.toStdString(),
-                      QStringLiteral("servosim: not replacing %1: it is %2\n").arg(path, QLatin1String(c.refusal)).toStdString());
+                      QStringLiteral("servosim: not replacing %1: it %2\n").arg(path, QLatin1String(c.refusal)).toStdString());
         }
         EXPECT_EQ(stateOf(path), c.afterExit) << c.before;
     }
