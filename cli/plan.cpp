@@ -273,9 +273,7 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, int *station, 
     return true;
 }
 
-} // namespace
-
-bool parsePlan(const QStringList &args, Plan *plan, QString *error)
+bool buildPlan(const QStringList &args, Plan *plan, QString *error)
 {
     Plan result;
     QList<Command> commands;
@@ -292,4 +290,34 @@ bool parsePlan(const QStringList &args, Plan *plan, QString *error)
     }
     *plan = result;
     return true;
+}
+
+// A refusal is one line: control characters the user typed (a carriage
+// return pasted along) show as escapes.
+QString visible(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control)
+            shown += c;
+        else if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
+} // namespace
+
+bool parsePlan(const QStringList &args, Plan *plan, QString *error)
+{
+    if (buildPlan(args, plan, error))
+        return true;
+    *error = visible(*error);
+    return false;
 }

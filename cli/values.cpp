@@ -17,9 +17,43 @@ quint64 widthMask(int bits)
     return bits >= 64 ? ~quint64(0) : (quint64(1) << bits) - 1;
 }
 
+bool isDigitOf(QChar c, int base)
+{
+    const int digit = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+    return digit >= 0 && digit < base;
+}
+
+// Digits of base and nothing else (no sign, prefix or blanks), within 64 bits.
+bool parseDigits(const QString &digits, int base, quint64 *value)
+{
+    if (digits.isEmpty())
+        return false;
+    for (const QChar c : digits) {
+        if (!isDigitOf(c, base))
+            return false;
+    }
+    bool ok = false;
+    *value = digits.toULongLong(&ok, base);
+    return ok;
+}
+
+// Decimal with an optional leading minus, 0x hexadecimal or 0b binary; a
+// value's text is taken as it is, as option values and counts are.
+bool parseMagnitude(const QString &text, bool *negative, quint64 *magnitude)
+{
+    *negative = text.startsWith(QLatin1Char('-'));
+    if (*negative)
+        return parseDigits(text.mid(1), 10, magnitude);
+    if (text.startsWith(QLatin1String("0x")))
+        return parseDigits(text.mid(2), 16, magnitude);
+    if (text.startsWith(QLatin1String("0b")))
+        return parseDigits(text.mid(2), 2, magnitude);
+    return parseDigits(text, 10, magnitude);
+}
+
 bool parseOne(const QString &text, const DataType &type, quint64 *value, QString *error)
 {
-    const QString t = text.trimmed().toLower();
+    const QString t = text.toLower();
     if (type.bits == 1) {
         if (t == QLatin1String("on") || t == QLatin1String("true")) {
             *value = 1;
@@ -30,19 +64,9 @@ bool parseOne(const QString &text, const DataType &type, quint64 *value, QString
             return true;
         }
     }
-    bool ok = false;
     bool negative = false;
     quint64 magnitude = 0;
-    if (t.startsWith(QLatin1String("0x"))) {
-        magnitude = t.mid(2).toULongLong(&ok, 16);
-    } else if (t.startsWith(QLatin1String("0b"))) {
-        magnitude = t.mid(2).toULongLong(&ok, 2);
-    } else if (t.startsWith(QLatin1Char('-'))) {
-        negative = true;
-        magnitude = t.mid(1).toULongLong(&ok, 10);
-    } else {
-        magnitude = t.toULongLong(&ok, 10);
-    }
+    bool ok = parseMagnitude(t, &negative, &magnitude);
     const quint64 mask = widthMask(type.bits);
     const quint64 negativeLimit = type.bits == 1 ? 0 : quint64(1) << (type.bits - 1);
     if (ok && !negative && magnitude > mask)
@@ -50,7 +74,7 @@ bool parseOne(const QString &text, const DataType &type, quint64 *value, QString
     if (ok && negative && magnitude > negativeLimit)
         ok = false;
     if (!ok) {
-        *error = QStringLiteral("invalid value for a %1: %2").arg(QLatin1String(type.name), text);
+        *error = QStringLiteral("invalid value for a %1: \"%2\"").arg(QLatin1String(type.name), text);
         return false;
     }
     *value = (negative ? (~magnitude + 1) : magnitude) & mask;
@@ -166,15 +190,8 @@ bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *da
 
 bool parseDecimal(const QString &text, quint64 min, quint64 max, quint64 *value)
 {
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    bool ok = false;
-    const quint64 number = text.toULongLong(&ok);
-    if (!ok || number < min || number > max)
+    quint64 number = 0;
+    if (!parseDigits(text, 10, &number) || number < min || number > max)
         return false;
     *value = number;
     return true;

@@ -32,8 +32,9 @@ bool itemAt(const QByteArray &data, const DataType &type, int index, quint64 *va
 QString formatValue(quint64 value, const DataType &type, ValueFormat format);
 
 // Values given on the command line into the bytes the driver takes for a
-// write. Decimal (negative values in two's complement), 0x hexadecimal or
-// 0b binary, within the item width; bits also take on/off/true/false.
+// write. Decimal digits with an optional leading minus (two's complement),
+// 0x hexadecimal or 0b binary digits, within the item width, nothing around
+// them; bits also take on/off/true/false.
 bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data,
                   QString *error);
 
