@@ -3,6 +3,8 @@
 #include <climits>
 #include <limits>
 
+#include <QSet>
+
 #include "simline.h"
 
 namespace {
@@ -37,6 +39,18 @@ const NumberOption kNumberOptions[] = {
     {"polls", &Options::polls, 0, INT_MAX},
 };
 
+// Modbus RTU frames carry 8 data bits; the port also serves other lines.
+bool parseModbusLine(const QString &value, LineSettings *settings, QString *error)
+{
+    if (!LineSettings::parse(value, settings, error))
+        return false;
+    if (settings->dataBits == 8)
+        return true;
+    *error = QStringLiteral("%1: Modbus RTU frames are 8 data bits, not %2")
+                 .arg(value).arg(settings->dataBits);
+    return false;
+}
+
 // Texts, each read by its own parser: false with a text naming the value.
 struct TextOption
 {
@@ -49,7 +63,7 @@ const TextOption kTextOptions[] = {
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
     {"line", [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
-         if (!LineSettings::parse(value, &settings, error))
+         if (!parseModbusLine(value, &settings, error))
              return false;
          o->line = settings;
          return true;
@@ -98,16 +112,26 @@ bool takesValue(const QString &name)
     return findOption(kNumberOptions, name) || findOption(kTextOptions, name);
 }
 
-// The long name of an option word: "--name", "--name=value", or the short
-// -d and -f; empty when the word is no option.
-QString optionName(const QString &word, bool shortAllowed)
+// The short options and their long names (-h is help's).
+const struct
+{
+    const char *word;
+    const char *name;
+} kShortOptions[] = {
+    {"-d", "device"},
+    {"-f", "format"},
+};
+
+// The long name of an option word: "--name", "--name=value", or a short
+// option; empty when the word is no option.
+QString optionName(const QString &word)
 {
     if (word.startsWith(QLatin1String("--")))
         return word.mid(2).section(QLatin1Char('='), 0, 0);
-    if (shortAllowed && word == QLatin1String("-d"))
-        return QStringLiteral("device");
-    if (shortAllowed && word == QLatin1String("-f"))
-        return QStringLiteral("format");
+    for (const auto &option : kShortOptions) {
+        if (word == QLatin1String(option.word))
+            return QLatin1String(option.name);
+    }
     return QString();
 }
 
@@ -126,64 +150,96 @@ bool applyValue(const QString &name, const QString &value, Options *options, QSt
     return findOption(kTextOptions, name)->apply(value, options, error);
 }
 
+// The option word at args[*i] and its value, inline or the next word; *i
+// moves past what it took.
+bool takeOption(const QStringList &args, int *i, const QString &name, Options *options,
+                QString *error)
+{
+    const QString &word = args[*i];
+    const QString spelled = word.section(QLatin1Char('='), 0, 0);
+    const bool inlineValue = word.contains(QLatin1Char('='));
+    if (const FlagOption *flag = findOption(kFlagOptions, name)) {
+        if (inlineValue) {
+            *error = QStringLiteral("%1 takes no value").arg(spelled);
+            return false;
+        }
+        options->*(flag->field) = true;
+        return true;
+    }
+    if (!takesValue(name)) {
+        *error = QStringLiteral("unknown option: %1").arg(word);
+        return false;
+    }
+    if (!inlineValue && *i + 1 >= args.size()) {
+        *error = QStringLiteral("%1 needs a value").arg(spelled);
+        return false;
+    }
+    const QString value = inlineValue ? word.section(QLatin1Char('='), 1) : args[++*i];
+    if (value.isEmpty()) {
+        *error = QStringLiteral("%1 needs a value, not an empty text").arg(spelled);
+        return false;
+    }
+    if (!applyValue(name, value, options, error)) {
+        *error = spelled + QStringLiteral(": ") + *error;
+        return false;
+    }
+    return true;
+}
+
+// The option as the user spelled it, with its long name when that differs.
+QString optionLabel(const QString &word, const QString &name)
+{
+    const QString spelled = word.section(QLatin1Char('='), 0, 0);
+    const QString longName = QStringLiteral("--") + name;
+    return spelled == longName ? spelled : QStringLiteral("%1 (%2)").arg(spelled, longName);
+}
+
 } // namespace
 
-// Options begin with "--" anywhere, or are -d, -f, -h before the first
-// command (after it, "-5" is a value).
+// Options begin with "--", or are -d, -f or -h, wherever they stand; before
+// the first command any other "-X" is taken for an option too (after it, "-5"
+// is a value). Each option is given once.
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
                       bool *help, QString *error)
 {
     QString simOption; // the first --sim-* given: they mean nothing with --device
+    QSet<QString> given;
     for (int i = 0; i < args.size(); ++i) {
         const QString &word = args[i];
         if (word == QLatin1String("-h") || word == QLatin1String("--help")) {
             *help = true;
             return true;
         }
-        const bool shortAllowed = commands->isEmpty();
-        const QString name = optionName(word, shortAllowed);
-        const bool isOption = word.startsWith(QLatin1String("--"))
-                              || (shortAllowed && word.size() == 2 && word[0] == QLatin1Char('-'));
+        const QString name = optionName(word);
+        const bool isOption = word.startsWith(QLatin1String("--")) || !name.isEmpty()
+                              || (commands->isEmpty() && word.size() == 2 && word[0] == QLatin1Char('-'));
         if (isOption) {
-            const QString spelled = word.section(QLatin1Char('='), 0, 0);
-            const bool inlineValue = word.contains(QLatin1Char('='));
-            if (const FlagOption *flag = findOption(kFlagOptions, name)) {
-                if (inlineValue) {
-                    *error = QStringLiteral("%1 takes no value").arg(spelled);
-                    return false;
-                }
-                options->*(flag->field) = true;
-            } else if (!takesValue(name)) {
-                *error = QStringLiteral("unknown option: %1").arg(word);
+            if (!takeOption(args, &i, name, options, error))
                 return false;
-            } else {
-                if (!inlineValue && i + 1 >= args.size()) {
-                    *error = QStringLiteral("%1 needs a value").arg(spelled);
-                    return false;
-                }
-                const QString value = inlineValue ? word.section(QLatin1Char('='), 1) : args[++i];
-                if (value.isEmpty()) {
-                    *error = QStringLiteral("%1 needs a value, not an empty text").arg(spelled);
-                    return false;
-                }
-                if (!applyValue(name, value, options, error)) {
-                    *error = spelled + QStringLiteral(": ") + *error;
-                    return false;
-                }
+            if (given.contains(name)) {
+                *error = QStringLiteral("%1 given twice").arg(optionLabel(word, name));
+                return false;
             }
+            given.insert(name);
             if (name.startsWith(QLatin1String("sim-")) && simOption.isEmpty())
-                simOption = spelled;
+                simOption = word.section(QLatin1Char('='), 0, 0);
             continue;
         }
-        if (commands->isEmpty() || word == QLatin1String("then")) {
-            if (word == QLatin1String("then") && ++i >= args.size()) {
+        if (word == QLatin1String("then")) {
+            if (commands->isEmpty()) {
+                *error = QStringLiteral("\"then\" joins two commands, and none stands before it");
+                return false;
+            }
+            if (++i >= args.size()) {
                 *error = QStringLiteral("\"then\" needs a command after it");
                 return false;
             }
             commands->append(Command{args[i], QStringList()});
-            continue;
+        } else if (commands->isEmpty()) {
+            commands->append(Command{word, QStringList()});
+        } else {
+            commands->last().args.append(word);
         }
-        commands->last().args.append(word);
     }
     if (!options->device.isEmpty() && !simOption.isEmpty()) {
         *error = QStringLiteral("%1 applies only to the built-in simulated line, not with --device")

@@ -281,10 +281,16 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         return false;
     if (!result.help) {
         int station = result.options.station >= 0 ? result.options.station : kDriverDefaultStation;
-        for (const Command &command : commands) {
+        for (int i = 0; i < commands.size(); ++i) {
             Step step;
-            if (!buildStep(command, result.options.format, &station, &step, error))
+            if (!buildStep(commands[i], result.options.format, &station, &step, error))
                 return false;
+            const bool last = i == commands.size() - 1;
+            if (step.action == Step::Poll && result.options.polls == 0 && !last) {
+                *error = QStringLiteral("poll %1: without --polls it polls until interrupted, so the "
+                                        "commands after it would never run").arg(step.address.text);
+                return false;
+            }
             result.steps.append(step);
         }
     }

@@ -115,6 +115,12 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"--plugin=", "info"}, "--plugin"},
         {{"--device", "/dev/null", "--sim-faults", "drop=0.1", "read", "HR1"}, "--sim-faults"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
+        {{"--line", "RS485,9600,NONE,7,2", "read", "HR1"}, "RS485,9600,NONE,7,2: Modbus RTU"},
+        {{"--station", "2", "--station", "1", "read", "HR1"}, "--station given twice"},
+        {{"-d", "/dev/a", "read", "HR1", "-d", "/dev/b"}, "-d (--device) given twice"},
+        {{"read", "HR1", "-f"}, "-f needs a value"},
+        {{"then", "read", "HR1"}, "\"then\" joins"},
+        {{"poll", "HR1", "then", "read", "HR2"}, "poll HR1: without --polls"},
         {{}, "no command"},
     };
     for (const auto &c : cases) {
