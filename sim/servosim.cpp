@@ -95,7 +95,8 @@ int main(int argc, char **argv)
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal "
                                                   "(refused while another program holds it)."),
          QStringLiteral("PATH")},
-        {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2)."),
+        {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2; "
+                                                "DATA is 8, as Modbus RTU frames are)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
         {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
                                                 "where nothing is or replacing a link to a /dev/pts/ "
@@ -122,9 +123,17 @@ int main(int argc, char **argv)
          QStringLiteral("N"), QStringLiteral("65536")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
     });
+    // parse() so that a mistake exits 2 like every other; process() then
+    // answers only --help and --help-all.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText());
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
+        if (parser.isSet(name) && parser.value(name).isEmpty())
+            return fail(QStringLiteral("--%1 takes a path, not an empty one").arg(name));
+    }
     // A link names a pseudo-terminal; a device has its own name.
     if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
         return fail(QStringLiteral("--link goes with a pseudo-terminal, not with --device"));
@@ -136,6 +145,9 @@ int main(int argc, char **argv)
     LineSettings settings;
     if (!LineSettings::parse(parser.value(QStringLiteral("line")), &settings, &error))
         return fail(error);
+    if (settings.dataBits != 8)
+        return fail(QStringLiteral("unsupported data bits for Modbus RTU: %1 (its frames are 8 data bits)")
+                        .arg(settings.dataBits));
     FaultPlan faults;
     if (!FaultPlan::parse(parser.value(QStringLiteral("faults")), &faults, &error))
         return fail(error);

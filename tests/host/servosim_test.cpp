@@ -343,6 +343,24 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkToAGoneTerminal)
     }
 }
 
+TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
+{
+    const char *const mistakes[][3] = {
+        // option, value (null: none), what servosim says
+        {"--bogus", nullptr, "Unknown option 'bogus'."},
+        {"--link", "", "--link takes a path, not an empty one"},
+        {"--device", "", "--device takes a path, not an empty one"},
+        {"--line", "RS485,9600,NONE,7,2", "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
+    };
+    for (const auto &m : mistakes) {
+        const QStringList args = m[1] ? QStringList{m[0], m[1]} : QStringList{m[0]};
+        const SimRun run = servosim(args);
+        EXPECT_EQ(run.status, 2) << m[0];
+        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m[2] + "\n");
+    }
+    EXPECT_EQ(servosim({"--help"}).status, 0);
+}
+
 TEST(Servosim, TakesTheDeviceForItselfAndRefusesOneInUse)
 {
     SimLine drives({1});
