@@ -12,6 +12,7 @@
 
 #include "drv_dev_setting.h"
 #include "frametrace.h"
+#include "linedebt.h"
 #include "linelock.h"
 #include "lowlatency.h"
 #include "modbuscrc.h"
@@ -96,9 +97,10 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
         return fail(lineInUseText(path));
     if (fd < 0)
         return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
-    if (!isatty(fd)) {
+    const QString notALine = whyNotALine(fd);
+    if (!notALine.isEmpty()) {
         ::close(fd);
-        return fail(QStringLiteral("%1 is not a serial device").arg(path));
+        return fail(path + QLatin1Char(' ') + notALine);
     }
     QString error;
     if (!claimLine(fd, path, &error)) {
@@ -146,8 +148,41 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_receivedSinceSend = 0;
     m_handedOver = 0;
     m_quietUntilNs = 0;
-    m_owed.clear(); // answers owed by the line before cannot come on this one
+    m_owed.clear();
+    takeDebt(takeLineDebt(fd));
     return true;
+}
+
+// What the line's last program left owing, within the bounds this port
+// would keep itself: anyone may have written it.
+void SerialPort::takeDebt(const LineDebt &debt)
+{
+    const qint64 now = monotonicNs();
+    const qint64 memory = 2 * lateHorizonNs();
+    if (debt.quietUntilNs > now)
+        m_quietUntilNs = qMin(debt.quietUntilNs, now + qint64(m_answerTimeoutMs) * kMs);
+    for (const LineDebt::Owed &owed : debt.owed) {
+        const RtuRequest request(owed.request);
+        if (request.isKnown() && owed.sentNs <= now && owed.sentNs + memory > now
+            && m_owed.size() < kMaxOwedAnswers) {
+            m_owed.append(OwedAnswer{request, owed.sentNs, qBound(0, owed.carried, kMaxCarries)});
+        }
+    }
+}
+
+// What this port leaves owing for the line's next program.
+LineDebt SerialPort::debt() const
+{
+    LineDebt debt;
+    const qint64 now = monotonicNs();
+    const qint64 memory = 2 * lateHorizonNs();
+    if (m_quietUntilNs > now)
+        debt.quietUntilNs = m_quietUntilNs;
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.sentNs + memory > now)
+            debt.owed.append(LineDebt::Owed{owed.request.frame(), owed.sentNs, owed.carried});
+    }
+    return debt;
 }
 
 bool SerialPort::reopen()
@@ -173,6 +208,9 @@ void SerialPort::close()
         disableLowLatency(m_fd);
     if (m_savedValid)
         tcsetattr(m_fd, TCSANOW, &m_saved);
+    // Still holding the line, so that the next program finds it written.
+    if (!m_lost)
+        leaveLineDebt(m_fd, debt());
     releaseLine(m_fd);
     ::close(m_fd);
     m_fd = -1;
@@ -674,6 +712,13 @@ int SerialPort::send(const char *data, int length)
     if (m_trace)
         m_trace->sent(data, written);
     return written > 0 ? written : -1;
+}
+
+int SerialPort::frameDelay()
+{
+    if (!isStopped() && !checkInterrupt() && m_frameDelayMs > 0)
+        sleepInterruptibly(monotonicNs() + qint64(m_frameDelayMs) * kMs);
+    return 0;
 }
 
 bool SerialPort::setOption(int option, const QVariant &value)

@@ -9,6 +9,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "deadlinesleeper.h"
+#include "linedebt.h"
 #include "linesettings.h"
 #include "rtuanswer.h"
 
@@ -83,6 +84,10 @@ struct LateAnswer
 //   next request waits one more answer time-out, dropping what comes. After
 //   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
 //   turnaround delay) to carry it out before the next request.
+//
+// The owed answers and a short answer's quiet outlive the port: close()
+// leaves them for the line's next program, open() takes up what the last
+// one left (linedebt.h).
 //
 // A hung-up or vanished device (POLLHUP, POLLERR, EIO, ENXIO, ENODEV) makes
 // the port lost: send() and receive() fail at once with "line lost: PATH",
@@ -164,7 +169,10 @@ public:
     // no delay: the driver gives up at once.
     int retryCount() override { return isStopped() || checkInterrupt() ? 0 : m_retryCount; }
     int stationId() override { return m_stationId; }
-    int frameDelay() override { return isStopped() || checkInterrupt() ? 0 : m_frameDelayMs; }
+    // Waits the delay itself, watching the interrupt descriptor, and tells
+    // the driver 0: the driver asks for the delay just before it would sleep
+    // it, and a signal must not wait for a long delay to end.
+    int frameDelay() override;
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
@@ -201,6 +209,8 @@ private:
     bool waitUntilClear(const RtuRequest &next);
     qint64 clearToSendAt(const RtuRequest &next) const;
     void forgetOldOwedAnswers(qint64 nowNs);
+    void takeDebt(const LineDebt &debt);
+    LineDebt debt() const;
 
     int m_fd = -1;
     QString m_path;

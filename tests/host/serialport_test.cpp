@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <thread>
 #include <utility>
 
@@ -255,7 +257,8 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
 }
 
 // A request whose answer would look like an owed one's waits for the owed
-// answer; the late answer is dropped and measured.
+// answer; the late answer is dropped and measured. The debt outlives the
+// program that sent the request: the line's next program waits as well.
 TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
 {
     port.setAnswerTimeout(200); // horizon 400 ms from the owed request
@@ -265,6 +268,8 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
     port.send(first.constData(), first.size());
     EXPECT_EQ(port.receive(buffer, 5), 0);
     EXPECT_EQ(peerRead(), first);
+    port.close();
+    ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
 
     std::thread lateDrive([this] {
         usleep(150000);
@@ -414,11 +419,45 @@ TEST(SerialPortReopen, TakesUpTheSamePathWhenTheDeviceIsBack)
 
 TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
 {
+    // A terminal of a login session: a child makes the pseudo-terminal its
+    // session's controlling terminal, as a shell's.
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const QString sessionTerminal = QString::fromLocal8Bit(ptsname(master));
+    const pid_t shell = fork();
+    if (shell == 0) {
+        setsid();
+        ::close(::open(ptsname(master), O_RDWR));
+        pause();
+        _exit(0);
+    }
+    usleep(200000);
+
     SerialPort port;
+    const struct
+    {
+        QString path;
+        QString error;
+    } refused[] = {
+        {QStringLiteral("/dev/null"), QStringLiteral("/dev/null is not a serial device")},
+        {QStringLiteral("/dev/ptmx"),
+         QStringLiteral("/dev/ptmx is the master side of a new pseudo-terminal, not a line")},
+        {sessionTerminal, QStringLiteral("^%1 is a login session's terminal \\(.+, pid %2\\), not a line$")
+                              .arg(QRegularExpression::escape(sessionTerminal)).arg(shell)},
+    };
+    for (const auto &r : refused) {
+        EXPECT_FALSE(port.open(r.path, QStringLiteral("RS485,9600,NONE,8,2")));
+        if (r.error.startsWith(QLatin1Char('^')))
+            EXPECT_TRUE(QRegularExpression(r.error).match(port.errorString()).hasMatch()) << qPrintable(port.errorString());
+        else
+            EXPECT_EQ(port.errorString(), r.error);
+    }
+    kill(shell, SIGKILL);
+    waitpid(shell, nullptr, 0);
+    ::close(master);
+    ::close(slave);
     EXPECT_FALSE(port.open(QStringLiteral("/nonexistent/tty"), QStringLiteral("RS485,9600,NONE,8,2")));
     EXPECT_TRUE(port.errorString().startsWith(QLatin1String("cannot open /nonexistent/tty: ")));
-    EXPECT_FALSE(port.open(QStringLiteral("/dev/null"), QStringLiteral("RS485,9600,NONE,8,2")));
-    EXPECT_EQ(port.errorString(), QStringLiteral("/dev/null is not a serial device"));
     EXPECT_FALSE(port.open(QStringLiteral("/dev/null"), QStringLiteral("RS485,9600")));
     EXPECT_FALSE(port.isOpen());
     char buffer[4];

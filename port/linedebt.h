@@ -1,0 +1,37 @@
+#ifndef LINEDEBT_H
+#define LINEDEBT_H
+
+#include <QByteArray>
+#include <QList>
+
+// What a line still owes when its port closes, handed to the next program
+// that opens it. A drive may answer a request of the last program after
+// that program has gone (a shell loop of one-shot reads against a slow
+// drive); the next program must hold back and drop that answer as it would
+// its own late one, not take it for the answer to its own request.
+//
+// Kept in a small file per device (by its device number) in /run/lock, or
+// the temporary folder where that cannot be written; only the holder of the
+// line (claimLine) reads or writes it. Times are on the monotonic clock of
+// this boot; a file from another boot is ignored.
+struct LineDebt
+{
+    struct Owed
+    {
+        QByteArray request; // the request frame as sent
+        qint64 sentNs;
+        int carried;
+    };
+    qint64 quietUntilNs = 0; // an answer's rest may still come until then
+    QList<Owed> owed;
+
+    bool isEmpty() const { return quietUntilNs == 0 && owed.isEmpty(); }
+};
+
+// Writes the debt for the next program, or removes the file when there is
+// none. Failures are silent: the debt is a courtesy to the next program.
+void leaveLineDebt(int fd, const LineDebt &debt);
+// Reads what the last program left, and removes it.
+LineDebt takeLineDebt(int fd);
+
+#endif // LINEDEBT_H
