@@ -6,7 +6,14 @@
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
 
 namespace {
 
@@ -52,7 +59,52 @@ QString systemError(const char *what)
     return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
 }
 
+// The process that has the terminal as its controlling terminal, as
+// "bash, pid 4242"; empty when none has. Only the terminal's own session
+// may ask the kernel, so /proc is read: field 7 of a process's stat is its
+// terminal's number, minor bits 0-7 and 20-31, major bits 8-15.
+QString sessionOf(unsigned int majorNumber, unsigned int minorNumber)
+{
+    const qint64 terminal = qint64(minorNumber & 0xFF) | qint64(majorNumber) << 8
+                            | qint64(minorNumber & ~0xFFu) << 12;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!pid.at(0).isDigit() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.read(1024);
+        const int nameStart = text.indexOf('(');
+        const int nameEnd = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(nameEnd + 2).split(' ');
+        if (nameStart < 0 || nameEnd < nameStart || fields.value(4).toLongLong() != terminal)
+            continue;
+        const QString name = QString::fromLocal8Bit(text.mid(nameStart + 1, nameEnd - nameStart - 1));
+        return QStringLiteral("%1, pid %2").arg(name, pid);
+    }
+    return QString();
+}
+
 } // namespace
+
+QString whyNotALine(int fd)
+{
+    struct stat st;
+    if (!isatty(fd) || fstat(fd, &st) != 0)
+        return QStringLiteral("is not a serial device");
+    const unsigned int majorNumber = major(st.st_rdev);
+    const unsigned int minorNumber = minor(st.st_rdev);
+    // /dev/tty, /dev/console and the virtual consoles (serial ports share
+    // major 4 from minor 64 on).
+    if ((majorNumber == 5 && minorNumber < 2) || (majorNumber == 4 && minorNumber < 64))
+        return QStringLiteral("is a console, not a line");
+    int number = 0;
+    if (ioctl(fd, TIOCGPTN, &number) == 0)
+        return QStringLiteral("is the master side of a new pseudo-terminal, not a line");
+    const QString session = sessionOf(majorNumber, minorNumber);
+    if (!session.isEmpty())
+        return QStringLiteral("is a login session's terminal (%1), not a line").arg(session);
+    return QString();
+}
 
 bool configureTerminal(int fd, const LineSettings &settings, QString *error)
 {

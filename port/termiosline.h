@@ -7,6 +7,13 @@
 
 // POSIX termios set-up shared by the port and the simulated line.
 
+// Empty when the open descriptor can be a line; otherwise what it is
+// instead: "is not a serial device", a console, a pseudo-terminal's master
+// side, or a login session's terminal (taking that over would garble
+// someone's screen; a pseudo-terminal number a simulator used may have gone
+// to a session since).
+QString whyNotALine(int fd);
+
 // Raw mode, no flow control, receiver on, the given speed and character
 // format; reads return at once (VMIN 0, VTIME 0).
 bool configureTerminal(int fd, const LineSettings &settings, QString *error);

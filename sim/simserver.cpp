@@ -118,9 +118,10 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
         return fail(lineInUseText(path));
     if (m_fd < 0)
         return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
+    const QString notALine = whyNotALine(m_fd);
+    if (!notALine.isEmpty())
+        return fail(path + QLatin1Char(' ') + notALine);
     QString error;
-    if (!isatty(m_fd))
-        return fail(QStringLiteral("%1 is not a serial device").arg(path));
     if (!claimLine(m_fd, path, &error))
         return fail(error);
     m_claimed = true;
