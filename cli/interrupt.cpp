@@ -18,12 +18,17 @@ const struct
 
 int g_wakePipe[2] = {-1, -1};
 volatile sig_atomic_t g_signal = 0;
+// Set before the descriptor is published, so the handler sees them whole.
+termios g_lineSettings;
+volatile sig_atomic_t g_lineFd = -1;
 
 // Only async-signal-safe calls, and errno as it was for the code it broke into.
 void onSignal(int signal)
 {
     const int savedErrno = errno;
     if (g_signal && signal != SIGPIPE) {
+        if (g_lineFd >= 0)
+            tcsetattr(g_lineFd, TCSANOW, &g_lineSettings);
         ::signal(signal, SIG_DFL);
         raise(signal);
     }
@@ -66,4 +71,16 @@ const char *interruptSignalName()
             return signal.name;
     }
     return "no signal";
+}
+
+void setLineToRestore(int fd, const termios &settings)
+{
+    g_lineFd = -1;
+    g_lineSettings = settings;
+    g_lineFd = fd;
+}
+
+void clearLineToRestore()
+{
+    g_lineFd = -1;
 }

@@ -6,8 +6,11 @@
 // every wait of the port and of servoctl within milliseconds; the program
 // then closes its line (which restores the device's settings) and exits with
 // 128 + the signal. A second SIGINT, SIGTERM or SIGHUP ends the program at
-// once, as if no handler were there (SIGPIPE repeats with every write to a
-// reader that is gone, so it never does).
+// once, as if no handler were there, after restoring the line's settings
+// (SIGPIPE repeats with every write to a reader that is gone, so it never
+// does).
+
+#include <termios.h>
 
 // False when the wake-up pipe cannot be made.
 bool installInterruptHandlers();
@@ -17,5 +20,10 @@ int interruptWakeFd();
 int interruptSignal();
 // "SIGINT", "SIGTERM", "SIGHUP" or "SIGPIPE".
 const char *interruptSignalName();
+
+// The open line and its settings from before servoctl set it up: a second
+// signal, which ends servoctl at once, puts them back on its way out.
+void setLineToRestore(int fd, const termios &settings);
+void clearLineToRestore();
 
 #endif // SERVOCTL_INTERRUPT_H

@@ -1,6 +1,8 @@
 // servoctl: commissions TECO servo drives through the driver plug-in, on a
 // serial line or on the built-in simulated line.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <sys/prctl.h>
 
@@ -117,10 +119,44 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
 )";
 
+// The offending word as typed, with control characters spelled out: a
+// newline or an escape sequence in it must not break the one line or
+// reach the terminal.
+QString visible(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// Values that never reached the user were not read: a full disk or a
+// closed output fails the run.
+int finish(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    std::fprintf(stderr, "servoctl: cannot write the output: %s\n", std::strerror(errno));
+    return status ? status : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // First of all: a signal in the first milliseconds ends servoctl in order too.
+    if (!installInterruptHandlers()) {
+        std::fprintf(stderr, "servoctl: cannot make a pipe for the signal handlers\n");
+        return 1;
+    }
     // A tool of ours may wake on time; a library may not decide that.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QCoreApplication app(argc, argv);
@@ -128,16 +164,12 @@ int main(int argc, char **argv)
     Plan plan;
     QString error;
     if (!parsePlan(app.arguments().mid(1), &plan, &error)) {
-        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(error));
+        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(visible(error)));
         return 2;
     }
     if (plan.help) {
         std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (!installInterruptHandlers()) {
-        std::fprintf(stderr, "servoctl: cannot make a pipe for the signal handlers\n");
-        return 1;
+        return finish(0);
     }
     Session session(plan.options);
     int status = session.loadDriver(QCoreApplication::applicationDirPath());
@@ -155,5 +187,5 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());
         return 128 + interruptSignal();
     }
-    return status;
+    return finish(status);
 }

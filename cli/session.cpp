@@ -95,6 +95,7 @@ Session::~Session()
 
 void Session::closeLine()
 {
+    clearLineToRestore();
     m_port.reset(); // close the line before its simulator goes
     if (m_simServer)
         m_simServer->stop();
@@ -106,7 +107,7 @@ int Session::loadDriver(const QString &programDir)
                                                         : m_options.pluginPath;
     m_driver = m_loader.load(path, m_options.entry);
     if (!m_driver)
-        return failure(QStringLiteral("cannot load the plug-in"), m_loader.errorString());
+        return failure(QStringLiteral("cannot load the plug-in %1").arg(path), m_loader.errorString());
     return 0;
 }
 
@@ -155,8 +156,18 @@ int Session::startLine()
     m_port->setInterruptFd(interruptWakeFd());
     if (!m_port->open(path, settings))
         return failure(QString(), m_port->errorString());
-    m_driver->initialize(m_port.get());
+    lineOpened();
     return 0;
+}
+
+// Set up anew on every open: the driver's option call, and what a second
+// signal restores.
+void Session::lineOpened()
+{
+    termios settings;
+    if (m_port->savedSettings(&settings))
+        setLineToRestore(m_port->handle(), settings);
+    m_driver->initialize(m_port.get());
 }
 
 int Session::startSimulatedLine(const LineSettings &settings)
@@ -249,13 +260,14 @@ int Session::read(const Step &step)
         return status;
     if (m_driver->hasError())
         return failure(context, m_driver->getLastError());
+    // Values that may be another request's are not shown as if they were these.
+    if (m_port->counters().uncertainAnswers > uncertainBefore)
+        return failure(context, uncertainText(step, "answer"));
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-    if (m_port->counters().uncertainAnswers > uncertainBefore)
-        return failure(context, uncertainText(step, "answer"));
     return 0;
 }
 
@@ -394,14 +406,22 @@ int Session::poll(const Step &step)
 // the line, until the same path can be opened again. False on a signal.
 bool Session::waitForLineBack()
 {
+    clearLineToRestore();
     m_port->close();
     const QByteArray path = m_options.device.toLocal8Bit();
+    QString said; // why the path, once back, cannot be opened: said once each
     for (;;) {
         if (interruptSignal())
             return false;
-        if (access(path.constData(), F_OK) == 0 && m_port->reopen()) {
-            m_driver->initialize(m_port.get());
-            return true;
+        if (access(path.constData(), F_OK) == 0) {
+            if (m_port->reopen()) {
+                lineOpened();
+                return true;
+            }
+            if (m_port->errorString() != said) {
+                said = m_port->errorString();
+                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
+            }
         }
         pollfd pfd = {interruptWakeFd(), POLLIN, 0};
         ::poll(&pfd, 1, kLostLineLookMs);

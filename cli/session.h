@@ -38,6 +38,7 @@ private:
     // Opens the line once, and addresses the step's station on it.
     int openLine(const Step &step);
     int startLine();
+    void lineOpened();
     int startSimulatedLine(const LineSettings &settings);
     int info();
     int read(const Step &step);

@@ -125,6 +125,14 @@ public:
     void close();
 
     bool isOpen() const { return m_fd >= 0; }
+    // The device's descriptor (-1 while closed), and its settings from
+    // before open(); for a program's last-resort restore in a signal handler.
+    int handle() const { return m_fd; }
+    bool savedSettings(termios *settings) const
+    {
+        *settings = m_saved;
+        return m_fd >= 0 && m_savedValid;
+    }
     bool isLost() const { return m_lost; }
     bool isInterrupted() const { return m_interrupted; }
     QString path() const { return m_path; }
