@@ -10,6 +10,10 @@ const int kBroadcastStation = 0;
 const int kStoreFirst = 60000;
 const int kStoreLast = 60010;
 
+// A register's last bit; reads may name higher ones, which run on into the
+// registers that follow.
+const int kLastRegisterBit = 15;
+
 // The driver's per-request limits: registers read with functions 3 and 4 or
 // written with 16 (and 6, checked alike); coils and inputs read with 1 and
 // 2, coils written with 15 (and 5, checked alike).
@@ -133,9 +137,29 @@ QString countRefusal(const Step &step)
     return QString();
 }
 
+// What a write changes beyond the items named: the driver writes bytes two
+// to a register, and a bit by rewriting the register that holds it.
+QString writeRefusal(const Step &step)
+{
+    if (!isWrite(step) || !step.address.area->registers)
+        return QString();
+    const DataType &type = *step.type;
+    if (type.bits == 8 && step.count % 2) {
+        return QStringLiteral("bytes are written two to a register: with %1 %2 the driver would also "
+                              "write 0 into %3; give an even number of bytes")
+            .arg(step.count).arg(QLatin1String(step.count == 1 ? "byte" : "bytes"))
+            .arg(step.address.itemLabel(type, step.count));
+    }
+    if (type.bits == 1 && step.address.bit > kLastRegisterBit) {
+        return QStringLiteral("a bit write names bit 0 to %1 of the register it changes: write %2 instead")
+            .arg(kLastRegisterBit).arg(step.address.itemLabel(type, 0));
+    }
+    return QString();
+}
+
 QString refusal(const Step &step)
 {
-    for (QString (*check)(const Step &) : {typeRefusal, broadcastRefusal, countRefusal}) {
+    for (QString (*check)(const Step &) : {typeRefusal, broadcastRefusal, countRefusal, writeRefusal}) {
         const QString why = check(step);
         if (!why.isEmpty())
             return why;

@@ -88,6 +88,8 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"write", QStringLiteral("HR\u00E91"), "word", "1"}, "HR\u00E91"},
         {{"write", "FN6HR0", "word", "1"}, "FN6HR0"},
         {{"write", "HR1.256", "bit", "1"}, "HR1.256"},
+        {{"write", "HR1.20", "bit", "1"}, "write HR2.4 instead"},
+        {{"write", "HR1", "byte", "0x56"}, "write 0 into HR1 high"},
         {{"write", "HR1", "word", "5", "then", "frobnicate"}, "frobnicate"},
         {{"write", "HR1", "word", "70000"}, "70000"},
         {{"write", "HR1", "word", "5\r"}, "\"5\\r\""},
@@ -153,6 +155,8 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
         {{"read", "HR60000", "word", "11"}, "HR60010 = 0\n"},
         {{"--station", "0", "write", "HR60000", "word", "2", "then", "read", "HR60000"}, "HR60000 = 2\n"},
         {mostWords, "HR1: wrote 123 words\n"},
+        {{"write", "HR1", "byte", "0x56", "0x78", "then", "read", "HR1", "-f", "hex"}, "HR1 = 0x7856\n"},
+        {{"write", "HR1.15", "bit", "1"}, "HR1.15: wrote 1 bit\n"},
         {{"--station", "0", "write", "HR1", "word", "7", "then", "station", "2", "then", "read", "HR1"},
          "HR1: broadcast sent, 1 word\n> station 2\n> read HR1\nHR1 = 7\n"},
         // The simulated drives answer at most 2000 bits.
