@@ -6,9 +6,17 @@ namespace {
 const int kDriverDefaultStation = 1;
 const int kBroadcastStation = 0;
 
-// The driver's own store of eleven words, HR60000 to HR60010.
+// The driver's own store of eleven words, HR60000 to HR60010: entry 0 the
+// station count, 1 to 8 the station list, 9 the read-back station, 10 the
+// word broadcast to HR1300 of the listed stations.
 const int kStoreFirst = 60000;
-const int kStoreLast = 60010;
+const int kStationCountEntry = 0;
+const int kFirstListEntry = 1;
+const int kListLength = 8;
+const int kReadBackEntry = kFirstListEntry + kListLength;
+const int kBroadcastEntry = kReadBackEntry + 1;
+const int kStoreLast = kStoreFirst + kBroadcastEntry;
+const int kBroadcastRegister = 1300;
 
 // A register's last bit; reads may name higher ones, which run on into the
 // registers that follow.
@@ -64,13 +72,26 @@ qint64 itemsWithin(const Step &step, qint64 units)
     return (units * unitBits(step) - qMax(step.address.bit, 0)) / step.type->bits;
 }
 
-// Words there, and bits written there, are the driver's memory, not a drive's.
-bool servedByStore(const Step &step)
+// The last register (coil, input) the step's items reach.
+qint64 lastUnit(const Step &step)
+{
+    return step.address.number + unitsSpanned(step) - 1;
+}
+
+// The store's numbers in HR and FN6HR: whether the step's span touches them.
+bool reachesStore(const Step &step)
 {
     const Area &area = *step.address.area;
-    const bool inStore = area.registers && area.writable && step.address.number >= kStoreFirst
-                         && step.address.number <= kStoreLast;
-    return inStore && (step.type->bits == 16 || (isWrite(step) && step.type->bits == 1));
+    return area.registers && area.writable && step.address.number <= kStoreLast
+           && lastUnit(step) >= kStoreFirst;
+}
+
+// Words from there on, and bits written there, are the driver's memory, not a
+// drive's; any other command by those numbers reaches the drive's registers.
+bool servedByStore(const Step &step)
+{
+    const bool startsInStore = reachesStore(step) && step.address.number >= kStoreFirst;
+    return startsInStore && (step.type->bits == 16 || (isWrite(step) && step.type->bits == 1));
 }
 
 // Each refusal names what is wrong with the step; empty when nothing is.
@@ -125,14 +146,11 @@ QString countRefusal(const Step &step)
             .arg(itemsWithin(step, limit)).arg(QLatin1String(type.plural))
             .arg(QLatin1String(write ? "write" : "read")).arg(step.count);
     }
-    const qint64 last = address.number + units - 1;
-    const QString area = QLatin1String(address.area->name);
-    if (servedByStore(step) && last > kStoreLast)
-        return QStringLiteral("the driver's special store ends at %1%2").arg(area).arg(kStoreLast);
-    if (last > kLastItem) {
+    if (lastUnit(step) > kLastItem) {
         return QStringLiteral("%1 %2 run past %3%4, the last %5")
             .arg(step.count).arg(QLatin1String(step.count == 1 ? type.name : type.plural))
-            .arg(area).arg(kLastItem).arg(QLatin1String(address.area->itemNoun));
+            .arg(QLatin1String(address.area->name)).arg(kLastItem)
+            .arg(QLatin1String(address.area->itemNoun));
     }
     return QString();
 }
@@ -165,6 +183,174 @@ QString refusal(const Step &step)
             return why;
     }
     return QString();
+}
+
+// What a word written to entries 0 to 9 of the store may hold.
+struct StoreEntryRule
+{
+    int firstEntry;
+    int lastEntry;
+    quint64 min;
+    quint64 max;
+    const char *what;
+    const char *why; // appended to the refusal; empty when it needs none
+};
+
+const StoreEntryRule kStoreEntryRules[] = {
+    {kStationCountEntry, kStationCountEntry, 0, kListLength, "the station count", ""},
+    {kFirstListEntry, kFirstListEntry + kListLength - 1, 1, kLastStation, "a station of the list", ""},
+    {kReadBackEntry, kReadBackEntry, 1, kListLength, "the read-back station",
+     " (the driver holds it at 8 or below, so only stations 1 to 8 can be read back)"},
+};
+
+const StoreEntryRule &storeEntryRule(int entry)
+{
+    for (const StoreEntryRule &rule : kStoreEntryRules) {
+        if (entry >= rule.firstEntry && entry <= rule.lastEntry)
+            return rule;
+    }
+    return kStoreEntryRules[0];
+}
+
+bool holds(const StoreEntryRule &rule, quint64 value)
+{
+    return value >= rule.min && value <= rule.max;
+}
+
+// What the driver's special store holds as the chain goes on; servoctl makes
+// its driver anew every run, so it starts all zero.
+class StoreModel
+{
+public:
+    // Empty when the step may go ahead with the store as it stands.
+    QString refusal(const Step &step) const;
+    // What an accepted step leaves in the store.
+    void apply(const Step &step);
+
+private:
+    QString bitWriteRefusal(const Step &step) const;
+    QString wordWriteRefusal(const Step &step) const;
+    QString unlistedStationRefusal(const Step &step) const;
+    QString readBackRefusal(const Step &step) const;
+
+    quint16 m_entries[kBroadcastEntry] = {}; // 0 to 9; no check needs entry 10
+};
+
+int firstEntry(const Step &step)
+{
+    return step.address.number - kStoreFirst;
+}
+
+int lastEntry(const Step &step)
+{
+    return int(lastUnit(step)) - kStoreFirst;
+}
+
+QString storeLabel(const Step &step, int entry)
+{
+    return QStringLiteral("%1%2").arg(QLatin1String(step.address.area->name)).arg(kStoreFirst + entry);
+}
+
+// Item index of a write's values.
+quint64 valueAt(const Step &step, int index)
+{
+    quint64 value = 0;
+    itemAt(step.data, *step.type, index, &value);
+    return value;
+}
+
+QString StoreModel::refusal(const Step &step) const
+{
+    if (!reachesStore(step))
+        return QString();
+    if (!servedByStore(step)) {
+        return QStringLiteral("%1-%2 are the driver's special store, served to word commands that "
+                              "start there (and bit writes); this one would reach the drive's own "
+                              "registers by those numbers")
+            .arg(storeLabel(step, 0), storeLabel(step, kBroadcastEntry));
+    }
+    if (lastEntry(step) > kBroadcastEntry)
+        return QStringLiteral("the driver's special store ends at %1").arg(storeLabel(step, kBroadcastEntry));
+    if (step.type->bits == 1)
+        return bitWriteRefusal(step);
+    return isWrite(step) ? wordWriteRefusal(step) : readBackRefusal(step);
+}
+
+QString StoreModel::bitWriteRefusal(const Step &step) const
+{
+    if (firstEntry(step) < kBroadcastEntry) {
+        return QStringLiteral("a bit write into %1-%2 also makes the driver set or bound the station "
+                              "count %1 to %3; write whole words there")
+            .arg(storeLabel(step, 0), storeLabel(step, kReadBackEntry))
+            .arg(storeEntryRule(kStationCountEntry).max);
+    }
+    if (step.count > 1) {
+        return QStringLiteral("the driver keeps only the first bit written to %1: write one bit at a time")
+            .arg(storeLabel(step, kBroadcastEntry));
+    }
+    return unlistedStationRefusal(step);
+}
+
+QString StoreModel::wordWriteRefusal(const Step &step) const
+{
+    if (lastEntry(step) == kBroadcastEntry && step.count > 1) {
+        return QStringLiteral("a word write reaching %1 must write %1 alone: the driver sends all its "
+                              "words to the listed stations from HR%2 on and stores none before %1")
+            .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister);
+    }
+    if (lastEntry(step) == kBroadcastEntry)
+        return unlistedStationRefusal(step);
+    for (int i = 0; i < step.count; ++i) {
+        const StoreEntryRule &rule = storeEntryRule(firstEntry(step) + i);
+        if (!holds(rule, valueAt(step, i))) {
+            return QStringLiteral("%1 = %2: %3 runs from %4 to %5%6")
+                .arg(storeLabel(step, firstEntry(step) + i)).arg(valueAt(step, i)).arg(QLatin1String(rule.what))
+                .arg(rule.min).arg(rule.max).arg(QLatin1String(rule.why));
+        }
+    }
+    return QString();
+}
+
+// A write reaching entry 10 goes to each listed station in turn; a list
+// entry never set would be a broadcast that the driver awaits and retries.
+QString StoreModel::unlistedStationRefusal(const Step &step) const
+{
+    const int listed = m_entries[kStationCountEntry];
+    const StoreEntryRule &rule = storeEntryRule(kFirstListEntry);
+    for (int entry = kFirstListEntry; entry < kFirstListEntry + listed; ++entry) {
+        if (!holds(rule, m_entries[entry])) {
+            return QStringLiteral("%1 goes to HR%2 of each station the count %3 (%4) lists, and %5 "
+                                  "holds none yet: set it to a station (%6 to %7) first")
+                .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister)
+                .arg(storeLabel(step, kStationCountEntry)).arg(listed).arg(storeLabel(step, entry))
+                .arg(rule.min).arg(rule.max);
+        }
+    }
+    return QString();
+}
+
+// A read reaching entry 10 first reads HR1300 back from the read-back
+// station; entry 9, never set, would be the broadcast address.
+QString StoreModel::readBackRefusal(const Step &step) const
+{
+    const StoreEntryRule &rule = storeEntryRule(kReadBackEntry);
+    if (lastEntry(step) < kBroadcastEntry || m_entries[kStationCountEntry] == 0
+        || holds(rule, m_entries[kReadBackEntry])) {
+        return QString();
+    }
+    return QStringLiteral("a read of %1 first reads HR%2 back from the read-back station: set the "
+                          "read-back station %3 (%4 to %5) first")
+        .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister)
+        .arg(storeLabel(step, kReadBackEntry)).arg(rule.min).arg(rule.max);
+}
+
+// Only word writes within entries 0 to 9 change what the checks look at.
+void StoreModel::apply(const Step &step)
+{
+    if (!servedByStore(step) || !isWrite(step) || step.type->bits != 16 || lastEntry(step) >= kBroadcastEntry)
+        return;
+    for (int i = 0; i < step.count; ++i)
+        m_entries[firstEntry(step) + i] = quint16(valueAt(step, i));
 }
 
 // read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
@@ -220,7 +406,8 @@ bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
 }
 
 // The address and the words after it of read, write and poll.
-bool parseTarget(const QStringList &args, ValueFormat defaultFormat, Step *step, QString *error)
+bool parseTarget(const QStringList &args, ValueFormat defaultFormat, const StoreModel &store,
+                 Step *step, QString *error)
 {
     if (!parseAddress(args[0], &step->address, error))
         return false;
@@ -231,7 +418,10 @@ bool parseTarget(const QStringList &args, ValueFormat defaultFormat, Step *step,
     *error = refusal(*step);
     if (!error->isEmpty())
         return false;
-    return !isWrite(*step) || encodeValues(args.mid(2), *step->type, &step->data, error);
+    if (isWrite(*step) && !encodeValues(args.mid(2), *step->type, &step->data, error))
+        return false;
+    *error = store.refusal(*step);
+    return error->isEmpty();
 }
 
 bool parseStation(const Command &command, int *station, QString *error)
@@ -266,8 +456,15 @@ bool actionByName(const QString &name, Step::Action *action)
     return false;
 }
 
-// *station is the station in effect before the command, and after it.
-bool buildStep(const Command &command, ValueFormat defaultFormat, int *station, Step *step,
+// What the commands before one leave for it.
+struct Chain
+{
+    int station = kDriverDefaultStation; // addressed from now on
+    StoreModel store;
+};
+
+// *chain is what is in effect before the command, and after it.
+bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
                QString *error)
 {
     step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
@@ -279,9 +476,9 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, int *station, 
         *error = QStringLiteral("info takes no arguments");
         return false;
     }
-    if (step->action == Step::Station && !parseStation(command, station, error))
+    if (step->action == Step::Station && !parseStation(command, &chain->station, error))
         return false;
-    step->station = *station;
+    step->station = chain->station;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;
     if (command.args.isEmpty()) {
@@ -289,10 +486,11 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, int *station, 
         return false;
     }
     QString why;
-    if (!parseTarget(command.args, defaultFormat, step, &why)) {
+    if (!parseTarget(command.args, defaultFormat, chain->store, step, &why)) {
         *error = QStringLiteral("%1 %2: %3").arg(command.name, command.args[0], why);
         return false;
     }
+    chain->store.apply(*step);
     step->broadcast = isWrite(*step) && step->station == kBroadcastStation && !servedByStore(*step);
     return true;
 }
@@ -304,10 +502,12 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     if (!parseCommandLine(args, &result.options, &commands, &result.help, error))
         return false;
     if (!result.help) {
-        int station = result.options.station >= 0 ? result.options.station : kDriverDefaultStation;
+        Chain chain;
+        if (result.options.station >= 0)
+            chain.station = result.options.station;
         for (int i = 0; i < commands.size(); ++i) {
             Step step;
-            if (!buildStep(commands[i], result.options.format, &station, &step, error))
+            if (!buildStep(commands[i], result.options.format, &chain, &step, error))
                 return false;
             const bool last = i == commands.size() - 1;
             if (step.action == Step::Poll && result.options.polls == 0 && !last) {
