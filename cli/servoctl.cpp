@@ -29,28 +29,30 @@ Commands:
   poll ADDRESS [TYPE] [COUNT] [FORMAT]
                                read again every --interval until Ctrl-C; a
                                lost line (an adapter pulled out) is waited
-                               for and taken up again at the same path
+                               for and taken up again at the same path;
+                               "then" may follow only with --polls
   station N                    address station N (0 to 247) in the commands
                                that follow
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
-that fails ends the run. Options may also follow the commands; they apply to
-the whole run.
+that fails ends the run. Options (-d, -f and -h too) may also follow the
+commands; each is given once and applies to the whole run.
 
 Addresses are AREA NUMBER[.BIT][SW], letters in any case, numbers from 1 to
 65536: HR100 (holding register 100, read with function 3, written with 16),
 FN6HR100 (written with function 6), IR100 (input register, function 4), DO5
 (coil, written with 15), FN5DO5 (written with 5), DI5 (discrete input).
-.BIT (0 to 255) is a bit of a register for bit and bit2; above 15 it runs on
-into the following registers (HR1.20 is HR2.4). SW puts a dword's high word
-first. HR60000 to HR60010 are the driver's special store: 60000 station count,
-60001-60008 station list, 60009 read-back station, 60010 the word broadcast
-to register 1300 of the listed drives.
+.BIT is a bit of a register for bit and bit2: 0 to 15 in writes; reads take
+up to 255, running on into the following registers (HR1.20 is HR2.4). SW
+puts a dword's high word first. HR60000 to HR60010 are the driver's special
+store, served to word commands that start there and to bit writes: 60000
+station count, 60001-60008 station list, 60009 read-back station, 60010 the
+word broadcast to register 1300 of the listed drives.
 
 Data types: bit, byte, word, dword, block (bytes), bit2 (bits).
 Formats: dec (default), hex, signed, bits.
-Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary;
-bits also on, off, true, false.
+Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary,
+with no blank or plus sign; bits also on, off, true, false.
 
 The whole command line is checked before the line opens; anything the driver
 would take otherwise than meant is refused and nothing is sent:
@@ -58,8 +60,16 @@ would take otherwise than meant is refused and nothing is sent:
     with every area. IR and DI are read-only. The driver serves no qword.
   - One request reads at most 125 registers (125 words, 62 dwords, 250 bytes)
     or 2008 coils or inputs, and writes at most 123 registers (123 words, 61
-    dwords, 246 bytes) or 1976 coils; no command runs past number 65536, and
-    words of the special store end at HR60010.
+    dwords, 246 bytes) or 1976 coils; no command runs past number 65536.
+  - Bytes and blocks are written two to a register, so in even counts.
+  - The special store starts all zero every run and is followed through the
+    chain: the station count takes 0 to 8, the list stations 1 to 247, the
+    read-back station 1 to 8 (the driver holds it at 8 or below). A write
+    to HR60010 needs every listed station set and writes HR60010 alone (or
+    one bit of it); a read of HR60010 with stations listed needs the
+    read-back station. Of the store, only HR60010 takes bits. Other types
+    there, and word commands running into it from below, would reach the
+    drives' registers of those numbers.
   - Station 0 is the broadcast address and no drive answers it: reads of
     the drives are refused, and a write goes out only as one request that
     needs no answer first (HR words, dwords and bytes, one FN6HR register, DO
@@ -78,7 +88,8 @@ On the line:
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
-      --line TEXT          line settings MODE,BAUD,PARITY,DATA,STOP
+      --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
+                           frames are 8 data bits)
                            (default: the driver's, RS485,9600,NONE,8,2)
       --station N          station number, 0 to 247 (default: the driver's, 1)
       --timeout MS         answer time-out, 1 to 60000
