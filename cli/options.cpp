@@ -122,12 +122,18 @@ const struct
     {"-f", "format"},
 };
 
+// An option word as the user spelled it, without an inline "=value".
+QString spelledOption(const QString &word)
+{
+    return word.section(QLatin1Char('='), 0, 0);
+}
+
 // The long name of an option word: "--name", "--name=value", or a short
 // option; empty when the word is no option.
 QString optionName(const QString &word)
 {
     if (word.startsWith(QLatin1String("--")))
-        return word.mid(2).section(QLatin1Char('='), 0, 0);
+        return spelledOption(word).mid(2);
     for (const auto &option : kShortOptions) {
         if (word == QLatin1String(option.word))
             return QLatin1String(option.name);
@@ -156,7 +162,7 @@ bool takeOption(const QStringList &args, int *i, const QString &name, Options *o
                 QString *error)
 {
     const QString &word = args[*i];
-    const QString spelled = word.section(QLatin1Char('='), 0, 0);
+    const QString spelled = spelledOption(word);
     const bool inlineValue = word.contains(QLatin1Char('='));
     if (const FlagOption *flag = findOption(kFlagOptions, name)) {
         if (inlineValue) {
@@ -189,7 +195,7 @@ bool takeOption(const QStringList &args, int *i, const QString &name, Options *o
 // The option as the user spelled it, with its long name when that differs.
 QString optionLabel(const QString &word, const QString &name)
 {
-    const QString spelled = word.section(QLatin1Char('='), 0, 0);
+    const QString spelled = spelledOption(word);
     const QString longName = QStringLiteral("--") + name;
     return spelled == longName ? spelled : QStringLiteral("%1 (%2)").arg(spelled, longName);
 }
@@ -222,7 +228,7 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
             }
             given.insert(name);
             if (name.startsWith(QLatin1String("sim-")) && simOption.isEmpty())
-                simOption = word.section(QLatin1Char('='), 0, 0);
+                simOption = spelledOption(word);
             continue;
         }
         if (word == QLatin1String("then")) {
