@@ -31,6 +31,7 @@ const qint64 kPreciseTailNs = 2 * kMs;
 // the turnaround delay masters commonly keep.
 const qint64 kBroadcastTurnaroundNs = 200 * kMs;
 const int kMaxOwedAnswers = 16;
+const qint64 kMinOwedMemoryNs = 30000 * kMs;
 // A look-alike request goes out at least a horizon after the one it may
 // carry a debt from, so two carries span the two horizons an owed answer is
 // remembered; more would only prolong a debt whose answer was lost.
@@ -158,7 +159,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
 void SerialPort::takeDebt(const LineDebt &debt)
 {
     const qint64 now = monotonicNs();
-    const qint64 memory = 2 * lateHorizonNs();
+    const qint64 memory = owedMemoryNs();
     if (debt.quietUntilNs > now)
         m_quietUntilNs = qMin(debt.quietUntilNs, now + qint64(m_answerTimeoutMs) * kMs);
     for (const LineDebt::Owed &owed : debt.owed) {
@@ -175,7 +176,7 @@ LineDebt SerialPort::debt() const
 {
     LineDebt debt;
     const qint64 now = monotonicNs();
-    const qint64 memory = 2 * lateHorizonNs();
+    const qint64 memory = owedMemoryNs();
     if (m_quietUntilNs > now)
         debt.quietUntilNs = m_quietUntilNs;
     for (const OwedAnswer &owed : m_owed) {
@@ -251,6 +252,14 @@ qint64 SerialPort::interCharacterTimeoutNs() const
 qint64 SerialPort::lateHorizonNs() const
 {
     return 2 * qint64(m_answerTimeoutMs) * kMs;
+}
+
+// Long: an owed request is forgotten anyway as soon as its station answers
+// anything, so remembering it costs nothing while the station is silent,
+// and lets an answer that comes much later still be told for what it is.
+qint64 SerialPort::owedMemoryNs() const
+{
+    return qMax(2 * lateHorizonNs(), kMinOwedMemoryNs);
 }
 
 QList<LateAnswer> SerialPort::takeLateAnswers()
@@ -630,7 +639,7 @@ void SerialPort::settleUnawaitedInput(bool dropRest)
 
 void SerialPort::forgetOldOwedAnswers(qint64 nowNs)
 {
-    const qint64 memory = 2 * lateHorizonNs();
+    const qint64 memory = owedMemoryNs();
     for (int i = m_owed.size() - 1; i >= 0; --i) {
         if (m_owed.at(i).sentNs + memory < nowNs)
             m_owed.removeAt(i);

@@ -78,8 +78,9 @@ struct LateAnswer
 // - Past the horizon the port cannot tell an owed answer from the awaited
 //   one: an answer taken while an owed request that asks something else
 //   would get one that looks the same is counted as uncertain
-//   (PortCounters::uncertainAnswers). Owed requests are remembered for
-//   twice the horizon; an answer later than that can pass unnoticed.
+//   (PortCounters::uncertainAnswers). An owed request is remembered until
+//   its station answers anything, for at least 30 s (twice the horizon
+//   where that is longer); an answer later than that can pass unnoticed.
 // - After an answer that came short, its rest may still be under way: the
 //   next request waits one more answer time-out, dropping what comes. After
 //   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
@@ -158,6 +159,7 @@ public:
     qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
+    qint64 owedMemoryNs() const;
 
     // A descriptor that becomes readable to end every wait (-1: none); not
     // owned, never read.

@@ -86,6 +86,7 @@ bool PtyLink::fail(const QString &text)
 
 bool PtyLink::make(const QString &terminal)
 {
+    m_notice.clear();
     const QByteArray path = QFile::encodeName(m_path);
     const QByteArray target = QFile::encodeName(terminal);
     struct stat st;
@@ -97,8 +98,15 @@ bool PtyLink::make(const QString &terminal)
         const QString refusal = refusalToReplace(path, st.st_mode);
         if (!refusal.isEmpty())
             return fail(refusal);
+        const QByteArray old = linkTarget(path);
+        const bool ours = !m_terminal.isEmpty() && old == QFile::encodeName(m_terminal);
         if (!replace(target))
             return false;
+        if (!ours && !isGone(old)) {
+            m_notice = QStringLiteral("took %1 over from %2, a terminal still there (another "
+                                      "simulator's, or one that has taken its number since)")
+                           .arg(m_path, QFile::decodeName(old));
+        }
     }
     m_terminal = terminal;
     return true;
@@ -113,10 +121,7 @@ QString PtyLink::refusalToReplace(const QByteArray &path, mode_t mode) const
         return QString();
     if (!isTerminalName(old))
         return QStringLiteral("not replacing %1: it is %2").arg(m_path, describe(path, mode));
-    if (isGone(old))
-        return QString();
-    return QStringLiteral("not replacing %1: it links to %2, a terminal in use")
-        .arg(m_path, QFile::decodeName(old));
+    return QString();
 }
 
 // The new link is made under a temporary name beside the old one and

@@ -9,12 +9,15 @@
 // A fixed name for a simulated line's pseudo-terminal, such as
 // /tmp/ttySIM0 -> /dev/pts/3, for clients set up with one device path.
 //
-// The name is taken only where nothing is, where this object's own link is,
-// or where a symbolic link to a /dev/pts/ terminal that no longer exists is:
-// one left by a simulator that was killed. A link to a terminal that exists
-// is in use (by another simulator still serving, or by whatever took the
-// number since); it and anything else there are refused and left as they are. A link is replaced atomically, so a client
-// never finds the name missing or half made.
+// The name is taken only where nothing is or where a symbolic link into
+// /dev/pts/ is; anything else there belongs to the user and is refused and
+// left as it is. A link to a terminal that is gone is one a killed simulator
+// left. A link to one that still exists is taken over all the same, and
+// notice() says so: it may be another simulator's, still serving, but just
+// as well a terminal that has taken a killed simulator's number since (on a
+// busy machine numbers come back at once), and refusing it would leave the
+// name unusable. A link is replaced atomically, so a client never finds the
+// name missing or half made.
 //
 // The link is removed (by remove() or the destructor) only while it still
 // points where make() pointed it: another simulator may have taken the name
@@ -36,6 +39,9 @@ public:
 
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
+    // After make(): what the user should know, such as a link taken over
+    // from a terminal that still exists; empty when nothing.
+    QString notice() const { return m_notice; }
 
 private:
     bool fail(const QString &text);
@@ -45,6 +51,7 @@ private:
     QString m_path;
     QString m_terminal; // empty while no link of ours is there
     QString m_error;
+    QString m_notice;
 };
 
 #endif // PTYLINK_H

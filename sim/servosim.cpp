@@ -99,10 +99,10 @@ int main(int argc, char **argv)
                                                 "DATA is 8, as Modbus RTU frames are)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
         {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
-                                                "where nothing is or replacing a link to a /dev/pts/ "
-                                                "terminal that no longer exists (a link to one in use "
-                                                "and anything else are refused); removed at exit while "
-                                                "it is still this one's."),
+                                                "where nothing is or replacing a link into /dev/pts/ "
+                                                "(anything else is refused; taking over a link to a "
+                                                "terminal that still exists is said); removed at exit "
+                                                "while it is still this one's."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
@@ -180,6 +180,8 @@ int main(int argc, char **argv)
     PtyLink link(parser.value(QStringLiteral("link")));
     if (!link.path().isEmpty() && !link.make(server.path()))
         return fail(link.errorString());
+    if (!link.notice().isEmpty())
+        std::fprintf(stderr, "servosim: %s\n", qPrintable(link.notice()));
     FrameTrace trace(stderr);
     if (parser.isSet(QStringLiteral("trace")))
         server.setTrace(&trace);

@@ -303,7 +303,7 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
 // the new one: it takes it and says so.
 TEST_F(PortOnPty, ALookAlikeAnswerPastTheHorizonIsUncertain)
 {
-    port.setAnswerTimeout(200); // horizon 400 ms, remembered 800 ms
+    port.setAnswerTimeout(200); // horizon 400 ms
     const QByteArray first = withCrc("010300000001");
     const QByteArray second = withCrc("010300020001");
     char buffer[8];

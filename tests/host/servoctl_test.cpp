@@ -277,7 +277,7 @@ TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
     const QString link = dir.filePath(QStringLiteral("ttyServo"));
     auto plugIn = [&link] {
         auto drives = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--link", link});
-        EXPECT_TRUE(drives->waitFor(QStringLiteral("\n"))) << qPrintable(drives->err());
+        EXPECT_TRUE(drives->waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(drives->err());
         return drives;
     };
     std::unique_ptr<ChildProcess> drives = plugIn();

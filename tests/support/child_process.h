@@ -61,12 +61,14 @@ public:
     QString out() const { return QString::fromLocal8Bit(m_bytes[0]); }
     QString err() const { return QString::fromLocal8Bit(m_bytes[1]); }
 
-    // Reads until standard output or error holds text, or timeoutMs pass.
-    bool waitFor(const QString &text, int timeoutMs = 60000)
+    enum Streams { OutOrErr, OutOnly };
+
+    // Reads until standard output (or error) holds text, or timeoutMs pass.
+    bool waitFor(const QString &text, int timeoutMs = 60000, Streams streams = OutOrErr)
     {
         const QByteArray wanted = text.toLocal8Bit();
         const qint64 deadline = nowMs() + timeoutMs;
-        while (!m_bytes[0].contains(wanted) && !m_bytes[1].contains(wanted)) {
+        while (!m_bytes[0].contains(wanted) && (streams == OutOnly || !m_bytes[1].contains(wanted))) {
             if (!readSome(int(deadline - nowMs())))
                 return false;
         }
