@@ -20,6 +20,16 @@ QByteArray bootId()
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
 
+// This boot, and this device: when its node was made.
+QByteArray owner(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return QByteArray();
+    return bootId() + ' ' + QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.'
+           + QByteArray::number(qint64(st.st_ctim.tv_nsec));
+}
+
 // Empty when fd is no device.
 QString debtPath(int fd)
 {
@@ -49,9 +59,11 @@ void leaveLineDebt(int fd, const LineDebt &debt)
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
                         | QFile::ReadOther | QFile::WriteOther);
     QTextStream out(&file);
-    out << "boot " << bootId() << '\n' << "quiet " << debt.quietUntilNs << '\n';
-    for (const LineDebt::Owed &owed : debt.owed)
-        out << "owed " << owed.sentNs << ' ' << owed.carried << ' ' << owed.request.toHex() << '\n';
+    out << "line " << owner(fd) << '\n' << "quiet " << debt.quietUntilNs << '\n';
+    for (const LineDebt::Owed &owed : debt.owed) {
+        out << "owed " << owed.sentNs << ' ' << owed.holdUntilNs << ' ' << owed.carried << ' '
+            << owed.request.toHex() << '\n';
+    }
 }
 
 LineDebt takeLineDebt(int fd)
@@ -66,15 +78,15 @@ LineDebt takeLineDebt(int fd)
     const QList<QByteArray> lines = file.read(kMaxDebtBytes).split('\n');
     file.close();
     QFile::remove(path);
-    if (lines.value(0) != "boot " + bootId())
+    if (lines.value(0) != "line " + owner(fd))
         return debt;
     for (const QByteArray &line : lines.mid(1)) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.value(0) == "quiet" && fields.size() == 2) {
             debt.quietUntilNs = fields[1].toLongLong();
-        } else if (fields.value(0) == "owed" && fields.size() == 4) {
-            debt.owed.append(LineDebt::Owed{QByteArray::fromHex(fields[3]), fields[1].toLongLong(),
-                                            fields[2].toInt()});
+        } else if (fields.value(0) == "owed" && fields.size() == 5) {
+            debt.owed.append(LineDebt::Owed{QByteArray::fromHex(fields[4]), fields[1].toLongLong(),
+                                            fields[2].toLongLong(), fields[3].toInt()});
         }
     }
     return debt;

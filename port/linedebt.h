@@ -13,13 +13,17 @@
 // Kept in a small file per device (by its device number) in /run/lock, or
 // the temporary folder where that cannot be written; only the holder of the
 // line (claimLine) reads or writes it. Times are on the monotonic clock of
-// this boot; a file from another boot is ignored.
+// this boot. A file from another boot, or from another device that had the
+// same number (a pseudo-terminal's number comes back at once, an adapter
+// plugged in again gets a new device node), is ignored: the node's change
+// time tells them apart.
 struct LineDebt
 {
     struct Owed
     {
         QByteArray request; // the request frame as sent
         qint64 sentNs;
+        qint64 holdUntilNs; // look-alike requests wait until then
         int carried;
     };
     qint64 quietUntilNs = 0; // an answer's rest may still come until then

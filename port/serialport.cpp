@@ -166,7 +166,8 @@ void SerialPort::takeDebt(const LineDebt &debt)
         const RtuRequest request(owed.request);
         if (request.isKnown() && owed.sentNs <= now && owed.sentNs + memory > now
             && m_owed.size() < kMaxOwedAnswers) {
-            m_owed.append(OwedAnswer{request, owed.sentNs, qBound(0, owed.carried, kMaxCarries)});
+            const qint64 holdUntil = qBound(owed.sentNs, owed.holdUntilNs, owed.sentNs + lateHorizonNs());
+            m_owed.append(OwedAnswer{request, owed.sentNs, holdUntil, qBound(0, owed.carried, kMaxCarries)});
         }
     }
 }
@@ -181,7 +182,7 @@ LineDebt SerialPort::debt() const
         debt.quietUntilNs = m_quietUntilNs;
     for (const OwedAnswer &owed : m_owed) {
         if (owed.sentNs + memory > now)
-            debt.owed.append(LineDebt::Owed{owed.request.frame(), owed.sentNs, owed.carried});
+            debt.owed.append(LineDebt::Owed{owed.request.frame(), owed.sentNs, owed.holdUntilNs, owed.carried});
     }
     return debt;
 }
@@ -555,7 +556,7 @@ void SerialPort::owe(const RtuRequest &request, int carried)
 {
     if (m_owed.size() >= kMaxOwedAnswers)
         m_owed.removeFirst();
-    m_owed.append(OwedAnswer{request, m_requestSentNs, carried});
+    m_owed.append(OwedAnswer{request, m_requestSentNs, m_requestSentNs + lateHorizonNs(), carried});
 }
 
 // More bytes than are in, for a request the port does not know: it reads
@@ -649,10 +650,9 @@ void SerialPort::forgetOldOwedAnswers(qint64 nowNs)
 qint64 SerialPort::clearToSendAt(const RtuRequest &next) const
 {
     qint64 at = qMax(m_lastActivityNs + silentIntervalNs(), m_quietUntilNs);
-    const qint64 horizon = lateHorizonNs();
     for (const OwedAnswer &owed : m_owed) {
         if (owed.request.answersLookAlike(next))
-            at = qMax(at, owed.sentNs + horizon);
+            at = qMax(at, owed.holdUntilNs);
     }
     return at;
 }

@@ -194,8 +194,9 @@ private:
     struct OwedAnswer
     {
         RtuRequest request;
-        qint64 sentNs; // when this request left
-        int carried;   // times the debt was carried on
+        qint64 sentNs;      // when this request left
+        qint64 holdUntilNs; // look-alike requests wait until then
+        int carried;        // times the debt was carried on
     };
 
     bool fail(const QString &text);
