@@ -30,7 +30,9 @@ const qint64 kPreciseTailNs = 2 * kMs;
 // What the drives get to carry out a broadcast before the next request:
 // the turnaround delay masters commonly keep.
 const qint64 kBroadcastTurnaroundNs = 200 * kMs;
-const int kMaxOwedAnswers = 16;
+// A drive that stalls leaves every request sent meanwhile owed; evicting one
+// would let its late answer pass unflagged.
+const int kMaxOwedAnswers = 64;
 const qint64 kMinOwedMemoryNs = 30000 * kMs;
 // A look-alike request goes out at least a horizon after the one it may
 // carry a debt from, so two carries span the two horizons an owed answer is

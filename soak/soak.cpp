@@ -315,8 +315,8 @@ int main(int argc, char *argv[])
                 if (uncertain)
                     ++flaggedWrong; // the port said it could not tell
                 else if (++wrongData <= 20)
-                    std::printf("WRONG DATA accepted: %s %s count %d station %d: %s\n",
-                                soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count,
+                    std::printf("WRONG DATA accepted by command %lld: %s %s count %d station %d: %s\n",
+                                n, soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count,
                                 c.station, qPrintable(difference));
             }
         } else {
