@@ -156,6 +156,13 @@ int Session::startLine()
     m_port->setInterruptFd(interruptWakeFd());
     if (!m_port->open(path, settings))
         return failure(QString(), m_port->errorString());
+    if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
+        LineSettings used = settings;
+        used.parity = LineSettings::NoParity;
+        std::fprintf(stderr, "servoctl: %s is a pseudo-terminal, which carries no parity: "
+                             "the line runs %s\n",
+                     qPrintable(path), qPrintable(used.toString()));
+    }
     lineOpened();
     return 0;
 }

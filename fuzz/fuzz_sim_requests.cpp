@@ -22,7 +22,11 @@ void handle(const QByteArray &frame)
     const SimAnswer answer = line().process(frame);
     if (answer.frame.isEmpty())
         return;
-    const bool damaged = answer.fault == FaultPlan::Corrupt || answer.fault == FaultPlan::Truncate;
+    if (answer.fault == FaultPlan::Twin && hasValidModbusCrc(answer.frame))
+        fuzzFailure("a collision passed the CRC check");
+    const bool damaged = answer.fault == FaultPlan::Corrupt || answer.fault == FaultPlan::Truncate
+                         || answer.fault == FaultPlan::Twin
+                         || (answer.fault == FaultPlan::Noise && answer.noiseBefore.isEmpty());
     if (damaged)
         return;
     if (!hasValidModbusCrc(answer.frame))

@@ -17,41 +17,28 @@
 
 namespace {
 
+struct Speed
+{
+    int baud;
+    speed_t code;
+};
+
+const Speed kSpeeds[] = {
+    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
+    {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
+    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
 speed_t speedCode(int baud)
 {
-    switch (baud) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    case 1152000: return B1152000;
-    case 1500000: return B1500000;
-    case 2000000: return B2000000;
-    case 2500000: return B2500000;
-    case 3000000: return B3000000;
-    case 3500000: return B3500000;
-    case 4000000: return B4000000;
-    default: return B0;
+    for (const Speed &speed : kSpeeds) {
+        if (speed.baud == baud)
+            return speed.code;
     }
+    return B0;
 }
 
 QString systemError(const char *what)
@@ -106,6 +93,27 @@ QString whyNotALine(int fd)
     return QString();
 }
 
+bool isPseudoTerminal(int fd)
+{
+    struct stat st;
+    // Unix 98 pseudo-terminal slaves: majors 136 to 143.
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136
+           && major(st.st_rdev) <= 143;
+}
+
+int terminalBaudRate(int fd)
+{
+    termios tio;
+    if (tcgetattr(fd, &tio) != 0)
+        return 0;
+    const speed_t code = cfgetospeed(&tio);
+    for (const Speed &speed : kSpeeds) {
+        if (speed.code == code)
+            return speed.baud;
+    }
+    return 0;
+}
+
 bool configureTerminal(int fd, const LineSettings &settings, QString *error)
 {
     const speed_t speed = speedCode(settings.baudRate);
@@ -123,7 +131,8 @@ bool configureTerminal(int fd, const LineSettings &settings, QString *error)
     tio.c_cflag |= CLOCAL | CREAD;
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag |= sizes[qBound(5, settings.dataBits, 8) - 5];
-    if (settings.parity != LineSettings::NoParity) {
+    // A pseudo-terminal carries no parity: the kernel refuses it there.
+    if (settings.parity != LineSettings::NoParity && !isPseudoTerminal(fd)) {
         tio.c_cflag |= PARENB;
         if (settings.parity == LineSettings::OddParity)
             tio.c_cflag |= PARODD;

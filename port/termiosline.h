@@ -15,8 +15,15 @@
 QString whyNotALine(int fd);
 
 // Raw mode, no flow control, receiver on, the given speed and character
-// format; reads return at once (VMIN 0, VTIME 0).
+// format; reads return at once (VMIN 0, VTIME 0). On a pseudo-terminal the
+// parity is left out: it carries 8 data bits without parity whatever is
+// asked (isPseudoTerminal tells a caller to say so).
+bool isPseudoTerminal(int fd);
 bool configureTerminal(int fd, const LineSettings &settings, QString *error);
+
+// The baud rate a terminal is set to, 0 when unknown. On a pseudo-terminal's
+// master side: the rate the program on its slave side has set.
+int terminalBaudRate(int fd);
 
 enum class Rs485Support {
     Enabled,      // the kernel drives the transmitter (TIOCSRS485)

@@ -19,6 +19,9 @@ const KindInfo kKinds[FaultPlan::KindCount] = {
     {"exception", nullptr},
     {"delay", &FaultPlan::delayMs},
     {"late", &FaultPlan::lateMs},
+    {"unheard", nullptr},
+    {"twin", nullptr},
+    {"noise", nullptr},
 };
 
 QString knownNames()

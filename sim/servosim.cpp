@@ -61,6 +61,8 @@ void printStats(const SimStats &s)
                          "%lld for other stations, %lld bad frames, %lld exceptions",
                  s.frames, s.answered, s.broadcasts, s.otherStations, s.badFrames, s.exceptions);
     for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
+    if (s.otherBaud)
+        std::fprintf(stderr, ", %lld at another baud rate", s.otherBaud);
         if (s.faults[kind])
             std::fprintf(stderr, ", %lld %s", s.faults[kind], FaultPlan::name(FaultPlan::Kind(kind)));
     }
@@ -203,3 +205,6 @@ int main(int argc, char **argv)
         return fail(server.errorString());
     return 0;
 }
+    if (!parser.isSet(QStringLiteral("device")) && settings.parity != LineSettings::NoParity)
+        std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
+                             "cannot be checked here, its baud rate can\n");

@@ -73,12 +73,14 @@ SimAnswer SimLine::process(const QByteArray &frame)
     if (quint8(reply[0]) & 0x80)
         ++m_stats.exceptions;
 
+    int replyStation = station;
     answer.fault = m_faults.draw();
     ++m_stats.faults[answer.fault];
-    int replyStation = station;
+    if (answer.fault == FaultPlan::Unheard)
+        return answer; // nothing executed
     switch (answer.fault) {
     case FaultPlan::Drop:
-        return answer;
+        return answer; // executed all the same
     case FaultPlan::WrongStation:
         replyStation = station % 247 + 1;
         break;
@@ -94,12 +96,7 @@ SimAnswer SimLine::process(const QByteArray &frame)
     answer.frame.append(char(replyStation));
     answer.frame.append(reply);
     appendModbusCrc(answer.frame);
-    if (answer.fault == FaultPlan::Corrupt) {
-        const int at = int(m_faults.below(quint32(answer.frame.size())));
-        answer.frame[at] = char(quint8(answer.frame[at]) ^ (1u << m_faults.below(8)));
-    } else if (answer.fault == FaultPlan::Truncate) {
-        answer.frame.truncate(1 + int(m_faults.below(quint32(answer.frame.size() - 1))));
-    }
+    damage(&answer);
     ++m_stats.answered;
     return answer;
 }
@@ -109,6 +106,76 @@ quint16 SimLine::value(int station, SimArea area, int address) const
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto drive = m_drives.find(station);
     return drive == m_drives.end() ? 0 : drive->second.value(area, address);
+}
+
+void SimLine::damage(SimAnswer *answer)
+{
+    QByteArray &frame = answer->frame;
+    switch (answer->fault) {
+    case FaultPlan::Corrupt: {
+        const int at = int(m_faults.below(quint32(frame.size())));
+        frame[at] = char(quint8(frame[at]) ^ (1u << m_faults.below(8)));
+        break;
+    }
+    case FaultPlan::Truncate:
+        frame.truncate(1 + int(m_faults.below(quint32(frame.size() - 1))));
+        break;
+    case FaultPlan::Twin:
+        frame = collide(frame, twinAnswer(frame), 1 + int(m_faults.below(7)));
+        break;
+    case FaultPlan::Noise: {
+        QByteArray burst(1 + int(m_faults.below(16)), '\0');
+        for (char &c : burst)
+            c = char(m_faults.below(256));
+        if (m_faults.below(2) == 0)
+            answer->noiseBefore = burst;
+        else
+            frame.insert(1 + int(m_faults.below(quint32(frame.size() - 1))), burst);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// What a drive with the same station number answers: the same echo for a
+// write, other data for a read (its registers hold other values).
+QByteArray SimLine::twinAnswer(const QByteArray &frame)
+{
+    QByteArray twin = frame;
+    const quint8 function = quint8(frame[1]);
+    if (function >= 1 && function <= 4) {
+        for (int i = 3; i < twin.size() - 2; ++i)
+            twin[i] = char(quint8(twin[i]) ^ quint8(1 + m_faults.below(255)));
+        twin.chop(2);
+        appendModbusCrc(twin);
+    }
+    return twin;
+}
+
+// Two transmitters on the pair at once, the twin a few bit times behind:
+// where either drives a 0 the master reads a 0 (bits go least significant
+// first, so a later start shifts the twin's bits up). A collision that
+// happened to pass the CRC check would be wrong data taken as good; a real
+// line gives that once in 65,536 collisions, the rehearsal line never.
+QByteArray SimLine::collide(const QByteArray &ours, const QByteArray &twins, int shiftBits)
+{
+    QByteArray heard(ours.size() + 1, '\xff');
+    for (int i = 0; i < heard.size(); ++i) {
+        const quint8 mine = i < ours.size() ? quint8(ours[i]) : 0xFF;
+        const quint8 now = i < twins.size() ? quint8(twins[i]) : 0xFF;
+        const quint8 before = i > 0 && i - 1 < twins.size() ? quint8(twins[i - 1]) : 0xFF;
+        heard[i] = char(mine & quint8((now << shiftBits) | (before >> (8 - shiftBits))));
+    }
+    if (hasValidModbusCrc(heard))
+        heard[heard.size() - 1] = char(quint8(heard[heard.size() - 1]) ^ 1);
+    return heard;
+}
+
+void SimLine::countOtherBaud()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_stats.otherBaud;
 }
 
 bool SimLine::setValue(int station, SimArea area, int address, quint16 value)

@@ -20,6 +20,7 @@ struct SimStats
     qint64 broadcasts = 0;    // requests to station 0
     qint64 answered = 0;      // answers sent (faulty ones included)
     qint64 exceptions = 0;    // illegal requests answered with an exception
+    qint64 otherBaud = 0;     // requests sent at another baud rate: garbled, unanswered
     qint64 faults[FaultPlan::KindCount] = {};
 };
 
@@ -27,6 +28,7 @@ struct SimStats
 struct SimAnswer
 {
     QByteArray frame;                        // empty: no answer
+    QByteArray noiseBefore;                  // sent a silent interval before the frame
     int delayMs = 0;                         // extra wait before answering
     FaultPlan::Kind fault = FaultPlan::None; // the fault injected, if any
 };
@@ -54,6 +56,9 @@ public:
     SimAnswer process(const QByteArray &frame);
 
     // 0 for an unknown station or address; setValue then returns false.
+    // A request the drives could not make out: the master is at another
+    // baud rate.
+    void countOtherBaud();
     quint16 value(int station, SimArea area, int address) const;
     bool setValue(int station, SimArea area, int address, quint16 value);
     SimStats stats() const;
@@ -61,6 +66,10 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::map<int, SimDrive> m_drives;
+    void damage(SimAnswer *answer);
+    QByteArray twinAnswer(const QByteArray &frame);
+    static QByteArray collide(const QByteArray &ours, const QByteArray &twins, int shiftBits);
+
     FaultInjector m_faults;
     SimStats m_stats;
 };

@@ -222,6 +222,8 @@ void SimServer::handle(const QByteArray &frame)
         m_trace->received(frame.constData(), frame.size());
         m_trace->flush();
     }
+    if (!heardAtOurBaudRate())
+        return;
     const SimAnswer answer = m_line->process(frame);
     if (m_trace && answer.fault != FaultPlan::None)
         m_trace->note(QStringLiteral("fault: %1").arg(QLatin1String(FaultPlan::name(answer.fault))));
@@ -230,10 +232,36 @@ void SimServer::handle(const QByteArray &frame)
     qint64 sendAt = heard + qint64(answer.delayMs) * 1000000;
     if (m_pacing || m_realDevice)
         sendAt += m_settings.silentIntervalNs();
+    if (!answer.noiseBefore.isEmpty()) {
+        if (!waitUntil(sendAt) || !writeAnswer(answer.noiseBefore))
+            return;
+        if (m_trace)
+            m_trace->sent(answer.noiseBefore.constData(), answer.noiseBefore.size());
+        sendAt = monotonicNs() + m_settings.silentIntervalNs();
+    }
     if (!waitUntil(sendAt))
         return;
     if (writeAnswer(answer.frame) && m_trace)
         m_trace->sent(answer.frame.constData(), answer.frame.size());
+}
+
+// A pseudo-terminal keeps the baud rate its master side's program set, as
+// a UART at another rate samples garbage: the drives make nothing of such a
+// request and stay silent. A real device's UART does this for itself.
+bool SimServer::heardAtOurBaudRate()
+{
+    if (m_realDevice)
+        return true;
+    const int baud = terminalBaudRate(m_fd);
+    if (baud == 0 || baud == m_settings.baudRate)
+        return true;
+    m_line->countOtherBaud();
+    if (m_trace) {
+        m_trace->note(QStringLiteral("sent at %1 baud, the drives are at %2: not understood")
+                          .arg(baud)
+                          .arg(m_settings.baudRate));
+    }
+    return false;
 }
 
 bool SimServer::run()

@@ -67,6 +67,7 @@ private:
     void setError(const QString &text);
     bool fail(const QString &text);
     void handle(const QByteArray &frame);
+    bool heardAtOurBaudRate();
     bool waitUntil(qint64 deadlineNs);
     bool writeAnswer(const QByteArray &frame);
     void closeAll();

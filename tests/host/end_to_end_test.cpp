@@ -17,7 +17,7 @@ QByteArray hex(const char *text)
 
 TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
 {
-    SimulatedLine sim({1});
+    SimulatedLine sim({1}, QStringLiteral("RS485,9600,NONE,8,2")); // the driver's baud rate
     QPluginLoader loader(QStringLiteral(TECO_SERVO_PLUGIN_PATH));
     DriverInterface *driver = qobject_cast<DriverInterface *>(loader.instance());
     ASSERT_NE(driver, nullptr) << qPrintable(loader.errorString());
@@ -207,6 +207,84 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
     EXPECT_GT(good, 12);
     std::printf("%d good of 32, %d of them wrong, %d flagged uncertain; %lld late answers dropped\n", good,
                 wrong, uncertain, sim.port.counters().lateAnswers);
+}
+
+// The faults of real wiring, rehearsed on the simulated line: what the
+// master sees through the plug-in, and what the line counted.
+TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
+{
+    SimulatedLine sim({1}, QStringLiteral("RS485,19200,NONE,8,2"));
+    sim.port.setAnswerTimeout(50);
+    sim.port.setRetryCount(0);
+    PluginDriver driver;
+    ASSERT_NE(driver.get(), nullptr);
+    driver->initialize(&sim.port);
+    const SimArea hr = SimArea::HoldingRegisters;
+    auto setFaults = [&](const char *text) {
+        FaultPlan plan;
+        QString error;
+        EXPECT_TRUE(FaultPlan::parse(QLatin1String(text), &plan, &error)) << qPrintable(error);
+        sim.line.setFaults(plan, 5);
+    };
+    auto writeWord = [&](const char *address, quint16 value) {
+        driver->write(&sim.port, CommunicatorCommand(2, 1, QLatin1String(address)),
+                      QByteArray(1, char(value)) + char(value >> 8));
+        return driver->getLastError();
+    };
+
+    // Lost after the drive executed the write: failed, and written all the same.
+    setFaults("drop=1");
+    EXPECT_EQ(writeWord("HR10", 7), QStringLiteral("PLC no response (write 1 word to 1-HR10)"));
+    EXPECT_EQ(sim.line.value(1, hr, 9), 7);
+    // Not heard: failed, and nothing written.
+    setFaults("unheard=1");
+    EXPECT_EQ(writeWord("HR11", 7), QStringLiteral("PLC no response (write 1 word to 1-HR11)"));
+    EXPECT_EQ(sim.line.value(1, hr, 10), 0);
+
+    // A twin drive, noise on the line: every answer the master takes is
+    // right; the collisions and the bursts inside frames fail.
+    for (int reg = 0; reg < 8; ++reg)
+        sim.line.setValue(1, hr, reg, quint16(0x2000 + 0x111 * reg));
+    auto wordsAt = [](int first) { // two registers as the driver returns them
+        QByteArray words;
+        for (const int reg : {first, first + 1})
+            words.append(char(0x11 * reg)).append(char(0x20 + reg));
+        return words;
+    };
+    for (const char *faults : {"twin=1", "noise=1", "twin=0.3,noise=0.3,corrupt=0.1"}) {
+        setFaults(faults);
+        const SimStats before = sim.line.stats();
+        int good = 0;
+        for (int i = 0; i < 20; ++i) {
+            const int first = i % 7;
+            const QByteArray data = driver->read(
+                &sim.port, CommunicatorCommand(2, 2, QStringLiteral("HR%1").arg(first + 1)));
+            if (driver->hasError())
+                continue;
+            ++good;
+            EXPECT_EQ(data, wordsAt(first)) << faults << " HR" << first + 1;
+        }
+        const SimStats after = sim.line.stats();
+        const qint64 twins = after.faults[FaultPlan::Twin] - before.faults[FaultPlan::Twin];
+        const qint64 noises = after.faults[FaultPlan::Noise] - before.faults[FaultPlan::Noise];
+        const qint64 corrupt = after.faults[FaultPlan::Corrupt] - before.faults[FaultPlan::Corrupt];
+        EXPECT_LE(20 - good, twins + noises + corrupt) << faults;
+        EXPECT_GE(20 - good, twins + corrupt) << faults << ": a collision taken for an answer";
+        if (noises > 0)
+            EXPECT_GT(good, 20 - twins - noises - corrupt) << faults << ": no burst between frames passed over";
+    }
+
+    // A master at another baud rate is not understood; at the drives' rate it is.
+    setFaults("");
+    for (const int baud : {9600, 19200}) {
+        sim.port.close();
+        ASSERT_TRUE(sim.port.open(sim.server.path(), QStringLiteral("RS485,%1,NONE,8,2").arg(baud)))
+            << qPrintable(sim.port.errorString());
+        const qint64 otherBaud = sim.line.stats().otherBaud;
+        driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("HR1")));
+        EXPECT_EQ(driver->hasError(), baud == 9600) << baud;
+        EXPECT_EQ(sim.line.stats().otherBaud - otherBaud, baud == 9600 ? 1 : 0) << baud;
+    }
 }
 
 } // namespace
