@@ -53,7 +53,8 @@ struct Options
     qint64 commands = 100000;
     quint64 seed = 20261205;
     QString faults = QStringLiteral("drop=0.02,corrupt=0.02,truncate=0.02,station=0.02,"
-                                    "exception=0.02,delay=0.02:15,late=0.02:250");
+                                    "exception=0.02,delay=0.02:15,late=0.02:250,"
+                                    "unheard=0.02,twin=0.02,noise=0.02");
     int timeoutMs = 50;
     QString stations = QStringLiteral("1,2,3");
     int minRetries = 1;
@@ -392,8 +393,9 @@ int main(int argc, char *argv[])
     std::printf("%-26s %8lld %8lld %7lld %12lld %10lld %9lld\n\n", "all", total.commands,
                 total.requests, total.good, total.firstFailed, total.recovered, total.failed);
 
-    // An attempt of one exchange fails on a drop, corrupt, truncate, station
-    // or exception fault (and a delay beyond the time-out): rate p in all.
+    // An attempt of one exchange fails on a drop, corrupt, truncate, station,
+    // exception, unheard or twin fault, on half the noise bursts (those
+    // inside the answer), and on a delay beyond the time-out: rate p in all.
     // Each attempt is a fresh draw: the first fails with p, a command with r
     // retries fails for good with p^(r+1). Not so where an answer came after
     // the time-out: the drive is busy with it and misses the retries the
@@ -401,7 +403,8 @@ int main(int argc, char *argv[])
     // commands are counted apart.
     double p = plan.rate[FaultPlan::Drop] + plan.rate[FaultPlan::Corrupt]
         + plan.rate[FaultPlan::Truncate] + plan.rate[FaultPlan::WrongStation]
-        + plan.rate[FaultPlan::Exception];
+        + plan.rate[FaultPlan::Exception] + plan.rate[FaultPlan::Unheard]
+        + plan.rate[FaultPlan::Twin] + plan.rate[FaultPlan::Noise] / 2;
     p += plan.delayMs > o.timeoutMs ? plan.rate[FaultPlan::Delay] : 0.0;
     std::printf("single-exchange commands: %-8s %8s %22s %22s\n", "retries", "commands",
                 "first failed (pred.)", "failed (pred.)");
