@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include "drivemodel.h"
 #include "frametrace.h"
 #include "ptylink.h"
 #include "simline.h"
@@ -87,6 +88,13 @@ int main(int argc, char **argv)
         "holds station x 1000 + A and discrete input A is on when A is a multiple\n"
         "of 3. Requests to station 0 are broadcasts: every drive executes the\n"
         "writes, none answers.\n\n"
+        "--model servo makes each drive a servo whose speed follows a set-point\n"
+        "(HR1 below is wire address 0): HR1 set-point in rpm (signed; beyond +-3000\n"
+        "it trips the drive), HR2 ramp time constant in ms (200; 0 none), IR1\n"
+        "actual speed in rpm (+-2 rpm noise while running, drawn from --seed),\n"
+        "IR2-IR3 position in 10000 counts a revolution (signed 32-bit, low word\n"
+        "first), IR4 status (bit 0 ready, 1 running, 2 fault, 3 at speed), DO1\n"
+        "servo on, DO2 fault reset (write 1). Other addresses as above.\n\n"
         "Without --device it opens a pseudo-terminal and prints its path as the\n"
         "first line of standard output; point the client at that path. It serves\n"
         "until interrupted and then prints its counters."));
@@ -113,8 +121,11 @@ int main(int argc, char **argv)
                                                   "in ms after the colon, default 200 and 1000: a delay "
                                                   "within the master's time-out, a late answer after it)."),
          QStringLiteral("LIST")},
-        {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws (default 1)."),
+        {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws and of the model's noise (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("model"), QStringLiteral("What the drives do between requests: static (default: "
+                                                 "values change only when written) or servo."),
+         QStringLiteral("NAME"), QStringLiteral("static")},
         {QStringLiteral("holding"), QStringLiteral("Number of holding registers (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
         {QStringLiteral("input"), QStringLiteral("Number of input registers (default 65536)."),
@@ -157,6 +168,9 @@ int main(int argc, char **argv)
     const quint64 seed = parser.value(QStringLiteral("seed")).toULongLong(&ok);
     if (!ok)
         return fail(QStringLiteral("invalid seed: %1").arg(parser.value(QStringLiteral("seed"))));
+    DriveModel model = DriveModel::Static;
+    if (!parseDriveModel(parser.value(QStringLiteral("model")), &model, &error))
+        return fail(error);
     SimAreaSizes sizes;
     int *const sizeFields[] = {&sizes.holdingRegisters, &sizes.inputRegisters, &sizes.coils,
                                &sizes.discreteInputs};
@@ -170,6 +184,7 @@ int main(int argc, char **argv)
 
     SimLine line(stations, sizes);
     line.setFaults(faults, seed);
+    line.setModel(model, seed);
     SimServer server(&line);
     const bool opened = parser.isSet(QStringLiteral("device"))
                             ? server.openDevice(parser.value(QStringLiteral("device")), settings)
@@ -194,9 +209,9 @@ int main(int argc, char **argv)
     QStringList names;
     for (int station : stations)
         names.append(QString::number(station));
-    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s\n", qPrintable(names.join(',')),
+    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
                  qPrintable(server.path()), qPrintable(settings.toString()),
-                 qPrintable(faults.toString()));
+                 qPrintable(faults.toString()), driveModelName(model));
 
     const bool served = server.run();
     link.remove();

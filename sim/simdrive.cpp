@@ -1,5 +1,7 @@
 #include "simdrive.h"
 
+#include "termiosline.h"
+
 namespace {
 
 enum ExceptionCode : quint8 { IllegalFunction = 1, IllegalAddress = 2, IllegalValue = 3 };
@@ -63,24 +65,58 @@ SimDrive::SimDrive(int station, const SimAreaSizes &sizes)
         discrete[a] = 1;
 }
 
+void SimDrive::setModel(DriveModel model, quint64 seed)
+{
+    m_model.reset();
+    if (model == DriveModel::Servo) {
+        // Each drive of a line its own noise.
+        const quint64 mixed = seed + quint64(m_station) * 0x9E3779B97F4A7C15ULL;
+        m_model.reset(new ServoModel(mixed, monotonicNs()));
+    }
+}
+
 int SimDrive::size(SimArea area) const
 {
     return int(m_areas[int(area)].size());
 }
 
+void SimDrive::advance() const
+{
+    if (m_model)
+        m_model->advance(monotonicNs());
+}
+
 quint16 SimDrive::value(SimArea area, int address) const
 {
-    if (address < 0 || address >= size(area))
-        return 0;
-    return m_areas[int(area)][size_t(address)];
+    advance();
+    return peek(area, address);
 }
 
 bool SimDrive::setValue(SimArea area, int address, quint16 value)
 {
+    advance();
+    return store(area, address, value);
+}
+
+quint16 SimDrive::peek(SimArea area, int address) const
+{
+    if (address < 0 || address >= size(area))
+        return 0;
+    quint16 modelled = 0;
+    if (m_model && m_model->read(area, address, &modelled))
+        return modelled;
+    return m_areas[int(area)][size_t(address)];
+}
+
+bool SimDrive::store(SimArea area, int address, quint16 value)
+{
     if (address < 0 || address >= size(area))
         return false;
     const bool bitArea = area == SimArea::Coils || area == SimArea::DiscreteInputs;
-    m_areas[int(area)][size_t(address)] = bitArea ? quint16(value ? 1 : 0) : value;
+    if (bitArea)
+        value = value ? 1 : 0;
+    if (!m_model || !m_model->write(area, address, value))
+        m_areas[int(area)][size_t(address)] = value;
     return true;
 }
 
@@ -115,23 +151,24 @@ QByteArray SimDrive::execute(const QByteArray &pdu)
         return exceptionAnswer(function, IllegalValue);
     if (address + quantity > size(info.area))
         return exceptionAnswer(function, IllegalAddress);
+    advance();
 
     QByteArray answer;
     answer.append(char(function));
     if (single) {
-        setValue(info.area, address, word(pdu, 3));
+        store(info.area, address, word(pdu, 3));
         answer.append(pdu.mid(1, 4));
     } else if (multiple) {
         for (int i = 0; i < quantity; ++i) {
             const quint16 v = info.bitArea ? quint16((quint8(pdu[6 + i / 8]) >> (i % 8)) & 1)
                                            : word(pdu, 6 + 2 * i);
-            setValue(info.area, address + i, v);
+            store(info.area, address + i, v);
         }
         answer.append(pdu.mid(1, 4));
     } else if (info.bitArea) {
         QByteArray packed((quantity + 7) / 8, '\0');
         for (int i = 0; i < quantity; ++i) {
-            if (value(info.area, address + i))
+            if (peek(info.area, address + i))
                 packed[i / 8] = char(quint8(packed[i / 8]) | (1 << (i % 8)));
         }
         answer.append(char(packed.size()));
@@ -139,7 +176,7 @@ QByteArray SimDrive::execute(const QByteArray &pdu)
     } else {
         answer.append(char(quantity * 2));
         for (int i = 0; i < quantity; ++i)
-            appendWord(answer, value(info.area, address + i));
+            appendWord(answer, peek(info.area, address + i));
     }
     return answer;
 }

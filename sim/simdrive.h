@@ -1,9 +1,12 @@
 #ifndef SIMDRIVE_H
 #define SIMDRIVE_H
 
+#include <memory>
 #include <vector>
 
 #include <QByteArray>
+
+#include "drivemodel.h"
 
 // The four Modbus data areas of a drive.
 enum class SimArea { Coils, DiscreteInputs, HoldingRegisters, InputRegisters };
@@ -21,15 +24,20 @@ struct SimAreaSizes
 // Holding registers and coils start at 0; input register a holds
 // station x 1000 + a (modulo 65536) and discrete input a is on when a is a
 // multiple of 3, so that reads of the read-only areas show something.
+// A drive model other than static takes some addresses over (drivemodel.h)
+// and is brought up to the monotonic clock whenever the drive is asked.
 class SimDrive
 {
 public:
     SimDrive(int station, const SimAreaSizes &sizes);
 
+    // The noise of a moving drive is drawn from the seed and the station.
+    void setModel(DriveModel model, quint64 seed);
+
     int station() const { return m_station; }
     int size(SimArea area) const;
     // Bits read as 0 or 1; an address outside the area reads 0 and is not
-    // written (setValue returns false).
+    // written (setValue returns false). Both see the model's present state.
     quint16 value(SimArea area, int address) const;
     bool setValue(SimArea area, int address, quint16 value);
 
@@ -42,8 +50,15 @@ public:
     QByteArray execute(const QByteArray &pdu);
 
 private:
+    void advance() const;
+    // At the state of the last advance, so that one request sees one moment.
+    quint16 peek(SimArea area, int address) const;
+    bool store(SimArea area, int address, quint16 value);
+
     int m_station;
     std::vector<quint16> m_areas[4]; // by SimArea; bits held as 0 or 1
+    // Advanced by const reads too: its state follows the clock, not the caller.
+    std::unique_ptr<ServoModel> m_model;
 };
 
 #endif // SIMDRIVE_H

@@ -35,6 +35,13 @@ void SimLine::setFaults(const FaultPlan &plan, quint64 seed)
     m_faults = FaultInjector(plan, seed);
 }
 
+void SimLine::setModel(DriveModel model, quint64 seed)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto &entry : m_drives)
+        entry.second.setModel(model, seed);
+}
+
 QList<int> SimLine::stations() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -51,6 +51,8 @@ public:
     static bool parseStations(const QString &text, QList<int> *stations, QString *error);
 
     void setFaults(const FaultPlan &plan, quint64 seed);
+    // Every drive of the line plays this model from now on (static at first).
+    void setModel(DriveModel model, quint64 seed);
     QList<int> stations() const;
 
     SimAnswer process(const QByteArray &frame);

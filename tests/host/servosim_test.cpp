@@ -355,6 +355,7 @@ TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
         {"--link", "", "--link takes a path, not an empty one"},
         {"--device", "", "--device takes a path, not an empty one"},
         {"--line", "RS485,9600,NONE,7,2", "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
+        {"--model", "servos", "unknown model: servos (static or servo)"},
     };
     for (const auto &m : mistakes) {
         const QStringList args = m[1] ? QStringList{m[0], m[1]} : QStringList{m[0]};

@@ -1,0 +1,190 @@
+// servosim --model servo: the ramp's arithmetic, and a drive that moves as
+// the driver sees it through the port.
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "child_process.h"
+#include "communicatorcommand.h"
+#include "drivemodel.h"
+#include "hosttest.h"
+#include "termiosline.h"
+
+namespace {
+
+qint32 modelPosition(const ServoModel &model)
+{
+    quint16 low = 0, high = 0;
+    EXPECT_TRUE(model.read(SimArea::InputRegisters, 1, &low));
+    EXPECT_TRUE(model.read(SimArea::InputRegisters, 2, &high));
+    return qint32(quint32(high) << 16 | low);
+}
+
+// However often a drive is asked, it is at the same speed and position:
+// fractions of a count are kept, and the counter wraps as 32 bits do.
+TEST(ServoModel, RampAndPositionDoNotDependOnHowOftenTheDriveIsAsked)
+{
+    const struct
+    {
+        int timeConstantMs;
+        int setPointRpm;
+        qint64 totalNs;
+        int steps;
+        double speedRpm;
+        qint32 position;
+    } cases[] = {
+        {200, 1500, 1000000000, 1, 1489.8930795, 200336},
+        {200, 1500, 1000000000, 1000, 1489.8930795, 200336},
+        {200, -1500, 1000000000, 1000, -1489.8930795, -200337},
+        {50, -3000, 100000000, 7, -2593.9941503, -28384},
+        {0, 3, 10001000000, 10000, 3, 5000},                  // half a count a step
+        {200, 2999, 5000250000000, 5000, 2999, -1795775638}, // past 2^31 counts
+    };
+    for (const auto &c : cases) {
+        ServoModel model(1, 0);
+        model.write(SimArea::HoldingRegisters, 1, quint16(c.timeConstantMs));
+        model.write(SimArea::HoldingRegisters, 0, quint16(qint16(c.setPointRpm)));
+        model.write(SimArea::Coils, 0, 1);
+        for (int i = 1; i <= c.steps; ++i)
+            model.advance(c.totalNs * i / c.steps);
+        EXPECT_NEAR(model.speedRpm(), c.speedRpm, 1e-6) << c.setPointRpm << " rpm, " << c.steps << " steps";
+        EXPECT_EQ(modelPosition(model), c.position) << c.setPointRpm << " rpm, " << c.steps << " steps";
+    }
+}
+
+TEST(ServoModel, NoiseRepeatsFromTheSeed)
+{
+    auto speeds = [](quint64 seed) {
+        ServoModel model(seed, 0);
+        model.write(SimArea::Coils, 0, 1);
+        model.write(SimArea::HoldingRegisters, 0, 1000);
+        QList<int> shown;
+        for (int i = 1; i <= 50; ++i) {
+            model.advance(qint64(10 + i) * 1000000000);
+            quint16 value = 0;
+            model.read(SimArea::InputRegisters, 0, &value);
+            shown.append(qint16(value));
+            EXPECT_LE(std::abs(shown.last() - 1000), ServoModel::kNoiseRpm);
+        }
+        return shown;
+    };
+    EXPECT_EQ(speeds(7), speeds(7));
+    EXPECT_NE(speeds(7), speeds(8));
+}
+
+// servosim as a user starts it, the plug-in on the real port at its path.
+class ServoOnTheLine : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(driver.get(), nullptr) << qPrintable(driver.errorString());
+        ASSERT_TRUE(sim.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(sim.err());
+        const QString path = sim.out().section(QLatin1Char('\n'), 0, 0);
+        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,115200,NONE,8,2"))) << qPrintable(port.errorString());
+        port.setAnswerTimeout(1000);
+        port.setInterCharacterFloor(200);
+        port.setRetryCount(2);
+        port.setStationId(1);
+    }
+    void TearDown() override
+    {
+        port.close();
+        sim.signal(SIGTERM);
+        EXPECT_EQ(sim.finish(), 0) << qPrintable(sim.err());
+    }
+
+    qint32 read(const char *address, int type = CommunicatorCommand::Word)
+    {
+        const QByteArray data = driver->read(&port, CommunicatorCommand(type, 1, QLatin1String(address)));
+        EXPECT_FALSE(driver->hasError()) << address << ": " << qPrintable(driver->getLastError());
+        if (type == CommunicatorCommand::DoubleWord && data.size() == 4) {
+            qint32 value;
+            std::memcpy(&value, data.constData(), 4);
+            return value;
+        }
+        if (type == CommunicatorCommand::Bit && data.size() == 1)
+            return quint8(data[0]) & 1;
+        return data.size() == 2 ? qint16(quint8(data[0]) | quint8(data[1]) << 8) : -99999;
+    }
+    void write(const char *address, int value)
+    {
+        const bool bit = address[0] == 'D';
+        QByteArray data;
+        data.append(char(value & 0xFF));
+        if (!bit)
+            data.append(char((value >> 8) & 0xFF));
+        const CommunicatorCommand cmd(bit ? CommunicatorCommand::Bit : CommunicatorCommand::Word, 1,
+                                      QLatin1String(address));
+        EXPECT_TRUE(driver->write(&port, cmd, data)) << address << ": " << qPrintable(driver->getLastError());
+    }
+    // Generous: the speed only comes closer, however loaded the machine.
+    bool speedSettlesAt(int rpm, int tolerance)
+    {
+        const qint64 deadline = monotonicNs() + 20000000000LL;
+        while (std::abs(read("IR1") - rpm) > tolerance) {
+            if (monotonicNs() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    ChildProcess sim{SERVOSIM_COMMAND, {"--model", "servo", "--seed", "5", "--line", "RS485,115200,NONE,8,2"}};
+    PluginDriver driver;
+    SerialPort port;
+};
+
+const int kReady = ServoModel::Ready, kRunning = ServoModel::Running, kFault = ServoModel::Fault,
+          kAtSpeed = ServoModel::AtSpeed;
+const double kTauSeconds = ServoModel::kDefaultTimeConstantMs / 1000.0;
+const double kCountsPerRpmSecond = ServoModel::kCountsPerRevolution / 60.0;
+
+TEST_F(ServoOnTheLine, SpeedRampsToTheSetPointAndPositionGrows)
+{
+    EXPECT_EQ(read("IR4"), kReady);
+    EXPECT_EQ(read("HR2"), ServoModel::kDefaultTimeConstantMs);
+    write("DO1", 1);
+    const qint64 written = monotonicNs();
+    write("HR1", 1500);
+    const int early = read("IR1");
+    // A ramp, not a step: no further than the time since the write allows.
+    const double atMost = 1500 * (1 - std::exp(-(monotonicNs() - written) * 1e-9 / kTauSeconds));
+    EXPECT_LE(early, atMost + ServoModel::kNoiseRpm);
+
+    // After five time constants, within 2 %.
+    std::this_thread::sleep_for(std::chrono::milliseconds(int(5000 * kTauSeconds)));
+    EXPECT_NEAR(read("IR1"), 1500, 30);
+    EXPECT_EQ(read("IR4"), kReady | kRunning | kAtSpeed);
+
+    // At 1500 rpm, 250,000 counts a second; the dword read as the driver
+    // reads it, low word first.
+    const qint64 before = monotonicNs();
+    const qint32 first = read("IR2", CommunicatorCommand::DoubleWord);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const qint32 second = read("IR2", CommunicatorCommand::DoubleWord);
+    const double elapsed = (monotonicNs() - before) * 1e-9;
+    EXPECT_GE(second - first, 0.2 * 1470 * kCountsPerRpmSecond) << first << " then " << second;
+    EXPECT_LE(second - first, elapsed * 1502 * kCountsPerRpmSecond) << first << " then " << second;
+}
+
+TEST_F(ServoOnTheLine, ASetPointBeyondTheRatedSpeedTripsUntilReset)
+{
+    write("DO1", 1);
+    write("HR1", 1000);
+    ASSERT_TRUE(speedSettlesAt(1000, 20));
+    write("HR1", 4000);
+    EXPECT_EQ(read("IR4"), kFault);
+    EXPECT_TRUE(speedSettlesAt(0, 0)) << "a tripped drive stops";
+    write("DO2", 1);
+    EXPECT_EQ(read("IR4"), kFault) << "the set-point still beyond the rated speed";
+    write("HR1", -1000);
+    EXPECT_EQ(read("IR4"), kFault) << "latched";
+    write("DO2", 1);
+    EXPECT_EQ(read("IR4") & (kFault | kRunning), kRunning);
+    EXPECT_EQ(read("DO2", CommunicatorCommand::Bit), 0);
+    EXPECT_TRUE(speedSettlesAt(-1000, 20));
+}
+
+} // namespace
