@@ -95,6 +95,9 @@ const TextOption kTextOptions[] = {
          *error = QStringLiteral("%1 is not a whole number").arg(value);
          return false;
      }},
+    {"sim-model", [](const QString &value, Options *o, QString *error) {
+         return parseDriveModel(value, &o->simModel, error);
+     }},
 };
 
 template <typename Option, std::size_t size>

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "drivemodel.h"
 #include "driverloader.h"
 #include "faultplan.h"
 #include "linesettings.h"
@@ -34,6 +35,7 @@ struct Options
     QList<int> simStations = {1, 2, 3};
     FaultPlan simFaults;
     quint64 simSeed = 1;
+    DriveModel simModel = DriveModel::Static;
     bool simPace = false;
 };
 

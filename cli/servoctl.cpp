@@ -112,7 +112,11 @@ Options:
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
                            station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000
-      --sim-seed N         seed of the fault draws (default 1)
+      --sim-seed N         seed of the fault draws and the model's noise (default 1)
+      --sim-model NAME     static (default: values change only when written) or
+                           servo: HR1 speed set-point (rpm), HR2 ramp time
+                           constant (ms), DO1 servo on, DO2 fault reset, IR1
+                           speed, IR2 position (dword), IR4 status
       --sim-pace           answer at the line's baud rate
   -h, --help               this text
 

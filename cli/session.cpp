@@ -181,6 +181,7 @@ int Session::startSimulatedLine(const LineSettings &settings)
 {
     m_simLine.reset(new SimLine(m_options.simStations));
     m_simLine->setFaults(m_options.simFaults, m_options.simSeed);
+    m_simLine->setModel(m_options.simModel, m_options.simSeed);
     m_simServer.reset(new SimServer(m_simLine.get()));
     m_simServer->setPacing(m_options.simPace);
     if (!m_simServer->openPty(settings) || !m_simServer->start())
@@ -190,9 +191,12 @@ int Session::startSimulatedLine(const LineSettings &settings)
         stations.append(QString::number(station));
     const FaultPlan &faults = m_options.simFaults;
     const QString faultText = faults.isEmpty() ? QString() : QStringLiteral(", faults ") + faults.toString();
-    std::fprintf(stderr, "servoctl: simulated drives %s on %s (%s)%s\n",
+    const QString modelText = m_options.simModel == DriveModel::Static
+                                  ? QString()
+                                  : QStringLiteral(", model ") + QLatin1String(driveModelName(m_options.simModel));
+    std::fprintf(stderr, "servoctl: simulated drives %s on %s (%s)%s%s\n",
                  qPrintable(stations.join(QLatin1Char(','))), qPrintable(m_simServer->path()),
-                 qPrintable(settings.toString()), qPrintable(faultText));
+                 qPrintable(settings.toString()), qPrintable(faultText), qPrintable(modelText));
     return 0;
 }
 

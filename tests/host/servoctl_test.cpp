@@ -129,6 +129,7 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"-d", "", "read", "HR1"}, "-d"},
         {{"--plugin=", "info"}, "--plugin"},
         {{"--device", "/dev/null", "--sim-faults", "drop=0.1", "read", "HR1"}, "--sim-faults"},
+        {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
         {{"--line", "RS485,9600,NONE,7,2", "read", "HR1"}, "RS485,9600,NONE,7,2: Modbus RTU"},
         {{"--station", "2", "--station", "1", "read", "HR1"}, "--station given twice"},
