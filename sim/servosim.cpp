@@ -61,9 +61,9 @@ void printStats(const SimStats &s)
     std::fprintf(stderr, "servosim: %lld requests, %lld answered, %lld broadcasts, "
                          "%lld for other stations, %lld bad frames, %lld exceptions",
                  s.frames, s.answered, s.broadcasts, s.otherStations, s.badFrames, s.exceptions);
-    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
     if (s.otherBaud)
         std::fprintf(stderr, ", %lld at another baud rate", s.otherBaud);
+    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
         if (s.faults[kind])
             std::fprintf(stderr, ", %lld %s", s.faults[kind], FaultPlan::name(FaultPlan::Kind(kind)));
     }
@@ -117,10 +117,15 @@ int main(int argc, char **argv)
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
-                                                  "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500 "
+                                                  "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
+                                                  "unheard=0.02,twin=0.02,noise=0.02 "
                                                   "(rates from 0 to 1, together at most 1; delay and late "
                                                   "in ms after the colon, default 200 and 1000: a delay "
-                                                  "within the master's time-out, a late answer after it)."),
+                                                  "within the master's time-out, a late answer after it; "
+                                                  "drop loses the answer of an executed request, unheard "
+                                                  "the request itself; twin is a second drive with the "
+                                                  "same station answering at once; noise a burst between "
+                                                  "frames or inside the answer)."),
          QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws and of the model's noise (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},
@@ -213,6 +218,9 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
                  qPrintable(server.path()), qPrintable(settings.toString()),
                  qPrintable(faults.toString()), driveModelName(model));
+    if (!parser.isSet(QStringLiteral("device")) && settings.parity != LineSettings::NoParity)
+        std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
+                             "cannot be checked here, its baud rate can\n");
 
     const bool served = server.run();
     link.remove();
@@ -221,6 +229,3 @@ int main(int argc, char **argv)
         return fail(server.errorString());
     return 0;
 }
-    if (!parser.isSet(QStringLiteral("device")) && settings.parity != LineSettings::NoParity)
-        std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
-                             "cannot be checked here, its baud rate can\n");
