@@ -111,7 +111,8 @@ Options:
   The simulated line (refused with --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
-                           station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000
+                           station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000,
+                           unheard=0.02,twin=0.02,noise=0.02 (servosim --help)
       --sim-seed N         seed of the fault draws and the model's noise (default 1)
       --sim-model NAME     static (default: values change only when written) or
                            servo: HR1 speed set-point (rpm), HR2 ramp time
