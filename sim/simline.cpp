@@ -76,15 +76,15 @@ SimAnswer SimLine::process(const QByteArray &frame)
         ++m_stats.otherStations;
         return answer;
     }
+    answer.fault = m_faults.draw();
+    ++m_stats.faults[answer.fault];
+    if (answer.fault == FaultPlan::Unheard)
+        return answer; // nothing executed
     QByteArray reply = drive->second.execute(pdu);
     if (quint8(reply[0]) & 0x80)
         ++m_stats.exceptions;
 
     int replyStation = station;
-    answer.fault = m_faults.draw();
-    ++m_stats.faults[answer.fault];
-    if (answer.fault == FaultPlan::Unheard)
-        return answer; // nothing executed
     switch (answer.fault) {
     case FaultPlan::Drop:
         return answer; // executed all the same
@@ -106,13 +106,6 @@ SimAnswer SimLine::process(const QByteArray &frame)
     damage(&answer);
     ++m_stats.answered;
     return answer;
-}
-
-quint16 SimLine::value(int station, SimArea area, int address) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto drive = m_drives.find(station);
-    return drive == m_drives.end() ? 0 : drive->second.value(area, address);
 }
 
 void SimLine::damage(SimAnswer *answer)
@@ -183,6 +176,13 @@ void SimLine::countOtherBaud()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_stats.otherBaud;
+}
+
+quint16 SimLine::value(int station, SimArea area, int address) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto drive = m_drives.find(station);
+    return drive == m_drives.end() ? 0 : drive->second.value(area, address);
 }
 
 bool SimLine::setValue(int station, SimArea area, int address, quint16 value)

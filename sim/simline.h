@@ -56,22 +56,22 @@ public:
     QList<int> stations() const;
 
     SimAnswer process(const QByteArray &frame);
-
-    // 0 for an unknown station or address; setValue then returns false.
     // A request the drives could not make out: the master is at another
     // baud rate.
     void countOtherBaud();
+
+    // 0 for an unknown station or address; setValue then returns false.
     quint16 value(int station, SimArea area, int address) const;
     bool setValue(int station, SimArea area, int address, quint16 value);
     SimStats stats() const;
 
 private:
-    mutable std::mutex m_mutex;
-    std::map<int, SimDrive> m_drives;
     void damage(SimAnswer *answer);
     QByteArray twinAnswer(const QByteArray &frame);
     static QByteArray collide(const QByteArray &ours, const QByteArray &twins, int shiftBits);
 
+    mutable std::mutex m_mutex;
+    std::map<int, SimDrive> m_drives;
     FaultInjector m_faults;
     SimStats m_stats;
 };
