@@ -116,6 +116,12 @@ bool RtuRequest::answersLookAlike(const RtuRequest &other) const
                           other.m_frame.constData() + kEchoOffset, kEchoLength) == 0;
 }
 
+bool RtuRequest::canBeItsOwnAnswer() const
+{
+    return isKnown() && !isBroadcast() && m_frame.size() == m_answerLength
+           && isNormalAnswer(m_frame.constData(), m_frame.size());
+}
+
 int rtuAnswerLength(const char *data, int size)
 {
     if (size < 2)

@@ -38,6 +38,11 @@ public:
     }
     // True when the normal answers of both requests would look the same.
     bool answersLookAlike(const RtuRequest &other) const;
+    // True when a normal answer can be byte for byte this request: always
+    // for functions 5 and 6, and for reads of 17 to 24 bits (3 bytes) whose
+    // address's high byte is 3. A frame identical to any other request sent
+    // (a broadcast included, which nothing answers) can only be its echo.
+    bool canBeItsOwnAnswer() const;
 
 private:
     QByteArray m_frame;

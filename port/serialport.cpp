@@ -141,9 +141,12 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_saved = saved;
     m_savedValid = savedValid;
     m_lost = false;
+    m_echoFault = EchoFault::None;
     m_error.clear();
     m_request = RtuRequest();
     m_answerFramed = true;
+    m_echoGarbled = false;
+    m_tookItself = RtuRequest();
     m_input.clear();
     m_requestSentNs = 0;
     m_lastActivityNs = monotonicNs();
@@ -425,6 +428,8 @@ int SerialPort::receive(char *buffer, int maxLength)
         return -1;
     if (!buffer || maxLength <= 0)
         return 0;
+    if (m_echoGarbled)
+        return isStopped() ? -1 : 0;
     if (!m_answerFramed) {
         m_answerFramed = true;
         frameAnswer();
@@ -462,10 +467,29 @@ void SerialPort::frameAnswer()
     const qint64 answerDeadline = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;
     bool lineQuiet = false;
     for (;;) {
+        // Bytes that begin as our own request may be its echo: judged whole,
+        // before a part of it passes for an answer.
+        if (const int own = ownEchoSoFar(); own == m_request.frame().size()) {
+            failEcho(EchoFault::Unexpected, true);
+            return;
+        } else if (own > 0 && !lineQuiet) {
+            // An answer differs within its own length (a write's
+            // acknowledgement repeats the request's first six bytes).
+            const int due = qMin(m_request.frame().size(), m_request.answerLength()) - own;
+            if (readMore(m_lastByteNs + interCharacterTimeoutNs(), qMax(due, 0)))
+                continue;
+            if (isStopped()) {
+                noteNoAnswer();
+                return;
+            }
+            lineQuiet = true;
+        }
         const AnswerScan scan = scanAnswer(m_request, m_input.constData(), m_input.size(), lineQuiet);
         switch (scan.verdict) {
         case AnswerScan::LateFrame:
             dropLateFrame(scan.length);
+            if (m_echoFault != EchoFault::None)
+                return;
             lineQuiet = false;
             continue;
         case AnswerScan::Noise:
@@ -473,6 +497,10 @@ void SerialPort::frameAnswer()
             lineQuiet = false;
             continue;
         case AnswerScan::Answer:
+            if (isEchoBeforeAnswer(scan.length)) {
+                failEcho(EchoFault::Unexpected, false);
+                return;
+            }
             noteAnswerTaken(scan.length);
             return;
         case AnswerScan::Unclear: {
@@ -525,6 +553,7 @@ void SerialPort::noteNoAnswer()
 void SerialPort::noteAnswerTaken(int length)
 {
     const char *frame = m_input.constData();
+    m_tookItself = RtuRequest();
     if (!hasValidModbusCrc(frame, length))
         return; // damaged on the line: the driver fails it
     m_lastFrameNs[m_request.station()] = m_lastByteNs;
@@ -552,6 +581,10 @@ void SerialPort::noteAnswerTaken(int length)
     }
     if (carried >= 0 && carried < kMaxCarries)
         owe(m_request, carried + 1);
+    // It may have been the request's echo; a second answer will tell. One
+    // that an owed request explains tells nothing.
+    if (!m_localEcho && carried < 0 && m_request.frame() == QByteArray::fromRawData(frame, length))
+        m_tookItself = m_request;
 }
 
 void SerialPort::owe(const RtuRequest &request, int carried)
@@ -582,6 +615,11 @@ void SerialPort::topUpInput(int wanted)
 // one answer is late with the next one it owes too).
 void SerialPort::dropLateFrame(int length)
 {
+    if (m_tookItself.isKnown() && m_tookItself.isAnswer(m_input.constData(), length)
+        && !isOwedAnswer(m_input.constData(), length)) {
+        failEcho(EchoFault::Unexpected, false);
+        return;
+    }
     LateAnswer late;
     late.station = quint8(m_input.at(0));
     const qint64 previousFrameNs = m_lastFrameNs[late.station];
@@ -609,6 +647,32 @@ void SerialPort::dropLateFrame(int length)
     m_input.remove(0, length);
 }
 
+// Without local echo: an answer identical to the request, with a second
+// answer to it already in behind it, was its echo (unless an owed request
+// explains the two).
+bool SerialPort::isEchoBeforeAnswer(int length) const
+{
+    const char *frame = m_input.constData();
+    if (m_localEcho || !m_request.canBeItsOwnAnswer()
+        || m_request.frame() != QByteArray::fromRawData(frame, length)) {
+        return false;
+    }
+    const char *next = frame + length;
+    const int size = m_input.size() - length;
+    const int nextLength = rtuAnswerLength(next, size);
+    return nextLength > 0 && size >= nextLength && hasValidModbusCrc(next, nextLength)
+           && m_request.isAnswer(next, nextLength) && !isOwedAnswer(frame, length);
+}
+
+bool SerialPort::isOwedAnswer(const char *frame, int length) const
+{
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.isAnswer(frame, length))
+            return true;
+    }
+    return false;
+}
+
 void SerialPort::dropNoise(int length)
 {
     m_counters.noiseBytes += length;
@@ -621,6 +685,10 @@ void SerialPort::dropNoise(int length)
 // a whole frame are noise, and with dropRest what is left goes too.
 void SerialPort::settleUnawaitedInput(bool dropRest)
 {
+    if (echoIsTellable() && m_input.contains(m_request.frame())) {
+        failEcho(EchoFault::Unexpected, false);
+        return;
+    }
     while (!m_input.isEmpty()) {
         const char *data = m_input.constData();
         const int size = m_input.size();
@@ -668,6 +736,8 @@ bool SerialPort::waitUntilClear(const RtuRequest &next)
         if (readInput() < 0)
             return false;
         settleUnawaitedInput(false);
+        if (isStopped())
+            return false;
         const qint64 clearAt = clearToSendAt(next);
         const qint64 now = monotonicNs();
         if (now >= clearAt)
@@ -681,7 +751,7 @@ bool SerialPort::waitUntilClear(const RtuRequest &next)
     }
     settleUnawaitedInput(true);
     m_quietUntilNs = 0;
-    return true;
+    return !isStopped();
 }
 
 int SerialPort::send(const char *data, int length)
@@ -715,6 +785,7 @@ int SerialPort::send(const char *data, int length)
     const qint64 now = monotonicNs();
     m_request = next;
     m_answerFramed = false;
+    m_echoGarbled = false;
     m_requestSentNs = now;
     m_receivedSinceSend = 0;
     m_handedOver = 0;
@@ -722,7 +793,105 @@ int SerialPort::send(const char *data, int length)
     ++m_counters.requests;
     if (m_trace)
         m_trace->sent(data, written);
+    if (m_localEcho && written == length && !isStopped() && !takeEcho())
+        return -1;
     return written > 0 ? written : -1;
+}
+
+// With local echo: the request just sent comes back, byte for byte, before
+// any answer. False when it did not (garbled: this request goes unanswered;
+// missing: the port stops) or the port stopped meanwhile.
+bool SerialPort::takeEcho()
+{
+    const QByteArray sent = m_request.frame();
+    const qint64 deadline = m_requestSentNs + qint64(m_answerTimeoutMs) * kMs;
+    for (;;) {
+        const char *data = m_input.constData();
+        const int size = m_input.size();
+        const int compared = qMin(size, sent.size());
+        const bool matches = std::memcmp(data, sent.constData(), size_t(compared)) == 0;
+        if (matches && compared == sent.size()) {
+            m_input.remove(0, compared);
+            m_receivedSinceSend = m_input.size();
+            return true;
+        }
+        const int frame = matches ? -1 : rtuAnswerLength(data, size);
+        if (frame > 0 && size >= frame && hasValidModbusCrc(data, frame)) {
+            // A whole frame where the echo belongs: the answer itself, so
+            // nothing echoes; or a late answer just before the echo.
+            if (m_request.isAnswer(data, frame)) {
+                failEcho(EchoFault::Missing, false);
+                return false;
+            }
+            dropLateFrame(frame);
+            continue;
+        }
+        // Changed: judged once as many bytes are in, or a frame begun is whole.
+        if (!matches && size >= sent.size() && frame <= size)
+            break;
+        const bool started = size > 0;
+        const int due = started ? qMax(sent.size(), frame) - size : 0;
+        if (readMore(started ? m_lastByteNs + interCharacterTimeoutNs() : deadline, due))
+            continue;
+        if (isStopped())
+            return false;
+        if (!started) {
+            failEcho(EchoFault::Missing, true);
+            return false;
+        }
+        break;
+    }
+    const QByteArray heard = m_input.left(sent.size());
+    m_input.remove(0, heard.size());
+    ++m_counters.garbledEchoes;
+    m_lastGarbledEcho = QStringLiteral("the line garbled our own request: sent %1, heard %2%3")
+                            .arg(FrameTrace::hex(sent),
+                                 QLatin1String(heard.size() < sent.size() ? "only " : ""),
+                                 FrameTrace::hex(heard));
+    m_error = m_lastGarbledEcho;
+    if (m_trace)
+        m_trace->note(m_lastGarbledEcho);
+    // The drive may have heard it whole: its answer gets a quiet line.
+    m_echoGarbled = true;
+    m_answerFramed = true;
+    m_quietUntilNs = monotonicNs() + qint64(m_answerTimeoutMs) * kMs;
+    return false;
+}
+
+// Without local echo, a frame identical to the request just sent can only
+// be its echo, unless an answer can be the request itself.
+bool SerialPort::echoIsTellable() const
+{
+    return !m_localEcho && m_request.isKnown() && !m_request.canBeItsOwnAnswer();
+}
+
+// Without local echo: how many bytes the input holds of the request just
+// sent, from its start, where a frame identical to it can only be its echo;
+// -1 when the input begins otherwise or an answer can be the request itself.
+int SerialPort::ownEchoSoFar() const
+{
+    const QByteArray &sent = m_request.frame();
+    if (!echoIsTellable() || m_input.isEmpty())
+        return -1;
+    const int compared = qMin(m_input.size(), sent.size());
+    return std::memcmp(m_input.constData(), sent.constData(), size_t(compared)) == 0 ? compared : -1;
+}
+
+// The line's echo disagrees with the setting: nothing more is sent or taken
+// until open(). With owed, the request just sent may still be answered.
+void SerialPort::failEcho(EchoFault fault, bool owed)
+{
+    m_echoFault = fault;
+    m_error = fault == EchoFault::Unexpected
+                  ? QStringLiteral("the line echoes our own requests back (an adapter with local echo?)")
+                  : QStringLiteral("the line does not echo our own requests back (an adapter without "
+                                   "local echo?)");
+    if (owed && m_request.isKnown() && !m_request.isBroadcast())
+        owe(m_request, 0);
+    m_input.clear();
+    m_answerFramed = true;
+    if (m_trace)
+        m_trace->note(m_error);
 }
 
 int SerialPort::frameDelay()

@@ -24,6 +24,14 @@ struct PortCounters
     qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
     qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
     qint64 noiseBytes = 0;       // bytes dropped that were no frame
+    qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
+};
+
+// How the line's echo disagrees with the port's local-echo setting.
+enum class EchoFault {
+    None,
+    Unexpected, // our requests come back, and the setting is off
+    Missing     // the setting is on, and they do not
 };
 
 // A frame dropped as a late answer.
@@ -97,6 +105,31 @@ struct LateAnswer
 // handler's pipe) that becomes readable ends every wait within
 // milliseconds the same way ("interrupted").
 //
+// Local echo: an RS-485 adapter without receiver disable hands the master
+// its own request back before the answer.
+// - With setLocalEcho(true), send() reads the request back, byte for byte,
+//   within the answer time-out, before the answer is awaited. A request that
+//   comes back changed (a collision, noise) is not answered: receive() gives
+//   nothing for it (echoGarbled(); lastGarbledEcho() says what was sent and
+//   heard), and the next request waits an answer time-out, dropping what
+//   comes. Nothing coming back, or an answer in its place, means the adapter
+//   does not echo.
+// - Without it, a frame byte for byte the request just sent is its echo
+//   where no answer can be the request itself: functions 1 to 4, 15 and 16
+//   (but reads of 17 to 24 bits at an address whose high byte is 3) and
+//   every broadcast. Where an answer can be the request itself (functions 5
+//   and 6 always) the port cannot tell an echo from the answer by its bytes:
+//   it takes the echo for the answer, and knows better only when a second
+//   answer to that request is already in behind it, or comes before the
+//   next request is sent (unless an owed request explains the two), or an
+//   earlier request showed the line echoing. So on an echoing line the
+//   first such request can pass even if the drive refused it or is not there.
+// - Likewise with the setting on a line that does not echo, such a request
+//   takes the answer for the echo and then fails for want of an answer,
+//   unless an earlier request showed the line silent.
+// Either disagreement (echoFault()) stops the port as a lost line does,
+// with errorString() saying which, until open().
+//
 // Option 12 with the value 0 drops unread input (as late answers where it
 // holds whole frames); every other option is refused and changes nothing.
 // open() takes the device for itself (claimLine) and refuses one in use.
@@ -156,6 +189,9 @@ public:
     // takes the line's own. 0 suits a pseudo-terminal to a simulator, which
     // has no wire.
     void setSilentInterval(qint64 nanoseconds) { m_silentIntervalNs = nanoseconds; }
+    // The adapter hands every request back before the answer (see above).
+    void setLocalEcho(bool on) { m_localEcho = on; }
+    bool localEcho() const { return m_localEcho; }
     qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
@@ -168,6 +204,12 @@ public:
     void setTrace(FrameTrace *trace) { m_trace = trace; }
 
     PortCounters counters() const { return m_counters; }
+    EchoFault echoFault() const { return m_echoFault; }
+    // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...",
+    // for the latest request that came back changed.
+    QString lastGarbledEcho() const { return m_lastGarbledEcho; }
+    // The last request came back changed: it went unanswered.
+    bool echoGarbled() const { return m_echoGarbled; }
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
 
@@ -200,7 +242,7 @@ private:
     };
 
     bool fail(const QString &text);
-    bool isStopped() const { return m_lost || m_interrupted; }
+    bool isStopped() const { return m_lost || m_interrupted || m_echoFault != EchoFault::None; }
     bool checkInterrupt();
     void markLost(const QString &reason);
     Wait waitReadable(qint64 deadlineNs);
@@ -208,6 +250,12 @@ private:
     int readInput();
     bool readMore(qint64 deadlineNs, int dueBytes);
     void noteLineActivity(qint64 nowNs);
+    bool takeEcho();
+    bool echoIsTellable() const;
+    int ownEchoSoFar() const;
+    bool isOwedAnswer(const char *frame, int length) const;
+    bool isEchoBeforeAnswer(int length) const;
+    void failEcho(EchoFault fault, bool owed);
 
     void frameAnswer();
     void noteNoAnswer();
@@ -235,6 +283,9 @@ private:
     bool m_lost = false;
     bool m_interrupted = false;
     int m_interruptFd = -1;
+    bool m_localEcho = false;
+    EchoFault m_echoFault = EchoFault::None;
+    QString m_lastGarbledEcho;
 
     int m_answerTimeoutMs = 500;
     int m_retryCount = 3;
@@ -246,6 +297,8 @@ private:
 
     RtuRequest m_request;           // the request just sent
     bool m_answerFramed = false;    // frameAnswer() has run for it
+    bool m_echoGarbled = false;     // it came back changed: not answered
+    RtuRequest m_tookItself;        // the last request taken an answer identical to it
     QByteArray m_input;             // received, neither handed over nor dropped
     qint64 m_requestSentNs = 0;     // when the last request had left
     qint64 m_lastActivityNs = 0;    // last byte on the line, either way

@@ -111,6 +111,15 @@ protected:
     {
         ASSERT_EQ(::write(master, bytes.constData(), size_t(bytes.size())), bytes.size());
     }
+    // Written, and waited for until the port's side holds it.
+    void deliver(const QByteArray &bytes)
+    {
+        int pending = 0, before = 0;
+        ioctl(keepOpen, FIONREAD, &before);
+        ASSERT_EQ(::write(master, bytes.constData(), size_t(bytes.size())), bytes.size());
+        for (int i = 0; i < 5000 && (pending < before + bytes.size()); ++i, usleep(1000))
+            ioctl(keepOpen, FIONREAD, &pending);
+    }
     QByteArray peerRead()
     {
         QByteArray all;
@@ -374,6 +383,101 @@ TEST_F(PortOnPty, AnInterruptEndsTheWaitAtOnce)
     port.setInterruptFd(-1);
     ::close(wake[0]);
     ::close(wake[1]);
+}
+
+// An adapter with local echo, played on the master side: what comes back
+// after the request, echo first.
+TEST_F(PortOnPty, WithLocalEchoTheRequestIsReadBackBeforeTheAnswer)
+{
+    const QByteArray request = withCrc("010300000001");
+    const QByteArray answer = withCrc("010302002A");
+    QByteArray garbled = request;
+    garbled[3] = char(0x80);
+    const char *const sent = "the line garbled our own request: sent 01 03 00 00 00 01 84 0A, heard ";
+    const char *const noEcho = "the line does not echo our own requests back (an adapter without local echo?)";
+    const struct
+    {
+        QByteArray back; // empty: nothing, or with interrupt the signal
+        bool interrupt;
+        int received;    // of the answer's first 5 bytes
+        EchoFault fault;
+        QString error;   // empty: none
+    } cases[] = {
+        {request + answer, false, 5, EchoFault::None, QString()},
+        {garbled + answer, false, 0, EchoFault::None, sent + QLatin1String("01 03 00 80 00 01 84 0A")},
+        {request.left(3), false, 0, EchoFault::None, sent + QLatin1String("only 01 03 00")},
+        {answer, false, -1, EchoFault::Missing, noEcho},
+        {QByteArray(), false, -1, EchoFault::Missing, noEcho},
+        {QByteArray(), true, -1, EchoFault::None, QStringLiteral("interrupted")}, // it stays so: last
+    };
+    int wake[2];
+    ASSERT_EQ(pipe(wake), 0);
+    port.setInterruptFd(wake[0]);
+    port.setLocalEcho(true);
+    port.setAnswerTimeout(300);
+    for (const auto &c : cases) {
+        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2"))); // anew after a stop
+        std::thread adapter([&] {
+            QByteArray heard; // after a garbled request the next one waits a time-out
+            for (int i = 0; i < 20 && heard.isEmpty(); ++i)
+                heard = peerRead();
+            if (c.interrupt)
+                EXPECT_EQ(::write(wake[1], "", 1), 1);
+            else if (heard == request)
+                peerWrite(c.back);
+        });
+        EXPECT_EQ(port.send(request.constData(), request.size()), c.error.isEmpty() ? request.size() : -1);
+        adapter.join();
+        char buffer[8];
+        EXPECT_EQ(port.receive(buffer, 5), c.received) << qPrintable(c.error);
+        EXPECT_EQ(port.echoFault(), c.fault) << qPrintable(c.error);
+        EXPECT_EQ(port.errorString(), c.error);
+        // A garbled request may be tried again; the wrong setting may not.
+        EXPECT_EQ(port.retryCount(), c.error.isEmpty() || c.error.startsWith(QLatin1String(sent)) ? 3 : 0);
+    }
+    EXPECT_EQ(port.counters().garbledEchoes, 2);
+    EXPECT_EQ(port.lastGarbledEcho(), cases[2].error);
+    port.setInterruptFd(-1);
+    ::close(wake[0]);
+    ::close(wake[1]);
+}
+
+// Without the setting: a frame that is the request itself is its echo
+// where no answer can be the request; where one can, a second answer to it
+// tells, in the same burst or before the next request.
+TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
+{
+    const struct
+    {
+        const char *request, *answer; // hex without CRC; null: none
+        bool together;                // in one burst after the request
+        bool failsAtOnce;             // else it passes and the next request fails
+    } cases[] = {
+        {"010300000001", "010302002A", false, true},
+        {"011000000001020007", "011000000001", false, true},
+        {"000600010007", nullptr, false, false}, // a broadcast: nothing answers
+        {"010600010007", "010600010007", true, true},
+        {"010600010007", "018602", false, false},           // even refused it passes
+        {"0101030100 18", "010103000000", false, false}, // 24 coils at 0x0301: 01 00 18 may be their bits
+    };
+    port.setAnswerTimeout(200);
+    const QByteArray next = withCrc("020300000001");
+    for (const auto &c : cases) {
+        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
+        const QByteArray request = withCrc(c.request);
+        const QByteArray answer = c.answer ? withCrc(c.answer) : QByteArray();
+        ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+        EXPECT_EQ(peerRead(), request);
+        deliver(c.together ? request + answer : request);
+        char buffer[8];
+        EXPECT_EQ(port.receive(buffer, 5), c.failsAtOnce ? -1 : c.answer ? 5 : 0) << c.request;
+        deliver(c.together ? QByteArray() : answer);
+        EXPECT_EQ(port.send(next.constData(), next.size()), -1) << c.request;
+        EXPECT_EQ(port.echoFault(), EchoFault::Unexpected) << c.request;
+        EXPECT_EQ(port.errorString(), QStringLiteral("the line echoes our own requests back (an adapter with local echo?)"));
+        EXPECT_EQ(port.retryCount(), 0);
+        EXPECT_TRUE(port.takeLateAnswers().isEmpty()) << c.request;
+    }
 }
 
 TEST_F(PortOnPty, ALineInUseIsRefusedNamingItsHolder)
