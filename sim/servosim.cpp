@@ -56,7 +56,7 @@ int fail(const QString &text)
     return 2;
 }
 
-void printStats(const SimStats &s)
+void printStats(const SimStats &s, qint64 echoed)
 {
     std::fprintf(stderr, "servosim: %lld requests, %lld answered, %lld broadcasts, "
                          "%lld for other stations, %lld bad frames, %lld exceptions",
@@ -67,6 +67,8 @@ void printStats(const SimStats &s)
         if (s.faults[kind])
             std::fprintf(stderr, ", %lld %s", s.faults[kind], FaultPlan::name(FaultPlan::Kind(kind)));
     }
+    if (echoed)
+        std::fprintf(stderr, ", %lld echoed", echoed);
     std::fprintf(stderr, "\n");
 }
 
@@ -116,6 +118,9 @@ int main(int argc, char **argv)
                                                 "while it is still this one's."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
+        {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
+                                                "at once, before the answer, as an RS-485 adapter without "
+                                                "receiver disable hands the master its own request.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
                                                   "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
                                                   "unheard=0.02,twin=0.02,noise=0.02 "
@@ -209,6 +214,7 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("trace")))
         server.setTrace(&trace);
     server.setPacing(parser.isSet(QStringLiteral("pace")));
+    server.setEcho(parser.isSet(QStringLiteral("echo")));
 
     std::printf("%s\n", qPrintable(server.path()));
     std::fflush(stdout);
@@ -224,7 +230,7 @@ int main(int argc, char **argv)
 
     const bool served = server.run();
     link.remove();
-    printStats(line.stats());
+    printStats(line.stats(), server.echoedFrames());
     if (!served)
         return fail(server.errorString());
     return 0;

@@ -222,6 +222,11 @@ void SimServer::handle(const QByteArray &frame)
         m_trace->received(frame.constData(), frame.size());
         m_trace->flush();
     }
+    if (m_echo) {
+        ++m_echoed;
+        if (m_trace)
+            m_trace->note(QStringLiteral("echoed"));
+    }
     if (!heardAtOurBaudRate())
         return;
     const SimAnswer answer = m_line->process(frame);
@@ -300,6 +305,10 @@ bool SimServer::run()
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
             if (n > 0) {
+                // The adapter hands every byte back as it goes out; the
+                // answer then waits its silent interval after the echo.
+                if (m_echo)
+                    writeAnswer(QByteArray(chunk, int(n)));
                 lastByteNs = monotonicNs();
                 framer.append(chunk, int(n));
                 QByteArray frame;

@@ -53,6 +53,12 @@ public:
 
     // Set before start().
     void setPacing(bool on) { m_pacing = on; }
+    // An adapter with local echo: every byte heard (whatever its station or
+    // CRC, noise too) goes back at once, at the line's pace with pacing,
+    // before any answer, which then keeps its silent interval after it.
+    void setEcho(bool on) { m_echo = on; }
+    // Frames echoed; safe while the serving thread runs.
+    qint64 echoedFrames() const { return m_echoed; }
     // Not owned; only the serving thread writes to it while running.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
 
@@ -83,6 +89,8 @@ private:
     int m_stopPipe[2] = {-1, -1};
     bool m_realDevice = false;
     bool m_pacing = false;
+    bool m_echo = false;
+    std::atomic<qint64> m_echoed{0};
     FrameTrace *m_trace = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
