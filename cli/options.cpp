@@ -17,7 +17,9 @@ struct FlagOption
 
 const FlagOption kFlagOptions[] = {
     {"trace", &Options::trace},
+    {"local-echo", &Options::localEcho},
     {"sim-pace", &Options::simPace},
+    {"sim-echo", &Options::simEcho},
 };
 
 // Whole numbers and the values each may take.

@@ -30,6 +30,7 @@ struct Options
     int intervalMs = 1000;
     int polls = 0;             // 0: poll until interrupted
     bool trace = false;
+    bool localEcho = false;    // the adapter hands every request back
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
     QString pluginPath;
     QList<int> simStations = {1, 2, 3};
@@ -37,6 +38,7 @@ struct Options
     quint64 simSeed = 1;
     DriveModel simModel = DriveModel::Static;
     bool simPace = false;
+    bool simEcho = false;
 };
 
 // One command of the chain as typed: its name and the words after it.

@@ -85,6 +85,13 @@ On the line:
     and dropped; servoctl says which station answered how late. Set
     --timeout above that. An answer that Modbus cannot tell from a late one
     of an earlier request fails the command instead of passing as good.
+  - An RS-485 adapter without receiver disable hands every request back
+    before the answer: with --local-echo servoctl reads it back and checks
+    it. Without it such an echo fails the command, saying "try
+    --local-echo"; so does --local-echo on a line that does not echo. An
+    FN6 or FN5 write, or a read of 17 to 24 DO or DI bits from a number
+    769 to 1024, may pass before either is noticed: its answer can be the
+    request itself (see README).
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
@@ -104,6 +111,8 @@ Options:
       --interval MS        time between polls, 0 to 86400000 (default 1000)
       --polls N            stop polling after N reads (default 0: never)
       --trace              print every frame, with timestamps, on standard error
+      --local-echo         the adapter hands every request back before the
+                           answer: read back and checked
       --entry ENTRY        plugin (Qt's plug-in loader, default) or create
                            (the plain entry CreateDriver)
       --plugin PATH        the plug-in library (default: ../lib/libteco_servo.so
@@ -119,10 +128,12 @@ Options:
                            constant (ms), DO1 servo on, DO2 fault reset, IR1
                            speed, IR2 position (dword), IR4 status
       --sim-pace           answer at the line's baud rate
+      --sim-echo           its adapter echoes every request back
   -h, --help               this text
 
 Exit status: 0 done, 1 a command failed (the driver's error text is printed;
-or the line is in use or was lost, or an answer was uncertain), 2 the command
+or the line is in use, was lost or echoed otherwise than --local-echo says,
+or an answer was uncertain), 2 the command
 line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored).
 

@@ -154,6 +154,7 @@ int Session::startLine()
         m_port->setInterCharacterFloor(m_options.interCharMs);
     m_port->setTrace(m_trace.get());
     m_port->setInterruptFd(interruptWakeFd());
+    m_port->setLocalEcho(m_options.localEcho);
     if (!m_port->open(path, settings))
         return failure(QString(), m_port->errorString());
     if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
@@ -184,6 +185,7 @@ int Session::startSimulatedLine(const LineSettings &settings)
     m_simLine->setModel(m_options.simModel, m_options.simSeed);
     m_simServer.reset(new SimServer(m_simLine.get()));
     m_simServer->setPacing(m_options.simPace);
+    m_simServer->setEcho(m_options.simEcho);
     if (!m_simServer->openPty(settings) || !m_simServer->start())
         return failure(QStringLiteral("cannot start the simulated line"), m_simServer->errorString());
     QStringList stations;
@@ -197,6 +199,8 @@ int Session::startSimulatedLine(const LineSettings &settings)
     std::fprintf(stderr, "servoctl: simulated drives %s on %s (%s)%s%s\n",
                  qPrintable(stations.join(QLatin1Char(','))), qPrintable(m_simServer->path()),
                  qPrintable(settings.toString()), qPrintable(faultText), qPrintable(modelText));
+    if (m_options.simEcho)
+        std::fprintf(stderr, "servoctl: the simulated adapter echoes every request back\n");
     return 0;
 }
 
@@ -249,9 +253,10 @@ int Session::info()
 }
 
 // What follows every call of the driver: nothing more after a signal, the
-// port's late answers told, and a lost line named for what it is. kGoOn
-// when the command's own outcome decides.
-int Session::afterDriverCall(const QString &context)
+// port's late answers told, a lost line named for what it is, and an echo
+// that disagrees with --local-echo said with what to do. kGoOn when the
+// command's own outcome decides.
+int Session::afterDriverCall(const QString &context, const PortCounters &before)
 {
     if (interruptSignal())
         return 0;
@@ -259,20 +264,49 @@ int Session::afterDriverCall(const QString &context)
         warn(warning);
     if (m_port->isLost())
         return failure(context, m_port->errorString());
+    if (m_port->echoFault() != EchoFault::None)
+        return failure(QString(), echoFaultText());
+    if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
+        warn(garbled);
     return kGoOn;
+}
+
+QString Session::echoFaultText() const
+{
+    const char *hint = m_port->echoFault() == EchoFault::Unexpected ? "try --local-echo"
+                                                                     : "leave out --local-echo";
+    return QStringLiteral("%1: %2").arg(m_port->errorString(), QLatin1String(hint));
+}
+
+// A request the line garbled on the way out, when the command's own
+// failure does not already say so: a retry went through, or the last
+// attempt failed otherwise.
+QString Session::garbledWarning(const PortCounters &before) const
+{
+    if (m_port->counters().garbledEchoes == before.garbledEchoes
+        || (m_driver->hasError() && m_port->echoGarbled())) {
+        return QString();
+    }
+    return m_port->lastGarbledEcho();
+}
+
+// The driver's text, or the garbled request that explains it better.
+QString Session::failureText() const
+{
+    return m_port->echoGarbled() ? m_port->lastGarbledEcho() : m_driver->getLastError();
 }
 
 int Session::read(const Step &step)
 {
-    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
+    const PortCounters before = m_port->counters();
     const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
     const QString context = QStringLiteral("read %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context); status != kGoOn)
+    if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError())
-        return failure(context, m_driver->getLastError());
+        return failure(context, failureText());
     // Values that may be another request's are not shown as if they were these.
-    if (m_port->counters().uncertainAnswers > uncertainBefore)
+    if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step, "answer"));
     if (m_trace)
         m_trace->flush();
@@ -286,14 +320,14 @@ int Session::write(const Step &step)
 {
     if (step.broadcast)
         return broadcast(step);
-    const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
+    const PortCounters before = m_port->counters();
     const bool done = m_driver->write(m_port.get(), driverCommand(step), step.data);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context); status != kGoOn)
+    if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError() || !done)
-        return failure(context, m_driver->getLastError());
-    if (m_port->counters().uncertainAnswers > uncertainBefore)
+        return failure(context, failureText());
+    if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step, "acknowledgement"));
     return reportWritten(step, "wrote");
 }
@@ -302,16 +336,16 @@ int Session::write(const Step &step)
 // sent once and not waited for; the driver's "no response" is expected.
 int Session::broadcast(const Step &step)
 {
-    const qint64 requestsBefore = m_port->counters().requests;
+    const PortCounters before = m_port->counters();
     const int retries = m_port->retryCount();
     m_port->setRetryCount(0);
     m_driver->write(m_port.get(), driverCommand(step), step.data);
     m_port->setRetryCount(retries);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context); status != kGoOn)
+    if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
-    if (m_port->counters().requests == requestsBefore)
-        return failure(context, m_driver->getLastError());
+    if (m_port->counters().requests == before.requests || m_port->echoGarbled())
+        return failure(context, failureText());
     return reportWritten(step, "broadcast sent,");
 }
 
@@ -338,15 +372,22 @@ int Session::poll(const Step &step)
     int uncertain = 0;
     int linesLost = 0;
     QString lastError;
+    QString echoFault; // ends the poll: every read would fail alike
     const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
     qint64 next = monotonicNs();
     while (!interruptSignal()) {
-        const qint64 uncertainBefore = m_port->counters().uncertainAnswers;
+        const PortCounters before = m_port->counters();
         const QByteArray data = m_driver->read(m_port.get(), cmd);
         if (interruptSignal())
             break;
+        if (m_port->echoFault() != EchoFault::None) {
+            echoFault = echoFaultText();
+            break;
+        }
         // What changed on the line is said once, above the live display.
-        const QStringList warnings = lateAnswerWarnings();
+        QStringList warnings = lateAnswerWarnings();
+        if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
+            warnings.append(garbled);
         for (const QString &warning : warnings)
             warn(warning);
         if (m_port->isLost()) {
@@ -364,10 +405,10 @@ int Session::poll(const Step &step)
             shownLines = 0;
         ++polls;
         const bool failed = m_driver->hasError();
-        const bool doubtful = !failed && m_port->counters().uncertainAnswers > uncertainBefore;
+        const bool doubtful = !failed && m_port->counters().uncertainAnswers > before.uncertainAnswers;
         good += failed || doubtful ? 0 : 1;
         uncertain += doubtful ? 1 : 0;
-        lastError = failed ? m_driver->getLastError() : QString();
+        lastError = failed ? failureText() : QString();
         if (m_trace)
             m_trace->flush();
         QStringList lines;
@@ -408,6 +449,8 @@ int Session::poll(const Step &step)
         summary += QStringLiteral(", line lost %1 %2").arg(linesLost).arg(linesLost == 1 ? "time" : "times");
     std::printf("%s\n", qPrintable(summary));
     std::fflush(stdout);
+    if (!echoFault.isEmpty())
+        return failure(QString(), echoFault);
     if (!lastError.isEmpty() && !interruptSignal())
         return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
     return 0;

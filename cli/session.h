@@ -14,6 +14,7 @@
 class DriverInterface;
 class FrameTrace;
 class SerialPort;
+struct PortCounters;
 class SimLine;
 class SimServer;
 
@@ -44,7 +45,10 @@ private:
     int read(const Step &step);
     int write(const Step &step);
     int broadcast(const Step &step);
-    int afterDriverCall(const QString &context);
+    int afterDriverCall(const QString &context, const PortCounters &before);
+    QString echoFaultText() const;
+    QString garbledWarning(const PortCounters &before) const;
+    QString failureText() const;
     int reportWritten(const Step &step, const char *what);
     int poll(const Step &step);
     bool waitForLineBack();

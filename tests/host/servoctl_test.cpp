@@ -128,6 +128,8 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"--timeout", "0", "read", "HR1"}, "--timeout"},
         {{"-d", "", "read", "HR1"}, "-d"},
         {{"--plugin=", "info"}, "--plugin"},
+        {{"--device", "/dev/null", "--sim-echo", "read", "HR1"}, "--sim-echo"},
+        {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
         {{"--device", "/dev/null", "--sim-faults", "drop=0.1", "read", "HR1"}, "--sim-faults"},
         {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
@@ -198,6 +200,57 @@ TEST(Servoctl, PollStopsAfterTheGivenNumberOfReads)
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out.count(QLatin1String("DI4 = 1\n")), 3) << qPrintable(run.out);
     EXPECT_TRUE(run.out.endsWith(QLatin1String("3 polls, 3 good\n"))) << qPrintable(run.out);
+}
+
+// An adapter that hands every request back: with --local-echo all goes
+// through; without it nothing passes as good, and the hint says why.
+TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
+{
+    ChildProcess echoing(SERVOSIM_COMMAND, {"--echo"});
+    ASSERT_TRUE(echoing.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(echoing.err());
+    const QString line = echoing.out().section(QLatin1Char('\n'), 0, 0);
+    const char *const echoes = "servoctl: the line echoes our own requests back (an adapter with local echo?): "
+                               "try --local-echo\n";
+    const struct
+    {
+        QStringList args;
+        int status;
+        const char *out; // all of standard output
+        const char *err; // the end of standard error
+    } cases[] = {
+        {{"-d", line, "--local-echo", "write", "HR1", "word", "4660", "-2", "then", "write", "FN6HR3", "word", "7",
+          "then", "read", "HR1", "word", "3", "hex"},
+         0,
+         "> write HR1 word 4660 -2\nHR1: wrote 2 words\n> write FN6HR3 word 7\nFN6HR3: wrote 1 word\n"
+         "> read HR1 word 3 hex\nHR1 = 0x1234\nHR2 = 0xFFFE\nHR3 = 0x0007\n",
+         ""},
+        {{"-d", line, "read", "HR1"}, 1, "", echoes},
+        {{"-d", line, "write", "HR1", "word", "5", "6"}, 1, "", echoes},
+        {{"-d", line, "--polls", "2", "poll", "HR1"}, 1, "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
+         echoes},
+        // Echoed whatever the station: then no drive answers.
+        {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"}, 1, "",
+         "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\n"},
+        {{"--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
+         "servoctl: the simulated adapter echoes every request back\n"},
+        {{"--local-echo", "read", "HR1"}, 1, "",
+         "servoctl: the line does not echo our own requests back (an adapter without local echo?): "
+         "leave out --local-echo\n"},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = servoctl(c.args);
+        const QString what = c.args.join(' ');
+        EXPECT_EQ(run.status, c.status) << qPrintable(what) << "\n" << qPrintable(run.err);
+        EXPECT_EQ(run.out.toStdString(), c.out) << qPrintable(what);
+        EXPECT_TRUE(*c.err ? run.err.endsWith(QLatin1String(c.err)) : run.err.isEmpty())
+            << qPrintable(what) << "\n" << qPrintable(run.err);
+        EXPECT_EQ(run.err.count(QLatin1String("servoctl: the line ")), QByteArray(c.err).contains("the line") ? 1 : 0)
+            << qPrintable(run.err);
+    }
+    echoing.signal(SIGTERM);
+    EXPECT_EQ(echoing.finish(), 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(", (\\d+) echoed\n$")).match(echoing.err()).hasMatch())
+        << qPrintable(echoing.err());
 }
 
 // Two programs on one line would take each other's answers: the second
