@@ -270,8 +270,9 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
         const qint64 corrupt = after.faults[FaultPlan::Corrupt] - before.faults[FaultPlan::Corrupt];
         EXPECT_LE(20 - good, twins + noises + corrupt) << faults;
         EXPECT_GE(20 - good, twins + corrupt) << faults << ": a collision taken for an answer";
-        if (noises > 0)
+        if (noises > 0) {
             EXPECT_GT(good, 20 - twins - noises - corrupt) << faults << ": no burst between frames passed over";
+        }
     }
 
     // A master at another baud rate is not understood; at the drives' rate it is.
