@@ -31,44 +31,39 @@ QByteArray withCrc(const char *hex)
     return frame;
 }
 
-struct LineCase
-{
-    const char *text;
-    const char *error; // null: valid
-};
-
 TEST(LineSettings, ParsesTheSettingsTextOrSaysWhatIsWrong)
 {
-    const LineCase cases[] = {
-        {"RS485,9600,NONE,8,2", nullptr},
-        {" rs232 , 19200 , even , 7 , 1 ", nullptr},
-        {"RS485,9600,NONE,8", "invalid line settings: \"RS485,9600,NONE,8\" (expected "
-                              "MODE,BAUD,PARITY,DATABITS,STOPBITS such as RS485,9600,NONE,8,2)"},
-        {"RS999,9600,NONE,8,2", "unknown line mode: RS999"},
-        {"RS485,fast,NONE,8,2", "invalid baud rate: fast"},
-        {"RS485,12345,NONE,8,2", "unsupported baud rate: 12345"},
-        {"RS485,9600,MARK,8,2", "unknown parity: MARK"},
-        {"RS485,9600,NONE,9,2", "unsupported data bits: 9"},
-        {"RS485,9600,NONE,8,3", "unsupported stop bits: 3"},
-        {"", "invalid line settings: \"\" (expected MODE,BAUD,PARITY,DATABITS,STOPBITS such as "
-             "RS485,9600,NONE,8,2)"},
+    const QString usage = QStringLiteral(" (expected MODE,BAUD,PARITY,DATABITS,STOPBITS such as RS485,9600,NONE,8,2)");
+    const struct
+    {
+        const char *text;
+        int bits;       // of a character; 0: invalid
+        QString result; // the settings written anew, or the error
+    } cases[] = {
+        {"RS485,9600,NONE,8,2", 11, QStringLiteral("RS485,9600,NONE,8,2")},
+        {" rs232 , 19200 , even , 7 , 1 ", 10, QStringLiteral("RS232,19200,EVEN,7,1")},
+        {"RS485,9600,NONE,8", 0, QStringLiteral("invalid line settings: \"RS485,9600,NONE,8\"") + usage},
+        {"RS999,9600,NONE,8,2", 0, QStringLiteral("unknown line mode: RS999")},
+        {"RS485,fast,NONE,8,2", 0, QStringLiteral("invalid baud rate: fast")},
+        {"RS485,12345,NONE,8,2", 0, QStringLiteral("unsupported baud rate: 12345")},
+        {"RS485,9600,MARK,8,2", 0, QStringLiteral("unknown parity: MARK")},
+        {"RS485,9600,NONE,9,2", 0, QStringLiteral("unsupported data bits: 9")},
+        {"RS485,9600,NONE,8,3", 0, QStringLiteral("unsupported stop bits: 3")},
+        {"", 0, QStringLiteral("invalid line settings: \"\"") + usage},
     };
-    for (const LineCase &c : cases) {
+    for (const auto &c : cases) {
         LineSettings settings;
         settings.baudRate = 1234;
         QString error;
-        const bool ok = LineSettings::parse(QString::fromLatin1(c.text), &settings, &error);
-        EXPECT_EQ(ok, c.error == nullptr) << c.text;
-        if (c.error) {
-            EXPECT_EQ(error.toStdString(), c.error);
+        EXPECT_EQ(LineSettings::parse(QString::fromLatin1(c.text), &settings, &error), c.bits != 0) << c.text;
+        if (c.bits) {
+            EXPECT_EQ(settings.toString(), c.result);
+            EXPECT_EQ(settings.characterBits(), c.bits) << c.text;
+        } else {
+            EXPECT_EQ(error, c.result);
             EXPECT_EQ(settings.baudRate, 1234) << "left untouched";
         }
     }
-    LineSettings s;
-    QString error;
-    ASSERT_TRUE(LineSettings::parse(QStringLiteral("rs232,19200,even,7,1"), &s, &error));
-    EXPECT_EQ(s.toString(), QStringLiteral("RS232,19200,EVEN,7,1"));
-    EXPECT_EQ(s.characterBits(), 10);
 }
 
 TEST(LineSettings, SilentIntervalIsThreeAndAHalfCharactersUpTo19200Baud)
@@ -88,13 +83,11 @@ class PortOnPty : public ::testing::Test
 protected:
     void SetUp() override
     {
-        int slave = -1;
-        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        ASSERT_EQ(openpty(&master, &keepOpen, nullptr, nullptr, nullptr), 0);
         termios tio;
-        tcgetattr(slave, &tio);
+        tcgetattr(keepOpen, &tio);
         cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        keepOpen = slave;
+        tcsetattr(keepOpen, TCSANOW, &tio);
         path = QString::fromLocal8Bit(ptsname(master));
         fcntl(master, F_SETFL, O_NONBLOCK);
         ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")))
@@ -166,37 +159,9 @@ TEST_F(PortOnPty, ReceiveReturnsWhatWasAskedForAndNeverMore)
     EXPECT_EQ(port.receive(nullptr, 4), 0);
 }
 
-TEST_F(PortOnPty, ReceiveGivesUpAfterTheTimeOuts)
-{
-    port.setAnswerTimeout(100);
-    const QByteArray request = QByteArray::fromHex("0103");
-    qint64 start = monotonicNs();
-    port.send(request.constData(), request.size());
-    char buffer[8];
-    EXPECT_EQ(port.receive(buffer, 5), 0);
-    EXPECT_GE(monotonicNs() - start, 100000000) << "waited for the answer time-out";
-
-    // An answer cut short: what came is returned after the inter-character
-    // time-out, well before another answer time-out would pass.
-    port.setAnswerTimeout(5000);
-    port.send(request.constData(), request.size());
-    peerWrite(QByteArray::fromHex("010302"));
-    start = monotonicNs();
-    EXPECT_EQ(port.receive(buffer, 5), 3);
-    EXPECT_LT(monotonicNs() - start, 2500000000LL);
-    EXPECT_EQ(QByteArray(buffer, 3), QByteArray::fromHex("010302"));
-}
-
 TEST_F(PortOnPty, OptionTwelveDiscardsStaleInputAndOthersAreRefused)
 {
-    peerWrite(QByteArray::fromHex("DEADBEEF"));
-    // The pseudo-terminal hands bytes on asynchronously: wait until they are in.
-    int pending = 0;
-    for (int i = 0; i < 5000 && pending < 4; ++i) {
-        usleep(1000);
-        ioctl(keepOpen, FIONREAD, &pending);
-    }
-    ASSERT_EQ(pending, 4);
+    deliver(QByteArray::fromHex("DEADBEEF"));
     EXPECT_FALSE(port.setOption(12, QVariant(1)));
     EXPECT_FALSE(port.setOption(11, QVariant(0)));
     EXPECT_TRUE(port.setOption(12, QVariant(0)));
@@ -217,8 +182,10 @@ TEST_F(PortOnPty, TraceShowsEachFrameInHexWithATimestamp)
     EXPECT_EQ(port.receive(buffer, 5), 5);
     EXPECT_EQ(port.receive(buffer + 5, 2), 2);
     port.setAnswerTimeout(50);
+    const qint64 start = monotonicNs();
     port.send(request.constData(), request.size());
     EXPECT_EQ(port.receive(buffer, 5), 0);
+    EXPECT_GE(monotonicNs() - start, 50000000) << "waited for the answer time-out";
     port.setTrace(nullptr);
 
     ASSERT_EQ(lines.size(), 4);
@@ -543,25 +510,20 @@ TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
         QString path;
         QString error;
     } refused[] = {
-        {QStringLiteral("/dev/null"), QStringLiteral("/dev/null is not a serial device")},
-        {QStringLiteral("/dev/ptmx"),
-         QStringLiteral("/dev/ptmx is the master side of a new pseudo-terminal, not a line")},
+        {QStringLiteral("/dev/null"), QStringLiteral("^/dev/null is not a serial device$")},
+        {QStringLiteral("/dev/ptmx"), QStringLiteral("^/dev/ptmx is the master side of a new pseudo-terminal, not a line$")},
+        {QStringLiteral("/nonexistent/tty"), QStringLiteral("^cannot open /nonexistent/tty: ")},
         {sessionTerminal, QStringLiteral("^%1 is a login session's terminal \\(.+, pid %2\\), not a line$")
                               .arg(QRegularExpression::escape(sessionTerminal)).arg(shell)},
     };
     for (const auto &r : refused) {
         EXPECT_FALSE(port.open(r.path, QStringLiteral("RS485,9600,NONE,8,2")));
-        if (r.error.startsWith(QLatin1Char('^')))
-            EXPECT_TRUE(QRegularExpression(r.error).match(port.errorString()).hasMatch()) << qPrintable(port.errorString());
-        else
-            EXPECT_EQ(port.errorString(), r.error);
+        EXPECT_TRUE(QRegularExpression(r.error).match(port.errorString()).hasMatch()) << qPrintable(port.errorString());
     }
     kill(shell, SIGKILL);
     waitpid(shell, nullptr, 0);
     ::close(master);
     ::close(slave);
-    EXPECT_FALSE(port.open(QStringLiteral("/nonexistent/tty"), QStringLiteral("RS485,9600,NONE,8,2")));
-    EXPECT_TRUE(port.errorString().startsWith(QLatin1String("cannot open /nonexistent/tty: ")));
     EXPECT_FALSE(port.open(QStringLiteral("/dev/null"), QStringLiteral("RS485,9600")));
     EXPECT_FALSE(port.isOpen());
     char buffer[4];
