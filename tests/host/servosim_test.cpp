@@ -29,18 +29,16 @@ QByteArray withCrc(const char *hex)
     return frame;
 }
 
-struct Exchange
-{
-    const char *request; // hex, without CRC
-    const char *answer;  // hex, without CRC; null: no answer
-};
-
 TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
 {
     SimAreaSizes sizes;
     sizes.holdingRegisters = 1300;
     SimLine line({1, 5}, sizes);
-    const Exchange exchanges[] = {
+    const struct
+    {
+        const char *request; // hex, without CRC
+        const char *answer;  // hex, without CRC; null: no answer
+    } exchanges[] = {
         {"0106006412 34", "0106006412 34"},             // write register 100
         {"01030063 0002", "010304 0000 1234"},          // read 99 and 100
         {"0110000A 0002 04 ABCD 0001", "0110000A 0002"}, // write 10 and 11
@@ -61,7 +59,7 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
         {"02030000 0001", nullptr},                     // another station's drive
         {"00060001 0007", nullptr},                     // broadcast
     };
-    for (const Exchange &e : exchanges) {
+    for (const auto &e : exchanges) {
         const SimAnswer answer = line.process(withCrc(e.request));
         EXPECT_EQ(answer.frame.toHex(), e.answer ? withCrc(e.answer).toHex() : QByteArray()) << e.request;
     }
