@@ -5,6 +5,7 @@
 
 #include <QSet>
 
+#include "newfile.h"
 #include "simline.h"
 
 namespace {
@@ -20,6 +21,8 @@ const FlagOption kFlagOptions[] = {
     {"local-echo", &Options::localEcho},
     {"sim-pace", &Options::simPace},
     {"sim-echo", &Options::simEcho},
+    {"stats", &Options::stats},
+    {"dry-run", &Options::dryRun},
 };
 
 // Whole numbers and the values each may take.
@@ -63,6 +66,15 @@ struct TextOption
 const TextOption kTextOptions[] = {
     {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
+    {"csv", [](const QString &value, Options *o, QString *error) {
+         o->csvPath = value;
+         return checkNewFilePath(value, error);
+     }},
+    {"output", [](const QString &value, Options *o, QString *error) {
+         o->outputPath = value;
+         return checkNewFilePath(value, error);
+     }},
+    {"map", [](const QString &value, Options *o, QString *) { o->mapPath = value; return true; }},
     {"line", [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
          if (!parseModbusLine(value, &settings, error))
@@ -100,6 +112,13 @@ const TextOption kTextOptions[] = {
     {"sim-model", [](const QString &value, Options *o, QString *error) {
          return parseDriveModel(value, &o->simModel, error);
      }},
+    {"sim-line", [](const QString &value, Options *o, QString *error) {
+         LineSettings settings;
+         if (!parseModbusLine(value, &settings, error))
+             return false;
+         o->simLine = settings;
+         return true;
+     }},
 };
 
 template <typename Option, std::size_t size>
@@ -125,6 +144,7 @@ const struct
 } kShortOptions[] = {
     {"-d", "device"},
     {"-f", "format"},
+    {"-o", "output"},
 };
 
 // An option word as the user spelled it, without an inline "=value".
@@ -207,20 +227,27 @@ QString optionLabel(const QString &word, const QString &name)
 
 } // namespace
 
-// Options begin with "--", or are -d, -f or -h, wherever they stand; before
-// the first command any other "-X" is taken for an option too (after it, "-5"
-// is a value). Each option is given once.
+InfoRequest infoRequest(const QStringList &args)
+{
+    for (const QString &word : args) {
+        if (word == QLatin1String("-h") || word == QLatin1String("--help"))
+            return InfoRequest::Help;
+        if (word == QLatin1String("--version"))
+            return InfoRequest::Version;
+    }
+    return InfoRequest::None;
+}
+
+// Options begin with "--", or are -d, -f, -o or -h, wherever they stand;
+// before the first command any other "-X" is taken for an option too (after
+// it, "-5" is a value). Each option is given once.
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
-                      bool *help, QString *error)
+                      QString *error)
 {
     QString simOption; // the first --sim-* given: they mean nothing with --device
     QSet<QString> given;
     for (int i = 0; i < args.size(); ++i) {
         const QString &word = args[i];
-        if (word == QLatin1String("-h") || word == QLatin1String("--help")) {
-            *help = true;
-            return true;
-        }
         const QString name = optionName(word);
         const bool isOption = word.startsWith(QLatin1String("--")) || !name.isEmpty()
                               || (commands->isEmpty() && word.size() == 2 && word[0] == QLatin1Char('-'));

@@ -31,6 +31,11 @@ struct Options
     int polls = 0;             // 0: poll until interrupted
     bool trace = false;
     bool localEcho = false;    // the adapter hands every request back
+    bool stats = false;        // per-station statistics of the line
+    bool dryRun = false;       // restore: show what would be written
+    QString csvPath;           // a log of every value read; empty: none
+    QString outputPath;        // what backup and plot write; empty: none given
+    QString mapPath;           // backup: the parameter map
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
     QString pluginPath;
     QList<int> simStations = {1, 2, 3};
@@ -39,6 +44,7 @@ struct Options
     DriveModel simModel = DriveModel::Static;
     bool simPace = false;
     bool simEcho = false;
+    std::optional<LineSettings> simLine; // none: the settings the line is opened with
 };
 
 // One command of the chain as typed: its name and the words after it.
@@ -49,9 +55,12 @@ struct Command
 };
 
 // Splits the command line into checked options and the commands joined by
-// "then". False with a text naming the offending word; help is set, and
-// nothing else checked after it, when -h or --help is seen.
+// "then". False with a text naming the offending word.
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
-                      bool *help, QString *error);
+                      QString *error);
+
+// What -h (--help) or --version ask for: nothing else is checked or done.
+enum class InfoRequest { None, Help, Version };
+InfoRequest infoRequest(const QStringList &args);
 
 #endif // SERVOCTL_OPTIONS_H

@@ -499,24 +499,22 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
 {
     Plan result;
     QList<Command> commands;
-    if (!parseCommandLine(args, &result.options, &commands, &result.help, error))
+    if (!parseCommandLine(args, &result.options, &commands, error))
         return false;
-    if (!result.help) {
-        Chain chain;
-        if (result.options.station >= 0)
-            chain.station = result.options.station;
-        for (int i = 0; i < commands.size(); ++i) {
-            Step step;
-            if (!buildStep(commands[i], result.options.format, &chain, &step, error))
-                return false;
-            const bool last = i == commands.size() - 1;
-            if (step.action == Step::Poll && result.options.polls == 0 && !last) {
-                *error = QStringLiteral("poll %1: without --polls it polls until interrupted, so the "
-                                        "commands after it would never run").arg(step.address.text);
-                return false;
-            }
-            result.steps.append(step);
+    Chain chain;
+    if (result.options.station >= 0)
+        chain.station = result.options.station;
+    for (int i = 0; i < commands.size(); ++i) {
+        Step step;
+        if (!buildStep(commands[i], result.options.format, &chain, &step, error))
+            return false;
+        const bool last = i == commands.size() - 1;
+        if (step.action == Step::Poll && result.options.polls == 0 && !last) {
+            *error = QStringLiteral("poll %1: without --polls it polls until interrupted, so the "
+                                    "commands after it would never run").arg(step.address.text);
+            return false;
         }
+        result.steps.append(step);
     }
     *plan = result;
     return true;

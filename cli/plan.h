@@ -28,7 +28,6 @@ struct Step
 // The whole command line, checked before the line opens or anything is sent.
 struct Plan
 {
-    bool help = false;            // -h or --help: nothing else to do
     Options options;
     QList<Step> steps;
 };

@@ -128,8 +128,11 @@ Options:
                            constant (ms), DO1 servo on, DO2 fault reset, IR1
                            speed, IR2 position (dword), IR4 status
       --sim-pace           answer at the line's baud rate
+      --sim-line TEXT      the drives' line settings (default: --line's); a
+                           request at another baud rate goes unanswered
       --sim-echo           its adapter echoes every request back
   -h, --help               this text
+      --version            servoctl's version
 
 Exit status: 0 done, 1 a command failed (the driver's error text is printed;
 or the line is in use, was lost or echoed otherwise than --local-echo says,
@@ -188,15 +191,22 @@ int main(int argc, char **argv)
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QCoreApplication app(argc, argv);
 
-    Plan plan;
-    QString error;
-    if (!parsePlan(app.arguments().mid(1), &plan, &error)) {
-        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(visible(error)));
-        return 2;
-    }
-    if (plan.help) {
+    const QStringList args = app.arguments().mid(1);
+    switch (infoRequest(args)) {
+    case InfoRequest::Help:
         std::fputs(kHelp, stdout);
         return finish(0);
+    case InfoRequest::Version:
+        std::printf("servoctl %s\n", SERVOCTL_VERSION);
+        return finish(0);
+    case InfoRequest::None:
+        break;
+    }
+    Plan plan;
+    QString error;
+    if (!parsePlan(args, &plan, &error)) {
+        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(visible(error)));
+        return 2;
     }
     Session session(plan.options);
     int status = session.loadDriver(QCoreApplication::applicationDirPath());

@@ -178,8 +178,10 @@ void Session::lineOpened()
     m_driver->initialize(m_port.get());
 }
 
-int Session::startSimulatedLine(const LineSettings &settings)
+int Session::startSimulatedLine(const LineSettings &masterSettings)
 {
+    // The drives may be set otherwise than servoctl's end of the line.
+    const LineSettings settings = m_options.simLine.value_or(masterSettings);
     m_simLine.reset(new SimLine(m_options.simStations));
     m_simLine->setFaults(m_options.simFaults, m_options.simSeed);
     m_simLine->setModel(m_options.simModel, m_options.simSeed);

@@ -1,0 +1,89 @@
+#include "newfile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+
+namespace {
+
+QString existsText(const QString &path)
+{
+    return QStringLiteral("%1 exists: servoctl never replaces a file; give a new name").arg(path);
+}
+
+QString errnoText(const QString &what, const QString &path, int error)
+{
+    return QStringLiteral("cannot %1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Writes all of contents; false with errno set.
+bool writeAll(int fd, const QByteArray &contents)
+{
+    const char *data = contents.constData();
+    qint64 left = contents.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool checkNewFilePath(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.exists() || info.isSymLink()) {
+        *error = existsText(path);
+        return false;
+    }
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir()) {
+        *error = QStringLiteral("%1: no folder %2").arg(path, info.absolutePath());
+        return false;
+    }
+    return true;
+}
+
+bool writeNewFile(const QString &path, const QByteArray &contents, QString *error)
+{
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temporary = target + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        *error = errnoText(QStringLiteral("write beside"), path, errno);
+        return false;
+    }
+    fchmod(fd, 0644);
+    const bool written = writeAll(fd, contents) && fsync(fd) == 0;
+    const int writeError = errno;
+    ::close(fd);
+    bool done = false;
+    if (!written)
+        *error = errnoText(QStringLiteral("write"), path, writeError);
+    else if (link(temporary.constData(), target.constData()) != 0)
+        *error = errno == EEXIST ? existsText(path) : errnoText(QStringLiteral("write"), path, errno);
+    else
+        done = true;
+    unlink(temporary.constData());
+    return done;
+}
+
+int createNewFile(const QString &path, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        *error = errno == EEXIST ? existsText(path) : errnoText(QStringLiteral("create"), path, errno);
+    return fd;
+}
