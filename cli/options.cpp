@@ -7,6 +7,7 @@
 
 #include "newfile.h"
 #include "simline.h"
+#include "stationlist.h"
 
 namespace {
 
@@ -35,7 +36,6 @@ struct NumberOption
 };
 
 const NumberOption kNumberOptions[] = {
-    {"station", &Options::station, 0, kLastStation},
     {"timeout", &Options::timeout, 1, 60000},
     {"retries", &Options::retries, 0, 100},
     {"delay", &Options::delay, 0, 60000},
@@ -66,6 +66,9 @@ struct TextOption
 const TextOption kTextOptions[] = {
     {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
+    {"station", [](const QString &value, Options *o, QString *error) {
+         return parseStationList(value, 0, kLastStation, &o->stations, error);
+     }},
     {"csv", [](const QString &value, Options *o, QString *error) {
          o->csvPath = value;
          return checkNewFilePath(value, error);

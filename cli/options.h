@@ -21,7 +21,7 @@ struct Options
 {
     QString device;            // empty: the built-in simulated line
     std::optional<LineSettings> line; // none: the driver's default settings
-    int station = -1;          // -1: the driver's default
+    QList<int> stations;       // empty: the driver's default station
     int timeout = -1;
     int retries = -1;
     int delay = -1;

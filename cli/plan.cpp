@@ -1,5 +1,7 @@
 #include "plan.h"
 
+#include "stationlist.h"
+
 namespace {
 
 // The driver's station when none is given (its default DriverSetting).
@@ -72,11 +74,19 @@ qint64 itemsWithin(const Step &step, qint64 units)
     return (units * unitBits(step) - qMax(step.address.bit, 0)) / step.type->bits;
 }
 
-// The last register (coil, input) the step's items reach.
-qint64 lastUnit(const Step &step)
+} // namespace
+
+int firstUnit(const Step &step)
 {
-    return step.address.number + unitsSpanned(step) - 1;
+    return step.address.number;
 }
+
+int lastUnit(const Step &step)
+{
+    return int(step.address.number + unitsSpanned(step) - 1);
+}
+
+namespace {
 
 // The store's numbers in HR and FN6HR: whether the step's span touches them.
 bool reachesStore(const Step &step)
@@ -86,6 +96,8 @@ bool reachesStore(const Step &step)
            && lastUnit(step) >= kStoreFirst;
 }
 
+} // namespace
+
 // Words from there on, and bits written there, are the driver's memory, not a
 // drive's; any other command by those numbers reaches the drive's registers.
 bool servedByStore(const Step &step)
@@ -93,6 +105,8 @@ bool servedByStore(const Step &step)
     const bool startsInStore = reachesStore(step) && step.address.number >= kStoreFirst;
     return startsInStore && (step.type->bits == 16 || (isWrite(step) && step.type->bits == 1));
 }
+
+namespace {
 
 // Each refusal names what is wrong with the step; empty when nothing is.
 QString typeRefusal(const Step &step)
@@ -243,7 +257,7 @@ int firstEntry(const Step &step)
 
 int lastEntry(const Step &step)
 {
-    return int(lastUnit(step)) - kStoreFirst;
+    return lastUnit(step) - kStoreFirst;
 }
 
 QString storeLabel(const Step &step, int entry)
@@ -424,16 +438,14 @@ bool parseTarget(const QStringList &args, ValueFormat defaultFormat, const Store
     return error->isEmpty();
 }
 
-bool parseStation(const Command &command, int *station, QString *error)
+bool parseStation(const Command &command, QList<int> *stations, QString *error)
 {
-    quint64 number = 0;
-    if (command.args.size() != 1 || !parseDecimal(command.args[0], 0, kLastStation, &number)) {
-        *error = QStringLiteral("station takes one station number from 0 to %1: %2")
+    if (command.args.size() != 1) {
+        *error = QStringLiteral("station takes one station number from 0 to %1, or a list: %2")
                      .arg(kLastStation).arg(command.args.join(QLatin1Char(' ')));
         return false;
     }
-    *station = int(number);
-    return true;
+    return parseStationList(command.args[0], 0, kLastStation, stations, error);
 }
 
 const struct
@@ -459,9 +471,66 @@ bool actionByName(const QString &name, Step::Action *action)
 // What the commands before one leave for it.
 struct Chain
 {
-    int station = kDriverDefaultStation; // addressed from now on
+    QList<int> stations = {kDriverDefaultStation}; // addressed from now on
     StoreModel store;
 };
+
+// One address and the words after it, checked against the chain's store.
+bool buildTarget(const QString &command, const QStringList &args, ValueFormat defaultFormat,
+                 Chain *chain, Step *step, QString *error)
+{
+    QString why;
+    if (!parseTarget(args, defaultFormat, chain->store, step, &why)) {
+        *error = QStringLiteral("%1 %2: %3").arg(command, args[0], why);
+        return false;
+    }
+    chain->store.apply(*step);
+    step->broadcast = isWrite(*step) && step->station == kBroadcastStation && !servedByStore(*step);
+    return true;
+}
+
+// poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]: a word that is an
+// address begins the next one.
+bool buildPollItems(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
+                    QString *error)
+{
+    QList<QStringList> targets;
+    for (const QString &arg : command.args) {
+        Address address;
+        QString ignored;
+        if (targets.isEmpty() || parseAddress(arg, &address, &ignored))
+            targets.append(QStringList());
+        targets.last().append(arg);
+    }
+    for (const QStringList &args : qAsConst(targets)) {
+        Step item = *step;
+        if (!buildTarget(command.name, args, defaultFormat, chain, &item, error))
+            return false;
+        step->items.push_back(item);
+    }
+    const Step first = step->items.front();
+    step->address = first.address;
+    step->type = first.type;
+    step->count = first.count;
+    step->format = first.format;
+    return true;
+}
+
+// Only poll reads several stations in one command.
+bool checkStations(const Command &command, const Step &step, QString *error)
+{
+    if (step.stations.size() > 1 && step.action != Step::Poll && step.action != Step::Station) {
+        *error = QStringLiteral("%1 addresses one station, and %2 are listed (poll reads several)")
+                     .arg(command.name).arg(step.stations.size());
+        return false;
+    }
+    if (step.stations.size() > 1 && step.stations.contains(kBroadcastStation)) {
+        *error = QStringLiteral("station 0 is the broadcast address, which no drive answers: "
+                                "list it alone");
+        return false;
+    }
+    return true;
+}
 
 // *chain is what is in effect before the command, and after it.
 bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
@@ -476,23 +545,21 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, 
         *error = QStringLiteral("info takes no arguments");
         return false;
     }
-    if (step->action == Step::Station && !parseStation(command, &chain->station, error))
+    if (step->action == Step::Station && !parseStation(command, &chain->stations, error))
         return false;
-    step->station = chain->station;
+    step->stations = chain->stations;
+    step->station = chain->stations.first();
+    if (!checkStations(command, *step, error))
+        return false;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;
     }
-    QString why;
-    if (!parseTarget(command.args, defaultFormat, chain->store, step, &why)) {
-        *error = QStringLiteral("%1 %2: %3").arg(command.name, command.args[0], why);
-        return false;
-    }
-    chain->store.apply(*step);
-    step->broadcast = isWrite(*step) && step->station == kBroadcastStation && !servedByStore(*step);
-    return true;
+    if (step->action == Step::Poll)
+        return buildPollItems(command, defaultFormat, chain, step, error);
+    return buildTarget(command.name, command.args, defaultFormat, chain, step, error);
 }
 
 bool buildPlan(const QStringList &args, Plan *plan, QString *error)
@@ -502,8 +569,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     if (!parseCommandLine(args, &result.options, &commands, error))
         return false;
     Chain chain;
-    if (result.options.station >= 0)
-        chain.station = result.options.station;
+    if (!result.options.stations.isEmpty())
+        chain.stations = result.options.stations;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
         if (!buildStep(commands[i], result.options.format, &chain, &step, error))

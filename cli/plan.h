@@ -1,6 +1,8 @@
 #ifndef SERVOCTL_PLAN_H
 #define SERVOCTL_PLAN_H
 
+#include <vector>
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -17,13 +19,21 @@ struct Step
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
     int station = 0;              // addressed by this command (Station: from now on)
+    QList<int> stations;          // Poll: every station polled, station the first
     Address address;              // Read, Write, Poll
     const DataType *type = nullptr;
     int count = 0;                // items; a write's number of values
     ValueFormat format = ValueFormat::Decimal;
     QByteArray data;              // a write's values, as the driver takes them
     bool broadcast = false;       // a write to station 0 the driver sends as one request
+    std::vector<Step> items;      // Poll: every address polled, each checked as a read
 };
+
+// The registers (coils, inputs) a read or write step spans, first to last.
+int firstUnit(const Step &step);
+int lastUnit(const Step &step);
+// Whether the driver serves the step from its own store of words.
+bool servedByStore(const Step &step);
 
 // The whole command line, checked before the line opens or anything is sent.
 struct Plan

@@ -219,6 +219,7 @@ int main(int argc, char **argv)
         }
         status = session.run(step);
     }
+    session.printStats();
     if (interruptSignal()) {
         session.closeLine();
         std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());

@@ -6,27 +6,40 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QVariant>
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
 #include "faultplan.h"
+#include "csvlog.h"
 #include "frametrace.h"
 #include "interrupt.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
 #include "termiosline.h"
+#include "watchedport.h"
 
 namespace {
 
 // afterDriverCall(): the command's own outcome decides.
 const int kGoOn = -1;
 
-// How often the path of a lost line is looked for: a stat a quarter second
-// costs no CPU worth counting, and the line is back soon after it is.
-const int kLostLineLookMs = 250;
+
+void warn(const QString &text)
+{
+    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
+}
+
+
+CommunicatorCommand driverCommand(const Step &step)
+{
+    return CommunicatorCommand(step.type->code, step.count, step.address.text);
+}
+
+} // namespace
 
 int failure(const QString &context, const QString &text)
 {
@@ -35,53 +48,12 @@ int failure(const QString &context, const QString &text)
     return 1;
 }
 
-QStringList describeItems(const Step &step, const QByteArray &data)
-{
-    QStringList lines;
-    int shown = 0;
-    for (int i = 0; i < step.count; ++i) {
-        quint64 value = 0;
-        if (!itemAt(data, *step.type, i, &value))
-            break;
-        lines.append(QStringLiteral("%1 = %2").arg(step.address.itemLabel(*step.type, i),
-                                                   formatValue(value, *step.type, step.format)));
-        ++shown;
-    }
-    if (shown < step.count) {
-        lines.append(QStringLiteral("(the driver returned %1 bytes: %2 of %3 items)")
-                         .arg(data.size()).arg(shown).arg(step.count));
-    }
-    return lines;
-}
-
-void warn(const QString &text)
-{
-    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
-}
-
-QString uncertainText(const Step &step, const char *what)
+QString uncertainText(int station, const char *what)
 {
     return QStringLiteral("the %1 may be a late one for an earlier request that station %2 still "
                           "owed (Modbus RTU cannot tell them apart); raise --timeout")
-        .arg(QLatin1String(what)).arg(step.station);
+        .arg(QLatin1String(what)).arg(station);
 }
-
-CommunicatorCommand driverCommand(const Step &step)
-{
-    return CommunicatorCommand(step.type->code, step.count, step.address.text);
-}
-
-QString clockText()
-{
-    const time_t now = time(nullptr);
-    tm local;
-    localtime_r(&now, &local);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
-    return QLatin1String(text);
-}
-
-} // namespace
 
 Session::Session(const Options &options)
     : m_options(options)
@@ -142,6 +114,7 @@ int Session::startLine()
     }
 
     m_port.reset(new SerialPort);
+    m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
     m_port->setDriverSetting(*defaults);
     if (m_options.timeout >= 0)
@@ -176,6 +149,22 @@ void Session::lineOpened()
     if (m_port->savedSettings(&settings))
         setLineToRestore(m_port->handle(), settings);
     m_driver->initialize(m_port.get());
+}
+
+QByteArray Session::driverRead(const Step &step)
+{
+    m_watched->beginCall();
+    const QByteArray data = m_driver->read(m_watched.get(), driverCommand(step));
+    m_watched->endCall();
+    return data;
+}
+
+bool Session::driverWrite(const Step &step)
+{
+    m_watched->beginCall();
+    const bool done = m_driver->write(m_watched.get(), driverCommand(step), step.data);
+    m_watched->endCall();
+    return done;
 }
 
 int Session::startSimulatedLine(const LineSettings &masterSettings)
@@ -226,6 +215,8 @@ int Session::run(const Step &step)
         break;
     }
     if (const int status = openLine(step))
+        return status;
+    if (const int status = openLog())
         return status;
     const int status = (this->*handler)(step);
     if (m_trace)
@@ -301,7 +292,7 @@ QString Session::failureText() const
 int Session::read(const Step &step)
 {
     const PortCounters before = m_port->counters();
-    const QByteArray data = m_driver->read(m_port.get(), driverCommand(step));
+    const QByteArray data = driverRead(step);
     const QString context = QStringLiteral("read %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
@@ -309,13 +300,72 @@ int Session::read(const Step &step)
         return failure(context, failureText());
     // Values that may be another request's are not shown as if they were these.
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-        return failure(context, uncertainText(step, "answer"));
+        return failure(context, uncertainText(step.station, "answer"));
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
+    return logValues(step, itemValues(step, data), QDateTime::currentMSecsSinceEpoch());
+}
+
+int Session::openLog()
+{
+    if (m_options.csvPath.isEmpty() || m_csv)
+        return 0;
+    m_csv.reset(new CsvLog);
+    QString error;
+    if (!m_csv->open(m_options.csvPath, &error))
+        return failure(QString(), error);
     return 0;
+}
+
+// A log that cannot be written fails the run: values missing from it were
+// read but not kept.
+int Session::logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs)
+{
+    if (!m_csv)
+        return 0;
+    for (const ItemValue &value : values) {
+        const QString raw = formatValue(value.raw, *step.type, ValueFormat::Hex);
+        if (!m_csv->append(epochMs, step.station, value.label, raw, value.shown))
+            return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
+    }
+    if (!m_csv->flush())
+        return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
+    return 0;
+}
+
+// The statistics table, with what only the port (or the simulated line)
+// could tell.
+void Session::printStats()
+{
+    if (!m_options.stats || !m_port)
+        return;
+    std::printf("statistics\n");
+    for (const QString &line : statsLines())
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+QStringList Session::statsLines() const
+{
+    QStringList lines = m_stats.table();
+    const PortCounters counters = m_port->counters();
+    lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
+                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers));
+    if (m_simLine && !m_options.simFaults.isEmpty()) {
+        const SimStats sim = m_simLine->stats();
+        QStringList injected;
+        for (int kind = FaultPlan::None + 1; kind < FaultPlan::KindCount; ++kind) {
+            if (sim.faults[kind])
+                injected.append(QStringLiteral("%1 %2").arg(QLatin1String(FaultPlan::name(FaultPlan::Kind(kind))))
+                                    .arg(sim.faults[kind]));
+        }
+        lines.append(QStringLiteral("simulated line injected: %1")
+                         .arg(injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", "))));
+    }
+    return lines;
 }
 
 int Session::write(const Step &step)
@@ -323,14 +373,14 @@ int Session::write(const Step &step)
     if (step.broadcast)
         return broadcast(step);
     const PortCounters before = m_port->counters();
-    const bool done = m_driver->write(m_port.get(), driverCommand(step), step.data);
+    const bool done = driverWrite(step);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError() || !done)
         return failure(context, failureText());
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-        return failure(context, uncertainText(step, "acknowledgement"));
+        return failure(context, uncertainText(step.station, "acknowledgement"));
     return reportWritten(step, "wrote");
 }
 
@@ -341,7 +391,7 @@ int Session::broadcast(const Step &step)
     const PortCounters before = m_port->counters();
     const int retries = m_port->retryCount();
     m_port->setRetryCount(0);
-    m_driver->write(m_port.get(), driverCommand(step), step.data);
+    driverWrite(step);
     m_port->setRetryCount(retries);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
@@ -361,129 +411,6 @@ int Session::reportWritten(const Step &step, const char *what)
     return 0;
 }
 
-int Session::poll(const Step &step)
-{
-    const bool live = isatty(STDOUT_FILENO) && !m_trace;
-    const CommunicatorCommand cmd = driverCommand(step);
-    std::printf("polling %s (%d %s) every %d ms; Ctrl-C stops\n", qPrintable(step.address.text),
-                step.count, step.count == 1 ? step.type->name : step.type->plural,
-                m_options.intervalMs);
-    int shownLines = 0;
-    int polls = 0;
-    int good = 0;
-    int uncertain = 0;
-    int linesLost = 0;
-    QString lastError;
-    QString echoFault; // ends the poll: every read would fail alike
-    const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
-    qint64 next = monotonicNs();
-    while (!interruptSignal()) {
-        const PortCounters before = m_port->counters();
-        const QByteArray data = m_driver->read(m_port.get(), cmd);
-        if (interruptSignal())
-            break;
-        if (m_port->echoFault() != EchoFault::None) {
-            echoFault = echoFaultText();
-            break;
-        }
-        // What changed on the line is said once, above the live display.
-        QStringList warnings = lateAnswerWarnings();
-        if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
-            warnings.append(garbled);
-        for (const QString &warning : warnings)
-            warn(warning);
-        if (m_port->isLost()) {
-            // Said once; then no polls, and no CPU, until the device is back.
-            ++linesLost;
-            warn(m_port->errorString());
-            if (!waitForLineBack())
-                break;
-            warn(QStringLiteral("line back: %1").arg(m_options.device));
-            shownLines = 0;
-            next = monotonicNs();
-            continue;
-        }
-        if (!warnings.isEmpty())
-            shownLines = 0;
-        ++polls;
-        const bool failed = m_driver->hasError();
-        const bool doubtful = !failed && m_port->counters().uncertainAnswers > before.uncertainAnswers;
-        good += failed || doubtful ? 0 : 1;
-        uncertain += doubtful ? 1 : 0;
-        lastError = failed ? failureText() : QString();
-        if (m_trace)
-            m_trace->flush();
-        QStringList lines;
-        lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText()).arg(polls).arg(good)
-                     + (uncertain ? QStringLiteral(", %1 uncertain").arg(uncertain) : QString()));
-        if (failed)
-            lines.append(QStringLiteral("error: ") + lastError);
-        else
-            lines += describeItems(step, data);
-        // The values of this poll only: beside them on the display.
-        if (doubtful && live)
-            lines.append(QStringLiteral("uncertain: ") + uncertainText(step, "answer"));
-        else if (doubtful)
-            warn(QStringLiteral("poll %1: %2").arg(step.address.text, uncertainText(step, "answer")));
-        if (live && shownLines)
-            std::printf("\033[%dA", shownLines);
-        for (const QString &line : qAsConst(lines))
-            std::printf(live ? "\033[K%s\n" : "%s\n", qPrintable(line));
-        if (live) {
-            for (int i = lines.size(); i < shownLines; ++i)
-                std::printf("\033[K\n");
-            shownLines = qMax(shownLines, lines.size());
-        }
-        std::fflush(stdout);
-        if (m_options.polls > 0 && polls >= m_options.polls)
-            break;
-        next += intervalNs;
-        for (qint64 remaining; !interruptSignal() && (remaining = next - monotonicNs()) > 0;) {
-            pollfd pfd = {interruptWakeFd(), POLLIN, 0};
-            const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
-            ppoll(&pfd, 1, &ts, nullptr);
-        }
-    }
-    QString summary = QStringLiteral("%1 polls, %2 good").arg(polls).arg(good);
-    if (uncertain)
-        summary += QStringLiteral(", %1 uncertain").arg(uncertain);
-    if (linesLost)
-        summary += QStringLiteral(", line lost %1 %2").arg(linesLost).arg(linesLost == 1 ? "time" : "times");
-    std::printf("%s\n", qPrintable(summary));
-    std::fflush(stdout);
-    if (!echoFault.isEmpty())
-        return failure(QString(), echoFault);
-    if (!lastError.isEmpty() && !interruptSignal())
-        return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
-    return 0;
-}
-
-// The device went away (a USB adapter pulled out): waits, without polling
-// the line, until the same path can be opened again. False on a signal.
-bool Session::waitForLineBack()
-{
-    clearLineToRestore();
-    m_port->close();
-    const QByteArray path = m_options.device.toLocal8Bit();
-    QString said; // why the path, once back, cannot be opened: said once each
-    for (;;) {
-        if (interruptSignal())
-            return false;
-        if (access(path.constData(), F_OK) == 0) {
-            if (m_port->reopen()) {
-                lineOpened();
-                return true;
-            }
-            if (m_port->errorString() != said) {
-                said = m_port->errorString();
-                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
-            }
-        }
-        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
-        ::poll(&pfd, 1, kLostLineLookMs);
-    }
-}
-
 // The late answers the port dropped since the last call, as lines for the
 // user: each station's latest lateness when it grows, and once a station
 // that sent an answer nothing awaited.
@@ -492,6 +419,7 @@ QStringList Session::lateAnswerWarnings()
     QStringList warnings;
     for (const LateAnswer &late : m_port->takeLateAnswers()) {
         if (late.latenessNs < 0) {
+            m_stats.addLate(late.station);
             if (!m_reportedUnasked.contains(late.station)) {
                 m_reportedUnasked.insert(late.station);
                 warnings.append(QStringLiteral("station %1 sent an answer that no request awaited "
@@ -501,6 +429,7 @@ QStringList Session::lateAnswerWarnings()
             continue;
         }
         const qint64 ms = (late.latenessNs + 999999) / 1000000;
+        m_stats.addLate(late.station);
         if (ms <= m_reportedLateMs.value(late.station, 0))
             continue;
         m_reportedLateMs.insert(late.station, ms);

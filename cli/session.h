@@ -9,14 +9,19 @@
 #include <QStringList>
 
 #include "driverloader.h"
+#include "itemvalues.h"
+#include "linestats.h"
 #include "plan.h"
 
+class CsvLog;
 class DriverInterface;
+struct Fetch;
 class FrameTrace;
 class SerialPort;
 struct PortCounters;
 class SimLine;
 class SimServer;
+class WatchedPort;
 
 // Runs a checked plan: the driver, and once a step needs it, the line: a
 // serial device or the built-in simulated line on a pseudo-terminal served by
@@ -34,6 +39,8 @@ public:
     // Closes the line, restoring the device's settings, and stops the
     // simulated line.
     void closeLine();
+    // With --stats: the per-station table of the run so far.
+    void printStats();
 
 private:
     // Opens the line once, and addresses the step's station on it.
@@ -50,7 +57,19 @@ private:
     QString garbledWarning(const PortCounters &before) const;
     QString failureText() const;
     int reportWritten(const Step &step, const char *what);
+    QByteArray driverRead(const Step &step);
+    bool driverWrite(const Step &step);
+    int openLog();
+    int logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs);
+    QStringList statsLines() const;
+    // poll.cpp
+    struct PollRun;
+    enum class FetchOutcome { Good, Failed, Uncertain, LineBack, EndPoll };
     int poll(const Step &step);
+    bool pollCycle(PollRun *run);
+    FetchOutcome pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error);
+    void showCycle(PollRun *run);
+    int pollSummary(const PollRun &run);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
 
@@ -61,8 +80,16 @@ private:
     std::unique_ptr<SimLine> m_simLine;
     std::unique_ptr<SimServer> m_simServer;
     std::unique_ptr<SerialPort> m_port;
+    std::unique_ptr<WatchedPort> m_watched; // what the driver is handed: m_port, counted
+    LineStats m_stats;
+    std::unique_ptr<CsvLog> m_csv;
     QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
     QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
 };
+
+// Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
+int failure(const QString &context, const QString &text);
+// Why an answer (or acknowledgement) is not shown as good.
+QString uncertainText(int station, const char *what);
 
 #endif // SERVOCTL_SESSION_H

@@ -1,0 +1,297 @@
+// servoctl's poll: every address of every station, again and again, with
+// as few requests a cycle as the driver's limits allow.
+#include "session.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <QDateTime>
+
+#include "driverinterface.h"
+#include "fetchplan.h"
+#include "frametrace.h"
+#include "interrupt.h"
+#include "serialport.h"
+#include "stationlist.h"
+#include "termiosline.h"
+
+namespace {
+
+// How often the path of a lost line is looked for: a stat a quarter second
+// costs no CPU worth counting, and the line is back soon after it is.
+const int kLostLineLookMs = 250;
+
+QString clockText(qint64 epochMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+QString itemsText(const std::vector<Step> &items)
+{
+    QStringList texts;
+    for (const Step &item : items) {
+        texts.append(QStringLiteral("%1 (%2 %3)").arg(item.address.text).arg(item.count)
+                         .arg(QLatin1String(item.count == 1 ? item.type->name : item.type->plural)));
+    }
+    return texts.join(QStringLiteral(", "));
+}
+
+void warn(const QString &text)
+{
+    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
+}
+
+std::vector<Step> itemsOf(const Step &step, const Fetch &fetch)
+{
+    std::vector<Step> items;
+    for (const int index : fetch.items)
+        items.push_back(step.items[size_t(index)]);
+    return items;
+}
+
+QString labelsOf(const Step &step, const Fetch &fetch)
+{
+    QStringList labels;
+    for (const int index : fetch.items)
+        labels.append(step.items[size_t(index)].address.text);
+    return labels.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+// What one poll has seen so far.
+struct Session::PollRun
+{
+    explicit PollRun(const Step &polled) : step(polled) {}
+
+    const Step &step;
+    QMap<int, QList<Fetch>> fetches; // by station: what each cycle asks for
+    bool live = false;
+    int shownLines = 0;
+    int polls = 0;
+    int good = 0;
+    int uncertain = 0;
+    int linesLost = 0;
+    bool logFailed = false;
+    QString lastError;  // of the last cycle, if one of its reads failed
+    QString echoFault;  // ends the poll: every read would fail alike
+    QStringList lines;  // the cycle's display
+    QMap<int, QStringList> itemLines; // the station's, by item: shown in the order typed
+};
+
+int Session::poll(const Step &step)
+{
+    PollRun run(step);
+    run.live = isatty(STDOUT_FILENO) && !m_trace;
+    int reads = 0;
+    for (const int station : step.stations) {
+        run.fetches.insert(station, planFetches(step.items));
+        reads += run.fetches[station].size();
+    }
+    QString header = QStringLiteral("polling ") + itemsText(step.items);
+    if (step.stations.size() > 1)
+        header += QStringLiteral(" at stations ") + stationListText(step.stations);
+    header += QStringLiteral(" every %1 ms").arg(m_options.intervalMs);
+    if (step.items.size() > 1 || step.stations.size() > 1)
+        header += QStringLiteral(", %1 %2 a cycle").arg(reads).arg(QLatin1String(reads == 1 ? "read" : "reads"));
+    std::printf("%s; Ctrl-C stops\n", qPrintable(header));
+    const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
+    qint64 next = monotonicNs();
+    while (!interruptSignal()) {
+        if (!pollCycle(&run))
+            break;
+        if (m_options.polls > 0 && run.polls >= m_options.polls)
+            break;
+        next += intervalNs;
+        if (run.linesLost && run.shownLines == 0)
+            next = qMax(next, monotonicNs());
+        for (qint64 remaining; !interruptSignal() && (remaining = next - monotonicNs()) > 0;) {
+            pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+            const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
+            ppoll(&pfd, 1, &ts, nullptr);
+        }
+    }
+    return pollSummary(run);
+}
+
+// One cycle: false when the poll ends (a signal, an echo fault, a line
+// lost and not back).
+bool Session::pollCycle(PollRun *run)
+{
+    run->lines.clear();
+    QString cycleError;
+    bool cycleDoubtful = false;
+    for (const int station : run->step.stations) {
+        m_port->setStationId(station);
+        run->itemLines.clear();
+        QList<Fetch> &fetches = run->fetches[station];
+        for (int i = 0; i < fetches.size(); ++i) {
+            QString error;
+            const FetchOutcome outcome = pollFetch(run, station, &fetches, i, &error);
+            if (outcome == FetchOutcome::EndPoll)
+                return false;
+            if (outcome == FetchOutcome::LineBack) {
+                run->shownLines = 0;
+                return true;
+            }
+            if (outcome == FetchOutcome::Failed)
+                cycleError = error;
+            cycleDoubtful = cycleDoubtful || outcome == FetchOutcome::Uncertain;
+        }
+        for (const QStringList &lines : qAsConst(run->itemLines))
+            run->lines += lines;
+    }
+    ++run->polls;
+    run->good += cycleError.isEmpty() && !cycleDoubtful ? 1 : 0;
+    run->uncertain += cycleDoubtful ? 1 : 0;
+    run->lastError = cycleError;
+    showCycle(run);
+    return true;
+}
+
+// Reads fetch index of the station's list and shows its items; a merged
+// read that the drive refuses is split into the items' own reads.
+Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index,
+                                        QString *error)
+{
+    const Fetch fetch = fetches->at(index);
+    const PortCounters before = m_port->counters();
+    const QByteArray data = driverRead(fetch.read);
+    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (interruptSignal())
+        return FetchOutcome::EndPoll;
+    if (m_port->echoFault() != EchoFault::None) {
+        run->echoFault = echoFaultText();
+        return FetchOutcome::EndPoll;
+    }
+    // What changed on the line is said once, above the live display.
+    QStringList warnings = lateAnswerWarnings();
+    if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
+        warnings.append(garbled);
+    for (const QString &warning : warnings)
+        warn(warning);
+    if (!warnings.isEmpty())
+        run->shownLines = 0;
+    if (m_port->isLost()) {
+        // Said once; then no polls, and no CPU, until the device is back.
+        ++run->linesLost;
+        warn(m_port->errorString());
+        if (!waitForLineBack())
+            return FetchOutcome::EndPoll;
+        warn(QStringLiteral("line back: %1").arg(m_options.device));
+        return FetchOutcome::LineBack;
+    }
+    const QString prefix = run->step.stations.size() > 1 ? QStringLiteral("station %1  ").arg(station)
+                                                         : QString();
+    if (m_driver->hasError()) {
+        if (fetch.merged() && failureText().startsWith(QLatin1String("exception code:"))) {
+            warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
+                     .arg(station).arg(itemsText(itemsOf(run->step, fetch)), failureText()));
+            run->shownLines = 0;
+            fetches->removeAt(index);
+            const QList<Fetch> own = splitFetch(fetch, run->step.items);
+            for (int i = own.size() - 1; i >= 0; --i)
+                fetches->insert(index, own[i]);
+            return pollFetch(run, station, fetches, index, error);
+        }
+        const QString labels = run->step.items.size() > 1 ? labelsOf(run->step, fetch) + QStringLiteral(": ")
+                                                           : QString();
+        *error = failureText();
+        run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
+        return FetchOutcome::Failed;
+    }
+    // Values that may be another request's are not shown as if they were these.
+    if (m_port->counters().uncertainAnswers > before.uncertainAnswers) {
+        const QString text = QStringLiteral("uncertain: ") + uncertainText(station, "answer");
+        if (run->live)
+            run->itemLines[fetch.items.first()].append(prefix + text);
+        else
+            warn(QStringLiteral("poll %1: %2").arg(run->step.address.text, text));
+        return FetchOutcome::Uncertain;
+    }
+    for (const int item : fetch.items) {
+        const Step &itemStep = run->step.items[size_t(item)];
+        Step logged = itemStep;
+        logged.station = station;
+        const QByteArray itemBytes = itemData(fetch, itemStep, data);
+        for (const QString &line : describeItems(itemStep, itemBytes))
+            run->itemLines[item].append(prefix + line);
+        if (logValues(logged, itemValues(itemStep, itemBytes), readAtMs)) {
+            run->logFailed = true;
+            return FetchOutcome::EndPoll;
+        }
+    }
+    return FetchOutcome::Good;
+}
+
+void Session::showCycle(PollRun *run)
+{
+    if (m_trace)
+        m_trace->flush();
+    QStringList lines;
+    lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText(QDateTime::currentMSecsSinceEpoch()))
+                     .arg(run->polls).arg(run->good)
+                 + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString()));
+    lines += run->lines;
+    if (m_options.stats && run->live)
+        lines += statsLines();
+    if (run->live && run->shownLines)
+        std::printf("\033[%dA", run->shownLines);
+    for (const QString &line : qAsConst(lines))
+        std::printf(run->live ? "\033[K%s\n" : "%s\n", qPrintable(line));
+    if (run->live) {
+        for (int i = lines.size(); i < run->shownLines; ++i)
+            std::printf("\033[K\n");
+        run->shownLines = qMax(run->shownLines, lines.size());
+    }
+    std::fflush(stdout);
+}
+
+int Session::pollSummary(const PollRun &run)
+{
+    QString summary = QStringLiteral("%1 polls, %2 good").arg(run.polls).arg(run.good);
+    if (run.uncertain)
+        summary += QStringLiteral(", %1 uncertain").arg(run.uncertain);
+    if (run.linesLost) {
+        summary += QStringLiteral(", line lost %1 %2").arg(run.linesLost)
+                       .arg(QLatin1String(run.linesLost == 1 ? "time" : "times"));
+    }
+    std::printf("%s\n", qPrintable(summary));
+    std::fflush(stdout);
+    if (!run.echoFault.isEmpty())
+        return failure(QString(), run.echoFault);
+    if (run.logFailed)
+        return 1;
+    if (!run.lastError.isEmpty() && !interruptSignal())
+        return failure(QStringLiteral("poll %1").arg(run.step.address.text), run.lastError);
+    return 0;
+}
+
+// The device went away (a USB adapter pulled out): waits, without polling
+// the line, until the same path can be opened again. False on a signal.
+bool Session::waitForLineBack()
+{
+    clearLineToRestore();
+    m_port->close();
+    const QByteArray path = m_options.device.toLocal8Bit();
+    QString said; // why the path, once back, cannot be opened: said once each
+    for (;;) {
+        if (interruptSignal())
+            return false;
+        if (access(path.constData(), F_OK) == 0) {
+            if (m_port->reopen()) {
+                lineOpened();
+                return true;
+            }
+            if (m_port->errorString() != said) {
+                said = m_port->errorString();
+                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
+            }
+        }
+        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+        ::poll(&pfd, 1, kLostLineLookMs);
+    }
+}
