@@ -368,7 +368,7 @@ void StoreModel::apply(const Step &step)
 }
 
 // read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
-// order, each at most once.
+// order, each at most once; the type word for registers, bit for the rest.
 bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step,
                         QString *error)
 {
@@ -399,6 +399,9 @@ bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step
         }
         *given = true;
     }
+    // Coils and inputs hold nothing but bits.
+    if (!typeGiven && !step->address.area->registers)
+        step->type = dataTypeByName(QStringLiteral("bit"));
     return true;
 }
 

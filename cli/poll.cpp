@@ -187,7 +187,8 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
     const QString prefix = run->step.stations.size() > 1 ? QStringLiteral("station %1  ").arg(station)
                                                          : QString();
     if (m_driver->hasError()) {
-        if (fetch.merged() && failureText().startsWith(QLatin1String("exception code:"))) {
+        // 0x02: the drive lacks a register of the run; other codes pass.
+        if (fetch.merged() && failureText().startsWith(QLatin1String("exception code:0x02"))) {
             warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
                      .arg(station).arg(itemsText(itemsOf(run->step, fetch)), failureText()));
             run->shownLines = 0;

@@ -37,9 +37,12 @@ int WatchedPort::send(const char *data, int length)
         closeRequest(true);
     m_open = length > 0;
     m_station = length > 0 ? quint8(data[0]) : 0;
+    const int sent = m_port->send(data, length);
+    // From the request on the line: the port may first hold it back while
+    // the station still owes an answer.
     m_sentNs = monotonicNs();
     m_lastByteNs = m_sentNs;
-    return m_port->send(data, length);
+    return sent;
 }
 
 int WatchedPort::receive(char *buffer, int maxLength)

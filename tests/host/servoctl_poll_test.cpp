@@ -1,0 +1,125 @@
+// servoctl poll of several addresses and stations, its statistics and its
+// log, on the built-in simulated line.
+#include <cmath>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "servoctl_run.h"
+
+namespace {
+
+// The value lines of the output ("LABEL = VALUE"), station prefixes kept.
+QStringList valueLines(const QString &out)
+{
+    return out.split(QLatin1Char('\n')).filter(QStringLiteral(" = "));
+}
+
+// The first number after "station" in the statistics row of station.
+QList<qint64> statsRow(const QString &out, int station)
+{
+    const QRegularExpression row(QStringLiteral("^ +%1((?: +\\S+)+)").arg(station),
+                                 QRegularExpression::MultilineOption);
+    QList<qint64> numbers;
+    const QString fields = row.match(out.section(QStringLiteral("statistics\n"), 1)).captured(1);
+    for (const QString &field : fields.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        numbers.append(field.toLongLong());
+    return numbers;
+}
+
+qint64 injected(const QString &out, const char *kind)
+{
+    const QRegularExpression count(QStringLiteral("injected:.*\\b%1 (\\d+)").arg(QLatin1String(kind)));
+    return count.match(out).captured(1).toLongLong();
+}
+
+} // namespace
+
+// Registers within one request's reach share a read; what each address
+// shows is what its own read shows.
+TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
+{
+    const QList<QStringList> items = {{"HR1", "word", "2"}, {"HR3", "signed"}, {"HR2.14", "bit", "4"},
+                                      {"HR100SW", "dword", "hex"}, {"HR101", "byte", "2"}, {"IR1"},
+                                      {"IR5", "dword"}, {"DO3", "bit", "2"}, {"DO40"}};
+    const QStringList setUp = {"write", "HR1", "word", "11", "12", "-3", "then", "write", "HR100", "word",
+                               "0x1234", "0xABCD", "then", "write", "DO40", "bit", "1", "then", "station",
+                               "2", "then", "write", "HR1", "word", "21", "22"};
+    QStringList pollArgs = setUp + QStringList{"then", "station", "1,2", "then", "poll"};
+    QStringList readArgs = setUp;
+    for (const QStringList &item : items)
+        pollArgs << item;
+    pollArgs << "--stats" << "--polls" << "1";
+    for (const char *station : {"1", "2"}) {
+        readArgs << "then" << "station" << station;
+        for (const QStringList &item : items)
+            readArgs << "then" << "read" << item;
+    }
+    const Outcome polled = servoctl(pollArgs);
+    ASSERT_EQ(polled.status, 0) << qPrintable(polled.err);
+    EXPECT_TRUE(polled.out.contains(QLatin1String("at stations 1,2 every 1000 ms, 6 reads a cycle")))
+        << qPrintable(polled.out);
+    // Each station: its writes, then one read each of HR, IR and DO.
+    EXPECT_EQ(statsRow(polled.out, 1).value(0), 3 + 3);
+    EXPECT_EQ(statsRow(polled.out, 2).value(0), 1 + 3);
+
+    const Outcome read = servoctl(readArgs);
+    ASSERT_EQ(read.status, 0) << qPrintable(read.err);
+    QStringList expected;
+    QString station;
+    for (const QString &line : read.out.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("> station ")))
+            station = line.mid(10);
+        else if (line.contains(QLatin1String(" = ")) && !station.isEmpty())
+            expected.append(QStringLiteral("station %1  %2").arg(station, line));
+    }
+    EXPECT_EQ(valueLines(polled.out), expected);
+}
+
+// Every request's outcome is counted by the driver's text for it: the
+// faults the simulated line injected, each once.
+TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
+{
+    const Outcome run = servoctl({"--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed", "7",
+                                  "--line", "RS485,115200,NONE,8,2", "--timeout", "100", "--interval", "0",
+                                  "--polls", "150", "--stats", "poll", "HR1", "IR1"});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    // requests good time-outs CRC exceptions other late retries
+    const QList<qint64> row = statsRow(run.out, 1);
+    ASSERT_GE(row.size(), 8) << qPrintable(run.out);
+    const qint64 requests = row[0];
+    const qint64 drops = injected(run.out, "drop");
+    const qint64 corrupts = injected(run.out, "corrupt");
+    EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - injected(run.out, "exception"));
+    EXPECT_GE(row[2], drops);
+    EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
+    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06:%1 ").arg(injected(run.out, "exception"))))
+        << qPrintable(run.out);
+    // Retried each: only a command's last failure goes unretried.
+    EXPECT_EQ(row[7], requests - 300);
+    // The rates the line was given, within four standard deviations.
+    for (const auto &[count, rate] : {std::pair<qint64, double>{drops, 0.1}, {corrupts, 0.1}}) {
+        const double expected = rate * double(requests);
+        EXPECT_NEAR(double(count), expected, 4 * std::sqrt(expected * (1 - rate)));
+    }
+}
+
+TEST(ServoctlPoll, TheLogHasARowForEveryValueRead)
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("trend.csv"));
+    const Outcome run = servoctl({"--station", "1-2", "--csv", log, "--interval", "0", "--polls", "3",
+                                  "poll", "HR1", "word", "2", "IR1", "signed"});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 3 * 2 * 3);
+    EXPECT_EQ(rows[0], QLatin1String("time,station,address,raw,value"));
+    EXPECT_TRUE(rows[6].endsWith(QLatin1String(",2,IR1,0x07D0,2000"))) << qPrintable(rows[6]);
+    // Never over a file the user has.
+    EXPECT_EQ(servoctl({"--csv", log, "poll", "HR1"}).status, 2);
+}

@@ -1,0 +1,23 @@
+#ifndef SERVOCTL_RUN_H
+#define SERVOCTL_RUN_H
+
+// servoctl as a user runs it: a child process, its status and its output.
+#include <QStringList>
+
+#include "child_process.h"
+
+struct Outcome
+{
+    int status = -1; // exit status; -1 when killed or not started
+    QString out;
+    QString err;
+};
+
+inline Outcome servoctl(const QStringList &args)
+{
+    ChildProcess child(SERVOCTL_COMMAND, args);
+    const int status = child.finish();
+    return Outcome{status, child.out(), child.err()};
+}
+
+#endif // SERVOCTL_RUN_H
