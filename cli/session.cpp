@@ -13,6 +13,7 @@
 #include "drv_dev_setting.h"
 #include "faultplan.h"
 #include "frametrace.h"
+#include "hints.h"
 #include "interrupt.h"
 #include "serialport.h"
 #include "simline.h"
@@ -32,6 +33,15 @@ int failure(const QString &context, const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
+    return 1;
+}
+
+// A failure the driver reported: its text, then what usually causes it.
+int driverFailure(const QString &context, const QString &text)
+{
+    failure(context, text);
+    if (const QString hint = hintFor(text); !hint.isEmpty())
+        std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(hint));
     return 1;
 }
 
@@ -306,7 +316,7 @@ int Session::read(const Step &step)
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError())
-        return failure(context, failureText());
+        return driverFailure(context, failureText());
     // Values that may be another request's are not shown as if they were these.
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step, "answer"));
@@ -328,7 +338,7 @@ int Session::write(const Step &step)
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError() || !done)
-        return failure(context, failureText());
+        return driverFailure(context, failureText());
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step, "acknowledgement"));
     return reportWritten(step, "wrote");
@@ -454,7 +464,7 @@ int Session::poll(const Step &step)
     if (!echoFault.isEmpty())
         return failure(QString(), echoFault);
     if (!lastError.isEmpty() && !interruptSignal())
-        return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
+        return driverFailure(QStringLiteral("poll %1").arg(step.address.text), lastError);
     return 0;
 }
 
