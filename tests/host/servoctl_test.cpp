@@ -220,7 +220,8 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          echoes},
         // Echoed whatever the station: then no drive answers.
         {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"}, 1, "",
-         "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\n"},
+         "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
+         "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
         {{"--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
          "servoctl: the simulated adapter echoes every request back\n"},
         {{"--local-echo", "read", "HR1"}, 1, "",
