@@ -88,7 +88,8 @@ const TextOption kTextOptions[] = {
     {"format", [](const QString &value, Options *o, QString *error) {
          if (parseValueFormat(value, &o->format))
              return true;
-         *error = QStringLiteral("unknown format %1 (dec, hex, signed or bits)").arg(value);
+         *error = QStringLiteral("unknown format %1 (one of %2)")
+                      .arg(value, valueFormatNames().join(QStringLiteral(", ")));
          return false;
      }},
     {"entry", [](const QString &value, Options *o, QString *error) {

@@ -129,6 +129,12 @@ QString typeRefusal(const Step &step)
     return QString();
 }
 
+// int32 and float view a dword's two words; they mean nothing for other items.
+QString formatRefusalOf(const Step &step)
+{
+    return isWrite(step) ? QString() : formatRefusal(step.format, *step.type);
+}
+
 // Station 0 reaches every drive and none answers: a write is sent only when
 // the driver makes it one request that waits for nothing before it.
 QString broadcastRefusal(const Step &step)
@@ -191,7 +197,8 @@ QString writeRefusal(const Step &step)
 
 QString refusal(const Step &step)
 {
-    for (QString (*check)(const Step &) : {typeRefusal, broadcastRefusal, countRefusal, writeRefusal}) {
+    for (QString (*check)(const Step &) :
+         {typeRefusal, formatRefusalOf, broadcastRefusal, countRefusal, writeRefusal}) {
         const QString why = check(step);
         if (!why.isEmpty())
             return why;

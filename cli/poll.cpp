@@ -267,7 +267,7 @@ int Session::pollSummary(const PollRun &run)
     if (run.logFailed)
         return 1;
     if (!run.lastError.isEmpty() && !interruptSignal())
-        return failure(QStringLiteral("poll %1").arg(run.step.address.text), run.lastError);
+        return driverFailure(QStringLiteral("poll %1").arg(run.step.address.text), run.lastError);
     return 0;
 }
 

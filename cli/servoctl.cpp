@@ -49,8 +49,10 @@ store, served to word commands that start there and to bit writes: 60000
 station count, 60001-60008 station list, 60009 read-back station, 60010 the
 word broadcast to register 1300 of the listed drives.
 
-Data types: bit, byte, word, dword, block (bytes), bit2 (bits).
-Formats: dec (default), hex, signed, bits.
+Data types: bit, byte, word, dword, block (bytes), bit2 (bits); qword is
+refused (the driver serves no 64-bit items).
+Formats: dec (default), hex, signed, bits; for dword also int32 (two's
+complement) and float (IEEE-754 single), low word first (high with SW).
 Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary,
 with no blank or plus sign; bits also on, off, true, false.
 
@@ -107,7 +109,8 @@ Options:
                            (default: the driver's, 0)
       --inter-char MS      least inter-character time-out, 0 to 60000
                            (default 20)
-  -f, --format FORMAT      how values print: dec, hex, signed or bits
+  -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
+                           dword reads int32 or float
       --interval MS        time between polls, 0 to 86400000 (default 1000)
       --polls N            stop polling after N reads (default 0: never)
       --trace              print every frame, with timestamps, on standard error
@@ -134,7 +137,8 @@ Options:
   -h, --help               this text
       --version            servoctl's version
 
-Exit status: 0 done, 1 a command failed (the driver's error text is printed;
+Exit status: 0 done, 1 a command failed (the driver's error text is printed,
+then a "hint:" line on what usually causes it;
 or the line is in use, was lost or echoed otherwise than --local-echo says,
 or an answer was uncertain), 2 the command
 line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
@@ -144,6 +148,7 @@ Examples:
   servoctl info
   servoctl read HR100 word 4 hex
   servoctl write HR100 word 4660 -2 then read HR100 word 2 signed
+  servoctl read HR10SW dword float
   servoctl station 2 then write HR5 word 1 then station 3 then read HR5
   servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200

@@ -15,6 +15,7 @@
 #include "faultplan.h"
 #include "csvlog.h"
 #include "frametrace.h"
+#include "hints.h"
 #include "interrupt.h"
 #include "serialport.h"
 #include "simline.h"
@@ -45,6 +46,15 @@ int failure(const QString &context, const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
+    return 1;
+}
+
+// A failure the driver reported: its text, then what usually causes it.
+int driverFailure(const QString &context, const QString &text)
+{
+    failure(context, text);
+    if (const QString hint = hintFor(text); !hint.isEmpty())
+        std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(hint));
     return 1;
 }
 
@@ -297,7 +307,7 @@ int Session::read(const Step &step)
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError())
-        return failure(context, failureText());
+        return driverFailure(context, failureText());
     // Values that may be another request's are not shown as if they were these.
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step.station, "answer"));
@@ -378,7 +388,7 @@ int Session::write(const Step &step)
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError() || !done)
-        return failure(context, failureText());
+        return driverFailure(context, failureText());
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(step.station, "acknowledgement"));
     return reportWritten(step, "wrote");

@@ -89,6 +89,8 @@ private:
 
 // Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
 int failure(const QString &context, const QString &text);
+// The same for the driver's text, and a line on what usually causes it.
+int driverFailure(const QString &context, const QString &text);
 // Why an answer (or acknowledgement) is not shown as good.
 QString uncertainText(int station, const char *what);
 

@@ -1,5 +1,9 @@
 #include "values.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
 namespace {
 
 const DataType kTypes[] = {
@@ -10,6 +14,17 @@ const DataType kTypes[] = {
     {4, "qword", 64, "qwords", "the driver serves no 64-bit items"},
     {5, "block", 8, "bytes", nullptr},
     {6, "bit2", 1, "bits", nullptr},
+};
+
+const struct
+{
+    const char *name;
+    ValueFormat format;
+    int bits; // the only item width it goes with; 0: any
+} kFormats[] = {
+    {"dec", ValueFormat::Decimal, 0}, {"hex", ValueFormat::Hex, 0},
+    {"signed", ValueFormat::Signed, 0}, {"bits", ValueFormat::Bits, 0},
+    {"int32", ValueFormat::Int32, 32}, {"float", ValueFormat::Float, 32},
 };
 
 quint64 widthMask(int bits)
@@ -81,6 +96,19 @@ bool parseOne(const QString &text, const DataType &type, quint64 *value, QString
     return true;
 }
 
+// The shortest text that reads back as the same float; one "nan" for every
+// NaN, whatever its sign and payload.
+QString floatText(quint32 bits)
+{
+    float value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return QString::fromLatin1(text, int(end.ptr - text));
+}
+
 } // namespace
 
 const DataType *dataTypeByName(const QString &name)
@@ -113,18 +141,32 @@ QStringList dataTypeNames()
 
 bool parseValueFormat(const QString &name, ValueFormat *format)
 {
-    const QString n = name.toLower();
-    if (n == QLatin1String("dec"))
-        *format = ValueFormat::Decimal;
-    else if (n == QLatin1String("hex"))
-        *format = ValueFormat::Hex;
-    else if (n == QLatin1String("signed"))
-        *format = ValueFormat::Signed;
-    else if (n == QLatin1String("bits"))
-        *format = ValueFormat::Bits;
-    else
-        return false;
-    return true;
+    for (const auto &entry : kFormats) {
+        if (name.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0) {
+            *format = entry.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList valueFormatNames()
+{
+    QStringList names;
+    for (const auto &entry : kFormats)
+        names.append(QLatin1String(entry.name));
+    return names;
+}
+
+QString formatRefusal(ValueFormat format, const DataType &type)
+{
+    for (const auto &entry : kFormats) {
+        if (entry.format == format && entry.bits && entry.bits != type.bits) {
+            return QStringLiteral("%1 goes only with dword, not %2")
+                .arg(QLatin1String(entry.name), QLatin1String(type.name));
+        }
+    }
+    return QString();
 }
 
 bool itemAt(const QByteArray &data, const DataType &type, int index, quint64 *value)
@@ -167,6 +209,10 @@ QString formatValue(quint64 value, const DataType &type, ValueFormat format)
         }
         return text;
     }
+    case ValueFormat::Int32:
+        return QString::number(qint32(quint32(value)));
+    case ValueFormat::Float:
+        return floatText(quint32(value));
     case ValueFormat::Decimal:
         break;
     }

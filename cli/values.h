@@ -23,8 +23,15 @@ const DataType &dataTypeByCode(int code);
 // The types the driver serves.
 QStringList dataTypeNames();
 
-enum class ValueFormat { Decimal, Hex, Signed, Bits };
+// int32 and float view a dword's 32 bits as the drive means them: two's
+// complement, or an IEEE-754 single.
+enum class ValueFormat { Decimal, Hex, Signed, Bits, Int32, Float };
 bool parseValueFormat(const QString &name, ValueFormat *format);
+// The formats by name, as the user writes them.
+QStringList valueFormatNames();
+// Why the format does not go with the type ("float goes only with dword");
+// empty when it does.
+QString formatRefusal(ValueFormat format, const DataType &type);
 
 // Item index of an array the driver returned; false when the array is too
 // short to hold it.

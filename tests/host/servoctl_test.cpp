@@ -73,6 +73,11 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"write", "HR1", "word", "+5"}, "\"+5\""},
         {{"write", "HR1", "word", "0x0x5"}, "\"0x0x5\""},
         {{"read", "HR1", "qword"}, "qword"},
+        {{"read", "HR1", "qword", "float"}, "qword: the driver serves no 64-bit items"},
+        {{"read", "HR1", "float"}, "float goes only with dword, not word"},
+        {{"-f", "int32", "read", "HR1"}, "int32 goes only with dword, not word"},
+        {{"poll", "DI1", "bit", "--format", "float", "--polls", "1"}, "float goes only with dword, not bit"},
+        {{"read", "HR1", "dword", "-f", "double"}, "unknown format double"},
         {{"read", "DO1", "word"}, "DO1"},
         {{"read", "HR1", "word", "hex", "word"}, "word"},
         {{"write", "DI5", "bit", "1"}, "DI5"},
@@ -201,7 +206,8 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          echoes},
         // Echoed whatever the station: then no drive answers.
         {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"}, 1, "",
-         "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\n"},
+         "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
+         "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
         {{"--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
          "servoctl: the simulated adapter echoes every request back\n"},
         {{"--local-echo", "read", "HR1"}, 1, "",
