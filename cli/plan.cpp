@@ -1,5 +1,7 @@
 #include "plan.h"
 
+#include "backup.h"
+
 namespace {
 
 // The driver's station when none is given (its default DriverSetting).
@@ -443,6 +445,7 @@ const struct
 } kActions[] = {
     {"info", Step::Info}, {"station", Step::Station}, {"read", Step::Read},
     {"write", Step::Write}, {"poll", Step::Poll},
+    {"backup", Step::Backup}, {"restore", Step::Restore},
 };
 
 bool actionByName(const QString &name, Step::Action *action)
@@ -464,7 +467,7 @@ struct Chain
 };
 
 // *chain is what is in effect before the command, and after it.
-bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
+bool buildStep(const Command &command, const Options &options, Chain *chain, Step *step,
                QString *error)
 {
     step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
@@ -481,12 +484,14 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, 
     step->station = chain->station;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;
+    if (step->action == Step::Backup || step->action == Step::Restore)
+        return parseParamCommand(command, options, step, error);
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;
     }
     QString why;
-    if (!parseTarget(command.args, defaultFormat, chain->store, step, &why)) {
+    if (!parseTarget(command.args, options.format, chain->store, step, &why)) {
         *error = QStringLiteral("%1 %2: %3").arg(command.name, command.args[0], why);
         return false;
     }
@@ -506,7 +511,7 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         chain.station = result.options.station;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
-        if (!buildStep(commands[i], result.options.format, &chain, &step, error))
+        if (!buildStep(commands[i], result.options, &chain, &step, error))
             return false;
         const bool last = i == commands.size() - 1;
         if (step.action == Step::Poll && result.options.polls == 0 && !last) {
@@ -516,6 +521,9 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         }
         result.steps.append(step);
     }
+    *error = paramOptionsRefusal(result.options, result.steps);
+    if (!error->isEmpty())
+        return false;
     *plan = result;
     return true;
 }

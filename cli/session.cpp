@@ -8,6 +8,7 @@
 
 #include <QVariant>
 
+#include "backup.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
@@ -223,6 +224,10 @@ int Session::run(const Step &step)
         break;
     case Step::Poll:
         handler = &Session::poll;
+        break;
+    case Step::Backup:
+    case Step::Restore:
+        handler = &Session::backupOrRestore;
         break;
     }
     if (const int status = openLine(step))
@@ -456,6 +461,22 @@ int Session::poll(const Step &step)
     if (!lastError.isEmpty() && !interruptSignal())
         return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
     return 0;
+}
+
+// Each call of the driver checked as read and write check theirs.
+int Session::backupOrRestore(const Step &step)
+{
+    const auto check = [this, &step](const QString &context, const PortCounters &before, bool done) {
+        if (const int status = afterDriverCall(context, before); status != kGoOn)
+            return status;
+        if (m_driver->hasError() || !done)
+            return failure(context, failureText());
+        if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
+            return failure(context, uncertainText(step, "answer"));
+        return kParamCallDone;
+    };
+    const ParamLine line{m_driver, m_port.get(), check};
+    return step.action == Step::Backup ? runBackup(step, m_options, line) : runRestore(step, m_options, line);
 }
 
 // The device went away (a USB adapter pulled out): waits, without polling
