@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kBackupShape[] = "ADDRESS TYPE VALUE [NAME] [# comment]";
-
 int failure(const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
@@ -66,7 +64,7 @@ QStringList backupHeader(const Step &step, const Options &options, const SerialP
         QStringLiteral("# station: %1").arg(step.station),
         QStringLiteral("# line: %1").arg(lineText(options, port)),
         QStringLiteral("# map: %1").arg(options.mapPath),
-        QStringLiteral("# %1; servoctl restore FILE writes it back").arg(QLatin1String(kBackupShape)),
+        QStringLiteral("# %1; servoctl restore FILE writes it back").arg(paramLineShape(ParamFileKind::Backup)),
     };
 }
 

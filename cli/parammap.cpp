@@ -8,13 +8,11 @@
 
 namespace {
 
-// Register numbers of the driver's own memory, not a drive's (see plan.cpp).
+// The driver's special store, HR60000-HR60010 (plan.cpp's StoreModel): the
+// driver's memory, not a drive's.
 const int kStoreFirst = 60000;
 const int kStoreLast = 60010;
 const int kLastRegisterBit = 15;
-
-const char kEntryShape[] = "ADDRESS TYPE [NAME] [# comment]";
-const char kBackupShape[] = "ADDRESS TYPE VALUE [NAME] [# comment]";
 
 bool isRegisterBit(const ParamEntry &entry)
 {
@@ -94,7 +92,7 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         return false;
     }
     if (words.size() < (backup ? 3 : 2)) {
-        *error = QStringLiteral("%1: an entry is %2").arg(words[0], QLatin1String(backup ? kBackupShape : kEntryShape));
+        *error = QStringLiteral("%1: an entry is %2").arg(words[0], paramLineShape(kind));
         return false;
     }
     entry->type = dataTypeByName(words[1]);
@@ -122,8 +120,7 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         return false;
     }
     if (rest.size() > 1) {
-        *error = QStringLiteral("unexpected %1 (an entry is %2)")
-                     .arg(rest[1], QLatin1String(backup ? kBackupShape : kEntryShape));
+        *error = QStringLiteral("unexpected %1 (an entry is %2)").arg(rest[1], paramLineShape(kind));
         return false;
     }
     entry->name = rest.value(0);
@@ -157,6 +154,12 @@ void takeHeaderStation(const QString &comment, ParamFile *file)
 
 } // namespace
 
+QString paramLineShape(ParamFileKind kind)
+{
+    return kind == ParamFileKind::Backup ? QStringLiteral("ADDRESS TYPE VALUE [NAME] [# comment]")
+                                         : QStringLiteral("ADDRESS TYPE [NAME] [# comment]");
+}
+
 QString ParamEntry::label() const
 {
     return name.isEmpty() ? address.text : address.text + QLatin1Char(' ') + name;
@@ -189,8 +192,7 @@ bool parseParamText(const QString &text, const QString &path, ParamFileKind kind
         result.entries.append(entry);
     }
     if (result.entries.isEmpty()) {
-        *error = QStringLiteral("%1: no entries (a line is %2)")
-                     .arg(path, QLatin1String(kind == ParamFileKind::Backup ? kBackupShape : kEntryShape));
+        *error = QStringLiteral("%1: no entries (a line is %2)").arg(path, paramLineShape(kind));
         return false;
     }
     *file = result;

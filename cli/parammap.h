@@ -40,6 +40,9 @@ bool readParamFile(const QString &path, ParamFileKind kind, ParamFile *file, QSt
 bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file,
                     QString *error);
 
+// "ADDRESS TYPE [VALUE] [NAME] [# comment]": a line of each kind, for the texts.
+QString paramLineShape(ParamFileKind kind);
+
 // A backup's entry line: ADDRESS TYPE VALUE [NAME] [# comment], the value
 // in unsigned decimal.
 QString backupLine(const ParamEntry &entry, quint64 value);
