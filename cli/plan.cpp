@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include "stationlist.h"
+#include "backup.h"
 
 namespace {
 
@@ -465,6 +466,7 @@ const struct
 } kActions[] = {
     {"info", Step::Info}, {"station", Step::Station}, {"read", Step::Read},
     {"write", Step::Write}, {"poll", Step::Poll},
+    {"backup", Step::Backup}, {"restore", Step::Restore},
 };
 
 bool actionByName(const QString &name, Step::Action *action)
@@ -543,7 +545,7 @@ bool checkStations(const Command &command, const Step &step, QString *error)
 }
 
 // *chain is what is in effect before the command, and after it.
-bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
+bool buildStep(const Command &command, const Options &options, Chain *chain, Step *step,
                QString *error)
 {
     step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
@@ -563,13 +565,15 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, 
         return false;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;
+    if (step->action == Step::Backup || step->action == Step::Restore)
+        return parseParamCommand(command, options, step, error);
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;
     }
     if (step->action == Step::Poll)
-        return buildPollItems(command, defaultFormat, chain, step, error);
-    return buildTarget(command.name, command.args, defaultFormat, chain, step, error);
+        return buildPollItems(command, options.format, chain, step, error);
+    return buildTarget(command.name, command.args, options.format, chain, step, error);
 }
 
 bool buildPlan(const QStringList &args, Plan *plan, QString *error)
@@ -583,7 +587,7 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         chain.stations = result.options.stations;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
-        if (!buildStep(commands[i], result.options.format, &chain, &step, error))
+        if (!buildStep(commands[i], result.options, &chain, &step, error))
             return false;
         const bool last = i == commands.size() - 1;
         if (step.action == Step::Poll && result.options.polls == 0 && !last) {
@@ -593,6 +597,9 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         }
         result.steps.append(step);
     }
+    *error = paramOptionsRefusal(result.options, result.steps);
+    if (!error->isEmpty())
+        return false;
     *plan = result;
     return true;
 }

@@ -9,12 +9,13 @@
 
 #include "address.h"
 #include "options.h"
+#include "parammap.h"
 #include "values.h"
 
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll };
+    enum Action { Info, Station, Read, Write, Poll, Backup, Restore };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
@@ -27,6 +28,8 @@ struct Step
     QByteArray data;              // a write's values, as the driver takes them
     bool broadcast = false;       // a write to station 0 the driver sends as one request
     std::vector<Step> items;      // Poll: every address polled, each checked as a read
+    QString paramPath;            // Backup: the map; Restore: the backup file
+    ParamFile params;             // and what it holds, checked
 };
 
 // The registers (coils, inputs) a read or write step spans, first to last.

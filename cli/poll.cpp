@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 
+#include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "fetchplan.h"
 #include "frametrace.h"
@@ -159,7 +160,7 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
 {
     const Fetch fetch = fetches->at(index);
     const PortCounters before = m_port->counters();
-    const QByteArray data = driverRead(fetch.read);
+    const QByteArray data = driverRead(driverCommand(fetch.read));
     const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
     if (interruptSignal())
         return FetchOutcome::EndPoll;

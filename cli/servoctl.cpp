@@ -33,6 +33,10 @@ Commands:
                                "then" may follow only with --polls
   station N                    address station N (0 to 247) in the commands
                                that follow
+  backup --map MAP -o FILE     read the parameters MAP lists into a new FILE
+  restore FILE [--dry-run]     write a backup's values back where they
+                               differ, each read back and compared; stops at
+                               the first failure, saying what it wrote
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options (-d, -f and -h too) may also follow the
@@ -134,6 +138,12 @@ Options:
       --sim-line TEXT      the drives' line settings (default: --line's); a
                            request at another baud rate goes unanswered
       --sim-echo           its adapter echoes every request back
+      --map MAP            backup: the parameters, a line each: ADDRESS
+                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
+                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
+  -o, --output FILE        backup: the file to write, a new one; its lines
+                           are ADDRESS TYPE VALUE [NAME] [# comment]
+      --dry-run            restore: read and show what would be written
   -h, --help               this text
       --version            servoctl's version
 
@@ -152,6 +162,8 @@ Examples:
   servoctl station 2 then write HR5 word 1 then station 3 then read HR5
   servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
+  servoctl --station 2 backup --map docs/servo-parameters.map -o drive2.txt
+  servoctl --station 2 restore drive2.txt --dry-run
 )";
 
 // The offending word as typed, with control characters spelled out: a

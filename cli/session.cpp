@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QVariant>
 
+#include "backup.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
@@ -28,16 +29,9 @@ namespace {
 // afterDriverCall(): the command's own outcome decides.
 const int kGoOn = -1;
 
-
 void warn(const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
-}
-
-
-CommunicatorCommand driverCommand(const Step &step)
-{
-    return CommunicatorCommand(step.type->code, step.count, step.address.text);
 }
 
 } // namespace
@@ -47,6 +41,11 @@ int failure(const QString &context, const QString &text)
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
     return 1;
+}
+
+CommunicatorCommand driverCommand(const Step &step)
+{
+    return CommunicatorCommand(step.type->code, step.count, step.address.text);
 }
 
 // A failure the driver reported: its text, then what usually causes it.
@@ -161,18 +160,18 @@ void Session::lineOpened()
     m_driver->initialize(m_port.get());
 }
 
-QByteArray Session::driverRead(const Step &step)
+QByteArray Session::driverRead(const CommunicatorCommand &command)
 {
     m_watched->beginCall();
-    const QByteArray data = m_driver->read(m_watched.get(), driverCommand(step));
+    const QByteArray data = m_driver->read(m_watched.get(), command);
     m_watched->endCall();
     return data;
 }
 
-bool Session::driverWrite(const Step &step)
+bool Session::driverWrite(const CommunicatorCommand &command, const QByteArray &data)
 {
     m_watched->beginCall();
-    const bool done = m_driver->write(m_watched.get(), driverCommand(step), step.data);
+    const bool done = m_driver->write(m_watched.get(), command, data);
     m_watched->endCall();
     return done;
 }
@@ -222,6 +221,10 @@ int Session::run(const Step &step)
         break;
     case Step::Poll:
         handler = &Session::poll;
+        break;
+    case Step::Backup:
+    case Step::Restore:
+        handler = &Session::backupOrRestore;
         break;
     }
     if (const int status = openLine(step))
@@ -302,7 +305,7 @@ QString Session::failureText() const
 int Session::read(const Step &step)
 {
     const PortCounters before = m_port->counters();
-    const QByteArray data = driverRead(step);
+    const QByteArray data = driverRead(driverCommand(step));
     const QString context = QStringLiteral("read %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
@@ -383,7 +386,7 @@ int Session::write(const Step &step)
     if (step.broadcast)
         return broadcast(step);
     const PortCounters before = m_port->counters();
-    const bool done = driverWrite(step);
+    const bool done = driverWrite(driverCommand(step), step.data);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
@@ -401,7 +404,7 @@ int Session::broadcast(const Step &step)
     const PortCounters before = m_port->counters();
     const int retries = m_port->retryCount();
     m_port->setRetryCount(0);
-    driverWrite(step);
+    driverWrite(driverCommand(step), step.data);
     m_port->setRetryCount(retries);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
     if (const int status = afterDriverCall(context, before); status != kGoOn)
@@ -419,6 +422,25 @@ int Session::reportWritten(const Step &step, const char *what)
                 step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;
+}
+
+int Session::backupOrRestore(const Step &step)
+{
+    const auto check = [this, &step](const QString &context, const PortCounters &before, bool done) {
+        if (const int status = afterDriverCall(context, before); status != kGoOn)
+            return status;
+        if (m_driver->hasError() || !done)
+            return driverFailure(context, failureText());
+        if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
+            return failure(context, uncertainText(step.station, "answer"));
+        return kParamCallDone;
+    };
+    const ParamLine line{[this](const CommunicatorCommand &command) { return driverRead(command); },
+                         [this](const CommunicatorCommand &command, const QByteArray &data) {
+                             return driverWrite(command, data);
+                         },
+                         m_port.get(), check};
+    return step.action == Step::Backup ? runBackup(step, m_options, line) : runRestore(step, m_options, line);
 }
 
 // The late answers the port dropped since the last call, as lines for the

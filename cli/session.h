@@ -13,6 +13,7 @@
 #include "linestats.h"
 #include "plan.h"
 
+struct CommunicatorCommand;
 class CsvLog;
 class DriverInterface;
 struct Fetch;
@@ -57,8 +58,9 @@ private:
     QString garbledWarning(const PortCounters &before) const;
     QString failureText() const;
     int reportWritten(const Step &step, const char *what);
-    QByteArray driverRead(const Step &step);
-    bool driverWrite(const Step &step);
+    // The driver's calls, through the counting port.
+    QByteArray driverRead(const CommunicatorCommand &command);
+    bool driverWrite(const CommunicatorCommand &command, const QByteArray &data);
     int openLog();
     int logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs);
     QStringList statsLines() const;
@@ -70,6 +72,7 @@ private:
     FetchOutcome pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error);
     void showCycle(PollRun *run);
     int pollSummary(const PollRun &run);
+    int backupOrRestore(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
 
@@ -89,6 +92,8 @@ private:
 
 // Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
 int failure(const QString &context, const QString &text);
+// The driver's command for a read or write step.
+CommunicatorCommand driverCommand(const Step &step);
 // The same for the driver's text, and a line on what usually causes it.
 int driverFailure(const QString &context, const QString &text);
 // Why an answer (or acknowledgement) is not shown as good.

@@ -1,0 +1,236 @@
+#include "backup.h"
+
+#include <cstdio>
+
+#include <QDateTime>
+
+#include "communicatorcommand.h"
+#include "driverinterface.h"
+#include "newfile.h"
+#include "serialport.h"
+
+namespace {
+
+int failure(const QString &text)
+{
+    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
+    return 1;
+}
+
+void say(const QString &text)
+{
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+CommunicatorCommand commandFor(const ParamEntry &entry)
+{
+    return CommunicatorCommand(entry.type->code, 1, entry.address.text);
+}
+
+// One entry's value from the drive: kParamCallDone, or the status to stop with.
+int readValue(const ParamLine &line, const ParamEntry &entry, const char *what, quint64 *value)
+{
+    const QString context = QStringLiteral("%1 %2").arg(QLatin1String(what), entry.label());
+    const PortCounters before = line.port->counters();
+    const QByteArray data = line.read(commandFor(entry));
+    if (const int status = line.check(context, before, true); status != kParamCallDone)
+        return status;
+    if (!itemAt(data, *entry.type, 0, value))
+        return failure(QStringLiteral("%1: the driver returned %2 bytes").arg(context).arg(data.size()));
+    return kParamCallDone;
+}
+
+int writeValue(const ParamLine &line, const ParamEntry &entry)
+{
+    const PortCounters before = line.port->counters();
+    const bool done = line.write(commandFor(entry), entry.data);
+    return line.check(QStringLiteral("write %1").arg(entry.label()), before, done);
+}
+
+QString lineText(const Options &options, const SerialPort &port)
+{
+    const QString settings = port.lineSettings().toString();
+    if (options.device.isEmpty())
+        return QStringLiteral("built-in simulated line, %1").arg(settings);
+    return QStringLiteral("%1, %2").arg(options.device, settings);
+}
+
+QStringList backupHeader(const Step &step, const Options &options, const SerialPort &port)
+{
+    return {
+        QStringLiteral("# servoctl %1 backup").arg(QLatin1String(SERVOCTL_VERSION)),
+        QStringLiteral("# saved: %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))),
+        QStringLiteral("# station: %1").arg(step.station),
+        QStringLiteral("# line: %1").arg(lineText(options, port)),
+        QStringLiteral("# map: %1").arg(options.mapPath),
+        QStringLiteral("# %1; servoctl restore FILE writes it back").arg(paramLineShape(ParamFileKind::Backup)),
+    };
+}
+
+QStringList addressesOf(const QList<ParamEntry> &entries)
+{
+    QStringList addresses;
+    for (const ParamEntry &entry : entries)
+        addresses.append(entry.address.text);
+    return addresses;
+}
+
+QString listOrNone(const QStringList &items)
+{
+    return items.isEmpty() ? QStringLiteral("none") : items.join(QStringLiteral(", "));
+}
+
+// A restore that stops part-way says what it left written and what not.
+int restoreStopped(const ParamEntry &at, const QStringList &written, const QList<ParamEntry> &notReached,
+                   bool dryRun, int status)
+{
+    const QString done = dryRun ? QStringLiteral("dry run, nothing written")
+                                : QStringLiteral("written and verified: ") + listOrNone(written);
+    std::fprintf(stderr, "servoctl: restore stopped at %s: %s; not reached: %s\n", qPrintable(at.label()),
+                 qPrintable(done), qPrintable(listOrNone(addressesOf(notReached))));
+    return status;
+}
+
+enum class Outcome { Unchanged, WouldWrite, Written };
+
+// One entry restored: read, written when it differs, read back. The outcome
+// when it went through, else the status to stop with.
+int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Outcome *outcome)
+{
+    quint64 current = 0;
+    if (const int status = readValue(line, entry, "read", &current); status != kParamCallDone)
+        return status;
+    const QString change = QStringLiteral("%1: %2 -> %3").arg(entry.label()).arg(current).arg(entry.value);
+    if (current == entry.value) {
+        say(QStringLiteral("%1: %2, unchanged").arg(entry.label()).arg(current));
+        *outcome = Outcome::Unchanged;
+        return kParamCallDone;
+    }
+    if (dryRun) {
+        say(change + QStringLiteral(", would be written"));
+        *outcome = Outcome::WouldWrite;
+        return kParamCallDone;
+    }
+    if (const int status = writeValue(line, entry); status != kParamCallDone)
+        return status;
+    quint64 readBack = 0;
+    if (const int status = readValue(line, entry, "read back", &readBack); status != kParamCallDone)
+        return status;
+    if (readBack != entry.value) {
+        say(change + QStringLiteral(", written, but read back %1").arg(readBack));
+        return failure(QStringLiteral("%1: wrote %2, read back %3").arg(entry.label()).arg(entry.value).arg(readBack));
+    }
+    say(change + QStringLiteral(", written, verified"));
+    *outcome = Outcome::Written;
+    return kParamCallDone;
+}
+
+QString entriesText(int count)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? "entry" : "entries"));
+}
+
+QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
+{
+    if (dryRun) {
+        return QStringLiteral("dry run of %1: %2 would be written, %3 unchanged; nothing written")
+            .arg(entriesText(entries)).arg(changed).arg(unchanged);
+    }
+    return QStringLiteral("restored %1: %2 written and verified, %3 unchanged")
+        .arg(entriesText(entries)).arg(changed).arg(unchanged);
+}
+
+} // namespace
+
+bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error)
+{
+    const bool backup = step->action == Step::Backup;
+    if (backup && !command.args.isEmpty()) {
+        *error = QStringLiteral("backup takes no arguments (the map is --map's, the file -o's): %1")
+                     .arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (!backup && command.args.size() != 1) {
+        *error = command.args.isEmpty() ? QStringLiteral("restore needs a backup file: restore FILE")
+                                        : QStringLiteral("restore takes one backup file: %1")
+                                              .arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (backup && (options.mapPath.isEmpty() || options.outputPath.isEmpty())) {
+        *error = QStringLiteral("backup needs %1").arg(QLatin1String(
+                     options.mapPath.isEmpty() ? "--map MAP, the parameters to read" : "-o FILE, the file to write"));
+        return false;
+    }
+    if (step->station == 0) {
+        *error = QStringLiteral("%1: station 0 is the broadcast address, and no drive answers a read").arg(command.name);
+        return false;
+    }
+    step->paramPath = backup ? options.mapPath : command.args[0];
+    return readParamFile(step->paramPath, backup ? ParamFileKind::Map : ParamFileKind::Backup,
+                         &step->params, error);
+}
+
+QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
+{
+    int backups = 0;
+    int restores = 0;
+    for (const Step &step : steps) {
+        if (options.dryRun && step.action != Step::Station && step.action != Step::Restore)
+            return QStringLiteral("--dry-run goes only with restore, not with %1").arg(step.text);
+        backups += step.action == Step::Backup ? 1 : 0;
+        restores += step.action == Step::Restore ? 1 : 0;
+    }
+    if (options.dryRun && restores == 0)
+        return QStringLiteral("--dry-run goes only with restore");
+    if (!options.mapPath.isEmpty() && backups == 0)
+        return QStringLiteral("--map goes only with backup");
+    if (backups > 1)
+        return QStringLiteral("one backup a run: -o names one file");
+    return QString();
+}
+
+int runBackup(const Step &step, const Options &options, const ParamLine &line)
+{
+    QStringList lines = backupHeader(step, options, *line.port);
+    for (const ParamEntry &entry : step.params.entries) {
+        quint64 value = 0;
+        if (const int status = readValue(line, entry, "read", &value); status != kParamCallDone) {
+            failure(QStringLiteral("backup stopped at %1: nothing written to %2").arg(entry.label(), options.outputPath));
+            return status;
+        }
+        say(QStringLiteral("%1 = %2").arg(entry.label()).arg(value));
+        lines.append(backupLine(entry, value));
+    }
+    QString error;
+    if (!writeNewFile(options.outputPath, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8(), &error))
+        return failure(error);
+    say(QStringLiteral("saved %1 of station %2 to %3")
+            .arg(entriesText(step.params.entries.size())).arg(step.station).arg(options.outputPath));
+    return 0;
+}
+
+int runRestore(const Step &step, const Options &options, const ParamLine &line)
+{
+    const QList<ParamEntry> &entries = step.params.entries;
+    if (step.params.station >= 0 && step.params.station != step.station) {
+        std::fprintf(stderr, "servoctl: %s was saved from station %d; restoring to station %d\n",
+                     qPrintable(step.paramPath), step.params.station, step.station);
+    }
+    QStringList written;
+    int changed = 0;
+    int unchanged = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        Outcome outcome = Outcome::Unchanged;
+        if (const int status = restoreEntry(line, entries[i], options.dryRun, &outcome); status != kParamCallDone)
+            return restoreStopped(entries[i], written, entries.mid(i + 1), options.dryRun, status);
+        if (outcome == Outcome::Written)
+            written.append(entries[i].address.text);
+        if (outcome == Outcome::Unchanged)
+            ++unchanged;
+        else
+            ++changed;
+    }
+    say(restoreSummary(entries.size(), changed, unchanged, options.dryRun));
+    return 0;
+}

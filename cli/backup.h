@@ -1,0 +1,42 @@
+#ifndef SERVOCTL_BACKUP_H
+#define SERVOCTL_BACKUP_H
+
+#include <functional>
+
+#include <QList>
+#include <QString>
+
+#include "plan.h"
+
+struct CommunicatorCommand;
+class DriverInterface;
+class SerialPort;
+struct PortCounters;
+
+// backup and restore: a map's parameters read from a drive into a new file,
+// and such a file written back, each value read back and compared.
+
+// Checks backup (with --map and -o) and restore FILE into a step, reading
+// the map or the file whole; false with a text naming the word.
+bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error);
+// What the options ask of the chain as a whole: --dry-run goes with restore
+// alone, --map with one backup. Empty when nothing is wrong.
+QString paramOptionsRefusal(const Options &options, const QList<Step> &steps);
+
+// The hook's answer when the call went through.
+const int kParamCallDone = -1;
+
+// The session's open line, and its checks after each call of the driver:
+// kParamCallDone, or the status to return with the failure already said.
+struct ParamLine
+{
+    std::function<QByteArray(const CommunicatorCommand &)> read;   // the driver's, counted
+    std::function<bool(const CommunicatorCommand &, const QByteArray &)> write;
+    SerialPort *port;
+    std::function<int(const QString &context, const PortCounters &before, bool done)> check;
+};
+
+int runBackup(const Step &step, const Options &options, const ParamLine &line);
+int runRestore(const Step &step, const Options &options, const ParamLine &line);
+
+#endif // SERVOCTL_BACKUP_H

@@ -1,0 +1,50 @@
+#ifndef SERVOCTL_PARAMMAP_H
+#define SERVOCTL_PARAMMAP_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "address.h"
+
+struct DataType;
+
+// One parameter of a map or of a backup: a line ADDRESS TYPE [VALUE] [NAME]
+// [# comment], the value in backups only.
+struct ParamEntry
+{
+    Address address;
+    const DataType *type = nullptr;
+    QString name;
+    QString comment;
+    int line = 0;        // in its file
+    quint64 value = 0;   // a backup's saved value
+    QByteArray data;     // the same, as the driver takes it for a write
+
+    // "HR100 speed_limit", or the address alone when it has no name.
+    QString label() const;
+};
+
+struct ParamFile
+{
+    QList<ParamEntry> entries;
+    int station = -1; // a backup header's "# station: N"; -1 when none
+};
+
+enum class ParamFileKind { Map, Backup };
+
+// Reads and checks a whole map or backup: entries restore can write back
+// and read again (HR, FN6HR, DO, FN5DO; word, dword or bit), none overlapping
+// another. False with "PATH:LINE: ..." naming the offending word.
+bool readParamFile(const QString &path, ParamFileKind kind, ParamFile *file, QString *error);
+bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file,
+                    QString *error);
+
+// "ADDRESS TYPE [VALUE] [NAME] [# comment]": a line of each kind, for the texts.
+QString paramLineShape(ParamFileKind kind);
+
+// A backup's entry line: ADDRESS TYPE VALUE [NAME] [# comment], the value
+// in unsigned decimal.
+QString backupLine(const ParamEntry &entry, quint64 value);
+
+#endif // SERVOCTL_PARAMMAP_H
