@@ -12,7 +12,7 @@
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll };
+    enum Action { Info, Station, Read, Write, Poll, Plot };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
@@ -23,6 +23,7 @@ struct Step
     ValueFormat format = ValueFormat::Decimal;
     QByteArray data;              // a write's values, as the driver takes them
     bool broadcast = false;       // a write to station 0 the driver sends as one request
+    QString path;                 // Plot: the CSV log it draws
 };
 
 // The whole command line, checked before the line opens or anything is sent.
@@ -34,5 +35,9 @@ struct Plan
 
 // False with a text naming the offending word.
 bool parsePlan(const QStringList &args, Plan *plan, QString *error);
+
+// A refusal is one line: control characters the user typed (a carriage
+// return pasted along) or a file held show as escapes.
+QString visibleText(const QString &text);
 
 #endif // SERVOCTL_PLAN_H
