@@ -33,6 +33,10 @@ Commands:
                                "then" may follow only with --polls
   station N                    address station N (0 to 247) in the commands
                                that follow
+  plot FILE -o OUT.png         draw a CSV log (--csv) with gnuplot into a new
+                               PNG of 1200x700 pixels: one line for each
+                               station and address, the time from the first
+                               row in seconds (in minutes past 10 minutes)
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options (-d, -f and -h too) may also follow the
@@ -110,6 +114,12 @@ Options:
   -f, --format FORMAT      how values print: dec, hex, signed or bits
       --interval MS        time between polls, 0 to 86400000 (default 1000)
       --polls N            stop polling after N reads (default 0: never)
+      --csv FILE           the log's rows: time,station,address,raw,value
+                           (local time with milliseconds, the address as
+                           printed, raw the item's bits in hex, the value as
+                           printed; a field with a comma, quote or line break
+                           quoted); FILE must be a new file
+  -o, --output FILE        plot: the PNG to write, a new file
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
@@ -136,7 +146,7 @@ Options:
 
 Exit status: 0 done, 1 a command failed (the driver's error text is printed;
 or the line is in use, was lost or echoed otherwise than --local-echo says,
-or an answer was uncertain), 2 the command
+or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored).
 
@@ -147,6 +157,7 @@ Examples:
   servoctl station 2 then write HR5 word 1 then station 3 then read HR5
   servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
+  servoctl plot speed.csv -o speed.png
 )";
 
 // The offending word as typed, with control characters spelled out: a
