@@ -25,8 +25,8 @@ const qint64 kSyncIntervalMs = 1000;
 QByteArray csvField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
-    for (const char special : {',', '"', '\n', '\r'}) {
-        if (bytes.contains(special))
+    for (const char quotable : {',', '"', '\n', '\r'}) {
+        if (bytes.contains(quotable))
             return '"' + bytes.replace("\"", "\"\"") + '"';
     }
     return bytes;
