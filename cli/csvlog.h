@@ -1,14 +1,65 @@
 #ifndef SERVOCTL_CSVLOG_H
 #define SERVOCTL_CSVLOG_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
 #include <QString>
-#include <cstdio>
-class CsvLog {
+#include <QStringList>
+
+// servoctl's log of values read: one CSV row an item,
+//   time,station,address,raw,value
+//   2026-12-06T06:10:01.123,1,HR100,0x03E8,1000
+// time local with milliseconds, the address as servoctl labels the item
+// (Address::itemLabel), raw its bits in hex at full width
+// (formatValue(value, type, ValueFormat::Hex)), value as printed. Fields
+// holding a comma, a quote or a line break are quoted (RFC 4180).
+
+// The header line, without its line break.
+extern const char kCsvLogHeader[];
+
+// Writes a log as it goes: a new file only (never replaces one), rows kept
+// in memory until flush(), which the poller calls after every cycle.
+class CsvLog
+{
 public:
+    CsvLog() = default;
+    ~CsvLog();
+    CsvLog(const CsvLog &) = delete;
+    CsvLog &operator=(const CsvLog &) = delete;
+
+    // Creates path and writes the header; false with *error set.
     bool open(const QString &path, QString *error);
-    bool append(qint64 epochMs, int station, const QString &address, const QString &raw, const QString &value);
+    // False once a write has failed (a full disk): errorString() says why.
+    bool append(qint64 epochMs, int station, const QString &address, const QString &raw,
+                const QString &value);
+    // Hands the rows to the file, and to the disk at most once a second, so
+    // a power cut loses at most the last second's rows.
     bool flush();
     QString errorString() const { return m_error; }
+
 private:
-    FILE *m_file = nullptr; QString m_error;
+    bool sync();
+
+    QString m_path;
+    QFile m_file;
+    QByteArray m_pending;
+    qint64 m_lastSyncMs = 0;
+    QString m_error;
 };
-#endif
+
+// One row of a log as read back.
+struct CsvLogRow
+{
+    int line = 0;     // where the row starts in the file, from 1
+    qint64 epochMs = 0;
+    int station = 0;
+    QString address;
+    quint64 raw = 0;
+    QString value;
+};
+
+// Reads a whole log; false with "NAME:LINE: what is wrong: WORD" in *error.
+bool readCsvLog(const QString &path, QList<CsvLogRow> *rows, QString *error);
+
+#endif // SERVOCTL_CSVLOG_H

@@ -467,6 +467,7 @@ const struct
     {"info", Step::Info}, {"station", Step::Station}, {"read", Step::Read},
     {"write", Step::Write}, {"poll", Step::Poll},
     {"backup", Step::Backup}, {"restore", Step::Restore},
+    {"plot", Step::Plot},
 };
 
 bool actionByName(const QString &name, Step::Action *action)
@@ -478,6 +479,32 @@ bool actionByName(const QString &name, Step::Action *action)
         }
     }
     return false;
+}
+
+// plot FILE: the log is read when plot runs, as an earlier command of the
+// run may write it.
+bool parsePlot(const Command &command, Step *step, QString *error)
+{
+    if (command.args.isEmpty()) {
+        *error = QStringLiteral("plot needs a CSV log: plot FILE -o OUT.png");
+        return false;
+    }
+    if (command.args.size() > 1) {
+        *error = QStringLiteral("plot takes one CSV log: %1").arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    step->path = command.args[0];
+    return true;
+}
+
+// The image goes to -o, so one plot a run, and never without it.
+QString plotRefusal(const Options &options, int plotsBefore)
+{
+    if (options.outputPath.isEmpty())
+        return QStringLiteral("plot needs -o OUT.png, the image to write");
+    if (plotsBefore > 0)
+        return QStringLiteral("plot: one plot a run, as -o names one image");
+    return QString();
 }
 
 // What the commands before one leave for it.
@@ -531,7 +558,8 @@ bool buildPollItems(const Command &command, ValueFormat defaultFormat, Chain *ch
 // Only poll reads several stations in one command.
 bool checkStations(const Command &command, const Step &step, QString *error)
 {
-    if (step.stations.size() > 1 && step.action != Step::Poll && step.action != Step::Station) {
+    if (step.stations.size() > 1 && step.action != Step::Poll && step.action != Step::Station
+        && step.action != Step::Plot) {
         *error = QStringLiteral("%1 addresses one station, and %2 are listed (poll reads several)")
                      .arg(command.name).arg(step.stations.size());
         return false;
@@ -567,6 +595,8 @@ bool buildStep(const Command &command, const Options &options, Chain *chain, Ste
         return true;
     if (step->action == Step::Backup || step->action == Step::Restore)
         return parseParamCommand(command, options, step, error);
+    if (step->action == Step::Plot)
+        return parsePlot(command, step, error);
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;
@@ -585,10 +615,16 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     Chain chain;
     if (!result.options.stations.isEmpty())
         chain.stations = result.options.stations;
+    int plots = 0;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
         if (!buildStep(commands[i], result.options, &chain, &step, error))
             return false;
+        if (step.action == Step::Plot) {
+            *error = plotRefusal(result.options, plots++);
+            if (!error->isEmpty())
+                return false;
+        }
         const bool last = i == commands.size() - 1;
         if (step.action == Step::Poll && result.options.polls == 0 && !last) {
             *error = QStringLiteral("poll %1: without --polls it polls until interrupted, so the "
@@ -604,9 +640,11 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     return true;
 }
 
+} // namespace
+
 // A refusal is one line: control characters the user typed (a carriage
-// return pasted along) show as escapes.
-QString visible(const QString &text)
+// return pasted along) or a file held show as escapes.
+QString visibleText(const QString &text)
 {
     QString shown;
     for (const QChar c : text) {
@@ -624,12 +662,10 @@ QString visible(const QString &text)
     return shown;
 }
 
-} // namespace
-
 bool parsePlan(const QStringList &args, Plan *plan, QString *error)
 {
     if (buildPlan(args, plan, error))
         return true;
-    *error = visible(*error);
+    *error = visibleText(*error);
     return false;
 }

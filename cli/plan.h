@@ -15,7 +15,7 @@
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll, Backup, Restore };
+    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
@@ -30,6 +30,7 @@ struct Step
     std::vector<Step> items;      // Poll: every address polled, each checked as a read
     QString paramPath;            // Backup: the map; Restore: the backup file
     ParamFile params;             // and what it holds, checked
+    QString path;                 // Plot: the CSV log it draws
 };
 
 // The registers (coils, inputs) a read or write step spans, first to last.
@@ -47,5 +48,9 @@ struct Plan
 
 // False with a text naming the offending word.
 bool parsePlan(const QStringList &args, Plan *plan, QString *error);
+
+// A refusal is one line: control characters the user typed (a carriage
+// return pasted along) or a file held show as escapes.
+QString visibleText(const QString &text);
 
 #endif // SERVOCTL_PLAN_H

@@ -37,6 +37,10 @@ Commands:
   restore FILE [--dry-run]     write a backup's values back where they
                                differ, each read back and compared; stops at
                                the first failure, saying what it wrote
+  plot FILE -o OUT.png         draw a CSV log (--csv) with gnuplot into a new
+                               PNG of 1200x700 pixels: one line for each
+                               station and address, the time from the first
+                               row in seconds (in minutes past 10 minutes)
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options (-d, -f and -h too) may also follow the
@@ -117,6 +121,12 @@ Options:
                            dword reads int32 or float
       --interval MS        time between polls, 0 to 86400000 (default 1000)
       --polls N            stop polling after N reads (default 0: never)
+      --csv FILE           the log's rows: time,station,address,raw,value
+                           (local time with milliseconds, the address as
+                           printed, raw the item's bits in hex, the value as
+                           printed; a field with a comma, quote or line break
+                           quoted); FILE must be a new file
+  -o, --output FILE        plot: the PNG to write, a new file
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
@@ -150,7 +160,7 @@ Options:
 Exit status: 0 done, 1 a command failed (the driver's error text is printed,
 then a "hint:" line on what usually causes it;
 or the line is in use, was lost or echoed otherwise than --local-echo says,
-or an answer was uncertain), 2 the command
+or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored).
 
@@ -164,6 +174,7 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
   servoctl --station 2 backup --map docs/servo-parameters.map -o drive2.txt
   servoctl --station 2 restore drive2.txt --dry-run
+  servoctl plot speed.csv -o speed.png
 )";
 
 // The offending word as typed, with control characters spelled out: a

@@ -18,6 +18,7 @@
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
+#include "plot.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -213,6 +214,8 @@ int Session::run(const Step &step)
         return info();
     case Step::Station: // each later step carries the station
         return 0;
+    case Step::Plot: // a file into a file: no line, no driver call
+        return plotCsvLog(step.path, m_options.outputPath);
     case Step::Read:
         handler = &Session::read;
         break;

@@ -18,9 +18,10 @@ ensure_packages() {
     "${missing[@]}" >/dev/null
 }
 
-# What building and testing the library needs on the build machine.
+# What building and testing the library needs on the build machine (gnuplot:
+# servoctl plot and its tests).
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
-                libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev)
+                libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox)
 
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)

@@ -1,0 +1,176 @@
+// servoctl's CSV log, and plot drawing one: the writer and reader directly,
+// plot as a user runs it.
+#include <cstdlib>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "csvlog.h"
+
+namespace {
+
+const char kLog[] = "time,station,address,raw,value\n"
+                    "2026-12-06T06:10:01.000,1,IR1,0x03E8,1000\n"
+                    "2026-12-06T06:10:01.000,1,HR100.3,0x1,1\n"
+                    "2026-12-06T06:10:01.000,2,IR1,0x0005,\"0000 0000, 0101\"\n"
+                    "2026-12-06T06:10:02.500,1,IR1,0x03E9,1001\n"
+                    "2026-12-06T06:10:02.500,1,HR100.3,0x0,0\n"
+                    "2026-12-06T06:10:02.500,2,IR1,0x0006,\"0000 0000, 0110\"\n";
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &contents)
+{
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    return file.fileName();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Outcome
+{
+    int status;
+    QString out;
+    QString err;
+};
+
+Outcome servoctl(const QStringList &args)
+{
+    ChildProcess child(SERVOCTL_COMMAND, args);
+    const int status = child.finish();
+    return Outcome{status, child.out(), child.err()};
+}
+
+TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
+{
+    QTemporaryDir dir;
+    const QString log = writeFile(dir, QStringLiteral("speed log.csv"), kLog);
+    const QString image = dir.filePath(QStringLiteral("it's \"the\" plot.png"));
+    const Outcome run = servoctl({"plot", log, "-o", image});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, image + QStringLiteral(": plot of 6 rows, 3 lines, 1200x700\n"));
+    EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
+    // PNG signature, then the IHDR chunk: width and height, big-endian.
+    const QByteArray png = readFile(image);
+    ASSERT_GT(png.size(), 24);
+    EXPECT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n"));
+    EXPECT_EQ(png.mid(12, 4), QByteArray("IHDR"));
+    EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 16), 1200u);
+    EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 20), 700u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2) << "nothing left beside the image";
+    const QString help = servoctl({"--help"}).out;
+    for (const char *said : {"plot FILE -o OUT.png", "PNG of 1200x700 pixels", "time,station,address,raw,value"})
+        EXPECT_TRUE(help.contains(QLatin1String(said))) << said;
+}
+
+// Bad logs fail when plot runs (status 1), naming the file, line and word;
+// a wrong command line fails before (status 2). No image is left behind.
+TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
+{
+    const QByteArray header = "time,station,address,raw,value\n";
+    const QByteArray good = "2026-12-06T06:10:01.000,1,IR1,0x03E8,1000\n";
+    const struct
+    {
+        QByteArray log;
+        QStringList args; // after "plot LOG"
+        int status;
+        const char *said; // after "servoctl: "; LOG stands for the log's path
+    } cases[] = {
+        {header + good + "2026-12-06T06:10:02.000,248,IR1,0x03E8,1\n", {"-o", "x.png"}, 1,
+         "LOG:3: not a station (0 to 247): 248"},
+        {header + "2026-12-06T06:10:01,1,IR1,0x03E8,1\n", {"-o", "x.png"}, 1,
+         "LOG:2: not a time such as 2026-12-06T06:10:01.123: 2026-12-06T06:10:01"},
+        {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1,
+         "LOG:2: not a raw value such as 0x03E8: 1000"},
+        {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1,
+         "LOG:3: a row has 5 fields, this one 6:"},
+        {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1,
+         "LOG:2: a quoted field is never closed: 1"},
+        {"time,station,address,value\n" + good, {"-o", "x.png"}, 1,
+         "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value: "
+         "time,station,address,value"},
+        {header, {"-o", "x.png"}, 1, "LOG: no rows to plot"},
+        {header + "2026-12-06T06:10:01.000,1,IR2,0x7FC00000,nan\n", {"-o", "x.png"}, 1,
+         "LOG: no value to draw, every one is nan or inf"},
+        {header + good, {"-o", "log.csv"}, 2, "-o: DIR/log.csv exists: servoctl never replaces a file"},
+        {header + good, {}, 2, "plot needs -o OUT.png"},
+        {header + good, {"extra", "-o", "x.png"}, 2, "plot takes one CSV log: LOG extra"},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir dir;
+        const QString log = writeFile(dir, QStringLiteral("log.csv"), c.log);
+        QStringList args = {"plot", log};
+        for (const QString &arg : c.args)
+            args.append(arg.endsWith(QLatin1String(".csv")) || arg.endsWith(QLatin1String(".png")) ? dir.filePath(arg) : arg);
+        const Outcome run = servoctl(args);
+        const QString said = QStringLiteral("servoctl: ") + QString::fromUtf8(c.said)
+                                 .replace(QLatin1String("LOG"), log).replace(QLatin1String("DIR"), dir.path());
+        EXPECT_EQ(run.status, c.status) << c.said;
+        EXPECT_TRUE(run.err.startsWith(said)) << qPrintable(run.err);
+        EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << qPrintable(run.err);
+        EXPECT_EQ(readFile(log), c.log) << "the log is untouched";
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"log.csv"});
+    }
+}
+
+// gnuplot looked up on PATH, and what it says when it fails passed on.
+TEST(ServoctlPlot, SaysWhenGnuplotIsMissingOrFails)
+{
+    QTemporaryDir dir;
+    const QString log = writeFile(dir, QStringLiteral("log.csv"), kLog);
+    const QString failing = writeFile(dir, QStringLiteral("gnuplot"),
+                                      "#!/bin/sh\necho warming up >&2\n"
+                                      "echo '\"plot.gp\" line 9: out of ink' >&2\nexit 1\n");
+    QFile::setPermissions(failing, QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    for (const auto &[binDir, said] :
+         {std::pair<QString, const char *>{dir.filePath("none"), "plot needs gnuplot (apt-get install gnuplot-nox)"},
+          {dir.path(), "gnuplot: \"plot.gp\" line 9: out of ink"}}) {
+        qputenv("PATH", binDir.toLocal8Bit());
+        const Outcome run = servoctl({"plot", log, "-o", dir.filePath("x.png")});
+        qputenv("PATH", path);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, QStringLiteral("servoctl: %1\n").arg(QString::fromUtf8(said)));
+        EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+    }
+}
+
+TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    const qint64 ms = QDateTime(QDate(2026, 12, 6), QTime(6, 10, 1, 123)).toMSecsSinceEpoch();
+    QString error;
+    {
+        CsvLog log;
+        ASSERT_TRUE(log.open(path, &error)) << qPrintable(error);
+        EXPECT_TRUE(log.append(ms, 2, QStringLiteral("HR100 low"), QStringLiteral("0xE8"), QStringLiteral("a,\"b\"\nc")));
+        EXPECT_TRUE(log.append(ms + 1, 247, QStringLiteral("IR2SW"), QStringLiteral("0x3F800000"), QStringLiteral("1.0")));
+        EXPECT_TRUE(log.flush());
+        EXPECT_FALSE(CsvLog().open(path, &error));
+        EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
+    }
+    EXPECT_EQ(readFile(path).toStdString(), "time,station,address,raw,value\n"
+                                            "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
+                                            "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
+    QList<CsvLogRow> rows;
+    ASSERT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].value, QStringLiteral("a,\"b\"\nc"));
+    EXPECT_EQ(rows[1].line, 4);
+    EXPECT_EQ(rows[1].epochMs, ms + 1);
+    EXPECT_EQ(rows[1].station, 247);
+    EXPECT_EQ(rows[1].raw, 0x3F800000u);
+}
+
+} // namespace
