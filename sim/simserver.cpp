@@ -193,9 +193,10 @@ bool SimServer::writeAnswer(const QByteArray &frame)
     while (written < frame.size()) {
         int due = frame.size();
         if (m_pacing) {
-            due = int(qMin<qint64>(frame.size(), (monotonicNs() - start) / charNs + 1));
+            // A character is there once its stop bits are: one character time after it began.
+            due = int(qMin<qint64>(frame.size(), (monotonicNs() - start) / charNs));
             if (due <= written) {
-                if (!waitUntil(start + qint64(written) * charNs))
+                if (!waitUntil(start + qint64(written + 1) * charNs))
                     return false;
                 continue;
             }
@@ -237,6 +238,10 @@ void SimServer::handle(const QByteArray &frame)
     qint64 sendAt = heard + qint64(answer.delayMs) * 1000000;
     if (m_pacing || m_realDevice)
         sendAt += m_settings.silentIntervalNs();
+    // A pseudo-terminal hands the request over at once; on a real line its
+    // last byte comes its characters' time after the first.
+    if (m_pacing && !m_realDevice)
+        sendAt += qint64(frame.size()) * m_settings.characterTimeNs();
     if (!answer.noiseBefore.isEmpty()) {
         if (!waitUntil(sendAt) || !writeAnswer(answer.noiseBefore))
             return;

@@ -19,9 +19,9 @@ class SimLine;
 //
 // Requests are split by their known lengths and, for other functions, by
 // the silent interval of the line settings. With pacing on, an answer
-// starts one silent interval after the request and its bytes leave at the
-// line's baud rate, as on a real line; without it a pseudo-terminal answers
-// at once. On a real device the silent interval is always kept (the UART
+// starts one silent interval after the request's time on the wire (which a
+// pseudo-terminal does not take) and its bytes leave at the line's baud
+// rate, as on a real line; without it a pseudo-terminal answers at once. On a real device the silent interval is always kept (the UART
 // paces the bytes itself), and the device is claimed as the port claims it
 // (claimLine): one program serving or mastering a line at a time.
 //
