@@ -442,7 +442,7 @@ const struct
     Step::Action action;
 } kActions[] = {
     {"info", Step::Info}, {"station", Step::Station}, {"read", Step::Read},
-    {"write", Step::Write}, {"poll", Step::Poll},
+    {"write", Step::Write}, {"poll", Step::Poll}, {"scan", Step::Scan},
 };
 
 bool actionByName(const QString &name, Step::Action *action)
@@ -481,6 +481,12 @@ bool buildStep(const Command &command, ValueFormat defaultFormat, Chain *chain, 
     step->station = chain->station;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;
+    if (step->action == Step::Scan) {
+        if (parseScanArguments(command.args, &step->scan, error))
+            return true;
+        *error = QStringLiteral("scan: ") + *error;
+        return false;
+    }
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;

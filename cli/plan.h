@@ -7,12 +7,13 @@
 
 #include "address.h"
 #include "options.h"
+#include "scanplan.h"
 #include "values.h"
 
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll };
+    enum Action { Info, Station, Read, Write, Poll, Scan };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
@@ -23,6 +24,7 @@ struct Step
     ValueFormat format = ValueFormat::Decimal;
     QByteArray data;              // a write's values, as the driver takes them
     bool broadcast = false;       // a write to station 0 the driver sends as one request
+    ScanRequest scan;             // Scan: the stations and line settings to try
 };
 
 // The whole command line, checked before the line opens or anything is sent.

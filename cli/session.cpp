@@ -14,6 +14,8 @@
 #include "faultplan.h"
 #include "frametrace.h"
 #include "interrupt.h"
+#include "scanner.h"
+#include "scanreport.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -223,6 +225,9 @@ int Session::run(const Step &step)
         break;
     case Step::Poll:
         handler = &Session::poll;
+        break;
+    case Step::Scan:
+        handler = &Session::scan;
         break;
     }
     if (const int status = openLine(step))
@@ -456,6 +461,30 @@ int Session::poll(const Step &step)
     if (!lastError.isEmpty() && !interruptSignal())
         return failure(QStringLiteral("poll %1").arg(step.address.text), lastError);
     return 0;
+}
+
+// Status 0 when a station answered, 1 when none did; partial results of
+// an interrupted scan are not printed.
+int Session::scan(const Step &step)
+{
+    if (step.scan.scansSettings() && isPseudoTerminal(m_port->handle())) {
+        warn(QStringLiteral("%1 is a pseudo-terminal, which carries no parity: the scan tells baud "
+                            "rates apart there, not parity or stop bits").arg(m_port->path()));
+    }
+    LineScanner scanner(m_driver, m_port.get(), m_options);
+    const bool completed = scanner.run(step.scan);
+    if (interruptSignal())
+        return 0;
+    if (m_port->echoFault() != EchoFault::None)
+        return failure(QString(), echoFaultText());
+    if (!completed)
+        return failure(QStringLiteral("scan"), m_port->errorString());
+    if (m_trace)
+        m_trace->flush();
+    for (const QString &line : scanReport(scanner, int(step.scan.stations.size())))
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    return stationsFound(scanner.findings()) ? 0 : 1;
 }
 
 // The device went away (a USB adapter pulled out): waits, without polling

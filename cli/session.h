@@ -51,6 +51,7 @@ private:
     QString failureText() const;
     int reportWritten(const Step &step, const char *what);
     int poll(const Step &step);
+    int scan(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
 
