@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QRegularExpression>
@@ -22,7 +23,8 @@ const char kProbeAddress[] = "HR1";
 const char kProbeType[] = "word";
 
 // After a setting's last probe went unanswered, how long its answer may
-// still come: the driver's default time-out.
+// still come: the driver's default time-out, or the port's late-answer
+// horizon (twice the time-out) when longer.
 const int kLateGraceMs = 500;
 
 // The port's option that drops unread input, telling whole frames in it
@@ -52,15 +54,38 @@ int exceptionCode(const QString &text)
     return match.hasMatch() ? match.captured(1).toInt(nullptr, 16) : -1;
 }
 
-// Waits, waking at once on a signal.
-void waitInterruptibly(int milliseconds)
+// How often the bytes of an answer coming in are counted.
+const qint64 kCountEveryNs = 1000000;
+
+// Waits until fd has input or untilNs passes; false on a signal or at the end.
+bool waitForInput(int fd, qint64 untilNs)
 {
-    const qint64 until = monotonicNs() + qint64(milliseconds) * 1000000;
-    for (qint64 remaining; !interruptSignal() && (remaining = until - monotonicNs()) > 0;) {
-        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+    for (qint64 remaining; !interruptSignal() && (remaining = untilNs - monotonicNs()) > 0;) {
+        pollfd pfds[2] = {{fd, POLLIN, 0}, {interruptWakeFd(), POLLIN, 0}};
         const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
-        ppoll(&pfd, 1, &ts, nullptr);
+        if (ppoll(pfds, 2, &ts, nullptr) > 0 && pfds[0].revents)
+            return !interruptSignal();
     }
+    return false;
+}
+
+// Leaves the input unread until no byte has come for quietNs, so that the
+// port sees whole frames; returns when the last byte came.
+qint64 waitForQuiet(int fd, qint64 quietNs)
+{
+    int count = -1;
+    qint64 grewNs = monotonicNs();
+    while (!interruptSignal() && monotonicNs() - grewNs < quietNs) {
+        int now = 0;
+        if (ioctl(fd, FIONREAD, &now) != 0)
+            break;
+        if (now != count) {
+            count = now;
+            grewNs = monotonicNs();
+        }
+        sleepUntilNs(monotonicNs() + kCountEveryNs);
+    }
+    return grewNs;
 }
 
 } // namespace
@@ -158,17 +183,23 @@ bool LineScanner::probe(int station, int settingsIndex)
 
 // The answer of the last station probed may come after its time-out; the
 // next setting would garble it.
+// The port reads nothing between requests, so the time it would give a
+// frame read here is corrected to when its last byte came.
 void LineScanner::listenForLateAnswers(int settingsIndex)
 {
-    waitInterruptibly(kLateGraceMs);
-    if (interruptSignal())
-        return;
-    m_port->setOption(kDropInputOption, QVariant(0));
-    takeLateAnswers(settingsIndex);
+    const qint64 until = monotonicNs() + qMax(qint64(kLateGraceMs) * 1000000, m_port->lateHorizonNs());
+    while (!m_port->isLost() && waitForInput(m_port->handle(), until)) {
+        const qint64 lastByteNs = waitForQuiet(m_port->handle(), m_port->interCharacterTimeoutNs());
+        if (interruptSignal())
+            return;
+        const qint64 readNs = monotonicNs();
+        m_port->setOption(kDropInputOption, QVariant(0));
+        takeLateAnswers(settingsIndex, readNs - lastByteNs);
+    }
 }
 
 // A station whose answer came after the time-out is there all the same.
-void LineScanner::takeLateAnswers(int settingsIndex)
+void LineScanner::takeLateAnswers(int settingsIndex, qint64 readLateNs)
 {
     for (const LateAnswer &late : m_port->takeLateAnswers()) {
         if (!m_stations.contains(late.station))
@@ -177,7 +208,7 @@ void LineScanner::takeLateAnswers(int settingsIndex)
         finding.station = late.station;
         finding.settingsIndex = settingsIndex;
         finding.kind = ScanFinding::Late;
-        finding.latenessNs = late.latenessNs;
+        finding.latenessNs = late.latenessNs < 0 ? -1 : qMax<qint64>(late.latenessNs - readLateNs, 0);
         record(finding);
     }
 }

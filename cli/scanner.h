@@ -50,7 +50,8 @@ private:
     bool scanAt(int settingsIndex, const QList<int> &stations);
     bool probe(int station, int settingsIndex);
     void listenForLateAnswers(int settingsIndex);
-    void takeLateAnswers(int settingsIndex);
+    // readLateNs: how long after its arrival the port read the input.
+    void takeLateAnswers(int settingsIndex, qint64 readLateNs = 0);
     void record(const ScanFinding &finding);
     void showProgress(int settingsIndex, int done, int total) const;
     int foundCount() const;
