@@ -4,7 +4,6 @@ namespace {
 
 // The driver's station when none is given (its default DriverSetting).
 const int kDriverDefaultStation = 1;
-const int kBroadcastStation = 0;
 
 // The driver's own store of eleven words, HR60000 to HR60010: entry 0 the
 // station count, 1 to 8 the station list, 9 the read-back station, 10 the

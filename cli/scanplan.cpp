@@ -1,5 +1,7 @@
 #include "scanplan.h"
 
+#include <climits>
+
 #include <QSet>
 
 #include "options.h"
@@ -7,8 +9,6 @@
 #include "values.h"
 
 namespace {
-
-const int kBroadcastStation = 0;
 
 // A one-register read and its answer, in characters.
 const int kProbeRequestChars = 8;
@@ -41,7 +41,7 @@ bool parseStations(const QString &text, QList<int> *stations, QString *error)
 bool parseBaudRate(const QString &word, int *baudRate)
 {
     quint64 value = 0;
-    if (!parseDecimal(word, 1, 4000000, &value) || !isStandardBaudRate(int(value)))
+    if (!parseDecimal(word, 1, INT_MAX, &value) || !isStandardBaudRate(int(value)))
         return false;
     *baudRate = int(value);
     return true;

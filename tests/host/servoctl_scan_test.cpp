@@ -70,11 +70,19 @@ TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
                     .match(late.out).hasMatch()) << qPrintable(late.out);
 }
 
+// A garbled answer is listed, but does not count as found.
 TEST(ServoctlScan, FindingNothingIsAFailure)
 {
     const Outcome run = scan({"--sim-stations", "7", "scan", "1-3"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(masked(run.out).toStdString(), "no station found in 3 probed at 1 line setting, T s\n");
+    const Outcome garbled = scan({"--sim-faults", "corrupt=1", "--sim-stations", "2", "scan", "1-3"});
+    EXPECT_EQ(garbled.status, 1);
+    const QRegularExpression expected(QStringLiteral(
+        "^station 2 at RS485,9600,NONE,8,2: garbled: (CRC error|invalid response|invalid slave id:\\d+) "
+        "\\(something is there, likely at other line settings\\)\n"
+        "no station found \\(1 garbled answer\\) in 3 probed at 1 line setting, T s\n$"));
+    EXPECT_TRUE(expected.match(masked(garbled.out)).hasMatch()) << qPrintable(garbled.out);
 }
 
 } // namespace
