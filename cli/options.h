@@ -15,6 +15,7 @@
 
 // Modbus stations run to 247; station 0 is the broadcast address.
 const int kLastStation = 247;
+const int kBroadcastStation = 0;
 
 // Everything the options set, each value checked.
 struct Options

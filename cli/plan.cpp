@@ -7,7 +7,6 @@ namespace {
 
 // The driver's station when none is given (its default DriverSetting).
 const int kDriverDefaultStation = 1;
-const int kBroadcastStation = 0;
 
 // The driver's own store of eleven words, HR60000 to HR60010: entry 0 the
 // station count, 1 to 8 the station list, 9 the read-back station, 10 the
@@ -468,6 +467,7 @@ const struct
     {"write", Step::Write}, {"poll", Step::Poll},
     {"backup", Step::Backup}, {"restore", Step::Restore},
     {"plot", Step::Plot},
+    {"scan", Step::Scan},
 };
 
 bool actionByName(const QString &name, Step::Action *action)
@@ -597,6 +597,12 @@ bool buildStep(const Command &command, const Options &options, Chain *chain, Ste
         return parseParamCommand(command, options, step, error);
     if (step->action == Step::Plot)
         return parsePlot(command, step, error);
+    if (step->action == Step::Scan) {
+        if (parseScanArguments(command.args, &step->scan, error))
+            return true;
+        *error = QStringLiteral("scan: ") + *error;
+        return false;
+    }
     if (command.args.isEmpty()) {
         *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
         return false;

@@ -10,12 +10,13 @@
 #include "address.h"
 #include "options.h"
 #include "parammap.h"
+#include "scanplan.h"
 #include "values.h"
 
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot };
+    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain
@@ -31,6 +32,7 @@ struct Step
     QString paramPath;            // Backup: the map; Restore: the backup file
     ParamFile params;             // and what it holds, checked
     QString path;                 // Plot: the CSV log it draws
+    ScanRequest scan;             // Scan: the stations and line settings to try
 };
 
 // The registers (coils, inputs) a read or write step spans, first to last.

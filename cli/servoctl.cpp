@@ -41,6 +41,9 @@ Commands:
                                PNG of 1200x700 pixels: one line for each
                                station and address, the time from the first
                                row in seconds (in minutes past 10 minutes)
+  scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]
+                               find the stations that answer, and the line
+                               settings they are at (see "Scanning" below)
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options (-d, -f and -h too) may also follow the
@@ -86,6 +89,28 @@ would take otherwise than meant is refused and nothing is sent:
     bits, one FN5DO bit; not bits inside registers, which are read first).
     The special store is read and written at any station. A broadcast is
     sent once and reported as "broadcast sent"; nothing is awaited.
+
+Scanning: each station of STATIONS (a list such as 1-10,20; default 1-247;
+not 0, the broadcast address) is sent one read of HR1 word through the
+driver. Without lists, at the line's settings (--line, or the driver's); with
+baud (rates the port can set, e.g. 9600,19200), parity (none,even,odd) or
+stop (1,2) lists, at every combination, the baud rate outermost, the mode and
+other fields from the line's. A station is found when it answers at all:
+with the value, with an exception (a drive that refuses HR1 is still there),
+or after the time-out ("late: 310 ms, use --timeout 400"; after the last
+probe of each setting servoctl listens 500 ms more, or twice the time-out
+if longer). An answer that came garbled
+(CRC error, short, noise) is listed after the table: something is there,
+likely at other settings. The time-out is --timeout, else the wire time of
+the probe and its answer, 15 characters of 1 start + 8 data + parity + stop
+bits, plus two silent intervals plus 20 ms for the drive to turn round,
+rounded up to whole ms (46 ms at 9600 8N2, 25 ms at 115200). Retries are
+--retries, else 0: on a noisy line --retries 1 finds a station that lost one
+answer. Progress goes to standard error; the table (station, line settings,
+answer time or exception or lateness) and a last line summing up go to
+standard output; status 0 when a station was found, 1 when none. Ctrl-C
+ends the scan at once and prints nothing. A pseudo-terminal carries no
+parity: there only baud rates are told apart.
 
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
@@ -175,6 +200,7 @@ Examples:
   servoctl --station 2 backup --map docs/servo-parameters.map -o drive2.txt
   servoctl --station 2 restore drive2.txt --dry-run
   servoctl plot speed.csv -o speed.png
+  servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
 )";
 
 // The offending word as typed, with control characters spelled out: a

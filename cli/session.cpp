@@ -19,6 +19,8 @@
 #include "hints.h"
 #include "interrupt.h"
 #include "plot.h"
+#include "scanner.h"
+#include "scanreport.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -228,6 +230,9 @@ int Session::run(const Step &step)
     case Step::Backup:
     case Step::Restore:
         handler = &Session::backupOrRestore;
+        break;
+    case Step::Scan:
+        handler = &Session::scan;
         break;
     }
     if (const int status = openLine(step))
@@ -444,6 +449,29 @@ int Session::backupOrRestore(const Step &step)
                          },
                          m_port.get(), check};
     return step.action == Step::Backup ? runBackup(step, m_options, line) : runRestore(step, m_options, line);
+}
+
+int Session::scan(const Step &step)
+{
+    if (step.scan.scansSettings() && isPseudoTerminal(m_port->handle())) {
+        warn(QStringLiteral("%1 is a pseudo-terminal, which carries no parity: the scan tells baud "
+                            "rates apart there, not parity or stop bits").arg(m_port->path()));
+    }
+    LineScanner scanner(m_driver, m_port.get(), m_options,
+                        [this](const CommunicatorCommand &command) { return driverRead(command); });
+    const bool completed = scanner.run(step.scan);
+    if (interruptSignal())
+        return 0;
+    if (m_port->echoFault() != EchoFault::None)
+        return failure(QString(), echoFaultText());
+    if (!completed)
+        return failure(QStringLiteral("scan"), m_port->errorString());
+    if (m_trace)
+        m_trace->flush();
+    for (const QString &line : scanReport(scanner, int(step.scan.stations.size())))
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    return stationsFound(scanner.findings()) ? 0 : 1;
 }
 
 // The late answers the port dropped since the last call, as lines for the

@@ -73,6 +73,7 @@ private:
     void showCycle(PollRun *run);
     int pollSummary(const PollRun &run);
     int backupOrRestore(const Step &step);
+    int scan(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
 

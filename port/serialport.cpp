@@ -227,6 +227,21 @@ void SerialPort::close()
     m_savedValid = false;
 }
 
+bool SerialPort::setLineSettings(const LineSettings &settings)
+{
+    if (m_fd < 0)
+        return fail(QStringLiteral("the port is not open"));
+    LineSettings wanted = settings;
+    wanted.mode = m_line.mode; // the kernel's RS-485 switch was set for it
+    QString error;
+    if (!configureTerminal(m_fd, wanted, &error))
+        return fail(QStringLiteral("%1: %2").arg(m_path, error));
+    tcflush(m_fd, TCIFLUSH);
+    m_input.clear();
+    m_line = wanted;
+    return true;
+}
+
 void SerialPort::setDriverSetting(const DriverSetting &setting)
 {
     setAnswerTimeout(setting.timeout);

@@ -157,6 +157,11 @@ public:
     bool reopen();
     // Restores the device's previous terminal settings.
     void close();
+    // Sets the open line to other settings (a scan of line settings),
+    // keeping the device claimed; close() still restores the settings from
+    // before open(). The mode stays the one opened with. Unread input,
+    // heard at the old rate, is dropped.
+    bool setLineSettings(const LineSettings &settings);
 
     bool isOpen() const { return m_fd >= 0; }
     // The device's descriptor (-1 while closed), and its settings from

@@ -121,6 +121,15 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"then", "read", "HR1"}, "\"then\" joins"},
         {{"poll", "HR1", "then", "read", "HR2"}, "poll HR1: without --polls"},
         {{}, "no command"},
+        {{"scan", "0-3"}, "station 0 is the broadcast address"},
+        {{"scan", "248"}, "scan: 248:"},
+        {{"scan", "baud", "12345"}, "baud 12345"},
+        {{"scan", "parity", "mark"}, "parity mark"},
+        {{"scan", "stop", "3"}, "stop 3"},
+        {{"scan", "baud", "9600,9600"}, "baud 9600: listed twice"},
+        {{"scan", "1-3,2"}, "station 2 is listed twice"},
+        {{"scan", "stop", "1", "stop", "2"}, "stop given twice"},
+        {{"scan", "baud"}, "baud needs a list"},
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--trace"} + c.args);

@@ -1,0 +1,35 @@
+#ifndef SERVOCTL_SCANPLAN_H
+#define SERVOCTL_SCANPLAN_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "linesettings.h"
+
+// What "scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]" asks for.
+// An empty list keeps that field of the line's own settings.
+struct ScanRequest
+{
+    QList<int> stations;
+    QList<int> baudRates;
+    QList<LineSettings::Parity> parities;
+    QList<int> stopBits;
+
+    bool scansSettings() const
+    {
+        return !baudRates.isEmpty() || !parities.isEmpty() || !stopBits.isEmpty();
+    }
+    // Every combination with the line's settings, the baud rate outermost.
+    QList<LineSettings> settingsToTry(const LineSettings &line) const;
+};
+
+// The scan's words after "scan"; false with a text naming the offending one.
+bool parseScanArguments(const QStringList &args, ScanRequest *request, QString *error);
+
+// The probe's time-out when --timeout is not given: the wire time of the
+// request and its answer (8 + 7 characters), two silent intervals and
+// the drive's turnaround, in whole milliseconds rounded up.
+int defaultScanTimeoutMs(const LineSettings &settings);
+
+#endif // SERVOCTL_SCANPLAN_H

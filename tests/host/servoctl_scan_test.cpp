@@ -1,0 +1,88 @@
+// servoctl scan on its simulated line, run as a user runs it.
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+
+namespace {
+
+struct Outcome
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Generous: a time-out is not what these tests are about.
+Outcome scan(const QStringList &args)
+{
+    ChildProcess child(SERVOCTL_COMMAND, QStringList{"--timeout", "400"} + args);
+    const int status = child.finish();
+    return Outcome{status, child.out(), child.err()};
+}
+
+// The output with its times masked: they vary from run to run.
+QString masked(QString out)
+{
+    out.replace(QRegularExpression(QStringLiteral("\\d+\\.\\d ms")), QStringLiteral("T ms"));
+    out.replace(QRegularExpression(QStringLiteral(", \\d+\\.\\d s\\n")), QStringLiteral(", T s\n"));
+    return out;
+}
+
+TEST(ServoctlScan, FindsExactlyTheStationsThere)
+{
+    const Outcome run = scan({"--sim-stations", "2,5,9", "scan", "1-12"});
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(masked(run.out).toStdString(),
+              "station  line settings          answer\n"
+              "      2  RS485,9600,NONE,8,2    T ms\n"
+              "      5  RS485,9600,NONE,8,2    T ms\n"
+              "      9  RS485,9600,NONE,8,2    T ms\n"
+              "3 stations found in 12 probed at 1 line setting, T s\n");
+    EXPECT_TRUE(run.err.contains(QLatin1String("scanning RS485,9600,NONE,8,2 (time-out 400 ms): 12 stations\n")))
+        << qPrintable(run.err);
+}
+
+TEST(ServoctlScan, FindsTheDrivesAtTheirBaudRateOnly)
+{
+    const Outcome run = scan({"--sim-line", "RS485,19200,NONE,8,2", "scan", "1-3", "baud", "9600,19200,38400"});
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(masked(run.out).toStdString(),
+              "station  line settings          answer\n"
+              "      1  RS485,19200,NONE,8,2   T ms\n"
+              "      2  RS485,19200,NONE,8,2   T ms\n"
+              "      3  RS485,19200,NONE,8,2   T ms\n"
+              "3 stations found in 3 probed at 3 line settings, T s\n");
+    EXPECT_EQ(run.err.count(QLatin1String("carries no parity")), 1) << qPrintable(run.err);
+}
+
+TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
+{
+    const Outcome exception = scan({"--sim-faults", "exception=1", "--sim-stations", "4", "scan", "3-4"});
+    EXPECT_EQ(exception.status, 0) << qPrintable(exception.err);
+    EXPECT_TRUE(masked(exception.out).contains(QLatin1String("      4  RS485,9600,NONE,8,2    exception 0x06, T ms\n")))
+        << qPrintable(exception.out);
+    const Outcome late = scan({"--sim-faults", "late=1:700", "--sim-stations", "4", "scan", "4"});
+    EXPECT_EQ(late.status, 0) << qPrintable(late.err);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n      4  RS485,9600,NONE,8,2    late: \\d+ ms, use --timeout \\d+00\n"))
+                    .match(late.out).hasMatch()) << qPrintable(late.out);
+}
+
+// A garbled answer is listed, but does not count as found.
+TEST(ServoctlScan, FindingNothingIsAFailure)
+{
+    const Outcome run = scan({"--sim-stations", "7", "scan", "1-3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(masked(run.out).toStdString(), "no station found in 3 probed at 1 line setting, T s\n");
+    const Outcome garbled = scan({"--sim-faults", "corrupt=1", "--sim-stations", "2", "scan", "1-3"});
+    EXPECT_EQ(garbled.status, 1);
+    const QRegularExpression expected(QStringLiteral(
+        "^station 2 at RS485,9600,NONE,8,2: garbled: (CRC error|invalid response|invalid slave id:\\d+) "
+        "\\(something is there, likely at other line settings\\)\n"
+        "no station found \\(1 garbled answer\\) in 3 probed at 1 line setting, T s\n$"));
+    EXPECT_TRUE(expected.match(masked(garbled.out)).hasMatch()) << qPrintable(garbled.out);
+}
+
+} // namespace
