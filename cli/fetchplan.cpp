@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "stepchecks.h"
+#include "storemodel.h"
 #include "values.h"
 
 namespace {
@@ -10,9 +12,6 @@ namespace {
 // coils or inputs (functions 1 and 2).
 const int kRegistersPerRead = 125;
 const int kBitsPerRead = 2008;
-
-// The driver's store of words begins here; runs are not merged across it.
-const int kStoreFirst = 60000;
 
 // Items read by one function share a group: HR and FN6HR are both read
 // with function 3, DO and FN5DO with 1.

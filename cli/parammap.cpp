@@ -1,5 +1,8 @@
 #include "parammap.h"
 
+#include "stepchecks.h"
+#include "storemodel.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -7,12 +10,6 @@
 #include "values.h"
 
 namespace {
-
-// The driver's special store, HR60000-HR60010 (plan.cpp's StoreModel): the
-// driver's memory, not a drive's.
-const int kStoreFirst = 60000;
-const int kStoreLast = 60010;
-const int kLastRegisterBit = 15;
 
 bool isRegisterBit(const ParamEntry &entry)
 {

@@ -35,11 +35,6 @@ struct Step
     ScanRequest scan;             // Scan: the stations and line settings to try
 };
 
-// The registers (coils, inputs) a read or write step spans, first to last.
-int firstUnit(const Step &step);
-int lastUnit(const Step &step);
-// Whether the driver serves the step from its own store of words.
-bool servedByStore(const Step &step);
 
 // The whole command line, checked before the line opens or anything is sent.
 struct Plan

@@ -5,23 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "servoctl_run.h"
 
 namespace {
-
-struct Outcome
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Outcome servoctl(const QStringList &args)
-{
-    ChildProcess child(SERVOCTL_COMMAND, args);
-    const int status = child.finish();
-    return Outcome{status, child.out(), child.err()};
-}
 
 QString place(const QTemporaryDir &dir, const char *name, const QString &text)
 {

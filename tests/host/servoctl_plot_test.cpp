@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "servoctl_run.h"
 #include "csvlog.h"
 
 namespace {
@@ -35,20 +35,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-struct Outcome
-{
-    int status;
-    QString out;
-    QString err;
-};
-
-Outcome servoctl(const QStringList &args)
-{
-    ChildProcess child(SERVOCTL_COMMAND, args);
-    const int status = child.finish();
-    return Outcome{status, child.out(), child.err()};
 }
 
 TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)

@@ -4,23 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
+#include "servoctl_run.h"
 
 namespace {
-
-struct Outcome
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 // Generous: a time-out is not what these tests are about.
 Outcome scan(const QStringList &args)
 {
-    ChildProcess child(SERVOCTL_COMMAND, QStringList{"--timeout", "400"} + args);
-    const int status = child.finish();
-    return Outcome{status, child.out(), child.err()};
+    return servoctl(QStringList{"--timeout", "400"} + args);
 }
 
 // The output with its times masked: they vary from run to run.

@@ -1,0 +1,26 @@
+#ifndef SERVOCTL_STEPCHECKS_H
+#define SERVOCTL_STEPCHECKS_H
+
+#include <QString>
+
+#include "plan.h"
+
+// A register's last bit; reads may name higher ones, which run on into the
+// registers that follow.
+const int kLastRegisterBit = 15;
+
+bool isWrite(const Step &step);
+// The registers (coils, inputs) a read or write step spans, first to last.
+int firstUnit(const Step &step);
+int lastUnit(const Step &step);
+// Whether the step's span touches the numbers of the driver's store in HR
+// and FN6HR, and whether the driver serves the step from the store.
+bool reachesStore(const Step &step);
+bool servedByStore(const Step &step);
+
+// What is wrong with a read or write step as the driver would take it (its
+// type, area, count, broadcast); empty when nothing is. The store's own
+// rules are StoreModel's.
+QString stepRefusal(const Step &step);
+
+#endif // SERVOCTL_STEPCHECKS_H
