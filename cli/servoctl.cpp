@@ -24,15 +24,22 @@ on a pseudo-terminal and works on that.
 Commands:
   info                         identity, limits and default settings of the driver
   read ADDRESS [TYPE] [COUNT] [FORMAT]
-                               read COUNT items (default 1) of TYPE (default word)
+                               read COUNT items (default 1) of TYPE (default
+                               word; bit for DO and DI)
   write ADDRESS TYPE VALUE...  write the values, one item each
-  poll ADDRESS [TYPE] [COUNT] [FORMAT]
-                               read again every --interval until Ctrl-C; a
+  poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]
+                               read every address of every --station again
+                               every --interval until Ctrl-C, with times to
+                               the millisecond; addresses of one function
+                               within one request's reach share a read; a
                                lost line (an adapter pulled out) is waited
                                for and taken up again at the same path;
                                "then" may follow only with --polls
-  station N                    address station N (0 to 247) in the commands
-                               that follow
+  station LIST                 address these stations (0 to 247; several only
+                               for poll) in the commands that follow
+  scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]
+                               find the stations that answer, and the line
+                               settings they are at (see "Scanning" below)
   backup --map MAP -o FILE     read the parameters MAP lists into a new FILE
   restore FILE [--dry-run]     write a backup's values back where they
                                differ, each read back and compared; stops at
@@ -41,9 +48,6 @@ Commands:
                                PNG of 1200x700 pixels: one line for each
                                station and address, the time from the first
                                row in seconds (in minutes past 10 minutes)
-  scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]
-                               find the stations that answer, and the line
-                               settings they are at (see "Scanning" below)
 Several commands run in one session (the same line and the same driver, so
 the special store keeps its words) when joined by the word "then"; the first
 that fails ends the run. Options (-d, -f and -h too) may also follow the
@@ -90,27 +94,16 @@ would take otherwise than meant is refused and nothing is sent:
     The special store is read and written at any station. A broadcast is
     sent once and reported as "broadcast sent"; nothing is awaited.
 
-Scanning: each station of STATIONS (a list such as 1-10,20; default 1-247;
-not 0, the broadcast address) is sent one read of HR1 word through the
-driver. Without lists, at the line's settings (--line, or the driver's); with
-baud (rates the port can set, e.g. 9600,19200), parity (none,even,odd) or
-stop (1,2) lists, at every combination, the baud rate outermost, the mode and
-other fields from the line's. A station is found when it answers at all:
-with the value, with an exception (a drive that refuses HR1 is still there),
-or after the time-out ("late: 310 ms, use --timeout 400"; after the last
-probe of each setting servoctl listens 500 ms more, or twice the time-out
-if longer). An answer that came garbled
-(CRC error, short, noise) is listed after the table: something is there,
-likely at other settings. The time-out is --timeout, else the wire time of
-the probe and its answer, 15 characters of 1 start + 8 data + parity + stop
-bits, plus two silent intervals plus 20 ms for the drive to turn round,
-rounded up to whole ms (46 ms at 9600 8N2, 25 ms at 115200). Retries are
---retries, else 0: on a noisy line --retries 1 finds a station that lost one
-answer. Progress goes to standard error; the table (station, line settings,
-answer time or exception or lateness) and a last line summing up go to
-standard output; status 0 when a station was found, 1 when none. Ctrl-C
-ends the scan at once and prints nothing. A pseudo-terminal carries no
-parity: there only baud rates are told apart.
+Scanning: each station of STATIONS (such as 1-10,20; default 1-247) gets
+one read of HR1 through the driver, at the line's settings, or with baud,
+parity or stop lists (baud 9600,19200 parity none,even stop 1,2) at every
+combination. A station is found when it answers at all: with the value,
+with an exception, or late (the table says which time-out to give). Garbled
+answers (CRC error, short, noise) are listed apart: something is there,
+likely at other settings. The probe's time-out is --timeout, else its wire
+time plus two silent intervals plus 20 ms (46 ms at 9600 8N2, 25 ms at
+115200); retries --retries, else 0. Status 0 when a station was found. A
+pseudo-terminal carries no parity: there only baud rates are told apart.
 
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
@@ -133,7 +126,8 @@ Options:
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
                            frames are 8 data bits)
                            (default: the driver's, RS485,9600,NONE,8,2)
-      --station N          station number, 0 to 247 (default: the driver's, 1)
+      --station LIST       station number, 0 to 247, or for poll a list
+                           such as 1-3,7 (default: the driver's, 1)
       --timeout MS         answer time-out, 1 to 60000
                            (default: the driver's, 500)
       --retries N          retries after a failed attempt, 0 to 100
@@ -146,12 +140,20 @@ Options:
                            dword reads int32 or float
       --interval MS        time between polls, 0 to 86400000 (default 1000)
       --polls N            stop polling after N reads (default 0: never)
-      --csv FILE           the log's rows: time,station,address,raw,value
-                           (local time with milliseconds, the address as
-                           printed, raw the item's bits in hex, the value as
-                           printed; a field with a comma, quote or line break
-                           quoted); FILE must be a new file
-  -o, --output FILE        plot: the PNG to write, a new file
+      --stats              per station: requests, good answers, time-outs,
+                           CRC errors, exceptions by code, other failures,
+                           late answers dropped, retries and response times
+                           (min, median, 99th percentile, max); live under
+                           poll's values, and at the end of the run
+      --csv FILE           log every value read or polled into a new FILE,
+                           a row each: time,station,address,raw,value (local
+                           time to the millisecond, the address and value as
+                           printed, raw the item's bits in hex)
+  -o, --output FILE        the new file backup or plot writes
+      --map MAP            backup: the parameters, a line each: ADDRESS
+                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
+                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
+      --dry-run            restore: read and show what would be written
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
@@ -173,18 +175,11 @@ Options:
       --sim-line TEXT      the drives' line settings (default: --line's); a
                            request at another baud rate goes unanswered
       --sim-echo           its adapter echoes every request back
-      --map MAP            backup: the parameters, a line each: ADDRESS
-                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
-                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
-  -o, --output FILE        backup: the file to write, a new one; its lines
-                           are ADDRESS TYPE VALUE [NAME] [# comment]
-      --dry-run            restore: read and show what would be written
   -h, --help               this text
       --version            servoctl's version
 
 Exit status: 0 done, 1 a command failed (the driver's error text is printed,
-then a "hint:" line on what usually causes it;
-or the line is in use, was lost or echoed otherwise than --local-echo says,
+then a "hint:" line on what usually causes it; or the line is in use, was lost or echoed otherwise than --local-echo says,
 or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored).
@@ -197,6 +192,7 @@ Examples:
   servoctl station 2 then write HR5 word 1 then station 3 then read HR5
   servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
+  servoctl --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
   servoctl --station 2 backup --map docs/servo-parameters.map -o drive2.txt
   servoctl --station 2 restore drive2.txt --dry-run
   servoctl plot speed.csv -o speed.png
