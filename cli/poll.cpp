@@ -78,6 +78,7 @@ struct Session::PollRun
     int linesLost = 0;
     bool logFailed = false;
     QString lastError;  // of the last cycle, if one of its reads failed
+    QString lastErrorContext; // "poll" and what that read was for
     QString echoFault;  // ends the poll: every read would fail alike
     QStringList lines;  // the cycle's display
     QMap<int, QStringList> itemLines; // the station's, by item: shown in the order typed
@@ -99,6 +100,7 @@ int Session::poll(const Step &step)
     if (step.items.size() > 1 || step.stations.size() > 1)
         header += QStringLiteral(", %1 %2 a cycle").arg(reads).arg(QLatin1String(reads == 1 ? "read" : "reads"));
     std::printf("%s; Ctrl-C stops\n", qPrintable(header));
+    std::fflush(stdout);
     const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
     qint64 next = monotonicNs();
     while (!interruptSignal()) {
@@ -124,6 +126,7 @@ bool Session::pollCycle(PollRun *run)
 {
     run->lines.clear();
     QString cycleError;
+    QString cycleErrorContext;
     bool cycleDoubtful = false;
     for (const int station : run->step.stations) {
         m_port->setStationId(station);
@@ -138,8 +141,12 @@ bool Session::pollCycle(PollRun *run)
                 run->shownLines = 0;
                 return true;
             }
-            if (outcome == FetchOutcome::Failed)
+            if (outcome == FetchOutcome::Failed) {
                 cycleError = error;
+                cycleErrorContext = QStringLiteral("poll %1").arg(labelsOf(run->step, fetches.at(i)));
+                if (run->step.stations.size() > 1)
+                    cycleErrorContext += QStringLiteral(" at station %1").arg(station);
+            }
             cycleDoubtful = cycleDoubtful || outcome == FetchOutcome::Uncertain;
         }
         for (const QStringList &lines : qAsConst(run->itemLines))
@@ -149,6 +156,7 @@ bool Session::pollCycle(PollRun *run)
     run->good += cycleError.isEmpty() && !cycleDoubtful ? 1 : 0;
     run->uncertain += cycleDoubtful ? 1 : 0;
     run->lastError = cycleError;
+    run->lastErrorContext = cycleErrorContext;
     showCycle(run);
     return true;
 }
@@ -268,7 +276,7 @@ int Session::pollSummary(const PollRun &run)
     if (run.logFailed)
         return 1;
     if (!run.lastError.isEmpty() && !interruptSignal())
-        return driverFailure(QStringLiteral("poll %1").arg(run.step.address.text), run.lastError);
+        return driverFailure(run.lastErrorContext, run.lastError);
     return 0;
 }
 
