@@ -53,6 +53,12 @@ std::vector<Step> itemsOf(const Step &step, const Fetch &fetch)
     return items;
 }
 
+// Before each line of a poll of several stations: whose it is.
+QString stationPrefix(const Step &step, int station)
+{
+    return step.stations.size() > 1 ? QStringLiteral("station %1  ").arg(station) : QString();
+}
+
 QString labelsOf(const Step &step, const Fetch &fetch)
 {
     QStringList labels;
@@ -170,31 +176,9 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
     const PortCounters before = m_port->counters();
     const QByteArray data = driverRead(driverCommand(fetch.read));
     const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
-    if (interruptSignal())
-        return FetchOutcome::EndPoll;
-    if (m_port->echoFault() != EchoFault::None) {
-        run->echoFault = echoFaultText();
-        return FetchOutcome::EndPoll;
-    }
-    // What changed on the line is said once, above the live display.
-    QStringList warnings = lateAnswerWarnings();
-    if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
-        warnings.append(garbled);
-    for (const QString &warning : warnings)
-        warn(warning);
-    if (!warnings.isEmpty())
-        run->shownLines = 0;
-    if (m_port->isLost()) {
-        // Said once; then no polls, and no CPU, until the device is back.
-        ++run->linesLost;
-        warn(m_port->errorString());
-        if (!waitForLineBack())
-            return FetchOutcome::EndPoll;
-        warn(QStringLiteral("line back: %1").arg(m_options.device));
-        return FetchOutcome::LineBack;
-    }
-    const QString prefix = run->step.stations.size() > 1 ? QStringLiteral("station %1  ").arg(station)
-                                                         : QString();
+    if (const FetchOutcome outcome = lineEvents(run, before); outcome != FetchOutcome::Good)
+        return outcome;
+    const QString prefix = stationPrefix(run->step, station);
     if (m_driver->hasError()) {
         // 0x02: the drive lacks a register of the run; other codes pass.
         if (fetch.merged() && failureText().startsWith(QLatin1String("exception code:0x02"))) {
@@ -219,9 +203,47 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
         if (run->live)
             run->itemLines[fetch.items.first()].append(prefix + text);
         else
-            warn(QStringLiteral("poll %1: %2").arg(run->step.address.text, text));
+            warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
         return FetchOutcome::Uncertain;
     }
+    return showFetch(run, station, fetch, data, readAtMs);
+}
+
+// What the line did around a read (a signal, an echo fault, late answers,
+// the device gone): Good when the read's own outcome decides.
+Session::FetchOutcome Session::lineEvents(PollRun *run, const PortCounters &before)
+{
+    if (interruptSignal())
+        return FetchOutcome::EndPoll;
+    if (m_port->echoFault() != EchoFault::None) {
+        run->echoFault = echoFaultText();
+        return FetchOutcome::EndPoll;
+    }
+    // What changed on the line is said once, above the live display.
+    QStringList warnings = lateAnswerWarnings();
+    if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
+        warnings.append(garbled);
+    for (const QString &warning : warnings)
+        warn(warning);
+    if (!warnings.isEmpty())
+        run->shownLines = 0;
+    if (m_port->isLost()) {
+        // Said once; then no polls, and no CPU, until the device is back.
+        ++run->linesLost;
+        warn(m_port->errorString());
+        if (!waitForLineBack())
+            return FetchOutcome::EndPoll;
+        warn(QStringLiteral("line back: %1").arg(m_options.device));
+        return FetchOutcome::LineBack;
+    }
+    return FetchOutcome::Good;
+}
+
+// The fetch's items from its answer, on the display and in the log.
+Session::FetchOutcome Session::showFetch(PollRun *run, int station, const Fetch &fetch,
+                                         const QByteArray &data, qint64 readAtMs)
+{
+    const QString prefix = stationPrefix(run->step, station);
     for (const int item : fetch.items) {
         const Step &itemStep = run->step.items[size_t(item)];
         Step logged = itemStep;

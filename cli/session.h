@@ -70,6 +70,9 @@ private:
     int poll(const Step &step);
     bool pollCycle(PollRun *run);
     FetchOutcome pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error);
+    FetchOutcome lineEvents(PollRun *run, const PortCounters &before);
+    FetchOutcome showFetch(PollRun *run, int station, const Fetch &fetch, const QByteArray &data,
+                           qint64 readAtMs);
     void showCycle(PollRun *run);
     int pollSummary(const PollRun &run);
     int backupOrRestore(const Step &step);
