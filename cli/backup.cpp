@@ -185,8 +185,6 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
         return QStringLiteral("--dry-run goes only with restore");
     if (!options.mapPath.isEmpty() && backups == 0)
         return QStringLiteral("--map goes only with backup");
-    if (backups > 1)
-        return QStringLiteral("one backup a run: -o names one file");
     return QString();
 }
 

@@ -134,12 +134,28 @@ bool parsePlot(const Command &command, Step *step, QString *error)
 }
 
 // The image goes to -o, so one plot a run, and never without it.
-QString plotRefusal(const Options &options, int plotsBefore)
+QString plotRefusal(const Options &options)
 {
     if (options.outputPath.isEmpty())
         return QStringLiteral("plot needs -o OUT.png, the image to write");
-    if (plotsBefore > 0)
-        return QStringLiteral("plot: one plot a run, as -o names one image");
+    return QString();
+}
+
+// -o names the one file a backup or a plot writes; --csv logs what reads read.
+QString fileOptionsRefusal(const Options &options, const QList<Step> &steps)
+{
+    int writers = 0;
+    bool reads = false;
+    for (const Step &step : steps) {
+        writers += step.action == Step::Backup || step.action == Step::Plot ? 1 : 0;
+        reads = reads || step.action == Step::Read || step.action == Step::Poll;
+    }
+    if (writers > 1)
+        return QStringLiteral("-o names one file: one backup or plot a run");
+    if (writers == 0 && !options.outputPath.isEmpty())
+        return QStringLiteral("-o goes only with backup or plot (a log of values is --csv)");
+    if (!reads && !options.csvPath.isEmpty())
+        return QStringLiteral("--csv logs the values read: it goes with read or poll");
     return QString();
 }
 
@@ -257,13 +273,12 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     Chain chain;
     if (!result.options.stations.isEmpty())
         chain.stations = result.options.stations;
-    int plots = 0;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
         if (!buildStep(commands[i], result.options, &chain, &step, error))
             return false;
         if (step.action == Step::Plot) {
-            *error = plotRefusal(result.options, plots++);
+            *error = plotRefusal(result.options);
             if (!error->isEmpty())
                 return false;
         }
@@ -276,6 +291,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         result.steps.append(step);
     }
     *error = paramOptionsRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = fileOptionsRefusal(result.options, result.steps);
     if (!error->isEmpty())
         return false;
     *plan = result;

@@ -130,6 +130,11 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"scan", "1-3,2"}, "station 2 is listed twice"},
         {{"scan", "stop", "1", "stop", "2"}, "stop given twice"},
         {{"scan", "baud"}, "baud needs a list"},
+        {{"--station", "1,2", "read", "HR1"}, "read addresses one station"},
+        {{"--station", "1, 2", "poll", "HR1"}, " 2: stations are numbers"},
+        {{"poll", "HR1", "-o", "new.csv"}, "-o goes only with backup or plot"},
+        {{"write", "HR1", "word", "1", "--csv", "new.csv"}, "--csv logs the values read"},
+        {{"plot", "a.csv", "then", "plot", "b.csv", "-o", "new.png"}, "-o names one file"},
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--trace"} + c.args);
