@@ -239,9 +239,13 @@ bool buildStep(const Command &command, const Options &options, Chain *chain, Ste
     }
     if (step->action == Step::Station && !parseStation(command, &chain->stations, error))
         return false;
+    if (step->action == Step::Scan && !options.stations.isEmpty()) {
+        *error = QStringLiteral("scan probes the stations it is given (scan 1-10), not --station's");
+        return false;
+    }
     step->stations = chain->stations;
     step->station = chain->stations.first();
-    if (!checkStations(command, *step, error))
+    if (step->action != Step::Scan && !checkStations(command, *step, error))
         return false;
     if (step->action == Step::Info || step->action == Step::Station)
         return true;

@@ -131,6 +131,7 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"scan", "stop", "1", "stop", "2"}, "stop given twice"},
         {{"scan", "baud"}, "baud needs a list"},
         {{"--station", "1,2", "read", "HR1"}, "read addresses one station"},
+        {{"--station", "5", "scan"}, "not --station's"},
         {{"--station", "1, 2", "poll", "HR1"}, " 2: stations are numbers"},
         {{"poll", "HR1", "-o", "new.csv"}, "-o goes only with backup or plot"},
         {{"write", "HR1", "word", "1", "--csv", "new.csv"}, "--csv logs the values read"},
