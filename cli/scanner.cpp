@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QRegularExpression>
-#include <QVariant>
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
@@ -26,10 +25,6 @@ const char kProbeType[] = "word";
 // still come: the driver's default time-out, or the port's late-answer
 // horizon (twice the time-out) when longer.
 const int kLateGraceMs = 500;
-
-// The port's option that drops unread input, telling whole frames in it
-// as late answers.
-const int kDropInputOption = 12;
 
 // The driver's texts for an answer that came but made no sense: bytes at
 // other settings, or noise.
@@ -195,7 +190,7 @@ void LineScanner::listenForLateAnswers(int settingsIndex)
         if (interruptSignal())
             return;
         const qint64 readNs = monotonicNs();
-        m_port->setOption(kDropInputOption, QVariant(0));
+        m_port->settleInput();
         takeLateAnswers(settingsIndex, readNs - lastByteNs);
     }
 }

@@ -916,13 +916,18 @@ int SerialPort::frameDelay()
     return 0;
 }
 
-bool SerialPort::setOption(int option, const QVariant &value)
+bool SerialPort::settleInput()
 {
-    bool isInt = false;
-    if (m_fd < 0 || option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
-        return false;
-    if (readInput() < 0)
+    if (m_fd < 0 || readInput() < 0)
         return false;
     settleUnawaitedInput(true);
     return true;
+}
+
+bool SerialPort::setOption(int option, const QVariant &value)
+{
+    bool isInt = false;
+    if (option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
+        return false;
+    return settleInput();
 }

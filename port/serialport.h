@@ -217,6 +217,9 @@ public:
     bool echoGarbled() const { return m_echoGarbled; }
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
+    // Reads what the line sent unasked and settles it (late answers, noise),
+    // as before every request; false when the line failed.
+    bool settleInput();
 
     // AbstractDeviceInterface
     int receive(char *buffer, int maxLength) override;
