@@ -40,11 +40,6 @@ QString itemsText(const std::vector<Step> &items)
     return texts.join(QStringLiteral(", "));
 }
 
-void warn(const QString &text)
-{
-    std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
-}
-
 std::vector<Step> itemsOf(const Step &step, const Fetch &fetch)
 {
     std::vector<Step> items;

@@ -1,43 +1,29 @@
 #include "session.h"
 
 #include <cstdio>
-#include <ctime>
 
-#include <poll.h>
-#include <unistd.h>
 
 #include <QDateTime>
 #include <QVariant>
 
-#include "backup.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
-#include "faultplan.h"
 #include "csvlog.h"
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
 #include "plot.h"
-#include "scanner.h"
-#include "scanreport.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
-namespace {
-
-// afterDriverCall(): the command's own outcome decides.
-const int kGoOn = -1;
-
 void warn(const QString &text)
 {
     std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
 }
-
-} // namespace
 
 int failure(const QString &context, const QString &text)
 {
@@ -330,65 +316,6 @@ int Session::read(const Step &step)
     return logValues(step, itemValues(step, data), QDateTime::currentMSecsSinceEpoch());
 }
 
-int Session::openLog()
-{
-    if (m_options.csvPath.isEmpty() || m_csv)
-        return 0;
-    m_csv.reset(new CsvLog);
-    QString error;
-    if (!m_csv->open(m_options.csvPath, &error))
-        return failure(QString(), error);
-    return 0;
-}
-
-// A log that cannot be written fails the run: values missing from it were
-// read but not kept.
-int Session::logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs)
-{
-    if (!m_csv)
-        return 0;
-    for (const ItemValue &value : values) {
-        const QString raw = formatValue(value.raw, *step.type, ValueFormat::Hex);
-        if (!m_csv->append(epochMs, step.station, value.label, raw, value.shown))
-            return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
-    }
-    if (!m_csv->flush())
-        return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
-    return 0;
-}
-
-// The statistics table, with what only the port (or the simulated line)
-// could tell.
-void Session::printStats()
-{
-    if (!m_options.stats || !m_port)
-        return;
-    std::printf("statistics\n");
-    for (const QString &line : statsLines())
-        std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
-
-QStringList Session::statsLines() const
-{
-    QStringList lines = m_stats.table();
-    const PortCounters counters = m_port->counters();
-    lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
-                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers));
-    if (m_simLine && !m_options.simFaults.isEmpty()) {
-        const SimStats sim = m_simLine->stats();
-        QStringList injected;
-        for (int kind = FaultPlan::None + 1; kind < FaultPlan::KindCount; ++kind) {
-            if (sim.faults[kind])
-                injected.append(QStringLiteral("%1 %2").arg(QLatin1String(FaultPlan::name(FaultPlan::Kind(kind))))
-                                    .arg(sim.faults[kind]));
-        }
-        lines.append(QStringLiteral("simulated line injected: %1")
-                         .arg(injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", "))));
-    }
-    return lines;
-}
-
 int Session::write(const Step &step)
 {
     if (step.broadcast)
@@ -430,48 +357,6 @@ int Session::reportWritten(const Step &step, const char *what)
                 step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;
-}
-
-int Session::backupOrRestore(const Step &step)
-{
-    const auto check = [this, &step](const QString &context, const PortCounters &before, bool done) {
-        if (const int status = afterDriverCall(context, before); status != kGoOn)
-            return status;
-        if (m_driver->hasError() || !done)
-            return driverFailure(context, failureText());
-        if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-            return failure(context, uncertainText(step.station, "answer"));
-        return kParamCallDone;
-    };
-    const ParamLine line{[this](const CommunicatorCommand &command) { return driverRead(command); },
-                         [this](const CommunicatorCommand &command, const QByteArray &data) {
-                             return driverWrite(command, data);
-                         },
-                         m_port.get(), check};
-    return step.action == Step::Backup ? runBackup(step, m_options, line) : runRestore(step, m_options, line);
-}
-
-int Session::scan(const Step &step)
-{
-    if (step.scan.scansSettings() && isPseudoTerminal(m_port->handle())) {
-        warn(QStringLiteral("%1 is a pseudo-terminal, which carries no parity: the scan tells baud "
-                            "rates apart there, not parity or stop bits").arg(m_port->path()));
-    }
-    LineScanner scanner(m_driver, m_port.get(), m_options,
-                        [this](const CommunicatorCommand &command) { return driverRead(command); });
-    const bool completed = scanner.run(step.scan);
-    if (interruptSignal())
-        return 0;
-    if (m_port->echoFault() != EchoFault::None)
-        return failure(QString(), echoFaultText());
-    if (!completed)
-        return failure(QStringLiteral("scan"), m_port->errorString());
-    if (m_trace)
-        m_trace->flush();
-    for (const QString &line : scanReport(scanner, int(step.scan.stations.size())))
-        std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-    return stationsFound(scanner.findings()) ? 0 : 1;
 }
 
 // The late answers the port dropped since the last call, as lines for the

@@ -44,6 +44,9 @@ public:
     void printStats();
 
 private:
+    // afterDriverCall(): the command's own outcome decides.
+    static constexpr int kGoOn = -1;
+
     // Opens the line once, and addresses the step's station on it.
     int openLine(const Step &step);
     int startLine();
@@ -94,6 +97,8 @@ private:
     QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
 };
 
+// Prints "servoctl: TEXT" on standard error.
+void warn(const QString &text);
 // Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
 int failure(const QString &context, const QString &text);
 // The driver's command for a read or write step.
