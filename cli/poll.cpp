@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -28,6 +29,12 @@ const int kLostLineLookMs = 250;
 QString clockText(qint64 epochMs)
 {
     return QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+int terminalRows()
+{
+    winsize size = {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 ? size.ws_row : 24;
 }
 
 QString itemsText(const std::vector<Step> &items)
@@ -265,11 +272,13 @@ void Session::showCycle(PollRun *run)
     lines += run->lines;
     if (m_options.stats && run->live)
         lines += statsLines();
-    if (run->live && run->shownLines)
+    // A display taller than the terminal cannot be redrawn in place: it scrolls.
+    const bool inPlace = run->live && qMax(lines.size(), run->shownLines) < terminalRows();
+    if (inPlace && run->shownLines)
         std::printf("\033[%dA", run->shownLines);
     for (const QString &line : qAsConst(lines))
-        std::printf(run->live ? "\033[K%s\n" : "%s\n", qPrintable(line));
-    if (run->live) {
+        std::printf(inPlace ? "\033[K%s\n" : "%s\n", qPrintable(line));
+    if (inPlace) {
         for (int i = lines.size(); i < run->shownLines; ++i)
             std::printf("\033[K\n");
         run->shownLines = qMax(run->shownLines, lines.size());
