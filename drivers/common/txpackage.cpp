@@ -33,18 +33,13 @@ QList<int> EmptyPackageSizeList()
     return QList<int>();
 }
 
-TxPackage::TxPackage() : m_data(new QByteArray), m_appendedTotal(0)
-{
-}
+TxPackage::TxPackage() = default;
 
-TxPackage::~TxPackage()
-{
-    delete m_data;
-}
+TxPackage::~TxPackage() = default;
 
 bool TxPackage::setData(const QByteArray &bytes)
 {
-    *m_data = bytes;
+    m_data = bytes;
     return true;
 }
 
@@ -52,24 +47,24 @@ bool TxPackage::setData(char *bytes, int length)
 {
     if (bytes == nullptr || length < 0)
         return false;
-    m_data->clear();
-    m_data->append(bytes, length);
+    m_data.clear();
+    m_data.append(bytes, length);
     return true;
 }
 
 char *TxPackage::data()
 {
-    return m_data->data();
+    return m_data.data();
 }
 
 QByteArray TxPackage::byteArrayData() const
 {
-    return *m_data;
+    return m_data;
 }
 
 int TxPackage::totalSize() const
 {
-    return m_data->size();
+    return m_data.size();
 }
 
 int TxPackage::numberOfSections() const
@@ -103,9 +98,9 @@ int TxPackage::sectionSize(int n) const
     if (k == n || k >= m_sectionSizes.size() || m_sectionSizes.at(int(k)) < 4)
         return 0;
     const int start = sectionStartIndex(int(k));
-    if (start < 0 || qint64(start) + 4 > m_data->size())
+    if (start < 0 || qint64(start) + 4 > m_data.size())
         return 0;
-    return qMax(QByteArrayToInt(m_data->mid(start, 4)), 0);
+    return qMax(QByteArrayToInt(m_data.mid(start, 4)), 0);
 }
 
 QByteArray TxPackage::dataAt(int n) const
@@ -113,7 +108,7 @@ QByteArray TxPackage::dataAt(int n) const
     const int start = sectionStartIndex(n);
     if (start < 0)
         return QByteArray();
-    return m_data->mid(start, sectionSize(n));
+    return m_data.mid(start, sectionSize(n));
 }
 
 int TxPackage::arrayToInt(const QByteArray &a) const
@@ -123,9 +118,8 @@ int TxPackage::arrayToInt(const QByteArray &a) const
 
 bool TxPackage::appendSection(const QByteArray &bytes)
 {
-    m_data->append(bytes);
+    m_data.append(bytes);
     m_sectionSizes.append(bytes.size());
-    m_appendedTotal += bytes.size();
     return true;
 }
 
@@ -156,19 +150,19 @@ bool TxPackage::appendByte2Ascii(unsigned char b)
 
 bool TxPackage::appendLRCByte()
 {
-    return appendByte(UInt8CheckSum(bytesOf(*m_data), m_data->size()));
+    return appendByte(UInt8CheckSum(bytesOf(m_data), m_data.size()));
 }
 
 bool TxPackage::appendLRCAscii()
 {
-    return appendSection(upperHex(UInt8CheckSum(bytesOf(*m_data), m_data->size())).toLatin1());
+    return appendSection(upperHex(UInt8CheckSum(bytesOf(m_data), m_data.size())).toLatin1());
 }
 
 int TxPackage::calculateFCS(TxPackage *package, int n)
 {
     if (package == nullptr)
         return 0;
-    const QByteArray &bytes = *package->m_data;
+    const QByteArray &bytes = package->m_data;
     const qint64 end = qMin(qint64(bytes.size()) - n, qint64(bytes.size()));
     return end <= 0 ? 0 : XorUInt8CheckSum(bytesOf(bytes), int(end));
 }
@@ -180,9 +174,8 @@ bool TxPackage::appendFCSAscii(int)
 
 void TxPackage::clearAll()
 {
-    m_data->clear();
+    m_data.clear();
     m_sectionSizes.clear();
-    m_appendedTotal = 0;
 }
 
 void TxPackage::setSectionSize(const QList<int> &sizes)
@@ -191,10 +184,10 @@ void TxPackage::setSectionSize(const QList<int> &sizes)
     if (total > INT_MAX)
         return;
     m_sectionSizes = sizes;
-    m_data->resize(int(qMax<qint64>(total, 0)));
+    m_data.resize(int(qMax<qint64>(total, 0)));
 }
 
 QString TxPackage::toString()
 {
-    return bytesAsHexAndText(*m_data);
+    return bytesAsHexAndText(m_data);
 }

@@ -63,9 +63,8 @@ public:
 private:
     Q_DISABLE_COPY(TxPackage)
 
-    QByteArray *m_data;
+    QByteArray m_data;
     QList<int> m_sectionSizes;
-    int m_appendedTotal;
 };
 
 #endif // TXPACKAGE_H
