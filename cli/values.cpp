@@ -120,15 +120,6 @@ const DataType *dataTypeByName(const QString &name)
     return nullptr;
 }
 
-const DataType &dataTypeByCode(int code)
-{
-    for (const DataType &type : kTypes) {
-        if (type.code == code)
-            return type;
-    }
-    return kTypes[2];
-}
-
 QStringList dataTypeNames()
 {
     QStringList names;

@@ -19,7 +19,6 @@ struct DataType
 
 // Looks up a type by name; null when the name is none of them.
 const DataType *dataTypeByName(const QString &name);
-const DataType &dataTypeByCode(int code);
 // The types the driver serves.
 QStringList dataTypeNames();
 

@@ -14,8 +14,6 @@ class DeadlineSleeper
 {
 public:
     void sleepUntil(qint64 deadlineNs);
-    // The lateness the next sleep will allow for.
-    qint64 expectedLatenessNs() const { return m_latenessNs; }
 
 private:
     qint64 m_latenessNs = 60000;

@@ -77,6 +77,7 @@ public:
                          unsigned short address, int count);
     QByteArray readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area,
                             unsigned short address, unsigned char bitOffset, int count);
+    // Unused here; kept because the plug-in's exported symbols are fixed.
     QByteArray readBits(AbstractDeviceInterface *port, const CommunicatorCommand &command);
 
     // Register writes with one function-16 request. Words and double words
@@ -90,6 +91,7 @@ public:
     bool writeBytes(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
 
     // Register writes with one function-6 request per register.
+    // The two writeWordWithFN6: unused here, kept as the exported symbols are fixed.
     bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
                           const QByteArray &data);
     bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
