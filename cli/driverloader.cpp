@@ -9,13 +9,21 @@
 
 DriverLoader::~DriverLoader()
 {
+    unload();
+}
+
+void DriverLoader::unload()
+{
     delete m_owned;
+    m_owned = nullptr;
     if (m_handle)
         dlclose(m_handle);
+    m_handle = nullptr;
 }
 
 DriverInterface *DriverLoader::load(const QString &path, Entry entry)
 {
+    unload();
     if (entry == QtPlugin) {
         QPluginLoader loader(path);
         QObject *instance = loader.instance();

@@ -18,7 +18,8 @@ public:
     DriverLoader(const DriverLoader &) = delete;
     DriverLoader &operator=(const DriverLoader &) = delete;
 
-    // Null with errorString() on failure.
+    // Null with errorString() on failure. A second load first unloads what
+    // the first loaded: its CreateDriver driver is deleted.
     DriverInterface *load(const QString &path, Entry entry);
     QString errorString() const { return m_error; }
 
@@ -27,6 +28,8 @@ public:
     static QString defaultPath(const QString &programDir);
 
 private:
+    void unload();
+
     DriverInterface *m_owned = nullptr;
     void *m_handle = nullptr;
     QString m_error;

@@ -37,6 +37,21 @@ TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
     EXPECT_EQ(data, hex("F203F303")) << "input registers 10 and 11 of station 1: 1010, 1011";
 }
 
+// A second load replaces the first: its driver and library handle are
+// released (memcheck and the sanitizers see a leak otherwise).
+TEST(EndToEnd, LoadingAgainReleasesTheFirstDriver)
+{
+    SimulatedLine sim({1});
+    DriverLoader loader;
+    const QString path = QStringLiteral(TECO_SERVO_PLUGIN_PATH);
+    ASSERT_NE(loader.load(path, DriverLoader::CreateDriverEntry), nullptr);
+    DriverInterface *driver = loader.load(path, DriverLoader::CreateDriverEntry);
+    ASSERT_NE(driver, nullptr) << qPrintable(loader.errorString());
+    EXPECT_TRUE(driver->initialize(&sim.port));
+    driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("IR1")));
+    EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
+}
+
 struct RoundTrip
 {
     const char *address;
