@@ -61,17 +61,25 @@ public:
     SoakCommand nextLookAlike();
 
 private:
+    // What next() draws besides the kind, the station and the data.
+    struct CommandShape
+    {
+        int type = CommunicatorCommand::Word;
+        int count = 1;
+        QString text;
+    };
+
     int randomInt(int low, int high);
     QByteArray randomBytes(int n);
+    // The first number of an ordinary command covering span registers or bits.
+    int randomAddress(int span);
+    CommandShape readShape(SoakKind kind);
+    CommandShape registerWriteShape(SoakCommand &c);
+    CommandShape bitWriteShape(const SimLine &line, SoakCommand &c);
+    CommandShape storeWriteShape(const SimLine &line, SoakCommand &c);
 
     QList<int> m_stations;
     std::mt19937_64 m_random;
 };
-
-// Checks a command that the driver reported good against the simulated
-// drives (and the store model); on a mismatch says what differs. A good
-// store write updates the model.
-bool verifyGood(const SoakCommand &command, const QByteArray &result, const SimLine &line,
-                StoreModel &store, QString *difference);
 
 #endif // SOAKCOMMANDS_H
