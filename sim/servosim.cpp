@@ -72,16 +72,9 @@ void printStats(const SimStats &s, qint64 echoed)
     std::fprintf(stderr, "\n");
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// What the program is, for --help.
+void describe(QCommandLineParser &parser)
 {
-    // Sleeps of a few hundred microseconds matter on a pseudo-terminal.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("servosim"));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated TECO servo drives sharing one Modbus RTU line.\n\n"
         "Each drive answers functions 1, 2, 3, 4, 5, 6, 15 and 16 with Modbus\n"
@@ -103,6 +96,10 @@ int main(int argc, char **argv)
         "first line of standard output; point the client at that path. It serves\n"
         "until interrupted and then prints its counters."));
     parser.addHelpOption();
+}
+
+void addOptions(QCommandLineParser &parser)
+{
     parser.addOptions({
         {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives (default 1)."),
          QStringLiteral("LIST"), QStringLiteral("1")},
@@ -148,59 +145,100 @@ int main(int argc, char **argv)
          QStringLiteral("N"), QStringLiteral("65536")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
     });
-    // parse() so that a mistake exits 2 like every other; process() then
-    // answers only --help and --help-all.
-    if (!parser.parse(QCoreApplication::arguments()))
-        return fail(parser.errorText());
-    parser.process(app);
+}
+
+// The command line, checked whole before anything is opened.
+struct SimSettings
+{
+    QList<int> stations;
+    LineSettings lineSettings;
+    FaultPlan faults;
+    quint64 seed = 0;
+    DriveModel model = DriveModel::Static;
+    SimAreaSizes sizes;
+};
+
+// Empty when the arguments go together, else what is wrong.
+QString argumentsError(const QCommandLineParser &parser)
+{
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
     for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
-            return fail(QStringLiteral("--%1 takes a path, not an empty one").arg(name));
+            return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
     }
     // A link names a pseudo-terminal; a device has its own name.
     if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
-        return fail(QStringLiteral("--link goes with a pseudo-terminal, not with --device"));
+        return QStringLiteral("--link goes with a pseudo-terminal, not with --device");
+    return QString();
+}
 
-    QString error;
-    QList<int> stations;
-    if (!SimLine::parseStations(parser.value(QStringLiteral("stations")), &stations, &error))
-        return fail(error);
-    LineSettings settings;
-    if (!LineSettings::parse(parser.value(QStringLiteral("line")), &settings, &error))
-        return fail(error);
-    if (settings.dataBits != 8)
-        return fail(QStringLiteral("unsupported data bits for Modbus RTU: %1 (its frames are 8 data bits)")
-                        .arg(settings.dataBits));
-    FaultPlan faults;
-    if (!FaultPlan::parse(parser.value(QStringLiteral("faults")), &faults, &error))
-        return fail(error);
-    bool ok = false;
-    const quint64 seed = parser.value(QStringLiteral("seed")).toULongLong(&ok);
-    if (!ok)
-        return fail(QStringLiteral("invalid seed: %1").arg(parser.value(QStringLiteral("seed"))));
-    DriveModel model = DriveModel::Static;
-    if (!parseDriveModel(parser.value(QStringLiteral("model")), &model, &error))
-        return fail(error);
-    SimAreaSizes sizes;
-    int *const sizeFields[] = {&sizes.holdingRegisters, &sizes.inputRegisters, &sizes.coils,
-                               &sizes.discreteInputs};
+bool readAreaSizes(const QCommandLineParser &parser, SimAreaSizes *sizes, QString *error)
+{
+    int *const sizeFields[] = {&sizes->holdingRegisters, &sizes->inputRegisters, &sizes->coils,
+                               &sizes->discreteInputs};
     const char *const sizeNames[] = {"holding", "input", "coils", "discrete"};
     for (int i = 0; i < 4; ++i) {
         const QString text = parser.value(QLatin1String(sizeNames[i]));
+        bool ok = false;
         *sizeFields[i] = text.toInt(&ok);
-        if (!ok || *sizeFields[i] < 0 || *sizeFields[i] > 65536)
-            return fail(QStringLiteral("invalid --%1: %2 (0 to 65536)").arg(QLatin1String(sizeNames[i]), text));
+        if (!ok || *sizeFields[i] < 0 || *sizeFields[i] > 65536) {
+            *error = QStringLiteral("invalid --%1: %2 (0 to 65536)").arg(QLatin1String(sizeNames[i]), text);
+            return false;
+        }
     }
+    return true;
+}
 
-    SimLine line(stations, sizes);
-    line.setFaults(faults, seed);
-    line.setModel(model, seed);
+bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *error)
+{
+    if (!SimLine::parseStations(parser.value(QStringLiteral("stations")), &s->stations, error))
+        return false;
+    if (!LineSettings::parse(parser.value(QStringLiteral("line")), &s->lineSettings, error))
+        return false;
+    if (s->lineSettings.dataBits != 8) {
+        *error = QStringLiteral("unsupported data bits for Modbus RTU: %1 (its frames are 8 data bits)")
+                     .arg(s->lineSettings.dataBits);
+        return false;
+    }
+    if (!FaultPlan::parse(parser.value(QStringLiteral("faults")), &s->faults, error))
+        return false;
+    bool ok = false;
+    s->seed = parser.value(QStringLiteral("seed")).toULongLong(&ok);
+    if (!ok) {
+        *error = QStringLiteral("invalid seed: %1").arg(parser.value(QStringLiteral("seed")));
+        return false;
+    }
+    if (!parseDriveModel(parser.value(QStringLiteral("model")), &s->model, error))
+        return false;
+    return readAreaSizes(parser, &s->sizes, error);
+}
+
+void printServing(const QCommandLineParser &parser, const SimSettings &s, const SimServer &server)
+{
+    std::printf("%s\n", qPrintable(server.path()));
+    std::fflush(stdout);
+    QStringList names;
+    for (int station : s.stations)
+        names.append(QString::number(station));
+    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
+                 qPrintable(server.path()), qPrintable(s.lineSettings.toString()),
+                 qPrintable(s.faults.toString()), driveModelName(s.model));
+    if (!parser.isSet(QStringLiteral("device")) && s.lineSettings.parity != LineSettings::NoParity)
+        std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
+                             "cannot be checked here, its baud rate can\n");
+}
+
+// Serves until interrupted; the exit status.
+int serve(const QCommandLineParser &parser, const SimSettings &s)
+{
+    SimLine line(s.stations, s.sizes);
+    line.setFaults(s.faults, s.seed);
+    line.setModel(s.model, s.seed);
     SimServer server(&line);
     const bool opened = parser.isSet(QStringLiteral("device"))
-                            ? server.openDevice(parser.value(QStringLiteral("device")), settings)
-                            : server.openPty(settings);
+                            ? server.openDevice(parser.value(QStringLiteral("device")), s.lineSettings)
+                            : server.openPty(s.lineSettings);
     if (!opened)
         return fail(server.errorString());
     // Whoever finds the link or reads the path may interrupt at once; the
@@ -217,22 +255,35 @@ int main(int argc, char **argv)
     server.setPacing(parser.isSet(QStringLiteral("pace")));
     server.setEcho(parser.isSet(QStringLiteral("echo")));
 
-    std::printf("%s\n", qPrintable(server.path()));
-    std::fflush(stdout);
-    QStringList names;
-    for (int station : stations)
-        names.append(QString::number(station));
-    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
-                 qPrintable(server.path()), qPrintable(settings.toString()),
-                 qPrintable(faults.toString()), driveModelName(model));
-    if (!parser.isSet(QStringLiteral("device")) && settings.parity != LineSettings::NoParity)
-        std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
-                             "cannot be checked here, its baud rate can\n");
-
+    printServing(parser, s, server);
     const bool served = server.run();
     link.remove();
     printStats(line.stats(), server.echoedFrames());
     if (!served)
         return fail(server.errorString());
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Sleeps of a few hundred microseconds matter on a pseudo-terminal.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("servosim"));
+
+    QCommandLineParser parser;
+    describe(parser);
+    addOptions(parser);
+    // parse() so that a mistake exits 2 like every other; process() then
+    // answers only --help and --help-all.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText());
+    parser.process(app);
+    QString error = argumentsError(parser);
+    SimSettings settings;
+    if (!error.isEmpty() || !readSettings(parser, &settings, &error))
+        return fail(error);
+    return serve(parser, settings);
 }
