@@ -16,6 +16,7 @@
 #include "linelock.h"
 #include "lowlatency.h"
 #include "modbuscrc.h"
+#include "systemerror.h"
 #include "termiosline.h"
 
 namespace {
@@ -44,11 +45,6 @@ const int kMaxInput = 1024;
 // Reads that find nothing after poll() said there was something: a device
 // in that state is as good as gone.
 const int kMaxEmptyReads = 3;
-
-QString systemError(const QString &what)
-{
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
-}
 
 timespec toTimespec(qint64 ns)
 {
@@ -99,7 +95,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     if (fd < 0 && errno == EBUSY)
         return fail(lineInUseText(path));
     if (fd < 0)
-        return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
+        return fail(systemError("cannot open %1", path));
     const QString notALine = whyNotALine(fd);
     if (!notALine.isEmpty()) {
         ::close(fd);
@@ -792,7 +788,7 @@ int SerialPort::send(const char *data, int length)
             if (poll(&pfd, 1, qMax(m_answerTimeoutMs, 100)) > 0)
                 continue;
         }
-        markLost(systemError(QStringLiteral("write")));
+        markLost(systemError("write"));
         break;
     }
     while (tcdrain(m_fd) != 0 && errno == EINTR) {

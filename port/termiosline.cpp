@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include "systemerror.h"
+
 namespace {
 
 struct Speed
@@ -39,11 +41,6 @@ speed_t speedCode(int baud)
             return speed.code;
     }
     return B0;
-}
-
-QString systemError(const char *what)
-{
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
 }
 
 // The process that has the terminal as its controlling terminal, as
