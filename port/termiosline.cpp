@@ -43,6 +43,15 @@ speed_t speedCode(int baud)
     return B0;
 }
 
+} // namespace
+
+bool isStandardBaudRate(int baudRate)
+{
+    return speedCode(baudRate) != B0;
+}
+
+namespace {
+
 // The process that has the terminal as its controlling terminal, as
 // "bash, pid 4242"; empty when none has. Only the terminal's own session
 // may ask the kernel, so /proc is read: field 7 of a process's stat is its
