@@ -21,7 +21,6 @@
 
 namespace {
 
-const int kDiscardOption = 12;
 const qint64 kMs = 1000000;
 // Shorter waits for the rest of an answer go byte by byte.
 const qint64 kMinBulkSleepNs = kMs;
@@ -923,7 +922,7 @@ bool SerialPort::settleInput()
 bool SerialPort::setOption(int option, const QVariant &value)
 {
     bool isInt = false;
-    if (option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
+    if (option != DiscardInputOption || value.toInt(&isInt) != 0 || !isInt)
         return false;
     return settleInput();
 }

@@ -162,9 +162,9 @@ TEST_F(PortOnPty, ReceiveReturnsWhatWasAskedForAndNeverMore)
 TEST_F(PortOnPty, OptionTwelveDiscardsStaleInputAndOthersAreRefused)
 {
     deliver(QByteArray::fromHex("DEADBEEF"));
-    EXPECT_FALSE(port.setOption(12, QVariant(1)));
+    EXPECT_FALSE(port.setOption(SerialPort::DiscardInputOption, QVariant(1)));
     EXPECT_FALSE(port.setOption(11, QVariant(0)));
-    EXPECT_TRUE(port.setOption(12, QVariant(0)));
+    EXPECT_TRUE(port.setOption(SerialPort::DiscardInputOption, QVariant(0)));
     port.setAnswerTimeout(50);
     char buffer[4];
     EXPECT_EQ(port.receive(buffer, 4), 0);
@@ -252,7 +252,7 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
         peerWrite(withCrc("0103020011"));
     });
     const qint64 start = monotonicNs();
-    port.setOption(12, 0);
+    port.setOption(SerialPort::DiscardInputOption, 0);
     ASSERT_EQ(port.send(second.constData(), second.size()), second.size());
     EXPECT_GE(monotonicNs() - start, 140000000LL) << "held back until the owed answer came";
     lateDrive.join();
@@ -529,7 +529,7 @@ TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
     char buffer[4];
     EXPECT_EQ(port.receive(buffer, 4), -1);
     EXPECT_EQ(port.send(buffer, 4), -1);
-    EXPECT_FALSE(port.setOption(12, QVariant(0)));
+    EXPECT_FALSE(port.setOption(SerialPort::DiscardInputOption, QVariant(0)));
 }
 
 } // namespace
