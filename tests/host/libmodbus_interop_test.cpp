@@ -4,8 +4,6 @@
 #include <thread>
 
 #include <modbus/modbus.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "communicatorcommand.h"
@@ -19,11 +17,7 @@ protected:
     void SetUp() override
     {
         int slave = -1;
-        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        termios tio;
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
+        ASSERT_TRUE(openRawPty(&master, &slave));
         keepOpen = slave;
         map = modbus_mapping_new_start_address(0, 1000, 0, 1000, 0, 1000, 0, 1000);
         ASSERT_NE(map, nullptr);

@@ -83,11 +83,7 @@ class PortOnPty : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(openpty(&master, &keepOpen, nullptr, nullptr, nullptr), 0);
-        termios tio;
-        tcgetattr(keepOpen, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(keepOpen, TCSANOW, &tio);
+        ASSERT_TRUE(openRawPty(&master, &keepOpen));
         path = QString::fromLocal8Bit(ptsname(master));
         fcntl(master, F_SETFL, O_NONBLOCK);
         ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")))
