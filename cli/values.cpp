@@ -4,16 +4,18 @@
 #include <cmath>
 #include <cstring>
 
+#include "communicatorcommand.h"
+
 namespace {
 
 const DataType kTypes[] = {
-    {0, "bit", 1, "bits", nullptr},
-    {1, "byte", 8, "bytes", nullptr},
-    {2, "word", 16, "words", nullptr},
-    {3, "dword", 32, "dwords", nullptr},
-    {4, "qword", 64, "qwords", "the driver serves no 64-bit items"},
-    {5, "block", 8, "bytes", nullptr},
-    {6, "bit2", 1, "bits", nullptr},
+    {CommunicatorCommand::Bit, "bit", 1, "bits", nullptr},
+    {CommunicatorCommand::Byte, "byte", 8, "bytes", nullptr},
+    {CommunicatorCommand::Word, "word", 16, "words", nullptr},
+    {CommunicatorCommand::DoubleWord, "dword", 32, "dwords", nullptr},
+    {CommunicatorCommand::QuadWord, "qword", 64, "qwords", "the driver serves no 64-bit items"},
+    {CommunicatorCommand::Block, "block", 8, "bytes", nullptr},
+    {CommunicatorCommand::Bit2, "bit2", 1, "bits", nullptr},
 };
 
 const struct

@@ -63,17 +63,6 @@ QString addressText(FuzzInput &in, uint8_t how)
     }
 }
 
-qint64 expectedReadSize(const CommunicatorCommand &cmd)
-{
-    const qint64 count = cmd.count;
-    switch (cmd.dataType) {
-    case 0: case 6: return count / 8 + (count % 8 ? 1 : 0);
-    case 1: case 5: return count;
-    case 2: return 2 * count;
-    default: return 4 * count;
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -99,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (driver.hasError()) {
             if (!drivertexts::isDefinedFailure(driver.getLastError(), cmd, STATION, false))
                 fuzzFailure("undefined read failure text:", driver.getLastError());
-        } else if (result.size() != expectedReadSize(cmd)) {
+        } else if (result.size() != drivertexts::expectedReadSize(cmd)) {
             fuzzFailure("read of the wrong size:", cmd.address);
         }
 

@@ -70,19 +70,6 @@ QByteArray pickData(FuzzInput &in)
     return data;
 }
 
-// What a successful read returns: the packed bits, bytes, words or double
-// words the command asked for.
-qint64 expectedReadSize(const CommunicatorCommand &cmd)
-{
-    const qint64 count = cmd.count;
-    switch (cmd.dataType) {
-    case 0: case 6: return count / 8 + (count % 8 ? 1 : 0);
-    case 1: case 5: return count;
-    case 2: return 2 * count;
-    default: return 4 * count;
-    }
-}
-
 void checkOutcome(DriverTecoServo &driver, const CommunicatorCommand &cmd, int station,
                   bool write, const QByteArray *result)
 {
@@ -92,7 +79,7 @@ void checkOutcome(DriverTecoServo &driver, const CommunicatorCommand &cmd, int s
                                                        + cmd.address);
         return;
     }
-    if (result && result->size() != expectedReadSize(cmd))
+    if (result && result->size() != drivertexts::expectedReadSize(cmd))
         fuzzFailure("read of the wrong size:", cmd.address);
 }
 

@@ -2,8 +2,8 @@
 #define FUZZ_INPUT_H
 
 // Shared pieces of the fuzz targets: a front-to-back reader of the fuzz
-// input (so seeds can be written by hand, byte by byte), a Modbus CRC of the
-// targets' own, silent debug output and a hard stop for broken invariants.
+// input (so seeds can be written by hand, byte by byte), the tests' Modbus
+// CRC, silent debug output and a hard stop for broken invariants.
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +13,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+
+#include "bitwise_crc.h"
 
 class FuzzInput
 {
@@ -50,20 +52,6 @@ private:
     size_t m_size;
     size_t m_pos = 0;
 };
-
-// Bitwise CRC-16/MODBUS, independent of the driver's tables.
-inline QByteArray withModbusCrc(QByteArray frame)
-{
-    unsigned int crc = 0xFFFF;
-    for (const char c : frame) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
 
 // A broken invariant is a finding: say what and crash so that libFuzzer
 // keeps the input.

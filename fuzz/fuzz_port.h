@@ -84,7 +84,7 @@ private:
         const uint8_t kind = m_in.u8();
         switch (kind % 8) {
         case 1: { // damaged: a byte changed, cut short or lengthened
-            QByteArray frame = withModbusCrc(requestStation + (function + normalBody()));
+            QByteArray frame = withCrc(requestStation + (function + normalBody()));
             const int at = m_in.u16() % frame.size();
             switch (m_in.u8() % 3) {
             case 0:
@@ -100,7 +100,7 @@ private:
             return frame;
         }
         case 2: { // an exception answer, its CRC right or wrong
-            QByteArray frame = withModbusCrc(QByteArray(1, requestStation)
+            QByteArray frame = withCrc(QByteArray(1, requestStation)
                                              + char(function | 0x80) + char(m_in.u8()));
             if (kind & 0x80)
                 frame[4] = char(frame.at(4) ^ 0x01);
@@ -111,9 +111,9 @@ private:
         case 4: // silence
             return QByteArray();
         case 6: // another station or function, with a correct CRC
-            return withModbusCrc(char(m_in.u8()) + (char(m_in.u8()) + normalBody()));
+            return withCrc(char(m_in.u8()) + (char(m_in.u8()) + normalBody()));
         default:
-            return withModbusCrc(requestStation + (function + normalBody()));
+            return withCrc(requestStation + (function + normalBody()));
         }
     }
 

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // right so that the drives' own checks get exercised.
         QByteArray chunk = in.bytes(how % 64);
         if (how & 0x80)
-            chunk = withModbusCrc(chunk);
+            chunk = withCrc(chunk);
         framer.append(chunk.constData(), chunk.size());
         QByteArray frame;
         while (framer.takeFrame(&frame))

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include "systemerror.h"
+
 namespace {
 
 // Pseudo-terminal slaves have majors 136 to 143 on Linux.
@@ -63,7 +65,7 @@ bool claimLine(int fd, const QString &path, QString *error)
         st = {};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) {
-            *error = QStringLiteral("cannot lock %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+            *error = systemError("cannot lock %1", path);
             return false;
         }
         const QString holder = lockHolder(st);

@@ -6,11 +6,6 @@
 
 namespace {
 
-const int kBaudRates[] = {50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800,
-                          9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000,
-                          576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000,
-                          3000000, 3500000, 4000000};
-
 bool fail(QString *error, const QString &text)
 {
     if (error)
@@ -30,15 +25,6 @@ bool checkNumbers(const LineSettings &s, QString *error)
 }
 
 } // namespace
-
-bool isStandardBaudRate(int baudRate)
-{
-    for (int rate : kBaudRates) {
-        if (rate == baudRate)
-            return true;
-    }
-    return false;
-}
 
 bool LineSettings::parse(const QString &text, LineSettings *settings, QString *error)
 {

@@ -41,7 +41,8 @@ struct LineSettings
     qint64 silentIntervalNs() const;
 };
 
-// Baud rates the POSIX termios interface can set.
+// Baud rates the POSIX termios interface can set. Defined beside the speed
+// codes in termiosline.cpp, which hold the one list of them.
 bool isStandardBaudRate(int baudRate);
 
 #endif // LINESETTINGS_H

@@ -16,11 +16,11 @@
 #include "linelock.h"
 #include "lowlatency.h"
 #include "modbuscrc.h"
+#include "systemerror.h"
 #include "termiosline.h"
 
 namespace {
 
-const int kDiscardOption = 12;
 const qint64 kMs = 1000000;
 // Shorter waits for the rest of an answer go byte by byte.
 const qint64 kMinBulkSleepNs = kMs;
@@ -44,11 +44,6 @@ const int kMaxInput = 1024;
 // Reads that find nothing after poll() said there was something: a device
 // in that state is as good as gone.
 const int kMaxEmptyReads = 3;
-
-QString systemError(const QString &what)
-{
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
-}
 
 timespec toTimespec(qint64 ns)
 {
@@ -99,7 +94,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     if (fd < 0 && errno == EBUSY)
         return fail(lineInUseText(path));
     if (fd < 0)
-        return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
+        return fail(systemError("cannot open %1", path));
     const QString notALine = whyNotALine(fd);
     if (!notALine.isEmpty()) {
         ::close(fd);
@@ -792,7 +787,7 @@ int SerialPort::send(const char *data, int length)
             if (poll(&pfd, 1, qMax(m_answerTimeoutMs, 100)) > 0)
                 continue;
         }
-        markLost(systemError(QStringLiteral("write")));
+        markLost(systemError("write"));
         break;
     }
     while (tcdrain(m_fd) != 0 && errno == EINTR) {
@@ -927,7 +922,7 @@ bool SerialPort::settleInput()
 bool SerialPort::setOption(int option, const QVariant &value)
 {
     bool isInt = false;
-    if (option != kDiscardOption || value.toInt(&isInt) != 0 || !isInt)
+    if (option != DiscardInputOption || value.toInt(&isInt) != 0 || !isInt)
         return false;
     return settleInput();
 }

@@ -130,8 +130,9 @@ struct LateAnswer
 // Either disagreement (echoFault()) stops the port as a lost line does,
 // with errorString() saying which, until open().
 //
-// Option 12 with the value 0 drops unread input (as late answers where it
-// holds whole frames); every other option is refused and changes nothing.
+// DiscardInputOption with the value 0 drops unread input (as late answers
+// where it holds whole frames); every other option is refused and changes
+// nothing.
 // open() takes the device for itself (claimLine) and refuses one in use.
 // In RS-485 mode the kernel's RS-485 support is switched on where the device
 // has it; where it has none (a pseudo-terminal, an adapter that switches
@@ -141,6 +142,10 @@ struct LateAnswer
 class SerialPort : public AbstractDeviceInterface
 {
 public:
+    // The runtime's number for the option the driver makes before every
+    // request; the only option the port takes.
+    static constexpr int DiscardInputOption = 12;
+
     SerialPort();
     ~SerialPort() override;
 

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include "systemerror.h"
+
 namespace {
 
 struct Speed
@@ -41,10 +43,14 @@ speed_t speedCode(int baud)
     return B0;
 }
 
-QString systemError(const char *what)
+} // namespace
+
+bool isStandardBaudRate(int baudRate)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+    return speedCode(baudRate) != B0;
 }
+
+namespace {
 
 // The process that has the terminal as its controlling terminal, as
 // "bash, pid 4242"; empty when none has. Only the terminal's own session

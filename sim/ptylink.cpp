@@ -10,12 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace {
+#include "systemerror.h"
 
-QString systemError(const QString &what)
-{
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
-}
+namespace {
 
 // Empty when the path is no symbolic link.
 QByteArray linkTarget(const QByteArray &path)
@@ -93,7 +90,7 @@ bool PtyLink::make(const QString &terminal)
     if (lstat(path.constData(), &st) != 0) {
         // symlink() never replaces: what appears meanwhile is left alone.
         if (errno != ENOENT || symlink(target.constData(), path.constData()) != 0)
-            return fail(systemError(QStringLiteral("cannot make the link %1").arg(m_path)));
+            return fail(systemError("cannot make the link %1", m_path));
     } else {
         const QString refusal = refusalToReplace(path, st.st_mode);
         if (!refusal.isEmpty())
@@ -135,11 +132,11 @@ bool PtyLink::replace(const QByteArray &target)
         if (symlink(target.constData(), temporary.constData()) != 0) {
             if (errno == EEXIST)
                 continue;
-            return fail(systemError(QStringLiteral("cannot make a link beside %1").arg(m_path)));
+            return fail(systemError("cannot make a link beside %1", m_path));
         }
         if (rename(temporary.constData(), QFile::encodeName(m_path).constData()) == 0)
             return true;
-        const QString error = systemError(QStringLiteral("cannot replace the link %1").arg(m_path));
+        const QString error = systemError("cannot replace the link %1", m_path);
         unlink(temporary.constData());
         return fail(error);
     }

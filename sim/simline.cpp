@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+// The host side's CRC, never the driver's: the simulator must not share the code it checks.
 #include "modbuscrc.h"
 
 SimLine::SimLine(const QList<int> &stations, const SimAreaSizes &sizes)

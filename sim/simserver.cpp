@@ -14,16 +14,12 @@
 #include "linelock.h"
 #include "rtuframer.h"
 #include "simline.h"
+#include "systemerror.h"
 #include "termiosline.h"
 
 static_assert(std::atomic<bool>::is_always_lock_free, "requestStop() runs in signal handlers");
 
 namespace {
-
-QString systemError(const QString &what)
-{
-    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno)));
-}
 
 timespec toTimespec(qint64 ns)
 {
@@ -88,7 +84,7 @@ bool SimServer::openPty(const LineSettings &settings)
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return fail(systemError(QStringLiteral("cannot open a pseudo-terminal")));
+        return fail(systemError("cannot open a pseudo-terminal"));
     m_fd = master;
     m_keepOpenFd = slave;
     // Raw before anything is written, or the line discipline echoes and
@@ -98,12 +94,12 @@ bool SimServer::openPty(const LineSettings &settings)
         return fail(error);
     char name[128];
     if (ptsname_r(master, name, sizeof name) != 0)
-        return fail(systemError(QStringLiteral("cannot name the pseudo-terminal")));
+        return fail(systemError("cannot name the pseudo-terminal"));
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
     fcntl(slave, F_SETFD, FD_CLOEXEC);
     if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return fail(systemError(QStringLiteral("cannot make a pipe")));
+        return fail(systemError("cannot make a pipe"));
     m_path = QString::fromLocal8Bit(name);
     m_settings = settings;
     m_realDevice = false;
@@ -117,7 +113,7 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
     if (m_fd < 0 && errno == EBUSY)
         return fail(lineInUseText(path));
     if (m_fd < 0)
-        return fail(systemError(QStringLiteral("cannot open %1").arg(path)));
+        return fail(systemError("cannot open %1", path));
     const QString notALine = whyNotALine(m_fd);
     if (!notALine.isEmpty())
         return fail(path + QLatin1Char(' ') + notALine);
@@ -132,7 +128,7 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
         return fail(QStringLiteral("%1: %2").arg(path, error));
     }
     if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return fail(systemError(QStringLiteral("cannot make a pipe")));
+        return fail(systemError("cannot make a pipe"));
     tcflush(m_fd, TCIOFLUSH);
     m_path = path;
     m_settings = settings;
@@ -302,7 +298,7 @@ bool SimServer::run()
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
-            setError(systemError(QStringLiteral("waiting on %1").arg(m_path)));
+            setError(systemError("waiting on %1", m_path));
             return false;
         }
         if (fds[1].revents)

@@ -26,7 +26,7 @@ struct ReadTest : ::testing::Test
 TEST_F(ReadTest, TenWordsFromHR1)
 {
     port.answer(readAnswer(3, hex("00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09 12 34")));
-    const QByteArray data = read(2, 10, "HR1");
+    const QByteArray data = read(CommunicatorCommand::Word, 10, "HR1");
     EXPECT_FALSE(driver.hasError());
     EXPECT_EQ(hexOf(data), "01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09 00 34 12");
     EXPECT_EQ(port.calls, QStringList({"frameDelay", "stationId", "setOption 12 int 0",
@@ -66,7 +66,7 @@ TEST_F(ReadTest, ProtocolErrorsEndWithOneDescription)
         for (int attempt = 0; attempt < 2; ++attempt)
             for (const auto &r : c.replies)
                 port.reply(r.first, r.second);
-        EXPECT_TRUE(driver.read(&port, CommunicatorCommand(2, 1, "HR100")).isEmpty());
+        EXPECT_TRUE(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, "HR100")).isEmpty());
         EXPECT_TRUE(driver.hasError());
         EXPECT_EQ(driver.getLastError(),
                   c.text + QString(" (read 1 word(s) from %1-HR100)").arg(c.station & 0xFF));
@@ -78,7 +78,7 @@ TEST_F(ReadTest, ProtocolErrorsEndWithOneDescription)
 TEST_F(ReadTest, NoAnswerIsRetriedAfterTheDelayEachTime)
 {
     port.retries = 3;
-    EXPECT_TRUE(read(2, 2, "HR100").isEmpty());
+    EXPECT_TRUE(read(CommunicatorCommand::Word, 2, "HR100").isEmpty());
     const QStringList attempt = {"frameDelay", "stationId", "setOption 12 int 0",
                                  "send " + hexOf(withCrc(hex("01 03 00 63 00 02"))),
                                  "receive 5"};
@@ -93,7 +93,7 @@ TEST_F(ReadTest, SecondAttemptSucceedsAndKeepsTheFirstText)
     port.retries = 1;
     port.silence();
     port.answer(readAnswer(3, hex("12 34")));
-    EXPECT_EQ(hexOf(read(2, 1, "HR100")), "34 12");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::Word, 1, "HR100")), "34 12");
     EXPECT_FALSE(driver.hasError());
     EXPECT_EQ(driver.getLastError(), "PLC no response");
 }
@@ -101,14 +101,14 @@ TEST_F(ReadTest, SecondAttemptSucceedsAndKeepsTheFirstText)
 TEST_F(ReadTest, UnsupportedTypesAndBlocksGetNoDescription)
 {
     port.retries = 3;
-    EXPECT_TRUE(read(4, 1, "HR1").isEmpty());
+    EXPECT_TRUE(read(CommunicatorCommand::QuadWord, 1, "HR1").isEmpty());
     EXPECT_EQ(driver.getLastError(), "unsupported data type: HR1");
     EXPECT_EQ(port.calls, QStringList("frameDelay"));
     read(-1, 1, "HR1");
     EXPECT_EQ(driver.getLastError(), "unsupported data type: HR1");
-    read(5, 2, "HR1");
+    read(CommunicatorCommand::Block, 2, "HR1");
     EXPECT_EQ(driver.getLastError(), "PLC no response");
-    read(6, 2, "DO1");
+    read(CommunicatorCommand::Bit2, 2, "DO1");
     EXPECT_EQ(driver.getLastError(), "PLC no response");
 }
 
@@ -116,28 +116,28 @@ TEST_F(ReadTest, UnsupportedTypesAndBlocksGetNoDescription)
 TEST_F(ReadTest, AddressesSelectFunctionAndRegister)
 {
     const struct { int type; int count; const char *address; const char *request; } cases[] = {
-        {2, 1, "HR100", "01 03 00 63 00 01"},
-        {2, 1, "hr100", "01 03 00 63 00 01"},
-        {2, 1, "Fn6Hr12", "01 03 00 0B 00 01"},
-        {2, 1, "IR100", "01 04 00 63 00 01"},
-        {2, 1, "F100", "01 04 FF FF 00 01"},  // area F10, no number left
-        {2, 1, "HR0", "01 03 FF FF 00 01"},
-        {2, 1, "HR", "01 03 FF FF 00 01"},
-        {2, 1, "", "01 04 FF FF 00 01"},
-        {2, 1, "HR65537", "01 03 00 00 00 01"},
-        {2, 1, "HR59999", "01 03 EA 5E 00 01"},
-        {2, 1, "HR60011", "01 03 EA 6A 00 01"},
-        {3, 1, "HR100SW", "01 03 00 63 00 02"},
-        {1, 3, "HR100", "01 03 00 63 00 02"},
-        {0, 1, "HR100.300", "01 03 00 63 00 03"}, // bit 44
-        {0, 1, "HR1.2.3", "01 03 00 00 00 01"},
-        {0, 1, "HR100.", "01 03 00 63 00 01"},
-        {0, 1, "HR60000.1", "01 03 EA 5F 00 01"},
-        {0, 1, "IR5", "01 04 00 04 00 01"},
-        {6, 1, "DI5", "01 02 00 04 00 01"},
-        {0, 1, "di5", "01 02 00 04 00 01"},
-        {0, 1, "DO1.7", "01 01 00 00 00 01"},
-        {0, 9, "fn5do1", "01 01 00 00 00 09"},
+        {CommunicatorCommand::Word, 1, "HR100", "01 03 00 63 00 01"},
+        {CommunicatorCommand::Word, 1, "hr100", "01 03 00 63 00 01"},
+        {CommunicatorCommand::Word, 1, "Fn6Hr12", "01 03 00 0B 00 01"},
+        {CommunicatorCommand::Word, 1, "IR100", "01 04 00 63 00 01"},
+        {CommunicatorCommand::Word, 1, "F100", "01 04 FF FF 00 01"},  // area F10, no number left
+        {CommunicatorCommand::Word, 1, "HR0", "01 03 FF FF 00 01"},
+        {CommunicatorCommand::Word, 1, "HR", "01 03 FF FF 00 01"},
+        {CommunicatorCommand::Word, 1, "", "01 04 FF FF 00 01"},
+        {CommunicatorCommand::Word, 1, "HR65537", "01 03 00 00 00 01"},
+        {CommunicatorCommand::Word, 1, "HR59999", "01 03 EA 5E 00 01"},
+        {CommunicatorCommand::Word, 1, "HR60011", "01 03 EA 6A 00 01"},
+        {CommunicatorCommand::DoubleWord, 1, "HR100SW", "01 03 00 63 00 02"},
+        {CommunicatorCommand::Byte, 3, "HR100", "01 03 00 63 00 02"},
+        {CommunicatorCommand::Bit, 1, "HR100.300", "01 03 00 63 00 03"},  // bit 44
+        {CommunicatorCommand::Bit, 1, "HR1.2.3", "01 03 00 00 00 01"},
+        {CommunicatorCommand::Bit, 1, "HR100.", "01 03 00 63 00 01"},
+        {CommunicatorCommand::Bit, 1, "HR60000.1", "01 03 EA 5F 00 01"},
+        {CommunicatorCommand::Bit, 1, "IR5", "01 04 00 04 00 01"},
+        {CommunicatorCommand::Bit2, 1, "DI5", "01 02 00 04 00 01"},
+        {CommunicatorCommand::Bit, 1, "di5", "01 02 00 04 00 01"},
+        {CommunicatorCommand::Bit, 1, "DO1.7", "01 01 00 00 00 01"},
+        {CommunicatorCommand::Bit, 9, "fn5do1", "01 01 00 00 00 09"},
     };
     for (const auto &c : cases) {
         ScriptedPort port;
@@ -150,22 +150,22 @@ TEST_F(ReadTest, AddressesSelectFunctionAndRegister)
 TEST_F(ReadTest, RangeRefusalsSendNothing)
 {
     const struct { int type; int count; const char *address; const char *text; } cases[] = {
-        {2, 125, "HR65412", nullptr},
-        {2, 126, "HR1", "can't read any word from HR1"},
-        {2, 2, "HR65536", "can't read any word from HR65536"},
-        {2, -1, "hr7", "can't read any word from hr7"},
-        {3, 62, "HR1", nullptr},
-        {3, 63, "HR1", "can't read any double word from HR1"},
-        {3, -1, "HR1", "can't read any double word from HR1"},
-        {1, 250, "IR1", nullptr},
-        {1, 251, "IR1", "can't read any byte from IR1"},
-        {1, -1, "IR1", "can't read any byte from IR1"},
-        {0, 2008, "DO1", nullptr},
-        {0, 2009, "DO1", "can't read 2009 bits from DO1"},
-        {0, 8, "DI65529", nullptr},
-        {0, 9, "DI65529", "can't read 9 bits from DI65529"},
-        {0, 1985, "HR1.15", nullptr},
-        {0, 1986, "HR1.15", "can't read any word from HR1"},
+        {CommunicatorCommand::Word, 125, "HR65412", nullptr},
+        {CommunicatorCommand::Word, 126, "HR1", "can't read any word from HR1"},
+        {CommunicatorCommand::Word, 2, "HR65536", "can't read any word from HR65536"},
+        {CommunicatorCommand::Word, -1, "hr7", "can't read any word from hr7"},
+        {CommunicatorCommand::DoubleWord, 62, "HR1", nullptr},
+        {CommunicatorCommand::DoubleWord, 63, "HR1", "can't read any double word from HR1"},
+        {CommunicatorCommand::DoubleWord, -1, "HR1", "can't read any double word from HR1"},
+        {CommunicatorCommand::Byte, 250, "IR1", nullptr},
+        {CommunicatorCommand::Byte, 251, "IR1", "can't read any byte from IR1"},
+        {CommunicatorCommand::Byte, -1, "IR1", "can't read any byte from IR1"},
+        {CommunicatorCommand::Bit, 2008, "DO1", nullptr},
+        {CommunicatorCommand::Bit, 2009, "DO1", "can't read 2009 bits from DO1"},
+        {CommunicatorCommand::Bit, 8, "DI65529", nullptr},
+        {CommunicatorCommand::Bit, 9, "DI65529", "can't read 9 bits from DI65529"},
+        {CommunicatorCommand::Bit, 1985, "HR1.15", nullptr},
+        {CommunicatorCommand::Bit, 1986, "HR1.15", "can't read any word from HR1"},
     };
     for (const auto &c : cases) {
         DriverTecoServo driver;
@@ -185,17 +185,17 @@ TEST_F(ReadTest, ConversionsToHostOrder)
 {
     const QByteArray regs = hex("12 34 56 78");
     port.answer(readAnswer(3, regs));
-    EXPECT_EQ(hexOf(read(3, 1, "HR1")), "34 12 78 56");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::DoubleWord, 1, "HR1")), "34 12 78 56");
     port.answer(readAnswer(3, regs));
-    EXPECT_EQ(hexOf(read(3, 1, "HR1sw")), "78 56 34 12");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::DoubleWord, 1, "HR1sw")), "78 56 34 12");
     port.answer(readAnswer(3, regs));
-    EXPECT_EQ(hexOf(read(1, 3, "HR1")), "34 12 78");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::Byte, 3, "HR1")), "34 12 78");
     port.answer(readAnswer(3, regs));
-    EXPECT_EQ(hexOf(read(0, 20, "HR1.3")), "46 02 0F");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::Bit, 20, "HR1.3")), "46 02 0F");
     // Ten coils; the drive's stray bits above coil 9 are cleared. The byte
     // count field is not looked at.
     port.answer(withCrc(hex("01 01 07 FF FF")));
-    EXPECT_EQ(hexOf(read(0, 10, "DO1")), "FF 03");
+    EXPECT_EQ(hexOf(read(CommunicatorCommand::Bit, 10, "DO1")), "FF 03");
     EXPECT_FALSE(driver.hasError());
 }
 

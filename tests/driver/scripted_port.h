@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include "abstractdeviceinterface.h"
+#include "bitwise_crc.h"
 
 // An in-memory port: records every call in order and replays prepared
 // answers. Reusable by unit tests and fuzz targets.
@@ -78,20 +79,6 @@ private:
     };
     std::deque<Reply> replies;
 };
-
-// Test-side Modbus CRC (bitwise, independent of the driver's tables).
-inline QByteArray withCrc(QByteArray frame)
-{
-    unsigned int crc = 0xFFFF;
-    for (const char c : frame) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
 
 // "01 03 00 64" -> bytes.
 inline QByteArray hex(const char *text)

@@ -16,8 +16,6 @@
 
 namespace {
 
-const char kIid[] = "com.vantrel.drivers.DriverInterface/1.1";
-
 // Slot of a virtual member function in the virtual table, read from its
 // pointer-to-member representation (Itanium C++ ABI and its ARM variant).
 template <typename Pmf>
@@ -135,7 +133,7 @@ void expectMetacast(QObject *object, DriverInterface *iface)
 {
     void *part = object->qt_metacast("DriverInterface");
     EXPECT_EQ(part, static_cast<void *>(iface));
-    EXPECT_EQ(object->qt_metacast(kIid), part);
+    EXPECT_EQ(object->qt_metacast(DriverInterface_iid), part);
     EXPECT_NE(part, static_cast<void *>(object));
     EXPECT_EQ(object->qt_metacast("DriverTecoServo"), static_cast<void *>(object));
     EXPECT_EQ(object->qt_metacast("QObject"), static_cast<void *>(object));
@@ -211,7 +209,7 @@ TEST_F(DlopenedPlugin, InstanceIsKeptUntilDeletedThenCreatedAgain)
 TEST(QPluginLoaderTest, LoadsThePluginWithItsInterface)
 {
     QPluginLoader loader(QString::fromLocal8Bit(TECO_SERVO_PLUGIN_PATH));
-    EXPECT_EQ(loader.metaData().value("IID").toString(), kIid);
+    EXPECT_EQ(loader.metaData().value("IID").toString(), DriverInterface_iid);
     EXPECT_EQ(loader.metaData().value("className").toString(), "DriverTecoServo");
     QObject *object = loader.instance();
     ASSERT_NE(object, nullptr) << loader.errorString().toStdString();

@@ -32,7 +32,7 @@ TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
     EXPECT_EQ(sim.port.retryCount(), 3);
     EXPECT_EQ(sim.port.stationId(), 1);
     EXPECT_TRUE(driver->initialize(&sim.port));
-    const QByteArray data = driver->read(&sim.port, CommunicatorCommand(2, 2, QStringLiteral("IR11")));
+    const QByteArray data = driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("IR11")));
     EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
     EXPECT_EQ(data, hex("F203F303")) << "input registers 10 and 11 of station 1: 1010, 1011";
 }
@@ -73,17 +73,17 @@ TEST(EndToEnd, EveryWritableAreaAndDataTypeRoundTrips)
     const SimArea hr = SimArea::HoldingRegisters;
     const SimArea coils = SimArea::Coils;
     const RoundTrip cases[] = {
-        {"HR100", 2, 2, "3412FEFF", "3412FEFF", hr, 99, {0x1234, 0xFFFE}},
-        {"FN6HR110", 2, 2, "78560100", "78560100", hr, 109, {0x5678, 0x0001}},
-        {"HR200", 3, 1, "78563412", "78563412", hr, 199, {0x5678, 0x1234}},
-        {"HR210SW", 3, 1, "78563412", "78563412", hr, 209, {0x1234, 0x5678}},
-        {"FN6HR220", 3, 1, "78563412", "78563412", hr, 219, {0x5678, 0x1234}},
-        {"HR300", 1, 3, "112233", "112233", hr, 299, {0x2211, 0x0033}},
-        {"FN6HR310", 5, 2, "AABB", "AABB", hr, 309, {0xBBAA}},
-        {"HR400.3", 0, 1, "01", "01", hr, 399, {0x0008}},
-        {"FN6HR410.15", 6, 2, "0101", "03", hr, 409, {0x8000, 0x0001}},
-        {"DO20", 0, 3, "010001", "05", coils, 19, {1, 0, 1}},
-        {"FN5DO30", 6, 2, "0001", "02", coils, 29, {0, 1}},
+        {"HR100", CommunicatorCommand::Word, 2, "3412FEFF", "3412FEFF", hr, 99, {0x1234, 0xFFFE}},
+        {"FN6HR110", CommunicatorCommand::Word, 2, "78560100", "78560100", hr, 109, {0x5678, 0x0001}},
+        {"HR200", CommunicatorCommand::DoubleWord, 1, "78563412", "78563412", hr, 199, {0x5678, 0x1234}},
+        {"HR210SW", CommunicatorCommand::DoubleWord, 1, "78563412", "78563412", hr, 209, {0x1234, 0x5678}},
+        {"FN6HR220", CommunicatorCommand::DoubleWord, 1, "78563412", "78563412", hr, 219, {0x5678, 0x1234}},
+        {"HR300", CommunicatorCommand::Byte, 3, "112233", "112233", hr, 299, {0x2211, 0x0033}},
+        {"FN6HR310", CommunicatorCommand::Block, 2, "AABB", "AABB", hr, 309, {0xBBAA}},
+        {"HR400.3", CommunicatorCommand::Bit, 1, "01", "01", hr, 399, {0x0008}},
+        {"FN6HR410.15", CommunicatorCommand::Bit2, 2, "0101", "03", hr, 409, {0x8000, 0x0001}},
+        {"DO20", CommunicatorCommand::Bit, 3, "010001", "05", coils, 19, {1, 0, 1}},
+        {"FN5DO30", CommunicatorCommand::Bit2, 2, "0001", "02", coils, 29, {0, 1}},
     };
     for (const RoundTrip &c : cases) {
         const CommunicatorCommand cmd(c.type, c.count, QLatin1String(c.address));
@@ -102,14 +102,14 @@ TEST(EndToEnd, ReadOnlyAreasReadInEveryDataType)
     PluginDriver driver;
     ASSERT_NE(driver.get(), nullptr);
     const struct { const char *address; int type; int count; const char *expected; } cases[] = {
-        {"IR5", 2, 2, "EC03ED03"},   // 1004, 1005
-        {"IR3", 3, 1, "EA03EB03"},
-        {"IR3SW", 3, 1, "EB03EA03"},
-        {"IR7", 1, 3, "EE03EF"},
-        {"IR1.0", 0, 16, "E803"},
-        {"IR1.3", 6, 4, "0D"},       // bits 3 to 6 of 0x03E8
-        {"DI1", 0, 10, "4902"},      // on at multiples of 3
-        {"di4", 6, 3, "01"},
+        {"IR5", CommunicatorCommand::Word, 2, "EC03ED03"},  // 1004, 1005
+        {"IR3", CommunicatorCommand::DoubleWord, 1, "EA03EB03"},
+        {"IR3SW", CommunicatorCommand::DoubleWord, 1, "EB03EA03"},
+        {"IR7", CommunicatorCommand::Byte, 3, "EE03EF"},
+        {"IR1.0", CommunicatorCommand::Bit, 16, "E803"},
+        {"IR1.3", CommunicatorCommand::Bit2, 4, "0D"},  // bits 3 to 6 of 0x03E8
+        {"DI1", CommunicatorCommand::Bit, 10, "4902"},  // on at multiples of 3
+        {"di4", CommunicatorCommand::Bit2, 3, "01"},
     };
     for (const auto &c : cases) {
         const QByteArray data = driver->read(&sim.port, CommunicatorCommand(c.type, c.count, QLatin1String(c.address)));
@@ -123,12 +123,12 @@ TEST(EndToEnd, FailuresReachTheRuntimeAsTheDriversTexts)
     SimulatedLine sim({1});
     PluginDriver driver;
     ASSERT_NE(driver.get(), nullptr);
-    driver->read(&sim.port, CommunicatorCommand(0, 2001, QStringLiteral("DI1")));
+    driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Bit, 2001, QStringLiteral("DI1")));
     EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x03 (read 2001 bit(s) from 1-DI1)"));
     sim.port.setStationId(9);
     sim.port.setAnswerTimeout(200);
     sim.port.setRetryCount(1);
-    EXPECT_TRUE(driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("HR1"))).isEmpty());
+    EXPECT_TRUE(driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, QStringLiteral("HR1"))).isEmpty());
     EXPECT_EQ(driver->getLastError(), QStringLiteral("PLC no response (read 1 word(s) from 9-HR1)"));
     EXPECT_EQ(sim.line.stats().otherStations, 2) << "one attempt and one retry";
 }
@@ -140,7 +140,7 @@ TEST(EndToEnd, SpecialStoreBroadcastsToThreeDrivesAndReadsBack)
     ASSERT_NE(driver.get(), nullptr);
     auto write = [&](const char *address, const char *data) {
         const QByteArray bytes = hex(data);
-        EXPECT_TRUE(driver->write(&sim.port, CommunicatorCommand(2, bytes.size() / 2, QLatin1String(address)), bytes))
+        EXPECT_TRUE(driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, bytes.size() / 2, QLatin1String(address)), bytes))
             << address << ": " << qPrintable(driver->getLastError());
     };
     write("HR60001", "010005000700"); // station list 1, 5, 7
@@ -152,7 +152,7 @@ TEST(EndToEnd, SpecialStoreBroadcastsToThreeDrivesAndReadsBack)
 
     write("HR60009", "0500");         // read back from station 5
     sim.line.setValue(5, SimArea::HoldingRegisters, 1299, 0x4321);
-    EXPECT_EQ(driver->read(&sim.port, CommunicatorCommand(2, 11, QStringLiteral("HR60000"))).toHex(),
+    EXPECT_EQ(driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 11, QStringLiteral("HR60000"))).toHex(),
               QByteArray("0300" "010005000700" "00000000000000000000" "0500" "2143"));
     EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
 }
@@ -192,7 +192,7 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
             const int first = 2 * (i / 2 % 4);
             address = QStringLiteral("HR%1").arg(first + 1);
             count = i % 4 == 0 ? 2 : 1 + i / 4 % 3;
-            const QByteArray data = driver->read(&sim.port, CommunicatorCommand(2, count, address));
+            const QByteArray data = driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, count, address));
             right = data.size() == 2 * count;
             for (int k = 0; right && k < count; ++k)
                 right = quint8(data[2 * k]) + 256 * quint8(data[2 * k + 1]) == 0x1000 + first + k;
@@ -200,12 +200,12 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
         }
         case 2: // told apart by the echoed address
             address = QStringLiteral("HR%1").arg(21 + i % 5);
-            driver->write(&sim.port, CommunicatorCommand(2, 1, address), QByteArray(1, char(i)) + '\0');
+            driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, address), QByteArray(1, char(i)) + '\0');
             right = sim.line.value(1, hr, 20 + i % 5) == i;
             break;
         case 3: // refused by the drive
             address = QStringLiteral("HR5000");
-            driver->write(&sim.port, CommunicatorCommand(2, 1, address), QByteArray(2, '\7'));
+            driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, address), QByteArray(2, '\7'));
             right = false;
             break;
         }
@@ -242,7 +242,7 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
         sim.line.setFaults(plan, 5);
     };
     auto writeWord = [&](const char *address, quint16 value) {
-        driver->write(&sim.port, CommunicatorCommand(2, 1, QLatin1String(address)),
+        driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, QLatin1String(address)),
                       QByteArray(1, char(value)) + char(value >> 8));
         return driver->getLastError();
     };
@@ -273,7 +273,7 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
         for (int i = 0; i < 20; ++i) {
             const int first = i % 7;
             const QByteArray data = driver->read(
-                &sim.port, CommunicatorCommand(2, 2, QStringLiteral("HR%1").arg(first + 1)));
+                &sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("HR%1").arg(first + 1)));
             if (driver->hasError())
                 continue;
             ++good;
@@ -297,7 +297,7 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
         ASSERT_TRUE(sim.port.open(sim.server.path(), QStringLiteral("RS485,%1,NONE,8,2").arg(baud)))
             << qPrintable(sim.port.errorString());
         const qint64 otherBaud = sim.line.stats().otherBaud;
-        driver->read(&sim.port, CommunicatorCommand(2, 1, QStringLiteral("HR1")));
+        driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, QStringLiteral("HR1")));
         EXPECT_EQ(driver->hasError(), baud == 9600) << baud;
         EXPECT_EQ(sim.line.stats().otherBaud - otherBaud, baud == 9600 ? 1 : 0) << baud;
     }

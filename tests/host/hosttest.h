@@ -2,9 +2,14 @@
 #define HOSTTEST_H
 
 // Shared pieces of the host tests: the plug-in loaded through CreateDriver,
-// and a simulated line served on a pseudo-terminal with a real termios port
-// on the other end.
+// a raw pseudo-terminal, and a simulated line served on one with a real
+// termios port on the other end.
 
+#include <pty.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -14,6 +19,19 @@
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
+
+// A pseudo-terminal with its slave side raw, as a serial line is: the test
+// plays the peer on master, a port opens ptsname(master).
+inline ::testing::AssertionResult openRawPty(int *master, int *slave)
+{
+    if (openpty(master, slave, nullptr, nullptr, nullptr) != 0)
+        return ::testing::AssertionFailure() << "openpty: " << std::strerror(errno);
+    termios tio;
+    tcgetattr(*slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(*slave, TCSANOW, &tio);
+    return ::testing::AssertionSuccess();
+}
 
 // Drives on a pseudo-terminal, the port opened on its path. Generous
 // time-outs: the suite also runs on loaded machines and under emulation.

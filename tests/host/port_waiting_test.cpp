@@ -1,6 +1,5 @@
 // The port's ways of waiting: a silence never cut short, and long answers
 // received whole although the port sleeps through most of their wire time.
-#include <pty.h>
 #include <unistd.h>
 
 #include <thread>
@@ -8,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "deadlinesleeper.h"
+#include "hosttest.h"
 #include "serialport.h"
 #include "termiosline.h"
 
@@ -32,11 +32,7 @@ TEST(DeadlineSleeper, NeverReturnsBeforeTheDeadline)
 TEST(LongAnswer, IsReceivedWholeOrCutShortGivesWhatCame)
 {
     int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    termios tio;
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
+    ASSERT_TRUE(openRawPty(&master, &slave));
     SerialPort port;
     ASSERT_TRUE(port.open(QString::fromLocal8Bit(ptsname(master)), QStringLiteral("RS485,9600,NONE,8,2")));
     port.setAnswerTimeout(2000);

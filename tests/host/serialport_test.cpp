@@ -17,19 +17,12 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include "bitwise_crc.h"
 #include "frametrace.h"
 #include "hosttest.h"
-#include "modbuscrc.h"
 #include "termiosline.h"
 
 namespace {
-
-QByteArray withCrc(const char *hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendModbusCrc(frame);
-    return frame;
-}
 
 TEST(LineSettings, ParsesTheSettingsTextOrSaysWhatIsWrong)
 {
@@ -83,11 +76,7 @@ class PortOnPty : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(openpty(&master, &keepOpen, nullptr, nullptr, nullptr), 0);
-        termios tio;
-        tcgetattr(keepOpen, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(keepOpen, TCSANOW, &tio);
+        ASSERT_TRUE(openRawPty(&master, &keepOpen));
         path = QString::fromLocal8Bit(ptsname(master));
         fcntl(master, F_SETFL, O_NONBLOCK);
         ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")))
@@ -162,9 +151,9 @@ TEST_F(PortOnPty, ReceiveReturnsWhatWasAskedForAndNeverMore)
 TEST_F(PortOnPty, OptionTwelveDiscardsStaleInputAndOthersAreRefused)
 {
     deliver(QByteArray::fromHex("DEADBEEF"));
-    EXPECT_FALSE(port.setOption(12, QVariant(1)));
+    EXPECT_FALSE(port.setOption(SerialPort::DiscardInputOption, QVariant(1)));
     EXPECT_FALSE(port.setOption(11, QVariant(0)));
-    EXPECT_TRUE(port.setOption(12, QVariant(0)));
+    EXPECT_TRUE(port.setOption(SerialPort::DiscardInputOption, QVariant(0)));
     port.setAnswerTimeout(50);
     char buffer[4];
     EXPECT_EQ(port.receive(buffer, 4), 0);
@@ -217,12 +206,12 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
         {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
     };
     for (const Case &c : cases) {
-        const QByteArray request = withCrc(c.request);
-        const QByteArray answer = withCrc(c.answer);
+        const QByteArray request = hexWithCrc(c.request);
+        const QByteArray answer = hexWithCrc(c.answer);
         const PortCounters before = port.counters();
         ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
         EXPECT_EQ(peerRead(), request);
-        peerWrite((c.noise ? QByteArray::fromHex(c.dropped) : withCrc(c.dropped)) + answer);
+        peerWrite((c.noise ? QByteArray::fromHex(c.dropped) : hexWithCrc(c.dropped)) + answer);
         char buffer[16] = {};
         ASSERT_EQ(port.receive(buffer, 5), 5) << c.request;
         ASSERT_EQ(port.receive(buffer + 5, answer.size() - 5), answer.size() - 5) << c.request;
@@ -238,8 +227,8 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
 TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
 {
     port.setAnswerTimeout(400); // horizon 800 ms from the owed request
-    const QByteArray first = withCrc("010300000001");
-    const QByteArray second = withCrc("010300020001"); // another register, same answer shape
+    const QByteArray first = hexWithCrc("010300000001");
+    const QByteArray second = hexWithCrc("010300020001"); // another register, same answer shape
     char buffer[8];
     port.send(first.constData(), first.size());
     EXPECT_EQ(port.receive(buffer, 5), 0);
@@ -249,18 +238,18 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
 
     std::thread lateDrive([this] {
         usleep(150000);
-        peerWrite(withCrc("0103020011"));
+        peerWrite(hexWithCrc("0103020011"));
     });
     const qint64 start = monotonicNs();
-    port.setOption(12, 0);
+    port.setOption(SerialPort::DiscardInputOption, 0);
     ASSERT_EQ(port.send(second.constData(), second.size()), second.size());
     EXPECT_GE(monotonicNs() - start, 140000000LL) << "held back until the owed answer came";
     lateDrive.join();
     EXPECT_EQ(peerRead(), second);
-    peerWrite(withCrc("0103020022"));
+    peerWrite(hexWithCrc("0103020022"));
     ASSERT_EQ(port.receive(buffer, 5), 5);
     ASSERT_EQ(port.receive(buffer + 5, 2), 2);
-    EXPECT_EQ(QByteArray(buffer, 7), withCrc("0103020022"));
+    EXPECT_EQ(QByteArray(buffer, 7), hexWithCrc("0103020022"));
 
     const QList<LateAnswer> late = port.takeLateAnswers();
     ASSERT_EQ(late.size(), 1);
@@ -280,22 +269,22 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
 TEST_F(PortOnPty, ALookAlikeAnswerPastTheHorizonIsUncertain)
 {
     port.setAnswerTimeout(200); // horizon 400 ms
-    const QByteArray first = withCrc("010300000001");
-    const QByteArray second = withCrc("010300020001");
+    const QByteArray first = hexWithCrc("010300000001");
+    const QByteArray second = hexWithCrc("010300020001");
     char buffer[8];
     const qint64 start = monotonicNs();
     port.send(first.constData(), first.size());
     EXPECT_EQ(port.receive(buffer, 5), 0);
     sleepUntilNs(start + 450000000LL);
     port.send(second.constData(), second.size());
-    peerWrite(withCrc("0103020011"));
+    peerWrite(hexWithCrc("0103020011"));
     EXPECT_EQ(port.receive(buffer, 5), 5);
     EXPECT_EQ(port.counters().uncertainAnswers, 1);
 }
 
 TEST_F(PortOnPty, ABroadcastIsNotAwaitedAndGivesTheDrivesTime)
 {
-    const QByteArray broadcast = withCrc("000600010007");
+    const QByteArray broadcast = hexWithCrc("000600010007");
     char buffer[8];
     qint64 start = monotonicNs();
     port.send(broadcast.constData(), broadcast.size());
@@ -310,7 +299,7 @@ TEST_F(PortOnPty, ABroadcastIsNotAwaitedAndGivesTheDrivesTime)
 // the driver is told to stop (no retries, no delay).
 TEST_F(PortOnPty, AVanishedDeviceFailsAtOnce)
 {
-    const QByteArray request = withCrc("010300000001");
+    const QByteArray request = hexWithCrc("010300000001");
     port.send(request.constData(), request.size());
     std::thread unplug([this] {
         usleep(100000);
@@ -333,7 +322,7 @@ TEST_F(PortOnPty, AnInterruptEndsTheWaitAtOnce)
     int wake[2];
     ASSERT_EQ(pipe(wake), 0);
     port.setInterruptFd(wake[0]);
-    const QByteArray request = withCrc("010300000001");
+    const QByteArray request = hexWithCrc("010300000001");
     port.send(request.constData(), request.size());
     std::thread signal([&wake] {
         usleep(100000);
@@ -356,8 +345,8 @@ TEST_F(PortOnPty, AnInterruptEndsTheWaitAtOnce)
 // after the request, echo first.
 TEST_F(PortOnPty, WithLocalEchoTheRequestIsReadBackBeforeTheAnswer)
 {
-    const QByteArray request = withCrc("010300000001");
-    const QByteArray answer = withCrc("010302002A");
+    const QByteArray request = hexWithCrc("010300000001");
+    const QByteArray answer = hexWithCrc("010302002A");
     QByteArray garbled = request;
     garbled[3] = char(0x80);
     const char *const sent = "the line garbled our own request: sent 01 03 00 00 00 01 84 0A, heard ";
@@ -428,11 +417,11 @@ TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
         {"0101030100 18", "010103000000", false, false}, // 24 coils at 0x0301: 01 00 18 may be their bits
     };
     port.setAnswerTimeout(200);
-    const QByteArray next = withCrc("020300000001");
+    const QByteArray next = hexWithCrc("020300000001");
     for (const auto &c : cases) {
         ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
-        const QByteArray request = withCrc(c.request);
-        const QByteArray answer = c.answer ? withCrc(c.answer) : QByteArray();
+        const QByteArray request = hexWithCrc(c.request);
+        const QByteArray answer = c.answer ? hexWithCrc(c.answer) : QByteArray();
         ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
         EXPECT_EQ(peerRead(), request);
         deliver(c.together ? request + answer : request);
@@ -475,7 +464,7 @@ TEST(SerialPortReopen, TakesUpTheSamePathWhenTheDeviceIsBack)
     ASSERT_TRUE(port.open(link, QStringLiteral("RS485,115200,NONE,8,2"))) << qPrintable(port.errorString());
     ::close(master);
     ::close(slave);
-    const QByteArray request = withCrc("010300000001");
+    const QByteArray request = hexWithCrc("010300000001");
     EXPECT_EQ(port.send(request.constData(), request.size()), -1);
     EXPECT_TRUE(port.isLost());
 
@@ -529,7 +518,7 @@ TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
     char buffer[4];
     EXPECT_EQ(port.receive(buffer, 4), -1);
     EXPECT_EQ(port.send(buffer, 4), -1);
-    EXPECT_FALSE(port.setOption(12, QVariant(0)));
+    EXPECT_FALSE(port.setOption(SerialPort::DiscardInputOption, QVariant(0)));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "bitwise_crc.h"
 #include "child_process.h"
 #include "faultplan.h"
 #include "hosttest.h"
@@ -21,13 +22,6 @@
 #include "termiosline.h"
 
 namespace {
-
-QByteArray withCrc(const char *hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendModbusCrc(frame);
-    return frame;
-}
 
 TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
 {
@@ -60,13 +54,13 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
         {"00060001 0007", nullptr},                     // broadcast
     };
     for (const auto &e : exchanges) {
-        const SimAnswer answer = line.process(withCrc(e.request));
-        EXPECT_EQ(answer.frame.toHex(), e.answer ? withCrc(e.answer).toHex() : QByteArray()) << e.request;
+        const SimAnswer answer = line.process(hexWithCrc(e.request));
+        EXPECT_EQ(answer.frame.toHex(), e.answer ? hexWithCrc(e.answer).toHex() : QByteArray()) << e.request;
     }
     EXPECT_EQ(line.value(1, SimArea::HoldingRegisters, 1), 7) << "the broadcast reached station 1";
     EXPECT_EQ(line.value(5, SimArea::HoldingRegisters, 1), 7) << "and station 5";
 
-    QByteArray damaged = withCrc("01030000 0001");
+    QByteArray damaged = hexWithCrc("01030000 0001");
     damaged[7] = char(damaged[7] ^ 1);
     EXPECT_TRUE(line.process(damaged).frame.isEmpty());
     const SimStats stats = line.stats();
@@ -79,8 +73,8 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
 TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
 {
     RtuFramer framer;
-    const QByteArray a = withCrc("01030000000A");
-    const QByteArray b = withCrc("0110000A000204ABCD0001");
+    const QByteArray a = hexWithCrc("01030000000A");
+    const QByteArray b = hexWithCrc("0110000A000204ABCD0001");
     const QByteArray stream = QByteArray::fromHex("FF0003") + a + b + a.left(5);
     framer.append(stream.constData(), stream.size());
     QByteArray frame;
@@ -94,7 +88,7 @@ TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
 
     // A frame of a function the framer cannot size ends where a known
     // request begins, and is handed on whole when its own CRC holds.
-    const QByteArray other = withCrc("01080000ABCD");
+    const QByteArray other = hexWithCrc("01080000ABCD");
     framer.append((other + a).constData(), other.size() + a.size());
     ASSERT_TRUE(framer.takeFrame(&frame));
     EXPECT_EQ(frame, other);
@@ -158,7 +152,7 @@ QList<QByteArray> answersOf(quint64 seed, const QString &faults, int requests)
     line.setFaults(plan, seed);
     QList<QByteArray> answers;
     for (int i = 0; i < requests; ++i) {
-        const SimAnswer a = line.process(withCrc("010300000004"));
+        const SimAnswer a = line.process(hexWithCrc("010300000004"));
         answers.append(QByteArray::number(a.delayMs) + ':' + a.frame.toHex());
     }
     return answers;
@@ -171,7 +165,7 @@ TEST(FaultPlan, FaultsRepeatFromTheSeedAtTheirRates)
     EXPECT_EQ(answersOf(42, all, 500), answersOf(42, all, 500));
     EXPECT_NE(answersOf(42, all, 500), answersOf(43, all, 500));
 
-    const QByteArray good = withCrc("010308 0000000000000000").toHex();
+    const QByteArray good = hexWithCrc("010308 0000000000000000").toHex();
     // Late answers take only draws that were good ones: the older kinds
     // still hit the same requests in the same way.
     const QList<QByteArray> before = answersOf(42, older, 500);
@@ -188,9 +182,9 @@ TEST(FaultPlan, FaultsRepeatFromTheSeedAtTheirRates)
             ++counts[FaultPlan::Delay];
         else if (frame.isEmpty())
             ++counts[FaultPlan::Drop];
-        else if (frame == withCrc("018306"))
+        else if (frame == hexWithCrc("018306"))
             ++counts[FaultPlan::Exception];
-        else if (frame == withCrc("020308 0000000000000000"))
+        else if (frame == hexWithCrc("020308 0000000000000000"))
             ++counts[FaultPlan::WrongStation];
         else if (frame.size() < 13)
             ++counts[FaultPlan::Truncate];
@@ -213,14 +207,14 @@ TEST(SimServer, PacesAnswersAtTheBaudRate)
     sim.server.stop();
     sim.server.setPacing(true);
     ASSERT_TRUE(sim.server.start());
-    const QByteArray request = withCrc("01030000000A"); // 25-byte answer
+    const QByteArray request = hexWithCrc("01030000000A"); // 25-byte answer
     sim.port.send(request.constData(), request.size());
     char answer[32];
     const qint64 start = monotonicNs();
     ASSERT_EQ(sim.port.receive(answer, 25), 25);
     // 25 characters of 11 bits at 9600 baud, the first leaving at once.
     EXPECT_GE(monotonicNs() - start, 24 * LineSettings().characterTimeNs());
-    EXPECT_EQ(QByteArray(answer, 25), withCrc("010314 0000000000000000000000000000000000000000"));
+    EXPECT_EQ(QByteArray(answer, 25), hexWithCrc("010314 0000000000000000000000000000000000000000"));
 }
 
 TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
@@ -245,11 +239,11 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
     EXPECT_NE(sim.server.path(), before);
     ASSERT_TRUE(link.make(sim.server.path())) << qPrintable(link.errorString());
     ASSERT_TRUE(sim.port.open(link.path(), sim.server.lineSettings())) << qPrintable(sim.port.errorString());
-    const QByteArray request = withCrc("010300050001");
+    const QByteArray request = hexWithCrc("010300050001");
     sim.port.send(request.constData(), request.size());
     char answer[7];
     ASSERT_EQ(sim.port.receive(answer, 7), 7);
-    EXPECT_EQ(QByteArray(answer, 7), withCrc("010302BEEF"));
+    EXPECT_EQ(QByteArray(answer, 7), hexWithCrc("010302BEEF"));
     ::close(client);
 }
 

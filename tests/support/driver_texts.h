@@ -4,7 +4,8 @@
 // The failure texts the driver may leave after a command: one transaction or
 // dispatch text, then (for data types 0 to 3) the command's description.
 // Shared by the fuzz targets and the soak, which both insist that every
-// failure carries one of these and nothing else.
+// failure carries one of these and nothing else; and the size of what a
+// read that succeeds returns.
 
 #include <QRegularExpression>
 #include <QString>
@@ -75,6 +76,25 @@ inline bool isDefinedFailure(const QString &lastError, const CommunicatorCommand
     if (tail.isNull())
         return isFailureText(lastError, cmd);
     return lastError.endsWith(tail) && isFailureText(lastError.chopped(tail.size()), cmd);
+}
+
+// What a successful read returns: the packed bits, bytes, words or double
+// words the command asked for.
+inline qint64 expectedReadSize(const CommunicatorCommand &cmd)
+{
+    const qint64 count = cmd.count;
+    switch (cmd.dataType) {
+    case CommunicatorCommand::Bit:
+    case CommunicatorCommand::Bit2:
+        return count / 8 + (count % 8 ? 1 : 0);
+    case CommunicatorCommand::Byte:
+    case CommunicatorCommand::Block:
+        return count;
+    case CommunicatorCommand::Word:
+        return 2 * count;
+    default:
+        return 4 * count;
+    }
 }
 
 } // namespace drivertexts

@@ -148,10 +148,10 @@ TEST(SafeData, LengthFollowsTheDataType)
     for (const auto &c : cases)
         EXPECT_EQ(GetSafeDataLen(CommunicatorCommand(c.type, c.count, "HR1")), c.length)
             << "type " << c.type << " count " << c.count;
-    const CommunicatorCommand words(2, 2, "HR1");
+    const CommunicatorCommand words(CommunicatorCommand::Word, 2, "HR1");
     EXPECT_EQ(ToSafeData(words, hex("01 02 03 04 05")), hex("01 02 03 04"));
     EXPECT_EQ(ToSafeData(words, hex("01")), hex("01 00 00 00"));
-    EXPECT_TRUE(ToSafeData(CommunicatorCommand(2, -5, "HR1"), hex("01")).isEmpty());
+    EXPECT_TRUE(ToSafeData(CommunicatorCommand(CommunicatorCommand::Word, -5, "HR1"), hex("01")).isEmpty());
 }
 
 } // namespace
