@@ -13,7 +13,8 @@ public:
     // Bytes placed into buffer, at most maxLength; 0 or less when nothing came.
     virtual int receive(char *buffer, int maxLength) = 0;
     virtual int send(const char *data, int length) = 0;
-    // Option 12 with the value 0 is made before every request.
+    // This option with the value 0 is made before every request.
+    static constexpr int DiscardInputOption = 12;
     virtual bool setOption(int option, const QVariant &value) = 0;
     // Further attempts after a failed one; 0 or less means none.
     virtual int retryCount() = 0;

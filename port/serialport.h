@@ -142,10 +142,6 @@ struct LateAnswer
 class SerialPort : public AbstractDeviceInterface
 {
 public:
-    // The runtime's number for the option the driver makes before every
-    // request; the only option the port takes.
-    static constexpr int DiscardInputOption = 12;
-
     SerialPort();
     ~SerialPort() override;
 

@@ -7,12 +7,10 @@
 
 namespace {
 
-const QString VERSION_STRING = QStringLiteral("1.0.0");
+// The project's version, which CMake passes in.
+const QString VERSION_STRING = QStringLiteral(TECO_SERVO_VERSION);
 
-// Option the driver sets on the port before every request.
-const int PORT_OPTION_BEFORE_REQUEST = 12;
-
-const int SPECIAL_WORD_COUNT = 11;
+const int SPECIAL_WORD_COUNT = SPECIAL_LAST_REGISTER - SPECIAL_FIRST_REGISTER + 1;
 
 } // namespace
 
@@ -36,7 +34,7 @@ int DriverTecoServo::totalSize()
 bool DriverTecoServo::initialize(AbstractDeviceInterface *port)
 {
     if (port)
-        port->setOption(PORT_OPTION_BEFORE_REQUEST, QVariant(int(0)));
+        port->setOption(AbstractDeviceInterface::DiscardInputOption, QVariant(int(0)));
     return true;
 }
 

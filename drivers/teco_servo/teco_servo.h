@@ -15,11 +15,15 @@ class AbstractDeviceInterface;
 // How a register read counts and converts; private to the driver's reads.
 struct RegisterReadShape;
 
+// The driver's own special words, HR60000 to HR60010.
+const unsigned short SPECIAL_FIRST_REGISTER = 59999;
+const unsigned short SPECIAL_LAST_REGISTER = 60009;
+
 // Modbus RTU driver for TECO servo drives on an RS-485 line.
 class TOOLKIT_EXPORT DriverTecoServo : public QObject, public DriverInterface
 {
     Q_OBJECT
-    Q_PLUGIN_METADATA(IID "com.vantrel.drivers.DriverInterface/1.1" FILE "teco_servo.json")
+    Q_PLUGIN_METADATA(IID DriverInterface_iid FILE "teco_servo.json")
     Q_INTERFACES(DriverInterface)
 
 public:

@@ -8,10 +8,10 @@
 
 namespace {
 
-// Registers 59999..60009 (HR60000..HR60010) are the driver's own special words.
 bool isSpecialRegister(const QByteArray &area, unsigned short reg)
 {
-    return ModbusRTUSlaveIsHoldingArea(area) && reg >= 59999 && reg <= 60009;
+    return ModbusRTUSlaveIsHoldingArea(area) && reg >= SPECIAL_FIRST_REGISTER
+           && reg <= SPECIAL_LAST_REGISTER;
 }
 
 bool swapsWords(const CommunicatorCommand &cmd)

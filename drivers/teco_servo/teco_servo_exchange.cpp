@@ -11,7 +11,6 @@
 
 namespace {
 
-const int PORT_OPTION_BEFORE_REQUEST = 12;
 // An exception answer, and the first stage of every answer.
 const int MIN_ADU = 5;
 // The longest answer is 256 bytes (2008 bits); one spare byte.
@@ -44,7 +43,7 @@ bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station,
     }
 
     const QByteArray request = build(static_cast<unsigned char>(station));
-    port->setOption(PORT_OPTION_BEFORE_REQUEST, QVariant(int(0)));
+    port->setOption(AbstractDeviceInterface::DiscardInputOption, QVariant(int(0)));
     port->send(request.constData(), request.size());
 
     char buffer[RECEIVE_BUFFER_SIZE];

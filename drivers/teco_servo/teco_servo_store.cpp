@@ -17,10 +17,11 @@ const unsigned short MAX_STATIONS = 8;
 const unsigned short BROADCAST_REGISTER = 1299;
 const int MAX_READ_WORDS = 125;
 
-// Entry of a register number: HR60000 (register 59999) is entry 0.
+// Entry of a register number: HR60000 is entry 0. A register below the
+// store wraps round to a large entry, which is refused.
 unsigned int entryOf(unsigned short reg)
 {
-    return static_cast<unsigned short>(reg + 5537);
+    return static_cast<unsigned short>(reg - SPECIAL_FIRST_REGISTER);
 }
 
 unsigned short wordAt(const QByteArray &data, int offset)
