@@ -38,8 +38,9 @@ ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
 # What scripts/bench needs besides: the report and the plot.
 BENCH_PACKAGES=(python3 gnuplot-nox)
 
-# What the fuzz targets, the sanitizer build and the memory checks need besides.
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind)
+# What the fuzz targets, the sanitizer build and the memory checks need
+# besides (jq: memcheck reads ctest's list of tests).
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind jq)
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
