@@ -237,6 +237,9 @@ public:
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
+    // Where a step of framing an answer leads: another step, a scan of the
+    // input, or the end (the answer is taken, or none will come).
+    enum class Framing { Again, Scan, Done };
 
     // A request whose answer has not come (yet). A request taken an answer
     // that may be an owed earlier one's is owed in its place (the debt is
@@ -251,6 +254,8 @@ private:
     };
 
     bool fail(const QString &text);
+    qint64 answerTimeoutNs() const;
+    void startAfresh();
     bool isStopped() const { return m_lost || m_interrupted || m_echoFault != EchoFault::None; }
     bool checkInterrupt();
     void markLost(const QString &reason);
@@ -267,6 +272,9 @@ private:
     void failEcho(EchoFault fault, bool owed);
 
     void frameAnswer();
+    Framing judgeOwnEcho(bool *lineQuiet);
+    Framing takeScan(const AnswerScan &scan, bool *lineQuiet);
+    Framing awaitRest(int frameLength, bool *lineQuiet);
     void noteNoAnswer();
     void noteAnswerTaken(int length);
     void owe(const RtuRequest &request, int carried);

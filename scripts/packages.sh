@@ -7,14 +7,23 @@ ensure_packages() {
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  # Minimal images run as root and have no sudo.
+  local as_root=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "Missing packages: ${missing[*]}; not root and no sudo, so as root run:" >&2
+      echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+      return 1
+    fi
+    as_root=(sudo)
+  fi
   if [ -z "${APT_UPDATED:-}" ]; then
-    $sudo apt-get update -qq
+    "${as_root[@]}" apt-get update -qq
     APT_UPDATED=1
   fi
   echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  # Through env: sudo drops the caller's environment.
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 }
 
@@ -29,8 +38,9 @@ ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
 # What scripts/bench needs besides: the report and the plot.
 BENCH_PACKAGES=(python3 gnuplot-nox)
 
-# What the fuzz targets, the sanitizer build and the memory checks need besides.
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind)
+# What the fuzz targets, the sanitizer build and the memory checks need
+# besides (jq: memcheck reads ctest's list of tests).
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind jq)
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
