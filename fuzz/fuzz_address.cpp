@@ -9,7 +9,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "communicatorcommand.h"
-#include "driver_texts.h"
+#include "drivertexts.h"
 #include "fuzz_input.h"
 #include "simline.h"
 #include "teco_servo.h"

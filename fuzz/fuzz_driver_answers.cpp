@@ -5,7 +5,7 @@
 #include <climits>
 
 #include "communicatorcommand.h"
-#include "driver_texts.h"
+#include "drivertexts.h"
 #include "fuzz_input.h"
 #include "fuzz_port.h"
 #include "teco_servo.h"

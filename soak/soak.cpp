@@ -29,10 +29,10 @@
 #include <QTemporaryDir>
 
 #include "countingport.h"
-#include "driver_texts.h"
+#include "drivertexts.h"
 #include "driverinterface.h"
 #include "faultplan.h"
-#include "plugin_driver.h"
+#include "plugindriver.h"
 #include "frametrace.h"
 #include "ptylink.h"
 #include "serialport.h"

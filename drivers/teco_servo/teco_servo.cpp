@@ -2,8 +2,8 @@
 
 #include <QVariant>
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../common/drv_dev_setting.h"
+#include "abstractdeviceinterface.h"
+#include "drv_dev_setting.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <QObject>
 #include <QString>
 
-#include "../../host/driverinterface.h"
-#include "../common/toolkit_global.h"
+#include "driverinterface.h"
+#include "toolkit_global.h"
 #include "function_ref.h"
 
 class AbstractDeviceInterface;

@@ -2,8 +2,8 @@
 // and the description appended to a final error.
 #include "teco_servo.h"
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../../host/communicatorcommand.h"
+#include "abstractdeviceinterface.h"
+#include "communicatorcommand.h"
 #include "modbus_rtu_frame.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <QVariant>
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../common/tools.h"
+#include "abstractdeviceinterface.h"
+#include "tools.h"
 #include "modbus_rtu_frame.h"
 
 namespace {

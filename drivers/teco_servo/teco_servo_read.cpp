@@ -1,9 +1,9 @@
 // Register and bit reads: functions 1, 2, 3 and 4.
 #include "teco_servo.h"
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../../host/communicatorcommand.h"
-#include "../common/tools.h"
+#include "abstractdeviceinterface.h"
+#include "communicatorcommand.h"
+#include "tools.h"
 #include "modbus_rtu_frame.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../common/tools.h"
+#include "abstractdeviceinterface.h"
+#include "tools.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // read-modify-write, and coil writes (functions 15 and 5).
 #include "teco_servo.h"
 
-#include "../../host/abstractdeviceinterface.h"
-#include "../common/tools.h"
+#include "abstractdeviceinterface.h"
+#include "tools.h"
 #include "modbus_rtu_frame.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "driverinterface.h"
-#include "plugin_driver.h"
+#include "plugindriver.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"

@@ -1,5 +1,5 @@
-#ifndef DRIVER_TEXTS_H
-#define DRIVER_TEXTS_H
+#ifndef SOAK_DRIVERTEXTS_H
+#define SOAK_DRIVERTEXTS_H
 
 // The failure texts the driver may leave after a command: one transaction or
 // dispatch text, then (for data types 0 to 3) the command's description.
@@ -99,4 +99,4 @@ inline qint64 expectedReadSize(const CommunicatorCommand &cmd)
 
 } // namespace drivertexts
 
-#endif // DRIVER_TEXTS_H
+#endif // SOAK_DRIVERTEXTS_H

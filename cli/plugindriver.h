@@ -1,5 +1,5 @@
-#ifndef PLUGIN_DRIVER_H
-#define PLUGIN_DRIVER_H
+#ifndef SERVOCTL_PLUGINDRIVER_H
+#define SERVOCTL_PLUGINDRIVER_H
 
 // A driver of our own from the plug-in's plain entry point, loaded by path as
 // the runtime does, never linked. Null when the plug-in cannot be loaded.
@@ -24,4 +24,4 @@ private:
     DriverInterface *m_driver;
 };
 
-#endif // PLUGIN_DRIVER_H
+#endif // SERVOCTL_PLUGINDRIVER_H
