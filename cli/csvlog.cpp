@@ -10,6 +10,7 @@
 
 #include "newfile.h"
 #include "options.h"
+#include "systemerror.h"
 
 const char kCsvLogHeader[] = "time,station,address,raw,value";
 
@@ -87,7 +88,7 @@ bool CsvLog::sync()
 {
     if (fdatasync(m_file.handle()) == 0)
         return true;
-    m_error = QStringLiteral("cannot write %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+    m_error = QStringLiteral("cannot write %1: %2").arg(m_path, systemReason());
     return false;
 }
 

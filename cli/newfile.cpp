@@ -9,6 +9,8 @@
 
 #include <QFileInfo>
 
+#include "systemerror.h"
+
 namespace {
 
 QString existsText(const QString &path)
@@ -18,7 +20,7 @@ QString existsText(const QString &path)
 
 QString errnoText(const QString &what, const QString &path, int error)
 {
-    return QStringLiteral("cannot %1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+    return QStringLiteral("cannot %1 %2: %3").arg(what, path, systemReason(error));
 }
 
 // Writes all of contents; false with errno set.

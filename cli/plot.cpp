@@ -22,6 +22,7 @@
 #include "interrupt.h"
 #include "newfile.h"
 #include "plan.h"
+#include "systemerror.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ QString runGnuplot(const QString &program, const QDir &dir)
     char *const argv[] = {name, script, nullptr};
     const pid_t pid = fork();
     if (pid < 0)
-        return QStringLiteral("cannot start gnuplot: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return QStringLiteral("cannot start gnuplot: %1").arg(systemReason());
     if (pid == 0) { // only async-signal-safe calls from here
         const int null = ::open("/dev/null", O_RDWR);
         const int errors = chdir(folder.constData()) == 0
@@ -202,7 +203,7 @@ QString runGnuplot(const QString &program, const QDir &dir)
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            return QStringLiteral("gnuplot: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return QStringLiteral("gnuplot: %1").arg(systemReason());
         if (interruptSignal())
             kill(pid, SIGTERM); // servoctl is asked to end: so is its gnuplot
     }

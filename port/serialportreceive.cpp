@@ -57,7 +57,7 @@ int SerialPort::readInput()
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN) {
-            markLost(QString::fromLocal8Bit(strerror(errno)));
+            markLost(systemReason());
             return -1;
         }
         break;

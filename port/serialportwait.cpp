@@ -57,7 +57,7 @@ SerialPort::Wait SerialPort::waitReadable(qint64 deadlineNs)
         if (ready < 0 && errno == EINTR)
             continue; // a signal that matters also makes the interrupt readable
         if (ready < 0) {
-            markLost(QString::fromLocal8Bit(strerror(errno)));
+            markLost(systemReason());
             return Wait::Stopped;
         }
         if (ready == 0)
