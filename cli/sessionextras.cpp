@@ -62,16 +62,18 @@ QStringList Session::statsLines() const
     const PortCounters counters = m_port->counters();
     lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
                      .arg(counters.noiseBytes).arg(counters.uncertainAnswers));
-    if (m_simLine && !m_options.simFaults.isEmpty()) {
+    if (m_simLine) {
         const SimStats sim = m_simLine->stats();
+        QString text = QStringLiteral("simulated line: %1 requests heard").arg(sim.frames);
         QStringList injected;
         for (int kind = FaultPlan::None + 1; kind < FaultPlan::KindCount; ++kind) {
             if (sim.faults[kind])
                 injected.append(QStringLiteral("%1 %2").arg(QLatin1String(FaultPlan::name(FaultPlan::Kind(kind))))
                                     .arg(sim.faults[kind]));
         }
-        lines.append(QStringLiteral("simulated line injected: %1")
-                         .arg(injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", "))));
+        if (!m_options.simFaults.isEmpty())
+            text += QStringLiteral(", injected: ") + (injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", ")));
+        lines.append(text);
     }
     return lines;
 }

@@ -62,9 +62,11 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     ASSERT_EQ(polled.status, 0) << qPrintable(polled.err);
     EXPECT_TRUE(polled.out.contains(QLatin1String("at stations 1,2 every 1000 ms, 6 reads a cycle")))
         << qPrintable(polled.out);
-    // Each station: its writes, then one read each of HR, IR and DO.
+    // Each station: its writes, then one read each of HR, IR and DO; the
+    // simulated line heard just these.
     EXPECT_EQ(statsRow(polled.out, 1).value(0), 3 + 3);
     EXPECT_EQ(statsRow(polled.out, 2).value(0), 1 + 3);
+    EXPECT_TRUE(polled.out.contains(QLatin1String("simulated line: 10 requests heard\n"))) << qPrintable(polled.out);
 
     const Outcome read = servoctl(readArgs);
     ASSERT_EQ(read.status, 0) << qPrintable(read.err);
