@@ -271,6 +271,22 @@ int Session::afterDriverCall(const QString &context, const PortCounters &before)
     return kGoOn;
 }
 
+// The whole outcome of a driver call that should have been answered: the
+// line's events, the driver's failure with its hint, or an answer that may
+// be another request's (never shown as if it were this one's). kGoOn when
+// it went well.
+int Session::callOutcome(const QString &context, const PortCounters &before, bool done, int station,
+                         const char *what)
+{
+    if (const int status = afterDriverCall(context, before); status != kGoOn)
+        return status;
+    if (m_driver->hasError() || !done)
+        return driverFailure(context, failureText());
+    if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
+        return failure(context, uncertainText(station, what));
+    return kGoOn;
+}
+
 QString Session::echoFaultText() const
 {
     const char *hint = m_port->echoFault() == EchoFault::Unexpected ? "try --local-echo"
@@ -301,13 +317,8 @@ int Session::read(const Step &step)
     const PortCounters before = m_port->counters();
     const QByteArray data = driverRead(driverCommand(step));
     const QString context = QStringLiteral("read %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context, before); status != kGoOn)
+    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn)
         return status;
-    if (m_driver->hasError())
-        return driverFailure(context, failureText());
-    // Values that may be another request's are not shown as if they were these.
-    if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-        return failure(context, uncertainText(step.station, "answer"));
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
@@ -323,12 +334,10 @@ int Session::write(const Step &step)
     const PortCounters before = m_port->counters();
     const bool done = driverWrite(driverCommand(step), step.data);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context, before); status != kGoOn)
+    if (const int status = callOutcome(context, before, done, step.station, "acknowledgement");
+        status != kGoOn) {
         return status;
-    if (m_driver->hasError() || !done)
-        return driverFailure(context, failureText());
-    if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-        return failure(context, uncertainText(step.station, "acknowledgement"));
+    }
     return reportWritten(step, "wrote");
 }
 

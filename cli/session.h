@@ -57,6 +57,8 @@ private:
     int write(const Step &step);
     int broadcast(const Step &step);
     int afterDriverCall(const QString &context, const PortCounters &before);
+    int callOutcome(const QString &context, const PortCounters &before, bool done, int station,
+                    const char *what);
     QString echoFaultText() const;
     QString garbledWarning(const PortCounters &before) const;
     QString failureText() const;

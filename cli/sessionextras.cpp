@@ -81,13 +81,8 @@ QStringList Session::statsLines() const
 int Session::backupOrRestore(const Step &step)
 {
     const auto check = [this, &step](const QString &context, const PortCounters &before, bool done) {
-        if (const int status = afterDriverCall(context, before); status != kGoOn)
-            return status;
-        if (m_driver->hasError() || !done)
-            return driverFailure(context, failureText());
-        if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
-            return failure(context, uncertainText(step.station, "answer"));
-        return kParamCallDone;
+        const int status = callOutcome(context, before, done, step.station, "answer");
+        return status == kGoOn ? kParamCallDone : status;
     };
     const ParamLine line{[this](const CommunicatorCommand &command) { return driverRead(command); },
                          [this](const CommunicatorCommand &command, const QByteArray &data) {
