@@ -22,31 +22,37 @@ QString masked(QString out)
     return out;
 }
 
-TEST(ServoctlScan, FindsExactlyTheStationsThere)
+// The stations there and only those, at their baud rate only; the table in
+// station order.
+TEST(ServoctlScan, FindsExactlyTheStationsThereAtTheirBaudRate)
 {
-    const Outcome run = scan({"--sim-stations", "2,5,9", "scan", "1-12"});
-    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(masked(run.out).toStdString(),
-              "station  line settings          answer\n"
-              "      2  RS485,9600,NONE,8,2    T ms\n"
-              "      5  RS485,9600,NONE,8,2    T ms\n"
-              "      9  RS485,9600,NONE,8,2    T ms\n"
-              "3 stations found in 12 probed at 1 line setting, T s\n");
-    EXPECT_TRUE(run.err.contains(QLatin1String("scanning RS485,9600,NONE,8,2 (time-out 400 ms): 12 stations\n")))
-        << qPrintable(run.err);
-}
-
-TEST(ServoctlScan, FindsTheDrivesAtTheirBaudRateOnly)
-{
-    const Outcome run = scan({"--sim-line", "RS485,19200,NONE,8,2", "scan", "1-3", "baud", "9600,19200,38400"});
-    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(masked(run.out).toStdString(),
-              "station  line settings          answer\n"
-              "      1  RS485,19200,NONE,8,2   T ms\n"
-              "      2  RS485,19200,NONE,8,2   T ms\n"
-              "      3  RS485,19200,NONE,8,2   T ms\n"
-              "3 stations found in 3 probed at 3 line settings, T s\n");
-    EXPECT_EQ(run.err.count(QLatin1String("carries no parity")), 1) << qPrintable(run.err);
+    const struct
+    {
+        QStringList args;
+        const char *table;
+        const char *said; // on standard error
+    } cases[] = {
+        {{"--sim-stations", "2,5,9", "scan", "1-12"},
+         "station  line settings          answer\n"
+         "      2  RS485,9600,NONE,8,2    T ms\n"
+         "      5  RS485,9600,NONE,8,2    T ms\n"
+         "      9  RS485,9600,NONE,8,2    T ms\n"
+         "3 stations found in 12 probed at 1 line setting, T s\n",
+         "scanning RS485,9600,NONE,8,2 (time-out 400 ms): 12 stations\n"},
+        {{"--sim-line", "RS485,19200,NONE,8,2", "scan", "1-3", "baud", "9600,19200,38400"},
+         "station  line settings          answer\n"
+         "      1  RS485,19200,NONE,8,2   T ms\n"
+         "      2  RS485,19200,NONE,8,2   T ms\n"
+         "      3  RS485,19200,NONE,8,2   T ms\n"
+         "3 stations found in 3 probed at 3 line settings, T s\n",
+         "carries no parity"},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = scan(c.args);
+        EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+        EXPECT_EQ(masked(run.out).toStdString(), c.table);
+        EXPECT_EQ(run.err.count(QLatin1String(c.said)), 1) << qPrintable(run.err);
+    }
 }
 
 TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
