@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPluginLoader>
 
@@ -53,8 +54,12 @@ DriverInterface *DriverLoader::load(const QString &path, Entry entry)
 
 QString DriverLoader::defaultPath(const QString &programDir)
 {
-    const QString beside = programDir + QStringLiteral("/../lib/libteco_servo.so");
-    if (QFileInfo::exists(beside))
-        return QFileInfo(beside).canonicalFilePath();
-    return QStringLiteral(TECO_SERVO_PLUGIN_PATH);
+    const QString installed = programDir + QStringLiteral("/" TECO_SERVO_PLUGIN_FROM_BINDIR);
+    const QString built = programDir + QStringLiteral("/../lib/libteco_servo.so");
+    for (const QString &path : {installed, built}) {
+        if (QFileInfo::exists(path))
+            return QFileInfo(path).canonicalFilePath();
+    }
+    // Named as installed, so that a failure says where it was looked for.
+    return QDir::cleanPath(installed);
 }

@@ -23,8 +23,8 @@ public:
     DriverInterface *load(const QString &path, Entry entry);
     QString errorString() const { return m_error; }
 
-    // The plug-in next to the program (../lib/libteco_servo.so), else the
-    // one of the build tree the program was built in.
+    // The installed plug-in, found from the program's folder (bin/ and the
+    // driver folder of one install), else the build tree's ../lib/.
     static QString defaultPath(const QString &programDir);
 
 private:

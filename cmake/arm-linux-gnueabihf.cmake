@@ -8,6 +8,8 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+# The Debian architecture of the packages built here (cmake/Packaging.cmake).
+set(DEBIAN_ARCH armhf)
 
 if(NOT ARM_SYSROOT)
   if(DEFINED ENV{ARM_SYSROOT})

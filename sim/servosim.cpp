@@ -96,6 +96,20 @@ void describe(QCommandLineParser &parser)
         "first line of standard output; point the client at that path. It serves\n"
         "until interrupted and then prints its counters."));
     parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// --help names the program as a person types it, not by the path it was
+// started from (the manual page is made from this text).
+int printHelp(const QCommandLineParser &parser)
+{
+    QString text = parser.helpText();
+    const QString started = QCoreApplication::arguments().constFirst();
+    const int at = text.indexOf(started);
+    if (at >= 0)
+        text.replace(at, started.size(), QCoreApplication::applicationName());
+    std::fputs(qPrintable(text), stdout);
+    return 0;
 }
 
 void addOptions(QCommandLineParser &parser)
@@ -272,14 +286,17 @@ int main(int argc, char **argv)
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("servosim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SERVOSIM_VERSION));
 
     QCommandLineParser parser;
     describe(parser);
     addOptions(parser);
     // parse() so that a mistake exits 2 like every other; process() then
-    // answers only --help and --help-all.
+    // answers only --help-all and --version.
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        return printHelp(parser);
     parser.process(app);
     QString error = argumentsError(parser);
     SimSettings settings;

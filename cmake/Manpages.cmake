@@ -1,0 +1,33 @@
+# The manual pages of servoctl and servosim, made by help2man from their own
+# --help and --version, so that a page cannot say other than the program.
+# A cross build runs the programs through its emulator.
+find_program(HELP2MAN help2man DOC "help2man, for the manual pages")
+if(NOT HELP2MAN)
+  message(STATUS "help2man not found: no manual pages")
+  return()
+endif()
+
+set(MANPAGE_DIR ${CMAKE_BINARY_DIR}/man)
+set(servoctl_SUMMARY "read, write and watch TECO servo drives on a Modbus RTU line")
+set(servosim_SUMMARY "simulated TECO servo drives on a Modbus RTU line")
+set(MANPAGES)
+foreach(tool servoctl servosim)
+  # help2man names the page after the program it runs: a wrapper of that name.
+  set(runner ${MANPAGE_DIR}/run/${tool})
+  string(JOIN " " emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+  file(GENERATE OUTPUT ${runner}
+       CONTENT "#!/bin/sh\nexec ${emulator} \"$<TARGET_FILE:${tool}>\" \"$@\"\n"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                        WORLD_READ WORLD_EXECUTE)
+  # The page as written, and compressed as installed.
+  set(page ${MANPAGE_DIR}/${tool}.1)
+  add_custom_command(OUTPUT ${page} ${page}.gz
+    COMMAND ${HELP2MAN} --no-info --section=1 --name=${${tool}_SUMMARY}
+            --output=${page} ${runner}
+    COMMAND gzip -9nkf ${page}
+    DEPENDS ${tool}
+    COMMENT "Writing the manual page of ${tool}"
+    VERBATIM)
+  list(APPEND MANPAGES ${page}.gz)
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${MANPAGES})
