@@ -30,7 +30,8 @@ ensure_packages() {
 # What building and testing the library needs on the build machine (gnuplot:
 # servoctl plot and its tests).
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
-                libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox)
+                libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox
+                help2man man-db)
 
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
@@ -42,9 +43,23 @@ BENCH_PACKAGES=(python3 gnuplot-nox)
 # besides (jq: memcheck reads ctest's list of tests).
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind jq)
 
+# What making the Debian packages needs besides (scripts/package).
+PACKAGE_PACKAGES=(dpkg-dev file lintian)
+
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
   local dir=$1; shift
   cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+}
+
+# configure_and_build_arm DIR [cmake options...]: the armhf cross build,
+# with the sysroot ($ARM_SYSROOT, default .sysroot-armhf/ in the clone) made
+# first when missing.
+configure_and_build_arm() {
+  local dir=$1; shift
+  local sysroot=${ARM_SYSROOT:-$ROOT/.sysroot-armhf}
+  "$ROOT/scripts/sysroot-armhf" "$sysroot"
+  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/arm-linux-gnueabihf.cmake" \
+    -DARM_SYSROOT="$sysroot" "$@"
 }
