@@ -73,11 +73,11 @@ void Session::closeLine()
 
 int Session::loadDriver(const QString &programDir)
 {
-    const QString path = m_options.pluginPath.isEmpty() ? DriverLoader::defaultPath(programDir)
-                                                        : m_options.pluginPath;
-    m_driver = m_loader.load(path, m_options.entry);
+    m_pluginPath = m_options.pluginPath.isEmpty() ? DriverLoader::defaultPath(programDir)
+                                                  : m_options.pluginPath;
+    m_driver = m_loader.load(m_pluginPath, m_options.entry);
     if (!m_driver)
-        return failure(QStringLiteral("cannot load the plug-in %1").arg(path), m_loader.errorString());
+        return failure(QStringLiteral("cannot load the plug-in %1").arg(m_pluginPath), m_loader.errorString());
     return 0;
 }
 
@@ -238,6 +238,7 @@ int Session::info()
     std::printf("driver:        %s\n", qPrintable(m_driver->name()));
     std::printf("vendor:        %s\n", qPrintable(m_driver->vender()));
     std::printf("version:       %s\n", qPrintable(m_driver->getVersionNumber()));
+    std::printf("plug-in:       %s\n", qPrintable(m_pluginPath));
     std::printf("entry point:   %s\n",
                 m_options.entry == DriverLoader::QtPlugin ? "Qt plug-in instance" : "CreateDriver");
     std::printf("block limits:  %d registers, %d bits per request\n",

@@ -87,6 +87,7 @@ private:
 
     Options m_options;
     DriverLoader m_loader;
+    QString m_pluginPath;
     DriverInterface *m_driver = nullptr;
     std::unique_ptr<FrameTrace> m_trace;
     std::unique_ptr<SimLine> m_simLine;

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -27,6 +28,9 @@ TEST(Servoctl, HelpAndInfo)
         const Outcome info = servoctl({QStringLiteral("--entry"), QLatin1String(entry), QStringLiteral("info")});
         EXPECT_EQ(info.status, 0) << qPrintable(info.err);
         EXPECT_TRUE(info.out.contains(QLatin1String("driver:        Teco Servo\n"))) << qPrintable(info.out);
+        // The build tree's own plug-in, not one installed elsewhere.
+        EXPECT_TRUE(info.out.contains(QStringLiteral("plug-in:       %1\n")
+                                          .arg(QFileInfo(QStringLiteral(TECO_SERVO_PLUGIN_PATH)).canonicalFilePath())));
         EXPECT_TRUE(info.out.contains(QLatin1String("block limits:  125 registers, 2008 bits per request")));
     }
 }
