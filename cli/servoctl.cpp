@@ -159,8 +159,9 @@ Options:
                            answer: read back and checked
       --entry ENTRY        plugin (Qt's plug-in loader, default) or create
                            (the plain entry CreateDriver)
-      --plugin PATH        the plug-in library (default: ../lib/libteco_servo.so
-                           beside the program, else the one it was built with)
+      --plugin PATH        the plug-in library (default: the one installed
+                           with servoctl, in the panel runtime's driver
+                           folder; in a build folder, ../lib/libteco_servo.so)
   The simulated line (refused with --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
