@@ -31,10 +31,10 @@ Commands:
                                read every address of every --station again
                                every --interval until Ctrl-C, with times to
                                the millisecond; addresses of one function
-                               within one request's reach share a read; a
-                               lost line (an adapter pulled out) is waited
-                               for and taken up again at the same path;
-                               "then" may follow only with --polls
+                               within 125 registers or 2000 bits share a
+                               read; a lost line (an adapter pulled out) is
+                               waited for and taken up again at the same
+                               path; "then" may follow only with --polls
   station LIST                 address these stations (0 to 247; several only
                                for poll) in the commands that follow
   scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]

@@ -5,6 +5,13 @@
 
 #include "plan.h"
 
+// The Modbus standard's quantity limits where the driver's go further (2008
+// bits read, 1976 coils written): a drive that keeps to the standard answers
+// more with exception 03. Registers: the driver's 125 and 123 are the
+// standard's.
+const int kStandardBitsPerRead = 2000;
+const int kStandardCoilsPerWrite = 1968;
+
 // A register's last bit; reads may name higher ones, which run on into the
 // registers that follow.
 const int kLastRegisterBit = 15;
