@@ -30,4 +30,8 @@ bool servedByStore(const Step &step);
 // rules are StoreModel's.
 QString stepRefusal(const Step &step);
 
+// What a step the driver takes asks beyond the standard's limits, said
+// before it is sent; empty when it keeps within them.
+QString pastStandardWarning(const Step &step);
+
 #endif // SERVOCTL_STEPCHECKS_H
