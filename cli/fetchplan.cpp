@@ -8,10 +8,12 @@
 
 namespace {
 
-// The driver's per-request read limits: registers (functions 3 and 4), and
-// coils or inputs (functions 1 and 2).
+// Per read that servoctl builds: registers (functions 3 and 4), and coils or
+// inputs (functions 1 and 2). Bits stop at the standard's 2000, not the
+// driver's 2008, so that addresses typed within the standard never make a
+// read that a standard drive refuses (exception 03).
 const int kRegistersPerRead = 125;
-const int kBitsPerRead = 2008;
+const int kBitsPerRead = kStandardBitsPerRead;
 
 // Items read by one function share a group: HR and FN6HR are both read
 // with function 3, DO and FN5DO with 1.

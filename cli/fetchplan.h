@@ -17,11 +17,12 @@ struct Fetch
     bool merged() const { return items.size() > 1; }
 };
 
-// The fewest reads within the driver's per-request limits that fetch every
-// item of one station: items of one function whose registers (coils,
-// inputs) lie within one request's reach share a read, gaps included. An
-// item alone keeps its own read, exactly as typed; words of the driver's
-// own store are never merged (they are not the drive's registers).
+// The fewest reads within the per-read limits (125 registers, the Modbus
+// standard's 2000 bits) that fetch every item of one station: items of one
+// function whose registers (coils, inputs) lie within one read's reach share
+// a read, gaps included. An item alone keeps its own read, exactly as typed;
+// words of the driver's own store are never merged (they are not the drive's
+// registers).
 QList<Fetch> planFetches(const std::vector<Step> &items);
 
 // The fetch split into one read per item: for a drive that refuses a

@@ -96,6 +96,9 @@ int Session::poll(const Step &step)
 {
     PollRun run(step);
     run.live = isatty(STDOUT_FILENO) && !m_trace;
+    // Only an address's own read can go past the standard: merged ones stop at it.
+    for (const Step &item : step.items)
+        warnPastStandard(QStringLiteral("poll %1").arg(item.address.text), item);
     int reads = 0;
     for (const int station : step.stations) {
         run.fetches.insert(station, planFetches(step.items));

@@ -31,10 +31,10 @@ Commands:
                                read every address of every --station again
                                every --interval until Ctrl-C, with times to
                                the millisecond; addresses of one function
-                               within one request's reach share a read; a
-                               lost line (an adapter pulled out) is waited
-                               for and taken up again at the same path;
-                               "then" may follow only with --polls
+                               within 125 registers or 2000 bits share a
+                               read; a lost line (an adapter pulled out) is
+                               waited for and taken up again at the same
+                               path; "then" may follow only with --polls
   station LIST                 address these stations (0 to 247; several only
                                for poll) in the commands that follow
   scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]
@@ -78,6 +78,10 @@ would take otherwise than meant is refused and nothing is sent:
   - One request reads at most 125 registers (125 words, 62 dwords, 250 bytes)
     or 2008 coils or inputs, and writes at most 123 registers (123 words, 61
     dwords, 246 bytes) or 1976 coils; no command runs past number 65536.
+    The Modbus standard stops at 2000 coils or inputs read and 1968 coils
+    written (DO; FN5DO writes one request per coil): past these servoctl
+    warns and sends all the same, and a drive that keeps to the standard
+    answers exception 03 (illegal data value).
   - Bytes and blocks are written two to a register, so in even counts.
   - The special store starts all zero every run and is followed through the
     chain: the station count takes 0 to 8, the list stations 1 to 247, the

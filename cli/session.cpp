@@ -17,6 +17,7 @@
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
+#include "stepchecks.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -313,11 +314,18 @@ QString Session::failureText() const
     return m_port->echoGarbled() ? m_port->lastGarbledEcho() : m_driver->getLastError();
 }
 
+void warnPastStandard(const QString &context, const Step &step)
+{
+    if (const QString text = pastStandardWarning(step); !text.isEmpty())
+        warn(QStringLiteral("%1: %2").arg(context, text));
+}
+
 int Session::read(const Step &step)
 {
+    const QString context = QStringLiteral("read %1").arg(step.address.text);
+    warnPastStandard(context, step);
     const PortCounters before = m_port->counters();
     const QByteArray data = driverRead(driverCommand(step));
-    const QString context = QStringLiteral("read %1").arg(step.address.text);
     if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn)
         return status;
     if (m_trace)
@@ -330,11 +338,12 @@ int Session::read(const Step &step)
 
 int Session::write(const Step &step)
 {
+    const QString context = QStringLiteral("write %1").arg(step.address.text);
+    warnPastStandard(context, step);
     if (step.broadcast)
         return broadcast(step);
     const PortCounters before = m_port->counters();
     const bool done = driverWrite(driverCommand(step), step.data);
-    const QString context = QStringLiteral("write %1").arg(step.address.text);
     if (const int status = callOutcome(context, before, done, step.station, "acknowledgement");
         status != kGoOn) {
         return status;

@@ -102,6 +102,9 @@ private:
 
 // Prints "servoctl: TEXT" on standard error.
 void warn(const QString &text);
+// Prints "servoctl: CONTEXT: " and what the step asks past the Modbus
+// standard's limits, if it does: the driver sends it all the same.
+void warnPastStandard(const QString &context, const Step &step);
 // Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
 int failure(const QString &context, const QString &text);
 // The driver's command for a read or write step.

@@ -186,3 +186,21 @@ QString stepRefusal(const Step &step)
     }
     return QString();
 }
+
+// Functions 1 and 2 read, 15 writes, one request for the whole count; FN5DO
+// writes a request per coil, each well within.
+QString pastStandardWarning(const Step &step)
+{
+    const Area &area = *step.address.area;
+    const bool write = isWrite(step);
+    if (area.registers || (write && area.requestPerItem))
+        return QString();
+    const int limit = write ? kStandardCoilsPerWrite : kStandardBitsPerRead;
+    const qint64 units = unitsSpanned(step);
+    if (units <= limit)
+        return QString();
+    return QStringLiteral("%1 %2s in one %3 go past the Modbus standard's %4: the driver sends them, but a "
+                          "drive that keeps to the standard answers exception 03 (illegal data value)")
+        .arg(units).arg(QLatin1String(area.itemNoun)).arg(QLatin1String(write ? "write" : "read"))
+        .arg(limit);
+}
