@@ -1,6 +1,10 @@
 # The manual pages of servoctl and servosim, made by help2man from their own
 # --help and --version, so that a page cannot say other than the program.
 # A cross build runs the programs through its emulator.
+# Instrumented builds are never installed and make none.
+if(SANITIZE OR SANITIZE_THREAD)
+  return()
+endif()
 find_program(HELP2MAN help2man DOC "help2man, for the manual pages")
 if(NOT HELP2MAN)
   message(STATUS "help2man not found: no manual pages")
