@@ -1,8 +1,13 @@
 # The manual pages of servoctl and servosim, made by help2man from their own
 # --help and --version, so that a page cannot say other than the program.
 # A cross build runs the programs through its emulator.
-# Instrumented builds are never installed and make none.
+# Instrumented builds are never installed and make none; nor does a cross
+# build that cannot run what it builds.
 if(SANITIZE OR SANITIZE_THREAD)
+  return()
+endif()
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  message(STATUS "No manual pages: the cross build has no emulator to run the programs")
   return()
 endif()
 find_program(HELP2MAN help2man DOC "help2man, for the manual pages")
