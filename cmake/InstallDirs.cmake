@@ -10,8 +10,13 @@ if(CMAKE_CROSSCOMPILING AND DEBIAN_ARCH AND CMAKE_INSTALL_PREFIX MATCHES "^/usr/
 endif()
 include(GNUInstallDirs)
 
-set(TECO_SERVO_DRIVER_DIR "${CMAKE_INSTALL_LIBDIR}/hmi/drivers" CACHE PATH
-    "The panel runtime's driver folder the plug-in is installed into (relative to the prefix, or absolute)")
+# Empty: hmi/drivers in the library folder, as it is at each configure (a
+# default written into the cache would keep an earlier library folder).
+set(TECO_SERVO_DRIVER_DIR "" CACHE PATH
+    "The panel runtime's driver folder the plug-in is installed into (relative to the prefix, or absolute; default <libdir>/hmi/drivers)")
+if(NOT TECO_SERVO_DRIVER_DIR)
+  set(TECO_SERVO_DRIVER_DIR "${CMAKE_INSTALL_LIBDIR}/hmi/drivers")
+endif()
 if(IS_ABSOLUTE "${TECO_SERVO_DRIVER_DIR}")
   set(TECO_SERVO_FULL_DRIVER_DIR "${TECO_SERVO_DRIVER_DIR}")
 else()
