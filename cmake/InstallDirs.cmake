@@ -11,8 +11,10 @@ endif()
 include(GNUInstallDirs)
 
 # Empty: hmi/drivers in the library folder, as it is at each configure (a
-# default written into the cache would keep an earlier library folder).
-set(TECO_SERVO_DRIVER_DIR "" CACHE PATH
+# default written into the cache would keep an earlier library folder). A
+# string: CMake would make a relative path given untyped on the command line
+# absolute.
+set(TECO_SERVO_DRIVER_DIR "" CACHE STRING
     "The panel runtime's driver folder the plug-in is installed into (relative to the prefix, or absolute; default <libdir>/hmi/drivers)")
 if(NOT TECO_SERVO_DRIVER_DIR)
   set(TECO_SERVO_DRIVER_DIR "${CMAKE_INSTALL_LIBDIR}/hmi/drivers")
