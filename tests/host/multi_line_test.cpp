@@ -23,37 +23,38 @@ QByteArray littleEndian(quint32 value, int bytes)
     return data;
 }
 
-// The command's items as servoctl sends them: one byte per bit.
-QByteArray bitBytes(quint16 value)
-{
-    QByteArray data;
-    for (int i = 0; i < 16; ++i)
-        data.append(char(value >> i & 1));
-    return data;
-}
-
-// One kind of item, written from a 16-bit value and read back as the driver
-// returns it (bits packed, low byte first).
+// One kind of item, written from a 16-bit value: registers take two words
+// made of it; bits take its 16 bits, one byte each as servoctl sends them,
+// and read back packed, low byte first.
 struct ItemKind
 {
     const char *address;
     int type;
     int count;
-    QByteArray (*written)(quint16 value);
-    QByteArray (*readBack)(quint16 value);
+    bool bits;
+
+    QByteArray written(quint16 v) const
+    {
+        if (!bits)
+            return readBack(v);
+        QByteArray data;
+        for (int i = 0; i < 16; ++i)
+            data.append(char(v >> i & 1));
+        return data;
+    }
+    QByteArray readBack(quint16 v) const
+    {
+        return bits ? littleEndian(v, 2) : littleEndian(quint32(quint16(~v)) << 16 | v, 4);
+    }
 };
 
-QByteArray twoWords(quint16 v) { return littleEndian(v, 2) + littleEndian(quint16(~v), 2); }
-QByteArray dword(quint16 v) { return littleEndian(quint32(v) << 16 | quint16(v ^ 0x5A5A), 4); }
-QByteArray packedBits(quint16 v) { return littleEndian(v, 2); }
-
 const ItemKind kKinds[] = {
-    {"HR100", CommunicatorCommand::Word, 2, twoWords, twoWords},
-    {"FN6HR110", CommunicatorCommand::Word, 2, twoWords, twoWords},
-    {"HR200", CommunicatorCommand::DoubleWord, 1, dword, dword},
-    {"HR210SW", CommunicatorCommand::DoubleWord, 1, dword, dword},
-    {"DO20", CommunicatorCommand::Bit, 16, bitBytes, packedBits},
-    {"HR300.4", CommunicatorCommand::Bit, 16, bitBytes, packedBits}, // across two registers
+    {"HR100", CommunicatorCommand::Word, 2, false},
+    {"FN6HR110", CommunicatorCommand::Word, 2, false},
+    {"HR200", CommunicatorCommand::DoubleWord, 1, false},
+    {"HR210SW", CommunicatorCommand::DoubleWord, 1, false},
+    {"DO20", CommunicatorCommand::Bit, 16, true},
+    {"HR300.4", CommunicatorCommand::Bit, 16, true}, // across two registers
 };
 
 // Every line's own values: its number in the top nibble, the round below.
