@@ -18,6 +18,7 @@ struct FlagOption
 };
 
 const FlagOption kFlagOptions[] = {
+    {"sim", &Options::sim},
     {"trace", &Options::trace},
     {"local-echo", &Options::localEcho},
     {"sim-pace", &Options::simPace},
@@ -248,7 +249,7 @@ InfoRequest infoRequest(const QStringList &args)
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
                       QString *error)
 {
-    QString simOption; // the first --sim-* given: they mean nothing with --device
+    QString simOption; // the first --sim or --sim-* given: they mean nothing with --device
     QSet<QString> given;
     for (int i = 0; i < args.size(); ++i) {
         const QString &word = args[i];
@@ -263,7 +264,8 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
                 return false;
             }
             given.insert(name);
-            if (name.startsWith(QLatin1String("sim-")) && simOption.isEmpty())
+            if ((name == QLatin1String("sim") || name.startsWith(QLatin1String("sim-")))
+                && simOption.isEmpty())
                 simOption = spelledOption(word);
             continue;
         }

@@ -20,7 +20,8 @@ const int kBroadcastStation = 0;
 // Everything the options set, each value checked.
 struct Options
 {
-    QString device;            // empty: the built-in simulated line
+    QString device;            // empty: the built-in simulated line, if --sim asks for it
+    bool sim = false;          // the built-in simulated line is asked for
     std::optional<LineSettings> line; // none: the driver's default settings
     QList<int> stations;       // empty: the driver's default station
     int timeout = -1;
