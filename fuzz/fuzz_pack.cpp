@@ -3,7 +3,9 @@
 // too far is an AddressSanitizer finding), and HexToUInt on texts with and
 // without a terminating zero.
 #include <climits>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fuzz_input.h"
@@ -176,32 +178,23 @@ void fuzzFormat(FuzzInput &in, const QByteArray &format)
     }
 }
 
-// HexToUInt as the toolkit defines it.
+// HexToUInt read another way than the toolkit reads it: take the text len
+// covers (up to a terminating zero), drop a "0x" or "0" in front, refuse it
+// whole for any character that is no hexadecimal digit, and let strtoul
+// read the last eight digits (32 bits keep only those).
 unsigned int hexReference(const char *s, int len)
 {
-    if (len <= 0)
+    std::string text;
+    for (int i = 0; i < len && s[i] != '\0'; ++i)
+        text.push_back(s[i]);
+    if (text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0)
+        text.erase(0, 2);
+    else if (text.compare(0, 1, "0") == 0)
+        text.erase(0, 1);
+    if (text.empty() || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return 0;
-    if (*s == '0') {
-        ++s;
-        if (--len == 0)
-            return 0;
-        if (*s == 'x' || *s == 'X') {
-            ++s;
-            if (--len == 0)
-                return 0;
-        }
-    }
-    unsigned int value = 0;
-    for (; len > 0 && *s; --len, ++s) {
-        const char c = *s;
-        unsigned int digit;
-        if (c >= '0' && c <= '9') digit = unsigned(c - '0');
-        else if (c >= 'A' && c <= 'F') digit = unsigned(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f') digit = unsigned(c - 'a' + 10);
-        else return 0;
-        value = value << 4 | digit;
-    }
-    return value;
+    const std::string last = text.size() > 8 ? text.substr(text.size() - 8) : text;
+    return unsigned(std::strtoul(last.c_str(), nullptr, 16));
 }
 
 void fuzzHex(FuzzInput &in)
