@@ -53,6 +53,14 @@ configure_and_build() {
   cmake --build "$dir" -j "$(nproc)"
 }
 
+# configure_and_build_targets DIR TARGET...: only what a script runs (the
+# demo needs neither the tests nor the benchmarks).
+configure_and_build_targets() {
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target "$@"
+}
+
 # configure_and_build_arm DIR [cmake options...]: the armhf cross build,
 # with the sysroot ($ARM_SYSROOT, default .sysroot-armhf/ in the clone) made
 # first when missing.
