@@ -8,6 +8,8 @@
 // address parser. Internal to the plug-in (hidden), never exported.
 //
 // 16-bit fields go on the wire high byte first, the CRC low byte first.
+// The ModbusRTUSlave prefix is the runtime's naming for its drivers' frame
+// layers (the driver is the master on the line), kept for that reason.
 
 Q_DECL_HIDDEN QByteArray ModbusRTUSlaveBuildReadDevicesRequest(unsigned char station,
                                                                unsigned char function,

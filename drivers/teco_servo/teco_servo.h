@@ -132,7 +132,7 @@ public:
     // - a read returns 2 bytes per word; words past entry 10 read as zero. A
     //   count above 125 or below 0 is refused ("can't read any word from HR%d").
     // - a word write reaching entry 10 (starting below it or carrying several
-    //   words) sends all its words to register 1299 on of every station, and
+    //   words) sends all its words to register 1299 of every station, and
     //   entry 10 keeps the first word, the value register 1299 got; entries
     //   below 10 are not changed by it. A trailing odd byte is ignored.
     // - a broadcast uses at most 8 stations (entries 1..8), whatever entry 0
@@ -216,6 +216,8 @@ private:
                    unsigned char bit, int &progress);
 
     bool errorFlag;
+    // Set by setDebugMode() and read by nothing: the runtime's interface
+    // has the switch, and this driver has no debug output to gate.
     bool debugMode;
     QString lastError;
     std::vector<unsigned short> specialWords;

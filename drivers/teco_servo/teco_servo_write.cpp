@@ -61,6 +61,9 @@ bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned 
                         },
                         WRITE_ANSWER_LENGTH);
     }
+    // The station is asked once before the run and its value not used: a
+    // station out of range ends the command before anything is sent, and the
+    // port sees the same calls, in the same order, as the runtime expects.
     int checked = station;
     if (station == StationFromPort && !queryStation(port, checked))
         return false;
