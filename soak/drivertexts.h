@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include "communicatorcommand.h"
+#include "teco_servo_texts.h"
 
 namespace drivertexts {
 
@@ -19,44 +20,67 @@ namespace drivertexts {
 // that get none.
 inline QString description(const CommunicatorCommand &cmd, int station, bool write)
 {
-    static const char *const readFormats[] = {
-        " (read %d bit(s) from %d-", " (read %d byte(s) from %d-",
-        " (read %d word(s) from %d-", " (read %d dword(s) from %d-"};
-    static const char *const writeFormats[] = {
-        " (write %d bit to %d-", " (write %d byte to %d-",
-        " (write %d word to %d-", " (write %d dword to %d-"};
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type > 3)
         return QString();
-    return QString::asprintf(write ? writeFormats[type] : readFormats[type], cmd.count,
-                             station & 0xFF)
-        + cmd.address + QLatin1Char(')');
+    const char *format = write ? TecoServoText::WriteDescription[type]
+                               : TecoServoText::ReadDescription[type];
+    return QString::asprintf(format, cmd.count, station & 0xFF) + cmd.address + QLatin1Char(')');
+}
+
+// A printf format of the driver's as a pattern its texts match: names (an
+// area, which an F-prefixed address makes any characters) and numbers.
+inline QString formatPattern(const char *format)
+{
+    static const struct
+    {
+        const char *conversion;
+        const char *pattern;
+    } kConversions[] = {{"%d", "-?\\d+"}, {"%u", "\\d+"}, {"%s", ".*"}, {"%02X", "[0-9A-F]{2}"}};
+    QString pattern;
+    QString text = QString::fromLatin1(format);
+    while (!text.isEmpty()) {
+        bool converted = false;
+        for (const auto &c : kConversions) {
+            if (text.startsWith(QLatin1String(c.conversion))) {
+                pattern += QLatin1String(c.pattern);
+                text.remove(0, int(qstrlen(c.conversion)));
+                converted = true;
+                break;
+            }
+        }
+        if (!converted) {
+            pattern += QRegularExpression::escape(text.left(1));
+            text.remove(0, 1);
+        }
+    }
+    return pattern;
 }
 
 // A transaction's or dispatch's own text, without the description.
 inline bool isFailureText(const QString &text, const CommunicatorCommand &cmd)
 {
-    static const QStringList fixed = {
-        QStringLiteral("PLC no response"), QStringLiteral("received bytes < 5"),
-        QStringLiteral("invalid response"), QStringLiteral("CRC error"),
-        QStringLiteral("packet loss")};
-    // Range texts print the parsed area (any characters for an F-prefixed
-    // address) and a number.
-    static const QRegularExpression patterns(QStringLiteral(
-        "^(invalid slave id:-?\\d+"
-        "|exception code:0x[0-9A-F]{2}"
-        "|can't read any (word|double word|byte) from .*\\d+"
-        "|can't read -?\\d+ bits from .*\\d+"
-        "|can't write any (word|double word|byte|bit) to HR\\d+"
-        "|can't write \\d+ bits to DO\\d+)$"),
-        QRegularExpression::DotMatchesEverythingOption);
-    if (fixed.contains(text) || patterns.match(text).hasMatch())
+    using namespace TecoServoText;
+    static const QRegularExpression patterns = [] {
+        QStringList alternatives;
+        for (const char *format :
+             {NoResponse, ShortAnswer, OtherStation, Exception, CrcError, PacketLoss,
+              InvalidResponse, ReadWordRange, ReadDWordRange, ReadByteRange, ReadBitRange,
+              WriteWordRange, WriteDWordRange, WriteByteRange, WriteBitInStore, WriteCoilRange})
+            alternatives << formatPattern(format);
+        return QRegularExpression(QStringLiteral("^(%1)$").arg(alternatives.join(QLatin1Char('|'))),
+                                  QRegularExpression::DotMatchesEverythingOption);
+    }();
+    if (patterns.match(text).hasMatch())
         return true;
-    for (const char *kind : {"bit", "byte", "word", "double word"}) {
-        if (text == QStringLiteral("can't write any %1 to ").arg(QLatin1String(kind)) + cmd.address)
+    // The texts the command's own address follows.
+    for (const char *prefix : {ReadNoBit, WriteNoBit, WriteNoByte, WriteNoWord, WriteNoDWord}) {
+        if (text == QLatin1String(prefix) + cmd.address)
             return true;
     }
-    return false;
+    const QRegularExpression counted(QStringLiteral("^") + formatPattern(ReadBitCount)
+                                     + QRegularExpression::escape(cmd.address) + QLatin1Char('$'));
+    return counted.match(text).hasMatch();
 }
 
 inline bool isUnsupportedType(int dataType)
@@ -71,7 +95,7 @@ inline bool isDefinedFailure(const QString &lastError, const CommunicatorCommand
                              int station, bool write)
 {
     if (isUnsupportedType(cmd.dataType))
-        return lastError == QStringLiteral("unsupported data type: ") + cmd.address;
+        return lastError == QLatin1String(TecoServoText::UnsupportedType) + cmd.address;
     const QString tail = description(cmd, station, write);
     if (tail.isNull())
         return isFailureText(lastError, cmd);

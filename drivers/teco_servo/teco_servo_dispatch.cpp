@@ -5,6 +5,7 @@
 #include "abstractdeviceinterface.h"
 #include "communicatorcommand.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_texts.h"
 
 namespace {
 
@@ -29,13 +30,13 @@ QString describe(const char *format, unsigned char station, const CommunicatorCo
 bool DriverTecoServo::acceptCommand(AbstractDeviceInterface *port, const CommunicatorCommand &cmd)
 {
     if (!port) {
-        setCommError(QStringLiteral("PLC no response"));
+        setCommError(QLatin1String(TecoServoText::NoResponse));
         return false;
     }
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type > CommunicatorCommand::Bit2 || type == CommunicatorCommand::QuadWord) {
         waitFrameDelay(port);
-        setCommError(QStringLiteral("unsupported data type: ") + cmd.address);
+        setCommError(QLatin1String(TecoServoText::UnsupportedType) + cmd.address);
         return false;
     }
     return true;
@@ -117,7 +118,7 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
         if (fn6hr)
             return special ? writeSpecialFN6HRbit(port, reg, bit, data, progress)
                            : writeHRbitWithFN6(port, reg, bit, data);
-        refusal = "can't write any bit to %1";
+        refusal = TecoServoText::WriteNoBit;
         break;
     case CommunicatorCommand::Byte:
     case CommunicatorCommand::Block:
@@ -125,7 +126,7 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
             return writeBytes(port, reg, data);
         if (fn6hr)
             return writeBytesWithFN6(port, reg, data);
-        refusal = "can't write any byte to %1";
+        refusal = TecoServoText::WriteNoByte;
         break;
     case CommunicatorCommand::Word:
         if (hr)
@@ -134,38 +135,32 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
         if (fn6hr)
             return special ? writeSpecialFN6HRWords(port, reg, data, progress)
                            : writeWordsWithFN6(port, reg, data);
-        refusal = "can't write any word to %1";
+        refusal = TecoServoText::WriteNoWord;
         break;
     default: // DoubleWord; the others never get here
         if (hr)
             return writeDWords(port, reg, data, swapsWords(cmd));
         if (fn6hr)
             return writeDWordsWithFN6(port, reg, data, swapsWords(cmd));
-        refusal = "can't write any double word to %1";
+        refusal = TecoServoText::WriteNoDWord;
         break;
     }
-    setCommError(QString::fromLatin1(refusal).arg(cmd.address));
+    setCommError(QLatin1String(refusal) + cmd.address);
     return false;
 }
 
 void DriverTecoServo::appendCmdToReadCommError(unsigned char station,
                                                const CommunicatorCommand &cmd)
 {
-    static const char *const formats[] = {
-        " (read %d bit(s) from %d-", " (read %d byte(s) from %d-",
-        " (read %d word(s) from %d-", " (read %d dword(s) from %d-"};
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type < 4)
-        lastError += describe(formats[type], station, cmd);
+        lastError += describe(TecoServoText::ReadDescription[type], station, cmd);
 }
 
 void DriverTecoServo::appendCmdToWriteCommError(unsigned char station,
                                                 const CommunicatorCommand &cmd)
 {
-    static const char *const formats[] = {
-        " (write %d bit to %d-", " (write %d byte to %d-",
-        " (write %d word to %d-", " (write %d dword to %d-"};
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type < 4)
-        lastError += describe(formats[type], station, cmd);
+        lastError += describe(TecoServoText::WriteDescription[type], station, cmd);
 }

@@ -8,6 +8,7 @@
 #include "abstractdeviceinterface.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_texts.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ bool DriverTecoServo::queryStation(AbstractDeviceInterface *port, int &station)
 {
     const int id = port->stationId();
     if (static_cast<unsigned int>(id) > 255) {
-        setCommError(QString::asprintf("invalid slave id:%d", id));
+        setCommError(QString::asprintf(TecoServoText::OtherStation, id));
         return false;
     }
     station = id;
@@ -38,7 +39,7 @@ bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station,
     // Callers bound their counts so that this never triggers; it keeps the
     // buffer safe should one of them ever get it wrong.
     if (answerLength < MIN_ADU || answerLength > RECEIVE_BUFFER_SIZE) {
-        setCommError(QStringLiteral("packet loss"));
+        setCommError(QLatin1String(TecoServoText::PacketLoss));
         return false;
     }
 
@@ -56,12 +57,12 @@ bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station,
 
     const int rest = answerLength - MIN_ADU;
     if (port->receive(buffer + MIN_ADU, rest) != rest) {
-        setCommError(QStringLiteral("packet loss"));
+        setCommError(QLatin1String(TecoServoText::PacketLoss));
         return false;
     }
     unsigned char *answer = reinterpret_cast<unsigned char *>(buffer);
     if (!ModbusRTUSlaveCheckCRC(answer, static_cast<unsigned int>(answerLength))) {
-        setCommError(QStringLiteral("CRC error"));
+        setCommError(QLatin1String(TecoServoText::CrcError));
         return false;
     }
     if (take)
@@ -72,16 +73,16 @@ bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station,
 bool DriverTecoServo::checkMinADU(unsigned char station, const char *buffer, int received)
 {
     if (received <= 0) {
-        setCommError(QStringLiteral("PLC no response"));
+        setCommError(QLatin1String(TecoServoText::NoResponse));
         return false;
     }
     if (received != MIN_ADU) {
-        setCommError(QStringLiteral("received bytes < %1").arg(MIN_ADU));
+        setCommError(QString::asprintf(TecoServoText::ShortAnswer, MIN_ADU));
         return false;
     }
     const unsigned char first = static_cast<unsigned char>(buffer[0]);
     if (first != station) {
-        setCommError(QString::asprintf("invalid slave id:%d", int(first)));
+        setCommError(QString::asprintf(TecoServoText::OtherStation, int(first)));
         return false;
     }
     return true;
@@ -96,13 +97,13 @@ bool DriverTecoServo::checkException(const char *buffer, unsigned char function)
         unsigned char exception[MIN_ADU];
         std::memcpy(exception, buffer, MIN_ADU);
         if (ModbusRTUSlaveCheckCRC(exception, MIN_ADU))
-            setCommError(QString::asprintf("exception code:0x%02X",
+            setCommError(QString::asprintf(TecoServoText::Exception,
                                            unsigned(static_cast<unsigned char>(buffer[2]))));
         else
-            setCommError(QStringLiteral("CRC error"));
+            setCommError(QLatin1String(TecoServoText::CrcError));
         return false;
     }
-    setCommError(QStringLiteral("invalid response"));
+    setCommError(QLatin1String(TecoServoText::InvalidResponse));
     return false;
 }
 

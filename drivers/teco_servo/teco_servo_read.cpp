@@ -5,6 +5,7 @@
 #include "communicatorcommand.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_texts.h"
 
 namespace {
 
@@ -36,12 +37,12 @@ struct RegisterReadShape
 namespace {
 
 const RegisterReadShape WORDS = {
-    "can't read any word from %s%d",
+    TecoServoText::ReadWordRange,
     [](qint64 count) { return count; },
     [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, count); }};
 
 const RegisterReadShape DWORDS = {
-    "can't read any double word from %s%d",
+    TecoServoText::ReadDWordRange,
     [](qint64 count) { return 2 * count; },
     [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, 2 * count); }};
 
@@ -50,7 +51,7 @@ const RegisterReadShape SWAPPED_DWORDS = {
     [](const unsigned char *data, int count) { return fromBigEndianULongArray(data, count); }};
 
 const RegisterReadShape BYTES = {
-    "can't read any byte from %s%d",
+    TecoServoText::ReadByteRange,
     [](qint64 count) { return count / 2 + count % 2; },
     [](const unsigned char *data, int count) {
         return fromBigEndianUShortArray(data, count / 2 + count % 2).left(count);
@@ -129,7 +130,7 @@ QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByte
                                       unsigned short address, int count)
 {
     if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
-        setCommError(QString::asprintf("can't read %d bits from %s%u", count, area.constData(),
+        setCommError(QString::asprintf(TecoServoText::ReadBitRange, count, area.constData(),
                                        unsigned(address) + 1));
         return QByteArray();
     }
@@ -153,13 +154,13 @@ QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
         area.append(c);
     }
     if (area != "DO" && area != "DI") {
-        setCommError(QStringLiteral("can't read any bit from ") + command.address);
+        setCommError(QLatin1String(TecoServoText::ReadNoBit) + command.address);
         return QByteArray();
     }
     const unsigned short address = static_cast<unsigned short>(number - 1u);
     const int count = command.count;
     if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
-        setCommError(QString::asprintf("can't read %d bits from ", count) + command.address);
+        setCommError(QString::asprintf(TecoServoText::ReadBitCount, count) + command.address);
         return QByteArray();
     }
     return readCoilsOrInputs(port, area == "DO" ? 1 : 2, address, count, false);

@@ -5,6 +5,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "tools.h"
+#include "teco_servo_texts.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY || count < 0 || count > MAX_READ_WORDS) {
-        setCommError(QString::asprintf("can't read any word from HR%d", reg + 1));
+        setCommError(QString::asprintf(TecoServoText::ReadWordRange, "HR", reg + 1));
         return QByteArray();
     }
     if (entry + count > BROADCAST_ENTRY && specialWords[STATION_COUNT_ENTRY] != 0) {
@@ -77,7 +78,7 @@ bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned 
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
-        setCommError(QStringLiteral("can't write any word to HR%1").arg(reg + 1));
+        setCommError(QString::asprintf(TecoServoText::WriteWordRange, reg + 1));
         return false;
     }
     const unsigned int words = static_cast<unsigned int>(data.size()) / 2;
@@ -106,7 +107,7 @@ bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned sh
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
-        setCommError(QStringLiteral("can't write any bit to HR%1").arg(reg + 1));
+        setCommError(QString::asprintf(TecoServoText::WriteBitInStore, reg + 1));
         return false;
     }
     unsigned short &count = specialWords[STATION_COUNT_ENTRY];

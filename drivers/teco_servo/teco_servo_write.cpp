@@ -5,6 +5,7 @@
 #include "abstractdeviceinterface.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_texts.h"
 
 namespace {
 
@@ -12,10 +13,6 @@ const int MAX_WRITE_REGISTERS = 123;
 const int MAX_WRITE_COILS = 1976;
 const int ADDRESS_SPACE = 65536;
 const int WRITE_ANSWER_LENGTH = 8;
-
-const char WORD_RANGE_TEXT[] = "can't write any word to HR%1";
-const char DWORD_RANGE_TEXT[] = "can't write any double word to HR%1";
-const char BYTE_RANGE_TEXT[] = "can't write any byte to HR%1";
 
 // Register data in wire order. Words and double words are sent whole: a
 // trailing partial item of the caller's data is not sent.
@@ -42,7 +39,7 @@ bool DriverTecoServo::registersFit(unsigned short address, int registers, const 
 {
     if (registers <= MAX_WRITE_REGISTERS && address + registers <= ADDRESS_SPACE)
         return true;
-    setCommError(QString::fromLatin1(rangeText).arg(address + 1));
+    setCommError(QString::asprintf(rangeText, address + 1));
     return false;
 }
 
@@ -79,7 +76,7 @@ bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned 
 bool DriverTecoServo::writeSingleRegister(AbstractDeviceInterface *port, unsigned short address,
                                           const QByteArray &wire, int station)
 {
-    if (!registersFit(address, wire.size() / 2, WORD_RANGE_TEXT))
+    if (!registersFit(address, wire.size() / 2, TecoServoText::WriteWordRange))
         return false;
     return exchange(port, station,
                     [&](unsigned char s) { return ModbusRTUSlaveBuildFn6Request(s, address, wire); },
@@ -89,29 +86,29 @@ bool DriverTecoServo::writeSingleRegister(AbstractDeviceInterface *port, unsigne
 bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address,
                                  const QByteArray &data)
 {
-    return writeRegisterData(port, address, wordsToWire(data), StationFromPort, WORD_RANGE_TEXT,
-                             WriteMode::Block);
+    return writeRegisterData(port, address, wordsToWire(data), StationFromPort,
+                             TecoServoText::WriteWordRange, WriteMode::Block);
 }
 
 bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address,
                                  const QByteArray &data, unsigned char station)
 {
-    return writeRegisterData(port, address, wordsToWire(data), station, WORD_RANGE_TEXT,
-                             WriteMode::Block);
+    return writeRegisterData(port, address, wordsToWire(data), station,
+                             TecoServoText::WriteWordRange, WriteMode::Block);
 }
 
 bool DriverTecoServo::writeDWords(AbstractDeviceInterface *port, unsigned short address,
                                   const QByteArray &data, bool swapWords)
 {
     return writeRegisterData(port, address, dwordsToWire(data, swapWords), StationFromPort,
-                             DWORD_RANGE_TEXT, WriteMode::Block);
+                             TecoServoText::WriteDWordRange, WriteMode::Block);
 }
 
 bool DriverTecoServo::writeBytes(AbstractDeviceInterface *port, unsigned short address,
                                  const QByteArray &data)
 {
-    return writeRegisterData(port, address, bytesToWire(data), StationFromPort, BYTE_RANGE_TEXT,
-                             WriteMode::Block);
+    return writeRegisterData(port, address, bytesToWire(data), StationFromPort,
+                             TecoServoText::WriteByteRange, WriteMode::Block);
 }
 
 bool DriverTecoServo::writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
@@ -129,29 +126,29 @@ bool DriverTecoServo::writeWordWithFN6(AbstractDeviceInterface *port, unsigned s
 bool DriverTecoServo::writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
                                         const QByteArray &data)
 {
-    return writeRegisterData(port, address, wordsToWire(data), StationFromPort, WORD_RANGE_TEXT,
-                             WriteMode::Single);
+    return writeRegisterData(port, address, wordsToWire(data), StationFromPort,
+                             TecoServoText::WriteWordRange, WriteMode::Single);
 }
 
 bool DriverTecoServo::writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
                                         const QByteArray &data, unsigned char station)
 {
-    return writeRegisterData(port, address, wordsToWire(data), station, WORD_RANGE_TEXT,
-                             WriteMode::Single);
+    return writeRegisterData(port, address, wordsToWire(data), station,
+                             TecoServoText::WriteWordRange, WriteMode::Single);
 }
 
 bool DriverTecoServo::writeDWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
                                          const QByteArray &data, bool swapWords)
 {
     return writeRegisterData(port, address, dwordsToWire(data, swapWords), StationFromPort,
-                             DWORD_RANGE_TEXT, WriteMode::Single);
+                             TecoServoText::WriteDWordRange, WriteMode::Single);
 }
 
 bool DriverTecoServo::writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address,
                                         const QByteArray &data)
 {
-    return writeRegisterData(port, address, bytesToWire(data), StationFromPort, BYTE_RANGE_TEXT,
-                             WriteMode::Single);
+    return writeRegisterData(port, address, bytesToWire(data), StationFromPort,
+                             TecoServoText::WriteByteRange, WriteMode::Single);
 }
 
 bool DriverTecoServo::writeRegisterBits(AbstractDeviceInterface *port, unsigned short address,
@@ -175,7 +172,8 @@ bool DriverTecoServo::writeRegisterBits(AbstractDeviceInterface *port, unsigned 
 
     const QByteArray wire = toBigEndianUShortArray(copy);
     if (mode == WriteMode::Block)
-        return writeRegisterData(port, address, wire, station, WORD_RANGE_TEXT, WriteMode::Block);
+        return writeRegisterData(port, address, wire, station,
+                                 TecoServoText::WriteWordRange, WriteMode::Block);
     for (int i = 0; i < registers; ++i) {
         if (i > 0)
             waitFrameDelay(port);
@@ -219,7 +217,7 @@ bool DriverTecoServo::writeCoilData(AbstractDeviceInterface *port, unsigned shor
         return false;
     const int coils = data.size();
     if (coils > MAX_WRITE_COILS || address + coils > ADDRESS_SPACE) {
-        setCommError(QString::asprintf("can't write %d bits to DO%d", coils, address + 1));
+        setCommError(QString::asprintf(TecoServoText::WriteCoilRange, coils, address + 1));
         return false;
     }
     if (mode == WriteMode::Block) {
