@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "teco_servo_limits.h"
+
 struct DataType;
 
 // A memory area of the drives as the driver names it.
@@ -17,7 +19,7 @@ struct Area
 
 // The first number of every area and the last one the driver can address.
 const int kFirstItem = 1;
-const int kLastItem = 65536;
+const int kLastItem = TecoServoLimit::AddressSpace;
 
 // An address in servoctl's strict grammar, AREA NUMBER [.BIT] [SW]. The
 // driver's own parser never fails (it wraps numbers and takes unknown letters

@@ -4,6 +4,7 @@
 
 #include "stepchecks.h"
 #include "storemodel.h"
+#include "teco_servo_limits.h"
 #include "values.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 // inputs (functions 1 and 2). Bits stop at the standard's 2000, not the
 // driver's 2008, so that addresses typed within the standard never make a
 // read that a standard drive refuses (exception 03).
-const int kRegistersPerRead = 125;
+const int kRegistersPerRead = TecoServoLimit::ReadRegisters;
 const int kBitsPerRead = kStandardBitsPerRead;
 
 // Items read by one function share a group: HR and FN6HR are both read

@@ -1,6 +1,7 @@
 #include "stepchecks.h"
 
 #include "storemodel.h"
+#include "teco_servo_limits.h"
 
 namespace {
 
@@ -15,10 +16,10 @@ struct RequestLimit
 };
 
 const RequestLimit kRequestLimits[] = {
-    {false, true, 125},
-    {false, false, 2008},
-    {true, true, 123},
-    {true, false, 1976},
+    {false, true, TecoServoLimit::ReadRegisters},
+    {false, false, TecoServoLimit::ReadBits},
+    {true, true, TecoServoLimit::WriteRegisters},
+    {true, false, TecoServoLimit::WriteCoils},
 };
 
 int requestLimit(bool write, bool registers)

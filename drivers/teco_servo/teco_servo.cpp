@@ -4,6 +4,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "drv_dev_setting.h"
+#include "teco_servo_limits.h"
 
 namespace {
 
@@ -85,12 +86,12 @@ void DriverTecoServo::setDebugMode(bool on)
 
 int DriverTecoServo::getBlockAccessSize()
 {
-    return 125;
+    return TecoServoLimit::ReadRegisters;
 }
 
 int DriverTecoServo::getBitBlockAccessSize()
 {
-    return 2008;
+    return TecoServoLimit::ReadBits;
 }
 
 bool DriverTecoServo::hasError()

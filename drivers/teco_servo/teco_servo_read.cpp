@@ -5,13 +5,14 @@
 #include "communicatorcommand.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
 
 namespace {
 
-const qint64 MAX_READ_REGISTERS = 125;
-const qint64 MAX_READ_BITS = 2008;
-const qint64 ADDRESS_SPACE = 65536;
+const qint64 MAX_READ_REGISTERS = TecoServoLimit::ReadRegisters;
+const qint64 MAX_READ_BITS = TecoServoLimit::ReadBits;
+const qint64 ADDRESS_SPACE = TecoServoLimit::AddressSpace;
 
 unsigned char registerFunction(const QByteArray &area)
 {

@@ -5,6 +5,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "tools.h"
+#include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
 
 namespace {
@@ -16,7 +17,7 @@ const unsigned int BROADCAST_ENTRY = 10;
 const unsigned short MAX_STATIONS = 8;
 // Register of the drives that the broadcast word goes to (HR1300).
 const unsigned short BROADCAST_REGISTER = 1299;
-const int MAX_READ_WORDS = 125;
+const int MAX_READ_WORDS = TecoServoLimit::ReadRegisters;
 
 // Entry of a register number: HR60000 is entry 0. A register below the
 // store wraps round to a large entry, which is refused.

@@ -5,13 +5,14 @@
 #include "abstractdeviceinterface.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
 
 namespace {
 
-const int MAX_WRITE_REGISTERS = 123;
-const int MAX_WRITE_COILS = 1976;
-const int ADDRESS_SPACE = 65536;
+const int MAX_WRITE_REGISTERS = TecoServoLimit::WriteRegisters;
+const int MAX_WRITE_COILS = TecoServoLimit::WriteCoils;
+const int ADDRESS_SPACE = TecoServoLimit::AddressSpace;
 const int WRITE_ANSWER_LENGTH = 8;
 
 // Register data in wire order. Words and double words are sent whole: a
