@@ -204,25 +204,6 @@ Examples:
   servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
 )";
 
-// The offending word as typed, with control characters spelled out: a
-// newline or an escape sequence in it must not break the one line or
-// reach the terminal.
-QString visible(const QString &text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n'))
-            shown += QLatin1String("\\n");
-        else if (c == QLatin1Char('\r'))
-            shown += QLatin1String("\\r");
-        else if (c.category() == QChar::Other_Control)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 // Values that never reached the user were not read: a full disk or a
 // closed output fails the run.
 int finish(int status)
@@ -260,7 +241,7 @@ int main(int argc, char **argv)
     Plan plan;
     QString error;
     if (!parsePlan(args, &plan, &error)) {
-        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(visible(error)));
+        std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(error));
         return 2;
     }
     Session session(plan.options);
