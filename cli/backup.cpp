@@ -235,7 +235,7 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
         return true;
     *error = QStringLiteral("restore: %1 was saved on another kind of line (%2); not restored onto %3 without --any-line")
                  .arg(step->paramPath, saved,
-                      options.device.isEmpty() ? QLatin1String(kSimulatedLineText) : options.device);
+                      options.device.isEmpty() ? QStringLiteral("the built-in simulated line") : options.device);
     return false;
 }
 
