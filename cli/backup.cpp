@@ -1,11 +1,17 @@
 #include "backup.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <utility>
+
+#include <poll.h>
+#include <unistd.h>
 
 #include <QDateTime>
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
+#include "interrupt.h"
 #include "newfile.h"
 #include "serialport.h"
 
@@ -48,23 +54,16 @@ int writeValue(const ParamLine &line, const ParamEntry &entry)
     return line.check(QStringLiteral("write %1").arg(entry.label()), before, done);
 }
 
-QString lineText(const Options &options, const SerialPort &port)
-{
-    const QString settings = port.lineSettings().toString();
-    if (options.device.isEmpty())
-        return QStringLiteral("built-in simulated line, %1").arg(settings);
-    return QStringLiteral("%1, %2").arg(options.device, settings);
-}
-
+// Paths are the user's and may hold anything: escaped, none adds a line.
 QStringList backupHeader(const Step &step, const Options &options, const SerialPort &port)
 {
     return {
         QStringLiteral("# servoctl %1 backup").arg(QLatin1String(SERVOCTL_VERSION)),
         QStringLiteral("# saved: %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))),
         QStringLiteral("# station: %1").arg(step.station),
-        QStringLiteral("# line: %1").arg(lineText(options, port)),
-        QStringLiteral("# map: %1").arg(options.mapPath),
-        QStringLiteral("# %1; servoctl restore FILE writes it back").arg(paramLineShape(ParamFileKind::Backup)),
+        QStringLiteral("# line: %1").arg(lineText(options, port.lineSettings())),
+        QStringLiteral("# map: %1").arg(visibleText(options.mapPath)),
+        backupHeaderEnd(),
     };
 }
 
@@ -81,22 +80,33 @@ QString listOrNone(const QStringList &items)
     return items.isEmpty() ? QStringLiteral("none") : items.join(QStringLiteral(", "));
 }
 
-// A restore that stops part-way says what it left written and what not.
+// How far a restore got with the entry it stopped at.
+enum class Stage { Planning, DryRun, Writing, Acknowledged };
+
+// A restore that stops part-way says what it left written and what not, and
+// whether the drive took the write whose read-back failed or differed.
 int restoreStopped(const ParamEntry &at, const QStringList &written, const QList<ParamEntry> &notReached,
-                   bool dryRun, int status)
+                   Stage stage, int status)
 {
-    const QString done = dryRun ? QStringLiteral("dry run, nothing written")
-                                : QStringLiteral("written and verified: ") + listOrNone(written);
-    std::fprintf(stderr, "servoctl: restore stopped at %s: %s; not reached: %s\n", qPrintable(at.label()),
-                 qPrintable(done), qPrintable(listOrNone(addressesOf(notReached))));
+    QString done = QStringLiteral("written and verified: ") + listOrNone(written);
+    if (stage == Stage::DryRun)
+        done = QStringLiteral("dry run, nothing written");
+    else if (stage == Stage::Planning)
+        done = QStringLiteral("nothing written");
+    const char *acknowledged = stage == Stage::Acknowledged
+                                   ? " (the drive acknowledged its write; the read-back did not confirm it)"
+                                   : "";
+    std::fprintf(stderr, "servoctl: restore stopped at %s%s: %s; not reached: %s\n", qPrintable(at.label()),
+                 acknowledged, qPrintable(done), qPrintable(listOrNone(addressesOf(notReached))));
     return status;
 }
 
 enum class Outcome { Unchanged, WouldWrite, Written };
 
 // One entry restored: read, written when it differs, read back. The outcome
-// when it went through, else the status to stop with.
-int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Outcome *outcome)
+// when it went through, else the status to stop with; *stage says how far
+// it got.
+int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Outcome *outcome, Stage *stage)
 {
     quint64 current = 0;
     if (const int status = readValue(line, entry, "read", &current); status != kParamCallDone)
@@ -114,6 +124,7 @@ int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Ou
     }
     if (const int status = writeValue(line, entry); status != kParamCallDone)
         return status;
+    *stage = Stage::Acknowledged;
     quint64 readBack = 0;
     if (const int status = readValue(line, entry, "read back", &readBack); status != kParamCallDone)
         return status;
@@ -131,6 +142,47 @@ QString entriesText(int count)
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? "entry" : "entries"));
 }
 
+// Only "y" or "yes" (any case) on the terminal writes; anything else, the
+// end of the input or a signal leaves the drive as it is.
+bool askOnTerminal(const QString &question)
+{
+    std::fprintf(stderr, "servoctl: %s [y/N] ", qPrintable(question));
+    std::fflush(stderr);
+    QByteArray answer;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptWakeFd(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            return false;
+        if (interruptSignal())
+            return false;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        answer += c;
+    }
+    const QByteArray word = answer.trimmed().toLower();
+    return word == "y" || word == "yes";
+}
+
+// 0 when the restore may write: --yes, or a "yes" on the terminal.
+int confirmRestore(const Options &options, const QString &what)
+{
+    if (options.yes)
+        return 0;
+    if (!isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "servoctl: restore: nothing written: no terminal to ask on (standard input is "
+                             "not one); --yes writes without asking\n");
+        return kRestoreNotConfirmed;
+    }
+    if (askOnTerminal(QStringLiteral("write %1?").arg(what)))
+        return 0;
+    std::fprintf(stderr, "servoctl: restore: nothing written\n");
+    return kRestoreNotConfirmed;
+}
+
 QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
 {
     if (dryRun) {
@@ -142,6 +194,12 @@ QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
 }
 
 } // namespace
+
+QString lineText(const Options &options, const LineSettings &settings)
+{
+    const QString where = options.device.isEmpty() ? QLatin1String(kSimulatedLineText) : visibleText(options.device);
+    return QStringLiteral("%1, %2").arg(where, settings.toString());
+}
 
 bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error)
 {
@@ -167,8 +225,18 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
         return false;
     }
     step->paramPath = backup ? options.mapPath : command.args[0];
-    return readParamFile(step->paramPath, backup ? ParamFileKind::Map : ParamFileKind::Backup,
-                         &step->params, error);
+    if (!readParamFile(step->paramPath, backup ? ParamFileKind::Map : ParamFileKind::Backup,
+                       &step->params, error))
+        return false;
+    // Simulated values on real drives, or the reverse, only when asked for.
+    const QString &saved = step->params.line;
+    const bool savedSimulated = saved.startsWith(QLatin1String(kSimulatedLineText));
+    if (backup || saved.isEmpty() || options.anyLine || savedSimulated == options.device.isEmpty())
+        return true;
+    *error = QStringLiteral("restore: %1 was saved on another kind of line (%2); not restored onto %3 without --any-line")
+                 .arg(step->paramPath, saved,
+                      options.device.isEmpty() ? QStringLiteral("the built-in simulated line") : options.device);
+    return false;
 }
 
 QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
@@ -181,8 +249,13 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
         backups += step.action == Step::Backup ? 1 : 0;
         restores += step.action == Step::Restore ? 1 : 0;
     }
-    if (options.dryRun && restores == 0)
-        return QStringLiteral("--dry-run goes only with restore");
+    for (const auto &[given, name] : {std::pair(options.dryRun, "--dry-run"), std::pair(options.yes, "--yes"),
+                                      std::pair(options.anyLine, "--any-line")}) {
+        if (given && restores == 0)
+            return QStringLiteral("%1 goes only with restore").arg(QLatin1String(name));
+    }
+    if (options.dryRun && options.yes)
+        return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
     if (!options.mapPath.isEmpty() && backups == 0)
         return QStringLiteral("--map goes only with backup");
     return QString();
@@ -208,6 +281,8 @@ int runBackup(const Step &step, const Options &options, const ParamLine &line)
     return 0;
 }
 
+// A plan first (every entry read, nothing written, as --dry-run), then,
+// once confirmed, the entries that differ written and read back.
 int runRestore(const Step &step, const Options &options, const ParamLine &line)
 {
     const QList<ParamEntry> &entries = step.params.entries;
@@ -215,20 +290,33 @@ int runRestore(const Step &step, const Options &options, const ParamLine &line)
         std::fprintf(stderr, "servoctl: %s was saved from station %d; restoring to station %d\n",
                      qPrintable(step.paramPath), step.params.station, step.station);
     }
-    QStringList written;
-    int changed = 0;
-    int unchanged = 0;
+    QList<ParamEntry> toWrite;
     for (int i = 0; i < entries.size(); ++i) {
         Outcome outcome = Outcome::Unchanged;
-        if (const int status = restoreEntry(line, entries[i], options.dryRun, &outcome); status != kParamCallDone)
-            return restoreStopped(entries[i], written, entries.mid(i + 1), options.dryRun, status);
-        if (outcome == Outcome::Written)
-            written.append(entries[i].address.text);
-        if (outcome == Outcome::Unchanged)
-            ++unchanged;
-        else
-            ++changed;
+        Stage stage = options.dryRun ? Stage::DryRun : Stage::Planning;
+        if (const int status = restoreEntry(line, entries[i], true, &outcome, &stage); status != kParamCallDone)
+            return restoreStopped(entries[i], {}, entries.mid(i + 1), stage, status);
+        if (outcome == Outcome::WouldWrite)
+            toWrite.append(entries[i]);
     }
-    say(restoreSummary(entries.size(), changed, unchanged, options.dryRun));
+    if (options.dryRun || toWrite.isEmpty()) {
+        say(restoreSummary(entries.size(), toWrite.size(), entries.size() - toWrite.size(), options.dryRun));
+        return 0;
+    }
+    const QString what = QStringLiteral("%1 to station %2 on %3")
+                             .arg(entriesText(toWrite.size())).arg(step.station)
+                             .arg(lineText(options, line.port->lineSettings()));
+    if (const int status = confirmRestore(options, what))
+        return status;
+    QStringList written;
+    for (int i = 0; i < toWrite.size(); ++i) {
+        Outcome outcome = Outcome::Unchanged;
+        Stage stage = Stage::Writing;
+        if (const int status = restoreEntry(line, toWrite[i], false, &outcome, &stage); status != kParamCallDone)
+            return restoreStopped(toWrite[i], written, toWrite.mid(i + 1), stage, status);
+        if (outcome == Outcome::Written)
+            written.append(toWrite[i].address.text);
+    }
+    say(restoreSummary(entries.size(), written.size(), entries.size() - written.size(), false));
     return 0;
 }

@@ -17,11 +17,23 @@ struct PortCounters;
 // and such a file written back, each value read back and compared.
 
 // Checks backup (with --map and -o) and restore FILE into a step, reading
-// the map or the file whole; false with a text naming the word.
+// the map or the file whole, and a backup taken on the other kind of line
+// (simulated or a device) is refused without --any-line; false with a text
+// naming the word.
 bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error);
-// What the options ask of the chain as a whole: --dry-run goes with restore
-// alone, --map with one backup. Empty when nothing is wrong.
+// What the options ask of the chain as a whole: --dry-run, --yes and
+// --any-line go with restore alone, --map with one backup. Empty when
+// nothing is wrong.
 QString paramOptionsRefusal(const Options &options, const QList<Step> &steps);
+
+// The line values come from, as backups, logs and statistics name it:
+// "built-in simulated line, SETTINGS" or "DEVICE, SETTINGS", the device's
+// control characters spelled out.
+QString lineText(const Options &options, const LineSettings &settings);
+
+// restore's exit status when it was not confirmed (no "yes" on the
+// terminal, or no terminal and no --yes): nothing was written.
+const int kRestoreNotConfirmed = 3;
 
 // The hook's answer when the call went through.
 const int kParamCallDone = -1;

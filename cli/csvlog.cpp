@@ -41,14 +41,14 @@ CsvLog::~CsvLog()
         sync();
 }
 
-bool CsvLog::open(const QString &path, QString *error)
+bool CsvLog::open(const QString &path, const QString &line, QString *error)
 {
     m_path = path;
     const int fd = createNewFile(path, error);
     if (fd < 0)
         return false;
     m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-    m_pending = QByteArray(kCsvLogHeader) + '\n';
+    m_pending = "# line: " + line.toUtf8() + '\n' + QByteArray(kCsvLogHeader) + '\n';
     if (flush())
         return true;
     *error = m_error;
@@ -242,9 +242,20 @@ bool readCsvLog(const QString &path, QList<CsvLogRow> *rows, QString *error)
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
+    // The comments before the header become blank lines, which keeps the
+    // line numbers.
+    QString text = QString::fromUtf8(file.readAll());
+    for (int at = 0; text.midRef(at).startsWith(QLatin1Char('#')); ++at) {
+        const int end = text.indexOf(QLatin1Char('\n'), at);
+        if (end < 0) {
+            text.truncate(at);
+            break;
+        }
+        text.remove(at, end - at);
+    }
     QList<CsvRecord> records;
     QString why;
-    if (!CsvSplitter().split(QString::fromUtf8(file.readAll()), &records, &why)) {
+    if (!CsvSplitter().split(text, &records, &why)) {
         *error = QStringLiteral("%1:%2").arg(path, why);
         return false;
     }

@@ -7,13 +7,17 @@
 #include <QString>
 #include <QStringList>
 
-// servoctl's log of values read: one CSV row an item,
+// servoctl's log of values read: a comment naming the line the values came
+// from, then one CSV row an item,
+//   # line: /dev/ttyUSB0, RS485,9600,NONE,8,2
 //   time,station,address,raw,value
 //   2026-12-06T06:10:01.123,1,HR100,0x03E8,1000
 // time local with milliseconds, the address as servoctl labels the item
 // (Address::itemLabel), raw its bits in hex at full width
 // (formatValue(value, type, ValueFormat::Hex)), value as printed. Fields
-// holding a comma, a quote or a line break are quoted (RFC 4180).
+// holding a comma, a quote or a line break are quoted (RFC 4180). Lines
+// starting with '#' before the header are comments (logs of older servoctl
+// have none).
 
 // The header line, without its line break.
 extern const char kCsvLogHeader[];
@@ -28,8 +32,9 @@ public:
     CsvLog(const CsvLog &) = delete;
     CsvLog &operator=(const CsvLog &) = delete;
 
-    // Creates path and writes the header; false with *error set.
-    bool open(const QString &path, QString *error);
+    // Creates path and writes the line's comment (lineText(), on one line)
+    // and the header; false with *error set.
+    bool open(const QString &path, const QString &line, QString *error);
     // False once a write has failed (a full disk): errorString() says why.
     bool append(qint64 epochMs, int station, const QString &address, const QString &raw,
                 const QString &value);

@@ -25,6 +25,8 @@ const FlagOption kFlagOptions[] = {
     {"sim-echo", &Options::simEcho},
     {"stats", &Options::stats},
     {"dry-run", &Options::dryRun},
+    {"yes", &Options::yes},
+    {"any-line", &Options::anyLine},
 };
 
 // Whole numbers and the values each may take.
@@ -293,6 +295,22 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
     if (commands->isEmpty()) {
         *error = QStringLiteral("no command given");
         return false;
+    }
+    options->sim = !simOption.isEmpty();
+    // A forgotten -d must not quietly become simulated drives whose values a
+    // backup or a script then takes for real ones. info, station and plot use
+    // no line; an unknown command is named as such later.
+    static const QStringList kLineCommands = {
+        QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("poll"),
+        QStringLiteral("backup"), QStringLiteral("restore"), QStringLiteral("scan")};
+    if (options->device.isEmpty() && !options->sim) {
+        for (const Command &command : qAsConst(*commands)) {
+            if (!kLineCommands.contains(command.name))
+                continue;
+            *error = QStringLiteral("no line given: -d DEVICE for a serial line, or --sim for the "
+                                    "built-in simulated line");
+            return false;
+        }
     }
     return true;
 }

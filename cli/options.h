@@ -21,7 +21,7 @@ const int kBroadcastStation = 0;
 struct Options
 {
     QString device;            // empty: the built-in simulated line, if --sim asks for it
-    bool sim = false;          // the built-in simulated line is asked for
+    bool sim = false;          // the built-in simulated line is asked for (--sim or any --sim-*)
     std::optional<LineSettings> line; // none: the driver's default settings
     QList<int> stations;       // empty: the driver's default station
     int timeout = -1;
@@ -35,6 +35,8 @@ struct Options
     bool localEcho = false;    // the adapter hands every request back
     bool stats = false;        // per-station statistics of the line
     bool dryRun = false;       // restore: show what would be written
+    bool yes = false;          // restore: write without asking
+    bool anyLine = false;      // restore: a backup of the other kind of line too
     QString csvPath;           // a log of every value read; empty: none
     QString outputPath;        // what backup and plot write; empty: none given
     QString mapPath;           // backup: the parameter map

@@ -140,16 +140,71 @@ QString overlapRefusal(const ParamEntry &entry, const QList<ParamEntry> &before)
     return QString();
 }
 
-// A backup header's "# station: N", information only.
+const QRegularExpression kStation(QStringLiteral("^station:\\s*(\\d{1,3})\\s*$"));
+
+// A hand-written backup's "# station: N" before its entries, information only.
 void takeHeaderStation(const QString &comment, ParamFile *file)
 {
-    static const QRegularExpression kStation(QStringLiteral("^station:\\s*(\\d{1,3})\\s*$"));
     const QRegularExpressionMatch match = kStation.match(comment);
     if (match.hasMatch() && file->station < 0)
         file->station = match.captured(1).toInt();
 }
 
+// The header servoctl writes: "# servoctl VERSION backup", then "# KEY: VALUE"
+// lines, then backupHeaderEnd(). Reads it from lines[0] on; false with
+// "LINE: what" when a line is none of these (an older servoctl copied paths
+// into it as they were, newlines too). *end is the index past the header.
+bool readBackupHeader(const QStringList &lines, ParamFile *file, int *end, QString *error)
+{
+    static const QStringList kKeys = {QStringLiteral("saved"), QStringLiteral("station"),
+                                      QStringLiteral("line"), QStringLiteral("map")};
+    QStringList seen;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QString &text = lines[i];
+        if (text.isEmpty() && i == lines.size() - 1)
+            break;
+        if (text == backupHeaderEnd()) {
+            *end = i + 1;
+            return true;
+        }
+        const QString key = text.mid(2).section(QLatin1Char(':'), 0, 0);
+        if (!text.startsWith(QLatin1String("# ")) || !kKeys.contains(key) || seen.contains(key)
+            || text.mid(2 + key.size(), 2) != QLatin1String(": ")) {
+            *error = QStringLiteral("%1: not a line of a servoctl backup's header (# saved:, # station:, "
+                                    "# line: or # map:, each once): %2").arg(i + 1).arg(text);
+            return false;
+        }
+        seen.append(key);
+        const QString value = text.mid(key.size() + 4);
+        if (key == QLatin1String("station")) {
+            const QRegularExpressionMatch match = kStation.match(text.mid(2));
+            if (!match.hasMatch()) {
+                *error = QStringLiteral("%1: not a station: %2").arg(i + 1).arg(value);
+                return false;
+            }
+            file->station = match.captured(1).toInt();
+        } else if (key == QLatin1String("line")) {
+            file->line = value;
+        }
+    }
+    *error = QStringLiteral(" the servoctl backup's header never ends (its last line is \"%1\")")
+                 .arg(backupHeaderEnd());
+    return false;
+}
+
+bool isBackupHeaderStart(const QString &line)
+{
+    return line.startsWith(QLatin1String("# servoctl ")) && line.endsWith(QLatin1String(" backup"));
+}
+
 } // namespace
+
+const char kSimulatedLineText[] = "built-in simulated line";
+
+QString backupHeaderEnd()
+{
+    return QStringLiteral("# %1; servoctl restore FILE writes it back").arg(paramLineShape(ParamFileKind::Backup));
+}
 
 QString paramLineShape(ParamFileKind kind)
 {
@@ -167,12 +222,18 @@ bool parseParamText(const QString &text, const QString &path, ParamFileKind kind
 {
     ParamFile result;
     const QStringList lines = text.split(QLatin1Char('\n'));
-    for (int i = 0; i < lines.size(); ++i) {
+    int first = 0;
+    if (kind == ParamFileKind::Backup && isBackupHeaderStart(lines[0])
+        && !readBackupHeader(lines, &result, &first, error)) {
+        *error = QStringLiteral("%1:%2").arg(path, *error);
+        return false;
+    }
+    for (int i = first; i < lines.size(); ++i) {
         const int hash = lines[i].indexOf(QLatin1Char('#'));
         const QString comment = hash < 0 ? QString() : lines[i].mid(hash + 1).trimmed();
         const QStringList words = lines[i].left(hash).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.isEmpty()) {
-            if (result.entries.isEmpty())
+            if (result.entries.isEmpty() && first == 0)
                 takeHeaderStation(comment, &result);
             continue;
         }

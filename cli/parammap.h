@@ -29,19 +29,28 @@ struct ParamFile
 {
     QList<ParamEntry> entries;
     int station = -1; // a backup header's "# station: N"; -1 when none
+    QString line;     // a servoctl backup header's "# line: ..."; empty when none
 };
+
+// What a servoctl backup's "# line:" names for the built-in simulated line.
+extern const char kSimulatedLineText[];
 
 enum class ParamFileKind { Map, Backup };
 
 // Reads and checks a whole map or backup: entries restore can write back
 // and read again (HR, FN6HR, DO, FN5DO; word, dword or bit), none overlapping
-// another. False with "PATH:LINE: ..." naming the offending word.
+// another. A backup that begins as servoctl writes one has its header read
+// strictly: every line up to the one naming the entries' shape is a known
+// "# KEY: VALUE", so nothing in a header can pass for a value. False with
+// "PATH:LINE: ..." naming the offending word.
 bool readParamFile(const QString &path, ParamFileKind kind, ParamFile *file, QString *error);
 bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file,
                     QString *error);
 
 // "ADDRESS TYPE [VALUE] [NAME] [# comment]": a line of each kind, for the texts.
 QString paramLineShape(ParamFileKind kind);
+// The last line of a backup's header.
+QString backupHeaderEnd();
 
 // A backup's entry line: ADDRESS TYPE VALUE [NAME] [# comment], the value
 // in unsigned decimal.

@@ -311,7 +311,9 @@ QString visibleText(const QString &text)
 {
     QString shown;
     for (const QChar c : text) {
-        if (c.category() != QChar::Other_Control)
+        const QChar::Category category = c.category();
+        if (category != QChar::Other_Control && category != QChar::Separator_Line
+            && category != QChar::Separator_Paragraph)
             shown += c;
         else if (c == QLatin1Char('\r'))
             shown += QLatin1String("\\r");

@@ -46,8 +46,9 @@ struct Plan
 // False with a text naming the offending word.
 bool parsePlan(const QStringList &args, Plan *plan, QString *error);
 
-// A refusal is one line: control characters the user typed (a carriage
-// return pasted along) or a file held show as escapes.
+// A refusal, or a backup header's line, is one line: control characters
+// and line separators the user typed (a carriage return pasted along), a
+// path or a file held show as escapes.
 QString visibleText(const QString &text);
 
 #endif // SERVOCTL_PLAN_H

@@ -17,9 +17,10 @@ namespace {
 const char kHelp[] = R"(Usage: servoctl [OPTIONS] COMMAND [ARGS...] [then COMMAND [ARGS...]]...
 
 Loads the TECO servo driver plug-in through its entry point, as the panel
-runtime does, and runs commands against drives on a serial line. Without
---device it starts a simulated line of three drives (stations 1, 2 and 3)
-on a pseudo-terminal and works on that.
+runtime does, and runs commands against drives on a serial line (-d DEVICE),
+or with --sim on a simulated line of three drives (stations 1, 2 and 3) that
+it starts on a pseudo-terminal. Every command but info, station and plot
+needs one of the two. Backups, CSV logs and the statistics name the line.
 
 Commands:
   info                         identity, limits and default settings of the driver
@@ -41,9 +42,14 @@ Commands:
                                find the stations that answer, and the line
                                settings they are at (see "Scanning" below)
   backup --map MAP -o FILE     read the parameters MAP lists into a new FILE
-  restore FILE [--dry-run]     write a backup's values back where they
-                               differ, each read back and compared; stops at
-                               the first failure, saying what it wrote
+  restore FILE [--dry-run]     read every entry and show what differs (the
+                               plan), then, once confirmed, write those
+                               values back, each read back and compared;
+                               stops at the first failure, saying what it
+                               wrote. On a terminal it asks (y/N); otherwise
+                               it writes only with --yes. A backup taken on
+                               the other kind of line (simulated or a
+                               device) is refused without --any-line
   plot FILE -o OUT.png         draw a CSV log (--csv) with gnuplot into a new
                                PNG of 1200x700 pixels: one line for each
                                station and address, the time from the first
@@ -127,6 +133,8 @@ On the line:
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
+      --sim                the built-in simulated line instead (any --sim-...
+                           option below implies it)
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
                            frames are 8 data bits)
                            (default: the driver's, RS485,9600,NONE,8,2)
@@ -158,6 +166,10 @@ Options:
                            TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
                            FN5DO; word, dword (SW allowed) or bit (HR20.3)
       --dry-run            restore: read and show what would be written
+      --yes                restore: write without asking (needed when
+                           standard input is not a terminal)
+      --any-line           restore: a backup taken on the other kind of line
+                           (simulated or a device) too
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
@@ -166,7 +178,7 @@ Options:
       --plugin PATH        the plug-in library (default: the one installed
                            with servoctl, in the panel runtime's driver
                            folder; in a build folder, ../lib/libteco_servo.so)
-  The simulated line (refused with --device):
+  The simulated line (--sim; refused with --device):
       --sim-stations LIST  station numbers of its drives (default 1,2,3)
       --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
                            station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000,
@@ -186,20 +198,22 @@ Options:
 Exit status: 0 done, 1 a command failed (the driver's error text is printed,
 then a "hint:" line on what usually causes it; or the line is in use, was lost or echoed otherwise than --local-echo says,
 or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
-line was wrong, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
+line was wrong (also no line given), 3 restore was not confirmed (no "y" on
+the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored).
 
 Examples:
   servoctl info
-  servoctl read HR100 word 4 hex
-  servoctl write HR100 word 4660 -2 then read HR100 word 2 signed
-  servoctl read HR10SW dword float
-  servoctl station 2 then write HR5 word 1 then station 3 then read HR5
-  servoctl --trace write DO1 bit 1 0 1 then read DO1 bit 3
+  servoctl --sim read HR100 word 4 hex
+  servoctl --sim write HR100 word 4660 -2 then read HR100 word 2 signed
+  servoctl --sim read HR10SW dword float
+  servoctl --sim station 2 then write HR5 word 1 then station 3 then read HR5
+  servoctl --sim --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
-  servoctl --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
-  servoctl --station 2 backup --map docs/servo-parameters.map -o drive2.txt
-  servoctl --station 2 restore drive2.txt --dry-run
+  servoctl --sim --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
+  servoctl -d /dev/ttyUSB0 --station 2 backup --map docs/servo-parameters.map -o drive2.txt
+  servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --dry-run
+  servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
   servoctl plot speed.csv -o speed.png
   servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
 )";

@@ -23,7 +23,7 @@ int Session::openLog()
         return 0;
     m_csv.reset(new CsvLog);
     QString error;
-    if (!m_csv->open(m_options.csvPath, &error))
+    if (!m_csv->open(m_options.csvPath, lineText(m_options, m_port->lineSettings()), &error))
         return failure(QString(), error);
     return 0;
 }
@@ -50,7 +50,7 @@ void Session::printStats()
 {
     if (!m_options.stats || !m_port)
         return;
-    std::printf("statistics\n");
+    std::printf("statistics (%s)\n", qPrintable(lineText(m_options, m_port->lineSettings())));
     for (const QString &line : statsLines())
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);

@@ -1,5 +1,11 @@
 // servoctl backup and restore as a user runs them: a drive served by a
 // servosim process that outlives each servoctl run, or the built-in line.
+#include <pty.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -30,6 +36,8 @@ QString servedLine(ChildProcess &sim)
     return sim.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly) ? sim.out().section('\n', 0, 0) : QString();
 }
 
+const char kHeaderEnd[] = "# ADDRESS TYPE VALUE [NAME] [# comment]; servoctl restore FILE writes it back\n";
+
 const char kMap[] = "# drive 1\nHR10 word speed_limit # rpm\n\nHR11 dword position_limit\nHR20.3 bit reverse\nDO4 bit\n";
 
 TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
@@ -37,7 +45,7 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     QTemporaryDir dir;
     const QString map = place(dir, "drive.map", QLatin1String(kMap));
     const QString saved = dir.filePath(QStringLiteral("drive1.txt"));
-    ChildProcess sim(SERVOSIM_COMMAND, {});
+    ChildProcess sim(SERVOSIM_COMMAND, {"--stations", "1,2"});
     const QString line = servedLine(sim);
     ASSERT_FALSE(line.isEmpty()) << qPrintable(sim.err());
     const QStringList onLine{"-d", line, "--timeout", "2000"};
@@ -56,57 +64,122 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
 
     ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3",
                                             "bit", "0"}).status, 0);
+    const std::string plan = "HR10 speed_limit: 1200 -> 1500, would be written\n"
+                             "HR11 position_limit: 5 -> 70000, would be written\n"
+                             "HR20.3 reverse: 0 -> 1, would be written\nDO4: 1, unchanged\n";
     const Outcome dryRun = servoctl(onLine + QStringList{"restore", saved, "--dry-run"});
     EXPECT_EQ(dryRun.status, 0) << qPrintable(dryRun.err);
-    EXPECT_EQ(dryRun.out.toStdString(), "HR10 speed_limit: 1200 -> 1500, would be written\n"
-                                        "HR11 position_limit: 5 -> 70000, would be written\n"
-                                        "HR20.3 reverse: 0 -> 1, would be written\nDO4: 1, unchanged\n"
-                                        "dry run of 4 entries: 3 would be written, 1 unchanged; nothing written\n");
-    // Its "from" values, read from the drive, show the dry run wrote nothing.
-    const Outcome restore = servoctl(onLine + QStringList{"--station", "1", "restore", saved});
+    EXPECT_EQ(dryRun.out.toStdString(), plan + "dry run of 4 entries: 3 would be written, 1 unchanged; nothing written\n");
+    // Off a terminal, without --yes: the plan, and nothing written.
+    const Outcome unconfirmed = servoctl(onLine + QStringList{"restore", saved});
+    EXPECT_EQ(unconfirmed.status, 3);
+    EXPECT_EQ(unconfirmed.out.toStdString(), plan);
+    EXPECT_TRUE(unconfirmed.err.endsWith(QLatin1String("servoctl: restore: nothing written: no terminal to ask on "
+                                                       "(standard input is not one); --yes writes without asking\n")))
+        << qPrintable(unconfirmed.err);
+    // Its "from" values, read from the drive, show that neither wrote.
+    const Outcome restore = servoctl(onLine + QStringList{"--station", "1", "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 0) << qPrintable(restore.err);
-    EXPECT_EQ(restore.out.toStdString(), "HR10 speed_limit: 1200 -> 1500, written, verified\n"
-                                         "HR11 position_limit: 5 -> 70000, written, verified\n"
-                                         "HR20.3 reverse: 0 -> 1, written, verified\nDO4: 1, unchanged\n"
-                                         "restored 4 entries: 3 written and verified, 1 unchanged\n");
+    EXPECT_EQ(restore.out.toStdString(), plan + "HR10 speed_limit: 1200 -> 1500, written, verified\n"
+                                                "HR11 position_limit: 5 -> 70000, written, verified\n"
+                                                "HR20.3 reverse: 0 -> 1, written, verified\n"
+                                                "restored 4 entries: 3 written and verified, 1 unchanged\n");
     const Outcome readBack = servoctl(onLine + QStringList{"read", "HR10", "word", "3", "then", "read", "HR20"});
     EXPECT_EQ(readBack.out.toStdString(), "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n"
                                           "> read HR20\nHR20 = 9\n");
     // Saved from station 1, restored onto station 2: said, and done.
-    const Outcome other = servoctl({"--station", "2", "restore", saved, "--dry-run"});
+    const Outcome other = servoctl(onLine + QStringList{"--station", "2", "restore", saved, "--dry-run"});
     EXPECT_TRUE(other.err.contains(QStringLiteral("servoctl: %1 was saved from station 1; restoring to station 2\n")
                                        .arg(saved))) << qPrintable(other.err);
     EXPECT_TRUE(other.out.endsWith(QLatin1String("4 would be written, 0 unchanged; nothing written\n")));
 }
 
-TEST(ServoctlBackup, ARestoreThatStopsSaysWhatItWroteAndWhatNot)
+// Simulated values never reach real drives unasked, nor the reverse; and
+// no path can add a line to a backup.
+TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
+{
+    QTemporaryDir dir;
+    const QString map = place(dir, "drive\nHR5 word 4242 injected", QStringLiteral("HR10 word\n"));
+    const QString saved = dir.filePath(QStringLiteral("sim.txt"));
+    const Outcome backup = servoctl({"--sim", "write", "HR10", "word", "77", "then", "backup", "--map", map, "-o", saved});
+    ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
+    const QString file = contents(saved);
+    EXPECT_TRUE(file.contains(QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
+                                             "word 4242 injected\n").arg(dir.filePath("drive"))))
+        << qPrintable(file);
+    EXPECT_TRUE(file.endsWith(QLatin1String(" writes it back\nHR10 word 77\n"))) << qPrintable(file);
+
+    ChildProcess sim(SERVOSIM_COMMAND, {});
+    const QString line = servedLine(sim);
+    const Outcome refused = servoctl({"-d", line, "restore", saved, "--yes"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, QStringLiteral("servoctl: restore: %1 was saved on another kind of line (built-in simulated "
+                                          "line, RS485,9600,NONE,8,2); not restored onto %2 without --any-line (see "
+                                          "servoctl --help)\n").arg(saved, line));
+    const Outcome deliberate = servoctl({"-d", line, "--any-line", "restore", saved, "--yes"});
+    EXPECT_EQ(deliberate.status, 0) << qPrintable(deliberate.err);
+    EXPECT_EQ(deliberate.out, QLatin1String("HR10: 0 -> 77, would be written\nHR10: 0 -> 77, written, verified\n"
+                                            "restored 1 entry: 1 written and verified, 0 unchanged\n"));
+    EXPECT_EQ(servoctl({"--sim", "restore", saved, "--dry-run"}).out,
+              QLatin1String("HR10: 0 -> 77, would be written\ndry run of 1 entry: 1 would be written, 0 unchanged; "
+                            "nothing written\n"));
+}
+
+// On a terminal restore asks; only "y" or "yes" writes.
+TEST(ServoctlBackup, OnATerminalRestoreAsksFirst)
+{
+    QTemporaryDir dir;
+    const QString saved = place(dir, "saved.txt", QStringLiteral("HR7 word 9\n"));
+    ChildProcess sim(SERVOSIM_COMMAND, {});
+    const QString line = servedLine(sim);
+    for (const auto &[answer, status, value] : {std::tuple("n\n", 3, "0"), std::tuple("\n", 3, "0"),
+                                                std::tuple("Yes\n", 0, "9")}) {
+        int master = -1, terminal = -1;
+        ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        ChildProcess restore(SERVOCTL_COMMAND, {"-d", line, "restore", saved}, terminal);
+        EXPECT_TRUE(restore.waitFor(QStringLiteral("servoctl: write 1 entry to station 1 on %1, RS485,9600,NONE,8,2? "
+                                                   "[y/N] ").arg(line))) << qPrintable(restore.err());
+        EXPECT_EQ(::write(master, answer, strlen(answer)), ssize_t(strlen(answer)));
+        EXPECT_EQ(restore.finish(), status) << qPrintable(restore.err());
+        EXPECT_EQ(servoctl({"-d", line, "read", "HR7"}).out, QStringLiteral("HR7 = %1\n").arg(QLatin1String(value)));
+        ::close(master);
+        ::close(terminal);
+    }
+}
+
+// Nothing is written when a read of the plan fails.
+TEST(ServoctlBackup, ARestoreThatCannotReadItsPlanWritesNothing)
 {
     QTemporaryDir dir;
     const QString saved = place(dir, "saved.txt", QStringLiteral("HR1 word 5 a\nHR2 word 0\nHR20 word 7\n"
                                                                   "HR21 word 8 past_end\nHR22 word 9\n"));
     ChildProcess sim(SERVOSIM_COMMAND, {"--holding", "20"});
     const QString line = servedLine(sim);
-    const Outcome restore = servoctl({"-d", line, "restore", saved});
+    const Outcome restore = servoctl({"-d", line, "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 1);
-    EXPECT_EQ(restore.out.toStdString(), "HR1 a: 0 -> 5, written, verified\nHR2: 0, unchanged\n"
-                                         "HR20: 0 -> 7, written, verified\n");
+    EXPECT_EQ(restore.out.toStdString(), "HR1 a: 0 -> 5, would be written\nHR2: 0, unchanged\n"
+                                         "HR20: 0 -> 7, would be written\n");
     EXPECT_TRUE(restore.err.contains(QLatin1String("servoctl: read HR21 past_end: exception code:0x02")));
-    EXPECT_TRUE(restore.err.endsWith(QLatin1String("servoctl: restore stopped at HR21 past_end: written and verified: "
-                                                   "HR1, HR20; not reached: HR22\n"))) << qPrintable(restore.err);
-    EXPECT_EQ(servoctl({"-d", line, "read", "HR20"}).out, QLatin1String("HR20 = 7\n"));
+    EXPECT_TRUE(restore.err.endsWith(QLatin1String("servoctl: restore stopped at HR21 past_end: nothing written; "
+                                                   "not reached: HR22\n"))) << qPrintable(restore.err);
+    EXPECT_EQ(servoctl({"-d", line, "read", "HR20"}).out, QLatin1String("HR20 = 0\n"));
 }
 
 // The simulated servo's fault reset reads 0 again once written: never good.
-TEST(ServoctlBackup, AReadBackThatDiffersFailsTheRestore)
+// The restore stops there, saying the drive took the write.
+TEST(ServoctlBackup, AReadBackThatDiffersStopsTheRestore)
 {
     QTemporaryDir dir;
-    const QString saved = place(dir, "saved.txt", QStringLiteral("DO2 bit 1 fault_reset\nHR5 word 3\n"));
-    const Outcome restore = servoctl({"--sim-model", "servo", "restore", saved});
+    const QString saved = place(dir, "saved.txt", QStringLiteral("HR5 word 3\nDO2 bit 1 fault_reset\nHR6 word 4\n"));
+    const Outcome restore = servoctl({"--sim", "--sim-model", "servo", "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 1);
-    EXPECT_EQ(restore.out, QLatin1String("DO2 fault_reset: 0 -> 1, written, but read back 0\n"));
+    EXPECT_EQ(restore.out, QLatin1String("HR5: 0 -> 3, would be written\nDO2 fault_reset: 0 -> 1, would be written\n"
+                                         "HR6: 0 -> 4, would be written\nHR5: 0 -> 3, written, verified\n"
+                                         "DO2 fault_reset: 0 -> 1, written, but read back 0\n"));
     EXPECT_TRUE(restore.err.endsWith(QLatin1String("servoctl: DO2 fault_reset: wrote 1, read back 0\nservoctl: restore "
-                                                   "stopped at DO2 fault_reset: written and verified: none; not "
-                                                   "reached: HR5\n"))) << qPrintable(restore.err);
+                                                   "stopped at DO2 fault_reset (the drive acknowledged its write; the "
+                                                   "read-back did not confirm it): written and verified: HR5; not "
+                                                   "reached: HR6\n"))) << qPrintable(restore.err);
 }
 
 TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
@@ -114,7 +187,7 @@ TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
     QTemporaryDir dir;
     const QString map = place(dir, "drive.map", QLatin1String(kMap));
     const QString saved = dir.filePath(QStringLiteral("drive9.txt"));
-    const Outcome backup = servoctl({"--station", "9", "--timeout", "100", "backup", "--map", map, "-o", saved});
+    const Outcome backup = servoctl({"--sim", "--station", "9", "--timeout", "100", "backup", "--map", map, "-o", saved});
     EXPECT_EQ(backup.status, 1);
     EXPECT_TRUE(backup.err.contains(QLatin1String("servoctl: read HR10 speed_limit: PLC no response")));
     EXPECT_TRUE(backup.err.endsWith(QStringLiteral("backup stopped at HR10 speed_limit: nothing written to %1\n")
@@ -127,7 +200,7 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
 {
     const struct
     {
-        const char *text;
+        std::string text;
         bool backupFile; // restored, else a map backed up
         const char *named;
     } cases[] = {
@@ -153,12 +226,16 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"HR5 word 65536", true, "%1:1: HR5: invalid value for a word: \"65536\""},
         {"HR5.1 bit 2", true, "%1:1: HR5.1: invalid value for a bit: \"2\""},
         {"HR5 word", true, "%1:1: HR5: an entry is ADDRESS TYPE VALUE [NAME] [# comment]"},
+        // What an older servoctl wrote for a map path holding a newline.
+        {"# servoctl 1.0.0 backup\n# map: m\nHR5 word 4242 injected\n" + std::string(kHeaderEnd) + "HR1 word 0", true,
+         "%1:3: not a line of a servoctl backup's header (# saved:, # station:, # line: or # map:, each once): HR5 word 4242"},
+        {"# servoctl 1.0.0 backup\n# station: 1\n", true, "%1: the servoctl backup's header never ends"},
     };
     QTemporaryDir dir;
     for (const auto &c : cases) {
-        const QString path = place(dir, "entries", QLatin1String(c.text));
-        const QStringList args = c.backupFile ? QStringList{"restore", path}
-                                              : QStringList{"backup", "--map", path, "-o", dir.filePath("new.txt")};
+        const QString path = place(dir, "entries", QString::fromStdString(c.text));
+        const QStringList args = c.backupFile ? QStringList{"--sim", "restore", path}
+                                              : QStringList{"--sim", "backup", "--map", path, "-o", dir.filePath("new.txt")};
         const Outcome run = servoctl(args);
         EXPECT_EQ(run.status, 2) << c.text;
         EXPECT_EQ(run.err.count('\n'), 1) << qPrintable(run.err);
@@ -170,9 +247,10 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"--map M backup", "backup needs -o FILE"},
         {"--map M read HR1", "--map goes only with backup"},
         {"restore", "restore needs a backup file"},
+        {"--yes read HR1", "--yes goes only with restore"},
     };
     for (const auto &c : optionCases) {
-        const Outcome run = servoctl(QString::fromLatin1(c[0]).split(' '));
+        const Outcome run = servoctl(QStringList{"--sim"} + QString::fromLatin1(c[0]).split(' '));
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.startsWith(QStringLiteral("servoctl: ") + QLatin1String(c[1]))) << qPrintable(run.err);
     }

@@ -37,7 +37,7 @@ TEST(ServoctlLimits, PastTheStandardIsSentWithOneWarning)
         {{"--polls", "1", "poll", "DO1", "bit", "2001"}, "TX 01 01 00 00 07 D1", "poll DO1: 2001 coils in one read"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--trace", "--line", "RS485,115200,NONE,8,2", "--retries", "0"}
+        const Outcome run = servoctl(QStringList{"--sim", "--trace", "--line", "RS485,115200,NONE,8,2", "--retries", "0"}
                                      + c.command);
         const QString what = c.command.mid(0, 4).join(' ');
         EXPECT_TRUE(run.err.contains(QLatin1String(c.request))) << qPrintable(what) << qPrintable(run.err);
@@ -71,7 +71,7 @@ TEST(ServoctlLimits, WhatAStandardDriveTakesPassesWithoutWarning)
         {QStringList{"write", "FN5DO1", "bit"} + coilValues(1969).mid(3), "FN5DO1: wrote 1969 bits\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--line", "RS485,115200,NONE,8,2", "--polls", "1"} + c.command);
+        const Outcome run = servoctl(QStringList{"--sim", "--line", "RS485,115200,NONE,8,2", "--polls", "1"} + c.command);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
         EXPECT_TRUE(run.out.contains(QLatin1String(c.shown))) << c.shown << " in " << qPrintable(run.out);
         EXPECT_FALSE(run.err.contains(QLatin1String(kPastStandard))) << qPrintable(run.err);

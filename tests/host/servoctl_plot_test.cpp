@@ -15,6 +15,7 @@
 
 namespace {
 
+// As an older servoctl wrote them, without the line's comment: still read.
 const char kLog[] = "time,station,address,raw,value\n"
                     "2026-12-06T06:10:01.000,1,IR1,0x03E8,1000\n"
                     "2026-12-06T06:10:01.000,1,HR100.3,0x1,1\n"
@@ -139,21 +140,24 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
     QString error;
     {
         CsvLog log;
-        ASSERT_TRUE(log.open(path, &error)) << qPrintable(error);
+        // A device path may hold quotes and commas: the comment keeps to its line.
+        ASSERT_TRUE(log.open(path, QStringLiteral("/dev/serial/\"a,b\", RS485,9600,NONE,8,2"), &error))
+            << qPrintable(error);
         EXPECT_TRUE(log.append(ms, 2, QStringLiteral("HR100 low"), QStringLiteral("0xE8"), QStringLiteral("a,\"b\"\nc")));
         EXPECT_TRUE(log.append(ms + 1, 247, QStringLiteral("IR2SW"), QStringLiteral("0x3F800000"), QStringLiteral("1.0")));
         EXPECT_TRUE(log.flush());
-        EXPECT_FALSE(CsvLog().open(path, &error));
+        EXPECT_FALSE(CsvLog().open(path, QString(), &error));
         EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
     }
-    EXPECT_EQ(readFile(path).toStdString(), "time,station,address,raw,value\n"
+    EXPECT_EQ(readFile(path).toStdString(), "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
+                                            "time,station,address,raw,value\n"
                                             "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
                                             "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
     QList<CsvLogRow> rows;
     ASSERT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].value, QStringLiteral("a,\"b\"\nc"));
-    EXPECT_EQ(rows[1].line, 4);
+    EXPECT_EQ(rows[1].line, 5);
     EXPECT_EQ(rows[1].epochMs, ms + 1);
     EXPECT_EQ(rows[1].station, 247);
     EXPECT_EQ(rows[1].raw, 0x3F800000u);

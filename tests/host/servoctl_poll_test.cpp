@@ -24,7 +24,7 @@ QList<qint64> statsRow(const QString &out, int station)
     const QRegularExpression row(QStringLiteral("^ +%1((?: +\\S+)+)").arg(station),
                                  QRegularExpression::MultilineOption);
     QList<qint64> numbers;
-    const QString fields = row.match(out.section(QStringLiteral("statistics\n"), 1)).captured(1);
+    const QString fields = row.match(out.section(QStringLiteral("statistics ("), 1)).captured(1);
     for (const QString &field : fields.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         numbers.append(field.toLongLong());
     return numbers;
@@ -48,8 +48,8 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     const QStringList setUp = {"write", "HR1", "word", "11", "12", "-3", "then", "write", "HR100", "word",
                                "0x1234", "0xABCD", "then", "write", "DO40", "bit", "1", "then", "station",
                                "2", "then", "write", "HR1", "word", "21", "22"};
-    QStringList pollArgs = setUp + QStringList{"then", "station", "1,2", "then", "poll"};
-    QStringList readArgs = setUp;
+    QStringList pollArgs = QStringList{"--sim"} + setUp + QStringList{"then", "station", "1,2", "then", "poll"};
+    QStringList readArgs = QStringList{"--sim"} + setUp;
     for (const QStringList &item : items)
         pollArgs << item;
     pollArgs << "--stats" << "--polls" << "1";
@@ -66,6 +66,8 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     // simulated line heard just these.
     EXPECT_EQ(statsRow(polled.out, 1).value(0), 3 + 3);
     EXPECT_EQ(statsRow(polled.out, 2).value(0), 1 + 3);
+    EXPECT_TRUE(polled.out.contains(QLatin1String("statistics (built-in simulated line, RS485,9600,NONE,8,2)\n")))
+        << qPrintable(polled.out);
     EXPECT_TRUE(polled.out.contains(QLatin1String("simulated line: 10 requests heard\n"))) << qPrintable(polled.out);
 
     const Outcome read = servoctl(readArgs);
@@ -85,7 +87,7 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
 // faults the simulated line injected, each once.
 TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
 {
-    const Outcome run = servoctl({"--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed", "7",
+    const Outcome run = servoctl({"--sim", "--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed", "7",
                                   "--line", "RS485,115200,NONE,8,2", "--timeout", "100", "--interval", "0",
                                   "--polls", "150", "--stats", "poll", "HR1", "IR1"});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
@@ -113,15 +115,17 @@ TEST(ServoctlPoll, TheLogHasARowForEveryValueRead)
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("trend.csv"));
-    const Outcome run = servoctl({"--station", "1-2", "--csv", log, "--interval", "0", "--polls", "3",
+    const Outcome run = servoctl({"--sim", "--station", "1-2", "--csv", log, "--interval", "0", "--polls", "3",
                                   "poll", "HR1", "word", "2", "IR1", "signed"});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(rows.size(), 1 + 3 * 2 * 3);
-    EXPECT_EQ(rows[0], QLatin1String("time,station,address,raw,value"));
-    EXPECT_TRUE(rows[6].endsWith(QLatin1String(",2,IR1,0x07D0,2000"))) << qPrintable(rows[6]);
+    ASSERT_EQ(rows.size(), 2 + 3 * 2 * 3);
+    // Which line the values came from, so that none passes for a real drive's.
+    EXPECT_EQ(rows[0], QLatin1String("# line: built-in simulated line, RS485,9600,NONE,8,2"));
+    EXPECT_EQ(rows[1], QLatin1String("time,station,address,raw,value"));
+    EXPECT_TRUE(rows[7].endsWith(QLatin1String(",2,IR1,0x07D0,2000"))) << qPrintable(rows[7]);
     // Never over a file the user has.
-    EXPECT_EQ(servoctl({"--csv", log, "poll", "HR1"}).status, 2);
+    EXPECT_EQ(servoctl({"--sim", "--csv", log, "poll", "HR1"}).status, 2);
 }

@@ -37,7 +37,7 @@ TEST(Servoctl, HelpAndInfo)
 
 TEST(Servoctl, WritesReadsAndTracesOnTheSimulatedLine)
 {
-    const Outcome run = servoctl({"--trace", "--timeout", "2000", "write", "HR100", "word", "4660", "-2",
+    const Outcome run = servoctl({"--sim", "--trace", "--timeout", "2000", "write", "HR100", "word", "4660", "-2",
                               "then", "read", "HR100", "word", "2", "hex",
                               "then", "read", "HR101", "signed",
                               "then", "read", "IR1", "word", "2", "bits",
@@ -114,9 +114,8 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"--timeout", "0", "read", "HR1"}, "--timeout"},
         {{"-d", "", "read", "HR1"}, "-d"},
         {{"--plugin=", "info"}, "--plugin"},
-        {{"--device", "/dev/null", "--sim-echo", "read", "HR1"}, "--sim-echo"},
+        {{"--device", "/dev/null", "read", "HR1"}, "--sim applies only to the built-in simulated line, not with --device"},
         {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
-        {{"--device", "/dev/null", "--sim-faults", "drop=0.1", "read", "HR1"}, "--sim-faults"},
         {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
         {{"--line", "RS485,9600,NONE,7,2", "read", "HR1"}, "RS485,9600,NONE,7,2: Modbus RTU"},
@@ -143,7 +142,7 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"plot", "a.csv", "then", "plot", "b.csv", "-o", "new.png"}, "-o names one file"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--trace"} + c.args);
+        const Outcome run = servoctl(QStringList{"--sim", "--trace"} + c.args);
         const QString what = c.args.join(' ');
         EXPECT_EQ(run.status, 2) << qPrintable(what);
         EXPECT_TRUE(run.out.isEmpty()) << qPrintable(what) << "\n" << qPrintable(run.out);
@@ -153,6 +152,33 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.named))) << c.named << " in " << qPrintable(run.err);
         EXPECT_FALSE(run.err.contains(QLatin1String(" TX ")) || run.err.contains(QLatin1String("simulated drives")))
             << qPrintable(run.err);
+    }
+}
+
+// A forgotten -d must not become the simulated drives: every command that
+// uses a line needs -d or --sim (or a --sim-... option); info and plot need
+// none (HelpAndInfo, ServoctlPlot).
+TEST(Servoctl, ALineIsAskedForNeverAssumed)
+{
+    const char *const noLine = "servoctl: no line given: -d DEVICE for a serial line, or --sim for the built-in "
+                               "simulated line (see servoctl --help)\n";
+    const struct
+    {
+        QStringList args;
+        int status;
+        const char *err; // all of standard error, or its start when the run goes on
+    } cases[] = {
+        {{"read", "HR1"}, 2, noLine},
+        {{"--station", "1", "backup", "--map", "M", "-o", "b.txt"}, 2, noLine},
+        {{"--sim-stations", "4", "--station", "4", "read", "IR1"}, 0,
+         "servoctl: simulated drives 4 on /dev/pts/"},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = servoctl(c.args);
+        EXPECT_EQ(run.status, c.status) << qPrintable(c.args.join(' '));
+        EXPECT_TRUE(c.status == 2 ? run.err == QLatin1String(c.err) && run.out.isEmpty()
+                                  : run.err.startsWith(QLatin1String(c.err)))
+            << qPrintable(c.args.join(' ')) << "\n" << qPrintable(run.err);
     }
 }
 
@@ -189,7 +215,7 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
         {{"read", "DI1", "bit", "2008"}, nullptr},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--timeout", "2000"} + c.args);
+        const Outcome run = servoctl(QStringList{"--sim", "--timeout", "2000"} + c.args);
         EXPECT_FALSE(run.err.contains(QLatin1String("see servoctl --help"))) << qPrintable(run.err);
         if (c.shown) {
             EXPECT_EQ(run.status, 0) << qPrintable(run.err);
@@ -228,9 +254,9 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
         {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"}, 1, "",
          "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
          "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
-        {{"--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
+        {{"--sim", "--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
          "servoctl: the simulated adapter echoes every request back\n"},
-        {{"--local-echo", "read", "HR1"}, 1, "",
+        {{"--sim", "--local-echo", "read", "HR1"}, 1, "",
          "servoctl: the line does not echo our own requests back (an adapter without local echo?): "
          "leave out --local-echo\n"},
     };

@@ -33,7 +33,7 @@ TEST(ServoctlView, ShowsDwordsAsInt32AndFloat)
         {{"HR10", "word", "0x3F80", "0"}, {"HR10SW", "dword", "float"}, "HR10SW = 1"},
     };
     for (const auto &c : cases) {
-        const QStringList args = QStringList{"write"} + c.written + QStringList{"then", "read"} + c.read;
+        const QStringList args = QStringList{"--sim", "write"} + c.written + QStringList{"then", "read"} + c.read;
         ChildProcess child(SERVOCTL_COMMAND, args);
         EXPECT_EQ(child.finish(), 0) << qPrintable(child.err());
         EXPECT_TRUE(child.out().endsWith(QLatin1String(c.shown) + QLatin1Char('\n')))
@@ -62,7 +62,7 @@ TEST(ServoctlView, HintsFollowTheDriversErrorOnce)
         {{"--sim-echo", "read", "HR1"}, "try --local-echo\n"},
     };
     for (const auto &c : cases) {
-        ChildProcess child(SERVOCTL_COMMAND, c.args);
+        ChildProcess child(SERVOCTL_COMMAND, QStringList{"--sim"} + c.args);
         EXPECT_EQ(child.finish(), 1) << qPrintable(child.err());
         EXPECT_TRUE(child.err().contains(QLatin1String(c.err))) << qPrintable(child.err());
         EXPECT_EQ(child.err().count(QLatin1String("hint:")), QByteArray(c.err).count("hint:"))

@@ -5,6 +5,7 @@
 // and error read as they come. fork and exec rather than QProcess, whose
 // process handling does not survive qemu's user-mode emulation. The command
 // is the program, after the emulator when cross-compiling, joined by '|'.
+// Its standard input is /dev/null, as in a script, or the given terminal.
 
 #include <csignal>
 #include <ctime>
@@ -23,7 +24,7 @@
 class ChildProcess
 {
 public:
-    ChildProcess(const char *command, const QStringList &args)
+    ChildProcess(const char *command, const QStringList &args, int input = -1)
     {
         std::vector<QByteArray> argv;
         for (const QString &arg : QString::fromLocal8Bit(command).split(QLatin1Char('|')) + args)
@@ -37,6 +38,7 @@ public:
             return;
         m_pid = fork();
         if (m_pid == 0) {
+            dup2(input >= 0 ? input : open("/dev/null", O_RDONLY), STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
             execv(pointers[0], pointers.data());
