@@ -22,6 +22,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include "clients.h"
@@ -29,6 +30,7 @@
 #include "measure.h"
 #include "pacedline.h"
 #include "serialport.h"
+#include "sharedfile.h"
 #include "simline.h"
 #include "termiosline.h"
 #include "tools.h"
@@ -192,9 +194,13 @@ int runLine(const QString &plotFile)
     print(QStringLiteral("Simulated drive's thread at real-time priority: %1.")
               .arg(realTime ? QStringLiteral("yes") : QStringLiteral("no")));
     if (!plotFile.isEmpty()) {
-        FILE *out = std::fopen(qPrintable(plotFile), "w");
-        if (!out)
+        QString refusal;
+        FILE *out = rewriteOwnFile(QFile::encodeName(plotFile), &refusal);
+        if (!out) {
+            std::fprintf(stderr, "line_bench: cannot write %s%s%s\n", qPrintable(plotFile),
+                         refusal.isEmpty() ? "" : ": ", qPrintable(refusal));
             return 1;
+        }
         std::fputs("# baud, then plug-in and libmodbus efficiency for 1, 10, 125 registers\n", out);
         for (const QString &row : plot)
             std::fprintf(out, "%s\n", qPrintable(row));

@@ -61,7 +61,10 @@ bool writeNewFile(const QString &path, const QByteArray &contents, QString *erro
 {
     const QByteArray target = QFile::encodeName(path);
     QByteArray temporary = target + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
+    // Made new (O_EXCL, mode 0600 until written); link() never follows a
+    // link at path, so a name another user planted in a shared folder is
+    // refused, not written through.
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         *error = errnoText(QStringLiteral("write beside"), path, errno);
         return false;

@@ -67,6 +67,10 @@ Session::~Session()
 void Session::closeLine()
 {
     clearLineToRestore();
+    if (m_port) {
+        m_port->close();
+        warnOfLockFolder();
+    }
     m_port.reset(); // close the line before its simulator goes
     if (m_simServer)
         m_simServer->stop();
@@ -147,7 +151,15 @@ void Session::lineOpened()
     termios settings;
     if (m_port->savedSettings(&settings))
         setLineToRestore(m_port->handle(), settings);
+    warnOfLockFolder();
     m_driver->initialize(m_port.get());
+}
+
+// Another user's link or file where the port keeps what the line owes.
+void Session::warnOfLockFolder()
+{
+    for (const QString &warning : m_port->takeWarnings())
+        warn(warning + QStringLiteral(": left alone"));
 }
 
 QByteArray Session::driverRead(const CommunicatorCommand &command)

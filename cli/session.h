@@ -51,6 +51,7 @@ private:
     int openLine(const Step &step);
     int startLine();
     void lineOpened();
+    void warnOfLockFolder();
     int startSimulatedLine(const LineSettings &settings);
     int info();
     int read(const Step &step);

@@ -1,5 +1,7 @@
 #include "linedebt.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -8,7 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
+
+#include "sharedfile.h"
 
 namespace {
 
@@ -31,53 +34,86 @@ QByteArray owner(int fd)
 }
 
 // Empty when fd is no device.
-QString debtPath(int fd)
+QString debtPath(int fd, const QString &folder)
 {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return QString();
-    const QString folder = QFileInfo(QStringLiteral("/run/lock")).isWritable()
-                               ? QStringLiteral("/run/lock") : QDir::tempPath();
     return QStringLiteral("%1/modbus-line-%2-%3.debt").arg(folder).arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+}
+
+// Writes all of text; false when it could not.
+bool writeAll(int fd, const QByteArray &text)
+{
+    const char *data = text.constData();
+    qint64 left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= n;
+    }
+    return true;
 }
 
 } // namespace
 
-void leaveLineDebt(int fd, const LineDebt &debt)
+QString lineDebtFolder()
 {
-    const QString path = debtPath(fd);
+    const QString lockFolder = QStringLiteral("/run/lock");
+    return QFileInfo(lockFolder).isWritable() ? lockFolder : QDir::tempPath();
+}
+
+void leaveLineDebt(int fd, const LineDebt &debt, const QString &folder, QString *warning)
+{
+    warning->clear();
+    const QByteArray path = QFile::encodeName(debtPath(fd, folder));
     if (path.isEmpty())
         return;
     if (debt.isEmpty()) {
-        QFile::remove(path);
+        removeSharedFile(path, warning);
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const int file = openSharedFileToWrite(path, warning);
+    if (file < 0)
         return;
-    // Another user's program may hold the line next.
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
-                        | QFile::ReadOther | QFile::WriteOther);
-    QTextStream out(&file);
-    out << "line " << owner(fd) << '\n' << "quiet " << debt.quietUntilNs << '\n';
+    // Another user's program may hold the line next: it reads the file, but
+    // only we may change it.
+    fchmod(file, 0644);
+    QByteArray text = "line " + owner(fd) + "\nquiet " + QByteArray::number(debt.quietUntilNs) + '\n';
     for (const LineDebt::Owed &owed : debt.owed) {
-        out << "owed " << owed.sentNs << ' ' << owed.holdUntilNs << ' ' << owed.carried << ' '
-            << owed.request.toHex() << '\n';
+        text += "owed " + QByteArray::number(owed.sentNs) + ' ' + QByteArray::number(owed.holdUntilNs) + ' '
+                + QByteArray::number(owed.carried) + ' ' + owed.request.toHex() + '\n';
     }
+    if (ftruncate(file, 0) != 0 || !writeAll(file, text))
+        ftruncate(file, 0); // no half a debt: an empty file is none
+    ::close(file);
 }
 
-LineDebt takeLineDebt(int fd)
+LineDebt takeLineDebt(int fd, const QString &folder, QString *warning)
 {
+    warning->clear();
     LineDebt debt;
-    const QString path = debtPath(fd);
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+    const QByteArray path = QFile::encodeName(debtPath(fd, folder));
+    if (path.isEmpty())
+        return debt;
+    const int file = openSharedFileToRead(path, warning);
+    if (file < 0)
         return debt;
     // Anyone may have written the file: its size is bounded here, and the
     // port bounds the times it takes from it.
-    const QList<QByteArray> lines = file.read(kMaxDebtBytes).split('\n');
-    file.close();
-    QFile::remove(path);
+    QByteArray text(int(kMaxDebtBytes), Qt::Uninitialized);
+    const ssize_t n = ::read(file, text.data(), size_t(text.size()));
+    text.truncate(n > 0 ? int(n) : 0);
+    if (isOwnFile(file))
+        removeSharedFile(path, warning);
+    else
+        *warning = QStringLiteral("%1 belongs to another user").arg(QFile::decodeName(path));
+    ::close(file);
+    const QList<QByteArray> lines = text.split('\n');
     if (lines.value(0) != "line " + owner(fd))
         return debt;
     for (const QByteArray &line : lines.mid(1)) {

@@ -133,7 +133,9 @@ void SerialPort::startAfresh()
     m_handedOver = 0;
     m_quietUntilNs = 0;
     m_owed.clear();
-    takeDebt(takeLineDebt(m_fd));
+    QString warning;
+    m_inherited = takeLineDebt(m_fd, lineDebtFolder(), &warning);
+    warnOnce(warning);
 }
 
 bool SerialPort::reopen()
@@ -160,8 +162,12 @@ void SerialPort::close()
     if (m_savedValid)
         tcsetattr(m_fd, TCSANOW, &m_saved);
     // Still holding the line, so that the next program finds it written.
-    if (!m_lost)
-        leaveLineDebt(m_fd, debt());
+    if (!m_lost) {
+        takeDebt();
+        QString warning;
+        leaveLineDebt(m_fd, debt(), lineDebtFolder(), &warning);
+        warnOnce(warning);
+    }
     releaseLine(m_fd);
     ::close(m_fd);
     m_fd = -1;

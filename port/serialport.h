@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "abstractdeviceinterface.h"
 #include "deadlinesleeper.h"
@@ -96,7 +97,9 @@ struct LateAnswer
 //
 // The owed answers and a short answer's quiet outlive the port: close()
 // leaves them for the line's next program, open() takes up what the last
-// one left (linedebt.h).
+// one left (linedebt.h), and the first request or settleInput() holds it to
+// the bounds the port then keeps itself. What it leaves alone in the lock
+// folder (another user's link or file) comes out of takeWarnings().
 //
 // A hung-up or vanished device (POLLHUP, POLLERR, EIO, ENXIO, ENODEV) makes
 // the port lost: send() and receive() fail at once with "line lost: PATH",
@@ -218,6 +221,10 @@ public:
     bool echoGarbled() const { return m_echoGarbled; }
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
+    // Files in the lock folder left alone since the last call, such as
+    // "/run/lock/modbus-line-4-64.debt is a symbolic link": each said once
+    // in the port's life.
+    QStringList takeWarnings();
     // Reads what the line sent unasked and settles it (late answers, noise),
     // as before every request; false when the line failed.
     bool settleInput();
@@ -285,8 +292,9 @@ private:
     bool waitUntilClear(const RtuRequest &next);
     qint64 clearToSendAt(const RtuRequest &next) const;
     void forgetOldOwedAnswers(qint64 nowNs);
-    void takeDebt(const LineDebt &debt);
+    void takeDebt();
     LineDebt debt() const;
+    void warnOnce(const QString &warning);
 
     int m_fd = -1;
     QString m_path;
@@ -324,11 +332,14 @@ private:
     int m_handedOver = 0;           // bytes of the answer given to the caller
     qint64 m_quietUntilNs = 0;      // a short answer's rest may come until then
     QList<OwedAnswer> m_owed;       // oldest first
+    LineDebt m_inherited;           // left by the line's last program, not yet taken
     qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
 
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;
     FrameTrace *m_trace = nullptr;
+    QStringList m_warnings;      // not yet taken
+    QStringList m_warningsSaid;
 };
 
 #endif // SERIALPORT_H

@@ -22,9 +22,15 @@ const int kMaxLateAnswersKept = 256;
 } // namespace
 
 // What the line's last program left owing, within the bounds this port
-// would keep itself: anyone may have written it.
-void SerialPort::takeDebt(const LineDebt &debt)
+// would keep itself: anyone may have written it. Taken when the line is
+// first used, so that the bounds are those of the answer time-out set
+// after open().
+void SerialPort::takeDebt()
 {
+    if (m_inherited.isEmpty())
+        return;
+    const LineDebt debt = m_inherited;
+    m_inherited = LineDebt();
     const qint64 now = monotonicNs();
     const qint64 memory = owedMemoryNs();
     if (debt.quietUntilNs > now)
@@ -52,6 +58,21 @@ LineDebt SerialPort::debt() const
             debt.owed.append(LineDebt::Owed{owed.request.frame(), owed.sentNs, owed.holdUntilNs, owed.carried});
     }
     return debt;
+}
+
+QStringList SerialPort::takeWarnings()
+{
+    QStringList taken;
+    taken.swap(m_warnings);
+    return taken;
+}
+
+void SerialPort::warnOnce(const QString &warning)
+{
+    if (warning.isEmpty() || m_warningsSaid.contains(warning))
+        return;
+    m_warningsSaid.append(warning);
+    m_warnings.append(warning);
 }
 
 QList<LateAnswer> SerialPort::takeLateAnswers()
@@ -218,7 +239,10 @@ void SerialPort::forgetOldOwedAnswers(qint64 nowNs)
 
 bool SerialPort::settleInput()
 {
-    if (m_fd < 0 || readInput() < 0)
+    if (m_fd < 0)
+        return false;
+    takeDebt();
+    if (readInput() < 0)
         return false;
     settleUnawaitedInput(true);
     return true;

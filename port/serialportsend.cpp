@@ -72,6 +72,7 @@ int SerialPort::send(const char *data, int length)
     if (!data || length <= 0)
         return 0;
     const RtuRequest next(QByteArray(data, length));
+    takeDebt();
     if (isStopped() || checkInterrupt() || !waitUntilClear(next))
         return -1;
     int written = 0;

@@ -26,6 +26,7 @@
 #include <random>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "countingport.h"
@@ -35,6 +36,7 @@
 #include "plugindriver.h"
 #include "frametrace.h"
 #include "ptylink.h"
+#include "sharedfile.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -148,9 +150,11 @@ bool SoakRun::openTrace(QString *error)
 {
     if (m_options.trace.isEmpty())
         return true;
-    m_traceFile.reset(std::fopen(m_options.trace.toLocal8Bit().constData(), "w"));
+    QString refusal;
+    m_traceFile.reset(rewriteOwnFile(QFile::encodeName(m_options.trace), &refusal));
     if (!m_traceFile) {
-        *error = QStringLiteral("cannot write %1").arg(m_options.trace);
+        *error = refusal.isEmpty() ? QStringLiteral("cannot write %1").arg(m_options.trace)
+                                   : QStringLiteral("not writing the trace: ") + refusal;
         return false;
     }
     FILE *traceFile = m_traceFile.get();

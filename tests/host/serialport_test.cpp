@@ -264,6 +264,27 @@ TEST_F(PortOnPty, ALookAlikeRequestWaitsForTheOwedAnswer)
     EXPECT_GE(monotonicNs() - repeat, 150000000LL);
 }
 
+// Anyone may write the lock folder: a debt that would hold the line for a
+// minute holds it no longer than the port's own horizon, twice the answer
+// time-out set after open (the line's 5 s one was in force at open).
+TEST_F(PortOnPty, ADebtLeftByAnyoneHoldsNoLongerThanThePortsOwnHorizon)
+{
+    port.close();
+    LineDebt planted;
+    const qint64 now = monotonicNs();
+    const qint64 minute = 60000000000LL;
+    planted.quietUntilNs = now + minute;
+    planted.owed.append(LineDebt::Owed{hexWithCrc("010300000001"), now, now + minute, 0});
+    QString warning;
+    leaveLineDebt(keepOpen, planted, lineDebtFolder(), &warning);
+    ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
+    port.setAnswerTimeout(20);
+    const QByteArray lookAlike = hexWithCrc("010300020001");
+    const qint64 start = monotonicNs();
+    ASSERT_EQ(port.send(lookAlike.constData(), lookAlike.size()), lookAlike.size());
+    EXPECT_LT(monotonicNs() - start, 2000000000LL) << "not the 10 s horizon of the time-out at open";
+}
+
 // Past the horizon the port sends, and cannot tell the owed answer from
 // the new one: it takes it and says so.
 TEST_F(PortOnPty, ALookAlikeAnswerPastTheHorizonIsUncertain)
