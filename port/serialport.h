@@ -133,17 +133,16 @@ struct OtherStationAnswer
 //   every broadcast. Where an answer can be the request itself (functions 5
 //   and 6 always) the bytes cannot tell. Once an answer has come with no
 //   echo before it (or setKnownSilent()), the line is silent: it is the
-//   answer. Before that, one later than an echo can come (the
-//   inter-character time-out) and an acknowledgement can (a silent
-//   interval and its own characters after the request) is the answer;
-//   otherwise the port waits up to the answer time-out for what follows. A
-//   second answer to the request makes it the echo (unless an owed request
-//   explains the two); silence makes it the echo of an unanswered request
-//   where it came before an acknowledgement could, and on a
-//   pseudo-terminal (no wire time) or where both could, an uncertain
-//   answer (PortCounters::uncertainEchoes; later ones are, without the
-//   wait). A second answer before the next request is sent still shows
-//   the echo.
+//   answer. Before that, unless it came later than an echo can (the
+//   inter-character time-out; not on a pseudo-terminal, whose far end
+//   keeps no time), the port waits up to the answer time-out for what
+//   follows: a second answer to the request makes it the echo (unless an
+//   owed request explains the two). Otherwise it is the answer where it
+//   came no sooner than an acknowledgement can (a silent interval and its
+//   own characters after the request), and else uncertain
+//   (PortCounters::uncertainEchoes; after one such, later ones are judged
+//   without the wait). A second answer before the next request is sent
+//   still shows the echo.
 // - Likewise with the setting on a line that does not echo, such a request
 //   takes the answer for the echo and then fails for want of an answer,
 //   unless an earlier request showed the line silent.

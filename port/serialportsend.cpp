@@ -246,22 +246,22 @@ bool SerialPort::answerFollows(int length) const
 
 // Without local echo, on a line not known silent: the answer taken is byte
 // for byte the request, which its echo is too. An echo comes while the
-// request is on the wire, as late as the inter-character time-out after it
-// (USB adapters deliver in bursts); an acknowledgement no sooner than a
-// silent interval and its own characters after it, and the drive's answer
-// follows an echo within the answer time-out.
+// request is on the wire (a USB adapter hands it over up to the
+// inter-character time-out later); an acknowledgement no sooner than a
+// silent interval and its own characters after the request. A drive's
+// answer follows an echo within the answer time-out. tcdrain() may return
+// late on a USB adapter, so a frame that seems too early for an
+// acknowledgement is not taken for an echo on its timing alone.
 SerialPort::Framing SerialPort::judgeItself(int length)
 {
     const qint64 earliestAnswer =
         m_requestSentNs + silentIntervalNs() + qint64(m_request.answerLength()) * m_line.characterTimeNs();
     const qint64 arrivedNs = m_lastByteNs;
-    if (!m_onPty && arrivedNs >= qMax(earliestAnswer, m_requestSentNs + interCharacterTimeoutNs())) {
-        m_shownSilent = true;
-        noteAnswerTaken(length);
-        return Framing::Done;
-    }
+    // A pseudo-terminal's far end need keep no time: there only what follows tells.
+    const bool tooLateForEcho = !m_onPty && arrivedNs >= m_requestSentNs + interCharacterTimeoutNs();
     // After one left in doubt the silence tells nothing new: no second wait.
-    while (!m_echoDoubt && !answerFollows(length) && readMore(m_requestSentNs + answerTimeoutNs(), 0)) {
+    while (!tooLateForEcho && !m_echoDoubt && !answerFollows(length)
+           && readMore(m_requestSentNs + answerTimeoutNs(), 0)) {
     }
     if (isStopped()) {
         m_input.clear();
@@ -269,9 +269,13 @@ SerialPort::Framing SerialPort::judgeItself(int length)
     }
     if (answerFollows(length)) {
         failEcho(EchoFault::Unexpected, false);
-    } else if (!m_onPty && arrivedNs < earliestAnswer) {
-        failEcho(EchoFault::Unexpected, true); // an echo, and the drive did not answer
+    } else if (arrivedNs >= earliestAnswer) {
+        m_shownSilent = true; // nothing followed what came as an acknowledgement would
+        noteAnswerTaken(length);
     } else {
+        // Sooner than an acknowledgement can come on a wire, and nothing
+        // followed: an echo of a request no drive answered, or a far end that
+        // keeps no wire time (a simulator without pacing).
         ++m_counters.uncertainEchoes;
         m_echoDoubt = true;
         if (m_trace)
