@@ -267,6 +267,8 @@ SerialPort::Framing SerialPort::judgeItself(int length)
         m_input.clear();
         return Framing::Done;
     }
+    if (m_input.size() < length || QByteArray::fromRawData(m_input.constData(), length) != m_request.frame())
+        return Framing::Again; // a flood of noise pushed it out: framed anew
     if (answerFollows(length)) {
         failEcho(EchoFault::Unexpected, false);
     } else if (arrivedNs >= earliestAnswer) {
