@@ -84,7 +84,7 @@ struct OtherStationAnswer
 //   from a station no request of ours owes an answer is another station's
 //   (takeOtherStationAnswers()), booked to the station asked.
 //   Bytes that begin no frame before one that does are noise and dropped.
-//   Bytes that arrive while no answer is awaited are late answers too.
+//   Frames that arrive while no answer is awaited are judged alike.
 // - A request that got no answer is owed one. A later request whose answer
 //   would look the same (same station, function and length, same echo), a
 //   repeat of it included, waits until the owed answer has come (and is
