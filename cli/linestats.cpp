@@ -118,6 +118,11 @@ void LineStats::addLate(int station)
     ++m_stations[station].late;
 }
 
+void LineStats::addOtherStation(int asked, int station)
+{
+    ++m_stations[asked].answeredBy[station];
+}
+
 const StationStats *LineStats::station(int station) const
 {
     const auto it = m_stations.find(station);
@@ -140,6 +145,14 @@ QStringList LineStats::table() const
                          .arg(s.crcErrors, 10).arg(exceptionText(s.exceptions), 10).arg(s.other, 5)
                          .arg(s.late, 4).arg(s.retries, 7)
                      + times);
+    }
+    for (const auto &entry : m_stations) {
+        const QMap<int, qint64> &by = entry.second.answeredBy;
+        for (auto it = by.begin(); it != by.end(); ++it) {
+            lines.append(QStringLiteral("station %1: %2 %3 from station %4 (another drive answered)")
+                             .arg(entry.first).arg(it.value())
+                             .arg(QLatin1String(it.value() == 1 ? "answer" : "answers")).arg(it.key()));
+        }
     }
     return lines;
 }

@@ -37,6 +37,7 @@ struct StationStats
     QMap<int, qint64> exceptions; // "exception code:0xNN", by code
     qint64 other = 0;      // answers cut short, from another station, or malformed
     qint64 late = 0;       // answers the port dropped as late
+    QMap<int, qint64> answeredBy; // frames from other stations to its requests, by station
     qint64 retries = 0;    // requests sent again after a failed one
     ResponseTimes responseTimes; // of good answers, request sent to answer taken
 
@@ -51,10 +52,13 @@ public:
     // (empty: answered and taken), after responseNs.
     void addRequest(int station, const QString &driverError, qint64 responseNs, bool retry);
     void addLate(int station);
+    // Another station's frame came to a request to asked.
+    void addOtherStation(int asked, int station);
     bool isEmpty() const { return m_stations.empty(); }
     const StationStats *station(int station) const;
 
-    // The table: a header and one line per station.
+    // The table: a header and one line per station; then a line for each
+    // station that other stations answered.
     QStringList table() const;
 
 private:

@@ -203,8 +203,10 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
         return FetchOutcome::Failed;
     }
     // Values that may be another request's are not shown as if they were these.
-    if (m_port->counters().uncertainAnswers > before.uncertainAnswers) {
-        const QString text = QStringLiteral("uncertain: ") + uncertainText(station, "answer");
+    const bool echoDoubt = m_port->counters().uncertainEchoes > before.uncertainEchoes;
+    if (m_port->counters().uncertainAnswers > before.uncertainAnswers || echoDoubt) {
+        const QString text = QStringLiteral("uncertain: ")
+            + (echoDoubt ? uncertainEchoText("answer") : uncertainText(station, "answer"));
         if (run->live)
             run->itemLines[fetch.items.first()].append(prefix + text);
         else

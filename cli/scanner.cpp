@@ -154,6 +154,7 @@ bool LineScanner::probe(int station, int settingsIndex)
     m_read(command);
     const qint64 responseNs = monotonicNs() - start;
     takeLateAnswers(settingsIndex);
+    const bool otherAnswered = takeOtherStations(settingsIndex, station);
 
     ScanFinding finding;
     finding.station = station;
@@ -172,7 +173,7 @@ bool LineScanner::probe(int station, int settingsIndex)
         finding.why = isGarbledText(error) ? error.section(QLatin1String(" ("), 0, 0)
                                            : QStringLiteral("noise bytes");
     } else {
-        return false;
+        return otherAnswered;
     }
     record(finding);
     return true;
@@ -192,7 +193,28 @@ void LineScanner::listenForLateAnswers(int settingsIndex)
         const qint64 readNs = monotonicNs();
         m_port->settleInput();
         takeLateAnswers(settingsIndex, readNs - lastByteNs);
+        takeOtherStations(settingsIndex);
     }
+}
+
+// A frame from a station nothing was owed by answers the station asked, not
+// itself: that station is there, but answers with another number (or
+// another drive answers for it); the number in the frame is listed nowhere.
+bool LineScanner::takeOtherStations(int settingsIndex, int station)
+{
+    bool answered = false;
+    for (const OtherStationAnswer &other : m_port->takeOtherStationAnswers()) {
+        if (!m_stations.contains(other.askedStation))
+            continue;
+        ScanFinding finding;
+        finding.station = other.askedStation;
+        finding.settingsIndex = settingsIndex;
+        finding.kind = ScanFinding::OtherStation;
+        finding.answeredAs = other.station;
+        record(finding);
+        answered = answered || other.askedStation == station;
+    }
+    return answered;
 }
 
 // A station whose answer came after the time-out is there all the same.
@@ -210,16 +232,17 @@ void LineScanner::takeLateAnswers(int settingsIndex, qint64 readLateNs)
     }
 }
 
-// A station's first answer at a setting counts; a late one tells more than
-// a garbled one.
+// A station's first answer at a setting counts, but one in its own number
+// tells more than one in another's, and that more than a garbled one.
 void LineScanner::record(const ScanFinding &finding)
 {
+    const auto rank = [](ScanFinding::Kind kind) {
+        return kind == ScanFinding::Garbled ? 0 : kind == ScanFinding::OtherStation ? 1 : 2;
+    };
     const QPair<int, int> key(finding.station, finding.settingsIndex);
     const auto known = m_findings.constFind(key);
-    if (known == m_findings.constEnd()
-        || (known->kind == ScanFinding::Garbled && finding.kind == ScanFinding::Late)) {
+    if (known == m_findings.constEnd() || rank(finding.kind) > rank(known->kind))
         m_findings.insert(key, finding);
-    }
 }
 
 void LineScanner::showProgress(int settingsIndex, int done, int total) const

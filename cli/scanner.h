@@ -19,7 +19,8 @@ class SerialPort;
 // What one station did at one line setting when probed.
 struct ScanFinding
 {
-    enum Kind { Answered, Exception, Late, Garbled };
+    // OtherStation: its probe was answered with another station's number.
+    enum Kind { Answered, Exception, Late, Garbled, OtherStation };
 
     int station = 0;
     int settingsIndex = 0;   // into LineScanner::settingsTried()
@@ -28,6 +29,7 @@ struct ScanFinding
     int exceptionCode = 0;   // Exception
     qint64 latenessNs = -1;  // Late: from the request; -1 when unknown
     QString why;             // Garbled: what the driver or the port saw
+    int answeredAs = -1;     // OtherStation: the number in the answer
 
     bool isFound() const { return kind != Garbled; }
 };
@@ -57,6 +59,8 @@ private:
     void listenForLateAnswers(int settingsIndex);
     // readLateNs: how long after its arrival the port read the input.
     void takeLateAnswers(int settingsIndex, qint64 readLateNs = 0);
+    // True when another station answered the probe of station.
+    bool takeOtherStations(int settingsIndex, int station = -1);
     void record(const ScanFinding &finding);
     void showProgress(int settingsIndex, int done, int total) const;
     int foundCount() const;

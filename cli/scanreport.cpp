@@ -27,6 +27,9 @@ QString answerText(const ScanFinding &finding)
         break;
     case ScanFinding::Garbled:
         return QStringLiteral("garbled: ") + finding.why;
+    case ScanFinding::OtherStation:
+        return QStringLiteral("answered as station %1 (a wrong station number, or the wiring)")
+            .arg(finding.answeredAs);
     }
     if (finding.latenessNs < 0)
         return QStringLiteral("late: answered after its request was given up; raise --timeout");

@@ -123,13 +123,16 @@ On the line:
     and dropped; servoctl says which station answered how late. Set
     --timeout above that. An answer that Modbus cannot tell from a late one
     of an earlier request fails the command instead of passing as good.
+    One from a station that owed nothing is another drive answering the
+    station asked, and counted under that one.
   - An RS-485 adapter without receiver disable hands every request back
     before the answer: with --local-echo servoctl reads it back and checks
     it. Without it such an echo fails the command, saying "try
     --local-echo"; so does --local-echo on a line that does not echo. An
     FN6 or FN5 write, or a read of 17 to 24 DO or DI bits from a number
-    769 to 1024, may pass before either is noticed: its answer can be the
-    request itself (see README).
+    769 to 1024, has an answer that can be the request itself: until an
+    answer has shown the line silent, it is judged by its timing and what
+    follows, and fails as uncertain where they cannot tell (see README).
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)

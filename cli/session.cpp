@@ -54,6 +54,13 @@ QString uncertainText(int station, const char *what)
         .arg(QLatin1String(what)).arg(station);
 }
 
+QString uncertainEchoText(const char *what)
+{
+    return QStringLiteral("the %1 may be the line's echo of the request (an adapter with local "
+                          "echo?), so the outcome is not known")
+        .arg(QLatin1String(what));
+}
+
 Session::Session(const Options &options)
     : m_options(options)
 {
@@ -131,6 +138,8 @@ int Session::startLine()
     m_port->setTrace(m_trace.get());
     m_port->setInterruptFd(interruptWakeFd());
     m_port->setLocalEcho(m_options.localEcho);
+    // Its own simulated line: servoctl knows whether that echoes.
+    m_port->setKnownSilent(m_simServer && !m_options.simEcho);
     if (!m_port->open(path, settings))
         return failure(QString(), m_port->errorString());
     if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
@@ -298,6 +307,8 @@ int Session::callOutcome(const QString &context, const PortCounters &before, boo
         return driverFailure(context, failureText());
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(station, what));
+    if (m_port->counters().uncertainEchoes > before.uncertainEchoes)
+        return failure(context, uncertainEchoText(what));
     return kGoOn;
 }
 
@@ -396,6 +407,26 @@ int Session::reportWritten(const Step &step, const char *what)
 QStringList Session::lateAnswerWarnings()
 {
     QStringList warnings;
+    // Not late answers: another drive answered the station asked.
+    for (const OtherStationAnswer &other : m_port->takeOtherStationAnswers()) {
+        if (other.askedStation < 0) {
+            if (!m_reportedUnasked.contains(other.station)) {
+                m_reportedUnasked.insert(other.station);
+                warnings.append(QStringLiteral("station %1 sent an answer that no request awaited "
+                                               "(a late answer, or another master on the line)")
+                                    .arg(other.station));
+            }
+            continue;
+        }
+        m_stats.addOtherStation(other.askedStation, other.station);
+        const QPair<int, int> pair(other.askedStation, other.station);
+        if (m_reportedOthers.contains(pair))
+            continue;
+        m_reportedOthers.insert(pair);
+        warnings.append(QStringLiteral("station %1 answered a request to station %2 (another drive "
+                                       "answered: check the station numbers and the wiring)")
+                            .arg(other.station).arg(other.askedStation));
+    }
     for (const LateAnswer &late : m_port->takeLateAnswers()) {
         if (late.latenessNs < 0) {
             m_stats.addLate(late.station);

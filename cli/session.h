@@ -99,6 +99,7 @@ private:
     std::unique_ptr<CsvLog> m_csv;
     QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
     QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
+    QSet<QPair<int, int>> m_reportedOthers; // station asked, station that answered
 };
 
 // Prints "servoctl: TEXT" on standard error.
@@ -114,5 +115,6 @@ CommunicatorCommand driverCommand(const Step &step);
 int driverFailure(const QString &context, const QString &text);
 // Why an answer (or acknowledgement) is not shown as good.
 QString uncertainText(int station, const char *what);
+QString uncertainEchoText(const char *what);
 
 #endif // SERVOCTL_SESSION_H

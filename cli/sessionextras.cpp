@@ -61,7 +61,7 @@ QStringList Session::statsLines() const
     QStringList lines = m_stats.table();
     const PortCounters counters = m_port->counters();
     lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
-                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers));
+                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes));
     if (m_simLine) {
         const SimStats sim = m_simLine->stats();
         QString text = QStringLiteral("simulated line: %1 requests heard").arg(sim.frames);

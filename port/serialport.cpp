@@ -108,6 +108,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_path = path;
     m_line = settings;
     m_kernelRs485 = kernelRs485;
+    m_onPty = isPseudoTerminal(fd);
     m_saved = saved;
     m_savedValid = savedValid;
     startAfresh();
@@ -124,6 +125,8 @@ void SerialPort::startAfresh()
     m_request = RtuRequest();
     m_answerFramed = true;
     m_echoGarbled = false;
+    m_shownSilent = false;
+    m_echoDoubt = false;
     m_tookItself = RtuRequest();
     m_input.clear();
     m_requestSentNs = 0;
@@ -144,7 +147,11 @@ bool SerialPort::reopen()
         return fail(QStringLiteral("the port was never open"));
     const QString path = m_path;
     const LineSettings settings = m_line;
-    return open(path, settings);
+    const bool shownSilent = m_shownSilent; // the same adapter
+    if (!open(path, settings))
+        return false;
+    m_shownSilent = shownSilent;
+    return true;
 }
 
 void SerialPort::close()

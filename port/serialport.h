@@ -26,6 +26,8 @@ struct PortCounters
     qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
     qint64 noiseBytes = 0;       // bytes dropped that were no frame
     qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
+    qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
+    qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
 };
 
 // How the line's echo disagrees with the port's local-echo setting.
@@ -44,6 +46,15 @@ struct LateAnswer
     // answer that this frame fits), or from the station's answer before it
     // if that came later; -1 when no request of ours was owed one.
     qint64 latenessNs = -1;
+};
+
+// A whole frame from a station that no request of ours owed an answer:
+// another drive answered (a wrong station number, the wiring). Booked to
+// the station asked last (-1: none yet), never as a late answer.
+struct OtherStationAnswer
+{
+    int station = 0;
+    int askedStation = -1;
 };
 
 // The host's port on a POSIX serial device: a real line (a USB RS-485
@@ -70,9 +81,11 @@ struct LateAnswer
 //   A whole frame with a good CRC that cannot answer the request just sent
 //   (another station or function, another byte count, another echoed
 //   address, value or quantity) is a late answer: it is dropped, counted,
-//   and the port goes on waiting for the real one within the time-out.
+//   and the port goes on waiting for the real one within the time-out. One
+//   from a station no request of ours owes an answer is another station's
+//   (takeOtherStationAnswers()), booked to the station asked.
 //   Bytes that begin no frame before one that does are noise and dropped.
-//   Bytes that arrive while no answer is awaited are late answers too.
+//   Frames that arrive while no answer is awaited are judged alike.
 // - A request that got no answer is owed one. A later request whose answer
 //   would look the same (same station, function and length, same echo), a
 //   repeat of it included, waits until the owed answer has come (and is
@@ -121,12 +134,18 @@ struct LateAnswer
 //   where no answer can be the request itself: functions 1 to 4, 15 and 16
 //   (but reads of 17 to 24 bits at an address whose high byte is 3) and
 //   every broadcast. Where an answer can be the request itself (functions 5
-//   and 6 always) the port cannot tell an echo from the answer by its bytes:
-//   it takes the echo for the answer, and knows better only when a second
-//   answer to that request is already in behind it, or comes before the
-//   next request is sent (unless an owed request explains the two), or an
-//   earlier request showed the line echoing. So on an echoing line the
-//   first such request can pass even if the drive refused it or is not there.
+//   and 6 always) the bytes cannot tell. Once an answer has come with no
+//   echo before it (or setKnownSilent()), the line is silent: it is the
+//   answer. Before that, unless it came later than an echo can (the
+//   inter-character time-out; not on a pseudo-terminal, whose far end
+//   keeps no time), the port waits up to the answer time-out for what
+//   follows: a second answer to the request makes it the echo (unless an
+//   owed request explains the two). Otherwise it is the answer where it
+//   came no sooner than an acknowledgement can (a silent interval and its
+//   own characters after the request), and else uncertain
+//   (PortCounters::uncertainEchoes; after one such, later ones are judged
+//   without the wait). A second answer before the next request is sent
+//   still shows the echo.
 // - Likewise with the setting on a line that does not echo, such a request
 //   takes the answer for the echo and then fails for want of an answer,
 //   unless an earlier request showed the line silent.
@@ -201,6 +220,11 @@ public:
     // The adapter hands every request back before the answer (see above).
     void setLocalEcho(bool on) { m_localEcho = on; }
     bool localEcho() const { return m_localEcho; }
+    // The line is known not to echo (a simulator without echo), as if an
+    // answer had shown it.
+    void setKnownSilent(bool on) { m_knownSilent = on; }
+    // Known, or shown since open() (reopen() keeps what was shown).
+    bool isSilent() const { return m_knownSilent || m_shownSilent; }
     qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
@@ -225,6 +249,8 @@ public:
     // "/run/lock/modbus-line-4-64.debt is a symbolic link": each said once
     // in the port's life.
     QStringList takeWarnings();
+    // Other stations' frames dropped since the last call.
+    QList<OtherStationAnswer> takeOtherStationAnswers();
     // Reads what the line sent unasked and settles it (late answers, noise),
     // as before every request; false when the line failed.
     bool settleInput();
@@ -276,6 +302,10 @@ private:
     int ownEchoSoFar() const;
     bool isOwedAnswer(const char *frame, int length) const;
     bool isEchoBeforeAnswer(int length) const;
+    bool answerFollows(int length) const;
+    bool mayBeOwnEcho(int length) const;
+    Framing judgeItself(int length);
+    bool owesStation(int station) const;
     void failEcho(EchoFault fault, bool owed);
 
     void frameAnswer();
@@ -309,6 +339,10 @@ private:
     bool m_interrupted = false;
     int m_interruptFd = -1;
     bool m_localEcho = false;
+    bool m_knownSilent = false;
+    bool m_shownSilent = false; // an answer came with no echo before it
+    bool m_echoDoubt = false;   // an answer was left in doubt: later ones are too
+    bool m_onPty = false;       // no wire time: the timing tells nothing
     EchoFault m_echoFault = EchoFault::None;
     QString m_lastGarbledEcho;
 
@@ -337,6 +371,7 @@ private:
 
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;
+    QList<OtherStationAnswer> m_otherStations;
     FrameTrace *m_trace = nullptr;
     QStringList m_warnings;      // not yet taken
     QStringList m_warningsSaid;

@@ -82,6 +82,13 @@ QList<LateAnswer> SerialPort::takeLateAnswers()
     return taken;
 }
 
+QList<OtherStationAnswer> SerialPort::takeOtherStationAnswers()
+{
+    QList<OtherStationAnswer> taken;
+    taken.swap(m_otherStations);
+    return taken;
+}
+
 // No whole answer came. With nothing at all the request is owed one;
 // with a part of one its rest may still be under way.
 void SerialPort::noteNoAnswer()
@@ -136,6 +143,9 @@ void SerialPort::noteAnswerTaken(int length)
     // that an owed request explains tells nothing.
     if (!m_localEcho && carried < 0 && m_request.frame() == QByteArray::fromRawData(frame, length))
         m_tookItself = m_request;
+    // An echo would have come first.
+    if (!m_localEcho && m_request.frame() != QByteArray::fromRawData(frame, length))
+        m_shownSilent = true;
 }
 
 void SerialPort::owe(const RtuRequest &request, int carried)
@@ -159,6 +169,21 @@ void SerialPort::dropLateFrame(int length)
     }
     LateAnswer late;
     late.station = quint8(m_input.at(0));
+    const bool asked = m_request.isKnown() && late.station == m_request.station();
+    if (!asked && !owesStation(late.station)) {
+        // Not late: nothing of ours was owed by it. Another drive answered.
+        OtherStationAnswer other;
+        other.station = late.station;
+        other.askedStation = m_request.isKnown() && !m_request.isBroadcast() ? m_request.station() : -1;
+        ++m_counters.otherStationAnswers;
+        if (m_otherStations.size() < kMaxLateAnswersKept)
+            m_otherStations.append(other);
+        if (m_trace)
+            m_trace->note(QStringLiteral("dropped an answer from station %1, which was not asked")
+                              .arg(other.station));
+        m_input.remove(0, length);
+        return;
+    }
     const qint64 previousFrameNs = m_lastFrameNs[late.station];
     m_lastFrameNs[late.station] = m_lastByteNs;
     for (int i = 0; i < m_owed.size(); ++i) {
@@ -182,6 +207,15 @@ void SerialPort::dropLateFrame(int length)
                                 .arg(late.station));
     }
     m_input.remove(0, length);
+}
+
+bool SerialPort::owesStation(int station) const
+{
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.station() == station)
+            return true;
+    }
+    return false;
 }
 
 bool SerialPort::isOwedAnswer(const char *frame, int length) const

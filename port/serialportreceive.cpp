@@ -198,6 +198,8 @@ SerialPort::Framing SerialPort::takeScan(const AnswerScan &scan, bool *lineQuiet
     case AnswerScan::Answer:
         if (isEchoBeforeAnswer(scan.length))
             failEcho(EchoFault::Unexpected, false);
+        else if (mayBeOwnEcho(scan.length))
+            return judgeItself(scan.length);
         else
             noteAnswerTaken(scan.length);
         return Framing::Done;

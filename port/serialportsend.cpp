@@ -216,9 +216,74 @@ bool SerialPort::isEchoBeforeAnswer(int length) const
         || m_request.frame() != QByteArray::fromRawData(frame, length)) {
         return false;
     }
-    const char *next = frame + length;
-    const int size = m_input.size() - length;
-    const int nextLength = rtuAnswerLength(next, size);
-    return nextLength > 0 && size >= nextLength && hasValidModbusCrc(next, nextLength)
-           && m_request.isAnswer(next, nextLength) && !isOwedAnswer(frame, length);
+    return answerFollows(length) && !isOwedAnswer(frame, length);
+}
+
+// Without local echo, on a line not known silent: the first length bytes
+// are the request itself, which no owed request explains.
+bool SerialPort::mayBeOwnEcho(int length) const
+{
+    const char *frame = m_input.constData();
+    return !m_localEcho && !isSilent() && m_request.canBeItsOwnAnswer()
+           && m_request.frame() == QByteArray::fromRawData(frame, length) && !isOwedAnswer(frame, length);
+}
+
+// Whether a whole frame answering the request follows the first length
+// bytes of the input, past other stations' or late whole frames.
+bool SerialPort::answerFollows(int length) const
+{
+    const char *data = m_input.constData();
+    const int size = m_input.size();
+    for (int at = length; at < size;) {
+        const int next = rtuAnswerLength(data + at, size - at);
+        if (next <= 0 || size - at < next || !hasValidModbusCrc(data + at, next))
+            return false;
+        if (m_request.isAnswer(data + at, next))
+            return true;
+        at += next;
+    }
+    return false;
+}
+
+// Without local echo, on a line not known silent: the answer taken is byte
+// for byte the request, which its echo is too. An echo comes while the
+// request is on the wire (a USB adapter hands it over up to the
+// inter-character time-out later); an acknowledgement no sooner than a
+// silent interval and its own characters after the request. A drive's
+// answer follows an echo within the answer time-out. tcdrain() may return
+// late on a USB adapter, so a frame that seems too early for an
+// acknowledgement is not taken for an echo on its timing alone.
+SerialPort::Framing SerialPort::judgeItself(int length)
+{
+    const qint64 earliestAnswer =
+        m_requestSentNs + silentIntervalNs() + qint64(m_request.answerLength()) * m_line.characterTimeNs();
+    const qint64 arrivedNs = m_lastByteNs;
+    // A pseudo-terminal's far end need keep no time: there only what follows tells.
+    const bool tooLateForEcho = !m_onPty && arrivedNs >= m_requestSentNs + interCharacterTimeoutNs();
+    // After one left in doubt the silence tells nothing new: no second wait.
+    while (!tooLateForEcho && !m_echoDoubt && !answerFollows(length)
+           && readMore(m_requestSentNs + answerTimeoutNs(), 0)) {
+    }
+    if (isStopped()) {
+        m_input.clear();
+        return Framing::Done;
+    }
+    if (m_input.size() < length || QByteArray::fromRawData(m_input.constData(), length) != m_request.frame())
+        return Framing::Again; // a flood of noise pushed it out: framed anew
+    if (answerFollows(length)) {
+        failEcho(EchoFault::Unexpected, false);
+    } else if (arrivedNs >= earliestAnswer) {
+        m_shownSilent = true; // nothing followed what came as an acknowledgement would
+        noteAnswerTaken(length);
+    } else {
+        // Sooner than an acknowledgement can come on a wire, and nothing
+        // followed: an echo of a request no drive answered, or a far end that
+        // keeps no wire time (a simulator without pacing).
+        ++m_counters.uncertainEchoes;
+        m_echoDoubt = true;
+        if (m_trace)
+            m_trace->note(QStringLiteral("this answer may be the request's own echo"));
+        noteAnswerTaken(length);
+    }
+    return Framing::Done;
 }

@@ -194,8 +194,9 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
     {
         const char *request, *dropped, *answer;
         bool noise; // the dropped bytes begin no frame
+        int other = -1; // the dropped frame's station, which no request of ours owes an answer
     } const cases[] = {
-        {"010300000001", "0203020007", "010302002A", false},       // another station
+        {"010300000001", "0203020007", "010302002A", false, 2},    // another station
         {"010300000001", "0104020007", "010302002A", false},       // another function
         {"010300000001", "01030400010002", "010302002A", false},   // another byte count
         {"0101000000 0A", "010103FFFFFF", "0101020302", false},     // another bit count
@@ -216,8 +217,16 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
         ASSERT_EQ(port.receive(buffer, 5), 5) << c.request;
         ASSERT_EQ(port.receive(buffer + 5, answer.size() - 5), answer.size() - 5) << c.request;
         EXPECT_EQ(QByteArray(buffer, answer.size()), answer) << c.request;
-        EXPECT_EQ(port.counters().lateAnswers - before.lateAnswers, c.noise ? 0 : 1) << c.request;
+        EXPECT_EQ(port.counters().lateAnswers - before.lateAnswers, c.noise || c.other >= 0 ? 0 : 1) << c.request;
         EXPECT_EQ(port.counters().noiseBytes - before.noiseBytes, c.noise ? 3 : 0) << c.request;
+        // Not a late answer of its own: booked to the station asked.
+        const QList<OtherStationAnswer> others = port.takeOtherStationAnswers();
+        ASSERT_EQ(others.size(), c.other >= 0 ? 1 : 0) << c.request;
+        if (c.other >= 0) {
+            EXPECT_EQ(others[0].station, c.other);
+            EXPECT_EQ(others[0].askedStation, 1);
+            EXPECT_TRUE(port.takeLateAnswers().isEmpty());
+        }
     }
 }
 
@@ -434,7 +443,7 @@ TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
         {"011000000001020007", "011000000001", false, true},
         {"000600010007", nullptr, false, false}, // a broadcast: nothing answers
         {"010600010007", "010600010007", true, true},
-        {"010600010007", "018602", false, false},           // even refused it passes
+        {"010600010007", "018602", false, false},           // left uncertain, shown by the next request
         {"0101030100 18", "010103000000", false, false}, // 24 coils at 0x0301: 01 00 18 may be their bits
     };
     port.setAnswerTimeout(200);
@@ -454,6 +463,66 @@ TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
         EXPECT_EQ(port.errorString(), QStringLiteral("the line echoes our own requests back (an adapter with local echo?)"));
         EXPECT_EQ(port.retryCount(), 0);
         EXPECT_TRUE(port.takeLateAnswers().isEmpty()) << c.request;
+    }
+}
+
+// Without the setting, a function-6 answer that is the request itself may
+// be its echo: a second answer within the time-out shows it; with nothing
+// after it, it is the answer where it came as late as one can (1200 baud:
+// 105 ms after the request), else uncertain. A line shown or known silent
+// takes it at once.
+TEST_F(PortOnPty, WithoutLocalEchoAnAnswerThatIsTheRequestIsJudgedByWhatFollows)
+{
+    const QByteArray write = hexWithCrc("010600140005");
+    const QByteArray read = hexWithCrc("010300000001");
+    const struct
+    {
+        const char *what;
+        bool readFirst;   // a read answered first shows the line silent
+        bool knownSilent;
+        int afterMs;      // the frame identical to the request, so long after it
+        const char *follows; // 20 ms after that; null: nothing
+        int timeoutMs;
+        int received;
+        EchoFault fault;
+        int uncertain;
+    } cases[] = {
+        {"refused after its echo", false, false, 0, "018602", 5000, -1, EchoFault::Unexpected, 0},
+        {"nothing follows, too soon for an acknowledgement", false, false, 0, nullptr, 200, 5, EchoFault::None, 1},
+        {"nothing follows, as late as an acknowledgement", false, false, 150, nullptr, 1000, 5, EchoFault::None, 0},
+        {"a read showed the line silent", true, false, 0, nullptr, 5000, 5, EchoFault::None, 0},
+        {"known silent", false, true, 0, nullptr, 5000, 5, EchoFault::None, 0},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")));
+        port.setKnownSilent(c.knownSilent);
+        port.setAnswerTimeout(c.timeoutMs);
+        char buffer[8];
+        if (c.readFirst) {
+            port.send(read.constData(), read.size());
+            EXPECT_EQ(peerRead(), read);
+            deliver(hexWithCrc("010302002A"));
+            ASSERT_EQ(port.receive(buffer, 7), 7) << c.what;
+        }
+        const PortCounters before = port.counters();
+        ASSERT_EQ(port.send(write.constData(), write.size()), write.size());
+        EXPECT_EQ(peerRead(), write);
+        std::thread line([&] {
+            usleep(useconds_t(c.afterMs) * 1000);
+            peerWrite(write);
+            if (c.follows) {
+                usleep(20000);
+                peerWrite(hexWithCrc(c.follows));
+            }
+        });
+        const qint64 start = monotonicNs();
+        EXPECT_EQ(port.receive(buffer, 5), c.received) << c.what;
+        line.join();
+        EXPECT_EQ(port.echoFault(), c.fault) << c.what;
+        EXPECT_EQ(port.counters().uncertainEchoes - before.uncertainEchoes, c.uncertain) << c.what;
+        if (c.readFirst || c.knownSilent) {
+            EXPECT_LT(monotonicNs() - start, 2500000000LL) << c.what << ": taken at once, not after the time-out";
+        }
     }
 }
 

@@ -111,6 +111,26 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     }
 }
 
+// Answers in another station's number belong to the station asked: no row
+// of their own, a line under the asked station's, one warning.
+TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
+{
+    const Outcome run = servoctl({"--sim", "--sim-faults", "station=0.3", "--sim-stations", "1", "--timeout", "50",
+                                  "--interval", "0", "--polls", "20", "--stats", "poll", "HR1"});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_TRUE(statsRow(run.out, 2).isEmpty()) << qPrintable(run.out);
+    const qint64 wrong = injected(run.out, "station");
+    ASSERT_GT(wrong, 0) << qPrintable(run.out);
+    EXPECT_EQ(statsRow(run.out, 1).value(2), wrong) << "each a time-out of station 1";
+    EXPECT_TRUE(run.out.contains(QStringLiteral("\nstation 1: %1 answers from station 2 (another drive answered)\n")
+                                     .arg(wrong)))
+        << qPrintable(run.out);
+    EXPECT_EQ(run.err.count(QLatin1String("servoctl: station 2 answered a request to station 1 (another drive "
+                                          "answered: check the station numbers and the wiring)\n")),
+              1)
+        << qPrintable(run.err);
+}
+
 TEST(ServoctlPoll, TheLogHasARowForEveryValueRead)
 {
     QTemporaryDir dir;

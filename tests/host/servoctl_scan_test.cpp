@@ -67,6 +67,18 @@ TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
                     .match(late.out).hasMatch()) << qPrintable(late.out);
 }
 
+// A drive that answers in another station's number is found as the
+// station asked; the number in its answers is not a station of its own.
+TEST(ServoctlScan, AnAnswerInAnotherStationsNumberIsTheStationAsked)
+{
+    const Outcome run = servoctl({"--sim", "--sim-stations", "1", "--sim-faults", "station=1", "scan", "1-5"});
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(masked(run.out).toStdString(),
+              "station  line settings          answer\n"
+              "      1  RS485,9600,NONE,8,2    answered as station 2 (a wrong station number, or the wiring)\n"
+              "1 station found in 5 probed at 1 line setting, T s\n");
+}
+
 // A garbled answer is listed, but does not count as found.
 TEST(ServoctlScan, FindingNothingIsAFailure)
 {

@@ -276,6 +276,23 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
         << qPrintable(echoing.err());
 }
 
+// The echo of a function-6 write looks exactly like its acknowledgement;
+// the exception behind it must never pass as written (scripts/reliability
+// runs this 200 times).
+TEST(Servoctl, ARefusedSingleWriteOnAnEchoingLineIsNeverReportedWritten)
+{
+    ChildProcess echoing(SERVOSIM_COMMAND, {"--echo", "--holding", "16"});
+    ASSERT_TRUE(echoing.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(echoing.err());
+    const QString line = echoing.out().section(QLatin1Char('\n'), 0, 0);
+    for (int i = 0; i < 20; ++i) {
+        const Outcome run = servoctl({"-d", line, "write", "FN6HR20", "word", "5"});
+        EXPECT_EQ(run.status, 1) << qPrintable(run.err);
+        EXPECT_EQ(run.out, QString()) << "run " << i;
+    }
+    echoing.signal(SIGTERM);
+    EXPECT_EQ(echoing.finish(), 0);
+}
+
 // Two programs on one line would take each other's answers: the second
 // is refused, and told who holds the line.
 TEST(Servoctl, ALineInUseIsRefused)
