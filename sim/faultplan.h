@@ -18,11 +18,13 @@
 //
 // drop: the drive executed the request and its answer is lost (a write
 // happened). unheard: the drive did not hear the request (nothing executed,
-// no answer). twin: a second drive with the same station number answers at
-// once; the master receives the collision, never a frame that passes the
-// CRC check. noise: a burst of random bytes on the line, half the time
-// between frames (a silent interval before the answer, which a master can
-// pass over) and half the time inside the answer (which it then fails).
+// no answer). exception: the drive is busy and refuses the request with
+// exceptionCode (nothing executed). twin: a second drive with the same
+// station number answers at once; the master receives the collision, never
+// a frame that passes the CRC check. noise: a burst of random bytes on the
+// line, half the time between frames (a silent interval before the answer,
+// which a master can pass over) and half the time inside the answer (which
+// it then fails).
 struct FaultPlan
 {
     // New kinds go last: the draws of a plan and seed stay as they were.

@@ -81,9 +81,17 @@ SimAnswer SimLine::process(const QByteArray &frame)
     ++m_stats.faults[answer.fault];
     if (answer.fault == FaultPlan::Unheard)
         return answer; // nothing executed
-    QByteArray reply = drive->second.execute(pdu);
-    if (quint8(reply[0]) & 0x80)
-        ++m_stats.exceptions;
+    QByteArray reply;
+    if (answer.fault == FaultPlan::Exception) {
+        // A drive that answers an exception refused the request: it carried
+        // none of it out, so a write it refused left its values as they were.
+        reply.append(char(quint8(pdu[0]) | 0x80));
+        reply.append(char(m_faults.plan().exceptionCode));
+    } else {
+        reply = drive->second.execute(pdu);
+        if (quint8(reply[0]) & 0x80)
+            ++m_stats.exceptions;
+    }
 
     int replyStation = station;
     switch (answer.fault) {
@@ -91,11 +99,6 @@ SimAnswer SimLine::process(const QByteArray &frame)
         return answer; // executed all the same
     case FaultPlan::WrongStation:
         replyStation = station % 247 + 1;
-        break;
-    case FaultPlan::Exception:
-        reply = QByteArray();
-        reply.append(char(quint8(pdu[0]) | 0x80));
-        reply.append(char(m_faults.plan().exceptionCode));
         break;
     default:
         break;

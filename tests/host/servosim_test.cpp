@@ -70,6 +70,30 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
     EXPECT_EQ(stats.exceptions, 7);
 }
 
+// A drive that answers an exception carried nothing out: after each write
+// it refused, a read shows the old values.
+TEST(SimLine, AnExceptionFaultWritesNothing)
+{
+    SimLine line({1});
+    ASSERT_TRUE(line.setValue(1, SimArea::HoldingRegisters, 10, 0x1234));
+    FaultPlan busy;
+    busy.rate[FaultPlan::Exception] = 1;
+    const char *const refused[][2] = {
+        {"0106000A ABCD", "018606"},
+        {"0110000A 0002 04 ABCD 0001", "019006"},
+        {"0105000B FF00", "018506"},
+        {"010F000A 0003 01 07", "018F06"},
+    };
+    for (const auto &r : refused) {
+        line.setFaults(busy, 1);
+        EXPECT_EQ(line.process(hexWithCrc(r[0])).frame.toHex(), hexWithCrc(r[1]).toHex());
+        line.setFaults(FaultPlan(), 1);
+        EXPECT_EQ(line.process(hexWithCrc("0103000A 0002")).frame.toHex(), hexWithCrc("010304 1234 0000").toHex()) << r[0];
+        EXPECT_EQ(line.process(hexWithCrc("0101000A 0003")).frame.toHex(), hexWithCrc("010101 00").toHex()) << r[0];
+    }
+    EXPECT_EQ(line.stats().exceptions, 0) << "no request was illegal";
+}
+
 TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
 {
     RtuFramer framer;
