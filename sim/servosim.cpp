@@ -16,6 +16,7 @@
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
+#include "stationlist.h"
 
 namespace {
 
@@ -177,6 +178,13 @@ QString argumentsError(const QCommandLineParser &parser)
 {
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+    // Each option once, as servoctl takes them: of two, neither is surely meant.
+    QStringList given;
+    for (const QString &name : parser.optionNames()) {
+        if (given.contains(name))
+            return QStringLiteral("--%1 given twice").arg(name);
+        given.append(name);
+    }
     for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
@@ -206,7 +214,7 @@ bool readAreaSizes(const QCommandLineParser &parser, SimAreaSizes *sizes, QStrin
 
 bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *error)
 {
-    if (!SimLine::parseStations(parser.value(QStringLiteral("stations")), &s->stations, error))
+    if (!parseStationList(parser.value(QStringLiteral("stations")), 1, 247, &s->stations, error))
         return false;
     if (!LineSettings::parse(parser.value(QStringLiteral("line")), &s->lineSettings, error))
         return false;

@@ -1,7 +1,5 @@
 #include "simline.h"
 
-#include <QStringList>
-
 // The host side's CRC, never the driver's: the simulator must not share the code it checks.
 #include "modbuscrc.h"
 
@@ -11,23 +9,6 @@ SimLine::SimLine(const QList<int> &stations, const SimAreaSizes &sizes)
         if (station >= 1 && station <= 247)
             m_drives.emplace(station, SimDrive(station, sizes));
     }
-}
-
-bool SimLine::parseStations(const QString &text, QList<int> *stations, QString *error)
-{
-    QList<int> result;
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const int station = item.trimmed().toInt(&ok);
-        if (!ok || station < 1 || station > 247 || result.contains(station)) {
-            *error = QStringLiteral("invalid station list: %1 (station numbers from 1 to 247, "
-                                    "each once, separated by commas)").arg(text);
-            return false;
-        }
-        result.append(station);
-    }
-    *stations = result;
-    return true;
 }
 
 void SimLine::setFaults(const FaultPlan &plan, quint64 seed)

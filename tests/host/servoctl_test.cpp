@@ -118,6 +118,9 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
         {{"--device", "/dev/null", "--sim-faults", "drop=0.1", "read", "HR1"}, "--sim-faults"},
         {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
+        {{"--sim", "--sim-stations", "0-2", "read", "HR1"}, "--sim-stations: 0-2: stations are numbers from 1 to 247"},
+        {{"--sim", "--sim-faults", "drop=0.1,", "read", "HR1"}, "--sim-faults: empty fault in drop=0.1,"},
+        {{"--sim", "--sim-faults", "late=1:0", "read", "HR1"}, "--sim-faults: invalid fault time: late=1:0"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
         {{"--line", "RS485,9600,NONE,7,2", "read", "HR1"}, "RS485,9600,NONE,7,2: Modbus RTU"},
         {{"--station", "2", "--station", "1", "read", "HR1"}, "--station given twice"},
@@ -180,6 +183,7 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
          "HR1300 = 0x1234\n"},
         {{"write", "HR60000", "word", "8", "247", "then", "write", "HR60009", "word", "8"}, "HR60009: wrote 1 word\n"},
         {{"--polls", "1", "--interval", "0", "poll", "HR1", "then", "read", "HR2"}, "HR2 = 0\n"},
+        {{"--sim", "--sim-stations", "2-3", "--station", "3", "read", "IR1"}, "IR1 = 3000\n"},
         // Stops after the given number of reads.
         {{"--polls", "3", "--interval", "10", "poll", "DI1", "bit", "4"},
          " poll 3, 3 good\nDI1 = 1\nDI2 = 0\nDI3 = 0\nDI4 = 1\n3 polls, 3 good\n"},

@@ -368,19 +368,26 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
 
 TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
 {
-    const char *const mistakes[][3] = {
-        // option, value (null: none), what servosim says
-        {"--bogus", nullptr, "Unknown option 'bogus'."},
-        {"--link", "", "--link takes a path, not an empty one"},
-        {"--device", "", "--device takes a path, not an empty one"},
-        {"--line", "RS485,9600,NONE,7,2", "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
-        {"--model", "servos", "unknown model: servos (static or servo)"},
+    const struct
+    {
+        QStringList args;
+        const char *said; // after "servosim: "
+    } mistakes[] = {
+        {{"--bogus"}, "Unknown option 'bogus'."},
+        {{"--link", ""}, "--link takes a path, not an empty one"},
+        {{"--device", ""}, "--device takes a path, not an empty one"},
+        {{"--line", "RS485,9600,NONE,7,2"}, "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
+        {{"--model", "servos"}, "unknown model: servos (static or servo)"},
+        {{"--stations", "1", "--stations", "2"}, "--stations given twice"},
+        {{"--pace", "--seed", "2", "--pace"}, "--pace given twice"},
+        {{"--stations", "3-1"}, "3-1: stations are numbers from 1 to 247, or ranges such as 1-10, separated by commas"},
+        {{"--stations", "1-3,2"}, "2: station 2 is listed twice"},
+        {{"--faults", "drop=0.1,drop=0.2"}, "fault named twice: drop"},
     };
     for (const auto &m : mistakes) {
-        const QStringList args = m[1] ? QStringList{m[0], m[1]} : QStringList{m[0]};
-        const SimRun run = servosim(args);
-        EXPECT_EQ(run.status, 2) << m[0];
-        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m[2] + "\n");
+        const SimRun run = servosim(m.args);
+        EXPECT_EQ(run.status, 2) << qPrintable(m.args.join(' '));
+        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m.said + "\n");
     }
     EXPECT_EQ(servosim({"--help"}).status, 0);
 }
