@@ -1,10 +1,15 @@
 // servoctl's CSV log, and plot drawing one: the writer and reader directly,
 // plot as a user runs it.
+#include <csignal>
 #include <cstdlib>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -157,6 +162,33 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
     EXPECT_EQ(rows[1].epochMs, ms + 1);
     EXPECT_EQ(rows[1].station, 247);
     EXPECT_EQ(rows[1].raw, 0x3F800000u);
+}
+
+// A disk filling up takes part of a write and then refuses the rest: the
+// log says why, not "Unknown error". The file size limit does it for real.
+TEST(ServoctlPlot, LogSaysWhyItsDiskRefusedAWrite)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    CsvLog log;
+    QString error;
+    ASSERT_TRUE(log.open(path, &error)) << qPrintable(error);
+    for (int station = 1; station <= 3; ++station)
+        EXPECT_TRUE(log.append(0, station, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1")));
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before);
+    rlimit saved = {}, limit = {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 100; // the header and a row and a half
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool flushed = log.flush();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(log.errorString().toStdString(), QStringLiteral("cannot write %1: File too large").arg(path).toStdString());
+    EXPECT_EQ(QFileInfo(path).size(), 100) << "the short write came first";
 }
 
 } // namespace
