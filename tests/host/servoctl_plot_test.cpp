@@ -136,6 +136,53 @@ TEST(ServoctlPlot, SaysWhenGnuplotIsMissingOrFails)
     }
 }
 
+// Whether process pid has ended (a zombie has, whoever is to reap it).
+bool ended(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+// A gnuplot that hangs, deaf to SIGTERM, with a child of its own: servoctl
+// ended by a signal (or a second one, which ends it at once) ends them both.
+TEST(ServoctlPlot, EndsAHangingGnuplotWhenItEnds)
+{
+    QTemporaryDir dir;
+    const QString log = writeFile(dir, QStringLiteral("log.csv"), kLog);
+    const QString sleeper = dir.filePath(QStringLiteral("sleeper"));
+    const QString hanging = writeFile(dir, QStringLiteral("gnuplot"),
+                                      "#!/bin/sh\ntrap '' TERM\n/bin/sleep 600 &\necho $! > '"
+                                          + sleeper.toLocal8Bit() + "'\nwait\n");
+    QFile::setPermissions(hanging, QFile::ReadOwner | QFile::ExeOwner);
+    for (const bool twice : {false, true}) {
+        QFile::remove(sleeper);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", dir.path().toLocal8Bit());
+        ChildProcess plot(SERVOCTL_COMMAND, {"plot", log, "-o", dir.filePath("x.png")});
+        qputenv("PATH", path);
+        QByteArray pid;
+        for (int i = 0; i < 3000 && pid.isEmpty(); ++i) {
+            usleep(10000);
+            QFile file(sleeper);
+            if (file.open(QIODevice::ReadOnly))
+                pid = file.readAll().trimmed();
+        }
+        ASSERT_FALSE(pid.isEmpty()) << "the hanging gnuplot never started";
+        plot.signal(SIGTERM);
+        if (twice)
+            plot.signal(SIGINT);
+        EXPECT_EQ(plot.finish(), twice ? -1 : 143) << qPrintable(plot.err());
+        bool gone = false;
+        for (int i = 0; i < 1000 && !(gone = ended(pid_t(pid.toInt()))); ++i)
+            usleep(10000);
+        EXPECT_TRUE(gone) << "gnuplot's child outlived servoctl";
+        EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+    }
+}
+
 TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
 {
     QTemporaryDir dir;
