@@ -116,7 +116,8 @@ int printHelp(const QCommandLineParser &parser)
 void addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
-        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives (default 1)."),
+        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
+                                                   "(default 1)."),
          QStringLiteral("LIST"), QStringLiteral("1")},
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal "
                                                   "(refused while another program holds it)."),
