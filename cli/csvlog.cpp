@@ -33,6 +33,24 @@ QByteArray csvField(const QString &text)
     return bytes;
 }
 
+// Writes all of data to fd; 0, or the errno of the write that failed. A
+// short write (the disk filling up) sets no errno: the rest is written
+// again, so that the write that fails says why.
+int writeAll(int fd, const QByteArray &data)
+{
+    for (qint64 done = 0; done < data.size();) {
+        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return ENOSPC;
+        done += written;
+    }
+    return 0;
+}
+
 } // namespace
 
 CsvLog::~CsvLog()
@@ -71,8 +89,8 @@ bool CsvLog::flush()
     if (!m_error.isEmpty())
         return false;
     if (!m_pending.isEmpty()) {
-        if (m_file.write(m_pending) != m_pending.size()) {
-            m_error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
+        if (const int error = writeAll(m_file.handle(), m_pending)) {
+            m_error = QStringLiteral("cannot write %1: %2").arg(m_path, systemReason(error));
             return false;
         }
         m_pending.clear();

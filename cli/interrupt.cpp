@@ -21,6 +21,7 @@ volatile sig_atomic_t g_signal = 0;
 // Set before the descriptor is published, so the handler sees them whole.
 termios g_lineSettings;
 volatile sig_atomic_t g_lineFd = -1;
+volatile sig_atomic_t g_childGroup = 0;
 
 // Only async-signal-safe calls, and errno as it was for the code it broke into.
 void onSignal(int signal)
@@ -29,6 +30,8 @@ void onSignal(int signal)
     if (g_signal && signal != SIGPIPE) {
         if (g_lineFd >= 0)
             tcsetattr(g_lineFd, TCSANOW, &g_lineSettings);
+        if (g_childGroup > 0)
+            kill(-g_childGroup, SIGKILL);
         ::signal(signal, SIG_DFL);
         raise(signal);
     }
@@ -83,4 +86,14 @@ void setLineToRestore(int fd, const termios &settings)
 void clearLineToRestore()
 {
     g_lineFd = -1;
+}
+
+void setChildGroupToKill(int processGroup)
+{
+    g_childGroup = processGroup;
+}
+
+void clearChildGroupToKill()
+{
+    g_childGroup = 0;
 }

@@ -26,4 +26,9 @@ const char *interruptSignalName();
 void setLineToRestore(int fd, const termios &settings);
 void clearLineToRestore();
 
+// A child's process group (gnuplot's) that a second signal kills on its
+// way out, so that nothing servoctl started outlives it.
+void setChildGroupToKill(int processGroup);
+void clearChildGroupToKill();
+
 #endif // SERVOCTL_INTERRUPT_H

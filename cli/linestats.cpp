@@ -22,13 +22,14 @@ QString milliseconds(qint64 ns)
     return QString::number(double(ns) / 1e6, 'f', ns < 10000000 ? 2 : 1);
 }
 
+// "06x18": code 06, 18 times (a colon would read as a time of day).
 QString exceptionText(const QMap<int, qint64> &exceptions)
 {
     if (exceptions.isEmpty())
         return QStringLiteral("0");
     QStringList parts;
     for (auto it = exceptions.begin(); it != exceptions.end(); ++it)
-        parts.append(QStringLiteral("%1:%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
+        parts.append(QStringLiteral("%1x%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
     return parts.join(QLatin1Char(' '));
 }
 

@@ -105,7 +105,7 @@ const TextOption kTextOptions[] = {
          return false;
      }},
     {"sim-stations", [](const QString &value, Options *o, QString *error) {
-         return SimLine::parseStations(value, &o->simStations, error);
+         return parseStationList(value, 1, kLastStation, &o->simStations, error);
      }},
     {"sim-faults", [](const QString &value, Options *o, QString *error) {
          return FaultPlan::parse(value, &o->simFaults, error);

@@ -5,8 +5,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include "newfile.h"
 #include "plan.h"
 #include "systemerror.h"
+#include "termiosline.h"
 
 namespace {
 
@@ -176,6 +179,39 @@ QString gnuplotError(const QDir &dir, int status)
     return QStringLiteral("gnuplot ended with status %1").arg(status);
 }
 
+// gnuplot's wait status, -1 with errno when it cannot be waited for. When
+// servoctl is asked to end, so is gnuplot's whole group: SIGTERM, and
+// SIGKILL after kEndGraceNs for a gnuplot that hangs on; what is left of
+// the group once gnuplot has gone is killed too.
+int waitForGnuplot(pid_t pid)
+{
+    const qint64 kEndGraceNs = 2000000000;
+    qint64 killAtNs = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t ended = waitpid(pid, &status, killAtNs ? WNOHANG : 0);
+        if (ended == pid)
+            break;
+        if (ended < 0 && errno != EINTR)
+            return -1;
+        if (!interruptSignal())
+            continue;
+        if (!killAtNs) {
+            kill(-pid, SIGTERM);
+            killAtNs = monotonicNs() + kEndGraceNs;
+        } else if (monotonicNs() >= killAtNs) {
+            kill(-pid, SIGKILL);
+        }
+        if (ended == 0) {
+            const timespec pause = {0, 10000000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    if (killAtNs)
+        kill(-pid, SIGKILL);
+    return status;
+}
+
 // Runs gnuplot on the script in dir, with no shell between; empty when it
 // drew the image.
 QString runGnuplot(const QString &program, const QDir &dir)
@@ -186,10 +222,17 @@ QString runGnuplot(const QString &program, const QDir &dir)
     char script[sizeof kScriptName];
     std::memcpy(script, kScriptName, sizeof kScriptName);
     char *const argv[] = {name, script, nullptr};
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0)
         return QStringLiteral("cannot start gnuplot: %1").arg(systemReason());
     if (pid == 0) { // only async-signal-safe calls from here
+        // A group of its own, which servoctl ends whole (a gnuplot that is
+        // a script ends its own children too); and gone with servoctl,
+        // should servoctl be killed outright.
+        setpgid(0, 0);
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(127);
         const int null = ::open("/dev/null", O_RDWR);
         const int errors = chdir(folder.constData()) == 0
                                ? ::open(kErrorsName, O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
@@ -200,13 +243,12 @@ QString runGnuplot(const QString &program, const QDir &dir)
         execv(path.constData(), argv);
         _exit(127);
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return QStringLiteral("gnuplot: %1").arg(systemReason());
-        if (interruptSignal())
-            kill(pid, SIGTERM); // servoctl is asked to end: so is its gnuplot
-    }
+    setpgid(pid, pid); // as the child does, whichever runs first
+    setChildGroupToKill(pid);
+    const int status = waitForGnuplot(pid);
+    clearChildGroupToKill();
+    if (status < 0)
+        return QStringLiteral("gnuplot: %1").arg(systemReason());
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return QString();
     return gnuplotError(dir, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));

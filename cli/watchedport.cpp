@@ -1,6 +1,7 @@
 #include "watchedport.h"
 
 #include "driverinterface.h"
+#include "interrupt.h"
 #include "linestats.h"
 #include "termiosline.h"
 
@@ -27,8 +28,11 @@ void WatchedPort::closeRequest(bool answered)
 {
     m_open = false;
     const QString error = answered || !m_driver->hasError() ? QString() : m_driver->getLastError();
-    m_stats->addRequest(m_station, error, m_lastByteNs - m_sentNs, m_retry);
+    // A wait a signal cut short says nothing of the line: not a failure.
+    if (error.isEmpty() || !m_interrupted)
+        m_stats->addRequest(m_station, error, m_lastByteNs - m_sentNs, m_retry);
     m_retry = false;
+    m_interrupted = false;
 }
 
 int WatchedPort::send(const char *data, int length)
@@ -36,6 +40,7 @@ int WatchedPort::send(const char *data, int length)
     if (m_open)
         closeRequest(true);
     m_open = length > 0;
+    m_interrupted = false;
     m_station = length > 0 ? quint8(data[0]) : 0;
     const int sent = m_port->send(data, length);
     // From the request on the line: the port may first hold it back while
@@ -49,6 +54,7 @@ int WatchedPort::receive(char *buffer, int maxLength)
 {
     const int received = m_port->receive(buffer, maxLength);
     m_lastByteNs = monotonicNs();
+    m_interrupted = m_interrupted || interruptSignal() != 0;
     return received;
 }
 

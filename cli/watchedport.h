@@ -13,7 +13,8 @@ class LineStats;
 // a request is the driver's own error text for it: the driver asks for the
 // frame delay before each attempt and between the frames of one command,
 // while the error of the request before still stands, and it sends the
-// next frame of a command only when the one before was answered.
+// next frame of a command only when the one before was answered. A request
+// whose wait a signal cut short is not counted: its outcome is unknown.
 class WatchedPort : public AbstractDeviceInterface
 {
 public:
@@ -41,6 +42,7 @@ private:
     qint64 m_sentNs = 0;
     qint64 m_lastByteNs = 0;
     bool m_retry = false;      // the request is sent again after a failed one
+    bool m_interrupted = false; // a signal came while its answer was awaited
 };
 
 #endif // SERVOCTL_WATCHEDPORT_H

@@ -32,8 +32,9 @@ QString knownNames()
     return names.join(QStringLiteral(", "));
 }
 
-// One "name=rate[:ms]" item into the plan; false with a text.
-bool parseItem(const QString &item, FaultPlan *plan, QString *error)
+// One "name=rate[:ms]" item into the plan; false with a text. named: the
+// kinds the items before named.
+bool parseItem(const QString &item, FaultPlan *plan, bool *named, QString *error)
 {
     const QString name = item.section(QLatin1Char('='), 0, 0).trimmed().toLower();
     QString value = item.section(QLatin1Char('='), 1).trimmed();
@@ -44,11 +45,17 @@ bool parseItem(const QString &item, FaultPlan *plan, QString *error)
         *error = QStringLiteral("unknown fault: %1 (known: %2)").arg(item.trimmed(), knownNames());
         return false;
     }
+    if (named[kind]) {
+        *error = QStringLiteral("fault named twice: %1").arg(name);
+        return false;
+    }
+    named[kind] = true;
+    // A delay or late answer of no time would be no fault at all.
     if (kKinds[kind].waitMs && value.contains(QLatin1Char(':'))) {
         bool ok = false;
         const int ms = value.section(QLatin1Char(':'), 1).toInt(&ok);
-        if (!ok || ms < 0 || ms > 60000) {
-            *error = QStringLiteral("invalid fault time: %1 (milliseconds from 0 to 60000)")
+        if (!ok || ms < 1 || ms > 60000) {
+            *error = QStringLiteral("invalid fault time: %1 (milliseconds from 1 to 60000)")
                          .arg(item.trimmed());
             return false;
         }
@@ -75,8 +82,16 @@ const char *FaultPlan::name(Kind kind)
 bool FaultPlan::parse(const QString &text, FaultPlan *plan, QString *error)
 {
     FaultPlan result;
-    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (!parseItem(item, &result, error))
+    bool named[KindCount] = {};
+    // An empty text is no faults; an empty item among others a slip.
+    const QStringList items = text.isEmpty() ? QStringList() : text.split(QLatin1Char(','));
+    for (const QString &item : items) {
+        if (item.trimmed().isEmpty()) {
+            *error = QStringLiteral("empty fault in %1 (faults are NAME=RATE separated by single "
+                                    "commas)").arg(text);
+            return false;
+        }
+        if (!parseItem(item, &result, named, error))
             return false;
     }
     double sum = 0;

@@ -12,17 +12,20 @@
 // Text form, as servosim and servoctl take it:
 //   drop=0.1,corrupt=0.05,truncate=0.05,station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,
 //   unheard=0.02,twin=0.02,noise=0.02
-// delay and late take their milliseconds after a colon (200 and 1000 when
-// left out). A delay is meant to stay within the master's answer time-out,
-// a late answer to come after it; both answer correctly.
+// Each fault named once; an empty text is no faults. delay and late take
+// their milliseconds (1 to 60000) after a colon (200 and 1000 when left
+// out). A delay is meant to stay within the master's answer time-out, a
+// late answer to come after it; both answer correctly.
 //
 // drop: the drive executed the request and its answer is lost (a write
 // happened). unheard: the drive did not hear the request (nothing executed,
-// no answer). twin: a second drive with the same station number answers at
-// once; the master receives the collision, never a frame that passes the
-// CRC check. noise: a burst of random bytes on the line, half the time
-// between frames (a silent interval before the answer, which a master can
-// pass over) and half the time inside the answer (which it then fails).
+// no answer). exception: the drive is busy and refuses the request with
+// exceptionCode (nothing executed). twin: a second drive with the same
+// station number answers at once; the master receives the collision, never
+// a frame that passes the CRC check. noise: a burst of random bytes on the
+// line, half the time between frames (a silent interval before the answer,
+// which a master can pass over) and half the time inside the answer (which
+// it then fails).
 struct FaultPlan
 {
     // New kinds go last: the draws of a plan and seed stay as they were.

@@ -16,6 +16,7 @@
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
+#include "stationlist.h"
 
 namespace {
 
@@ -115,7 +116,8 @@ int printHelp(const QCommandLineParser &parser)
 void addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
-        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives (default 1)."),
+        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
+                                                   "(default 1)."),
          QStringLiteral("LIST"), QStringLiteral("1")},
         {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal "
                                                   "(refused while another program holds it)."),
@@ -177,6 +179,13 @@ QString argumentsError(const QCommandLineParser &parser)
 {
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+    // Each option once, as servoctl takes them: of two, neither is surely meant.
+    QStringList given;
+    for (const QString &name : parser.optionNames()) {
+        if (given.contains(name))
+            return QStringLiteral("--%1 given twice").arg(name);
+        given.append(name);
+    }
     for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
@@ -206,7 +215,7 @@ bool readAreaSizes(const QCommandLineParser &parser, SimAreaSizes *sizes, QStrin
 
 bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *error)
 {
-    if (!SimLine::parseStations(parser.value(QStringLiteral("stations")), &s->stations, error))
+    if (!parseStationList(parser.value(QStringLiteral("stations")), 1, 247, &s->stations, error))
         return false;
     if (!LineSettings::parse(parser.value(QStringLiteral("line")), &s->lineSettings, error))
         return false;

@@ -1,7 +1,5 @@
 #include "simline.h"
 
-#include <QStringList>
-
 // The host side's CRC, never the driver's: the simulator must not share the code it checks.
 #include "modbuscrc.h"
 
@@ -11,23 +9,6 @@ SimLine::SimLine(const QList<int> &stations, const SimAreaSizes &sizes)
         if (station >= 1 && station <= 247)
             m_drives.emplace(station, SimDrive(station, sizes));
     }
-}
-
-bool SimLine::parseStations(const QString &text, QList<int> *stations, QString *error)
-{
-    QList<int> result;
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const int station = item.trimmed().toInt(&ok);
-        if (!ok || station < 1 || station > 247 || result.contains(station)) {
-            *error = QStringLiteral("invalid station list: %1 (station numbers from 1 to 247, "
-                                    "each once, separated by commas)").arg(text);
-            return false;
-        }
-        result.append(station);
-    }
-    *stations = result;
-    return true;
 }
 
 void SimLine::setFaults(const FaultPlan &plan, quint64 seed)
@@ -81,9 +62,17 @@ SimAnswer SimLine::process(const QByteArray &frame)
     ++m_stats.faults[answer.fault];
     if (answer.fault == FaultPlan::Unheard)
         return answer; // nothing executed
-    QByteArray reply = drive->second.execute(pdu);
-    if (quint8(reply[0]) & 0x80)
-        ++m_stats.exceptions;
+    QByteArray reply;
+    if (answer.fault == FaultPlan::Exception) {
+        // A drive that answers an exception refused the request: it carried
+        // none of it out, so a write it refused left its values as they were.
+        reply.append(char(quint8(pdu[0]) | 0x80));
+        reply.append(char(m_faults.plan().exceptionCode));
+    } else {
+        reply = drive->second.execute(pdu);
+        if (quint8(reply[0]) & 0x80)
+            ++m_stats.exceptions;
+    }
 
     int replyStation = station;
     switch (answer.fault) {
@@ -91,11 +80,6 @@ SimAnswer SimLine::process(const QByteArray &frame)
         return answer; // executed all the same
     case FaultPlan::WrongStation:
         replyStation = station % 247 + 1;
-        break;
-    case FaultPlan::Exception:
-        reply = QByteArray();
-        reply.append(char(quint8(pdu[0]) | 0x80));
-        reply.append(char(m_faults.plan().exceptionCode));
         break;
     default:
         break;

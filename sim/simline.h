@@ -44,11 +44,9 @@ struct SimAnswer
 class SimLine
 {
 public:
-    // Station numbers outside 1 to 247 are left out.
+    // Station numbers outside 1 to 247 are left out (stationlist.h reads a
+    // list of them).
     explicit SimLine(const QList<int> &stations, const SimAreaSizes &sizes = SimAreaSizes());
-
-    // "1,5,7" into a list; false with a text for anything else.
-    static bool parseStations(const QString &text, QList<int> *stations, QString *error);
 
     void setFaults(const FaultPlan &plan, quint64 seed);
     // Every drive of the line plays this model from now on (static at first).

@@ -44,6 +44,7 @@
 #include "soakoptions.h"
 #include "soakreport.h"
 #include "soakverify.h"
+#include "stationlist.h"
 #include "termiosline.h"
 #include "unplugger.h"
 
@@ -360,7 +361,7 @@ int main(int argc, char *argv[])
     FaultPlan plan;
     QList<int> stationList;
     if (!parseSoakOptions(app.arguments(), &o, &error) || !FaultPlan::parse(o.faults, &plan, &error)
-        || !SimLine::parseStations(o.stations, &stationList, &error)) {
+        || !parseStationList(o.stations, 1, 247, &stationList, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;
     }

@@ -1,10 +1,15 @@
 // servoctl's CSV log, and plot drawing one: the writer and reader directly,
 // plot as a user runs it.
+#include <csignal>
 #include <cstdlib>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -132,6 +137,53 @@ TEST(ServoctlPlot, SaysWhenGnuplotIsMissingOrFails)
     }
 }
 
+// Whether process pid has ended (a zombie has, whoever is to reap it).
+bool ended(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+// A gnuplot that hangs, deaf to SIGTERM, with a child of its own: servoctl
+// ended by a signal (or a second one, which ends it at once) ends them both.
+TEST(ServoctlPlot, EndsAHangingGnuplotWhenItEnds)
+{
+    QTemporaryDir dir;
+    const QString log = writeFile(dir, QStringLiteral("log.csv"), kLog);
+    const QString sleeper = dir.filePath(QStringLiteral("sleeper"));
+    const QString hanging = writeFile(dir, QStringLiteral("gnuplot"),
+                                      "#!/bin/sh\ntrap '' TERM\n/bin/sleep 600 &\necho $! > '"
+                                          + sleeper.toLocal8Bit() + "'\nwait\n");
+    QFile::setPermissions(hanging, QFile::ReadOwner | QFile::ExeOwner);
+    for (const bool twice : {false, true}) {
+        QFile::remove(sleeper);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", dir.path().toLocal8Bit());
+        ChildProcess plot(SERVOCTL_COMMAND, {"plot", log, "-o", dir.filePath("x.png")});
+        qputenv("PATH", path);
+        QByteArray pid;
+        for (int i = 0; i < 3000 && pid.isEmpty(); ++i) {
+            usleep(10000);
+            QFile file(sleeper);
+            if (file.open(QIODevice::ReadOnly))
+                pid = file.readAll().trimmed();
+        }
+        ASSERT_FALSE(pid.isEmpty()) << "the hanging gnuplot never started";
+        plot.signal(SIGTERM);
+        if (twice)
+            plot.signal(SIGINT);
+        EXPECT_EQ(plot.finish(), twice ? -1 : 143) << qPrintable(plot.err());
+        bool gone = false;
+        for (int i = 0; i < 1000 && !(gone = ended(pid_t(pid.toInt()))); ++i)
+            usleep(10000);
+        EXPECT_TRUE(gone) << "gnuplot's child outlived servoctl";
+        EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+    }
+}
+
 TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
 {
     QTemporaryDir dir;
@@ -161,6 +213,33 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
     EXPECT_EQ(rows[1].epochMs, ms + 1);
     EXPECT_EQ(rows[1].station, 247);
     EXPECT_EQ(rows[1].raw, 0x3F800000u);
+}
+
+// A disk filling up takes part of a write and then refuses the rest: the
+// log says why, not "Unknown error". The file size limit does it for real.
+TEST(ServoctlPlot, LogSaysWhyItsDiskRefusedAWrite)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    CsvLog log;
+    QString error;
+    ASSERT_TRUE(log.open(path, &error)) << qPrintable(error);
+    for (int station = 1; station <= 3; ++station)
+        EXPECT_TRUE(log.append(0, station, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1")));
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before);
+    rlimit saved = {}, limit = {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 100; // the header and a row and a half
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool flushed = log.flush();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_FALSE(flushed);
+    EXPECT_EQ(log.errorString().toStdString(), QStringLiteral("cannot write %1: File too large").arg(path).toStdString());
+    EXPECT_EQ(QFileInfo(path).size(), 100) << "the short write came first";
 }
 
 } // namespace

@@ -100,7 +100,7 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - injected(run.out, "exception"));
     EXPECT_GE(row[2], drops);
     EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
-    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06:%1 ").arg(injected(run.out, "exception"))))
+    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception"))))
         << qPrintable(run.out);
     // Retried each: only a command's last failure goes unretried.
     EXPECT_EQ(row[7], requests - 300);

@@ -70,6 +70,30 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
     EXPECT_EQ(stats.exceptions, 7);
 }
 
+// A drive that answers an exception carried nothing out: after each write
+// it refused, a read shows the old values.
+TEST(SimLine, AnExceptionFaultWritesNothing)
+{
+    SimLine line({1});
+    ASSERT_TRUE(line.setValue(1, SimArea::HoldingRegisters, 10, 0x1234));
+    FaultPlan busy;
+    busy.rate[FaultPlan::Exception] = 1;
+    const char *const refused[][2] = {
+        {"0106000A ABCD", "018606"},
+        {"0110000A 0002 04 ABCD 0001", "019006"},
+        {"0105000B FF00", "018506"},
+        {"010F000A 0003 01 07", "018F06"},
+    };
+    for (const auto &r : refused) {
+        line.setFaults(busy, 1);
+        EXPECT_EQ(line.process(hexWithCrc(r[0])).frame.toHex(), hexWithCrc(r[1]).toHex());
+        line.setFaults(FaultPlan(), 1);
+        EXPECT_EQ(line.process(hexWithCrc("0103000A 0002")).frame.toHex(), hexWithCrc("010304 1234 0000").toHex()) << r[0];
+        EXPECT_EQ(line.process(hexWithCrc("0101000A 0003")).frame.toHex(), hexWithCrc("010101 00").toHex()) << r[0];
+    }
+    EXPECT_EQ(line.stats().exceptions, 0) << "no request was illegal";
+}
+
 TEST(RtuFramer, FindsRequestsInANoisyStreamAndSurvivesGarbage)
 {
     RtuFramer framer;
@@ -133,8 +157,10 @@ TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
         {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise)"},
         {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise)"},
         {"late=2", "invalid fault rate: late=2 (a number from 0 to 1)"},
-        {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 0 to 60000)"},
-        {"late=0.1:-5", "invalid fault time: late=0.1:-5 (milliseconds from 0 to 60000)"},
+        {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 1 to 60000)"},
+        {"late=0.1:0", "invalid fault time: late=0.1:0 (milliseconds from 1 to 60000)"},
+        {"drop=0.1,", "empty fault in drop=0.1, (faults are NAME=RATE separated by single commas)"},
+        {"drop=0.1,twin=0.1,Drop=0.2", "fault named twice: drop"},
         {"delay=0.5:10,late=0.6", "fault rates add up to more than 1: delay=0.5:10,late=0.6"},
     };
     for (const auto &b : bad) {
@@ -341,19 +367,26 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
 
 TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
 {
-    const char *const mistakes[][3] = {
-        // option, value (null: none), what servosim says
-        {"--bogus", nullptr, "Unknown option 'bogus'."},
-        {"--link", "", "--link takes a path, not an empty one"},
-        {"--device", "", "--device takes a path, not an empty one"},
-        {"--line", "RS485,9600,NONE,7,2", "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
-        {"--model", "servos", "unknown model: servos (static or servo)"},
+    const struct
+    {
+        QStringList args;
+        const char *said; // after "servosim: "
+    } mistakes[] = {
+        {{"--bogus"}, "Unknown option 'bogus'."},
+        {{"--link", ""}, "--link takes a path, not an empty one"},
+        {{"--device", ""}, "--device takes a path, not an empty one"},
+        {{"--line", "RS485,9600,NONE,7,2"}, "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
+        {{"--model", "servos"}, "unknown model: servos (static or servo)"},
+        {{"--stations", "1", "--stations", "2"}, "--stations given twice"},
+        {{"--pace", "--seed", "2", "--pace"}, "--pace given twice"},
+        {{"--stations", "3-1"}, "3-1: stations are numbers from 1 to 247, or ranges such as 1-10, separated by commas"},
+        {{"--stations", "1-3,2"}, "2: station 2 is listed twice"},
+        {{"--faults", "drop=0.1,drop=0.2"}, "fault named twice: drop"},
     };
     for (const auto &m : mistakes) {
-        const QStringList args = m[1] ? QStringList{m[0], m[1]} : QStringList{m[0]};
-        const SimRun run = servosim(args);
-        EXPECT_EQ(run.status, 2) << m[0];
-        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m[2] + "\n");
+        const SimRun run = servosim(m.args);
+        EXPECT_EQ(run.status, 2) << qPrintable(m.args.join(' '));
+        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m.said + "\n");
     }
     EXPECT_EQ(servosim({"--help"}).status, 0);
 }

@@ -3,22 +3,25 @@
 #include <QSet>
 #include <QStringList>
 
-#include "values.h"
-
 namespace {
+
+// Decimal digits alone (no sign, blank or prefix), from min to max.
+bool parseNumber(const QString &text, int min, int max, int *value)
+{
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    *value = text.toInt(&ok);
+    return ok && *value >= min && *value <= max;
+}
 
 bool parseItem(const QString &item, int min, int max, int *first, int *last)
 {
     const QStringList ends = item.split(QLatin1Char('-'));
-    quint64 a = 0;
-    quint64 b = 0;
-    if (ends.size() > 2 || !parseDecimal(ends.first(), quint64(min), quint64(max), &a)
-        || !parseDecimal(ends.last(), quint64(min), quint64(max), &b) || b < a) {
-        return false;
-    }
-    *first = int(a);
-    *last = int(b);
-    return true;
+    return ends.size() <= 2 && parseNumber(ends.first(), min, max, first)
+        && parseNumber(ends.last(), min, max, last) && *first <= *last;
 }
 
 } // namespace
