@@ -18,6 +18,7 @@
 #include "simline.h"
 #include "simserver.h"
 #include "stepchecks.h"
+#include "storemodel.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -365,6 +366,8 @@ int Session::write(const Step &step)
     warnPastStandard(context, step);
     if (step.broadcast)
         return broadcast(step);
+    if (const int status = showWhetherTheLineEchoes(step, context); status != kGoOn)
+        return status;
     const PortCounters before = m_port->counters();
     const bool done = driverWrite(driverCommand(step), step.data);
     if (const int status = callOutcome(context, before, done, step.station, "acknowledgement");
@@ -372,6 +375,28 @@ int Session::write(const Step &step)
         return status;
     }
     return reportWritten(step, "wrote");
+}
+
+// A function-5 or 6 write is acknowledged with the request's own bytes,
+// which an echoing adapter also hands back; on a line not yet shown silent
+// the port can then only wait and, where nothing tells, call the write
+// uncertain. A read of the same item first lets the line show it: its
+// answer comes with no echo before it, or its echo gives the adapter away.
+// Bits inside registers need none (the driver reads before it writes), nor
+// the special store (the driver's own words). The read's own failure is no
+// failure of the write; a line that stopped (it echoes, it was lost) is.
+int Session::showWhetherTheLineEchoes(const Step &step, const QString &context)
+{
+    const bool coils = !step.address.area->registers;
+    if (!step.address.area->requestPerItem || m_port->localEcho() || m_port->isSilent()
+        || (!coils && step.type->code == CommunicatorCommand::Bit)
+        || (!coils && step.type->code == CommunicatorCommand::Bit2)
+        || (!coils && step.address.number >= kStoreFirst && step.address.number <= kStoreLast))
+        return kGoOn;
+    const PortCounters before = m_port->counters();
+    driverRead(CommunicatorCommand(coils ? CommunicatorCommand::Bit : CommunicatorCommand::Word, 1,
+                                   step.address.text));
+    return afterDriverCall(context, before);
 }
 
 // Station 0: every drive carries the write out and none answers, so it is

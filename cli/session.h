@@ -56,6 +56,7 @@ private:
     int info();
     int read(const Step &step);
     int write(const Step &step);
+    int showWhetherTheLineEchoes(const Step &step, const QString &context);
     int broadcast(const Step &step);
     int afterDriverCall(const QString &context, const PortCounters &before);
     int callOutcome(const QString &context, const PortCounters &before, bool done, int station,

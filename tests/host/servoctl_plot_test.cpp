@@ -223,7 +223,7 @@ TEST(ServoctlPlot, LogSaysWhyItsDiskRefusedAWrite)
     const QString path = dir.filePath(QStringLiteral("log.csv"));
     CsvLog log;
     QString error;
-    ASSERT_TRUE(log.open(path, &error)) << qPrintable(error);
+    ASSERT_TRUE(log.open(path, QStringLiteral("sim"), &error)) << qPrintable(error);
     for (int station = 1; station <= 3; ++station)
         EXPECT_TRUE(log.append(0, station, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1")));
     struct sigaction ignore = {}, before = {};
