@@ -10,7 +10,7 @@ line "..." stands for any number of lines. The commands of one document run
 in order, through bash, in one fresh folder holding a link to the docs/
 folder, with BINDIR (servoctl, servosim) first on PATH. A command ending in
 "&" stays running until the document is done; its first lines are compared
-as they come. /tmp/ttySIM in a command is a path in that folder, so that two
+as they come. /tmp/ in a command is a folder in that folder, so that two
 runs of the test cannot meet there.
 
 What no run can repeat is compared by shape: clock times, dates, times in
@@ -36,8 +36,8 @@ NORMALISE = [
 ]
 
 
-def normalise(line, link):
-    line = line.rstrip().replace(link, "/tmp/ttySIM")
+def normalise(line, tmp):
+    line = line.rstrip().replace(tmp, "/tmp/")
     for pattern, replacement in NORMALISE:
         line = pattern.sub(replacement, line)
     return line
@@ -97,7 +97,8 @@ def run_document(path, bindir):
         if os.path.basename(docs) != "docs":
             docs = os.path.join(docs, "docs")
         os.symlink(docs, os.path.join(work, "docs"))
-        link = os.path.join(work, "ttySIM")
+        tmp = os.path.join(work, "tmp", "")
+        os.mkdir(tmp)
         env = dict(os.environ, PATH=bindir + os.pathsep + os.environ.get("PATH", ""), LC_ALL="C")
         try:
             found = examples(path)
@@ -105,15 +106,15 @@ def run_document(path, bindir):
                 print(f"{path}: no console examples")
                 return 1
             for number, command, expected in found:
-                text = command.replace("/tmp/ttySIM", link)
-                expected = [normalise(e, link) for e in expected]
+                text = command.replace("/tmp/", tmp)
+                expected = [normalise(e, tmp) for e in expected]
                 if text.rstrip().endswith("&"):
                     child = subprocess.Popen(["bash", "-c", "exec " + text.rstrip()[:-1]],
                                              cwd=work, env=env, stdin=subprocess.DEVNULL,
                                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                              text=True)
                     background.append(child)
-                    actual = [normalise(child.stdout.readline(), link) for _ in expected]
+                    actual = [normalise(child.stdout.readline(), tmp) for _ in expected]
                 else:
                     try:
                         done = subprocess.run(["bash", "-c", text], cwd=work, env=env,
@@ -123,7 +124,7 @@ def run_document(path, bindir):
                         out = done.stdout
                     except subprocess.TimeoutExpired as e:
                         out = (e.stdout or b"").decode(errors="replace") + "\n(timed out)"
-                    actual = [normalise(a, link) for a in out.rstrip("\n").split("\n")] if out else []
+                    actual = [normalise(a, tmp) for a in out.rstrip("\n").split("\n")] if out else []
                 if matches(expected, actual):
                     continue
                 failures += 1
