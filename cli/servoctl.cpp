@@ -132,7 +132,7 @@ On the line:
     FN6 or FN5 write, or a read of 17 to 24 DO or DI bits from a number
     769 to 1024, has an answer that can be the request itself: until an
     answer has shown the line silent, it is judged by its timing and what
-    follows, and fails as uncertain where they cannot tell (see README).
+    follows, and fails as uncertain where they cannot tell (docs/servoctl.md).
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)

@@ -15,7 +15,8 @@ install(TARGETS servoctl servosim
 if(MANPAGES)
   install(FILES ${MANPAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 endif()
-install(FILES README.md docs/integration.md docs/performance.md docs/reliability.md
+install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
+              docs/integration.md docs/performance.md docs/reliability.md
               docs/servo-parameters.map docs/commissioning-trend.png docs/line-efficiency.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 

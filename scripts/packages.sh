@@ -31,7 +31,7 @@ ensure_packages() {
 # servoctl plot and its tests).
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
                 libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox
-                help2man man-db)
+                help2man man-db python3)
 
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
