@@ -3,7 +3,7 @@
 #include <QList>
 #include <QStringList>
 
-#include "drivertexts.h"
+#include "failuretexts.h"
 #include "teco_servo_texts.h"
 #include "values.h"
 

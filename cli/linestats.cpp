@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "drivertexts.h"
+#include "failuretexts.h"
 #include "teco_servo_texts.h"
 
 namespace {

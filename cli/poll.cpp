@@ -13,7 +13,7 @@
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
-#include "drivertexts.h"
+#include "failuretexts.h"
 #include "fetchplan.h"
 #include "frametrace.h"
 #include "interrupt.h"

@@ -8,7 +8,7 @@
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
-#include "drivertexts.h"
+#include "failuretexts.h"
 #include "interrupt.h"
 #include "serialport.h"
 #include "termiosline.h"

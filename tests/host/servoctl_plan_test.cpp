@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "commands.h"
-#include "drivertexts.h"
+#include "failuretexts.h"
 #include "help.h"
 #include "teco_servo_texts.h"
 

@@ -1,4 +1,4 @@
-#include "drivertexts.h"
+#include "failuretexts.h"
 
 #include <cctype>
 

@@ -1,5 +1,5 @@
-#ifndef SERVOCTL_DRIVERTEXTS_H
-#define SERVOCTL_DRIVERTEXTS_H
+#ifndef SERVOCTL_FAILURETEXTS_H
+#define SERVOCTL_FAILURETEXTS_H
 
 #include <QString>
 
@@ -16,4 +16,4 @@ int driverExceptionCode(const QString &text);
 // An answer came but made no sense: bytes at other settings, or noise.
 bool isGarbledAnswerText(const QString &text);
 
-#endif // SERVOCTL_DRIVERTEXTS_H
+#endif // SERVOCTL_FAILURETEXTS_H
