@@ -285,11 +285,9 @@ const std::vector<CommandEntry> &commandTable()
          "scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]",
          "find the stations that answer, and the line\n"
          "settings they are at (see \"Scanning\" below)"},
-        {"backup", Step::Backup, true, false, true, false, buildParamCommand,
-         &Session::backupOrRestore,
+        {"backup", Step::Backup, true, false, true, false, buildParamCommand, &Session::backup,
          "backup --map MAP -o FILE", "read the parameters MAP lists into a new FILE"},
-        {"restore", Step::Restore, true, false, false, false, buildParamCommand,
-         &Session::backupOrRestore,
+        {"restore", Step::Restore, true, false, false, false, buildParamCommand, &Session::restore,
          "restore FILE [--dry-run]",
          "read every entry and show what differs (the\n"
          "plan), then, once confirmed, write those\n"

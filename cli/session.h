@@ -20,6 +20,7 @@ class CsvLog;
 class DriverInterface;
 struct Fetch;
 class FrameTrace;
+struct ParamLine;
 class SerialPort;
 struct PortCounters;
 class SimLine;
@@ -91,7 +92,9 @@ private:
                            qint64 readAtMs);
     void showCycle(PollRun *run);
     int pollSummary(const PollRun &run);
-    int backupOrRestore(const Step &step);
+    ParamLine paramLine(const Step &step);
+    int backup(const Step &step);
+    int restore(const Step &step);
     int scan(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
