@@ -340,3 +340,14 @@ QString commandsHelp()
     }
     return text;
 }
+
+QString linelessCommands()
+{
+    QStringList names;
+    for (const CommandEntry &entry : commandTable()) {
+        if (!entry.usesLine)
+            names.append(QLatin1String(entry.name));
+    }
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}

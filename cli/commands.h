@@ -48,5 +48,7 @@ const CommandEntry &commandOf(Step::Action action);
 
 // --help's list of the commands, from the table.
 QString commandsHelp();
+// The commands that use no line, as a sentence names them: "a, b and c".
+QString linelessCommands();
 
 #endif // SERVOCTL_COMMANDS_H

@@ -6,14 +6,14 @@
 
 namespace {
 
-// {commands} is the command table's list; {NAME} the range of option NAME,
-// from the option's own table.
+// {commands} is the command table's list, {lineless} the commands that use
+// no line; {NAME} the range of option NAME, from the option's own table.
 const char kHelpTemplate[] = R"(Usage: servoctl [OPTIONS] COMMAND [ARGS...] [then COMMAND [ARGS...]]...
 
 Loads the TECO servo driver plug-in through its entry point, as the panel
 runtime does, and runs commands against drives on a serial line (-d DEVICE),
 or with --sim on a simulated line of three drives (stations 1, 2 and 3) that
-it starts on a pseudo-terminal. Every command but info, station and plot
+it starts on a pseudo-terminal. Every command but {lineless}
 needs one of the two. Backups, CSV logs and the statistics name the line.
 
 Commands:
@@ -192,7 +192,9 @@ QString helpText()
     static const QRegularExpression field(QStringLiteral("\\{([a-z-]+)\\}"));
     for (QRegularExpressionMatch match; (match = field.match(text)).hasMatch();) {
         const QString name = match.captured(1);
-        const QString value = name == QLatin1String("commands") ? commandsHelp() : optionRange(name);
+        const QString value = name == QLatin1String("commands")   ? commandsHelp()
+                              : name == QLatin1String("lineless") ? linelessCommands()
+                                                                  : optionRange(name);
         text.replace(match.capturedStart(), match.capturedLength(), value);
     }
     return text;
