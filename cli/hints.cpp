@@ -3,6 +3,7 @@
 #include <QList>
 #include <QStringList>
 
+#include "failuretexts.h"
 #include "teco_servo_texts.h"
 #include "values.h"
 
@@ -17,13 +18,6 @@ struct Hint
 
 const char kCutShort[] = "answer cut short: baud rate or parity mismatch, noise, or --inter-char too "
                          "short; see poll --stats";
-
-// What a text of a printf format begins with, whatever its numbers.
-QString formatPrefix(const char *format)
-{
-    const QString text = QLatin1String(format);
-    return text.left(text.indexOf(QLatin1Char('%')));
-}
 
 // First match wins: the exception codes the drives use before any other.
 const QList<Hint> &hints()

@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "failuretexts.h"
+#include "teco_servo_texts.h"
+
 namespace {
 
 const double kBucketRatio = 1.01;
@@ -40,17 +43,12 @@ Outcome outcomeOf(const QString &text, int *exceptionCode)
 {
     if (text.isEmpty())
         return Outcome::Good;
-    if (text.startsWith(QLatin1String("PLC no response")))
+    if (text.startsWith(QLatin1String(TecoServoText::NoResponse)))
         return Outcome::Timeout;
-    if (text.startsWith(QLatin1String("CRC error")))
+    if (text.startsWith(QLatin1String(TecoServoText::CrcError)))
         return Outcome::Crc;
-    const QLatin1String exception("exception code:0x");
-    if (text.startsWith(exception)) {
-        bool ok = false;
-        *exceptionCode = text.mid(exception.size(), 2).toInt(&ok, 16);
-        return ok ? Outcome::Exception : Outcome::Other;
-    }
-    return Outcome::Other;
+    *exceptionCode = driverExceptionCode(text);
+    return *exceptionCode >= 0 ? Outcome::Exception : Outcome::Other;
 }
 
 const char kHeader[] = "station  requests     good  time-outs  CRC errors  exceptions  other  late  retries"

@@ -70,7 +70,7 @@ const TextOption kTextOptions[] = {
     {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
     {"station", [](const QString &value, Options *o, QString *error) {
-         return parseStationList(value, 0, kLastStation, &o->stations, error);
+         return parseStationList(value, kBroadcastStation, kLastStation, &o->stations, error);
      }},
     {"csv", [](const QString &value, Options *o, QString *error) {
          o->csvPath = value;
@@ -234,6 +234,23 @@ QString optionLabel(const QString &word, const QString &name)
 
 } // namespace
 
+QString optionRange(const QString &name)
+{
+    if (name == QLatin1String("station"))
+        return QStringLiteral("%1 to %2").arg(kBroadcastStation).arg(kLastStation);
+    if (const NumberOption *number = findOption(kNumberOptions, name))
+        return QStringLiteral("%1 to %2").arg(number->min).arg(number->max);
+    return QString();
+}
+
+QStringList numberOptionNames()
+{
+    QStringList names;
+    for (const NumberOption &option : kNumberOptions)
+        names.append(QLatin1String(option.name));
+    return names;
+}
+
 InfoRequest infoRequest(const QStringList &args)
 {
     for (const QString &word : args) {
@@ -297,20 +314,5 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
         return false;
     }
     options->sim = !simOption.isEmpty();
-    // A forgotten -d must not quietly become simulated drives whose values a
-    // backup or a script then takes for real ones. info, station and plot use
-    // no line; an unknown command is named as such later.
-    static const QStringList kLineCommands = {
-        QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("poll"),
-        QStringLiteral("backup"), QStringLiteral("restore"), QStringLiteral("scan")};
-    if (options->device.isEmpty() && !options->sim) {
-        for (const Command &command : qAsConst(*commands)) {
-            if (!kLineCommands.contains(command.name))
-                continue;
-            *error = QStringLiteral("no line given: -d DEVICE for a serial line, or --sim for the "
-                                    "built-in simulated line");
-            return false;
-        }
-    }
     return true;
 }

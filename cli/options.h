@@ -63,6 +63,12 @@ struct Command
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
                       QString *error);
 
+// "MIN to MAX" that option NAME (a whole number, or --station's) takes;
+// empty for any other name.
+QString optionRange(const QString &name);
+// The options that take a whole number.
+QStringList numberOptionNames();
+
 // What -h (--help) or --version ask for: nothing else is checked or done.
 enum class InfoRequest { None, Help, Version };
 InfoRequest infoRequest(const QStringList &args);

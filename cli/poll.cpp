@@ -13,6 +13,7 @@
 
 #include "communicatorcommand.h"
 #include "driverinterface.h"
+#include "failuretexts.h"
 #include "fetchplan.h"
 #include "frametrace.h"
 #include "interrupt.h"
@@ -186,7 +187,7 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
     const QString prefix = stationPrefix(run->step, station);
     if (m_driver->hasError()) {
         // 0x02: the drive lacks a register of the run; other codes pass.
-        if (fetch.merged() && failureText().startsWith(QLatin1String("exception code:0x02"))) {
+        if (fetch.merged() && driverExceptionCode(failureText()) == 0x02) {
             warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
                      .arg(station).arg(itemsText(itemsOf(run->step, fetch)), failureText()));
             run->shownLines = 0;

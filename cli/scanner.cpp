@@ -6,10 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <QRegularExpression>
-
 #include "communicatorcommand.h"
 #include "driverinterface.h"
+#include "failuretexts.h"
 #include "interrupt.h"
 #include "serialport.h"
 #include "termiosline.h"
@@ -25,29 +24,6 @@ const char kProbeType[] = "word";
 // still come: the driver's default time-out, or the port's late-answer
 // horizon (twice the time-out) when longer.
 const int kLateGraceMs = 500;
-
-// The driver's texts for an answer that came but made no sense: bytes at
-// other settings, or noise.
-const char *const kGarbledTexts[] = {
-    "CRC error", "received bytes <", "packet loss", "invalid response", "invalid slave id",
-};
-
-bool isGarbledText(const QString &text)
-{
-    for (const char *garbled : kGarbledTexts) {
-        if (text.startsWith(QLatin1String(garbled)))
-            return true;
-    }
-    return false;
-}
-
-// "exception code:0x02": the code, or -1 when the text is no exception.
-int exceptionCode(const QString &text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^exception code:0x([0-9A-Fa-f]{2})"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    return match.hasMatch() ? match.captured(1).toInt(nullptr, 16) : -1;
-}
 
 // How often the bytes of an answer coming in are counted.
 const qint64 kCountEveryNs = 1000000;
@@ -161,16 +137,16 @@ bool LineScanner::probe(int station, int settingsIndex)
     finding.settingsIndex = settingsIndex;
     finding.responseNs = responseNs;
     const QString error = m_driver->hasError() ? m_driver->getLastError() : QString();
-    const int code = exceptionCode(error);
+    const int code = driverExceptionCode(error);
     const bool noise = m_port->counters().noiseBytes > before.noiseBytes;
     if (error.isEmpty()) {
         finding.kind = ScanFinding::Answered;
     } else if (code >= 0) {
         finding.kind = ScanFinding::Exception;
         finding.exceptionCode = code;
-    } else if (isGarbledText(error) || noise) {
+    } else if (isGarbledAnswerText(error) || noise) {
         finding.kind = ScanFinding::Garbled;
-        finding.why = isGarbledText(error) ? error.section(QLatin1String(" ("), 0, 0)
+        finding.why = isGarbledAnswerText(error) ? error.section(QLatin1String(" ("), 0, 0)
                                            : QStringLiteral("noise bytes");
     } else {
         return otherAnswered;

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QVariant>
 
+#include "commands.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
@@ -218,43 +219,32 @@ int Session::startSimulatedLine(const LineSettings &masterSettings)
 
 int Session::run(const Step &step)
 {
-    using Handler = int (Session::*)(const Step &);
-    Handler handler = nullptr;
-    switch (step.action) {
-    case Step::Info:
-        return info();
-    case Step::Station: // each later step carries the station
-        return 0;
-    case Step::Plot: // a file into a file: no line, no driver call
-        return plotCsvLog(step.path, m_options.outputPath);
-    case Step::Read:
-        handler = &Session::read;
-        break;
-    case Step::Write:
-        handler = &Session::write;
-        break;
-    case Step::Poll:
-        handler = &Session::poll;
-        break;
-    case Step::Backup:
-    case Step::Restore:
-        handler = &Session::backupOrRestore;
-        break;
-    case Step::Scan:
-        handler = &Session::scan;
-        break;
-    }
+    const CommandEntry &command = commandOf(step.action);
+    if (!command.usesLine)
+        return (this->*command.run)(step);
     if (const int status = openLine(step))
         return status;
     if (const int status = openLog())
         return status;
-    const int status = (this->*handler)(step);
+    const int status = (this->*command.run)(step);
     if (m_trace)
         m_trace->flush();
     return status;
 }
 
-int Session::info()
+// Each later step carries the station.
+int Session::station(const Step &)
+{
+    return 0;
+}
+
+// A file into a file: no line, no driver call.
+int Session::plot(const Step &step)
+{
+    return plotCsvLog(step.path, m_options.outputPath);
+}
+
+int Session::info(const Step &)
 {
     std::unique_ptr<DeviceSetting> port(m_driver->getDefaultSerialDeviceSetting());
     std::unique_ptr<DriverSetting> setting(m_driver->getDefaultDriverSetting());

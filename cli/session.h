@@ -2,6 +2,7 @@
 #define SERVOCTL_SESSION_H
 
 #include <memory>
+#include <vector>
 
 #include <QHash>
 #include <QSet>
@@ -13,11 +14,13 @@
 #include "linestats.h"
 #include "plan.h"
 
+struct CommandEntry;
 struct CommunicatorCommand;
 class CsvLog;
 class DriverInterface;
 struct Fetch;
 class FrameTrace;
+struct ParamLine;
 class SerialPort;
 struct PortCounters;
 class SimLine;
@@ -29,6 +32,9 @@ class WatchedPort;
 // a thread of ours.
 class Session
 {
+    // Each command's entry names what it runs here.
+    friend const std::vector<CommandEntry> &commandTable();
+
 public:
     explicit Session(const Options &options);
     ~Session();
@@ -36,6 +42,8 @@ public:
     // Each returns the program's exit status: 0 done, 1 failed. After a
     // signal (interruptSignal()) a step returns at once, its status aside.
     int loadDriver(const QString &programDir);
+    // What the step's command entry runs, after the line and the log are
+    // open when it uses the line.
     int run(const Step &step);
     // Closes the line, restoring the device's settings, and stops the
     // simulated line.
@@ -53,7 +61,9 @@ private:
     void lineOpened();
     void warnOfLockFolder();
     int startSimulatedLine(const LineSettings &settings);
-    int info();
+    int info(const Step &step);
+    int station(const Step &step);
+    int plot(const Step &step);
     int read(const Step &step);
     int write(const Step &step);
     int showWhetherTheLineEchoes(const Step &step, const QString &context);
@@ -82,7 +92,9 @@ private:
                            qint64 readAtMs);
     void showCycle(PollRun *run);
     int pollSummary(const PollRun &run);
-    int backupOrRestore(const Step &step);
+    ParamLine paramLine(const Step &step);
+    int backup(const Step &step);
+    int restore(const Step &step);
     int scan(const Step &step);
     bool waitForLineBack();
     QStringList lateAnswerWarnings();

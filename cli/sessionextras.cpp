@@ -78,18 +78,29 @@ QStringList Session::statsLines() const
     return lines;
 }
 
-int Session::backupOrRestore(const Step &step)
+// The session's line as backup and restore drive it.
+ParamLine Session::paramLine(const Step &step)
 {
-    const auto check = [this, &step](const QString &context, const PortCounters &before, bool done) {
-        const int status = callOutcome(context, before, done, step.station, "answer");
+    const auto check = [this, station = step.station](const QString &context, const PortCounters &before,
+                                                     bool done) {
+        const int status = callOutcome(context, before, done, station, "answer");
         return status == kGoOn ? kParamCallDone : status;
     };
-    const ParamLine line{[this](const CommunicatorCommand &command) { return driverRead(command); },
-                         [this](const CommunicatorCommand &command, const QByteArray &data) {
-                             return driverWrite(command, data);
-                         },
-                         m_port.get(), check};
-    return step.action == Step::Backup ? runBackup(step, m_options, line) : runRestore(step, m_options, line);
+    return ParamLine{[this](const CommunicatorCommand &command) { return driverRead(command); },
+                     [this](const CommunicatorCommand &command, const QByteArray &data) {
+                         return driverWrite(command, data);
+                     },
+                     m_port.get(), check};
+}
+
+int Session::backup(const Step &step)
+{
+    return runBackup(step, m_options, paramLine(step));
+}
+
+int Session::restore(const Step &step)
+{
+    return runRestore(step, m_options, paramLine(step));
 }
 
 int Session::scan(const Step &step)

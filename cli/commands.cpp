@@ -1,0 +1,353 @@
+#include "commands.h"
+
+#include "backup.h"
+#include "session.h"
+#include "stationlist.h"
+#include "stepchecks.h"
+
+namespace {
+
+// read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
+// order, each at most once; the type word for registers, bit for the rest.
+bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step,
+                        QString *error)
+{
+    step->type = dataTypeByName(QStringLiteral("word"));
+    step->count = 1;
+    step->format = defaultFormat;
+    bool typeGiven = false;
+    bool countGiven = false;
+    bool formatGiven = false;
+    for (const QString &arg : args.mid(1)) {
+        quint64 count = 0;
+        bool *given = nullptr;
+        if (const DataType *type = dataTypeByName(arg)) {
+            step->type = type;
+            given = &typeGiven;
+        } else if (parseValueFormat(arg, &step->format)) {
+            given = &formatGiven;
+        } else if (parseDecimal(arg, 1, kLastItem, &count)) {
+            step->count = int(count);
+            given = &countGiven;
+        } else {
+            *error = QStringLiteral("not a data type, count (1 to %1) or format: %2").arg(kLastItem).arg(arg);
+            return false;
+        }
+        if (*given) {
+            *error = QStringLiteral("a second data type, count or format: %1").arg(arg);
+            return false;
+        }
+        *given = true;
+    }
+    // Coils and inputs hold nothing but bits.
+    if (!typeGiven && !step->address.area->registers)
+        step->type = dataTypeByName(QStringLiteral("bit"));
+    return true;
+}
+
+// write: ADDRESS TYPE VALUE..., one item a value.
+bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
+{
+    if (args.size() < 3) {
+        *error = QStringLiteral("write needs an address, a data type and values");
+        return false;
+    }
+    step->type = dataTypeByName(args[1]);
+    if (!step->type) {
+        *error = QStringLiteral("unknown data type: %1 (one of %2)")
+                     .arg(args[1], dataTypeNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    step->count = args.size() - 2;
+    return true;
+}
+
+// The address and the words after it of read, write and poll.
+bool parseTarget(const QStringList &args, ValueFormat defaultFormat, const StoreModel &store,
+                 Step *step, QString *error)
+{
+    if (!parseAddress(args[0], &step->address, error))
+        return false;
+    const bool parsed = isWrite(*step) ? parseWriteArguments(args, step, error)
+                                       : parseReadArguments(args, defaultFormat, step, error);
+    if (!parsed)
+        return false;
+    *error = stepRefusal(*step);
+    if (!error->isEmpty())
+        return false;
+    if (isWrite(*step) && !encodeValues(args.mid(2), *step->type, &step->data, error))
+        return false;
+    *error = store.refusal(*step);
+    return error->isEmpty();
+}
+
+bool parseStation(const Command &command, QList<int> *stations, QString *error)
+{
+    if (command.args.size() != 1) {
+        *error = QStringLiteral("station takes one station number from 0 to %1, or a list: %2")
+                     .arg(kLastStation).arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    return parseStationList(command.args[0], 0, kLastStation, stations, error);
+}
+
+// plot FILE: the log is read when plot runs, as an earlier command of the
+// run may write it.
+bool parsePlot(const Command &command, Step *step, QString *error)
+{
+    if (command.args.isEmpty()) {
+        *error = QStringLiteral("plot needs a CSV log: plot FILE -o OUT.png");
+        return false;
+    }
+    if (command.args.size() > 1) {
+        *error = QStringLiteral("plot takes one CSV log: %1").arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    step->path = command.args[0];
+    return true;
+}
+
+// The image goes to -o, so one plot a run, and never without it.
+QString plotRefusal(const Options &options)
+{
+    if (options.outputPath.isEmpty())
+        return QStringLiteral("plot needs -o OUT.png, the image to write");
+    return QString();
+}
+
+// One address and the words after it, checked against the chain's store.
+bool buildTarget(const QString &command, const QStringList &args, ValueFormat defaultFormat,
+                 Chain *chain, Step *step, QString *error)
+{
+    QString why;
+    if (!parseTarget(args, defaultFormat, chain->store, step, &why)) {
+        *error = QStringLiteral("%1 %2: %3").arg(command, args[0], why);
+        return false;
+    }
+    chain->store.apply(*step);
+    step->broadcast = isWrite(*step) && step->station == kBroadcastStation && !servedByStore(*step);
+    return true;
+}
+
+// poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]: a word that is an
+// address begins the next one.
+bool buildPollItems(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
+                    QString *error)
+{
+    QList<QStringList> targets;
+    for (const QString &arg : command.args) {
+        Address address;
+        QString ignored;
+        if (targets.isEmpty() || parseAddress(arg, &address, &ignored))
+            targets.append(QStringList());
+        targets.last().append(arg);
+    }
+    for (const QStringList &args : qAsConst(targets)) {
+        Step item = *step;
+        if (!buildTarget(command.name, args, defaultFormat, chain, &item, error))
+            return false;
+        step->items.push_back(item);
+    }
+    const Step first = step->items.front();
+    step->address = first.address;
+    step->type = first.type;
+    step->count = first.count;
+    step->format = first.format;
+    return true;
+}
+
+// Only poll reads several stations in one command.
+bool checkStations(const Command &command, const Step &step, QString *error)
+{
+    if (step.stations.size() > 1 && !commandOf(step.action).severalStations) {
+        *error = QStringLiteral("%1 addresses one station, and %2 are listed (poll reads several)")
+                     .arg(command.name).arg(step.stations.size());
+        return false;
+    }
+    if (step.stations.size() > 1 && step.stations.contains(kBroadcastStation)) {
+        *error = QStringLiteral("station 0 is the broadcast address, which no drive answers: "
+                                "list it alone");
+        return false;
+    }
+    return true;
+}
+
+// The stations in effect, which the command addresses.
+bool takeStations(const Command &command, const Chain &chain, Step *step, QString *error)
+{
+    step->stations = chain.stations;
+    step->station = chain.stations.first();
+    return checkStations(command, *step, error);
+}
+
+bool needsAddress(const Command &command, QString *error)
+{
+    if (!command.args.isEmpty())
+        return true;
+    *error = QStringLiteral("%1 needs an address, such as HR100").arg(command.name);
+    return false;
+}
+
+bool buildInfo(const Command &command, const Options &, Chain *chain, Step *step, QString *error)
+{
+    if (!command.args.isEmpty()) {
+        *error = QStringLiteral("info takes no arguments");
+        return false;
+    }
+    return takeStations(command, *chain, step, error);
+}
+
+bool buildStation(const Command &command, const Options &, Chain *chain, Step *step,
+                  QString *error)
+{
+    return parseStation(command, &chain->stations, error)
+           && takeStations(command, *chain, step, error);
+}
+
+bool buildReadOrWrite(const Command &command, const Options &options, Chain *chain, Step *step,
+                      QString *error)
+{
+    return takeStations(command, *chain, step, error) && needsAddress(command, error)
+           && buildTarget(command.name, command.args, options.format, chain, step, error);
+}
+
+bool buildPoll(const Command &command, const Options &options, Chain *chain, Step *step,
+               QString *error)
+{
+    return takeStations(command, *chain, step, error) && needsAddress(command, error)
+           && buildPollItems(command, options.format, chain, step, error);
+}
+
+bool buildParamCommand(const Command &command, const Options &options, Chain *chain, Step *step,
+                       QString *error)
+{
+    return takeStations(command, *chain, step, error)
+           && parseParamCommand(command, options, step, error);
+}
+
+bool buildPlot(const Command &command, const Options &options, Chain *chain, Step *step,
+               QString *error)
+{
+    if (!takeStations(command, *chain, step, error) || !parsePlot(command, step, error))
+        return false;
+    *error = plotRefusal(options);
+    return error->isEmpty();
+}
+
+// scan probes stations of its own, so --station's are refused, and the
+// chain's left unchecked.
+bool buildScan(const Command &command, const Options &options, Chain *chain, Step *step,
+               QString *error)
+{
+    if (!options.stations.isEmpty()) {
+        *error = QStringLiteral("scan probes the stations it is given (scan 1-10), not --station's");
+        return false;
+    }
+    step->stations = chain->stations;
+    step->station = chain->stations.first();
+    if (parseScanArguments(command.args, &step->scan, error))
+        return true;
+    *error = QStringLiteral("scan: ") + *error;
+    return false;
+}
+
+// --help's command column: the usage, then the text from this column on
+// (on a line of its own when the usage reaches it).
+const int kHelpColumn = 31;
+
+} // namespace
+
+const std::vector<CommandEntry> &commandTable()
+{
+    static const std::vector<CommandEntry> kCommands = {
+        {"info", Step::Info, false, false, false, false, buildInfo, &Session::info,
+         "info", "identity, limits and default settings of the driver"},
+        {"read", Step::Read, true, false, false, true, buildReadOrWrite, &Session::read,
+         "read ADDRESS [TYPE] [COUNT] [FORMAT]",
+         "read COUNT items (default 1) of TYPE (default\n"
+         "word; bit for DO and DI)"},
+        {"write", Step::Write, true, false, false, false, buildReadOrWrite, &Session::write,
+         "write ADDRESS TYPE VALUE...", "write the values, one item each"},
+        {"poll", Step::Poll, true, true, false, true, buildPoll, &Session::poll,
+         "poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]",
+         "read every address of every --station again\n"
+         "every --interval until Ctrl-C, with times to\n"
+         "the millisecond; addresses of one function\n"
+         "within 125 registers or 2000 bits share a\n"
+         "read; a lost line (an adapter pulled out) is\n"
+         "waited for and taken up again at the same\n"
+         "path; \"then\" may follow only with --polls"},
+        {"station", Step::Station, false, true, false, false, buildStation, &Session::station,
+         "station LIST",
+         "address these stations ({station}; several only\n"
+         "for poll) in the commands that follow"},
+        {"scan", Step::Scan, true, false, false, false, buildScan, &Session::scan,
+         "scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]",
+         "find the stations that answer, and the line\n"
+         "settings they are at (see \"Scanning\" below)"},
+        {"backup", Step::Backup, true, false, true, false, buildParamCommand, &Session::backup,
+         "backup --map MAP -o FILE", "read the parameters MAP lists into a new FILE"},
+        {"restore", Step::Restore, true, false, false, false, buildParamCommand, &Session::restore,
+         "restore FILE [--dry-run]",
+         "read every entry and show what differs (the\n"
+         "plan), then, once confirmed, write those\n"
+         "values back, each read back and compared;\n"
+         "stops at the first failure, saying what it\n"
+         "wrote. On a terminal it asks (y/N); otherwise\n"
+         "it writes only with --yes. A backup taken on\n"
+         "the other kind of line (simulated or a\n"
+         "device) is refused without --any-line"},
+        {"plot", Step::Plot, false, true, true, false, buildPlot, &Session::plot,
+         "plot FILE -o OUT.png",
+         "draw a CSV log (--csv) with gnuplot into a new\n"
+         "PNG of 1200x700 pixels: one line for each\n"
+         "station and address, the time from the first\n"
+         "row in seconds (in minutes past 10 minutes)"},
+    };
+    return kCommands;
+}
+
+const CommandEntry *commandByName(const QString &name)
+{
+    for (const CommandEntry &entry : commandTable()) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+const CommandEntry &commandOf(Step::Action action)
+{
+    for (const CommandEntry &entry : commandTable()) {
+        if (entry.action == action)
+            return entry;
+    }
+    Q_UNREACHABLE();
+}
+
+QString commandsHelp()
+{
+    QString text;
+    for (const CommandEntry &entry : commandTable()) {
+        QString usage = QStringLiteral("  ") + QLatin1String(entry.usage);
+        const QString indent(kHelpColumn, QLatin1Char(' '));
+        if (usage.size() < kHelpColumn - 1)
+            usage = usage.leftJustified(kHelpColumn);
+        else
+            usage += QLatin1Char('\n') + indent;
+        text += usage + QString::fromLatin1(entry.help).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent)
+                + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString linelessCommands()
+{
+    QStringList names;
+    for (const CommandEntry &entry : commandTable()) {
+        if (!entry.usesLine)
+            names.append(QLatin1String(entry.name));
+    }
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}

@@ -1,0 +1,203 @@
+#include "help.h"
+
+#include <QRegularExpression>
+
+#include "commands.h"
+
+namespace {
+
+// {commands} is the command table's list, {lineless} the commands that use
+// no line; {NAME} the range of option NAME, from the option's own table.
+const char kHelpTemplate[] = R"(Usage: servoctl [OPTIONS] COMMAND [ARGS...] [then COMMAND [ARGS...]]...
+
+Loads the TECO servo driver plug-in through its entry point, as the panel
+runtime does, and runs commands against drives on a serial line (-d DEVICE),
+or with --sim on a simulated line of three drives (stations 1, 2 and 3) that
+it starts on a pseudo-terminal. Every command but {lineless}
+needs one of the two. Backups, CSV logs and the statistics name the line.
+
+Commands:
+{commands}Several commands run in one session (the same line and the same driver, so
+the special store keeps its words) when joined by the word "then"; the first
+that fails ends the run. Options (-d, -f and -h too) may also follow the
+commands; each is given once and applies to the whole run.
+
+Addresses are AREA NUMBER[.BIT][SW], letters in any case, numbers from 1 to
+65536: HR100 (holding register 100, read with function 3, written with 16),
+FN6HR100 (written with function 6), IR100 (input register, function 4), DO5
+(coil, written with 15), FN5DO5 (written with 5), DI5 (discrete input).
+.BIT is a bit of a register for bit and bit2: 0 to 15 in writes; reads take
+up to 255, running on into the following registers (HR1.20 is HR2.4). SW
+puts a dword's high word first. HR60000 to HR60010 are the driver's special
+store, served to word commands that start there and to bit writes: 60000
+station count, 60001-60008 station list, 60009 read-back station, 60010 the
+word broadcast to register 1300 of the listed drives.
+
+Data types: bit, byte, word, dword, block (bytes), bit2 (bits); qword is
+refused (the driver serves no 64-bit items).
+Formats: dec (default), hex, signed, bits; for dword also int32 (two's
+complement) and float (IEEE-754 single), low word first (high with SW).
+Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary,
+with no blank or plus sign; bits also on, off, true, false.
+
+The whole command line is checked before the line opens; anything the driver
+would take otherwise than meant is refused and nothing is sent:
+  - byte, word, dword and block go only with HR, FN6HR and IR; bit and bit2
+    with every area. IR and DI are read-only. The driver serves no qword.
+  - One request reads at most 125 registers (125 words, 62 dwords, 250 bytes)
+    or 2008 coils or inputs, and writes at most 123 registers (123 words, 61
+    dwords, 246 bytes) or 1976 coils; no command runs past number 65536.
+    The Modbus standard stops at 2000 coils or inputs read and 1968 coils
+    written (DO; FN5DO writes one request per coil): past these servoctl
+    warns and sends all the same, and a drive that keeps to the standard
+    answers exception 03 (illegal data value).
+  - Bytes and blocks are written two to a register, so in even counts.
+  - The special store starts all zero every run and is followed through the
+    chain: the station count takes 0 to 8, the list stations 1 to 247, the
+    read-back station 1 to 8 (the driver holds it at 8 or below). A write
+    to HR60010 needs every listed station set and writes HR60010 alone (or
+    one bit of it); a read of HR60010 with stations listed needs the
+    read-back station. Of the store, only HR60010 takes bits. Other types
+    there, and word commands running into it from below, would reach the
+    drives' registers of those numbers.
+  - Station 0 is the broadcast address and no drive answers it: reads of
+    the drives are refused, and a write goes out only as one request that
+    needs no answer first (HR words, dwords and bytes, one FN6HR register, DO
+    bits, one FN5DO bit; not bits inside registers, which are read first).
+    The special store is read and written at any station. A broadcast is
+    sent once and reported as "broadcast sent"; nothing is awaited.
+
+Scanning: each station of STATIONS (such as 1-10,20; default 1-247) gets
+one read of HR1 through the driver, at the line's settings, or with baud,
+parity or stop lists (baud 9600,19200 parity none,even stop 1,2) at every
+combination. A station is found when it answers at all: with the value,
+with an exception, or late (the table says which time-out to give). Garbled
+answers (CRC error, short, noise) are listed apart: something is there,
+likely at other settings. The probe's time-out is --timeout, else its wire
+time plus two silent intervals plus 20 ms (46 ms at 9600 8N2, 25 ms at
+115200); retries --retries, else 0. Status 0 when a station was found. A
+pseudo-terminal carries no parity: there only baud rates are told apart.
+
+On the line:
+  - The device is taken for servoctl alone; one in use is refused, naming
+    the program that holds it.
+  - An answer that cannot belong to the request sent (another station,
+    function, byte count, echoed address, value or quantity) is a late one
+    and dropped; servoctl says which station answered how late. Set
+    --timeout above that. An answer that Modbus cannot tell from a late one
+    of an earlier request fails the command instead of passing as good.
+    One from a station that owed nothing is another drive answering the
+    station asked, and counted under that one.
+  - An RS-485 adapter without receiver disable hands every request back
+    before the answer: with --local-echo servoctl reads it back and checks
+    it. Without it such an echo fails the command, saying "try
+    --local-echo"; so does --local-echo on a line that does not echo. An
+    FN6 or FN5 write, or a read of 17 to 24 DO or DI bits from a number
+    769 to 1024, has an answer that can be the request itself: until an
+    answer has shown the line silent, such a write is preceded by a read
+    of the same item (its answer shows it), and the port judges such an
+    answer by its timing and what follows, failing the command as
+    uncertain where they cannot tell (docs/servoctl.md).
+
+Options:
+  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
+      --sim                the built-in simulated line instead (any --sim-...
+                           option below implies it)
+      --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
+                           frames are 8 data bits)
+                           (default: the driver's, RS485,9600,NONE,8,2)
+      --station LIST       station number, {station}, or for poll a list
+                           such as 1-3,7 (default: the driver's, 1)
+      --timeout MS         answer time-out, {timeout}
+                           (default: the driver's, 500)
+      --retries N          retries after a failed attempt, {retries}
+                           (default: the driver's, 3)
+      --delay MS           delay before each attempt, {delay}
+                           (default: the driver's, 0)
+      --inter-char MS      least inter-character time-out, {inter-char}
+                           (default 20)
+  -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
+                           dword reads int32 or float
+      --interval MS        time between polls, {interval} (default 1000)
+      --polls N            stop polling after N reads (default 0: never)
+      --stats              per station: requests, good answers, time-outs,
+                           CRC errors, exceptions by code, other failures,
+                           late answers dropped, retries and response times
+                           (min, median, 99th percentile, max); live under
+                           poll's values, and at the end of the run
+      --csv FILE           log every value read or polled into a new FILE,
+                           a row each: time,station,address,raw,value (local
+                           time to the millisecond, the address and value as
+                           printed, raw the item's bits in hex)
+  -o, --output FILE        the new file backup or plot writes
+      --map MAP            backup: the parameters, a line each: ADDRESS
+                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
+                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
+      --dry-run            restore: read and show what would be written
+      --yes                restore: write without asking (needed when
+                           standard input is not a terminal)
+      --any-line           restore: a backup taken on the other kind of line
+                           (simulated or a device) too
+      --trace              print every frame, with timestamps, on standard error
+      --local-echo         the adapter hands every request back before the
+                           answer: read back and checked
+      --entry ENTRY        plugin (Qt's plug-in loader, default) or create
+                           (the plain entry CreateDriver)
+      --plugin PATH        the plug-in library (default: the one installed
+                           with servoctl, in the panel runtime's driver
+                           folder; in a build folder, ../lib/libteco_servo.so)
+  The simulated line (--sim; refused with --device):
+      --sim-stations LIST  station numbers of its drives (default 1,2,3)
+      --sim-faults LIST    inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,
+                           station=0.02,exception=0.02,delay=0.1:300,late=0.1:1000,
+                           unheard=0.02,twin=0.02,noise=0.02 (servosim --help)
+      --sim-seed N         seed of the fault draws and the model's noise (default 1)
+      --sim-model NAME     static (default: values change only when written) or
+                           servo: HR1 speed set-point (rpm), HR2 ramp time
+                           constant (ms), DO1 servo on, DO2 fault reset, IR1
+                           speed, IR2 position (dword), IR4 status
+      --sim-pace           answer at the line's baud rate
+      --sim-line TEXT      the drives' line settings (default: --line's); a
+                           request at another baud rate goes unanswered
+      --sim-echo           its adapter echoes every request back
+  -h, --help               this text
+      --version            servoctl's version
+
+Exit status: 0 done, 1 a command failed (the driver's error text is printed,
+then a "hint:" line on what usually causes it; or the line is in use, was lost or echoed otherwise than --local-echo says,
+or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
+line was wrong (also no line given), 3 restore was not confirmed (no "y" on
+the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
+SIGPIPE ended it (the line is closed and its settings restored).
+
+Examples:
+  servoctl info
+  servoctl --sim read HR100 word 4 hex
+  servoctl --sim write HR100 word 4660 -2 then read HR100 word 2 signed
+  servoctl --sim read HR10SW dword float
+  servoctl --sim station 2 then write HR5 word 1 then station 3 then read HR5
+  servoctl --sim --trace write DO1 bit 1 0 1 then read DO1 bit 3
+  servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
+  servoctl --sim --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
+  servoctl -d /dev/ttyUSB0 --station 2 backup --map docs/servo-parameters.map -o drive2.txt
+  servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --dry-run
+  servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
+  servoctl plot speed.csv -o speed.png
+  servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
+)";
+
+} // namespace
+
+QString helpText()
+{
+    QString text = QString::fromUtf8(kHelpTemplate);
+    static const QRegularExpression field(QStringLiteral("\\{([a-z-]+)\\}"));
+    for (QRegularExpressionMatch match; (match = field.match(text)).hasMatch();) {
+        const QString name = match.captured(1);
+        const QString value = name == QLatin1String("commands")   ? commandsHelp()
+                              : name == QLatin1String("lineless") ? linelessCommands()
+                                                                  : optionRange(name);
+        text.replace(match.capturedStart(), match.capturedLength(), value);
+    }
+    return text;
+}

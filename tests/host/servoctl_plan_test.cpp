@@ -1,0 +1,183 @@
+// servoctl's plan in process: what each command line is refused with, and
+// the tables --help and the driver's texts are read from.
+#include <QRegularExpression>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+#include "commands.h"
+#include "failuretexts.h"
+#include "help.h"
+#include "teco_servo_texts.h"
+
+namespace {
+
+// Each with the word the message must name. The driver would take most of
+// them (it wraps numbers and reads unknown areas as input registers), so
+// servoctl must refuse them before the line even opens.
+TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
+{
+    const struct
+    {
+        QStringList args;
+        const char *named;
+    } cases[] = {
+        {{"write", "HR65537", "word", "1"}, "HR65537"},
+        {{"write", "HR0", "word", "1"}, "HR0"},
+        {{"write", "HR", "word", "1"}, "write HR:"},
+        {{"write", "HR-1", "word", "1"}, "HR-1"},
+        {{"write", "HRX1", "word", "1"}, "HRX1"},
+        {{"write", QStringLiteral("HR\u00E91"), "word", "1"}, "HR\u00E91"},
+        {{"write", "FN6HR0", "word", "1"}, "FN6HR0"},
+        {{"write", "HR1.256", "bit", "1"}, "HR1.256"},
+        {{"write", "HR1.20", "bit", "1"}, "write HR2.4 instead"},
+        {{"write", "HR1", "byte", "0x56"}, "write 0 into HR1 high"},
+        {{"write", "HR1", "word", "5", "then", "frobnicate"}, "frobnicate"},
+        {{"write", "HR1", "word", "70000"}, "70000"},
+        {{"write", "HR1", "word", "5\r"}, "\"5\\r\""},
+        {{"write", "HR1", "word", " 5"}, "\" 5\""},
+        {{"write", "HR1", "word", "+5"}, "\"+5\""},
+        {{"write", "HR1", "word", "0x0x5"}, "\"0x0x5\""},
+        {{"read", "HR1", "qword"}, "qword"},
+        {{"read", "HR1", "qword", "float"}, "qword: the driver serves no 64-bit items"},
+        {{"read", "HR1", "float"}, "float goes only with dword, not word"},
+        {{"-f", "int32", "read", "HR1"}, "int32 goes only with dword, not word"},
+        {{"poll", "DI1", "bit", "--format", "float", "--polls", "1"}, "float goes only with dword, not bit"},
+        {{"read", "HR1", "dword", "-f", "double"}, "unknown format double"},
+        {{"read", "DO1", "word"}, "DO1"},
+        {{"read", "HR1", "word", "hex", "word"}, "word"},
+        {{"write", "DI5", "bit", "1"}, "DI5"},
+        {{"read", "HR100.3", "word"}, "HR100.3"},
+        {{"read", "HR100SW", "word"}, "HR100SW"},
+        {{"read", "HR1", "word", "126"}, "125 words"},
+        {{"read", "DI1", "bit", "2009"}, "2008 bits"},
+        {{"write", "HR65536", "word", "1", "2"}, "HR65536"},
+        {{"read", "HR60005", "word", "10"}, "HR60010"},
+        {{"read", "HR59999", "word", "2"}, "served to word commands that start there"},
+        {{"read", "HR60000", "dword"}, "served to word commands that start there"},
+        {{"write", "HR60001", "word", "2", "0"}, "HR60002 = 0"},
+        {{"write", "FN6HR60008", "word", "248"}, "FN6HR60008 = 248"},
+        {{"write", "HR60000", "word", "9"}, "HR60000 = 9"},
+        {{"write", "HR60009", "word", "9"}, "HR60009 = 9: the read-back station runs from 1 to 8 (the driver holds it"},
+        {{"write", "HR60009", "word", "1", "5"}, "must write HR60010 alone"},
+        {{"write", "HR60001", "word", "2", "then", "write", "HR60000", "word", "2", "then", "write", "HR60010", "word", "5"},
+         "HR60002 holds none yet"},
+        {{"write", "HR60000", "word", "1", "then", "read", "HR60000", "word", "11"},
+         "set the read-back station HR60009 (1 to 8) first"},
+        {{"write", "HR60000.1", "bit", "1"}, "write whole words there"},
+        {{"write", "HR60010.1", "bit", "1", "0"}, "one bit at a time"},
+        {{"write", "HR60000", "word", "1", "then", "write", "HR60010.1", "bit", "1"}, "HR60001 holds none yet"},
+        {{"--station", "0", "read", "HR1"}, "station 0"},
+        {{"--station", "0", "write", "FN6HR1", "word", "1", "2"}, "FN6HR1"},
+        {{"--station", "0", "write", "FN5DO1", "bit", "1", "0"}, "FN5DO1"},
+        {{"station", "0", "then", "write", "HR1.3", "bit", "1"}, "HR1.3"},
+        {{"--station", "248", "read", "HR1"}, "248"},
+        {{"--timeout", "0", "read", "HR1"}, "--timeout"},
+        {{"-d", "", "read", "HR1"}, "-d"},
+        {{"--plugin=", "info"}, "--plugin"},
+        {{"--device", "/dev/null", "read", "HR1"}, "--sim applies only to the built-in simulated line, not with --device"},
+        {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
+        {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
+        {{"--sim-stations", "0-2", "read", "HR1"}, "--sim-stations: 0-2: stations are numbers from 1 to 247"},
+        {{"--sim-faults", "drop=0.1,", "read", "HR1"}, "--sim-faults: empty fault in drop=0.1,"},
+        {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},
+        {{"--line", "RS485,9600,NONE,7,2", "read", "HR1"}, "RS485,9600,NONE,7,2: Modbus RTU"},
+        {{"--station", "2", "--station", "1", "read", "HR1"}, "--station given twice"},
+        {{"-d", "/dev/a", "read", "HR1", "-d", "/dev/b"}, "-d (--device) given twice"},
+        {{"read", "HR1", "-f"}, "-f needs a value"},
+        {{"then", "read", "HR1"}, "\"then\" joins"},
+        {{"poll", "HR1", "then", "read", "HR2"}, "poll HR1: without --polls"},
+        {{}, "no command"},
+        {{"scan", "0-3"}, "station 0 is the broadcast address"},
+        {{"scan", "248"}, "scan: 248:"},
+        {{"scan", "baud", "12345"}, "baud 12345"},
+        {{"scan", "parity", "mark"}, "parity mark"},
+        {{"scan", "stop", "3"}, "stop 3"},
+        {{"scan", "baud", "9600,9600"}, "baud 9600: listed twice"},
+        {{"scan", "1-3,2"}, "station 2 is listed twice"},
+        {{"scan", "stop", "1", "stop", "2"}, "stop given twice"},
+        {{"scan", "baud"}, "baud needs a list"},
+        {{"--station", "1,2", "read", "HR1"}, "read addresses one station"},
+        {{"--station", "5", "scan"}, "not --station's"},
+        {{"--station", "1, 2", "poll", "HR1"}, " 2: stations are numbers"},
+        {{"poll", "HR1", "-o", "new.csv"}, "-o goes only with backup or plot"},
+        {{"write", "HR1", "word", "1", "--csv", "new.csv"}, "--csv logs the values read"},
+        {{"plot", "a.csv", "then", "plot", "b.csv", "-o", "new.png"}, "-o names one file"},
+    };
+    for (const auto &c : cases) {
+        Plan plan;
+        QString error;
+        EXPECT_FALSE(parsePlan(QStringList{"--sim", "--trace"} + c.args, &plan, &error)) << qPrintable(c.args.join(' '));
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.named))) << c.named << " in " << qPrintable(error);
+        EXPECT_FALSE(error.contains(QLatin1Char('\n')) || error.contains(QLatin1Char('\r'))) << qPrintable(error);
+    }
+}
+
+// --help is made from the tables: each command's lines, laid out in two
+// columns, and the range each option takes, which is what the parser takes.
+TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
+{
+    const QString help = helpText();
+    EXPECT_FALSE(help.contains(QLatin1Char('{'))) << "a field left unfilled";
+    EXPECT_TRUE(help.contains(QLatin1String("\n  write ADDRESS TYPE VALUE...  write the values, one item each\n")));
+    EXPECT_TRUE(help.contains(QLatin1String("\n  read ADDRESS [TYPE] [COUNT] [FORMAT]\n                               read COUNT")));
+    QSet<int> actions;
+    for (const CommandEntry &entry : commandTable()) {
+        EXPECT_TRUE(help.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(entry.usage)))
+                    || help.contains(QStringLiteral("\n  %1\n").arg(QLatin1String(entry.usage))))
+            << entry.name;
+        EXPECT_EQ(commandByName(QLatin1String(entry.name)), &entry);
+        EXPECT_EQ(&commandOf(entry.action), &entry);
+        actions.insert(entry.action);
+    }
+    EXPECT_EQ(actions.size(), int(commandTable().size()));
+    EXPECT_EQ(actions.size(), Step::Scan + 1) << "an action without its entry";
+
+    for (const QString &name : numberOptionNames()) {
+        const QString line = QRegularExpression(QStringLiteral("\n +--%1 [A-Z]+ [^\n]*").arg(name)).match(help).captured();
+        const QString range = optionRange(name);
+        if (name != QLatin1String("polls")) { // up to INT_MAX: "N"
+            EXPECT_TRUE(line.contains(QStringLiteral(", ") + range)) << qPrintable(line) << " without " << qPrintable(range);
+        }
+        const QStringList bounds = range.split(QStringLiteral(" to "));
+        for (const qint64 value : {bounds[0].toLongLong() - 1, bounds[0].toLongLong(), bounds[1].toLongLong(),
+                                   bounds[1].toLongLong() + 1}) {
+            Plan plan;
+            QString error;
+            const bool within = value >= bounds[0].toLongLong() && value <= bounds[1].toLongLong();
+            EXPECT_EQ(parsePlan({"--sim", "--" + name, QString::number(value), "read", "HR1"}, &plan, &error), within)
+                << qPrintable(name) << " " << value;
+            EXPECT_EQ(error.contains(QStringLiteral("is not a number from ") + range), !within) << qPrintable(error);
+        }
+    }
+}
+
+// The driver's texts as it writes them, with what it appends.
+TEST(ServoctlPlan, RecognisesTheDriversTextsFromItsCatalogue)
+{
+    using namespace TecoServoText;
+    const QString described = QStringLiteral(" (read 1 word(s) from 1-HR1)");
+    const struct
+    {
+        QString text;
+        int exception; // -1: none
+        bool garbled;
+    } cases[] = {
+        {QString::asprintf(Exception, 0x02) + described, 0x02, false},
+        {QString::asprintf(Exception, 0xAB), 0xAB, false},
+        {formatPrefix(Exception), -1, false},
+        {QLatin1String(NoResponse) + described, -1, false},
+        {QLatin1String(CrcError) + described, -1, true},
+        {QString::asprintf(ShortAnswer, 5) + described, -1, true},
+        {QString::asprintf(OtherStation, 3), -1, true},
+        {QLatin1String(PacketLoss), -1, true},
+        {QLatin1String(InvalidResponse), -1, true},
+        {QLatin1String(UnsupportedType) + QLatin1String("qword"), -1, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(driverExceptionCode(c.text), c.exception) << qPrintable(c.text);
+        EXPECT_EQ(isGarbledAnswerText(c.text), c.garbled) << qPrintable(c.text);
+    }
+}
+
+} // namespace
