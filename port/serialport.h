@@ -9,56 +9,19 @@
 #include <QStringList>
 
 #include "abstractdeviceinterface.h"
+#include "answerjudge.h"
 #include "deadlinesleeper.h"
 #include "linedebt.h"
 #include "linesettings.h"
-#include "rtuanswer.h"
 
 class DeviceSetting;
 class DriverSetting;
 class FrameTrace;
 
-// What the port has seen on its line since it was made.
-struct PortCounters
-{
-    qint64 requests = 0;         // requests sent
-    qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
-    qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
-    qint64 noiseBytes = 0;       // bytes dropped that were no frame
-    qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
-    qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
-    qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
-};
-
-// How the line's echo disagrees with the port's local-echo setting.
-enum class EchoFault {
-    None,
-    Unexpected, // our requests come back, and the setting is off
-    Missing     // the setting is on, and they do not
-};
-
-// A frame dropped as a late answer.
-struct LateAnswer
-{
-    int station = 0;
-    // From the request it answers, as far as that can be known (Modbus RTU
-    // has no transaction number: this is the earliest request still owed an
-    // answer that this frame fits), or from the station's answer before it
-    // if that came later; -1 when no request of ours was owed one.
-    qint64 latenessNs = -1;
-};
-
-// A whole frame from a station that no request of ours owed an answer:
-// another drive answered (a wrong station number, the wiring). Booked to
-// the station asked last (-1: none yet), never as a late answer.
-struct OtherStationAnswer
-{
-    int station = 0;
-    int askedStation = -1;
-};
-
 // The host's port on a POSIX serial device: a real line (a USB RS-485
-// adapter, an on-board UART) or a pseudo-terminal.
+// adapter, an on-board UART) or a pseudo-terminal. It keeps the device, the
+// waits and the clock; what the bytes are is AnswerJudge's (answerjudge.h),
+// whose verdicts it counts, traces and hands to the driver.
 //
 // Timing, all on the monotonic clock:
 // - receive() returns as soon as the bytes asked for have arrived. It waits
@@ -76,38 +39,6 @@ struct OtherStationAnswer
 //   above 19200 baud) after the last byte on the line, sent or received,
 //   and sends within microseconds after it has passed (DeadlineSleeper).
 //
-// Answers, for the requests of functions 1 to 6, 15 and 16 (RtuRequest):
-// - The port frames the answer itself before it hands over the first byte.
-//   A whole frame with a good CRC that cannot answer the request just sent
-//   (another station or function, another byte count, another echoed
-//   address, value or quantity) is a late answer: it is dropped, counted,
-//   and the port goes on waiting for the real one within the time-out. One
-//   from a station no request of ours owes an answer is another station's
-//   (takeOtherStationAnswers()), booked to the station asked.
-//   Bytes that begin no frame before one that does are noise and dropped.
-//   Frames that arrive while no answer is awaited are judged alike.
-// - A request that got no answer is owed one. A later request whose answer
-//   would look the same (same station, function and length, same echo), a
-//   repeat of it included, waits until the owed answer has come (and is
-//   dropped) or the late-answer horizon, twice the answer time-out, has
-//   passed since the owed request. A drive still busy with the first
-//   request then gets the line quiet, and its late answer cannot be taken
-//   for the next one's.
-// - A drive answers in the order it is asked: once an answer from a station
-//   has come, its earlier requests are owed nothing more; but where the
-//   answer could be an owed one's, the request it is taken for is owed in
-//   its place (at most twice in a row).
-// - Past the horizon the port cannot tell an owed answer from the awaited
-//   one: an answer taken while an owed request that asks something else
-//   would get one that looks the same is counted as uncertain
-//   (PortCounters::uncertainAnswers). An owed request is remembered until
-//   its station answers anything, for at least 30 s (twice the horizon
-//   where that is longer); an answer later than that can pass unnoticed.
-// - After an answer that came short, its rest may still be under way: the
-//   next request waits one more answer time-out, dropping what comes. After
-//   a broadcast (station 0) nothing is awaited; the drives get 200 ms (a
-//   turnaround delay) to carry it out before the next request.
-//
 // The owed answers and a short answer's quiet outlive the port: close()
 // leaves them for the line's next program, open() takes up what the last
 // one left (linedebt.h), and the first request or settleInput() holds it to
@@ -119,46 +50,17 @@ struct OtherStationAnswer
 // retryCount() and frameDelay() say 0 so that the driver stops at once, and
 // reopen() takes the same path up again. An interrupt descriptor (a signal
 // handler's pipe) that becomes readable ends every wait within
-// milliseconds the same way ("interrupted").
-//
-// Local echo: an RS-485 adapter without receiver disable hands the master
-// its own request back before the answer.
-// - With setLocalEcho(true), send() reads the request back, byte for byte,
-//   within the answer time-out, before the answer is awaited. A request that
-//   comes back changed (a collision, noise) is not answered: receive() gives
-//   nothing for it (echoGarbled(); lastGarbledEcho() says what was sent and
-//   heard), and the next request waits an answer time-out, dropping what
-//   comes. Nothing coming back, or an answer in its place, means the adapter
-//   does not echo.
-// - Without it, a frame byte for byte the request just sent is its echo
-//   where no answer can be the request itself: functions 1 to 4, 15 and 16
-//   (but reads of 17 to 24 bits at an address whose high byte is 3) and
-//   every broadcast. Where an answer can be the request itself (functions 5
-//   and 6 always) the bytes cannot tell. Once an answer has come with no
-//   echo before it (or setKnownSilent()), the line is silent: it is the
-//   answer. Before that, unless it came later than an echo can (the
-//   inter-character time-out; not on a pseudo-terminal, whose far end
-//   keeps no time), the port waits up to the answer time-out for what
-//   follows: a second answer to the request makes it the echo (unless an
-//   owed request explains the two). Otherwise it is the answer where it
-//   came no sooner than an acknowledgement can (a silent interval and its
-//   own characters after the request), and else uncertain
-//   (PortCounters::uncertainEchoes; after one such, later ones are judged
-//   without the wait). A second answer before the next request is sent
-//   still shows the echo.
-// - Likewise with the setting on a line that does not echo, such a request
-//   takes the answer for the echo and then fails for want of an answer,
-//   unless an earlier request showed the line silent.
-// Either disagreement (echoFault()) stops the port as a lost line does,
-// with errorString() saying which, until open().
+// milliseconds the same way ("interrupted"). Either echo disagreement
+// (echoFault()) stops the port likewise, with errorString() saying which,
+// until open(). A request that came back changed (local echo) is not
+// answered: receive() gives nothing for it (echoGarbled(); lastGarbledEcho()).
 //
 // DiscardInputOption with the value 0 drops unread input (as late answers
 // where it holds whole frames); every other option is refused and changes
-// nothing.
-// open() takes the device for itself (claimLine) and refuses one in use.
-// In RS-485 mode the kernel's RS-485 support is switched on where the device
-// has it; where it has none (a pseudo-terminal, an adapter that switches
-// direction itself) the port works all the same.
+// nothing. open() takes the device for itself (claimLine) and refuses one in
+// use. In RS-485 mode the kernel's RS-485 support is switched on where the
+// device has it; where it has none (a pseudo-terminal, an adapter that
+// switches direction itself) the port works all the same.
 //
 // Not thread-safe: one thread uses a port at a time.
 class SerialPort : public AbstractDeviceInterface
@@ -217,14 +119,14 @@ public:
     // takes the line's own. 0 suits a pseudo-terminal to a simulator, which
     // has no wire.
     void setSilentInterval(qint64 nanoseconds) { m_silentIntervalNs = nanoseconds; }
-    // The adapter hands every request back before the answer (see above).
+    // The adapter hands every request back before the answer (answerjudge.h).
     void setLocalEcho(bool on) { m_localEcho = on; }
     bool localEcho() const { return m_localEcho; }
     // The line is known not to echo (a simulator without echo), as if an
     // answer had shown it.
     void setKnownSilent(bool on) { m_knownSilent = on; }
     // Known, or shown since open() (reopen() keeps what was shown).
-    bool isSilent() const { return m_knownSilent || m_shownSilent; }
+    bool isSilent() const { return m_knownSilent || m_judge.shownSilent(); }
     qint64 silentIntervalNs() const;
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
@@ -237,12 +139,12 @@ public:
     void setTrace(FrameTrace *trace) { m_trace = trace; }
 
     PortCounters counters() const { return m_counters; }
-    EchoFault echoFault() const { return m_echoFault; }
+    EchoFault echoFault() const { return m_judge.echoFault(); }
     // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...",
     // for the latest request that came back changed.
     QString lastGarbledEcho() const { return m_lastGarbledEcho; }
     // The last request came back changed: it went unanswered.
-    bool echoGarbled() const { return m_echoGarbled; }
+    bool echoGarbled() const { return m_judge.echoGarbled(); }
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
     // Files in the lock folder left alone since the last call, such as
@@ -270,60 +172,23 @@ public:
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
-    // Where a step of framing an answer leads: another step, a scan of the
-    // input, or the end (the answer is taken, or none will come).
-    enum class Framing { Again, Scan, Done };
-
-    // A request whose answer has not come (yet). A request taken an answer
-    // that may be an owed earlier one's is owed in its place (the debt is
-    // carried on), at most twice: were the earlier answer lost on the line,
-    // the debt would otherwise go on for ever.
-    struct OwedAnswer
-    {
-        RtuRequest request;
-        qint64 sentNs;      // when this request left
-        qint64 holdUntilNs; // look-alike requests wait until then
-        int carried;        // times the debt was carried on
-    };
 
     bool fail(const QString &text);
     qint64 answerTimeoutNs() const;
     void startAfresh();
-    bool isStopped() const { return m_lost || m_interrupted || m_echoFault != EchoFault::None; }
+    bool isStopped() const { return m_lost || m_interrupted || echoFault() != EchoFault::None; }
     bool checkInterrupt();
     void markLost(const QString &reason);
     Wait waitReadable(qint64 deadlineNs);
     void sleepInterruptibly(qint64 deadlineNs);
     int readInput();
     bool readMore(qint64 deadlineNs, int dueBytes);
-    void noteLineActivity(qint64 nowNs);
+    WaitEnd await(const JudgeStep &step);
+    void syncJudge();
+    void applyEvents();
     bool takeEcho();
-    bool echoIsTellable() const;
-    int ownEchoSoFar() const;
-    bool isOwedAnswer(const char *frame, int length) const;
-    bool isEchoBeforeAnswer(int length) const;
-    bool answerFollows(int length) const;
-    bool mayBeOwnEcho(int length) const;
-    Framing judgeItself(int length);
-    bool owesStation(int station) const;
-    void failEcho(EchoFault fault, bool owed);
-
-    void frameAnswer();
-    Framing judgeOwnEcho(bool *lineQuiet);
-    Framing takeScan(const AnswerScan &scan, bool *lineQuiet);
-    Framing awaitRest(int frameLength, bool *lineQuiet);
-    void noteNoAnswer();
-    void noteAnswerTaken(int length);
-    void owe(const RtuRequest &request, int carried);
-    void topUpInput(int wanted);
-    void settleUnawaitedInput(bool dropRest);
-    void dropLateFrame(int length);
-    void dropNoise(int length);
     bool waitUntilClear(const RtuRequest &next);
-    qint64 clearToSendAt(const RtuRequest &next) const;
-    void forgetOldOwedAnswers(qint64 nowNs);
     void takeDebt();
-    LineDebt debt() const;
     void warnOnce(const QString &warning);
 
     int m_fd = -1;
@@ -340,10 +205,7 @@ private:
     int m_interruptFd = -1;
     bool m_localEcho = false;
     bool m_knownSilent = false;
-    bool m_shownSilent = false; // an answer came with no echo before it
-    bool m_echoDoubt = false;   // an answer was left in doubt: later ones are too
     bool m_onPty = false;       // no wire time: the timing tells nothing
-    EchoFault m_echoFault = EchoFault::None;
     QString m_lastGarbledEcho;
 
     int m_answerTimeoutMs = 500;
@@ -354,20 +216,9 @@ private:
     qint64 m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
 
-    RtuRequest m_request;           // the request just sent
-    bool m_answerFramed = false;    // frameAnswer() has run for it
-    bool m_echoGarbled = false;     // it came back changed: not answered
-    RtuRequest m_tookItself;        // the last request taken an answer identical to it
-    QByteArray m_input;             // received, neither handed over nor dropped
-    qint64 m_requestSentNs = 0;     // when the last request had left
-    qint64 m_lastActivityNs = 0;    // last byte on the line, either way
-    qint64 m_lastByteNs = 0;        // last byte received
-    int m_receivedSinceSend = 0;
+    AnswerJudge m_judge;
     int m_handedOver = 0;           // bytes of the answer given to the caller
-    qint64 m_quietUntilNs = 0;      // a short answer's rest may come until then
-    QList<OwedAnswer> m_owed;       // oldest first
     LineDebt m_inherited;           // left by the line's last program, not yet taken
-    qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
 
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;
