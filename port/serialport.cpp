@@ -31,6 +31,12 @@ SerialPort::~SerialPort()
     close();
 }
 
+bool SerialPort::savedSettings(termios *settings) const
+{
+    *settings = m_saved;
+    return m_fd >= 0 && m_savedValid;
+}
+
 bool SerialPort::fail(const QString &text)
 {
     m_error = text;

@@ -3,65 +3,42 @@
 
 #include <termios.h>
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include "abstractdeviceinterface.h"
 #include "answerjudge.h"
 #include "deadlinesleeper.h"
-#include "linedebt.h"
 #include "linesettings.h"
 
 class DeviceSetting;
 class DriverSetting;
 class FrameTrace;
 
-// The host's port on a POSIX serial device: a real line (a USB RS-485
-// adapter, an on-board UART) or a pseudo-terminal. It keeps the device, the
-// waits and the clock; what the bytes are is AnswerJudge's (answerjudge.h),
-// whose verdicts it counts, traces and hands to the driver.
+// The host's port on a POSIX serial device (a USB RS-485 adapter, an
+// on-board UART, a pseudo-terminal): the device, the waits and the clock
+// around AnswerJudge (answerjudge.h), which says what the bytes are; the
+// port counts, traces and hands over what it says.
 //
-// Timing, all on the monotonic clock:
-// - receive() returns as soon as the bytes asked for have arrived. It waits
-//   for the first byte of an answer at most the answer time-out, counted
-//   from the moment the request left (after tcdrain), and after any byte at
-//   most the inter-character time-out for the next one. It waits in poll();
-//   when many bytes are still due it first sleeps through nine tenths of
-//   their time on the wire (they cannot come sooner), saving a wake-up per
-//   character, so a cut-short answer is noticed that much later.
-// - The inter-character time-out is 1.5 character times but at least a
-//   floor, 20 ms by default: USB adapters deliver bytes in bursts a few
-//   milliseconds apart, and user space cannot see 1.5 character gaps
-//   reliably. It only costs time when an answer is cut short.
-// - send() keeps the Modbus silent interval (3.5 character times, 1.75 ms
-//   above 19200 baud) after the last byte on the line, sent or received,
-//   and sends within microseconds after it has passed (DeadlineSleeper).
+// Timing, on the monotonic clock: receive() returns as soon as the bytes
+// asked for are in. It waits for an answer's first byte at most the answer
+// time-out from when the request left (after tcdrain), then in poll() at
+// most the inter-character time-out for each next one: 1.5 characters but
+// at least a floor, 20 ms by default (USB adapters deliver in bursts). With
+// many bytes due it first sleeps through nine tenths of their wire time.
+// send() keeps the silent interval (3.5 characters, 1.75 ms above 19200
+// baud) after the last byte either way, and sends within microseconds after.
 //
-// The owed answers and a short answer's quiet outlive the port: close()
-// leaves them for the line's next program, open() takes up what the last
-// one left (linedebt.h), and the first request or settleInput() holds it to
-// the bounds the port then keeps itself. What it leaves alone in the lock
-// folder (another user's link or file) comes out of takeWarnings().
+// What is owed outlives the port: close() leaves it for the line's next
+// program, open() takes up what the last left (linedebt.h), held to this
+// port's bounds at the first request or settleInput(); what is left alone
+// in the lock folder comes out of takeWarnings().
 //
-// A hung-up or vanished device (POLLHUP, POLLERR, EIO, ENXIO, ENODEV) makes
-// the port lost: send() and receive() fail at once with "line lost: PATH",
-// retryCount() and frameDelay() say 0 so that the driver stops at once, and
-// reopen() takes the same path up again. An interrupt descriptor (a signal
-// handler's pipe) that becomes readable ends every wait within
-// milliseconds the same way ("interrupted"). Either echo disagreement
-// (echoFault()) stops the port likewise, with errorString() saying which,
-// until open(). A request that came back changed (local echo) is not
-// answered: receive() gives nothing for it (echoGarbled(); lastGarbledEcho()).
-//
-// DiscardInputOption with the value 0 drops unread input (as late answers
-// where it holds whole frames); every other option is refused and changes
-// nothing. open() takes the device for itself (claimLine) and refuses one in
-// use. In RS-485 mode the kernel's RS-485 support is switched on where the
-// device has it; where it has none (a pseudo-terminal, an adapter that
-// switches direction itself) the port works all the same.
-//
+// A hung-up or vanished device makes the port lost: send() and receive()
+// fail at once ("line lost: PATH"), retryCount() and frameDelay() say 0, and
+// reopen() takes the path up again. A readable interrupt descriptor ends
+// every wait within milliseconds the same way ("interrupted"); so does an
+// echo at odds with the setting (echoFault(), errorString()), until open().
 // Not thread-safe: one thread uses a port at a time.
 class SerialPort : public AbstractDeviceInterface
 {
@@ -71,8 +48,9 @@ public:
 
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
-
-    // On failure the port stays closed and errorString() says why.
+    // Claims the device (claimLine) and switches on the kernel's RS-485
+    // support where it has it; on failure the port stays closed and
+    // errorString() says why.
     bool open(const QString &path, const LineSettings &settings);
     bool open(const QString &path, const QString &settingsText);
     bool open(const QString &path, const DeviceSetting &record,
@@ -82,21 +60,15 @@ public:
     bool reopen();
     // Restores the device's previous terminal settings.
     void close();
-    // Sets the open line to other settings (a scan of line settings),
-    // keeping the device claimed; close() still restores the settings from
-    // before open(). The mode stays the one opened with. Unread input,
-    // heard at the old rate, is dropped.
+    // Other settings (a scan), the device kept claimed and the mode kept;
+    // close() still restores those from before open(). Unread input is dropped.
     bool setLineSettings(const LineSettings &settings);
 
     bool isOpen() const { return m_fd >= 0; }
     // The device's descriptor (-1 while closed), and its settings from
     // before open(); for a program's last-resort restore in a signal handler.
     int handle() const { return m_fd; }
-    bool savedSettings(termios *settings) const
-    {
-        *settings = m_saved;
-        return m_fd >= 0 && m_savedValid;
-    }
+    bool savedSettings(termios *settings) const;
     bool isLost() const { return m_lost; }
     bool isInterrupted() const { return m_interrupted; }
     QString path() const { return m_path; }
@@ -106,7 +78,6 @@ public:
     bool kernelRs485() const { return m_kernelRs485; }
     // True when the device delivers received bytes with low latency.
     bool lowLatency() const { return m_lowLatency; }
-
     // Answer time-out, retries, station and delay from the record.
     void setDriverSetting(const DriverSetting &setting);
     void setAnswerTimeout(int milliseconds);
@@ -131,13 +102,11 @@ public:
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
     qint64 owedMemoryNs() const;
-
     // A descriptor that becomes readable to end every wait (-1: none); not
     // owned, never read.
     void setInterruptFd(int fd) { m_interruptFd = fd; }
     // Not owned; null switches the trace off.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
-
     PortCounters counters() const { return m_counters; }
     EchoFault echoFault() const { return m_judge.echoFault(); }
     // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...",
@@ -156,10 +125,10 @@ public:
     // Reads what the line sent unasked and settles it (late answers, noise),
     // as before every request; false when the line failed.
     bool settleInput();
-
     // AbstractDeviceInterface
     int receive(char *buffer, int maxLength) override;
     int send(const char *data, int length) override;
+    // DiscardInputOption 0 settles unread input; other options are refused.
     bool setOption(int option, const QVariant &value) override;
     // Once the line is lost or the port interrupted, no further attempt and
     // no delay: the driver gives up at once.
@@ -169,7 +138,6 @@ public:
     // the driver 0: the driver asks for the delay just before it would sleep
     // it, and a signal must not wait for a long delay to end.
     int frameDelay() override;
-
 private:
     enum class Wait { Ready, TimedOut, Stopped };
 
@@ -192,40 +160,30 @@ private:
     void warnOnce(const QString &warning);
 
     int m_fd = -1;
-    QString m_path;
-    QString m_error;
+    QString m_path, m_error;
     LineSettings m_line;
-    bool m_kernelRs485 = false;
-    bool m_lowLatency = false;
-    bool m_lowLatencySet = false; // switched on by open, off by close
-    bool m_savedValid = false;
     termios m_saved;  // the device's settings before open
-    bool m_lost = false;
-    bool m_interrupted = false;
+    bool m_savedValid = false;
+    bool m_kernelRs485 = false, m_lowLatency = false;
+    bool m_lowLatencySet = false; // switched on by open, off by close
+    bool m_onPty = false;         // no wire time: the timing tells nothing
+    bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
-    bool m_localEcho = false;
-    bool m_knownSilent = false;
-    bool m_onPty = false;       // no wire time: the timing tells nothing
-    QString m_lastGarbledEcho;
-
+    bool m_localEcho = false, m_knownSilent = false;
     int m_answerTimeoutMs = 500;
-    int m_retryCount = 3;
-    int m_stationId = 1;
-    int m_frameDelayMs = 0;
+    int m_retryCount = 3, m_stationId = 1, m_frameDelayMs = 0;
     qint64 m_interCharFloorNs = 20000000;
     qint64 m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
-
     AnswerJudge m_judge;
-    int m_handedOver = 0;           // bytes of the answer given to the caller
-    LineDebt m_inherited;           // left by the line's last program, not yet taken
-
+    int m_handedOver = 0;  // bytes of the answer given to the caller
+    LineDebt m_inherited;  // left by the line's last program, not yet taken
     PortCounters m_counters;
     QList<LateAnswer> m_lateAnswers;
     QList<OtherStationAnswer> m_otherStations;
+    QString m_lastGarbledEcho;
     FrameTrace *m_trace = nullptr;
-    QStringList m_warnings;      // not yet taken
-    QStringList m_warningsSaid;
+    QStringList m_warnings, m_warningsSaid; // not yet taken, and all ever said
 };
 
 #endif // SERIALPORT_H
