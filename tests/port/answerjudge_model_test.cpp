@@ -4,6 +4,7 @@
 // whatever comes: no answer is handed to a request it does not fit on the
 // wire; every byte received is accounted for once; no look-alike request is
 // sent while an owed answer could still be taken for its own.
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -19,16 +20,7 @@ const qint64 kMs = JudgedLine::kMs;
 const qint64 kCharNs = 100000; // about 110 kBd
 const int kSequences = 1000000;
 
-struct Drive
-{
-    qint64 freeAt = 0; // answers in order: the next one no sooner
-};
-
-struct Owed
-{
-    RtuRequest request;
-    qint64 sentNs;
-};
+struct Owed { RtuRequest request; qint64 sentNs; };
 
 struct Tally
 {
@@ -51,7 +43,7 @@ public:
         s.characterNs = kCharNs;
         s.knownSilent = chance(50);
         JudgedLine line(s);
-        Drive drives[3];
+        qint64 driveFreeAt[3] = {}; // a drive answers in order: the next one no sooner
         QList<Owed> owed;
         const int requests = 1 + pick(4);
         for (int i = 0; i < requests; ++i) {
@@ -73,7 +65,7 @@ public:
                     t->heldTooShort += sent < owed[k].sentNs + line.judge.lateHorizonNs();
                 }
             }
-            const QByteArray truth = playDrive(&line, &drives[request.station() % 3], request, sent);
+            const QByteArray truth = playDrive(&line, &driveFreeAt[request.station() % 3], request, sent);
             const int eventsBefore = line.events.size();
             const QByteArray got = line.receive(request.isKnown() ? request.answerLength() : 8);
             t->unaccounted += line.accounted() != line.received;
@@ -116,25 +108,18 @@ private:
     }
     static void forgetStation(QList<Owed> *owed, int station)
     {
-        for (int k = owed->size() - 1; k >= 0; --k) {
-            if ((*owed)[k].request.station() == station)
-                owed->removeAt(k);
-        }
+        owed->erase(std::remove_if(owed->begin(), owed->end(),
+                                   [=](const Owed &o) { return o.request.station() == station; }),
+                    owed->end());
     }
+    // Reads of one register at two places (answers alike) and of two,
+    // writes of three values to one register, a multiple write; broadcasts.
     QByteArray randomRequest()
     {
+        static const char *const shapes[] = {"0300000001", "0300020001", "0300000002", "0600100000",
+                                             "0600100001", "0600100002", "10000000010200FF"};
         const char station = char(chance(3) ? 0 : 1 + pick(2));
-        switch (pick(5)) {
-        case 0: return withCrc(QByteArray::fromHex("000300000001").replace(0, 1, &station, 1).replace(3, 1, pick(2) ? "\x02" : "\x00", 1));
-        case 1: return withCrc(QByteArray::fromHex("000300000002").replace(0, 1, &station, 1));
-        case 2: {
-            QByteArray f = QByteArray::fromHex("000600100000").replace(0, 1, &station, 1);
-            f[5] = char(pick(3));
-            return withCrc(f);
-        }
-        case 3: return withCrc(QByteArray::fromHex("0010000000010200FF").replace(0, 1, &station, 1));
-        default: return withCrc(QByteArray::fromHex("000300000001").replace(0, 1, &station, 1));
-        }
+        return withCrc(station + QByteArray::fromHex(shapes[pick(7)]));
     }
     QByteArray answerTo(const RtuRequest &request, bool exception)
     {
@@ -154,7 +139,7 @@ private:
     }
     // What the line brings after a request: the drive's answer (the one it
     // returns), and now and then an echo, another station's frame, noise.
-    QByteArray playDrive(JudgedLine *line, Drive *drive, const RtuRequest &request, qint64 sent)
+    QByteArray playDrive(JudgedLine *line, qint64 *freeAt, const RtuRequest &request, qint64 sent)
     {
         const qint64 onWire = sent + request.frame().size() * kCharNs;
         if (chance(1))
@@ -174,9 +159,8 @@ private:
             return QByteArray();
         QByteArray answer = answerTo(request, fate < 13);
         const qint64 delay = fate < 21 ? (100 + pick(250)) * kMs : (2 + pick(18)) * kMs;
-        const qint64 start = qMax(onWire, drive->freeAt) + delay;
-        const qint64 end = start + answer.size() * kCharNs;
-        drive->freeAt = end;
+        const qint64 end = qMax(onWire, *freeAt) + delay + answer.size() * kCharNs;
+        *freeAt = end;
         if (fate < 25) { // cut short
             answer.truncate(1 + pick(answer.size() - 1));
             line->arrive(end, answer);

@@ -92,22 +92,6 @@ TEST(AnswerJudge, ALookAlikeRequestWaitsForTheOwedAnswerOrTheHorizon)
     }
 }
 
-// What the line's last program left is held to this judge's bounds.
-TEST(AnswerJudge, ADebtLeftByAnyoneIsBoundedByTheHorizon)
-{
-    JudgedLine line(slowLine(20));
-    const qint64 minute = 60000 * kMs;
-    LineDebt planted;
-    planted.quietUntilNs = line.now + minute;
-    planted.owed.append(LineDebt::Owed{hexWithCrc("010300000001"), line.now, line.now + minute, 7});
-    line.judge.takeDebt(planted, line.now);
-    EXPECT_EQ(line.judge.clearToSendAt(RtuRequest(hexWithCrc("010300020001"))), line.now + 40 * kMs);
-    const LineDebt left = line.judge.debt(line.now);
-    EXPECT_EQ(left.quietUntilNs, line.now + 20 * kMs);
-    ASSERT_EQ(left.owed.size(), 1);
-    EXPECT_EQ(left.owed[0].carried, 2);
-}
-
 TEST(AnswerJudge, ABroadcastIsNotAwaitedAndGivesTheDrives200Ms)
 {
     JudgedLine line(slowLine(5000));

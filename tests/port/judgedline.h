@@ -26,13 +26,9 @@ public:
     // Bytes that reach the port at atNs.
     void arrive(qint64 atNs, const QByteArray &bytes)
     {
-        const Arrival a{atNs, bytes};
-        m_pending.insert(std::upper_bound(m_pending.begin(), m_pending.end(), a,
-                                          [](const Arrival &x, const Arrival &y) { return x.at < y.at; }),
-                         a);
+        auto at = std::find_if(m_pending.begin(), m_pending.end(), [=](const Arrival &a) { return a.at > atNs; });
+        m_pending.insert(at, Arrival{atNs, bytes});
     }
-    bool hasPending() const { return !m_pending.isEmpty(); }
-    qint64 nextArrival() const { return m_pending.first().at; }
 
     // Waits as the port does before a request, and sends it: its time, or
     // -1 when the port stopped.
@@ -43,17 +39,15 @@ public:
             return -1;
         judge.forgetOld(now);
         for (;;) {
-            while (hasPending() && nextArrival() <= now) {
+            while (arrivesBy(now)) {
                 deliver();
                 judge.settle(false);
             }
             collect();
-            if (judge.echoFault() != EchoFault::None)
-                return -1;
             const qint64 clearAt = judge.clearToSendAt(request);
-            if (now >= clearAt)
+            if (judge.echoFault() != EchoFault::None || now >= clearAt)
                 break;
-            now = hasPending() && nextArrival() < clearAt ? nextArrival() : clearAt;
+            now = arrivesBy(clearAt) ? m_pending.first().at : clearAt;
         }
         judge.settle(true);
         judge.cleared();
@@ -87,7 +81,7 @@ public:
     // Reads what came unasked up to atNs, and settles it.
     void settleAt(qint64 atNs)
     {
-        while (hasPending() && nextArrival() <= atNs)
+        while (arrivesBy(atNs))
             deliver();
         now = std::max(now, atNs);
         judge.settle(true);
@@ -115,11 +109,7 @@ public:
     QList<JudgeEvent> events;
 
 private:
-    struct Arrival
-    {
-        qint64 at;
-        QByteArray bytes;
-    };
+    struct Arrival { qint64 at; QByteArray bytes; };
 
     void deliver()
     {
@@ -129,6 +119,7 @@ private:
         received += a.bytes.size();
     }
     void collect() { events += judge.takeEvents(); }
+    bool arrivesBy(qint64 t) const { return !m_pending.isEmpty() && m_pending.first().at <= t; }
     template<typename Step>
     void run(Step step)
     {
@@ -138,7 +129,7 @@ private:
             collect();
             if (s.done)
                 return;
-            if (hasPending() && nextArrival() <= s.deadlineNs) {
+            if (arrivesBy(s.deadlineNs)) {
                 deliver();
                 last = WaitEnd::Bytes;
             } else {
