@@ -110,13 +110,15 @@ int SerialPort::receive(char *buffer, int maxLength)
         return 0;
     if (m_judge.echoGarbled())
         return isStopped() ? -1 : 0;
-    syncJudge();
-    WaitEnd last = WaitEnd::None;
-    for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
+    if (!m_judge.isFramed()) {
+        syncJudge();
+        WaitEnd last = WaitEnd::None;
+        for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
+            applyEvents();
+            last = await(step);
+        }
         applyEvents();
-        last = await(step);
     }
-    applyEvents();
     // A request the port does not know: what comes within the time-outs.
     if (!m_judge.request().isKnown()) {
         for (JudgeStep step; !isStopped() && !(step = m_judge.topUp(maxLength, monotonicNs())).done;) {
