@@ -157,6 +157,9 @@ public:
     void requestSent(const RtuRequest &request, qint64 nowNs);
 
     void bytesReceived(const char *data, int size, qint64 nowNs);
+    // readEcho() and frameAnswer() go step by step: one not done asks for a
+    // wait, and is called again with how it ended (WaitEnd::None the first
+    // time), what came fed in through bytesReceived() before.
     // Local echo: reads the request back; *ok once done says it came whole.
     JudgeStep readEcho(WaitEnd last, bool *ok);
     // Frames the answer to the request sent: afterwards input() begins with
@@ -164,7 +167,8 @@ public:
     JudgeStep frameAnswer(WaitEnd last);
     // For a request not known: the wait for wanted bytes.
     JudgeStep topUp(int wanted, qint64 nowNs) const;
-    // n bytes of input handed over; afterShort: the answer ended short.
+    // n bytes of input handed over; an answer that ended short at nowNs may
+    // still have its rest under way: the next request waits a time-out.
     void handOver(int n) { m_input.remove(0, n); }
     void answerEnded(qint64 nowNs) { m_quietUntilNs = nowNs + m_set.answerTimeoutNs; }
     void dropInput() { m_input.clear(); }
