@@ -1,9 +1,9 @@
 #include "serialport.h"
 
 // Opening, closing and reopening the line, and the port's settings. Sending
-// is in serialportsend.cpp, receiving in serialportreceive.cpp, owed and
-// late answers and noise in serialportanswers.cpp, and the waits, a lost
-// line and an interrupt in serialportwait.cpp.
+// is in serialportsend.cpp, receiving and the judge's verdicts in
+// serialportreceive.cpp, and the waits, a lost line and an interrupt in
+// serialportwait.cpp.
 
 #include <cerrno>
 #include <cstring>
@@ -21,12 +21,6 @@
 #include "serialport_p.h"
 #include "termiosline.h"
 
-namespace {
-
-const qint64 kMinOwedMemoryNs = 30000 * kMs;
-
-} // namespace
-
 SerialPort::SerialPort()
 {
     std::memset(&m_saved, 0, sizeof m_saved);
@@ -35,6 +29,12 @@ SerialPort::SerialPort()
 SerialPort::~SerialPort()
 {
     close();
+}
+
+bool SerialPort::savedSettings(termios *settings) const
+{
+    *settings = m_saved;
+    return m_fd >= 0 && m_savedValid;
 }
 
 bool SerialPort::fail(const QString &text)
@@ -120,22 +120,9 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
 void SerialPort::startAfresh()
 {
     m_lost = false;
-    m_echoFault = EchoFault::None;
     m_error.clear();
-    m_request = RtuRequest();
-    m_answerFramed = true;
-    m_echoGarbled = false;
-    m_shownSilent = false;
-    m_echoDoubt = false;
-    m_tookItself = RtuRequest();
-    m_input.clear();
-    m_requestSentNs = 0;
-    m_lastActivityNs = monotonicNs();
-    m_lastByteNs = 0;
-    m_receivedSinceSend = 0;
     m_handedOver = 0;
-    m_quietUntilNs = 0;
-    m_owed.clear();
+    m_judge.reset(monotonicNs());
     QString warning;
     m_inherited = takeLineDebt(m_fd, lineDebtFolder(), &warning);
     warnOnce(warning);
@@ -147,10 +134,10 @@ bool SerialPort::reopen()
         return fail(QStringLiteral("the port was never open"));
     const QString path = m_path;
     const LineSettings settings = m_line;
-    const bool shownSilent = m_shownSilent; // the same adapter
+    const bool shownSilent = m_judge.shownSilent(); // the same adapter
     if (!open(path, settings))
         return false;
-    m_shownSilent = shownSilent;
+    m_judge.setShownSilent(shownSilent);
     return true;
 }
 
@@ -172,7 +159,7 @@ void SerialPort::close()
     if (!m_lost) {
         takeDebt();
         QString warning;
-        leaveLineDebt(m_fd, debt(), lineDebtFolder(), &warning);
+        leaveLineDebt(m_fd, m_judge.debt(monotonicNs()), lineDebtFolder(), &warning);
         warnOnce(warning);
     }
     releaseLine(m_fd);
@@ -194,7 +181,7 @@ bool SerialPort::setLineSettings(const LineSettings &settings)
     if (!configureTerminal(m_fd, wanted, &error))
         return fail(QStringLiteral("%1: %2").arg(m_path, error));
     tcflush(m_fd, TCIFLUSH);
-    m_input.clear();
+    m_judge.dropInput();
     m_line = wanted;
     return true;
 }
@@ -237,12 +224,9 @@ qint64 SerialPort::lateHorizonNs() const
     return 2 * answerTimeoutNs();
 }
 
-// Long: an owed request is forgotten anyway as soon as its station answers
-// anything, so remembering it costs nothing while the station is silent,
-// and lets an answer that comes much later still be told for what it is.
 qint64 SerialPort::owedMemoryNs() const
 {
-    return qMax(2 * lateHorizonNs(), kMinOwedMemoryNs);
+    return AnswerJudge::owedMemoryFor(answerTimeoutNs());
 }
 
 bool SerialPort::setOption(int option, const QVariant &value)

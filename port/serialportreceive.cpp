@@ -1,7 +1,7 @@
 #include "serialport.h"
 
-// Receiving: reading the line, and framing the answer to the request just
-// sent before its first byte is handed over.
+// Receiving: reading the line, waiting as the judge asks, and what its
+// verdicts mean to the counters, the trace and the driver.
 
 #include <cerrno>
 #include <cstring>
@@ -16,11 +16,7 @@ namespace {
 
 // Shorter waits for the rest of an answer go byte by byte.
 const qint64 kMinBulkSleepNs = kMs;
-// What the drives get to carry out a broadcast before the next request:
-// the turnaround delay masters commonly keep.
-const qint64 kBroadcastTurnaroundNs = 200 * kMs;
-// A line that never falls silent does not grow the input beyond this.
-const int kMaxInput = 1024;
+const int kMaxLateAnswersKept = 256;
 // Reads that find nothing after poll() said there was something: a device
 // in that state is as good as gone.
 const int kMaxEmptyReads = 3;
@@ -41,15 +37,14 @@ qint64 bulkSleepNs(int dueBytes, qint64 characterNs)
 // the device is gone.
 int SerialPort::readInput()
 {
-    int total = 0;
+    QByteArray in;
     char chunk[256];
     for (;;) {
         const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n > 0) {
             if (m_trace)
                 m_trace->received(chunk, int(n));
-            m_input.append(chunk, int(n));
-            total += int(n);
+            in.append(chunk, int(n));
             if (size_t(n) < sizeof chunk)
                 break;
             continue;
@@ -62,15 +57,11 @@ int SerialPort::readInput()
         }
         break;
     }
-    if (total > 0) {
-        const qint64 now = monotonicNs();
-        m_receivedSinceSend += total;
-        m_lastByteNs = now;
-        noteLineActivity(now);
-        if (m_input.size() > kMaxInput)
-            dropNoise(m_input.size() - kMaxInput);
+    if (!in.isEmpty()) {
+        m_judge.bytesReceived(in.constData(), in.size(), monotonicNs());
+        applyEvents();
     }
-    return total;
+    return in.size();
 }
 
 // Waits for more input until the deadline; true when some came. With
@@ -103,27 +94,46 @@ bool SerialPort::readMore(qint64 deadlineNs, int dueBytes)
     return false;
 }
 
+// How a wait the judge asked for ended.
+WaitEnd SerialPort::await(const JudgeStep &step)
+{
+    if (readMore(step.deadlineNs, step.dueBytes))
+        return WaitEnd::Bytes;
+    return isStopped() ? WaitEnd::Stopped : WaitEnd::Quiet;
+}
+
 int SerialPort::receive(char *buffer, int maxLength)
 {
     if (m_fd < 0)
         return -1;
     if (!buffer || maxLength <= 0)
         return 0;
-    if (m_echoGarbled)
+    if (m_judge.echoGarbled())
         return isStopped() ? -1 : 0;
-    if (!m_answerFramed) {
-        m_answerFramed = true;
-        frameAnswer();
+    if (!m_judge.isFramed()) {
+        syncJudge();
+        WaitEnd last = WaitEnd::None;
+        for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
+            applyEvents();
+            last = await(step);
+        }
+        applyEvents();
     }
-    if (!m_request.isKnown() && m_input.size() < maxLength)
-        topUpInput(maxLength);
-    const int n = qMin(maxLength, m_input.size());
-    std::memcpy(buffer, m_input.constData(), size_t(n));
-    m_input.remove(0, n);
+    // A request the port does not know: what comes within the time-outs.
+    if (!m_judge.request().isKnown()) {
+        for (JudgeStep step; !isStopped() && !(step = m_judge.topUp(maxLength, monotonicNs())).done;) {
+            if (!readMore(step.deadlineNs, step.dueBytes))
+                break;
+        }
+    }
+    const QByteArray &input = m_judge.input();
+    const int n = qMin(maxLength, input.size());
+    std::memcpy(buffer, input.constData(), size_t(n));
+    m_judge.handOver(n);
     if (n < maxLength) {
         if (m_handedOver + n > 0)
-            m_quietUntilNs = monotonicNs() + answerTimeoutNs();
-        if (m_trace && !isStopped() && !m_request.isBroadcast()) {
+            m_judge.answerEnded(monotonicNs());
+        if (m_trace && !isStopped() && !m_judge.request().isBroadcast()) {
             if (m_handedOver + n == 0)
                 m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
             else
@@ -135,120 +145,126 @@ int SerialPort::receive(char *buffer, int maxLength)
     return n == 0 && isStopped() ? -1 : n;
 }
 
-// Before the first byte is handed over: drops what cannot be the answer to
-// the request just sent and waits for what can.
-void SerialPort::frameAnswer()
+void SerialPort::syncJudge()
 {
-    if (!m_request.isKnown())
-        return;
-    if (m_request.isBroadcast()) {
-        m_quietUntilNs = m_requestSentNs + kBroadcastTurnaroundNs;
-        return;
-    }
-    bool lineQuiet = false;
-    for (;;) {
-        Framing step = judgeOwnEcho(&lineQuiet);
-        if (step == Framing::Scan) {
-            const AnswerScan scan = scanAnswer(m_request, m_input.constData(), m_input.size(), lineQuiet);
-            step = takeScan(scan, &lineQuiet);
+    AnswerJudge::Settings set;
+    set.answerTimeoutNs = answerTimeoutNs();
+    set.interCharacterNs = interCharacterTimeoutNs();
+    set.silentIntervalNs = silentIntervalNs();
+    set.characterNs = m_line.characterTimeNs();
+    set.localEcho = m_localEcho;
+    set.knownSilent = m_knownSilent;
+    set.keepsNoTime = m_onPty;
+    m_judge.configure(set);
+}
+
+// The judge's verdicts, into the counters, the lists and the trace.
+void SerialPort::applyEvents()
+{
+    for (const JudgeEvent &e : m_judge.takeEvents()) {
+        QString note;
+        switch (e.kind) {
+        case JudgeEvent::Late:
+            ++m_counters.lateAnswers;
+            if (m_lateAnswers.size() < kMaxLateAnswersKept)
+                m_lateAnswers.append(LateAnswer{e.station, e.latenessNs});
+            note = e.latenessNs >= 0
+                       ? QStringLiteral("dropped a late answer from station %1, %2 ms after its request")
+                             .arg(e.station).arg(e.latenessNs / kMs)
+                       : QStringLiteral("dropped an answer from station %1 that no request awaited")
+                             .arg(e.station);
+            break;
+        case JudgeEvent::OtherStation:
+            ++m_counters.otherStationAnswers;
+            if (m_otherStations.size() < kMaxLateAnswersKept)
+                m_otherStations.append(OtherStationAnswer{e.station, e.askedStation});
+            note = QStringLiteral("dropped an answer from station %1, which was not asked").arg(e.station);
+            break;
+        case JudgeEvent::Noise:
+            m_counters.noiseBytes += e.length;
+            note = QStringLiteral("dropped %1 bytes that begin no frame").arg(e.length);
+            break;
+        case JudgeEvent::Echo:
+            break;
+        case JudgeEvent::Garbled: {
+            const QByteArray &sent = m_judge.request().frame();
+            ++m_counters.garbledEchoes;
+            m_lastGarbledEcho = QStringLiteral("the line garbled our own request: sent %1, heard %2%3")
+                                    .arg(FrameTrace::hex(sent),
+                                         QLatin1String(e.heard.size() < sent.size() ? "only " : ""),
+                                         FrameTrace::hex(e.heard));
+            m_error = note = m_lastGarbledEcho;
+            break;
         }
-        if (step == Framing::Done)
-            return;
-    }
-}
-
-// Bytes that begin as our own request may be its echo: judged whole,
-// before a part of it passes for an answer.
-SerialPort::Framing SerialPort::judgeOwnEcho(bool *lineQuiet)
-{
-    const int own = ownEchoSoFar();
-    if (own == m_request.frame().size()) {
-        failEcho(EchoFault::Unexpected, true);
-        return Framing::Done;
-    }
-    if (own <= 0 || *lineQuiet)
-        return Framing::Scan;
-    // An answer differs within its own length (a write's
-    // acknowledgement repeats the request's first six bytes).
-    const int due = qMin(m_request.frame().size(), m_request.answerLength()) - own;
-    if (readMore(m_lastByteNs + interCharacterTimeoutNs(), qMax(due, 0)))
-        return Framing::Again;
-    if (isStopped()) {
-        noteNoAnswer();
-        return Framing::Done;
-    }
-    *lineQuiet = true;
-    return Framing::Scan;
-}
-
-// Drops what cannot be the answer, takes the answer, or waits for more.
-SerialPort::Framing SerialPort::takeScan(const AnswerScan &scan, bool *lineQuiet)
-{
-    switch (scan.verdict) {
-    case AnswerScan::LateFrame:
-        dropLateFrame(scan.length);
-        if (m_echoFault != EchoFault::None)
-            return Framing::Done;
-        *lineQuiet = false;
-        return Framing::Again;
-    case AnswerScan::Noise:
-        dropNoise(scan.length);
-        *lineQuiet = false;
-        return Framing::Again;
-    case AnswerScan::Answer:
-        if (isEchoBeforeAnswer(scan.length))
-            failEcho(EchoFault::Unexpected, false);
-        else if (mayBeOwnEcho(scan.length))
-            return judgeItself(scan.length);
-        else
-            noteAnswerTaken(scan.length);
-        return Framing::Done;
-    case AnswerScan::Unclear: {
-        // The start of this request's answer, cut short, fails at once;
-        // anything else may be noise before the answer.
-        const bool cutShort = !m_input.isEmpty() && quint8(m_input.at(0)) == m_request.station()
-            && (m_input.size() < 2 || (quint8(m_input.at(1)) & 0x7F) == m_request.function());
-        if (cutShort || !readMore(m_requestSentNs + answerTimeoutNs(), 0)) {
-            noteNoAnswer();
-            return Framing::Done;
+        case JudgeEvent::UncertainAnswer:
+            ++m_counters.uncertainAnswers;
+            note = QStringLiteral("this answer may be owed to an earlier request");
+            break;
+        case JudgeEvent::UncertainEcho:
+            ++m_counters.uncertainEchoes;
+            note = QStringLiteral("this answer may be the request's own echo");
+            break;
+        case JudgeEvent::Fault:
+            m_error = note = e.fault == EchoFault::Unexpected
+                ? QStringLiteral("the line echoes our own requests back (an adapter with local echo?)")
+                : QStringLiteral("the line does not echo our own requests back (an adapter without "
+                                 "local echo?)");
+            break;
         }
-        *lineQuiet = false;
-        return Framing::Again;
+        if (m_trace && !note.isEmpty())
+            m_trace->note(note);
     }
-    case AnswerScan::Incomplete:
-        break;
-    }
-    return awaitRest(scan.length, lineQuiet);
 }
 
-// More bytes are needed (frameLength: the whole frame's, if known). With
-// none in, the first may come until the answer time-out.
-SerialPort::Framing SerialPort::awaitRest(int frameLength, bool *lineQuiet)
+// What the line's last program left owing: taken when the line is first
+// used, so that the bounds are those of the answer time-out set after open().
+void SerialPort::takeDebt()
 {
-    const bool started = !m_input.isEmpty();
-    const qint64 deadline = started ? m_lastByteNs + interCharacterTimeoutNs()
-                                    : m_requestSentNs + answerTimeoutNs();
-    const int due = started && frameLength > 0 ? frameLength - m_input.size() : 0;
-    if (readMore(deadline, due))
-        return Framing::Again;
-    if (!started || isStopped()) {
-        noteNoAnswer();
-        return Framing::Done;
-    }
-    *lineQuiet = true;
-    return Framing::Again;
+    if (m_inherited.isEmpty())
+        return;
+    syncJudge();
+    m_judge.takeDebt(m_inherited, monotonicNs());
+    m_inherited = LineDebt();
 }
 
-// More bytes than are in, for a request the port does not know: it reads
-// what comes within the time-outs.
-void SerialPort::topUpInput(int wanted)
+QStringList SerialPort::takeWarnings()
 {
-    while (m_input.size() < wanted && !isStopped()) {
-        const bool started = m_receivedSinceSend > 0;
-        const qint64 start = m_requestSentNs ? m_requestSentNs : monotonicNs();
-        const qint64 deadline = started ? m_lastByteNs + interCharacterTimeoutNs()
-                                        : start + answerTimeoutNs();
-        if (!readMore(deadline, started ? wanted - m_input.size() : 0))
-            return;
-    }
+    QStringList taken;
+    taken.swap(m_warnings);
+    return taken;
+}
+
+void SerialPort::warnOnce(const QString &warning)
+{
+    if (warning.isEmpty() || m_warningsSaid.contains(warning))
+        return;
+    m_warningsSaid.append(warning);
+    m_warnings.append(warning);
+}
+
+QList<LateAnswer> SerialPort::takeLateAnswers()
+{
+    QList<LateAnswer> taken;
+    taken.swap(m_lateAnswers);
+    return taken;
+}
+
+QList<OtherStationAnswer> SerialPort::takeOtherStationAnswers()
+{
+    QList<OtherStationAnswer> taken;
+    taken.swap(m_otherStations);
+    return taken;
+}
+
+bool SerialPort::settleInput()
+{
+    if (m_fd < 0)
+        return false;
+    syncJudge();
+    takeDebt();
+    if (readInput() < 0)
+        return false;
+    m_judge.settle(true);
+    applyEvents();
+    return true;
 }

@@ -1,0 +1,621 @@
+#include "answerjudge.h"
+
+#include <cstring>
+
+#include "modbuscrc.h"
+
+namespace {
+
+const qint64 kMs = 1000000;
+// A drive that stalls leaves every request sent meanwhile owed; evicting one
+// would let its late answer pass unflagged.
+const int kMaxOwedAnswers = 64;
+// A look-alike request goes out at least a horizon after the one it may
+// carry a debt from, so two carries span the two horizons an owed answer is
+// remembered; more would only prolong a debt whose answer was lost.
+const int kMaxCarries = 2;
+const qint64 kMinOwedMemoryNs = 30000 * kMs;
+// What the drives get to carry out a broadcast before the next request:
+// the turnaround delay masters commonly keep.
+const qint64 kBroadcastTurnaroundNs = 200 * kMs;
+// A line that never falls silent does not grow the input beyond this.
+const int kMaxInput = 1024;
+
+bool isWholeFrameAt(const char *data, int size, int *length)
+{
+    *length = rtuAnswerLength(data, size);
+    return *length > 0 && size >= *length && hasValidModbusCrc(data, *length);
+}
+
+} // namespace
+
+void AnswerJudge::reset(qint64 nowNs)
+{
+    m_request = RtuRequest();
+    m_framed = true;
+    m_echoGarbled = false;
+    m_shownSilent = false;
+    m_echoDoubt = false;
+    m_echoFault = EchoFault::None;
+    m_tookItself = RtuRequest();
+    m_input.clear();
+    m_requestSentNs = 0;
+    m_lastActivityNs = nowNs;
+    m_lastByteNs = 0;
+    m_receivedSinceSend = 0;
+    m_quietUntilNs = 0;
+    m_owed.clear();
+    m_pending = Pending::None;
+    m_nowNs = nowNs;
+}
+
+// Long: an owed request is forgotten anyway as soon as its station answers
+// anything, so remembering it costs nothing while the station is silent,
+// and lets an answer that comes much later still be told for what it is.
+qint64 AnswerJudge::owedMemoryFor(qint64 answerTimeoutNs)
+{
+    return qMax(4 * answerTimeoutNs, kMinOwedMemoryNs);
+}
+
+// What the line's last program left owing, within the bounds this judge
+// would keep itself: anyone may have written it.
+void AnswerJudge::takeDebt(const LineDebt &debt, qint64 nowNs)
+{
+    m_nowNs = qMax(m_nowNs, nowNs);
+    const qint64 memory = owedMemoryNs();
+    if (debt.quietUntilNs > nowNs)
+        m_quietUntilNs = qMin(debt.quietUntilNs, nowNs + m_set.answerTimeoutNs);
+    for (const LineDebt::Owed &owed : debt.owed) {
+        const RtuRequest request(owed.request);
+        if (request.isKnown() && owed.sentNs <= nowNs && owed.sentNs + memory > nowNs
+            && m_owed.size() < kMaxOwedAnswers) {
+            const qint64 holdUntil = qBound(owed.sentNs, owed.holdUntilNs, owed.sentNs + lateHorizonNs());
+            m_owed.append(OwedAnswer{request, owed.sentNs, holdUntil, qBound(0, owed.carried, kMaxCarries)});
+        }
+    }
+}
+
+LineDebt AnswerJudge::debt(qint64 nowNs) const
+{
+    LineDebt debt;
+    const qint64 memory = owedMemoryNs();
+    if (m_quietUntilNs > nowNs)
+        debt.quietUntilNs = m_quietUntilNs;
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.sentNs + memory > nowNs)
+            debt.owed.append(LineDebt::Owed{owed.request.frame(), owed.sentNs, owed.holdUntilNs, owed.carried});
+    }
+    return debt;
+}
+
+QList<JudgeEvent> AnswerJudge::takeEvents()
+{
+    QList<JudgeEvent> taken;
+    taken.swap(m_events);
+    return taken;
+}
+
+void AnswerJudge::forgetOld(qint64 nowNs)
+{
+    m_nowNs = qMax(m_nowNs, nowNs);
+    const qint64 memory = owedMemoryNs();
+    for (int i = m_owed.size() - 1; i >= 0; --i) {
+        if (m_owed.at(i).sentNs + memory < nowNs)
+            m_owed.removeAt(i);
+    }
+}
+
+qint64 AnswerJudge::clearToSendAt(const RtuRequest &next) const
+{
+    qint64 at = qMax(m_lastActivityNs + m_set.silentIntervalNs, m_quietUntilNs);
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.answersLookAlike(next))
+            at = qMax(at, owed.holdUntilNs);
+    }
+    return at;
+}
+
+void AnswerJudge::requestSent(const RtuRequest &request, qint64 nowNs)
+{
+    m_request = request;
+    m_framed = false;
+    m_echoGarbled = false;
+    m_requestSentNs = nowNs;
+    m_receivedSinceSend = 0;
+    m_pending = Pending::None;
+    m_nowNs = qMax(m_nowNs, nowNs);
+    m_lastActivityNs = qMax(m_lastActivityNs, nowNs);
+}
+
+void AnswerJudge::bytesReceived(const char *data, int size, qint64 nowNs)
+{
+    if (size <= 0)
+        return;
+    m_input.append(data, size);
+    m_receivedSinceSend += size;
+    m_lastByteNs = nowNs;
+    m_nowNs = qMax(m_nowNs, nowNs);
+    m_lastActivityNs = qMax(m_lastActivityNs, nowNs);
+    if (m_input.size() > kMaxInput)
+        dropNoise(m_input.size() - kMaxInput);
+}
+
+JudgeStep AnswerJudge::waitFor(Pending pending, qint64 deadlineNs, int dueBytes)
+{
+    m_pending = pending;
+    m_pendingDeadlineNs = deadlineNs;
+    JudgeStep step;
+    step.done = false;
+    step.deadlineNs = deadlineNs;
+    step.dueBytes = dueBytes;
+    return step;
+}
+
+JudgeStep AnswerJudge::done()
+{
+    m_framed = true;
+    m_pending = Pending::None;
+    return JudgeStep();
+}
+
+JudgeStep AnswerJudge::topUp(int wanted, qint64 nowNs) const
+{
+    if (m_input.size() >= wanted)
+        return JudgeStep();
+    const bool started = m_receivedSinceSend > 0;
+    const qint64 start = m_requestSentNs ? m_requestSentNs : nowNs;
+    JudgeStep step;
+    step.done = false;
+    step.deadlineNs = started ? m_lastByteNs + m_set.interCharacterNs : start + m_set.answerTimeoutNs;
+    step.dueBytes = started ? wanted - m_input.size() : 0;
+    return step;
+}
+
+// With local echo: the request just sent comes back, byte for byte, before
+// any answer.
+JudgeStep AnswerJudge::readEcho(WaitEnd last, bool *ok)
+{
+    *ok = false;
+    const QByteArray &sent = m_request.frame();
+    if (m_pending == Pending::Echo) {
+        m_pending = Pending::None;
+        if (last == WaitEnd::Stopped)
+            return JudgeStep();
+        if (last == WaitEnd::Quiet) {
+            m_nowNs = qMax(m_nowNs, m_pendingDeadlineNs);
+            if (!m_echoStarted) {
+                failEcho(EchoFault::Missing, true);
+                return JudgeStep();
+            }
+            goto garbled;
+        }
+    }
+    for (;;) {
+        const char *data = m_input.constData();
+        const int size = m_input.size();
+        const int compared = qMin(size, sent.size());
+        const bool matches = std::memcmp(data, sent.constData(), size_t(compared)) == 0;
+        if (matches && compared == sent.size()) {
+            m_input.remove(0, compared);
+            m_receivedSinceSend = m_input.size();
+            JudgeEvent echo(JudgeEvent::Echo);
+            echo.length = compared;
+            note(echo);
+            *ok = true;
+            return JudgeStep();
+        }
+        int frame = -1;
+        if (!matches && isWholeFrameAt(data, size, &frame)) {
+            // A whole frame where the echo belongs: the answer itself, so
+            // nothing echoes; or a late answer just before the echo.
+            if (m_request.isAnswer(data, frame)) {
+                failEcho(EchoFault::Missing, false);
+                return JudgeStep();
+            }
+            dropLateFrame(frame);
+            continue;
+        }
+        // Changed: judged once as many bytes are in, or a frame begun is whole.
+        if (!matches && size >= sent.size() && frame <= size)
+            break;
+        m_echoStarted = size > 0;
+        const int due = m_echoStarted ? qMax(int(sent.size()), frame) - size : 0;
+        return waitFor(Pending::Echo,
+                       m_echoStarted ? m_lastByteNs + m_set.interCharacterNs
+                                     : m_requestSentNs + m_set.answerTimeoutNs,
+                       due);
+    }
+garbled:
+    JudgeEvent garbled(JudgeEvent::Garbled);
+    garbled.heard = m_input.left(sent.size());
+    garbled.length = garbled.heard.size();
+    m_input.remove(0, garbled.length);
+    note(garbled);
+    // The drive may have heard it whole: its answer gets a quiet line.
+    m_echoGarbled = true;
+    m_framed = true;
+    m_quietUntilNs = m_nowNs + m_set.answerTimeoutNs;
+    return JudgeStep();
+}
+
+// Before the first byte is handed over: drops what cannot be the answer to
+// the request just sent and waits for what can.
+JudgeStep AnswerJudge::frameAnswer(WaitEnd last)
+{
+    if (m_framed)
+        return JudgeStep();
+    if (!m_request.isKnown())
+        return done();
+    if (m_request.isBroadcast()) {
+        m_quietUntilNs = m_requestSentNs + kBroadcastTurnaroundNs;
+        return done();
+    }
+    const Pending pending = m_pending;
+    m_pending = Pending::None;
+    if (last == WaitEnd::Quiet)
+        m_nowNs = qMax(m_nowNs, m_pendingDeadlineNs);
+    switch (pending) {
+    case Pending::None:
+    case Pending::Echo:
+        m_lineQuiet = false;
+        break;
+    case Pending::OwnEcho:
+        if (last == WaitEnd::Stopped)
+            return done();
+        if (last == WaitEnd::Quiet)
+            m_lineQuiet = true;
+        break;
+    case Pending::Unclear:
+        if (last != WaitEnd::Bytes) {
+            if (last == WaitEnd::Quiet)
+                noteNoAnswer();
+            return done();
+        }
+        m_lineQuiet = false;
+        break;
+    case Pending::Rest:
+        if (last == WaitEnd::Stopped)
+            return done();
+        if (last == WaitEnd::Quiet) {
+            if (m_input.isEmpty()) {
+                noteNoAnswer();
+                return done();
+            }
+            m_lineQuiet = true;
+        }
+        break;
+    case Pending::Itself:
+        return judgeItself(last);
+    }
+    return frameLoop();
+}
+
+JudgeStep AnswerJudge::frameLoop()
+{
+    for (;;) {
+        // Bytes that begin as our own request may be its echo: judged whole,
+        // before a part of it passes for an answer.
+        const int own = ownEchoSoFar();
+        if (own == m_request.frame().size()) {
+            failEcho(EchoFault::Unexpected, true);
+            return done();
+        }
+        if (own > 0 && !m_lineQuiet) {
+            // An answer differs within its own length (a write's
+            // acknowledgement repeats the request's first six bytes).
+            const int due = qMin(int(m_request.frame().size()), m_request.answerLength()) - own;
+            return waitFor(Pending::OwnEcho, m_lastByteNs + m_set.interCharacterNs, qMax(due, 0));
+        }
+        const AnswerScan scan = scanAnswer(m_request, m_input.constData(), m_input.size(), m_lineQuiet);
+        switch (scan.verdict) {
+        case AnswerScan::LateFrame:
+            dropLateFrame(scan.length);
+            if (m_echoFault != EchoFault::None)
+                return done();
+            m_lineQuiet = false;
+            continue;
+        case AnswerScan::Noise:
+            dropNoise(scan.length);
+            m_lineQuiet = false;
+            continue;
+        case AnswerScan::Answer:
+            if (isEchoBeforeAnswer(scan.length)) {
+                failEcho(EchoFault::Unexpected, false);
+            } else if (mayBeOwnEcho(scan.length)) {
+                m_itselfLength = scan.length;
+                m_itselfArrivedNs = m_lastByteNs;
+                return judgeItself(WaitEnd::None);
+            } else {
+                noteAnswerTaken(scan.length);
+            }
+            return done();
+        case AnswerScan::Unclear: {
+            // The start of this request's answer, cut short, fails at once;
+            // anything else may be noise before the answer.
+            const bool cutShort = !m_input.isEmpty() && quint8(m_input.at(0)) == m_request.station()
+                && (m_input.size() < 2 || (quint8(m_input.at(1)) & 0x7F) == m_request.function());
+            if (cutShort) {
+                noteNoAnswer();
+                return done();
+            }
+            return waitFor(Pending::Unclear, m_requestSentNs + m_set.answerTimeoutNs, 0);
+        }
+        case AnswerScan::Incomplete:
+            break;
+        }
+        // More bytes are needed (scan.length: the whole frame's, if known).
+        // With none in, the first may come until the answer time-out.
+        const bool started = !m_input.isEmpty();
+        const qint64 deadline = started ? m_lastByteNs + m_set.interCharacterNs
+                                        : m_requestSentNs + m_set.answerTimeoutNs;
+        const int due = started && scan.length > 0 ? scan.length - m_input.size() : 0;
+        return waitFor(Pending::Rest, deadline, due);
+    }
+}
+
+// Without local echo, on a line not known silent: the answer taken is byte
+// for byte the request, which its echo is too. An echo comes while the
+// request is on the wire (a USB adapter hands it over up to the
+// inter-character time-out later); an acknowledgement no sooner than a
+// silent interval and its own characters after the request. A drive's
+// answer follows an echo within the answer time-out. tcdrain() may return
+// late on a USB adapter, so a frame that seems too early for an
+// acknowledgement is not taken for an echo on its timing alone.
+JudgeStep AnswerJudge::judgeItself(WaitEnd last)
+{
+    const int length = m_itselfLength;
+    if (last == WaitEnd::Stopped) {
+        m_input.clear();
+        return done();
+    }
+    const qint64 earliestAnswer = m_requestSentNs + m_set.silentIntervalNs
+                                  + qint64(m_request.answerLength()) * m_set.characterNs;
+    // A far end that keeps no time (a pseudo-terminal): only what follows tells.
+    const bool tooLateForEcho =
+        !m_set.keepsNoTime && m_itselfArrivedNs >= m_requestSentNs + m_set.interCharacterNs;
+    // After one left in doubt the silence tells nothing new: no second wait.
+    if (last != WaitEnd::Quiet && !tooLateForEcho && !m_echoDoubt && !answerFollows(length))
+        return waitFor(Pending::Itself, m_requestSentNs + m_set.answerTimeoutNs, 0);
+    if (m_input.size() < length || QByteArray::fromRawData(m_input.constData(), length) != m_request.frame())
+        return frameLoop(); // a flood of noise pushed it out: framed anew
+    if (answerFollows(length)) {
+        failEcho(EchoFault::Unexpected, false);
+    } else if (m_itselfArrivedNs >= earliestAnswer) {
+        m_shownSilent = true; // nothing followed what came as an acknowledgement would
+        noteAnswerTaken(length);
+    } else {
+        // Sooner than an acknowledgement can come on a wire, and nothing
+        // followed: an echo of a request no drive answered, or a far end that
+        // keeps no wire time (a simulator without pacing).
+        m_echoDoubt = true;
+        note(JudgeEvent(JudgeEvent::UncertainEcho));
+        noteAnswerTaken(length);
+    }
+    return done();
+}
+
+// Without local echo, a frame identical to the request just sent can only
+// be its echo, unless an answer can be the request itself.
+bool AnswerJudge::echoIsTellable() const
+{
+    return !m_set.localEcho && m_request.isKnown() && !m_request.canBeItsOwnAnswer();
+}
+
+// How many bytes the input holds of the request just sent, from its start,
+// where a frame identical to it can only be its echo; -1 when the input
+// begins otherwise or an answer can be the request itself.
+int AnswerJudge::ownEchoSoFar() const
+{
+    const QByteArray &sent = m_request.frame();
+    if (!echoIsTellable() || m_input.isEmpty())
+        return -1;
+    const int compared = qMin(m_input.size(), sent.size());
+    return std::memcmp(m_input.constData(), sent.constData(), size_t(compared)) == 0 ? compared : -1;
+}
+
+// The line's echo disagrees with the setting: nothing more is judged. With
+// owed, the request just sent may still be answered.
+void AnswerJudge::failEcho(EchoFault fault, bool owed)
+{
+    m_echoFault = fault;
+    if (owed && m_request.isKnown() && !m_request.isBroadcast())
+        owe(m_request, 0);
+    JudgeEvent event(JudgeEvent::Fault);
+    event.fault = fault;
+    event.length = m_input.size();
+    note(event);
+    m_input.clear();
+    m_framed = true;
+}
+
+// An answer identical to the request, with a second answer to it already
+// in behind it, was its echo (unless an owed request explains the two).
+bool AnswerJudge::isEchoBeforeAnswer(int length) const
+{
+    const char *frame = m_input.constData();
+    if (m_set.localEcho || !m_request.canBeItsOwnAnswer()
+        || m_request.frame() != QByteArray::fromRawData(frame, length)) {
+        return false;
+    }
+    return answerFollows(length) && !isOwedAnswer(frame, length);
+}
+
+// On a line not known silent: the first length bytes are the request
+// itself, which no owed request explains.
+bool AnswerJudge::mayBeOwnEcho(int length) const
+{
+    const char *frame = m_input.constData();
+    return !m_set.localEcho && !isSilent() && m_request.canBeItsOwnAnswer()
+           && m_request.frame() == QByteArray::fromRawData(frame, length) && !isOwedAnswer(frame, length);
+}
+
+// Whether a whole frame answering the request follows the first length
+// bytes of the input, past other stations' or late whole frames.
+bool AnswerJudge::answerFollows(int length) const
+{
+    const char *data = m_input.constData();
+    const int size = m_input.size();
+    for (int at = length; at < size;) {
+        int next = 0;
+        if (!isWholeFrameAt(data + at, size - at, &next))
+            return false;
+        if (m_request.isAnswer(data + at, next))
+            return true;
+        at += next;
+    }
+    return false;
+}
+
+// No whole answer came. With nothing at all the request is owed one;
+// with a part of one its rest may still be under way.
+void AnswerJudge::noteNoAnswer()
+{
+    if (m_input.isEmpty())
+        owe(m_request, 0);
+    else
+        m_quietUntilNs = m_nowNs + m_set.answerTimeoutNs;
+}
+
+// An answer is about to be handed over. A drive answers in the order it is
+// asked, so whatever this answer is, the station's earlier requests are owed
+// nothing more. But when it could be one of theirs, this request's own
+// answer may still come, and the debt is carried on to it; and when one of
+// them asked something else and would get an answer that looks the same,
+// the judge cannot tell which request this answers.
+void AnswerJudge::noteAnswerTaken(int length)
+{
+    const char *frame = m_input.constData();
+    m_tookItself = RtuRequest();
+    if (!hasValidModbusCrc(frame, length))
+        return; // damaged on the line: the driver fails it
+    m_lastFrameNs[m_request.station()] = m_lastByteNs;
+    forgetOld(m_nowNs);
+    int carried = -1; // of the earliest owed request this could answer
+    bool uncertain = false;
+    for (int i = 0; i < m_owed.size();) {
+        const RtuRequest &owed = m_owed.at(i).request;
+        if (owed.station() != m_request.station()) {
+            ++i;
+            continue;
+        }
+        if (owed.isAnswer(frame, length)) {
+            if (carried < 0)
+                carried = m_owed.at(i).carried;
+            uncertain = uncertain
+                || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
+        }
+        m_owed.removeAt(i);
+    }
+    if (uncertain)
+        note(JudgeEvent(JudgeEvent::UncertainAnswer));
+    if (carried >= 0 && carried < kMaxCarries)
+        owe(m_request, carried + 1);
+    const bool itself = m_request.frame() == QByteArray::fromRawData(frame, length);
+    // It may have been the request's echo; a second answer will tell. One
+    // that an owed request explains tells nothing.
+    if (!m_set.localEcho && carried < 0 && itself)
+        m_tookItself = m_request;
+    // An echo would have come first.
+    if (!m_set.localEcho && !itself)
+        m_shownSilent = true;
+}
+
+void AnswerJudge::owe(const RtuRequest &request, int carried)
+{
+    if (m_owed.size() >= kMaxOwedAnswers)
+        m_owed.removeFirst();
+    m_owed.append(OwedAnswer{request, m_requestSentNs, m_requestSentNs + lateHorizonNs(), carried});
+}
+
+// The frame answers the earliest owed request it fits; that station's
+// requests before it are owed nothing more. Its lateness counts from when
+// the drive could take that request up: when it had been sent, or when the
+// drive's previous answer had come, whichever is later (a drive late with
+// one answer is late with the next one it owes too).
+void AnswerJudge::dropLateFrame(int length)
+{
+    const char *frame = m_input.constData();
+    if (m_tookItself.isKnown() && m_tookItself.isAnswer(frame, length) && !isOwedAnswer(frame, length)) {
+        failEcho(EchoFault::Unexpected, false);
+        return;
+    }
+    JudgeEvent late(JudgeEvent::Late);
+    late.length = length;
+    late.station = quint8(frame[0]);
+    const bool asked = m_request.isKnown() && late.station == m_request.station();
+    if (!asked && !owesStation(late.station)) {
+        // Not late: nothing of ours was owed by it. Another drive answered.
+        late.kind = JudgeEvent::OtherStation;
+        late.askedStation = m_request.isKnown() && !m_request.isBroadcast() ? m_request.station() : -1;
+        note(late);
+        m_input.remove(0, length);
+        return;
+    }
+    const qint64 previousFrameNs = m_lastFrameNs[late.station];
+    m_lastFrameNs[late.station] = m_lastByteNs;
+    for (int i = 0; i < m_owed.size(); ++i) {
+        if (!m_owed.at(i).request.isAnswer(frame, length))
+            continue;
+        late.latenessNs = m_lastByteNs - qMax(m_owed.at(i).sentNs, previousFrameNs);
+        for (int k = i; k >= 0; --k) {
+            if (m_owed.at(k).request.station() == late.station)
+                m_owed.removeAt(k);
+        }
+        break;
+    }
+    note(late);
+    m_input.remove(0, length);
+}
+
+bool AnswerJudge::owesStation(int station) const
+{
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.station() == station)
+            return true;
+    }
+    return false;
+}
+
+bool AnswerJudge::isOwedAnswer(const char *frame, int length) const
+{
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.isAnswer(frame, length))
+            return true;
+    }
+    return false;
+}
+
+void AnswerJudge::dropNoise(int length)
+{
+    JudgeEvent noise(JudgeEvent::Noise);
+    noise.length = length;
+    note(noise);
+    m_input.remove(0, length);
+}
+
+// Input that no request awaits: whole frames are late answers, bytes before
+// a whole frame are noise, and with dropRest what is left goes too.
+void AnswerJudge::settle(bool dropRest)
+{
+    if (echoIsTellable() && m_input.contains(m_request.frame())) {
+        failEcho(EchoFault::Unexpected, false);
+        return;
+    }
+    while (!m_input.isEmpty()) {
+        const char *data = m_input.constData();
+        const int size = m_input.size();
+        int at = 0;
+        int length = 0;
+        while (at < size && !isWholeFrameAt(data + at, size - at, &length))
+            ++at;
+        if (at == size)
+            break;
+        if (at > 0)
+            dropNoise(at);
+        dropLateFrame(length);
+        if (m_echoFault != EchoFault::None)
+            return;
+    }
+    if (dropRest && !m_input.isEmpty())
+        dropNoise(m_input.size());
+}

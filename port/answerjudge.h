@@ -1,0 +1,243 @@
+#ifndef ANSWERJUDGE_H
+#define ANSWERJUDGE_H
+
+#include <QByteArray>
+#include <QList>
+
+#include "linedebt.h"
+#include "rtuanswer.h"
+
+// What the port has seen on its line since it was made.
+struct PortCounters
+{
+    qint64 requests = 0;         // requests sent
+    qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
+    qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
+    qint64 noiseBytes = 0;       // bytes dropped that were no frame
+    qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
+    qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
+    qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
+};
+
+// How the line's echo disagrees with the port's local-echo setting.
+enum class EchoFault {
+    None,
+    Unexpected, // our requests come back, and the setting is off
+    Missing     // the setting is on, and they do not
+};
+
+// A frame dropped as a late answer.
+struct LateAnswer
+{
+    int station = 0;
+    // From the request it answers, as far as that can be known (Modbus RTU
+    // has no transaction number: this is the earliest request still owed an
+    // answer that this frame fits), or from the station's answer before it
+    // if that came later; -1 when no request of ours was owed one.
+    qint64 latenessNs = -1;
+};
+
+// A whole frame from a station that no request of ours owed an answer:
+// another drive answered (a wrong station number, the wiring). Booked to
+// the station asked last (-1: none yet), never as a late answer.
+struct OtherStationAnswer
+{
+    int station = 0;
+    int askedStation = -1;
+};
+
+// What the judge made of a stretch of bytes, or of the line, in order.
+struct JudgeEvent
+{
+    enum Kind {
+        Late,            // length bytes: a whole frame, late (see LateAnswer)
+        OtherStation,    // length bytes: a whole frame of a station owed nothing
+        Noise,           // length bytes that begin no frame
+        Echo,            // length bytes: the request's own echo, read back (local echo)
+        Garbled,         // length bytes: the request came back changed (heard)
+        UncertainAnswer, // the answer taken may be owed to an earlier request
+        UncertainEcho,   // the answer taken may be the request's own echo
+        Fault            // the echo disagrees with the setting (fault); what is in is dropped
+    };
+    explicit JudgeEvent(Kind k) : kind(k) {}
+    Kind kind;
+    int length = 0;
+    int station = 0;
+    int askedStation = -1;
+    qint64 latenessNs = -1;
+    EchoFault fault = EchoFault::None;
+    QByteArray heard;
+};
+
+// One step of judging: done, or more bytes are wanted until deadlineNs,
+// dueBytes of them still to come of a frame (0: unknown).
+struct JudgeStep
+{
+    bool done = true;
+    qint64 deadlineNs = 0;
+    int dueBytes = 0;
+};
+
+// How the wait a step asked for ended.
+enum class WaitEnd { None, Bytes, Quiet, Stopped };
+
+// The judgement of a Modbus RTU master's line, with no device and no clock:
+// fed the requests sent, the bytes received and the times they came (all
+// nanoseconds on one monotonic clock), it says what each stretch of bytes is.
+//
+// - The answer to the request just sent is framed whole before its first
+//   byte is handed over. A whole frame with a good CRC that cannot answer it
+//   (another station or function, another byte count, another echoed
+//   address, value or quantity) is a late answer, dropped; one from a
+//   station no request of ours owes an answer is another station's. Bytes
+//   that begin no frame before one that does are noise. Frames that arrive
+//   while no answer is awaited are judged alike.
+// - A request that got no answer is owed one. A later request whose answer
+//   would look the same, a repeat of it included, is held back until the
+//   owed answer has come or the late-answer horizon, twice the answer
+//   time-out, has passed since the owed request.
+// - A drive answers in the order it is asked: once an answer from a station
+//   has come, its earlier requests are owed nothing more; but where the
+//   answer could be an owed one's, the request it is taken for is owed in
+//   its place (at most twice in a row). Past the horizon an answer taken
+//   while an owed request that asks something else would get one that looks
+//   the same is uncertain. An owed request is remembered until its station
+//   answers anything, for at least 30 s (twice the horizon where longer).
+// - After an answer that came short its rest may still be under way: the
+//   next request waits one more answer time-out. After a broadcast the
+//   drives get 200 ms before the next request.
+// - Local echo on: the request is read back byte for byte before the answer;
+//   one that comes back changed goes unanswered and the next request waits
+//   an answer time-out; nothing, or an answer in its place, is a missing echo.
+// - Local echo off: a frame byte for byte the request just sent is its echo
+//   where no answer can be the request itself (functions 1 to 4, 15, 16 but
+//   reads of 17 to 24 bits at an address whose high byte is 3, broadcasts).
+//   Where one can (functions 5 and 6), once an answer has come with no echo
+//   before it (or the line is known silent) it is the answer; before that,
+//   unless it came later than an echo can (the inter-character time-out; not
+//   where the far end keeps no time), the judge waits up to the answer
+//   time-out for what follows: a second answer makes it the echo (unless an
+//   owed request explains the two). Otherwise it is the answer where it came
+//   no sooner than an acknowledgement can (a silent interval and its own
+//   characters after the request), else uncertain (and later ones are judged
+//   without the wait). A second answer before the next request still shows
+//   the echo.
+class AnswerJudge
+{
+public:
+    struct Settings
+    {
+        qint64 answerTimeoutNs = 500000000;
+        qint64 interCharacterNs = 20000000;
+        qint64 silentIntervalNs = 0;
+        qint64 characterNs = 0;
+        bool localEcho = false;
+        bool knownSilent = false;
+        bool keepsNoTime = false; // a pseudo-terminal: arrival times tell nothing
+    };
+
+    void configure(const Settings &settings) { m_set = settings; }
+    const Settings &settings() const { return m_set; }
+    // A line just opened: nothing sent, nothing owed, nothing in.
+    void reset(qint64 nowNs);
+    void takeDebt(const LineDebt &debt, qint64 nowNs);
+    LineDebt debt(qint64 nowNs) const;
+
+    qint64 lateHorizonNs() const { return 2 * m_set.answerTimeoutNs; }
+    qint64 owedMemoryNs() const { return owedMemoryFor(m_set.answerTimeoutNs); }
+    static qint64 owedMemoryFor(qint64 answerTimeoutNs);
+
+    // Before a request: forgets what is owed too long, settles what came
+    // unasked (with dropRest, bytes that are no whole frame are noise), and
+    // says when next may go out.
+    void forgetOld(qint64 nowNs);
+    void settle(bool dropRest);
+    qint64 clearToSendAt(const RtuRequest &next) const;
+    void cleared() { m_quietUntilNs = 0; }
+    void requestSent(const RtuRequest &request, qint64 nowNs);
+
+    void bytesReceived(const char *data, int size, qint64 nowNs);
+    // readEcho() and frameAnswer() go step by step: one not done asks for a
+    // wait, and is called again with how it ended (WaitEnd::None the first
+    // time), what came fed in through bytesReceived() before.
+    // Local echo: reads the request back; *ok once done says it came whole.
+    JudgeStep readEcho(WaitEnd last, bool *ok);
+    // Frames the answer to the request sent: afterwards input() begins with
+    // the bytes to hand over.
+    JudgeStep frameAnswer(WaitEnd last);
+    // For a request not known: the wait for wanted bytes.
+    JudgeStep topUp(int wanted, qint64 nowNs) const;
+    // n bytes of input handed over; an answer that ended short at nowNs may
+    // still have its rest under way: the next request waits a time-out.
+    void handOver(int n) { m_input.remove(0, n); }
+    void answerEnded(qint64 nowNs) { m_quietUntilNs = nowNs + m_set.answerTimeoutNs; }
+    void dropInput() { m_input.clear(); }
+
+    const QByteArray &input() const { return m_input; }
+    const RtuRequest &request() const { return m_request; }
+    bool isFramed() const { return m_framed; }
+    bool echoGarbled() const { return m_echoGarbled; }
+    EchoFault echoFault() const { return m_echoFault; }
+    bool shownSilent() const { return m_shownSilent; }
+    void setShownSilent(bool on) { m_shownSilent = on; }
+    bool isSilent() const { return m_set.knownSilent || m_shownSilent; }
+    qint64 lastActivityNs() const { return m_lastActivityNs; }
+    int owedCount() const { return m_owed.size(); }
+    QList<JudgeEvent> takeEvents();
+
+private:
+    enum class Pending { None, Echo, OwnEcho, Unclear, Rest, Itself };
+    struct OwedAnswer
+    {
+        RtuRequest request;
+        qint64 sentNs;      // when this request left
+        qint64 holdUntilNs; // look-alike requests wait until then
+        int carried;        // times the debt was carried on
+    };
+
+    JudgeStep waitFor(Pending pending, qint64 deadlineNs, int dueBytes);
+    JudgeStep frameLoop();
+    JudgeStep done();
+    JudgeStep judgeItself(WaitEnd last);
+    bool echoIsTellable() const;
+    int ownEchoSoFar() const;
+    bool isOwedAnswer(const char *frame, int length) const;
+    bool owesStation(int station) const;
+    bool isEchoBeforeAnswer(int length) const;
+    bool answerFollows(int length) const;
+    bool mayBeOwnEcho(int length) const;
+    void failEcho(EchoFault fault, bool owed);
+    void noteNoAnswer();
+    void noteAnswerTaken(int length);
+    void owe(const RtuRequest &request, int carried);
+    void dropLateFrame(int length);
+    void dropNoise(int length);
+    void note(const JudgeEvent &event) { m_events.append(event); }
+
+    Settings m_set;
+    RtuRequest m_request;        // the request just sent
+    bool m_framed = true;        // its answer is framed (or none is awaited)
+    bool m_echoGarbled = false;  // it came back changed: not answered
+    bool m_shownSilent = false;  // an answer came with no echo before it
+    bool m_echoDoubt = false;    // an answer was left in doubt: later ones are too
+    EchoFault m_echoFault = EchoFault::None;
+    RtuRequest m_tookItself;     // the last request taken an answer identical to it
+    QByteArray m_input;          // received, neither handed over nor judged away
+    qint64 m_requestSentNs = 0;
+    qint64 m_lastActivityNs = 0; // last byte on the line, either way
+    qint64 m_lastByteNs = 0;     // last byte received
+    int m_receivedSinceSend = 0;
+    qint64 m_quietUntilNs = 0;   // a short answer's rest may come until then
+    QList<OwedAnswer> m_owed;    // oldest first
+    qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
+    Pending m_pending = Pending::None;
+    bool m_lineQuiet = false;
+    bool m_echoStarted = false;
+    qint64 m_pendingDeadlineNs = 0;
+    qint64 m_nowNs = 0;          // the latest time the judge was told of
+    int m_itselfLength = 0;      // judgeItself's frame, and when it came
+    qint64 m_itselfArrivedNs = 0;
+    QList<JudgeEvent> m_events;
+};
+
+#endif // ANSWERJUDGE_H

@@ -1,0 +1,209 @@
+// The port's judgement of its line, on given times: what each stretch of
+// bytes is, and when the next request may go.
+#include <gtest/gtest.h>
+
+#include "bitwise_crc.h"
+#include "judgedline.h"
+
+namespace {
+
+const qint64 kMs = JudgedLine::kMs;
+
+// 1200 baud 8N2: a character is 9.17 ms, the silent interval 32 ms.
+AnswerJudge::Settings slowLine(int timeoutMs, bool keepsNoTime = false)
+{
+    AnswerJudge::Settings s;
+    s.answerTimeoutNs = timeoutMs * kMs;
+    s.interCharacterNs = 20 * kMs;
+    s.characterNs = 11 * 1000000000LL / 1200;
+    s.silentIntervalNs = 35 * s.characterNs / 10;
+    s.keepsNoTime = keepsNoTime;
+    return s;
+}
+
+// Whole frames that cannot answer the request just sent are late answers
+// (or another station's): dropped, and the real answer that follows taken.
+TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
+{
+    struct Case
+    {
+        const char *request, *dropped, *answer;
+        bool noise; // the dropped bytes begin no frame
+        int other = -1; // the dropped frame's station, which no request of ours owes an answer
+    } const cases[] = {
+        {"010300000001", "0203020007", "010302002A", false, 2},    // another station
+        {"010300000001", "0104020007", "010302002A", false},       // another function
+        {"010300000001", "01030400010002", "010302002A", false},   // another byte count
+        {"0101000000 0A", "010103FFFFFF", "0101020302", false},     // another bit count
+        {"01101387000102 0007", "011000000001", "019002", false},   // another address acknowledged
+        {"010600000007", "010600000005", "010600000007", false},   // another value echoed
+        {"01050000FF00", "01050001FF00", "01050000FF00", false},   // another coil echoed
+        {"010F0000000301 05", "010F00000002", "010F00000003", false}, // another quantity
+        {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
+    };
+    for (const Case &c : cases) {
+        JudgedLine line(slowLine(5000));
+        const QByteArray answer = hexWithCrc(c.answer);
+        const qint64 sent = line.send(hexWithCrc(c.request));
+        line.arrive(sent + 150 * kMs, (c.noise ? QByteArray::fromHex(c.dropped) : hexWithCrc(c.dropped)) + answer);
+        EXPECT_EQ(line.receive(answer.size()), answer) << c.request;
+        ASSERT_EQ(line.events.size(), 1) << c.request;
+        const JudgeEvent &e = line.events[0];
+        EXPECT_EQ(e.kind, c.noise ? JudgeEvent::Noise : c.other >= 0 ? JudgeEvent::OtherStation : JudgeEvent::Late);
+        EXPECT_EQ(e.length, c.noise ? 3 : hexWithCrc(c.dropped).size()) << c.request;
+        if (c.other >= 0) {
+            EXPECT_EQ(e.station, c.other);
+            EXPECT_EQ(e.askedStation, 1);
+        }
+        EXPECT_EQ(line.accounted(), line.received);
+    }
+}
+
+// A request that got no answer holds back a look-alike one, a repeat
+// included, for the horizon (twice the time-out) or until the owed answer
+// came, which is late by the time since its request. Past the horizon the
+// look-alike answer is taken and said uncertain.
+TEST(AnswerJudge, ALookAlikeRequestWaitsForTheOwedAnswerOrTheHorizon)
+{
+    const QByteArray first = hexWithCrc("010300000001");
+    const QByteArray second = hexWithCrc("010300020001"); // another register, same answer shape
+    const QByteArray other = hexWithCrc("010300000002");  // another length: not held
+    for (const bool lateAnswerComes : {true, false}) {
+        JudgedLine line(slowLine(400));
+        const qint64 t0 = line.send(first);
+        EXPECT_EQ(line.receive(7), QByteArray());
+        const qint64 silence = line.judge.settings().silentIntervalNs;
+        EXPECT_EQ(line.judge.clearToSendAt(RtuRequest(other)), t0 + silence);
+        EXPECT_EQ(line.judge.clearToSendAt(RtuRequest(first)), t0 + 800 * kMs) << "a repeat waits too";
+        if (lateAnswerComes)
+            line.arrive(t0 + 550 * kMs, hexWithCrc("0103020011"));
+        const qint64 t1 = line.send(second);
+        line.arrive(t1 + 150 * kMs, hexWithCrc("0103020022"));
+        EXPECT_EQ(line.receive(7), hexWithCrc("0103020022"));
+        if (lateAnswerComes) {
+            EXPECT_EQ(t1, t0 + 550 * kMs + silence) << "sent as soon as the owed answer came";
+            ASSERT_EQ(line.count(JudgeEvent::Late), 1);
+            EXPECT_EQ(line.events[0].latenessNs, 550 * kMs);
+            EXPECT_EQ(line.count(JudgeEvent::UncertainAnswer), 0);
+        } else {
+            EXPECT_EQ(t1, t0 + 800 * kMs);
+            EXPECT_EQ(line.count(JudgeEvent::UncertainAnswer), 1);
+        }
+    }
+}
+
+TEST(AnswerJudge, ABroadcastIsNotAwaitedAndGivesTheDrives200Ms)
+{
+    JudgedLine line(slowLine(5000));
+    const QByteArray broadcast = hexWithCrc("000600010007");
+    const qint64 sent = line.send(broadcast);
+    EXPECT_EQ(line.receive(8), QByteArray());
+    EXPECT_EQ(line.now, sent) << "not awaited";
+    EXPECT_EQ(line.send(broadcast), sent + 200 * kMs);
+}
+
+// Without local echo: a frame that is the request itself is its echo where
+// no answer can be the request; where one can, a second answer to it
+// tells, in the same burst or before the next request.
+TEST(AnswerJudge, AnEchoWhereNoAnswerCanBeTheRequestIsAFault)
+{
+    const struct
+    {
+        const char *request, *answer; // hex without CRC; null: none
+        bool together;                // in one burst after the request
+        bool atOnce;                  // at the answer, else at the next request
+    } cases[] = {
+        {"010300000001", "010302002A", false, true},
+        {"011000000001020007", "011000000001", false, true},
+        {"000600010007", nullptr, false, false}, // a broadcast: nothing answers
+        {"010600010007", "010600010007", true, true},
+        {"010600010007", "018602", false, false},        // left uncertain, shown by the next request
+        {"0101030100 18", "010103000000", false, false}, // 24 coils at 0x0301: 01 00 18 may be their bits
+    };
+    for (const auto &c : cases) {
+        JudgedLine line(slowLine(200));
+        const QByteArray request = hexWithCrc(c.request);
+        const QByteArray answer = c.answer ? hexWithCrc(c.answer) : QByteArray();
+        const qint64 sent = line.send(request);
+        line.arrive(sent + kMs, c.together ? request + answer : request);
+        const QByteArray got = line.receive(5);
+        EXPECT_EQ(line.judge.echoFault() != EchoFault::None, c.atOnce) << c.request;
+        EXPECT_EQ(got.size(), c.atOnce || !c.answer ? 0 : 5) << c.request;
+        if (!c.together)
+            line.arrive(line.now, answer);
+        EXPECT_EQ(line.send(hexWithCrc("020300000001")), -1) << c.request;
+        EXPECT_EQ(line.judge.echoFault(), EchoFault::Unexpected) << c.request;
+        EXPECT_EQ(line.count(JudgeEvent::Late), 0) << c.request;
+        EXPECT_EQ(line.accounted(), line.received) << c.request;
+    }
+}
+
+// A function-6 answer that is the request itself may be its echo: a second
+// answer within the time-out shows it; with nothing after it, it is the
+// answer where it came as late as one can (105 ms after the request at 1200
+// baud), else uncertain, and later ones are judged without the wait. Where
+// the far end keeps no time (a pseudo-terminal) only what follows tells. A
+// line shown or known silent takes it at once.
+TEST(AnswerJudge, AnAnswerThatIsTheRequestIsJudgedByWhenItCameAndWhatFollows)
+{
+    const QByteArray write = hexWithCrc("010600140005");
+    const struct
+    {
+        const char *what;
+        bool readFirst, knownSilent, keepsNoTime;
+        int afterMs;         // the frame identical to the request, so long after it
+        const char *follows; // 20 ms after that; null: nothing
+        bool fault;
+        int uncertain;
+        int takenAfterMs;    // when it was handed over, from the request
+    } cases[] = {
+        {"refused after its echo", false, false, false, 0, "018602", true, 0, -1},
+        {"nothing follows, too soon", false, false, false, 0, nullptr, false, 1, 1000},
+        {"as late as an acknowledgement", false, false, false, 150, nullptr, false, 0, 150},
+        {"as late, but no wire time", false, false, true, 150, nullptr, false, 0, 1000},
+        {"a read showed the line silent", true, false, false, 0, nullptr, false, 0, 0},
+        {"known silent", false, true, false, 0, nullptr, false, 0, 0},
+    };
+    for (const auto &c : cases) {
+        AnswerJudge::Settings settings = slowLine(1000, c.keepsNoTime);
+        settings.knownSilent = c.knownSilent;
+        JudgedLine line(settings);
+        if (c.readFirst) {
+            const qint64 at = line.send(hexWithCrc("010300000001"));
+            line.arrive(at + 50 * kMs, hexWithCrc("010302002A"));
+            ASSERT_EQ(line.receive(7).size(), 7);
+            EXPECT_TRUE(line.judge.isSilent());
+        }
+        const qint64 sent = line.send(write);
+        line.arrive(sent + c.afterMs * kMs, write);
+        if (c.follows)
+            line.arrive(sent + (c.afterMs + 20) * kMs, hexWithCrc(c.follows));
+        const QByteArray got = line.receive(8);
+        EXPECT_EQ(line.judge.echoFault() != EchoFault::None, c.fault) << c.what;
+        EXPECT_EQ(got, c.fault ? QByteArray() : write) << c.what;
+        EXPECT_EQ(line.count(JudgeEvent::UncertainEcho), c.uncertain) << c.what;
+        if (c.takenAfterMs >= 0) {
+            EXPECT_EQ(line.now - sent, c.takenAfterMs * kMs) << c.what;
+        }
+        if (c.uncertain) { // the next one is not waited for
+            const qint64 again = line.send(write);
+            line.arrive(again + kMs, write);
+            EXPECT_EQ(line.receive(8), write);
+            EXPECT_EQ(line.now - again, kMs) << c.what;
+            EXPECT_EQ(line.count(JudgeEvent::UncertainEcho), 2) << c.what;
+        }
+    }
+}
+
+// A line that never falls silent: the oldest bytes go as noise.
+TEST(AnswerJudge, InputNeverGrowsPastItsBound)
+{
+    JudgedLine line(slowLine(100));
+    line.arrive(line.now, QByteArray(3000, '\0'));
+    line.settleAt(line.now);
+    EXPECT_EQ(line.judge.input().size(), 0);
+    EXPECT_EQ(line.count(JudgeEvent::Noise), 2);
+    EXPECT_EQ(line.accounted(), 3000);
+}
+
+} // namespace
