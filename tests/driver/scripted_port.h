@@ -80,12 +80,6 @@ private:
     std::deque<Reply> replies;
 };
 
-// "01 03 00 64" -> bytes.
-inline QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
 inline QString hexOf(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

@@ -3,14 +3,10 @@
 #include <QBuffer>
 #include <QStringList>
 
+#include "bitwise_crc.h"
 #include "drv_dev_setting.h"
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 template <typename Record>
 QByteArray streamed(const Record &record, QDataStream::ByteOrder order = QDataStream::BigEndian)

@@ -18,6 +18,12 @@ inline QByteArray withCrc(QByteArray frame)
     return frame;
 }
 
+// Bytes written in hex digits, spaces allowed: "01 03 00 64".
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text));
+}
+
 // The same for a frame written in hex digits ("01 03 00 00 00 01").
 inline QByteArray hexWithCrc(const char *hex)
 {

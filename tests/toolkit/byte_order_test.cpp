@@ -3,15 +3,11 @@
 #include <climits>
 #include <functional>
 
+#include "bitwise_crc.h"
 #include "communicatorcommand.h"
 #include "tools.h"
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 const unsigned char *bytes(const QByteArray &a)
 {

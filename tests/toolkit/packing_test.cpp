@@ -2,15 +2,11 @@
 
 #include <cstring>
 
+#include "bitwise_crc.h"
 #include "communicatorcommand.h"
 #include "tools.h"
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 // A buffer whose untouched bytes stay 0xEE.
 struct Buffer

@@ -2,14 +2,10 @@
 
 #include <climits>
 
+#include "bitwise_crc.h"
 #include "txpackage.h"
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
 
 TEST(TxPackage, AppendsRecordSections)
 {

@@ -21,9 +21,8 @@ namespace {
 TEST(Servoctl, HelpAndInfo)
 {
     const Outcome help = servoctl({QStringLiteral("--help")});
-    EXPECT_EQ(help.status, 0);
-    for (const char *word : {"info", "read ADDRESS", "write ADDRESS", "poll ADDRESS", "--trace", "--device"})
-        EXPECT_TRUE(help.out.contains(QLatin1String(word))) << word;
+    EXPECT_EQ(help.status, 0); // what it says: ServoctlPlan.HelpShowsEveryCommandAndTheRangesTheOptionsTake
+    EXPECT_TRUE(help.out.contains(QLatin1String("\n  write ADDRESS TYPE VALUE..."))) << qPrintable(help.out);
     for (const char *entry : {"plugin", "create"}) {
         const Outcome info = servoctl({QStringLiteral("--entry"), QLatin1String(entry), QStringLiteral("info")});
         EXPECT_EQ(info.status, 0) << qPrintable(info.err);
@@ -60,12 +59,9 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
         QStringList args;
         const char *named;
     } cases[] = {
-        {{"write", "HR1", "word", "5", "then", "frobnicate"}, "frobnicate"},
         {{"write", "HR1", "word", "5\r"}, "\"5\\r\""},
-        {{"--timeout", "0", "read", "HR1"}, "--timeout"},
         {{"write", "HR60001", "word", "2", "then", "write", "HR60000", "word", "2", "then", "write", "HR60010", "word", "5"},
          "HR60002 holds none yet"},
-        {{"plot", "a.csv", "then", "plot", "b.csv", "-o", "new.png"}, "-o names one file"},
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--sim", "--trace"} + c.args);
