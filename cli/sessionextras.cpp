@@ -60,8 +60,12 @@ QStringList Session::statsLines() const
 {
     QStringList lines = m_stats.table();
     const PortCounters counters = m_port->counters();
-    lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
-                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes));
+    QString line = QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
+                       .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes);
+    // Requests the port sent of its own: the line heard more than the table counts.
+    if (counters.stepChecks > 0)
+        line += QStringLiteral(", %1 step checks sent").arg(counters.stepChecks);
+    lines.append(line);
     if (m_simLine) {
         const SimStats sim = m_simLine->stats();
         QString text = QStringLiteral("simulated line: %1 requests heard").arg(sim.frames);

@@ -28,6 +28,9 @@ class FrameTrace;
 // many bytes due it first sleeps through nine tenths of their wire time.
 // send() keeps the silent interval (3.5 characters, 1.75 ms above 19200
 // baud) after the last byte either way, and sends within microseconds after.
+// Before a request whose answer would look like one its station still owes,
+// send() first asks the judge's step check and frames its answer, handed to
+// no one (one exchange more, only after a lost answer).
 //
 // What is owed outlives the port: close() leaves it for the line's next
 // program, open() takes up what the last left (linedebt.h), held to this
@@ -155,6 +158,9 @@ private:
     void syncJudge();
     void applyEvents();
     bool takeEcho();
+    int transmit(const RtuRequest &request);
+    bool checkStep(const RtuRequest &next);
+    void frameOnLine();
     bool waitUntilClear(const RtuRequest &next);
     void takeDebt();
     void warnOnce(const QString &warning);

@@ -102,6 +102,21 @@ WaitEnd SerialPort::await(const JudgeStep &step)
     return isStopped() ? WaitEnd::Stopped : WaitEnd::Quiet;
 }
 
+// Frames the answer to the request sent, waiting on the line as the judge
+// asks.
+void SerialPort::frameOnLine()
+{
+    if (m_judge.isFramed())
+        return;
+    syncJudge();
+    WaitEnd last = WaitEnd::None;
+    for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
+        applyEvents();
+        last = await(step);
+    }
+    applyEvents();
+}
+
 int SerialPort::receive(char *buffer, int maxLength)
 {
     if (m_fd < 0)
@@ -110,15 +125,7 @@ int SerialPort::receive(char *buffer, int maxLength)
         return 0;
     if (m_judge.echoGarbled())
         return isStopped() ? -1 : 0;
-    if (!m_judge.isFramed()) {
-        syncJudge();
-        WaitEnd last = WaitEnd::None;
-        for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
-            applyEvents();
-            last = await(step);
-        }
-        applyEvents();
-    }
+    frameOnLine();
     // A request the port does not know: what comes within the time-outs.
     if (!m_judge.request().isKnown()) {
         for (JudgeStep step; !isStopped() && !(step = m_judge.topUp(maxLength, monotonicNs())).done;) {
