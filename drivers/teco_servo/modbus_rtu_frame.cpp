@@ -193,9 +193,12 @@ void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned 
 ModbusArea ModbusRTUSlaveArea(const QByteArray &letters)
 {
     static const struct { const char *prefix; ModbusArea area; } prefixes[] = {
-        {"HR", {ModbusArea::HoldingRegisters, false}}, {"FN6HR", {ModbusArea::HoldingRegisters, true}},
-        {"DO", {ModbusArea::Coils, false}}, {"FN5DO", {ModbusArea::Coils, true}},
-        {"DI", {ModbusArea::DiscreteInputs, false}}};
+        {"HR", {ModbusArea::HoldingRegisters, false}},
+        {"FN6HR", {ModbusArea::HoldingRegisters, true}},
+        {"DO", {ModbusArea::Coils, false}},
+        {"FN5DO", {ModbusArea::Coils, true}},
+        {"DI", {ModbusArea::DiscreteInputs, false}},
+    };
     for (const auto &p : prefixes) {
         if (qstrnicmp(letters.constData(), p.prefix, qstrlen(p.prefix)) == 0)
             return p.area;

@@ -51,8 +51,9 @@ Q_DECL_HIDDEN void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &a
 
 // The function codes the driver sends.
 enum ModbusFunction : unsigned char {
-    ReadCoils = 1, ReadDiscreteInputs = 2, ReadHoldingRegisters = 3, ReadInputRegisters = 4,
-    WriteSingleCoil = 5, WriteSingleRegister = 6, WriteMultipleCoils = 15, WriteMultipleRegisters = 16
+    ReadCoils = 1, ReadDiscreteInputs = 2, ReadHoldingRegisters = 3,
+    ReadInputRegisters = 4, WriteSingleCoil = 5, WriteSingleRegister = 6,
+    WriteMultipleCoils = 15, WriteMultipleRegisters = 16
 };
 
 // What an address's letters name, by how they begin, letter case ignored:
