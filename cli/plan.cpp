@@ -2,6 +2,8 @@
 
 #include "backup.h"
 #include "commands.h"
+#include "jsonlines.h"
+#include "widecsv.h"
 
 namespace {
 
@@ -82,6 +84,10 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = fileOptionsRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = wideCsvRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = jsonRefusal(result.options, result.steps);
     if (!error->isEmpty())
         return false;
     *plan = result;

@@ -17,6 +17,7 @@
 #include "fetchplan.h"
 #include "frametrace.h"
 #include "interrupt.h"
+#include "manualaddress.h"
 #include "serialport.h"
 #include "stationlist.h"
 #include "termiosline.h"
@@ -42,7 +43,7 @@ QString itemsText(const std::vector<Step> &items)
 {
     QStringList texts;
     for (const Step &item : items) {
-        texts.append(QStringLiteral("%1 (%2 %3)").arg(item.address.text).arg(item.count)
+        texts.append(QStringLiteral("%1 (%2 %3)").arg(shownLabel(item.address.text, item.address.manualForm)).arg(item.count)
                          .arg(QLatin1String(item.count == 1 ? item.type->name : item.type->plural)));
     }
     return texts.join(QStringLiteral(", "));
@@ -164,6 +165,10 @@ bool Session::pollCycle(PollRun *run)
         for (const QStringList &lines : qAsConst(run->itemLines))
             run->lines += lines;
     }
+    if (endWideRow()) {
+        run->logFailed = true;
+        return false;
+    }
     ++run->polls;
     run->good += cycleError.isEmpty() && !cycleDoubtful ? 1 : 0;
     run->uncertain += cycleDoubtful ? 1 : 0;
@@ -201,7 +206,8 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
                                                            : QString();
         *error = failureText();
         run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
-        return FetchOutcome::Failed;
+        return logFetchFailure(run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll
+                                                                      : FetchOutcome::Failed;
     }
     // Values that may be another request's are not shown as if they were these.
     const bool echoDoubt = m_port->counters().uncertainEchoes > before.uncertainEchoes;
@@ -212,9 +218,23 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
             run->itemLines[fetch.items.first()].append(prefix + text);
         else
             warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
-        return FetchOutcome::Uncertain;
+        return logFetchFailure(run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll
+                                                                    : FetchOutcome::Uncertain;
     }
     return showFetch(run, station, fetch, data, readAtMs);
+}
+
+// Each item of a fetch that failed, as a JSON line; true when that fails.
+bool Session::logFetchFailure(PollRun *run, int station, const Fetch &fetch, const QString &text,
+                              qint64 readAtMs)
+{
+    for (const int item : fetch.items) {
+        if (logFailure(run->step.items[size_t(item)], station, text, readAtMs)) {
+            run->logFailed = true;
+            return true;
+        }
+    }
+    return false;
 }
 
 // What the line did around a read (a signal, an echo fault, late answers,

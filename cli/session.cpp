@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 
 #include <QDateTime>
 #include <QVariant>
@@ -11,6 +13,9 @@
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
 #include "csvlog.h"
+#include "jsonlines.h"
+#include "manualaddress.h"
+#include "widecsv.h"
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
@@ -28,8 +33,18 @@ void warn(const QString &text)
     std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
 }
 
+namespace {
+QString g_lastFailure;
+} // namespace
+
+QString lastFailureText()
+{
+    return g_lastFailure;
+}
+
 int failure(const QString &context, const QString &text)
 {
+    g_lastFailure = text;
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
     return 1;
@@ -71,6 +86,8 @@ Session::Session(const Options &options)
 Session::~Session()
 {
     closeLine();
+    if (m_jsonFd >= 0)
+        ::close(m_jsonFd);
 }
 
 void Session::closeLine()
@@ -224,7 +241,7 @@ int Session::run(const Step &step)
         return (this->*command.run)(step);
     if (const int status = openLine(step))
         return status;
-    if (const int status = openLog())
+    if (const int status = openLog(step))
         return status;
     const int status = (this->*command.run)(step);
     if (m_trace)
@@ -340,14 +357,20 @@ int Session::read(const Step &step)
     warnPastStandard(context, step);
     const PortCounters before = m_port->counters();
     const QByteArray data = driverRead(driverCommand(step));
-    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn)
+    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn) {
+        if (!interruptSignal() && logFailure(step, step.station, lastFailureText(), readAtMs) == 0)
+            endWideRow();
         return status;
+    }
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-    return logValues(step, itemValues(step, data), QDateTime::currentMSecsSinceEpoch());
+    if (const int status = logValues(step, itemValues(step, data), readAtMs))
+        return status;
+    return endWideRow();
 }
 
 int Session::write(const Step &step)
@@ -410,7 +433,7 @@ int Session::reportWritten(const Step &step, const char *what)
 {
     if (m_trace)
         m_trace->flush();
-    std::printf("%s: %s %d %s\n", qPrintable(step.address.text), what, step.count,
+    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what, step.count,
                 step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;
