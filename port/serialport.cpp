@@ -118,7 +118,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
 
 void SerialPort::adoptSocket(int fd, const QString &name, const LineSettings &settings)
 {
-    close();
+    SerialPort::close(); // not a subclass's, which would let go of what it holds besides
     m_fd = fd;
     m_path = name;
     m_line = settings;
