@@ -148,6 +148,9 @@ protected:
     bool fail(const QString &text);
     void warnOnce(const QString &warning);
     int interruptFd() const { return m_interruptFd; }
+    // For a reopen: the same adapter, so what its answers showed still holds.
+    bool shownSilent() const { return m_judge.shownSilent(); }
+    void setShownSilent(bool on) { m_judge.setShownSilent(on); }
     // Takes a connected socket as the line, named name (what "line lost"
     // says); closed with the port.
     void adoptSocket(int fd, const QString &name, const LineSettings &settings);

@@ -44,10 +44,10 @@ bool TcpPort::reopen()
 {
     if (m_address.port == 0)
         return fail(QStringLiteral("the port was never open"));
-    const bool shownSilent = isSilent();
+    const bool wasShownSilent = shownSilent(); // the same converter
     if (!open(m_address, m_settings))
         return false;
-    setKnownSilent(shownSilent || isSilent());
+    setShownSilent(wasShownSilent);
     return true;
 }
 

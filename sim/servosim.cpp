@@ -202,12 +202,10 @@ QString argumentsError(const QCommandLineParser &parser)
     // A link names a pseudo-terminal; a device has its own name.
     if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
         return QStringLiteral("--link goes with a pseudo-terminal, not with --device");
-    if (parser.isSet(QStringLiteral("tcp"))) {
-        for (const QString &name : {QStringLiteral("device"), QStringLiteral("link")}) {
-            if (parser.isSet(name))
-                return QStringLiteral("--%1 goes with a serial line, not with --tcp").arg(name);
-        }
-    }
+    if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("device")))
+        return QStringLiteral("--device and --tcp name two lines: give one");
+    if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("link")))
+        return QStringLiteral("--link goes with a pseudo-terminal, not with --tcp");
     return QString();
 }
 

@@ -1,17 +1,22 @@
 // RTU over TCP: servoctl -d tcp://HOST:PORT against servosim --tcp and
 // against pymodbus (an independent peer), and pymodbus against servosim.
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
+#include "modbuscrc.h"
 #include "servoctl_run.h"
+#include "tcpline.h"
+#include "tcpport.h"
 
 namespace {
 
@@ -57,6 +62,55 @@ int connectTo(int port)
     address.sin_port = htons(quint16(port));
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     return fd;
+}
+
+QByteArray frame(const char *hex)
+{
+    QByteArray bytes = QByteArray::fromHex(hex);
+    appendModbusCrc(bytes);
+    return bytes;
+}
+
+// Silences mean nothing over TCP: an answer that comes in two pieces 150 ms
+// apart (the serial line's inter-character time-out is 20 ms) is one answer,
+// framed by its length within the answer time-out. A closed connection is a
+// lost line.
+TEST(TcpLine, AnAnswerInPiecesIsOneAnswerAndAClosedConnectionALostLine)
+{
+    TcpAddress address{QStringLiteral("127.0.0.1"), 0};
+    QString error;
+    const int listener = listenTcp(&address, &error);
+    ASSERT_GE(listener, 0) << qPrintable(error);
+    TcpPort port;
+    port.setAnswerTimeout(1000);
+    ASSERT_TRUE(port.open(address, LineSettings())) << qPrintable(port.errorString());
+    pollfd waiting = {listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1);
+    const int far = accept(listener, nullptr, nullptr);
+    ASSERT_GE(far, 0);
+
+    const QByteArray request = frame("010300000002");
+    const QByteArray answer = frame("010304000A000B");
+    std::thread converter([&] {
+        char heard[8];
+        EXPECT_EQ(::recv(far, heard, sizeof heard, MSG_WAITALL), 8);
+        EXPECT_EQ(QByteArray(heard, 8), request);
+        EXPECT_EQ(::send(far, answer.constData(), 3, 0), 3);
+        usleep(150000);
+        EXPECT_EQ(::send(far, answer.constData() + 3, size_t(answer.size() - 3), 0), answer.size() - 3);
+    });
+    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+    char buffer[9] = {};
+    EXPECT_EQ(port.receive(buffer, 9), 9);
+    converter.join();
+    EXPECT_EQ(QByteArray(buffer, 9), answer);
+
+    ::close(far);
+    port.send(request.constData(), request.size());
+    EXPECT_EQ(port.receive(buffer, 9), -1);
+    EXPECT_TRUE(port.isLost());
+    EXPECT_EQ(port.errorString(), QStringLiteral("line lost: %1 (the connection was closed)").arg(address.url()));
+    ::close(listener);
 }
 
 const char kPeer[] = "/usr/bin/python3|" PYMODBUS_PEER;
