@@ -19,8 +19,8 @@
 #include "simline.h"
 #include "simserver.h"
 #include "stepchecks.h"
-#include "tcpport.h"
 #include "storemodel.h"
+#include "tcpport.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -127,8 +127,8 @@ int Session::startLine()
     }
 
     TcpAddress tcp;
-    QString notTcp;
-    const bool overTcp = parseTcpUrl(path, &tcp, &notTcp);
+    QString ignored; // a bad tcp:// was refused with the options
+    const bool overTcp = isTcpUrl(path) && parseTcpUrl(path, &tcp, &ignored);
     m_port.reset(overTcp ? new TcpPort : new SerialPort);
     m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
