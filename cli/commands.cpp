@@ -6,6 +6,7 @@
 #include "stationlist.h"
 #include "stepchecks.h"
 #include "typedvalues.h"
+#include "tcpaddress.h"
 
 namespace {
 
@@ -251,10 +252,23 @@ bool buildScan(const Command &command, const Options &options, Chain *chain, Ste
     }
     step->stations = chain->stations;
     step->station = chain->stations.first();
-    if (parseScanArguments(command.args, &step->scan, error))
-        return true;
-    *error = QStringLiteral("scan: ") + *error;
-    return false;
+    if (!parseScanArguments(command.args, &step->scan, error)) {
+        *error = QStringLiteral("scan: ") + *error;
+        return false;
+    }
+    // The converter's serial side is set on the converter, not through the socket.
+    if (step->scan.scansSettings() && isTcpUrl(options.device)) {
+        QString word;
+        for (const QString &arg : command.args) {
+            if (word.isEmpty() && QStringList{QStringLiteral("baud"), QStringLiteral("parity"),
+                                              QStringLiteral("stop")}.contains(arg))
+                word = arg;
+        }
+        *error = QStringLiteral("scan: %1: a search of line settings needs a serial line; over TCP "
+                                "the converter's own settings apply (scan only stations)").arg(word);
+        return false;
+    }
+    return true;
 }
 
 // --help's command column: the usage, then the text from this column on

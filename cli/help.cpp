@@ -104,7 +104,9 @@ On the line:
     uncertain where they cannot tell (docs/servoctl.md).
 
 Options:
-  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
+  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0), or
+                           tcp://HOST:PORT for RTU frames over TCP through an
+                           Ethernet-to-RS-485 converter (no scan of settings)
       --sim                the built-in simulated line instead (any --sim-...
                            option below implies it)
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU

@@ -9,6 +9,7 @@
 #include "newfile.h"
 #include "simline.h"
 #include "stationlist.h"
+#include "tcpaddress.h"
 
 namespace {
 
@@ -69,7 +70,11 @@ struct TextOption
 };
 
 const TextOption kTextOptions[] = {
-    {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
+    {"device", [](const QString &value, Options *o, QString *error) {
+         o->device = value;
+         TcpAddress address;
+         return !isTcpUrl(value) || parseTcpUrl(value, &address, error);
+     }},
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
     {"station", [](const QString &value, Options *o, QString *error) {
          return parseStationList(value, kBroadcastStation, kLastStation, &o->stations, error);

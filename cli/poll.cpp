@@ -20,6 +20,7 @@
 #include "manualaddress.h"
 #include "serialport.h"
 #include "stationlist.h"
+#include "tcpport.h"
 #include "termiosline.h"
 
 namespace {
@@ -339,16 +340,18 @@ bool Session::waitForLineBack()
     clearLineToRestore();
     m_port->close();
     const QByteArray path = m_options.device.toLocal8Bit();
+    // A TCP line is back when it takes a connection again.
+    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
     QString said; // why the path, once back, cannot be opened: said once each
     for (;;) {
         if (interruptSignal())
             return false;
-        if (access(path.constData(), F_OK) == 0) {
+        if (tcp || access(path.constData(), F_OK) == 0) {
             if (m_port->reopen()) {
                 lineOpened();
                 return true;
             }
-            if (m_port->errorString() != said) {
+            if (!(tcp && tcp->isAbsent()) && m_port->errorString() != said) {
                 said = m_port->errorString();
                 warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
             }

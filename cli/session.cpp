@@ -25,6 +25,7 @@
 #include "simserver.h"
 #include "stepchecks.h"
 #include "storemodel.h"
+#include "tcpport.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -142,7 +143,10 @@ int Session::startLine()
         path = m_simServer->path();
     }
 
-    m_port.reset(new SerialPort);
+    TcpAddress tcp;
+    QString ignored; // a bad tcp:// was refused with the options
+    const bool overTcp = isTcpUrl(path) && parseTcpUrl(path, &tcp, &ignored);
+    m_port.reset(overTcp ? new TcpPort : new SerialPort);
     m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
     m_port->setDriverSetting(*defaults);
@@ -159,7 +163,9 @@ int Session::startLine()
     m_port->setLocalEcho(m_options.localEcho);
     // Its own simulated line: servoctl knows whether that echoes.
     m_port->setKnownSilent(m_simServer && !m_options.simEcho);
-    if (!m_port->open(path, settings))
+    const bool opened = overTcp ? static_cast<TcpPort *>(m_port.get())->open(tcp, settings)
+                                : m_port->open(path, settings);
+    if (!opened)
         return failure(QString(), m_port->errorString());
     if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
         LineSettings used = settings;

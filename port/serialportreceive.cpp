@@ -51,8 +51,8 @@ int SerialPort::readInput()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN) {
-            markLost(systemReason());
+        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_overNetwork)) {
+            markLost(n == 0 ? hangUpText() : systemReason());
             return -1;
         }
         break;
@@ -72,7 +72,7 @@ bool SerialPort::readMore(qint64 deadlineNs, int dueBytes)
         return false;
     const qint64 now = monotonicNs();
     const qint64 sleepNs =
-        dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, m_line.characterTimeNs()) : 0;
+        dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, characterNs()) : 0;
     if (sleepNs > 0) {
         sleepInterruptibly(now + sleepNs);
         if (isStopped())
@@ -158,10 +158,10 @@ void SerialPort::syncJudge()
     set.answerTimeoutNs = answerTimeoutNs();
     set.interCharacterNs = interCharacterTimeoutNs();
     set.silentIntervalNs = silentIntervalNs();
-    set.characterNs = m_line.characterTimeNs();
+    set.characterNs = characterNs();
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
-    set.keepsNoTime = m_onPty;
+    set.keepsNoTime = m_onPty || m_overNetwork;
     m_judge.configure(set);
 }
 

@@ -11,6 +11,7 @@
 
 #include "frametrace.h"
 #include "serialport_p.h"
+#include "tcpline.h"
 #include "termiosline.h"
 
 namespace {
@@ -72,7 +73,8 @@ int SerialPort::transmit(const RtuRequest &request)
     const int length = request.frame().size();
     int written = 0;
     while (written < length) {
-        const ssize_t n = ::write(m_fd, data + written, size_t(length - written));
+        const ssize_t n = m_overNetwork ? sendToSocket(m_fd, data + written, length - written)
+                                        : ::write(m_fd, data + written, size_t(length - written));
         if (n > 0) {
             written += int(n);
             continue;
@@ -87,7 +89,7 @@ int SerialPort::transmit(const RtuRequest &request)
         markLost(systemError("write"));
         break;
     }
-    while (tcdrain(m_fd) != 0 && errno == EINTR) {
+    while (!m_overNetwork && tcdrain(m_fd) != 0 && errno == EINTR) {
     }
     m_judge.requestSent(request, monotonicNs());
     m_handedOver = 0;

@@ -71,7 +71,7 @@ void SimServer::closeAll()
     if (m_claimed)
         releaseLine(m_fd);
     m_claimed = false;
-    for (int *fd : {&m_fd, &m_keepOpenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
+    for (int *fd : {&m_fd, &m_keepOpenFd, &m_listenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -138,7 +138,7 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
 
 bool SimServer::start()
 {
-    if (m_fd < 0 || m_thread.joinable())
+    if ((m_fd < 0 && m_listenFd < 0) || m_thread.joinable())
         return false;
     char drained[16];
     while (::read(m_stopPipe[0], drained, sizeof drained) > 0) {
@@ -197,7 +197,7 @@ bool SimServer::writeAnswer(const QByteArray &frame)
                 continue;
             }
         }
-        const ssize_t n = ::write(m_fd, frame.constData() + written, size_t(due - written));
+        const long n = writeLine(frame.constData() + written, due - written);
         if (n > 0) {
             written += int(n);
         } else if (n < 0 && errno == EAGAIN) {
@@ -272,7 +272,7 @@ bool SimServer::heardAtOurBaudRate()
 
 bool SimServer::run()
 {
-    if (m_fd < 0) {
+    if (m_fd < 0 && m_listenFd < 0) {
         setError(QStringLiteral("the simulated line is not open"));
         return false;
     }
@@ -293,8 +293,9 @@ bool SimServer::run()
             ts = toTimespec(remaining);
             timeout = &ts;
         }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-        const int ready = ppoll(fds, 2, timeout, nullptr);
+        // Without a master on TCP, m_fd is -1 and poll() passes it over.
+        pollfd fds[3] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}, {m_listenFd, POLLIN, 0}};
+        const int ready = ppoll(fds, m_listenFd >= 0 ? 3 : 2, timeout, nullptr);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
@@ -303,8 +304,18 @@ bool SimServer::run()
         }
         if (fds[1].revents)
             break;
-        if (fds[0].revents & POLLIN) {
+        if (m_listenFd >= 0 && fds[2].revents)
+            acceptMasters();
+        if ((fds[0].revents & POLLIN) || (m_listenFd >= 0 && fds[0].revents)) {
             const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            // A master that leaves makes room for the next; its unfinished
+            // frame goes with it.
+            if (m_listenFd >= 0 && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) {
+                masterLeft();
+                framer = RtuFramer();
+                discardedSeen = 0;
+                continue;
+            }
             if (n > 0) {
                 // The adapter hands every byte back as it goes out; the
                 // answer then waits its silent interval after the echo.
