@@ -131,8 +131,10 @@ Options:
                            printed, raw the item's bits in hex)
   -o, --output FILE        the new file backup or plot writes
       --map MAP            backup: the parameters, a line each: ADDRESS
-                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
-                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
+                           TYPE [NAME [UNIT]] [# comment]; HR, FN6HR (word),
+                           DO or FN5DO; word, dword (SW allowed) or bit
+                           (HR20.3); plot: names and units of what a log
+                           holds, any address
       --dry-run            restore: read and show what would be written
       --yes                restore: write without asking (needed when
                            standard input is not a terminal)
