@@ -309,10 +309,11 @@ QStringList panelCommands(const Chart &chart, const Panel &panel, bool bottom, b
     QStringList clauses;
     for (const int i : panel.series) {
         const Series &one = chart.series[size_t(i)];
-        const char *style = one.steps() ? "steps" : one.rows <= kMarkedRowsUpTo ? "linespoints pointtype 7 pointsize 0.8"
-                                                                                 : "lines";
-        clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linestyle %3 title %4")
-                           .arg(i).arg(QLatin1String(style)).arg(i % 8 + 1)
+        // gnuplot takes the line type before the points' options, not after.
+        const bool marked = !one.steps() && one.rows <= kMarkedRowsUpTo;
+        clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linetype %3%4 title %5")
+                           .arg(i).arg(QLatin1String(one.steps() ? "steps" : marked ? "linespoints" : "lines"))
+                           .arg(i % 8 + 1).arg(QLatin1String(marked ? " pointtype 7 pointsize 0.8" : ""))
                            .arg(quoted(legendEntry(one, chart.oneStation))));
     }
     lines.append(QStringLiteral("plot ") + clauses.join(QStringLiteral(", \\\n     ")));
