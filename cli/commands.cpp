@@ -305,8 +305,8 @@ const std::vector<CommandEntry> &commandTable()
          "PNG of 1200x700 pixels: a panel for each\n"
          "address (or each unit --map names) on one time\n"
          "axis, from the first row in seconds (in minutes\n"
-         "past 10 minutes); named as --map says; whole-\n"
-         "number signals of at most 16 values as steps"},
+         "past 10 minutes), named as --map says; signals\n"
+         "of whole numbers, at most 16 values, as steps"},
     };
     return kCommands;
 }
