@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -258,8 +259,9 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
     }
     if (options.dryRun && options.yes)
         return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
-    if (!options.mapPath.isEmpty() && backups == 0)
-        return QStringLiteral("--map goes only with backup");
+    const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) { return step.action == Step::Plot; });
+    if (!options.mapPath.isEmpty() && backups == 0 && !plots)
+        return QStringLiteral("--map goes only with backup or plot");
     return QString();
 }
 

@@ -238,7 +238,9 @@ bool buildPlot(const Command &command, const Options &options, Chain *chain, Ste
     if (!takeStations(command, *chain, step, error) || !parsePlot(command, step, error))
         return false;
     *error = plotRefusal(options);
-    return error->isEmpty();
+    // The map is read now, so that a wrong one stops the run before anything is sent.
+    return error->isEmpty()
+           && (options.mapPath.isEmpty() || readParamFile(options.mapPath, ParamFileKind::Signals, &step->params, error));
 }
 
 // scan probes stations of its own, so --station's are refused, and the
@@ -318,11 +320,13 @@ const std::vector<CommandEntry> &commandTable()
          "the other kind of line (simulated or a\n"
          "device) is refused without --any-line"},
         {"plot", Step::Plot, false, true, true, false, buildPlot, &Session::plot,
-         "plot FILE -o OUT.png",
+         "plot FILE -o OUT.png [--map MAP]",
          "draw a CSV log (--csv) with gnuplot into a new\n"
-         "PNG of 1200x700 pixels: one line for each\n"
-         "station and address, the time from the first\n"
-         "row in seconds (in minutes past 10 minutes)"},
+         "PNG of 1200x700 pixels: a panel for each\n"
+         "address (or each unit --map names) on one time\n"
+         "axis, from the first row in seconds (in minutes\n"
+         "past 10 minutes), named as --map says; signals\n"
+         "of whole numbers, at most 16 values, as steps"},
     };
     return kCommands;
 }

@@ -144,9 +144,11 @@ Options:
   -0, --zero-based         register numbers count from 0, as in manuals
   -o, --output FILE        the new file backup or plot writes
       --map MAP            backup: the parameters, a line each: ADDRESS
-                           TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
-                           FN5DO; word, dword (SW allowed), bit (HR20.3),
-                           or int16 and int32, saved with their sign
+                           TYPE [NAME [UNIT]] [# comment]; HR, FN6HR (word),
+                           DO or FN5DO; word, dword (SW allowed), bit
+                           (HR20.3), or int16 and int32, saved with their
+                           sign; plot: names and units of what a log holds,
+                           any address
       --dry-run            restore: read and show what would be written
       --yes                restore: write without asking (needed when
                            standard input is not a terminal)

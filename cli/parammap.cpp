@@ -103,7 +103,7 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         *error = QStringLiteral("type %1: an entry is word, dword or bit (int16, int32 signed)").arg(words[1]);
         return false;
     }
-    why = addressRefusal(*entry);
+    why = kind == ParamFileKind::Signals ? QString() : addressRefusal(*entry);
     if (!why.isEmpty()) {
         *error = QStringLiteral("%1 %2: %3").arg(words[0], words[1], why);
         return false;
@@ -121,11 +121,19 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         *error = QStringLiteral("name %1: letters, digits, _ . and - only").arg(rest[0]);
         return false;
     }
-    if (rest.size() > 1) {
-        *error = QStringLiteral("unexpected %1 (an entry is %2)").arg(rest[1], paramLineShape(kind));
+    // A unit is printed as it is written, so it may hold what a name may
+    // not ("%", "m/s", "°C"); not a quote, which no label needs.
+    static const QRegularExpression kUnit(QStringLiteral("^[^\"'`\\\\]{1,16}$"));
+    if (rest.size() > 1 && !kUnit.match(rest[1]).hasMatch()) {
+        *error = QStringLiteral("unit %1: up to 16 characters, no quote or backslash").arg(rest[1]);
+        return false;
+    }
+    if (rest.size() > 2) {
+        *error = QStringLiteral("unexpected %1 (an entry is %2)").arg(rest[2], paramLineShape(kind));
         return false;
     }
     entry->name = rest.value(0);
+    entry->unit = rest.value(1);
     return true;
 }
 
@@ -141,6 +149,18 @@ QString overlapRefusal(const ParamEntry &entry, const QList<ParamEntry> &before)
         return QStringLiteral("%1 %2 %3 %4 of line %5")
             .arg(entry.address.text, QLatin1String(same ? "repeats" : "overlaps"), other.address.text,
                  QLatin1String(other.type->name), QString::number(other.line));
+    }
+    return QString();
+}
+
+// Signals may name a register and bits of it, and IR1 is not HR1: only
+// an item named twice is wrong.
+QString repeatRefusal(const ParamEntry &entry, const QList<ParamEntry> &before)
+{
+    const QString label = entry.address.itemLabel(*entry.type, 0);
+    for (const ParamEntry &other : before) {
+        if (other.address.itemLabel(*other.type, 0) == label)
+            return QStringLiteral("%1 repeats %2 of line %3").arg(entry.address.text, other.address.text).arg(other.line);
     }
     return QString();
 }
@@ -247,7 +267,8 @@ bool parseParamText(const QString &text, const QString &path, ParamFileKind kind
         entry.comment = comment;
         QString why;
         if (parseEntryWords(words, kind, &entry, &why))
-            why = overlapRefusal(entry, result.entries);
+            why = kind == ParamFileKind::Signals ? repeatRefusal(entry, result.entries)
+                                                 : overlapRefusal(entry, result.entries);
         if (!why.isEmpty()) {
             *error = QStringLiteral("%1:%2: %3").arg(path).arg(entry.line).arg(why);
             return false;
@@ -290,6 +311,8 @@ QString backupLine(const ParamEntry &entry, quint64 value)
     QString line = QStringLiteral("%1 %2 %3").arg(entry.address.text, entry.typeName(), entry.valueText(value));
     if (!entry.name.isEmpty())
         line += QLatin1Char(' ') + entry.name;
+    if (!entry.unit.isEmpty())
+        line += QLatin1Char(' ') + entry.unit;
     if (!entry.comment.isEmpty())
         line += QStringLiteral(" # ") + entry.comment;
     return line;

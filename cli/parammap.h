@@ -9,13 +9,15 @@
 
 struct DataType;
 
-// One parameter of a map or of a backup: a line ADDRESS TYPE [VALUE] [NAME]
-// [# comment], the value in backups only.
+// One parameter of a map or of a backup: a line ADDRESS TYPE [VALUE] [NAME
+// [UNIT]] [# comment], the value in backups only. The unit is read by plot
+// (its axes); backup carries it into the backup, restore ignores it.
 struct ParamEntry
 {
     Address address;
     const DataType *type = nullptr;
     QString name;
+    QString unit;        // "rpm", "counts"; empty when none
     QString comment;
     int line = 0;        // in its file
     quint64 value = 0;   // a backup's saved value
@@ -40,7 +42,10 @@ struct ParamFile
 // What a servoctl backup's "# line:" names for the built-in simulated line.
 extern const char kSimulatedLineText[];
 
-enum class ParamFileKind { Map, Backup };
+// Signals: a map that only names what a log holds, for plot: any address
+// and type servoctl reads, read-only areas too; only a repeated address is
+// refused.
+enum class ParamFileKind { Map, Backup, Signals };
 
 // Reads and checks a whole map or backup: entries restore can write back
 // and read again (HR, FN6HR, DO, FN5DO; word, dword or bit), none overlapping

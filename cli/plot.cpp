@@ -1,7 +1,10 @@
 #include "plot.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <memory>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -16,11 +19,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QPair>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "csvlog.h"
+#include "csvlogstream.h"
+#include "options.h"
+#include "parammap.h"
 #include "interrupt.h"
 #include "newfile.h"
 #include "plan.h"
@@ -33,6 +37,13 @@ namespace {
 const qint64 kSecondsUpToMs = 10 * 60 * 1000;
 // Up to this many rows a line also marks each row; more would blur it.
 const int kMarkedRowsUpTo = 60;
+// Time columns the log is reduced to, about one a pixel of the plot's width:
+// each keeps its first, lowest, highest and last value, so the picture
+// shows every extreme and the memory does not grow with the log.
+const int kColumns = 1000;
+// A signal of whole numbers taking at most this many values over the log
+// (a bit, a status, a set-point) changes in steps and is drawn as steps.
+const int kStepValuesUpTo = 16;
 
 // gnuplot works in its own folder under these fixed names, so nothing the
 // user named (quotes, blanks) ever stands in its script as a path.
@@ -40,13 +51,63 @@ const char kScriptName[] = "plot.gp";
 const char kImageName[] = "plot.png";
 const char kErrorsName[] = "gnuplot.err";
 
-// The rows of one station and address, in the order logged.
+// One point of a column, n the row's place in its series.
+struct Point
+{
+    qint64 ms = 0;
+    double y = 0;
+    qint64 n = -1;
+};
+
+// What a column keeps of the rows that fall into it.
+struct Column
+{
+    Point first, low, high, last;
+    Point gap; // the first undefined value (a float's nan), which breaks the line
+};
+
+// The rows of one station and address.
 struct Series
 {
     int station = 0;
-    QString address;
-    QList<CsvLogRow> rows;
+    QByteArray address;
+    qint64 rows = 0;
+    qint64 seen = 0;           // rows of the second reading
     bool numericValues = true; // else the raw bits are drawn
+    // Of the values (v) and of the raw bits (r), for the step rule.
+    bool wholeValues = true;
+    QList<double> values, raws; // distinct, up to kStepValuesUpTo + 1
+    bool anyFinite = false;
+    double low = 0, high = 0;   // of the values drawn, once anyFinite
+    QString name, unit;          // from the map
+    std::vector<Column> columns;
+
+    double yOf(const CsvLogStreamRow &row) const
+    {
+        return numericValues ? row.value.toDouble() : double(row.raw);
+    }
+    bool steps() const
+    {
+        return numericValues ? wholeValues && values.size() <= kStepValuesUpTo : raws.size() <= kStepValuesUpTo;
+    }
+    QString label() const
+    {
+        return name.isEmpty() ? QString::fromUtf8(address) : name;
+    }
+};
+
+void noteDistinct(QList<double> *seen, double y)
+{
+    if (seen->size() <= kStepValuesUpTo && !seen->contains(y))
+        seen->append(y);
+}
+
+// Signals drawn against one y axis: those of one unit (from the map), else
+// one address in one view.
+struct Panel
+{
+    QString key;
+    QList<int> series;
 };
 
 // What the image shows.
@@ -54,60 +115,119 @@ struct Chart
 {
     QString title;
     QString xLabel;
-    qint64 startMs = 0;     // x = 0
+    qint64 startMs = 0;      // x = 0
+    qint64 endMs = 0;
     double msPerUnit = 1000; // of the x axis
-    QList<Series> series;
+    qint64 rows = 0;
+    std::vector<Series> series;
+    QList<Panel> panels;
+    bool oneStation = true;
 };
 
-bool isNumber(const QString &text)
+// The series of (station, address): one table of addresses a station.
+class SeriesIndex
 {
-    bool ok = false;
-    text.toDouble(&ok);
-    return ok;
-}
-
-QList<Series> groupSeries(const QList<CsvLogRow> &rows)
-{
-    QList<Series> series;
-    QHash<QPair<int, QString>, int> indexOf;
-    for (const CsvLogRow &row : rows) {
-        const QPair<int, QString> key(row.station, row.address);
-        if (!indexOf.contains(key)) {
-            indexOf.insert(key, series.size());
-            series.append(Series{row.station, row.address, {}, true});
-        }
-        Series &one = series[indexOf.value(key)];
-        one.rows.append(row);
-        one.numericValues = one.numericValues && isNumber(row.value);
+public:
+    int find(int station, const QByteArray &address) const
+    {
+        return m_byStation[station].value(address, -1);
     }
-    return series;
-}
+    void add(int station, const QByteArray &address, int index) { m_byStation[station].insert(address, index); }
 
-double yOf(const Series &series, const CsvLogRow &row)
-{
-    return series.numericValues ? row.value.toDouble() : double(row.raw);
-}
+private:
+    QHash<QByteArray, int> m_byStation[kLastStation + 1];
+};
 
-// gnuplot fails on a chart of undefined points alone (a float view's nan).
-bool hasFiniteValue(const QList<Series> &series)
+// The first reading: which signals the log holds, their kind and its time span.
+bool survey(const QString &csvPath, Chart *chart, SeriesIndex *index, qint64 *consumed, QString *error)
 {
-    for (const Series &one : series) {
-        for (const CsvLogRow &row : one.rows) {
-            if (std::isfinite(yOf(one, row)))
-                return true;
+    CsvLogStream log;
+    if (!log.open(csvPath, error))
+        return false;
+    CsvLogStreamRow row;
+    int got;
+    while ((got = log.next(&row, error)) > 0) {
+        if (chart->rows == 0)
+            chart->startMs = chart->endMs = row.epochMs;
+        ++chart->rows;
+        chart->startMs = qMin(chart->startMs, row.epochMs);
+        chart->endMs = qMax(chart->endMs, row.epochMs);
+        int i = index->find(row.station, row.address);
+        if (i < 0) {
+            i = int(chart->series.size());
+            index->add(row.station, row.address, i);
+            chart->series.emplace_back();
+            chart->series.back().station = row.station;
+            chart->series.back().address = row.address;
         }
+        Series &one = chart->series[size_t(i)];
+        ++one.rows;
+        bool number = false;
+        const double value = row.value.toDouble(&number);
+        one.numericValues = one.numericValues && number;
+        if (one.numericValues && std::isfinite(value)) {
+            one.wholeValues = one.wholeValues && value == std::floor(value);
+            noteDistinct(&one.values, value);
+        }
+        noteDistinct(&one.raws, double(row.raw));
     }
-    return false;
+    *consumed = log.consumed();
+    return got == 0;
 }
 
-// x y lines for gnuplot; y NaN where a float view showed no number.
+// The second reading, up to where the first ended: each row into its column.
+bool reduce(const QString &csvPath, qint64 consumed, Chart *chart, const SeriesIndex &index, QString *error)
+{
+    CsvLogStream log;
+    if (!log.open(csvPath, error))
+        return false;
+    log.setLimit(consumed);
+    for (Series &one : chart->series)
+        one.columns.assign(kColumns, Column());
+    const double span = double(qMax<qint64>(1, chart->endMs - chart->startMs));
+    CsvLogStreamRow row;
+    int got;
+    while ((got = log.next(&row, error)) > 0) {
+        Series &one = chart->series[size_t(index.find(row.station, row.address))];
+        const Point point{row.epochMs, one.yOf(row), one.seen++};
+        Column &c = one.columns[size_t(qMin<qint64>(kColumns - 1, qint64(double(row.epochMs - chart->startMs) / span * kColumns)))];
+        if (!std::isfinite(point.y)) {
+            if (c.gap.n < 0)
+                c.gap = point;
+            continue;
+        }
+        if (!one.anyFinite)
+            one.low = one.high = point.y;
+        one.anyFinite = true;
+        one.low = qMin(one.low, point.y);
+        one.high = qMax(one.high, point.y);
+        if (c.first.n < 0)
+            c.first = c.low = c.high = point;
+        if (point.y < c.low.y)
+            c.low = point;
+        if (point.y > c.high.y)
+            c.high = point;
+        c.last = point;
+    }
+    return got == 0;
+}
+
+// x y lines for gnuplot, a column's points in the order they were logged;
+// y NaN where a float view showed no number.
 QByteArray seriesData(const Series &series, const Chart &chart)
 {
     QByteArray data;
-    for (const CsvLogRow &row : series.rows) {
-        const double y = yOf(series, row);
-        data += QByteArray::number(double(row.epochMs - chart.startMs) / chart.msPerUnit, 'f', 4) + ' '
-                + (std::isfinite(y) ? QByteArray::number(y, 'g', 17) : QByteArray("NaN")) + '\n';
+    for (const Column &c : series.columns) {
+        Point points[] = {c.first, c.low, c.high, c.last, c.gap};
+        std::sort(std::begin(points), std::end(points), [](const Point &a, const Point &b) { return a.n < b.n; });
+        qint64 written = -1;
+        for (const Point &p : points) {
+            if (p.n < 0 || p.n == written)
+                continue;
+            written = p.n;
+            data += QByteArray::number(double(p.ms - chart.startMs) / chart.msPerUnit, 'f', 4) + ' '
+                    + (std::isfinite(p.y) ? QByteArray::number(p.y, 'g', 17) : QByteArray("NaN")) + '\n';
+        }
     }
     return data;
 }
@@ -125,40 +245,111 @@ QString quoted(QString text)
 
 QString legendEntry(const Series &series, bool oneStation)
 {
-    QString entry = oneStation ? series.address
-                               : QStringLiteral("station %1 %2").arg(series.station).arg(series.address);
+    QString entry = oneStation ? series.label() : QStringLiteral("station %1 %2").arg(series.station).arg(series.label());
     return series.numericValues ? entry : entry + QStringLiteral(" (raw)");
 }
 
-QString plotClause(const Series &series, int index, bool oneStation)
+// The panel's y axis: the name and unit when it draws one signal (or one
+// name at several stations), else the unit.
+QString axisLabel(const Chart &chart, const Panel &panel)
 {
-    const char *style = series.rows.size() <= kMarkedRowsUpTo ? "linespoints pointtype 7 pointsize 0.7"
-                                                              : "lines";
-    return QStringLiteral("'%1.dat' using 1:2 with %2 linewidth 2 title %3")
-        .arg(index).arg(QLatin1String(style), quoted(legendEntry(series, oneStation)));
+    const Series &first = chart.series[size_t(panel.series[0])];
+    bool oneName = true;
+    for (const int i : panel.series)
+        oneName = oneName && chart.series[size_t(i)].label() == first.label();
+    QString label = oneName ? first.label() : QString();
+    if (!first.unit.isEmpty())
+        label = label.isEmpty() ? first.unit : QStringLiteral("%1 (%2)").arg(label, first.unit);
+    return first.numericValues || !oneName ? label : label + QStringLiteral(" (raw)");
+}
+
+// A round tic step giving about four tics over range.
+double ticStep(double range)
+{
+    const double rough = range / 4;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double nice : {1.0, 2.0, 5.0}) {
+        if (nice * magnitude >= rough)
+            return nice * magnitude;
+    }
+    return 10 * magnitude;
+}
+
+QString number(double value)
+{
+    return QString::number(value, 'g', 15);
+}
+
+QStringList panelCommands(const Chart &chart, const Panel &panel, bool bottom, bool anyKey)
+{
+    double low = 0, high = 0;
+    bool any = false, steps = true;
+    for (const int i : panel.series) {
+        const Series &one = chart.series[size_t(i)];
+        steps = steps && one.steps();
+        if (!one.anyFinite)
+            continue;
+        low = any ? qMin(low, one.low) : one.low;
+        high = any ? qMax(high, one.high) : one.high;
+        any = true;
+    }
+    // Steps between whole numbers get a tic at each; a flat line sits mid-panel.
+    double step = high > low ? ticStep(high - low) : 1;
+    if (steps && high - low <= 4)
+        step = 1;
+    const double pad = high > low ? (high - low) * 0.1 : 1;
+    QStringList lines = {
+        QStringLiteral("set ylabel %1").arg(quoted(axisLabel(chart, panel))),
+        QStringLiteral("set yrange [%1:%2]").arg(number(low - pad), number(high + pad)),
+        QStringLiteral("set ytics %1").arg(number(step)),
+        bottom ? QStringLiteral("set format x '%g'") : QStringLiteral("set format x ''"),
+        bottom ? QStringLiteral("set xlabel %1").arg(quoted(chart.xLabel)) : QStringLiteral("unset xlabel"),
+        panel.series.size() > 1 || anyKey ? QStringLiteral("set key outside right top") : QStringLiteral("unset key"),
+    };
+    QStringList clauses;
+    for (const int i : panel.series) {
+        const Series &one = chart.series[size_t(i)];
+        // gnuplot takes the line type before the points' options, not after.
+        const bool marked = !one.steps() && one.rows <= kMarkedRowsUpTo;
+        clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linetype %3%4 title %5")
+                           .arg(i).arg(QLatin1String(one.steps() ? "steps" : marked ? "linespoints" : "lines"))
+                           .arg(i % 8 + 1).arg(QLatin1String(marked ? " pointtype 7 pointsize 0.8" : ""))
+                           .arg(quoted(legendEntry(one, chart.oneStation))));
+    }
+    lines.append(QStringLiteral("plot ") + clauses.join(QStringLiteral(", \\\n     ")));
+    return lines;
 }
 
 QByteArray plotScript(const Chart &chart)
 {
-    const QList<Series> &series = chart.series;
-    bool oneStation = true;
-    for (const Series &one : series)
-        oneStation = oneStation && one.station == series[0].station;
-    QStringList clauses;
-    for (int i = 0; i < series.size(); ++i)
-        clauses.append(plotClause(series[i], i, oneStation));
+    bool anyKey = false;
+    for (const Panel &panel : chart.panels)
+        anyKey = anyKey || panel.series.size() > 1;
     const QString size = QStringLiteral("size %1,%2 noenhanced").arg(kPlotWidth).arg(kPlotHeight);
-    const QStringList lines = {
+    // The panels share the x axis: the same left and right edges and range,
+    // with the time's numbers under the bottom one only.
+    const double top = 0.93, bottom = 0.09, left = 0.09, right = anyKey ? 0.80 : 0.97;
+    QStringList lines = {
         QStringLiteral("set encoding utf8"),
-        QStringLiteral("if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo %1 font 'sans,11' } "
-                       "else { set terminal png %1 }").arg(size),
+        QStringLiteral("if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo %1 font 'sans,13' } "
+                       "else { set terminal png %1 font 'sans' 13 }").arg(size),
         QStringLiteral("set output '%1'").arg(QLatin1String(kImageName)),
-        QStringLiteral("set title %1").arg(quoted(chart.title)),
-        QStringLiteral("set xlabel %1").arg(quoted(chart.xLabel)),
         QStringLiteral("set grid"),
-        QStringLiteral("set key outside right top"),
-        QStringLiteral("plot ") + clauses.join(QStringLiteral(", \\\n     ")),
+        QStringLiteral("set border lw 1.5"),
+        QStringLiteral("set xrange [0:%1]").arg(number(qMax(double(chart.endMs - chart.startMs) / chart.msPerUnit, 1e-3))),
+        QStringLiteral("set format y '%g'"),
     };
+    // Colours that stay apart on white and at half the size.
+    static const char *const kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
+                                           "#ff7f0e", "#17becf", "#8c564b", "#e377c2"};
+    for (int i = 0; i < 8; ++i)
+        lines.append(QStringLiteral("set linetype %1 linewidth 2.5 linecolor rgb '%2'").arg(i + 1).arg(QLatin1String(kColours[i])));
+    lines.append(QStringLiteral("set multiplot layout %1,1 title %2 font ',14' margins %3,%4,%5,%6 spacing 0,0.04")
+                     .arg(chart.panels.size()).arg(quoted(chart.title))
+                     .arg(left).arg(right).arg(bottom).arg(top));
+    for (int p = 0; p < chart.panels.size(); ++p)
+        lines += panelCommands(chart, chart.panels[p], p == chart.panels.size() - 1, anyKey);
+    lines.append(QStringLiteral("unset multiplot"));
     return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
 }
 
@@ -260,7 +451,7 @@ bool writeFileIn(const QDir &dir, const QString &name, const QByteArray &content
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.flush();
 }
 
-// Draws the series into dir's image; false with *error set.
+// Draws the chart into dir's image; false with *error set.
 bool draw(const Chart &chart, const QDir &dir, QString *error)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
@@ -269,7 +460,7 @@ bool draw(const Chart &chart, const QDir &dir, QString *error)
         return false;
     }
     bool written = writeFileIn(dir, QLatin1String(kScriptName), plotScript(chart));
-    for (int i = 0; i < chart.series.size() && written; ++i)
+    for (size_t i = 0; i < chart.series.size() && written; ++i)
         written = writeFileIn(dir, QStringLiteral("%1.dat").arg(i), seriesData(chart.series[i], chart));
     if (!written) {
         *error = QStringLiteral("cannot write gnuplot's files into %1").arg(dir.path());
@@ -279,30 +470,60 @@ bool draw(const Chart &chart, const QDir &dir, QString *error)
     return error->isEmpty();
 }
 
-Chart chartOf(const QString &csvPath, const QList<CsvLogRow> &rows)
+// Names and units from the map, by the label servoctl logs an item under.
+void nameSeries(const ParamFile &map, Chart *chart)
 {
-    Chart chart;
-    chart.series = groupSeries(rows);
-    chart.startMs = rows[0].epochMs;
-    qint64 endMs = chart.startMs;
-    for (const CsvLogRow &row : rows)
-        endMs = qMax(endMs, row.epochMs);
-    const bool minutes = endMs - chart.startMs > kSecondsUpToMs;
-    chart.xLabel = minutes ? QStringLiteral("time (min)") : QStringLiteral("time (s)");
-    chart.msPerUnit = minutes ? 60000.0 : 1000.0;
-    chart.title = QStringLiteral("%1, %2").arg(
-        QFileInfo(csvPath).fileName(),
-        QDateTime::fromMSecsSinceEpoch(chart.startMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    return chart;
+    QHash<QString, const ParamEntry *> byLabel;
+    for (const ParamEntry &entry : map.entries)
+        byLabel.insert(entry.address.itemLabel(*entry.type, 0), &entry);
+    for (Series &one : chart->series) {
+        if (const ParamEntry *entry = byLabel.value(QString::fromUtf8(one.address))) {
+            one.name = entry->name;
+            one.unit = entry->unit;
+        }
+    }
 }
 
-bool plot(const QString &csvPath, const QString &pngPath, const QList<CsvLogRow> &rows, QString *error)
+void layOut(const QString &csvPath, Chart *chart)
 {
-    const Chart chart = chartOf(csvPath, rows);
-    if (!hasFiniteValue(chart.series)) {
+    for (size_t i = 0; i < chart->series.size(); ++i) {
+        const Series &one = chart->series[i];
+        chart->oneStation = chart->oneStation && one.station == chart->series[0].station;
+        const QString key = !one.unit.isEmpty() ? QStringLiteral("unit ") + one.unit
+                                                : QStringLiteral("%1 %2").arg(QString::fromUtf8(one.address))
+                                                      .arg(one.numericValues ? "value" : "raw");
+        auto panel = std::find_if(chart->panels.begin(), chart->panels.end(), [&](const Panel &p) { return p.key == key; });
+        if (panel == chart->panels.end())
+            panel = chart->panels.insert(chart->panels.end(), Panel{key, {}});
+        panel->series.append(int(i));
+    }
+    const bool minutes = chart->endMs - chart->startMs > kSecondsUpToMs;
+    chart->xLabel = minutes ? QStringLiteral("time (min)") : QStringLiteral("time (s)");
+    chart->msPerUnit = minutes ? 60000.0 : 1000.0;
+    chart->title = QStringLiteral("%1, %2").arg(
+        QFileInfo(csvPath).fileName(),
+        QDateTime::fromMSecsSinceEpoch(chart->startMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, QString *error)
+{
+    Chart chart;
+    auto index = std::make_unique<SeriesIndex>();
+    qint64 consumed = 0;
+    if (!survey(csvPath, &chart, index.get(), &consumed, error))
+        return false;
+    if (chart.rows == 0) {
+        *error = QStringLiteral("%1: no rows to plot").arg(csvPath);
+        return false;
+    }
+    if (!reduce(csvPath, consumed, &chart, *index, error))
+        return false;
+    if (std::none_of(chart.series.begin(), chart.series.end(), [](const Series &s) { return s.anyFinite; })) {
         *error = QStringLiteral("%1: no value to draw, every one is nan or inf").arg(csvPath);
         return false;
     }
+    nameSeries(map, &chart);
+    layOut(csvPath, &chart);
     const QTemporaryDir temporary(QDir::temp().filePath(QStringLiteral("servoctl-plot-XXXXXX")));
     if (!temporary.isValid()) {
         *error = QStringLiteral("cannot make a folder for gnuplot: %1").arg(temporary.errorString());
@@ -318,21 +539,19 @@ bool plot(const QString &csvPath, const QString &pngPath, const QList<CsvLogRow>
     }
     if (!writeNewFile(pngPath, image.readAll(), error))
         return false;
-    const int lines = chart.series.size();
-    std::printf("%s: plot of %d rows, %d %s, %dx%d\n", qPrintable(pngPath), int(rows.size()), lines,
-                lines == 1 ? "line" : "lines", kPlotWidth, kPlotHeight);
+    const int lines = int(chart.series.size());
+    const int panels = chart.panels.size();
+    std::printf("%s: plot of %lld rows, %d %s in %d %s, %dx%d\n", qPrintable(pngPath), chart.rows, lines,
+                lines == 1 ? "line" : "lines", panels, panels == 1 ? "panel" : "panels", kPlotWidth, kPlotHeight);
     return true;
 }
 
 } // namespace
 
-int plotCsvLog(const QString &csvPath, const QString &pngPath)
+int plotCsvLog(const QString &csvPath, const QString &pngPath, const ParamFile &map)
 {
-    QList<CsvLogRow> rows;
     QString error;
-    if (readCsvLog(csvPath, &rows, &error) && rows.isEmpty())
-        error = QStringLiteral("%1: no rows to plot").arg(csvPath);
-    if (error.isEmpty() && plot(csvPath, pngPath, rows, &error)) {
+    if (plot(csvPath, pngPath, map, &error)) {
         std::fflush(stdout);
         return 0;
     }

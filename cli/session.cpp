@@ -264,7 +264,7 @@ int Session::station(const Step &)
 // A file into a file: no line, no driver call.
 int Session::plot(const Step &step)
 {
-    return plotCsvLog(step.path, m_options.outputPath);
+    return plotCsvLog(step.path, m_options.outputPath, step.params);
 }
 
 int Session::info(const Step &)

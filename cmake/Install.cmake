@@ -17,7 +17,8 @@ if(MANPAGES)
 endif()
 install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
               docs/integration.md docs/performance.md docs/reliability.md
-              docs/servo-parameters.map docs/commissioning-trend.png docs/line-efficiency.png
+              docs/servo-parameters.map docs/plot-signals.map docs/commissioning-trend.png
+              docs/line-efficiency.png docs/plot-example.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 
 set(TOOLKIT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TecoServoToolkit)

@@ -29,12 +29,16 @@ foreach(tool servoctl servosim)
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                         WORLD_READ WORLD_EXECUTE)
   # The page as written, and compressed as installed.
+  # The sections --help has no place for (EXIT STATUS, FILES, SEE ALSO),
+  # with the install's own folders.
+  set(include ${MANPAGE_DIR}/${tool}.h2m)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/man/${tool}.h2m.in ${include} @ONLY)
   set(page ${MANPAGE_DIR}/${tool}.1)
   add_custom_command(OUTPUT ${page} ${page}.gz
     COMMAND ${HELP2MAN} --no-info --section=1 --name=${${tool}_SUMMARY}
-            --output=${page} ${runner}
+            --include=${include} --output=${page} ${runner}
     COMMAND gzip -9nkf ${page}
-    DEPENDS ${tool}
+    DEPENDS ${tool} ${include}
     COMMENT "Writing the manual page of ${tool}"
     VERBATIM)
   list(APPEND MANPAGES ${page}.gz)

@@ -38,7 +38,7 @@ QString servedLine(ChildProcess &sim)
 
 const char kHeaderEnd[] = "# ADDRESS TYPE VALUE [NAME] [# comment]; servoctl restore FILE writes it back\n";
 
-const char kMap[] = "# drive 1\nHR10 word speed_limit # rpm\n\nHR11 dword position_limit\nHR20.3 bit reverse\nDO4 bit\n";
+const char kMap[] = "# drive 1\nHR10 word speed_limit # rpm\n\nHR11 dword position_limit counts\nHR20.3 bit reverse\nDO4 bit\n";
 
 TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
 {
@@ -59,7 +59,7 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     const QString file = contents(saved);
     EXPECT_TRUE(file.startsWith(QLatin1String("# servoctl "))) << qPrintable(file);
     EXPECT_TRUE(file.contains(QStringLiteral("\n# station: 1\n# line: %1, RS485,9600,NONE,8,2\n# map: %2\n").arg(line, map)));
-    EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit\n"
+    EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
                                             "HR20.3 bit 1 reverse\nDO4 bit 1\n"))) << qPrintable(file);
 
     ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3",
@@ -218,7 +218,8 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"HRX5 word", false, "%1:1: HRX5: unknown area"},
         {"HR5", false, "%1:1: HR5: an entry is ADDRESS TYPE [NAME] [# comment]"},
         {"HR5 word a$b", false, "%1:1: name a$b:"},
-        {"HR5 word a b # c", false, "%1:1: unexpected b"},
+        {"HR5 word a rpm b # c", false, "%1:1: unexpected b"},
+        {"HR5 word a r\"pm", false, "%1:1: unit r\"pm: up to 16 characters, no quote or backslash"},
         {"HR1 word\n\n# x\nHR1.3 bit", false, "%1:4: HR1.3 overlaps HR1 word of line 1"},
         {"HR1SW dword\nHR2 word", false, "%1:2: HR2 overlaps HR1SW dword of line 1"},
         {"DO3 bit\nFN5DO3 bit", false, "%1:2: FN5DO3 repeats DO3 bit of line 1"},
@@ -245,7 +246,7 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
     const char *const optionCases[][2] = {
         {"--dry-run read HR1", "--dry-run goes only with restore, not with read HR1"},
         {"--map M backup", "backup needs -o FILE"},
-        {"--map M read HR1", "--map goes only with backup"},
+        {"--map M read HR1", "--map goes only with backup or plot"},
         {"restore", "restore needs a backup file"},
         {"--yes read HR1", "--yes goes only with restore"},
     };
