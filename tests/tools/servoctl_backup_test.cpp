@@ -12,22 +12,15 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
+#include "test_files.h"
 
 namespace {
 
 QString place(const QTemporaryDir &dir, const char *name, const QString &text)
 {
     const QString path = dir.filePath(QLatin1String(name));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(text.toUtf8());
+    EXPECT_TRUE(writeFile(path, text.toUtf8()));
     return path;
-}
-
-QString contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 const char kHeaderEnd[] = "# ADDRESS TYPE VALUE [NAME] [# comment]; servoctl restore FILE writes it back\n";
@@ -50,7 +43,7 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     // The header, a dry run and a restore off a terminal without --yes:
     // docs/servoctl.md's examples; here a dword, a register's bit and a coil.
     EXPECT_EQ(servoctl(onLine + QStringList{"backup", "--map", map, "-o", saved}).status, 0);
-    const QString file = contents(saved);
+    const QString file = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit\n"
                                             "HR20.3 bit 1 reverse\nDO4 bit 1\n"))) << qPrintable(file);
 
@@ -87,7 +80,7 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
     const QString saved = dir.filePath(QStringLiteral("sim.txt"));
     const Outcome backup = servoctl({"--sim", "write", "HR10", "word", "77", "then", "backup", "--map", map, "-o", saved});
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
-    const QString file = contents(saved);
+    const QString file = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(file.contains(QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
                                              "word 4242 injected\n").arg(dir.filePath("drive"))))
         << qPrintable(file);
