@@ -199,21 +199,4 @@ TEST_F(ReadTest, ConversionsToHostOrder)
     EXPECT_FALSE(driver.hasError());
 }
 
-// The text outlives clearError(): a caller that failed may still ask for it.
-TEST(DriverErrorState, ClearErrorKeepsTheTextAndSetReplacesIt)
-{
-    DriverTecoServo driver;
-    EXPECT_FALSE(driver.hasError());
-    EXPECT_TRUE(driver.getLastError().isNull());
-
-    driver.setCommError("PLC no response");
-    driver.setCommError("CRC error");
-    EXPECT_TRUE(driver.hasError());
-    EXPECT_EQ(driver.getLastError(), "CRC error");
-
-    driver.clearError();
-    EXPECT_FALSE(driver.hasError());
-    EXPECT_EQ(driver.getLastError(), "CRC error");
-}
-
 } // namespace

@@ -91,40 +91,6 @@ TEST(EndToEnd, EveryWritableAreaAndDataTypeRoundTrips)
     }
 }
 
-// Word, dword, byte and bit reads convert alike in every area (ReadTest.ConversionsToHostOrder;
-// LibmodbusSlave reads functions 2 and 4); here the two-bit kind and the drives' input bits.
-TEST(EndToEnd, ReadOnlyAreasReadAsBits)
-{
-    SimulatedLine sim({1});
-    PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    const struct { const char *address; int type; int count; const char *expected; } cases[] = {
-        {"IR1.3", CommunicatorCommand::Bit2, 4, "0D"},  // bits 3 to 6 of 0x03E8
-        {"DI1", CommunicatorCommand::Bit, 10, "4902"},  // on at multiples of 3
-        {"di4", CommunicatorCommand::Bit2, 3, "01"},
-    };
-    for (const auto &c : cases) {
-        const QByteArray data = driver->read(&sim.port, CommunicatorCommand(c.type, c.count, QLatin1String(c.address)));
-        EXPECT_FALSE(driver->hasError()) << c.address << ": " << qPrintable(driver->getLastError());
-        EXPECT_EQ(data.toHex(), QByteArray(c.expected).toLower()) << c.address;
-    }
-}
-
-TEST(EndToEnd, FailuresReachTheRuntimeAsTheDriversTexts)
-{
-    SimulatedLine sim({1});
-    PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Bit, 2001, QStringLiteral("DI1")));
-    EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x03 (read 2001 bit(s) from 1-DI1)"));
-    sim.port.setStationId(9);
-    sim.port.setAnswerTimeout(200);
-    sim.port.setRetryCount(1);
-    EXPECT_TRUE(driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, QStringLiteral("HR1"))).isEmpty());
-    EXPECT_EQ(driver->getLastError(), QStringLiteral("PLC no response (read 1 word(s) from 9-HR1)"));
-    EXPECT_EQ(sim.line.stats().otherStations, 2) << "one attempt and one retry";
-}
-
 TEST(EndToEnd, SpecialStoreBroadcastsToThreeDrivesAndReadsBack)
 {
     SimulatedLine sim({1, 5, 7});

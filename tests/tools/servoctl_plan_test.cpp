@@ -103,6 +103,11 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"poll", "HR1", "-o", "new.csv"}, "-o goes only with backup or plot"},
         {{"write", "HR1", "word", "1", "--csv", "new.csv"}, "--csv logs the values read"},
         {{"plot", "a.csv", "then", "plot", "b.csv", "-o", "new.png"}, "-o names one file"},
+        {{"--dry-run", "read", "HR1"}, "--dry-run goes only with restore, not with read HR1"},
+        {{"--map", "M", "backup"}, "backup needs -o FILE"},
+        {{"--map", "M", "read", "HR1"}, "--map goes only with backup"},
+        {{"restore"}, "restore needs a backup file"},
+        {{"--yes", "read", "HR1"}, "--yes goes only with restore"},
     };
     for (const auto &c : cases) {
         Plan plan;

@@ -2,9 +2,7 @@
 // log, on the built-in simulated line.
 #include <cmath>
 
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -129,23 +127,4 @@ TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
                                           "answered: check the station numbers and the wiring)\n")),
               1)
         << qPrintable(run.err);
-}
-
-TEST(ServoctlPoll, TheLogHasARowForEveryValueRead)
-{
-    QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("trend.csv"));
-    const Outcome run = servoctl({"--sim", "--station", "1-2", "--csv", log, "--interval", "0", "--polls", "3",
-                                  "poll", "HR1", "word", "2", "IR1", "signed"});
-    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
-    QFile file(log);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList rows = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(rows.size(), 2 + 3 * 2 * 3);
-    // Which line the values came from, so that none passes for a real drive's.
-    EXPECT_EQ(rows[0], QLatin1String("# line: built-in simulated line, RS485,9600,NONE,8,2"));
-    EXPECT_EQ(rows[1], QLatin1String("time,station,address,raw,value"));
-    EXPECT_TRUE(rows[7].endsWith(QLatin1String(",2,IR1,0x07D0,2000"))) << qPrintable(rows[7]);
-    // Never over a file the user has.
-    EXPECT_EQ(servoctl({"--sim", "--csv", log, "poll", "HR1"}).status, 2);
 }

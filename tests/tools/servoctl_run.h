@@ -20,4 +20,12 @@ inline Outcome servoctl(const QStringList &args)
     return Outcome{status, child.out(), child.err()};
 }
 
+// The terminal a servosim child serves, once it has printed it; empty when
+// it never did.
+inline QString servedLine(ChildProcess &servosim)
+{
+    return servosim.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)
+        ? servosim.out().section(QLatin1Char('\n'), 0, 0) : QString();
+}
+
 #endif // SERVOCTL_RUN_H
