@@ -27,6 +27,7 @@ const FlagOption kFlagOptions[] = {
     {"dry-run", &Options::dryRun},
     {"yes", &Options::yes},
     {"any-line", &Options::anyLine},
+    {"all-settings", &Options::allSettings},
 };
 
 // Whole numbers and the values each may take.

@@ -37,6 +37,7 @@ struct Options
     bool dryRun = false;       // restore: show what would be written
     bool yes = false;          // restore: write without asking
     bool anyLine = false;      // restore: a backup of the other kind of line too
+    bool allSettings = false;  // scan: every setting listed, not only to the first that answers
     QString csvPath;           // a log of every value read; empty: none
     QString outputPath;        // what backup and plot write; empty: none given
     QString mapPath;           // backup: the parameter map

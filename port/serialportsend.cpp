@@ -61,6 +61,7 @@ int SerialPort::send(const char *data, int length)
     takeDebt();
     if (isStopped() || checkInterrupt() || !waitUntilClear(next))
         return -1;
+    const qint64 writeStartNs = monotonicNs();
     int written = 0;
     while (written < length) {
         const ssize_t n = ::write(m_fd, data + written, size_t(length - written));
@@ -80,7 +81,7 @@ int SerialPort::send(const char *data, int length)
     }
     while (tcdrain(m_fd) != 0 && errno == EINTR) {
     }
-    m_judge.requestSent(next, monotonicNs());
+    m_judge.requestSent(next, monotonicNs(), writeStartNs + qint64(length) * m_line.characterTimeNs());
     m_handedOver = 0;
     ++m_counters.requests;
     if (m_trace)
