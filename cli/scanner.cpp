@@ -229,7 +229,7 @@ bool LineScanner::confirmSuspects(int settingsIndex, bool *lastAnswered)
     QList<int> suspects;
     suspects.swap(m_sweeps[settingsIndex].suspects);
     std::sort(suspects.begin(), suspects.end());
-    m_port->setFirstByteTimeout(-1);
+    m_confirming = true;
     for (const int station : suspects) {
         const QPair<int, int> key(station, settingsIndex);
         const auto known = m_findings.constFind(key);
@@ -242,9 +242,10 @@ bool LineScanner::confirmSuspects(int settingsIndex, bool *lastAnswered)
         if (hadOne && !m_findings.contains(key))
             m_findings.insert(key, before);
         if (m_port->isLost() || m_port->echoFault() != EchoFault::None || interruptSignal())
-            return false;
+            break;
     }
-    return true;
+    m_confirming = false;
+    return !m_port->isLost() && m_port->echoFault() == EchoFault::None && !interruptSignal();
 }
 
 // True when the station answered within its window, well or not.
@@ -294,25 +295,26 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
 }
 
 // Drives found answer within about the same time: the sweep's window
-// grows to twice their typical first byte (the lower median, so that one
-// answer held up by the host's scheduling does not count), never past the
-// time-out.
+// grows to their typical first byte (the lower median, so that one answer
+// held up by the host's scheduling does not count) and a turn-round more,
+// never past the time-out.
 void LineScanner::learnFirstByte(int settingsIndex, qint64 responseNs)
 {
     Sweep &sweep = m_sweeps[settingsIndex];
     const LineSettings &settings = m_settings[settingsIndex];
-    QList<qint64> &seen = sweep.firstBytesNs;
+    QList<qint64> &seen = sweep.readsNs;
     seen.insert(std::lower_bound(seen.begin(), seen.end(), responseNs), responseNs);
     const qint64 typicalNs = seen[(seen.size() - 1) / 2]
                              - (kProbeRequestChars + kProbeAnswerChars) * settings.characterTimeNs();
     const qint64 timeoutNs = qint64(timeoutMs(settingsIndex)) * 1000000;
-    sweep.firstByteNs = qMax(sweep.floorNs, qMin(2 * typicalNs, timeoutNs));
+    sweep.firstByteNs = qMax(sweep.floorNs, qMin(typicalNs + kTurnroundNs, timeoutNs));
 }
 
+// Once asked again with the whole time-out, a station is late for good.
 void LineScanner::suspect(int settingsIndex, int station)
 {
     QList<int> &suspects = m_sweeps[settingsIndex].suspects;
-    if (m_stations.contains(station) && !suspects.contains(station))
+    if (!m_confirming && m_stations.contains(station) && !suspects.contains(station))
         suspects.append(station);
 }
 

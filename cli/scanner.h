@@ -78,7 +78,7 @@ private:
         int probed = 0;
         qint64 floorNs = 0;     // its least wait for a first byte
         qint64 firstByteNs = 0; // its wait for a first byte
-        QList<qint64> firstBytesNs; // the read times of drives found, ascending
+        QList<qint64> readsNs;  // the read times of drives found, ascending
         QList<int> suspects;    // stations whose answers came after their window
         QList<QPair<int, qint64>> recent; // stations swept, when each was asked
     };
@@ -107,6 +107,7 @@ private:
     DriverRead m_read;
     Options m_options;
     bool m_live = false; // progress rewritten in place on a terminal
+    bool m_confirming = false; // asking suspects again
     QList<int> m_stations;
     QList<LineSettings> m_settings;
     QList<Sweep> m_sweeps; // by settings index
