@@ -345,7 +345,8 @@ JudgeStep AnswerJudge::frameLoop()
             break;
         }
         // More bytes are needed (scan.length: the whole frame's, if known).
-        // With none in, the first may come until the answer time-out.
+        // With none in, the first may come until the first-byte time-out
+        // where one is set, else the answer time-out.
         const bool started = !m_input.isEmpty();
         const qint64 deadline = started ? m_lastByteNs + m_set.interCharacterNs : firstByteDeadlineNs();
         const int due = started && scan.length > 0 ? scan.length - m_input.size() : 0;

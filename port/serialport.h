@@ -22,7 +22,8 @@ class FrameTrace;
 //
 // Timing, on the monotonic clock: receive() returns as soon as the bytes
 // asked for are in. It waits for an answer's first byte at most the answer
-// time-out from when the request left (after tcdrain), then in poll() at
+// time-out from when the request left (after tcdrain), or the first-byte
+// time-out where one is set (setFirstByteTimeout), then in poll() at
 // most the inter-character time-out for each next one: 1.5 characters but
 // at least a floor, 20 ms by default (USB adapters deliver in bursts). With
 // many bytes due it first sleeps through nine tenths of their wire time.
