@@ -95,7 +95,7 @@ QList<int> LineScanner::probeOrder(const QList<int> &stations)
     QList<int> likely, rest;
     for (const int station : stations)
         (isLikelyStation(station) ? likely : rest).append(station);
-    std::sort(likely.begin(), likely.end(), [](int a, int b) { return a % kLastStation < b % kLastStation; });
+    std::sort(likely.begin(), likely.end());
     std::sort(rest.begin(), rest.end());
     return likely + rest;
 }
@@ -272,6 +272,10 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
     const QString error = m_driver->hasError() ? m_driver->getLastError() : QString();
     const int code = driverExceptionCode(error);
     const bool noise = m_port->counters().noiseBytes > before.noiseBytes;
+    // Bytes that began no frame during a sweep, whatever this probe got: an
+    // answer that came after its window, cut short by our next request.
+    if (noise && fast)
+        suspectRecent(settingsIndex);
     if (error.isEmpty()) {
         finding.kind = ScanFinding::Answered;
     } else if (code >= 0) {
@@ -282,10 +286,6 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
         finding.why = isGarbledAnswerText(error) ? error.section(QLatin1String(" ("), 0, 0)
                                            : QStringLiteral("noise bytes");
     } else {
-        // Bytes that began no frame during a sweep: an answer that came
-        // after its window, run into by a later request, perhaps.
-        if (noise)
-            suspectRecent(settingsIndex);
         return otherAnswered;
     }
     if (fast && finding.kind != ScanFinding::Garbled)
