@@ -275,7 +275,7 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
     // Bytes that began no frame during a sweep, whatever this probe got: an
     // answer that came after its window, cut short by our next request.
     if (noise && fast)
-        suspectRecent(settingsIndex);
+        suspectRecent(settingsIndex, start);
     if (error.isEmpty()) {
         finding.kind = ScanFinding::Answered;
     } else if (code >= 0) {
@@ -318,12 +318,14 @@ void LineScanner::suspect(int settingsIndex, int station)
         suspects.append(station);
 }
 
-// Every station asked within the late-answer horizon may be the one whose
-// answer was heard as noise.
-void LineScanner::suspectRecent(int settingsIndex)
+// Every station asked within twice the late-answer horizon before
+// heardSinceNs, when the noise began to be heard, may be the one whose
+// answer it was: a drive may be later than the time-out, and a frame heard
+// in pieces is noise only once it is whole.
+void LineScanner::suspectRecent(int settingsIndex, qint64 heardSinceNs)
 {
     Sweep &sweep = m_sweeps[settingsIndex];
-    const qint64 since = monotonicNs() - m_port->lateHorizonNs();
+    const qint64 since = heardSinceNs - 2 * m_port->lateHorizonNs();
     while (!sweep.recent.isEmpty() && sweep.recent.first().second < since)
         sweep.recent.removeFirst();
     for (const auto &asked : sweep.recent)
@@ -344,7 +346,8 @@ bool LineScanner::foundAt(int settingsIndex) const
 // frame read here is corrected to when its last byte came.
 bool LineScanner::listenUntil(int settingsIndex, qint64 untilNs)
 {
-    while (!m_port->isLost() && waitForInput(m_port->handle(), untilNs)) {
+    for (qint64 waitedFromNs = monotonicNs(); !m_port->isLost() && waitForInput(m_port->handle(), untilNs);
+         waitedFromNs = monotonicNs()) {
         const qint64 lastByteNs = waitForQuiet(m_port->handle(), m_port->interCharacterTimeoutNs());
         if (interruptSignal())
             return false;
@@ -354,7 +357,7 @@ bool LineScanner::listenUntil(int settingsIndex, qint64 untilNs)
         takeLateAnswers(settingsIndex, readNs - lastByteNs);
         takeOtherStations(settingsIndex);
         if (m_port->counters().noiseBytes > noiseBefore)
-            suspectRecent(settingsIndex);
+            suspectRecent(settingsIndex, waitedFromNs);
     }
     return !interruptSignal() && !m_port->isLost();
 }

@@ -91,7 +91,7 @@ private:
     bool listenUntil(int settingsIndex, qint64 untilNs);
     void learnFirstByte(int settingsIndex, qint64 responseNs);
     void suspect(int settingsIndex, int station);
-    void suspectRecent(int settingsIndex);
+    void suspectRecent(int settingsIndex, qint64 heardSinceNs);
     bool foundAt(int settingsIndex) const;
     // readLateNs: how long after its arrival the port read the input.
     void takeLateAnswers(int settingsIndex, qint64 readLateNs = 0);
