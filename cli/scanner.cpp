@@ -33,7 +33,7 @@ const int kLateGraceMs = 500;
 // a turn-round, and a USB adapter's latency timer where the device does not
 // deliver with low latency. Drives slower than that are found all the same
 // (their answers come during a later probe and they are probed again).
-const qint64 kTurnroundNs = 8000000;
+const qint64 kTurnroundNs = 6000000;
 const qint64 kAdapterLatencyNs = 16000000;
 
 // Several settings are swept this many stations at a time, after 1-10 and 247.
@@ -288,23 +288,26 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
     } else {
         return otherAnswered;
     }
-    if (fast && finding.kind != ScanFinding::Garbled)
-        learnFirstByte(settingsIndex, responseNs);
+    if (finding.kind != ScanFinding::Garbled)
+        learnFirstByte(settingsIndex, responseNs, !fast);
     record(finding);
     return true;
 }
 
-// Drives found answer within about the same time: the sweep's window
-// grows to their typical first byte (the lower median, so that one answer
-// held up by the host's scheduling does not count) and a turn-round more,
-// never past the time-out.
-void LineScanner::learnFirstByte(int settingsIndex, qint64 responseNs)
+// Drives on one line begin answering within about the same time. Where
+// most of those found so far came after the window (asked again, they
+// answered within the time-out), widening it to their typical first byte
+// and a turn-round costs less than asking each again; otherwise it stays.
+void LineScanner::learnFirstByte(int settingsIndex, qint64 responseNs, bool late)
 {
     Sweep &sweep = m_sweeps[settingsIndex];
     const LineSettings &settings = m_settings[settingsIndex];
     QList<qint64> &seen = sweep.readsNs;
     seen.insert(std::lower_bound(seen.begin(), seen.end(), responseNs), responseNs);
-    const qint64 typicalNs = seen[(seen.size() - 1) / 2]
+    sweep.lateDrives += late ? 1 : 0;
+    if (sweep.lateDrives < 2 || 2 * sweep.lateDrives < seen.size())
+        return;
+    const qint64 typicalNs = seen[seen.size() / 2]
                              - (kProbeRequestChars + kProbeAnswerChars) * settings.characterTimeNs();
     const qint64 timeoutNs = qint64(timeoutMs(settingsIndex)) * 1000000;
     sweep.firstByteNs = qMax(sweep.floorNs, qMin(typicalNs + kTurnroundNs, timeoutNs));

@@ -79,6 +79,7 @@ private:
         qint64 floorNs = 0;     // its least wait for a first byte
         qint64 firstByteNs = 0; // its wait for a first byte
         QList<qint64> readsNs;  // the read times of drives found, ascending
+        int lateDrives = 0;     // of them, found only when asked again
         QList<int> suspects;    // stations whose answers came after their window
         QList<QPair<int, qint64>> recent; // stations swept, when each was asked
     };
@@ -89,7 +90,7 @@ private:
     bool probe(int station, int settingsIndex, bool fast);
     bool confirmSuspects(int settingsIndex, bool *lastAnswered);
     bool listenUntil(int settingsIndex, qint64 untilNs);
-    void learnFirstByte(int settingsIndex, qint64 responseNs);
+    void learnFirstByte(int settingsIndex, qint64 responseNs, bool late);
     void suspect(int settingsIndex, int station);
     void suspectRecent(int settingsIndex, qint64 heardSinceNs);
     bool foundAt(int settingsIndex) const;
