@@ -40,11 +40,12 @@ struct ScanFinding
 //
 // A sweep waits for each answer's first byte only as long as a drive takes
 // to begin (the port's first-byte time-out: a silent interval and a turn-
-// round, more where the drives found so far took longer), not the whole
+// round, more where most drives found so far were slower), not the whole
 // time-out; a drive slower than that answers during a later probe, where
 // the port books its frame to it (or hears the collision as noise), and
 // the stations whose answers came after their window are probed again at
-// the end with the whole time-out. Stations 1-10 and 247 go first. Several
+// the end of the block with the whole time-out. Stations 1-10 and 247 go
+// first. Several
 // settings are swept a block of stations at a time, each block at every
 // setting before the next, up to the first setting at which a drive answers
 // (unless --all-settings); that one is then swept whole.
