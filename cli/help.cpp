@@ -154,6 +154,8 @@ Options:
                            standard input is not a terminal)
       --any-line           restore: a backup taken on the other kind of line
                            (simulated or a device) too
+      --all-settings       scan: every setting listed (default: up to the
+                           first at which a drive answers)
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked

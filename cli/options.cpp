@@ -30,6 +30,7 @@ const FlagOption kFlagOptions[] = {
     {"yes", &Options::yes},
     {"any-line", &Options::anyLine},
     {"zero-based", &Options::zeroBased},
+    {"all-settings", &Options::allSettings},
 };
 
 // Whole numbers and the values each may take.

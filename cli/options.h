@@ -41,6 +41,7 @@ struct Options
     QString wideCsvPath;       // a log of a row a cycle, a column a signal; as csvPath
     bool json = false;         // --format json: JSON Lines on standard output
     bool zeroBased = false;    // -0: register numbers count from 0, as some manuals do
+    bool allSettings = false;  // scan: every setting listed, not only to the first that answers
     QString outputPath;        // what backup and plot write; empty: none given
     QString mapPath;           // backup: the parameter map
     DriverLoader::Entry entry = DriverLoader::QtPlugin;

@@ -35,8 +35,20 @@ struct ScanFinding
 };
 
 // Probes each station with a one-register read (HR1) through the driver,
-// at each line setting in turn, on a port the session has opened. The
-// port's time-out, retries and settings are put back afterwards.
+// at each line setting, on a port the session has opened. The port's
+// time-outs, retries and settings are put back afterwards.
+//
+// A sweep waits for each answer's first byte only as long as a drive takes
+// to begin (the port's first-byte time-out: a silent interval and a turn-
+// round, more where most drives found so far were slower), not the whole
+// time-out; a drive slower than that answers during a later probe, where
+// the port books its frame to it (or hears the collision as noise), and
+// the stations whose answers came after their window are probed again at
+// the end of the block with the whole time-out. Stations 1-10 and 247 go
+// first. Several
+// settings are swept a block of stations at a time, each block at every
+// setting before the next, up to the first setting at which a drive answers
+// (unless --all-settings); that one is then swept whole.
 class LineScanner
 {
 public:
@@ -49,29 +61,58 @@ public:
     bool run(const ScanRequest &request);
 
     QList<LineSettings> settingsTried() const { return m_settings; }
+    // How many of settingsTried() were probed at all.
+    int settingsProbed() const;
     // In station order, the settings in the order tried.
     QList<ScanFinding> findings() const { return m_findings.values(); }
     qint64 elapsedNs() const { return m_elapsedNs; }
 
+    // The stations in the order probed: those of 1-10 and 247 first, the
+    // rest ascending.
+    static QList<int> probeOrder(const QList<int> &stations);
+
 private:
-    bool scanAt(int settingsIndex, const QList<int> &stations);
-    bool probe(int station, int settingsIndex);
-    void listenForLateAnswers(int settingsIndex);
+    // One setting's sweep so far.
+    struct Sweep
+    {
+        int nextBlock = 0;
+        int probed = 0;
+        qint64 floorNs = 0;     // its least wait for a first byte
+        qint64 firstByteNs = 0; // its wait for a first byte
+        QList<qint64> readsNs;  // the read times of drives found, ascending
+        int lateDrives = 0;     // of them, found only when asked again
+        QList<int> suspects;    // stations whose answers came after their window
+        QList<QPair<int, qint64>> recent; // stations swept, when each was asked
+    };
+
+    bool sweepBlock(int settingsIndex, const QList<int> &block, bool lastBlock);
+    bool useSettings(int settingsIndex);
+    // fast: within the sweep's first-byte window, else the whole time-out.
+    bool probe(int station, int settingsIndex, bool fast);
+    bool confirmSuspects(int settingsIndex, bool *lastAnswered);
+    bool listenUntil(int settingsIndex, qint64 untilNs);
+    void learnFirstByte(int settingsIndex, qint64 responseNs, bool late);
+    void suspect(int settingsIndex, int station);
+    void suspectRecent(int settingsIndex, qint64 heardSinceNs);
+    bool foundAt(int settingsIndex) const;
     // readLateNs: how long after its arrival the port read the input.
     void takeLateAnswers(int settingsIndex, qint64 readLateNs = 0);
     // True when another station answered the probe of station.
     bool takeOtherStations(int settingsIndex, int station = -1);
     void record(const ScanFinding &finding);
-    void showProgress(int settingsIndex, int done, int total) const;
+    void showProgress(int settingsIndex) const;
     int foundCount() const;
+    int timeoutMs(int settingsIndex) const;
 
     DriverInterface *m_driver;
     SerialPort *m_port;
     DriverRead m_read;
     Options m_options;
     bool m_live = false; // progress rewritten in place on a terminal
+    bool m_confirming = false; // asking suspects again
     QList<int> m_stations;
     QList<LineSettings> m_settings;
+    QList<Sweep> m_sweeps; // by settings index
     QMap<QPair<int, int>, ScanFinding> m_findings; // by station, settings index
     qint64 m_elapsedNs = 0;
 };

@@ -140,6 +140,15 @@ QList<LineSettings> ScanRequest::settingsToTry(const LineSettings &line) const
             }
         }
     }
+    int front = 0;
+    for (const LineSettings &settings : heard) {
+        for (int i = front; i < tried.size(); ++i) {
+            if (tried[i].toString() == settings.toString()) {
+                tried.move(i, front++);
+                break;
+            }
+        }
+    }
     return tried;
 }
 

@@ -15,12 +15,16 @@ struct ScanRequest
     QList<int> baudRates;
     QList<LineSettings::Parity> parities;
     QList<int> stopBits;
+    // Settings already heard on the line (a monitor listening to others'
+    // traffic): those of the combinations are tried first.
+    QList<LineSettings> heard;
 
     bool scansSettings() const
     {
         return !baudRates.isEmpty() || !parities.isEmpty() || !stopBits.isEmpty();
     }
-    // Every combination with the line's settings, the baud rate outermost.
+    // Every combination with the line's settings, the baud rate outermost,
+    // those heard on the line first.
     QList<LineSettings> settingsToTry(const LineSettings &line) const;
 };
 

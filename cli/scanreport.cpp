@@ -90,7 +90,7 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
                      .arg(found ? countText(found, "station", "stations") : QStringLiteral("no station"),
                           garbledText)
                      .arg(stationsProbed)
-                     .arg(countText(settings.size(), "line setting", "line settings"))
+                     .arg(countText(scanner.settingsProbed(), "line setting", "line settings"))
                      .arg(double(scanner.elapsedNs()) / 1e9, 0, 'f', 1));
     return lines;
 }

@@ -158,12 +158,13 @@ RtuRequest AnswerJudge::stepCheckFor(const RtuRequest &next) const
     return RtuRequest();
 }
 
-void AnswerJudge::requestSent(const RtuRequest &request, qint64 nowNs)
+void AnswerJudge::requestSent(const RtuRequest &request, qint64 nowNs, qint64 onWireUntilNs)
 {
     m_request = request;
     m_framed = false;
     m_echoGarbled = false;
     m_requestSentNs = nowNs;
+    m_requestOnWireNs = qMax(nowNs, onWireUntilNs);
     m_receivedSinceSend = 0;
     m_pending = Pending::None;
     m_nowNs = qMax(m_nowNs, nowNs);
@@ -387,13 +388,22 @@ JudgeStep AnswerJudge::frameLoop()
             break;
         }
         // More bytes are needed (scan.length: the whole frame's, if known).
-        // With none in, the first may come until the answer time-out.
+        // With none in, the first may come until the first-byte time-out
+        // where one is set, else the answer time-out.
         const bool started = !m_input.isEmpty();
-        const qint64 deadline = started ? m_lastByteNs + m_set.interCharacterNs
-                                        : m_requestSentNs + m_set.answerTimeoutNs;
+        const qint64 deadline = started ? m_lastByteNs + m_set.interCharacterNs : firstByteDeadlineNs();
         const int due = started && scan.length > 0 ? scan.length - m_input.size() : 0;
         return waitFor(Pending::Rest, deadline, due);
     }
+}
+
+// A drive that answers at all begins within the first-byte time-out where
+// one is set (a scan, sweeping the stations fast); once a byte has come,
+// the rest is awaited by its length as ever.
+qint64 AnswerJudge::firstByteDeadlineNs() const
+{
+    return m_set.firstByteNs >= 0 ? m_requestOnWireNs + m_set.firstByteNs
+                                  : m_requestSentNs + m_set.answerTimeoutNs;
 }
 
 // Without local echo, on a line not known silent: the answer taken is byte

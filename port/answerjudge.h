@@ -136,6 +136,9 @@ public:
         bool localEcho = false;
         bool knownSilent = false;
         bool keepsNoTime = false; // a pseudo-terminal: arrival times tell nothing
+        // The wait for an answer's first byte, from when the request's last
+        // character is on the wire; -1: the answer time-out from sending.
+        qint64 firstByteNs = -1;
     };
 
     void configure(const Settings &settings) { m_set = settings; }
@@ -163,7 +166,10 @@ public:
     // late. Unknown when next needs no such check.
     RtuRequest stepCheckFor(const RtuRequest &next) const;
     void cleared() { m_quietUntilNs = 0; }
-    void requestSent(const RtuRequest &request, qint64 nowNs);
+    // onWireUntilNs: when the request's last character is on the wire, as
+    // its length and the baud rate say (a USB adapter's or a pseudo-
+    // terminal's tcdrain() returns sooner).
+    void requestSent(const RtuRequest &request, qint64 nowNs, qint64 onWireUntilNs = 0);
 
     void bytesReceived(const char *data, int size, qint64 nowNs);
     // readEcho() and frameAnswer() go step by step: one not done asks for a
@@ -208,6 +214,7 @@ private:
     JudgeStep frameLoop();
     JudgeStep done();
     JudgeStep judgeItself(WaitEnd last);
+    qint64 firstByteDeadlineNs() const;
     bool echoIsTellable() const;
     int ownEchoSoFar() const;
     bool isOwedAnswer(const char *frame, int length) const;
@@ -233,6 +240,7 @@ private:
     RtuRequest m_tookItself;     // the last request taken an answer identical to it
     QByteArray m_input;          // received, neither handed over nor judged away
     qint64 m_requestSentNs = 0;
+    qint64 m_requestOnWireNs = 0;
     qint64 m_lastActivityNs = 0; // last byte on the line, either way
     qint64 m_lastByteNs = 0;     // last byte received
     int m_receivedSinceSend = 0;

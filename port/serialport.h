@@ -22,7 +22,8 @@ class FrameTrace;
 //
 // Timing, on the monotonic clock: receive() returns as soon as the bytes
 // asked for are in. It waits for an answer's first byte at most the answer
-// time-out from when the request left (after tcdrain), then in poll() at
+// time-out from when the request left (after tcdrain), or the first-byte
+// time-out where one is set (setFirstByteTimeout), then in poll() at
 // most the inter-character time-out for each next one: 1.5 characters but
 // at least a floor, 20 ms by default (USB adapters deliver in bursts). With
 // many bytes due it first sleeps through nine tenths of their wire time.
@@ -95,6 +96,14 @@ public:
     void setStationId(int station) { m_stationId = station; }
     void setFrameDelay(int milliseconds) { m_frameDelayMs = milliseconds; }
     void setInterCharacterFloor(int milliseconds);
+    // The wait for an answer's first byte, from when the request's last
+    // character is on the wire (by its length at the baud rate, or when
+    // tcdrain() returned if later), in place of the answer time-out from
+    // tcdrain(); -1 (the default) switches it off. A scan sweeps with it.
+    // Once a byte has come the rest is awaited as ever; late answers, the
+    // horizon and the hold still go by the answer time-out.
+    void setFirstByteTimeout(qint64 nanoseconds) { m_firstByteNs = nanoseconds < 0 ? -1 : nanoseconds; }
+    qint64 firstByteTimeoutNs() const { return m_firstByteNs; }
     // The silence kept before each request; a negative value (the default)
     // takes the line's own. 0 suits a pseudo-terminal to a simulator, which
     // has no wire.
@@ -197,6 +206,7 @@ private:
     int m_answerTimeoutMs = 500;
     int m_retryCount = 3, m_stationId = 1, m_frameDelayMs = 0;
     qint64 m_interCharFloorNs = 20000000;
+    qint64 m_firstByteNs = -1;
     qint64 m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
     AnswerJudge m_judge;

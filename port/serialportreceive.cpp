@@ -141,7 +141,10 @@ int SerialPort::receive(char *buffer, int maxLength)
         if (m_handedOver + n > 0)
             m_judge.answerEnded(monotonicNs());
         if (m_trace && !isStopped() && !m_judge.request().isBroadcast()) {
-            if (m_handedOver + n == 0)
+            if (m_handedOver + n == 0 && m_firstByteNs >= 0)
+                m_trace->note(QStringLiteral("no answer began within %1 ms of the request's end")
+                                  .arg(double(m_firstByteNs) / kMs, 0, 'f', 1));
+            else if (m_handedOver + n == 0)
                 m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
             else
                 m_trace->note(QStringLiteral("answer ended after %1 bytes; %2 more were expected")
@@ -162,6 +165,7 @@ void SerialPort::syncJudge()
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
     set.keepsNoTime = m_onPty || m_overNetwork;
+    set.firstByteNs = m_firstByteNs;
     m_judge.configure(set);
 }
 

@@ -71,6 +71,7 @@ int SerialPort::transmit(const RtuRequest &request)
 {
     const char *data = request.frame().constData();
     const int length = request.frame().size();
+    const qint64 writeStartNs = monotonicNs();
     int written = 0;
     while (written < length) {
         const ssize_t n = m_overNetwork ? sendToSocket(m_fd, data + written, length - written)
@@ -91,7 +92,7 @@ int SerialPort::transmit(const RtuRequest &request)
     }
     while (!m_overNetwork && tcdrain(m_fd) != 0 && errno == EINTR) {
     }
-    m_judge.requestSent(request, monotonicNs());
+    m_judge.requestSent(request, monotonicNs(), writeStartNs + qint64(length) * characterNs());
     m_handedOver = 0;
     ++m_counters.requests;
     if (m_trace)

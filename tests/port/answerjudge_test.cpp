@@ -135,6 +135,31 @@ TEST(AnswerJudge, AfterALostAnswerALookAlikeRequestWaitsForAStepCheck)
     }
 }
 
+// With a first-byte time-out (a scan's sweep) an answer must begin within
+// it; once begun, its rest is awaited by its length, past the window. An
+// answer begun too late is owed, and dropped as late when it comes.
+TEST(AnswerJudge, AFirstByteTimeOutBoundsOnlyTheWaitForTheFirstByte)
+{
+    const QByteArray answer = hexWithCrc("010302002A");
+    for (const qint64 firstByteAt : {49 * kMs, 51 * kMs}) {
+        AnswerJudge::Settings settings = slowLine(400);
+        settings.firstByteNs = 50 * kMs;
+        JudgedLine line(settings);
+        const qint64 sent = line.send(hexWithCrc("010300000001"));
+        for (int i = 0; i < answer.size(); ++i)
+            line.arrive(sent + firstByteAt + i * settings.characterNs, answer.mid(i, 1));
+        const bool inTime = firstByteAt < settings.firstByteNs;
+        EXPECT_EQ(line.receive(answer.size()), inTime ? answer : QByteArray()) << firstByteAt;
+        line.send(hexWithCrc("020300000001"));
+        line.receive(7);
+        ASSERT_EQ(line.events.size(), inTime ? 0 : 1) << firstByteAt;
+        if (!inTime) {
+            EXPECT_EQ(line.events[0].kind, JudgeEvent::Late);
+            EXPECT_EQ(line.events[0].station, 1);
+        }
+    }
+}
+
 TEST(AnswerJudge, ABroadcastIsNotAwaitedAndGivesTheDrives200Ms)
 {
     JudgedLine line(slowLine(5000));

@@ -32,23 +32,39 @@ TEST(ServoctlScan, FindsExactlyTheStationsThereAtTheirBaudRate)
         const char *table;
         const char *said; // on standard error
     } cases[] = {
-        {{"--sim-stations", "2,5,9", "scan", "1-12"},
+        {{"--timeout", "400", "--sim-stations", "2,5,9", "scan", "1-12"},
          "station  line settings          answer\n"
          "      2  RS485,9600,NONE,8,2    T ms\n"
          "      5  RS485,9600,NONE,8,2    T ms\n"
          "      9  RS485,9600,NONE,8,2    T ms\n"
          "3 stations found in 12 probed at 1 line setting, T s\n",
          "scanning RS485,9600,NONE,8,2 (time-out 400 ms): 12 stations\n"},
-        {{"--sim-line", "RS485,19200,NONE,8,2", "scan", "1-3", "baud", "9600,19200,38400"},
+        // Settings are tried up to the first at which a drive answers.
+        {{"--timeout", "400", "--sim-line", "RS485,19200,NONE,8,2", "scan", "1-3", "baud", "9600,19200,38400"},
          "station  line settings          answer\n"
          "      1  RS485,19200,NONE,8,2   T ms\n"
          "      2  RS485,19200,NONE,8,2   T ms\n"
          "      3  RS485,19200,NONE,8,2   T ms\n"
-         "3 stations found in 3 probed at 3 line settings, T s\n",
+         "3 stations found in 3 probed at 2 line settings, T s\n",
          "carries no parity"},
+        // 1-10 and 247 at every setting before the rest; then the whole
+        // range at the setting that answered.
+        {{"--sim-line", "RS485,19200,NONE,8,2", "--sim-stations", "17", "scan", "baud", "9600,19200,38400",
+          "parity", "none,even,odd"},
+         "station  line settings          answer\n"
+         "     17  RS485,19200,NONE,8,2   T ms\n"
+         "1 station found in 247 probed at 9 line settings, T s\n",
+         "scanning RS485,19200,NONE,8,2 (time-out 33 ms): 247 stations\n"},
+        {{"--timeout", "400", "--sim-line", "RS485,19200,NONE,8,2", "--sim-stations", "17", "--all-settings",
+          "scan", "16-17", "baud", "9600,19200", "parity", "none,even"},
+         "station  line settings          answer\n"
+         "     17  RS485,19200,NONE,8,2   T ms\n"
+         "     17  RS485,19200,EVEN,8,2   T ms\n"
+         "1 station found in 2 probed at 4 line settings, T s\n",
+         "scanning RS485,19200,EVEN,8,2 (time-out 400 ms): 2 stations\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = scan(c.args);
+        const Outcome run = servoctl(QStringList{"--sim"} + c.args);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
         EXPECT_EQ(masked(run.out).toStdString(), c.table);
         EXPECT_EQ(run.err.count(QLatin1String(c.said)), 1) << qPrintable(run.err);
@@ -61,6 +77,16 @@ TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
     EXPECT_EQ(exception.status, 0) << qPrintable(exception.err);
     EXPECT_TRUE(masked(exception.out).contains(QLatin1String("      4  RS485,9600,NONE,8,2    exception 0x06, T ms\n")))
         << qPrintable(exception.out);
+    // Drives slower to begin than the sweep waits are asked again with the
+    // whole time-out: they show their time, or the --timeout that would do.
+    const Outcome slow = scan({"--sim-faults", "delay=1:40", "--sim-stations", "4,5,9", "scan", "1-10"});
+    EXPECT_EQ(slow.status, 0) << qPrintable(slow.err);
+    EXPECT_EQ(masked(slow.out).toStdString(),
+              "station  line settings          answer\n"
+              "      4  RS485,9600,NONE,8,2    T ms\n"
+              "      5  RS485,9600,NONE,8,2    T ms\n"
+              "      9  RS485,9600,NONE,8,2    T ms\n"
+              "3 stations found in 10 probed at 1 line setting, T s\n");
     const Outcome late = scan({"--sim-faults", "late=1:700", "--sim-stations", "4", "scan", "4"});
     EXPECT_EQ(late.status, 0) << qPrintable(late.err);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("\n      4  RS485,9600,NONE,8,2    late: \\d+ ms, use --timeout \\d+00\n"))
