@@ -16,6 +16,7 @@
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
+#include "simtap.h"
 #include "stationlist.h"
 
 namespace {
@@ -131,6 +132,13 @@ void addOptions(QCommandLineParser &parser)
                                                 "terminal that still exists is said); removed at exit "
                                                 "while it is still this one's."),
          QStringLiteral("PATH")},
+        {QStringLiteral("tap"), QStringLiteral("Also make PATH a symbolic link (as --link does) to a second "
+                                               "pseudo-terminal that hears every byte of the line, "
+                                               "requests and answers, as a listen-only adapter wired in "
+                                               "parallel would; what is written to it never reaches the "
+                                               "line. Implies --pace, so that the tap hears the line's "
+                                               "timing."),
+         QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
                                                 "at once, before the answer, as an RS-485 adapter without "
@@ -186,13 +194,15 @@ QString argumentsError(const QCommandLineParser &parser)
             return QStringLiteral("--%1 given twice").arg(name);
         given.append(name);
     }
-    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
+    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
     }
     // A link names a pseudo-terminal; a device has its own name.
     if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
         return QStringLiteral("--link goes with a pseudo-terminal, not with --device");
+    if (parser.isSet(QStringLiteral("tap")) && parser.value(QStringLiteral("tap")) == parser.value(QStringLiteral("link")))
+        return QStringLiteral("--tap and --link name one path: the tap needs a name of its own");
     return QString();
 }
 
@@ -272,16 +282,34 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
         return fail(link.errorString());
     if (!link.notice().isEmpty())
         std::fprintf(stderr, "servosim: %s\n", qPrintable(link.notice()));
+    SimTap tap;
+    PtyLink tapLink(parser.value(QStringLiteral("tap")));
+    if (!tapLink.path().isEmpty()) {
+        if (!tap.open(s.lineSettings))
+            return fail(tap.errorString());
+        if (!tapLink.make(tap.path()))
+            return fail(tapLink.errorString());
+        if (!tapLink.notice().isEmpty())
+            std::fprintf(stderr, "servosim: %s\n", qPrintable(tapLink.notice()));
+        server.setTap(&tap);
+    }
     FrameTrace trace(stderr);
     if (parser.isSet(QStringLiteral("trace")))
         server.setTrace(&trace);
-    server.setPacing(parser.isSet(QStringLiteral("pace")));
+    server.setPacing(parser.isSet(QStringLiteral("pace")) || !tapLink.path().isEmpty());
     server.setEcho(parser.isSet(QStringLiteral("echo")));
 
     printServing(parser, s, server);
+    if (!tapLink.path().isEmpty()) {
+        std::fprintf(stderr, "servosim: tap %s (%s) hears the line, listen-only\n",
+                     qPrintable(tapLink.path()), qPrintable(tap.path()));
+    }
     const bool served = server.run();
     link.remove();
+    tapLink.remove();
     printStats(line.stats(), server.echoedFrames());
+    if (const qint64 stray = tap.writtenByListener())
+        std::fprintf(stderr, "servosim: %lld bytes written on the tap, dropped (a listener never sends)\n", stray);
     if (!served)
         return fail(server.errorString());
     return 0;

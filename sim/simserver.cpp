@@ -14,6 +14,7 @@
 #include "linelock.h"
 #include "rtuframer.h"
 #include "simline.h"
+#include "simtap.h"
 #include "systemerror.h"
 #include "termiosline.h"
 
@@ -181,7 +182,7 @@ bool SimServer::waitUntil(qint64 deadlineNs)
     }
 }
 
-bool SimServer::writeAnswer(const QByteArray &frame)
+bool SimServer::writeAnswer(const QByteArray &frame, bool onLine)
 {
     const qint64 charNs = m_settings.characterTimeNs();
     const qint64 start = monotonicNs();
@@ -199,6 +200,8 @@ bool SimServer::writeAnswer(const QByteArray &frame)
         }
         const ssize_t n = ::write(m_fd, frame.constData() + written, size_t(due - written));
         if (n > 0) {
+            if (m_tap && onLine)
+                m_tap->hear(frame.constData() + written, int(n));
             written += int(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd pfd = {m_fd, POLLOUT, 0};
@@ -308,8 +311,10 @@ bool SimServer::run()
             if (n > 0) {
                 // The adapter hands every byte back as it goes out; the
                 // answer then waits its silent interval after the echo.
+                if (m_tap)
+                    m_tap->hear(chunk, int(n));
                 if (m_echo)
-                    writeAnswer(QByteArray(chunk, int(n)));
+                    writeAnswer(QByteArray(chunk, int(n)), false);
                 lastByteNs = monotonicNs();
                 framer.append(chunk, int(n));
                 QByteArray frame;

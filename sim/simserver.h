@@ -11,6 +11,7 @@
 
 class FrameTrace;
 class SimLine;
+class SimTap;
 
 // Serves a simulated line on a pseudo-terminal it opens (clients use
 // path()) or on a serial device. Runs in a thread of its own (start/stop)
@@ -61,6 +62,9 @@ public:
     qint64 echoedFrames() const { return m_echoed; }
     // Not owned; only the serving thread writes to it while running.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
+    // Not owned: hears every byte of the line, requests and answers, as
+    // they go (an echo stays in the adapter and is not on the line).
+    void setTap(SimTap *tap) { m_tap = tap; }
 
     bool start();
     void stop();
@@ -75,7 +79,7 @@ private:
     void handle(const QByteArray &frame);
     bool heardAtOurBaudRate();
     bool waitUntil(qint64 deadlineNs);
-    bool writeAnswer(const QByteArray &frame);
+    bool writeAnswer(const QByteArray &frame, bool onLine = true);
     void closeAll();
 
     SimLine *m_line;
@@ -92,6 +96,7 @@ private:
     bool m_echo = false;
     std::atomic<qint64> m_echoed{0};
     FrameTrace *m_trace = nullptr;
+    SimTap *m_tap = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
 };
