@@ -243,7 +243,9 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
 {
     int backups = 0;
     int restores = 0;
+    int monitors = 0;
     for (const Step &step : steps) {
+        monitors += step.action == Step::Monitor ? 1 : 0;
         if (options.dryRun && step.action != Step::Station && step.action != Step::Restore)
             return QStringLiteral("--dry-run goes only with restore, not with %1").arg(step.text);
         backups += step.action == Step::Backup ? 1 : 0;
@@ -256,7 +258,7 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
     }
     if (options.dryRun && options.yes)
         return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
-    if (!options.mapPath.isEmpty() && backups == 0)
+    if (!options.mapPath.isEmpty() && backups == 0 && monitors == 0)
         return QStringLiteral("--map goes only with backup");
     return QString();
 }

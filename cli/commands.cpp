@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "backup.h"
+#include "monitor.h"
 #include "session.h"
 #include "stationlist.h"
 #include "stepchecks.h"
@@ -303,6 +304,12 @@ const std::vector<CommandEntry> &commandTable()
          "PNG of 1200x700 pixels: one line for each\n"
          "station and address, the time from the first\n"
          "row in seconds (in minutes past 10 minutes)"},
+        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, &Session::monitor,
+         "monitor -d DEVICE",
+         "listen to a line through an adapter of its\n"
+         "own, never sending: one line per request and\n"
+         "answer, timed and judged (see \"Monitoring\"\n"
+         "below)"},
     };
     return kCommands;
 }

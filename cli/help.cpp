@@ -78,6 +78,17 @@ time plus two silent intervals plus 20 ms (46 ms at 9600 8N2, 25 ms at
 115200); retries --retries, else 0. Status 0 when a station was found. A
 pseudo-terminal carries no parity: there only baud rates are told apart.
 
+Monitoring: monitor opens -d DEVICE read-only and never writes to it: no
+byte, no modem line, no lock (the master holds the line; a monitor is
+another adapter wired in parallel). Bytes are split into frames by the
+silent interval (--line's), each CRC checked, requests paired with
+answers. A line each: time, station, function, address and count, values,
+the answer time (end of request to start of answer) and the silence before
+the request; in brackets what is wrong: no answer, CRC error, exception,
+an answer from a station not asked, a late one, a gap inside a frame or a
+silence too short (not judged on a pseudo-terminal, which keeps no line
+timing). Bytes that make no frame show as noise. See docs/servoctl.md.
+
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
     the program that holds it.
@@ -132,7 +143,12 @@ Options:
   -o, --output FILE        the new file backup or plot writes
       --map MAP            backup: the parameters, a line each: ADDRESS
                            TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
-                           FN5DO; word, dword (SW allowed) or bit (HR20.3)
+                           FN5DO; word, dword (SW allowed) or bit (HR20.3);
+                           monitor: the names and types values show with
+      --pcap FILE          monitor: every frame heard into a new capture
+                           FILE (pcap, link type USER0 = 147, bare RTU)
+      --count N            monitor: stop after N requests, {count}
+      --duration S         monitor: stop after S seconds, {duration}
       --dry-run            restore: read and show what would be written
       --yes                restore: write without asking (needed when
                            standard input is not a terminal)
@@ -184,6 +200,7 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
   servoctl plot speed.csv -o speed.png
   servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
+  servoctl -d /dev/ttyUSB1 --line RS485,19200,EVEN,8,1 --stats --pcap line.pcap monitor
 )";
 
 } // namespace

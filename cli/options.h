@@ -39,7 +39,10 @@ struct Options
     bool anyLine = false;      // restore: a backup of the other kind of line too
     QString csvPath;           // a log of every value read; empty: none
     QString outputPath;        // what backup and plot write; empty: none given
-    QString mapPath;           // backup: the parameter map
+    QString mapPath;           // backup: the parameter map; monitor: names and types
+    QString pcapPath;          // monitor: a capture of every frame heard; empty: none
+    int count = 0;             // monitor: stop after this many requests; 0: none
+    int durationS = 0;         // monitor: stop after this many seconds; 0: none
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
     QString pluginPath;
     QList<int> simStations = {1, 2, 3};

@@ -2,6 +2,7 @@
 
 #include "backup.h"
 #include "commands.h"
+#include "monitor.h"
 
 namespace {
 
@@ -82,6 +83,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = fileOptionsRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = monitorOptionsRefusal(result.options, result.steps);
     if (!error->isEmpty())
         return false;
     *plan = result;

@@ -175,10 +175,22 @@ bool SimServer::waitUntil(qint64 deadlineNs)
         const qint64 remaining = deadlineNs - monotonicNs();
         if (remaining <= 0)
             return true;
-        pollfd pfd = {m_stopPipe[0], POLLIN, 0};
+        // With a tap, what the master sends meanwhile is on the line now:
+        // the tap hears it at once, the drives once they are done.
+        pollfd fds[2] = {{m_stopPipe[0], POLLIN, 0}, {m_fd, POLLIN, 0}};
         const timespec ts = toTimespec(remaining);
-        if (ppoll(&pfd, 1, &ts, nullptr) > 0)
-            return false;
+        if (ppoll(fds, m_tap ? 2 : 1, &ts, nullptr) > 0) {
+            if (fds[0].revents)
+                return false;
+            if (!(fds[1].revents & POLLIN))
+                return false;
+            char chunk[512];
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            if (n > 0) {
+                m_tap->hear(chunk, int(n));
+                m_heardMeanwhile.append(chunk, int(n));
+            }
+        }
     }
 }
 
@@ -295,6 +307,16 @@ bool SimServer::run()
             }
             ts = toTimespec(remaining);
             timeout = &ts;
+        }
+        if (!m_heardMeanwhile.isEmpty()) {
+            const QByteArray heard = m_heardMeanwhile;
+            m_heardMeanwhile.clear();
+            lastByteNs = monotonicNs();
+            framer.append(heard.constData(), heard.size());
+            QByteArray frame;
+            while (framer.takeFrame(&frame))
+                handle(frame);
+            continue;
         }
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
         const int ready = ppoll(fds, 2, timeout, nullptr);

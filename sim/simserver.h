@@ -97,6 +97,7 @@ private:
     std::atomic<qint64> m_echoed{0};
     FrameTrace *m_trace = nullptr;
     SimTap *m_tap = nullptr;
+    QByteArray m_heardMeanwhile; // read for the tap while an answer waited
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
 };
