@@ -166,7 +166,7 @@ bool Listener::show(const Transaction &t)
                 qPrintable(describeTransaction(t, m_judging, map, m_options.format)));
     std::fflush(stdout);
     m_stats->add(t);
-    if (m_csvOpen) {
+    if (m_csvOpen && t.kind == Transaction::Exchange) { // a late answer's values the master dropped
         for (const MonitorValue &value : transactionValues(t, map)) {
             if (!value.read)
                 continue;
@@ -243,9 +243,7 @@ bool Listener::listen()
             lost = true;
         }
         const qint64 now = monotonicNs();
-        HeardFrame silent;
-        if (m_framer.takeAtSilence(now, &silent))
-            frames.append(silent);
+        m_framer.takeAtSilence(now, &frames);
         if (!handle(frames, now))
             return false;
         if (lost) {
@@ -275,10 +273,8 @@ int Listener::run()
     std::fflush(stdout);
     bool ok = listen();
     if (ok && !m_done && !interruptSignal()) {
-        HeardFrame rest;
         QList<HeardFrame> frames;
-        if (m_framer.takeAtSilence(0, &rest, true))
-            frames.append(rest);
+        m_framer.takeAtSilence(0, &frames, true);
         ok = handle(frames, -1);
     }
     if (m_options.stats) {

@@ -10,9 +10,25 @@ MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs)
 
 void MonitorFramer::finish(QList<HeardFrame> *frames)
 {
-    m_current.crcOk = hasValidModbusCrc(m_current.bytes);
     m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : m_current.beginNs - m_lastEndNs;
     m_lastEndNs = m_current.endNs;
+    // Two frames read at once (a reader that was late, a pseudo-terminal):
+    // a whole frame with its CRC at the start is one. Its follower's
+    // silence cannot be known.
+    while (!hasValidModbusCrc(m_current.bytes)) {
+        int whole = 4;
+        while (whole < m_current.bytes.size() && !hasValidModbusCrc(m_current.bytes.constData(), whole))
+            ++whole;
+        if (whole >= m_current.bytes.size())
+            break;
+        HeardFrame first = m_current;
+        first.bytes.truncate(whole);
+        first.crcOk = true;
+        frames->append(first);
+        m_current.bytes.remove(0, whole);
+        m_current.silenceBeforeNs = -1;
+    }
+    m_current.crcOk = hasValidModbusCrc(m_current.bytes);
     frames->append(m_current);
     m_current = HeardFrame();
 }
@@ -48,12 +64,10 @@ qint64 MonitorFramer::deadlineNs() const
     return m_current.isEmpty() ? -1 : m_current.endNs + m_silentNs;
 }
 
-bool MonitorFramer::takeAtSilence(qint64 nowNs, HeardFrame *frame, bool force)
+bool MonitorFramer::takeAtSilence(qint64 nowNs, QList<HeardFrame> *frames, bool force)
 {
     if (m_current.isEmpty() || (!force && nowNs < deadlineNs()))
         return false;
-    QList<HeardFrame> frames;
-    finish(&frames);
-    *frame = frames.first();
+    finish(frames);
     return true;
 }

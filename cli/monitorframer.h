@@ -11,7 +11,7 @@ struct HeardFrame
     QByteArray bytes;
     qint64 beginNs = 0;           // its first byte read
     qint64 endNs = 0;             // its last byte read
-    qint64 silenceBeforeNs = -1;  // since the frame before it ended; -1 for the first one
+    qint64 silenceBeforeNs = -1;  // since the frame before it ended; -1 when not known
     qint64 longestGapNs = 0;      // the longest pause between its bytes
     bool crcOk = false;
 
@@ -22,7 +22,9 @@ struct HeardFrame
 // ends where the line is silent for the silent interval (3.5 characters).
 // A pause of more than 1.5 characters ends one too once the bytes before it
 // are a whole frame with its CRC: the next one then began too soon, which
-// the silence before it shows. A frame never grows past maxFrame() bytes
+// the silence before it shows. Bytes whose CRC fails but which begin with
+// a whole frame with its CRC are two frames read at once, split there. A
+// frame never grows past maxFrame() bytes
 // (the longest RTU frame), so noise or a wrong baud rate takes bounded
 // memory. Pure: the caller says when bytes came and what time it is.
 class MonitorFramer
@@ -36,9 +38,9 @@ public:
     void append(const char *data, int size, qint64 nowNs, QList<HeardFrame> *frames);
     // When the frame in progress ends if nothing more comes; -1 when none is.
     qint64 deadlineNs() const;
-    // The frame in progress, when the line has been silent long enough by nowNs
-    // (or at once with force, at the end).
-    bool takeAtSilence(qint64 nowNs, HeardFrame *frame, bool force = false);
+    // The frame in progress (two, if read at once), appended to *frames when
+    // the line has been silent long enough by nowNs (or with force, at the end).
+    bool takeAtSilence(qint64 nowNs, QList<HeardFrame> *frames, bool force = false);
 
 private:
     void finish(QList<HeardFrame> *frames);

@@ -23,8 +23,11 @@ MonitorPairer::MonitorPairer(qint64 answerWaitNs)
 bool MonitorPairer::fitsAwaited(const HeardFrame &frame) const
 {
     const QByteArray &bytes = frame.bytes;
+    // Damaged, it still begins with the station asked, or (that byte hit)
+    // with the function.
     if (!frame.crcOk)
-        return byteAt(bytes, 0) == byteAt(m_awaited.bytes, 0);
+        return byteAt(bytes, 0) == byteAt(m_awaited.bytes, 0)
+               || (bytes.size() > 1 && (byteAt(bytes, 1) & 0x7F) == byteAt(m_awaited.bytes, 1));
     if (m_awaitedRequest.isKnown())
         return m_awaitedRequest.isAnswer(bytes.constData(), bytes.size());
     const quint8 function = byteAt(m_awaited.bytes, 1);

@@ -30,7 +30,7 @@ struct Transaction
 // answered by the station asked with the same function (or its exception),
 // at the length the request implies (port/rtuanswer.h). A frame with a bad
 // CRC while an answer is awaited is that answer, damaged, when it begins
-// with the station asked; otherwise it is noise. A request of a function
+// with the station asked or has its function second; otherwise it is noise. A request of a function
 // whose answer has no known length is answered by the next frame of its
 // station and function. An answer that fits none of these but does fit a
 // request left unanswered a little earlier is that one's, late. Pure, and

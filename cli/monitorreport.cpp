@@ -114,7 +114,9 @@ QString exceptionName(int code)
 QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map)
 {
     QList<MonitorValue> values;
-    if (t.kind != Transaction::Exchange || !t.answered() || !t.answer.crcOk || isException(t.answer))
+    const bool broadcast = t.kind == Transaction::Exchange && at(t.request.bytes, 0) == 0;
+    if (t.kind == Transaction::Noise || t.kind == Transaction::Unasked
+        || (!broadcast && (!t.answered() || !t.answer.crcOk || isException(t.answer))))
         return values;
     const Items items = itemsOf(t.request.bytes);
     if (!items.area)

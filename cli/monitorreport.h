@@ -35,8 +35,9 @@ struct MonitorValue
     bool read = true; // read from the drive, not written to it
 };
 
-// The values of an exchange whose answer came whole: read from the drive
-// (functions 1 to 4) or written to it and acknowledged (5, 6, 15, 16).
+// The values of an exchange (or a late answer) whose answer came whole:
+// read from the drive (functions 1 to 4) or written to it and acknowledged
+// (5, 6, 15, 16; a broadcast write unacknowledged).
 // With a map, the items it lists take its names and types.
 QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map);
 
