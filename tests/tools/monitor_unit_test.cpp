@@ -9,6 +9,7 @@
 #include "monitorreport.h"
 #include "parammap.h"
 #include "pcapwriter.h"
+#include "plan.h"
 
 namespace {
 
@@ -186,6 +187,40 @@ TEST(PcapWriter, WritesUser0PacketsOfBareFrames)
     EXPECT_EQ(PcapWriter::header().toHex(), QByteArray("d4c3b2a1020004000000000000000000ffff000093000000"));
     EXPECT_EQ(PcapWriter::packet(QByteArray::fromHex("0103"), 1700000000123456LL).toHex(),
               QByteArray("00f1536540e201000200000002000000" "0103"));
+}
+
+} // namespace
+
+namespace {
+
+// The command line is checked whole: one line naming what is wrong.
+TEST(MonitorPlan, RefusesWhatCannotListen)
+{
+    const QList<QPair<QStringList, QString>> cases = {
+        {{"--sim", "monitor"}, "monitor listens to a device (-d), not to the built-in simulated line "
+                               "(servosim --tap makes a line to listen to)"},
+        {{"monitor"}, "no line given: -d DEVICE for a serial line, or --sim for the built-in simulated line"},
+        {{"-d", "/dev/null", "monitor", "HR1"}, "monitor takes no arguments: HR1"},
+        {{"-d", "/dev/null", "--station", "2", "monitor"},
+         "monitor hears every station: --station goes with the commands that ask"},
+        {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
+        {{"-d", "/dev/null", "--count", "0", "monitor"}, "--count: 0 is not a number from 1 to 2147483647"},
+        {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
+        {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
+        {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
+    };
+    for (const auto &test : cases) {
+        Plan plan;
+        QString error;
+        EXPECT_FALSE(parsePlan(test.first, &plan, &error)) << qPrintable(test.first.join(' '));
+        EXPECT_TRUE(error.startsWith(test.second)) << qPrintable(error);
+    }
+    Plan plan;
+    QString error;
+    EXPECT_TRUE(parsePlan({"-d", "/dev/ttyUSB1", "--map", "docs/servo-parameters.map", "--csv", "/tmp/x.csv",
+                           "--count", "5", "monitor"}, &plan, &error)
+                || error.contains(QLatin1String("servo-parameters.map")))
+        << qPrintable(error);
 }
 
 } // namespace
