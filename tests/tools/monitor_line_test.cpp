@@ -191,3 +191,21 @@ TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
+{
+    QTemporaryDir dir;
+    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
+    ASSERT_TRUE(sim.ready());
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "monitor"});
+    ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+    monitor.signal(SIGTERM);
+    EXPECT_EQ(monitor.finish(5000), 128 + SIGTERM);
+    EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
+        << qPrintable(monitor.out());
+    EXPECT_TRUE(monitor.err().endsWith(QLatin1String("servoctl: interrupted by SIGTERM\n"))) << qPrintable(monitor.err());
+}
+
+} // namespace
