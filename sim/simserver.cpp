@@ -198,6 +198,10 @@ bool SimServer::writeAnswer(const QByteArray &frame, bool onLine)
 {
     const qint64 charNs = m_settings.characterTimeNs();
     const qint64 start = monotonicNs();
+    // The tap hears the frame whole as it begins: a pseudo-terminal keeps no
+    // timing inside a frame, and a stall of ours must not split it there.
+    if (m_tap && onLine)
+        m_tap->hear(frame.constData(), frame.size());
     int written = 0;
     while (written < frame.size()) {
         int due = frame.size();
@@ -212,8 +216,6 @@ bool SimServer::writeAnswer(const QByteArray &frame, bool onLine)
         }
         const ssize_t n = ::write(m_fd, frame.constData() + written, size_t(due - written));
         if (n > 0) {
-            if (m_tap && onLine)
-                m_tap->hear(frame.constData() + written, int(n));
             written += int(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd pfd = {m_fd, POLLOUT, 0};

@@ -62,8 +62,9 @@ public:
     qint64 echoedFrames() const { return m_echoed; }
     // Not owned; only the serving thread writes to it while running.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
-    // Not owned: hears every byte of the line, requests and answers, as
-    // they go (an echo stays in the adapter and is not on the line).
+    // Not owned: hears every frame of the line, requests as they come and
+    // answers whole as they begin (an echo stays in the adapter and is not
+    // on the line).
     void setTap(SimTap *tap) { m_tap = tap; }
 
     bool start();

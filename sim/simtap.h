@@ -7,7 +7,8 @@
 
 // A second pseudo-terminal on a simulated line that hears what a
 // listen-only adapter wired in parallel would: every byte of the line,
-// requests and answers alike, as they happen on it. The listener's side
+// requests and answers alike, when it happens on it (to the frame: a
+// pseudo-terminal keeps no timing inside one). The listener's side
 // (path()) never reaches the line: what is written there is read here,
 // counted (writtenByListener()) and dropped.
 //
