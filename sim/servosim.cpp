@@ -132,12 +132,12 @@ void addOptions(QCommandLineParser &parser)
                                                 "terminal that still exists is said); removed at exit "
                                                 "while it is still this one's."),
          QStringLiteral("PATH")},
-        {QStringLiteral("tap"), QStringLiteral("Also make PATH a symbolic link (as --link does) to a second "
-                                               "pseudo-terminal that hears every byte of the line, "
+        {QStringLiteral("tap"), QStringLiteral("Also make PATH a symbolic link, taken as the line's own is, "
+                                               "to a second pseudo-terminal that hears every byte of the line, "
                                                "requests and answers, as a listen-only adapter wired in "
                                                "parallel would; what is written to it never reaches the "
-                                               "line. Implies --pace, so that the tap hears the line's "
-                                               "timing."),
+                                               "line. Answers are then paced, so that the tap hears the "
+                                               "line's timing."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
