@@ -80,7 +80,7 @@ pseudo-terminal carries no parity: there only baud rates are told apart.
 
 Monitoring: monitor opens -d DEVICE read-only and never writes to it: no
 byte, no modem line, no lock (the master holds the line; a monitor is
-another adapter wired in parallel). Bytes are split into frames by the
+another adapter wired in parallel, and the master's own device is refused). Bytes are split into frames by the
 silent interval (--line's), each CRC checked, requests paired with
 answers. A line each: time, station, function, address and count, values,
 the answer time (end of request to start of answer) and the silence before

@@ -114,6 +114,11 @@ int Listener::open()
     const QString notALine = whyNotALine(m_fd);
     if (!notALine.isEmpty())
         return fail(path + QLatin1Char(' ') + notALine);
+    // The master's own device: every byte read here would be taken from it.
+    const QString claimed = lineClaimedText(m_fd, path);
+    if (!claimed.isEmpty())
+        return fail(claimed + QStringLiteral(", the line's master: reading it would take the master's "
+                                             "answers (listen through an adapter of your own)"));
     QString error;
     if (tcgetattr(m_fd, &m_saved) != 0)
         return fail(systemError("cannot read the line settings of %1", path));

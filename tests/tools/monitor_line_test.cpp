@@ -9,7 +9,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+
 #include "csvlog.h"
+#include "linelock.h"
 #include "plan.h"
 #include "servoctl_run.h"
 
@@ -193,6 +196,30 @@ TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
 } // namespace
 
 namespace {
+
+QString ownName()
+{
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+}
+
+// A monitor reading the master's own device would take its answers.
+TEST(MonitorOnTap, RefusesTheDeviceItsMasterHolds)
+{
+    QTemporaryDir dir;
+    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
+    ASSERT_TRUE(sim.ready());
+    const int master = ::open(sim.link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QString error;
+    ASSERT_TRUE(claimLine(master, sim.link, &error)) << qPrintable(error);
+    const Outcome held = servoctl({"-d", sim.link, "monitor"});
+    EXPECT_EQ(held.status, 1);
+    EXPECT_EQ(held.err.toStdString(),
+              QStringLiteral("servoctl: monitor: %1 is in use by %2 (pid %3), the line's master: reading it would "
+                             "take the master's answers (listen through an adapter of your own)\n")
+                  .arg(sim.link, ownName()).arg(getpid()).toStdString());
+    ::close(master);
+}
 
 TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
 {
