@@ -1,6 +1,32 @@
 #include "monitorframer.h"
 
 #include "modbuscrc.h"
+#include "rtuanswer.h"
+
+namespace {
+
+// The length of a whole frame with its CRC at the start of the bytes, by
+// what its header says it is (an answer, or a request of a known shape);
+// 0 when none is there. Only these lengths are tried, so that a CRC that
+// happens to match inside a frame does not cut it.
+int wholeFrameAtStart(const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    const int size = bytes.size();
+    const quint8 function = size > 1 ? quint8(data[1]) : 0;
+    int requestLength = 0;
+    if (function >= 1 && function <= 6)
+        requestLength = 8;
+    else if ((function == 15 || function == 16) && size > 6)
+        requestLength = 9 + quint8(data[6]);
+    for (const int length : {rtuAnswerLength(data, size), requestLength}) {
+        if (length >= 4 && length < size && hasValidModbusCrc(data, length))
+            return length;
+    }
+    return 0;
+}
+
+} // namespace
 
 MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs)
     : m_characterNs(characterNs)
@@ -16,16 +42,15 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
     // a whole frame with its CRC at the start is one. Its follower's
     // silence cannot be known.
     while (!hasValidModbusCrc(m_current.bytes)) {
-        int whole = 4;
-        while (whole < m_current.bytes.size() && !hasValidModbusCrc(m_current.bytes.constData(), whole))
-            ++whole;
-        if (whole >= m_current.bytes.size())
+        const int whole = wholeFrameAtStart(m_current.bytes);
+        if (whole == 0)
             break;
         HeardFrame first = m_current;
         first.bytes.truncate(whole);
         first.crcOk = true;
         frames->append(first);
         m_current.bytes.remove(0, whole);
+        m_current.beginNs = first.endNs;
         m_current.silenceBeforeNs = -1;
     }
     m_current.crcOk = hasValidModbusCrc(m_current.bytes);

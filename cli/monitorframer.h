@@ -11,7 +11,10 @@ struct HeardFrame
     QByteArray bytes;
     qint64 beginNs = 0;           // its first byte read
     qint64 endNs = 0;             // its last byte read
-    qint64 silenceBeforeNs = -1;  // since the frame before it ended; -1 when not known
+    // Since the frame before it ended; -1 when not known (the first frame,
+    // or one read together with the frame before it: then its begin is not
+    // known either, and no answer time is taken from it).
+    qint64 silenceBeforeNs = -1;
     qint64 longestGapNs = 0;      // the longest pause between its bytes
     bool crcOk = false;
 
@@ -23,7 +26,8 @@ struct HeardFrame
 // A pause of more than 1.5 characters ends one too once the bytes before it
 // are a whole frame with its CRC: the next one then began too soon, which
 // the silence before it shows. Bytes whose CRC fails but which begin with
-// a whole frame with its CRC are two frames read at once, split there. A
+// a whole frame with its CRC, of the length its header gives, are two
+// frames read at once, split there. A
 // frame never grows past maxFrame() bytes
 // (the longest RTU frame), so noise or a wrong baud rate takes bounded
 // memory. Pure: the caller says when bytes came and what time it is.

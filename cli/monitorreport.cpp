@@ -219,7 +219,7 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
             flags.append(QStringLiteral("silence %1 before the request, %2 needed")
                              .arg(ms(t.request.silenceBeforeNs), ms(judging.silentNs)));
     }
-    if (t.answered())
+    if (t.answered() && t.answer.silenceBeforeNs >= 0)
         text += QStringLiteral("  answer %1").arg(ms(t.answer.beginNs - t.request.endNs));
     if (t.request.silenceBeforeNs >= 0)
         text += QStringLiteral("  silence %1").arg(ms(t.request.silenceBeforeNs));
@@ -267,7 +267,8 @@ void MonitorStats::add(const Transaction &t)
     }
     if (isException(t.answer))
         ++s.exceptions[at(t.answer.bytes, 2)];
-    s.responseTimes.add(t.answer.beginNs - t.request.endNs);
+    if (t.answer.silenceBeforeNs >= 0)
+        s.responseTimes.add(t.answer.beginNs - t.request.endNs);
 }
 
 const MonitorStationStats *MonitorStats::station(int station) const

@@ -115,18 +115,18 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     };
     const QList<Case> cases = {
         {"a read answered",
-         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29)},
+         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
         {"an exception, and the master too soon before it",
-         {heard(read, 0, 8, 2), heard(withCrc("018302"), 20, 25)},
+         {heard(read, 0, 8, 2), heard(withCrc("018302"), 20, 25, 12)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
           "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
         {"a damaged answer, with a gap inside",
-         {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, -1, 2000)},
+         {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 ff ff]"
           "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
         {"no answer, then another station's late one after the next request",
-         {heard(read, 0, 8), heard(withCrc("020300000002"), 200, 208, 192), heard(withCrc("01030400010002"), 220, 229)},
+         {heard(read, 0, 8), heard(withCrc("020300000002"), 200, 208, 192), heard(withCrc("01030400010002"), 220, 229, 12)},
          {"station 1 fn 3 HR1 x2  [no answer]",
           "station 1 fn 3 HR1 x2: HR1=1 HR2=2  answer 212.00 ms  [late answer, after the next request began]",
           "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
@@ -137,10 +137,10 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
           "noise: 2 bytes: 55 aa",
           "station 1 fn 3 HR1 x2  [no answer]"}},
         {"an unknown function, shown raw",
-         {heard(withCrc("01080000abcd"), 0, 8), heard(withCrc("01080000abcd"), 20, 28)},
+         {heard(withCrc("01080000abcd"), 0, 8), heard(withCrc("01080000abcd"), 20, 28, 12)},
          {"station 1 fn 8 01 08 00 00 ab cd 5e ae -> 01 08 00 00 ab cd 5e ae  answer 12.00 ms"}},
         {"a write of the map's parameters, and a broadcast",
-         {heard(withCrc("0110000400030600640002000100"), 0, 15), heard(withCrc("011000040003"), 27, 35),
+         {heard(withCrc("0110000400030600640002000100"), 0, 15), heard(withCrc("011000040003"), 27, 35, 12),
           heard(withCrc("000600040001"), 50, 58, 15)},
          {"station 1 fn 16 HR5 x3 written: speed_limit=100 position=65538  answer 12.00 ms",
           "station 0 fn 6 HR5 x1 written: speed_limit=1  silence 15.00 ms  [broadcast]"}},
@@ -166,8 +166,8 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
     MonitorPairer pairer(1000 * kMs);
     QList<Transaction> done;
     const QByteArray read = withCrc("010300000002");
-    for (const HeardFrame &frame : {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29),
-                                    heard(read, 40, 48, 11), heard(withCrc("018306"), 60, 65),
+    for (const HeardFrame &frame : {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12),
+                                    heard(read, 40, 48, 11), heard(withCrc("018306"), 60, 65, 12),
                                     heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91),
                                     heard(read, 300, 308, 209)})
         pairer.add(frame, &done);
