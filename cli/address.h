@@ -32,6 +32,7 @@ struct Address
     int number = 0;       // kFirstItem to kLastItem
     int bit = -1;         // 0 to 255; -1 when the text has none
     bool swapped = false; // SW: the high word of a dword first
+    int manualForm = 0;   // ManualForm flags: how the user wrote the number (manualaddress.h)
 
     bool hasBit() const { return bit >= 0; }
     // Label of item index of a command of type here, as the user would write

@@ -111,9 +111,10 @@ int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Ou
     quint64 current = 0;
     if (const int status = readValue(line, entry, "read", &current); status != kParamCallDone)
         return status;
-    const QString change = QStringLiteral("%1: %2 -> %3").arg(entry.label()).arg(current).arg(entry.value);
+    const QString change = QStringLiteral("%1: %2 -> %3").arg(entry.label(), entry.valueText(current),
+                                                             entry.valueText(entry.value));
     if (current == entry.value) {
-        say(QStringLiteral("%1: %2, unchanged").arg(entry.label()).arg(current));
+        say(QStringLiteral("%1: %2, unchanged").arg(entry.label(), entry.valueText(current)));
         *outcome = Outcome::Unchanged;
         return kParamCallDone;
     }
@@ -129,8 +130,9 @@ int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Ou
     if (const int status = readValue(line, entry, "read back", &readBack); status != kParamCallDone)
         return status;
     if (readBack != entry.value) {
-        say(change + QStringLiteral(", written, but read back %1").arg(readBack));
-        return failure(QStringLiteral("%1: wrote %2, read back %3").arg(entry.label()).arg(entry.value).arg(readBack));
+        say(change + QStringLiteral(", written, but read back %1").arg(entry.valueText(readBack)));
+        return failure(QStringLiteral("%1: wrote %2, read back %3")
+                           .arg(entry.label(), entry.valueText(entry.value), entry.valueText(readBack)));
     }
     say(change + QStringLiteral(", written, verified"));
     *outcome = Outcome::Written;
@@ -272,7 +274,7 @@ int runBackup(const Step &step, const Options &options, const ParamLine &line)
             failure(QStringLiteral("backup stopped at %1: nothing written to %2").arg(entry.label(), options.outputPath));
             return status;
         }
-        say(QStringLiteral("%1 = %2").arg(entry.label()).arg(value));
+        say(QStringLiteral("%1 = %2").arg(entry.label(), entry.valueText(value)));
         lines.append(backupLine(entry, value));
     }
     QString error;

@@ -1,10 +1,13 @@
 #include "commands.h"
 
 #include "backup.h"
+#include "manualaddress.h"
 #include "monitor.h"
 #include "session.h"
 #include "stationlist.h"
 #include "stepchecks.h"
+#include "typedvalues.h"
+#include "tcpaddress.h"
 
 namespace {
 
@@ -53,9 +56,10 @@ bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
         *error = QStringLiteral("write needs an address, a data type and values");
         return false;
     }
-    step->type = dataTypeByName(args[1]);
+    const TypedValue *typed = typedValueByName(args[1]);
+    step->type = typed ? dataTypeByName(QLatin1String(typed->type)) : dataTypeByName(args[1]);
     if (!step->type) {
-        *error = QStringLiteral("unknown data type: %1 (one of %2)")
+        *error = QStringLiteral("unknown data type: %1 (one of %2; or int16, int32, float)")
                      .arg(args[1], dataTypeNames().join(QStringLiteral(", ")));
         return false;
     }
@@ -64,10 +68,10 @@ bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
 }
 
 // The address and the words after it of read, write and poll.
-bool parseTarget(const QStringList &args, ValueFormat defaultFormat, const StoreModel &store,
+bool parseTarget(const QStringList &args, ValueFormat defaultFormat, bool zeroBased, const StoreModel &store,
                  Step *step, QString *error)
 {
-    if (!parseAddress(args[0], &step->address, error))
+    if (!parseManualAddress(args[0], zeroBased, &step->address, error))
         return false;
     const bool parsed = isWrite(*step) ? parseWriteArguments(args, step, error)
                                        : parseReadArguments(args, defaultFormat, step, error);
@@ -76,7 +80,10 @@ bool parseTarget(const QStringList &args, ValueFormat defaultFormat, const Store
     *error = stepRefusal(*step);
     if (!error->isEmpty())
         return false;
-    if (isWrite(*step) && !encodeValues(args.mid(2), *step->type, &step->data, error))
+    const TypedValue *typed = isWrite(*step) ? typedValueByName(args[1]) : nullptr;
+    if (typed && !encodeTypedValues(args.mid(2), *typed, &step->data, error))
+        return false;
+    if (isWrite(*step) && !typed && !encodeValues(args.mid(2), *step->type, &step->data, error))
         return false;
     *error = store.refusal(*step);
     return error->isEmpty();
@@ -117,11 +124,11 @@ QString plotRefusal(const Options &options)
 }
 
 // One address and the words after it, checked against the chain's store.
-bool buildTarget(const QString &command, const QStringList &args, ValueFormat defaultFormat,
+bool buildTarget(const QString &command, const QStringList &args, const Options &options,
                  Chain *chain, Step *step, QString *error)
 {
     QString why;
-    if (!parseTarget(args, defaultFormat, chain->store, step, &why)) {
+    if (!parseTarget(args, options.format, options.zeroBased, chain->store, step, &why)) {
         *error = QStringLiteral("%1 %2: %3").arg(command, args[0], why);
         return false;
     }
@@ -132,20 +139,20 @@ bool buildTarget(const QString &command, const QStringList &args, ValueFormat de
 
 // poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]: a word that is an
 // address begins the next one.
-bool buildPollItems(const Command &command, ValueFormat defaultFormat, Chain *chain, Step *step,
+bool buildPollItems(const Command &command, const Options &options, Chain *chain, Step *step,
                     QString *error)
 {
     QList<QStringList> targets;
     for (const QString &arg : command.args) {
         Address address;
         QString ignored;
-        if (targets.isEmpty() || parseAddress(arg, &address, &ignored))
+        if (targets.isEmpty() || parseManualAddress(arg, options.zeroBased, &address, &ignored))
             targets.append(QStringList());
         targets.last().append(arg);
     }
     for (const QStringList &args : qAsConst(targets)) {
         Step item = *step;
-        if (!buildTarget(command.name, args, defaultFormat, chain, &item, error))
+        if (!buildTarget(command.name, args, options, chain, &item, error))
             return false;
         step->items.push_back(item);
     }
@@ -209,14 +216,14 @@ bool buildReadOrWrite(const Command &command, const Options &options, Chain *cha
                       QString *error)
 {
     return takeStations(command, *chain, step, error) && needsAddress(command, error)
-           && buildTarget(command.name, command.args, options.format, chain, step, error);
+           && buildTarget(command.name, command.args, options, chain, step, error);
 }
 
 bool buildPoll(const Command &command, const Options &options, Chain *chain, Step *step,
                QString *error)
 {
     return takeStations(command, *chain, step, error) && needsAddress(command, error)
-           && buildPollItems(command, options.format, chain, step, error);
+           && buildPollItems(command, options, chain, step, error);
 }
 
 bool buildParamCommand(const Command &command, const Options &options, Chain *chain, Step *step,
@@ -246,10 +253,23 @@ bool buildScan(const Command &command, const Options &options, Chain *chain, Ste
     }
     step->stations = chain->stations;
     step->station = chain->stations.first();
-    if (parseScanArguments(command.args, &step->scan, error))
-        return true;
-    *error = QStringLiteral("scan: ") + *error;
-    return false;
+    if (!parseScanArguments(command.args, &step->scan, error)) {
+        *error = QStringLiteral("scan: ") + *error;
+        return false;
+    }
+    // The converter's serial side is set on the converter, not through the socket.
+    if (step->scan.scansSettings() && isTcpUrl(options.device)) {
+        QString word;
+        for (const QString &arg : command.args) {
+            if (word.isEmpty() && QStringList{QStringLiteral("baud"), QStringLiteral("parity"),
+                                              QStringLiteral("stop")}.contains(arg))
+                word = arg;
+        }
+        *error = QStringLiteral("scan: %1: a search of line settings needs a serial line; over TCP "
+                                "the converter's own settings apply (scan only stations)").arg(word);
+        return false;
+    }
+    return true;
 }
 
 // --help's command column: the usage, then the text from this column on

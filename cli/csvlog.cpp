@@ -23,6 +23,8 @@ const char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss.zzz";
 const int kMaxPendingBytes = 64 * 1024;
 const qint64 kSyncIntervalMs = 1000;
 
+} // namespace
+
 QByteArray csvField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
@@ -32,6 +34,8 @@ QByteArray csvField(const QString &text)
     }
     return bytes;
 }
+
+namespace {
 
 // Writes all of data to fd; 0, or the errno of the write that failed. A
 // short write (the disk filling up) sets no errno: the rest is written
@@ -62,11 +66,14 @@ CsvLog::~CsvLog()
 bool CsvLog::open(const QString &path, const QString &line, QString *error)
 {
     m_path = path;
-    const int fd = createNewFile(path, error);
+    const int fd = openLogFile(path, &m_stream, error);
     if (fd < 0)
         return false;
     m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle);
-    m_pending = "# line: " + line.toUtf8() + '\n' + QByteArray(kCsvLogHeader) + '\n';
+    // A pipe's reader takes CSV and nothing else.
+    if (!m_stream)
+        m_pending = "# line: " + line.toUtf8() + '\n';
+    m_pending += QByteArray(kCsvLogHeader) + '\n';
     if (flush())
         return true;
     *error = m_error;
@@ -104,7 +111,7 @@ bool CsvLog::flush()
 
 bool CsvLog::sync()
 {
-    if (fdatasync(m_file.handle()) == 0)
+    if (m_stream || fdatasync(m_file.handle()) == 0)
         return true;
     m_error = QStringLiteral("cannot write %1: %2").arg(m_path, systemReason());
     return false;

@@ -17,7 +17,11 @@
 // (formatValue(value, type, ValueFormat::Hex)), value as printed. Fields
 // holding a comma, a quote or a line break are quoted (RFC 4180). Lines
 // starting with '#' before the header are comments (logs of older servoctl
-// have none).
+// have none; a log to standard output or into a fifo has none either).
+
+// A field as a row holds it: quoted when it holds a comma, a quote or a
+// line break.
+QByteArray csvField(const QString &text);
 
 // The header line, without its line break.
 extern const char kCsvLogHeader[];
@@ -51,6 +55,7 @@ private:
     QByteArray m_pending;
     qint64 m_lastSyncMs = 0;
     QString m_error;
+    bool m_stream = false; // standard output, a fifo, a terminal: no comment, no sync
 };
 
 // One row of a log as read back.

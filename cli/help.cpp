@@ -31,14 +31,18 @@ up to 255, running on into the following registers (HR1.20 is HR2.4). SW
 puts a dword's high word first. HR60000 to HR60010 are the driver's special
 store, served to word commands that start there and to bit writes: 60000
 station count, 60001-60008 station list, 60009 read-back station, 60010 the
-word broadcast to register 1300 of the listed drives.
+word broadcast to register 1300 of the listed drives. With -0 numbers count
+from 0 (HR0 is HR1), as manuals often write them; HR0x10 is hexadecimal.
+Where the forms differ both are shown: HR17 (0x10 zero-based).
 
 Data types: bit, byte, word, dword, block (bytes), bit2 (bits); qword is
 refused (the driver serves no 64-bit items).
 Formats: dec (default), hex, signed, bits; for dword also int32 (two's
 complement) and float (IEEE-754 single), low word first (high with SW).
 Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary,
-with no blank or plus sign; bits also on, off, true, false.
+with no blank or plus sign; bits also on, off, true, false. Writes also take
+int16, int32 or float in place of the type (write HR10 float -3.14): a word
+or dword in the order reads of that format decode it.
 
 The whole command line is checked before the line opens; anything the driver
 would take otherwise than meant is refused and nothing is sent:
@@ -111,7 +115,9 @@ On the line:
     uncertain where they cannot tell (docs/servoctl.md).
 
 Options:
-  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0)
+  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0), or
+                           tcp://HOST:PORT for RTU frames over TCP through an
+                           Ethernet-to-RS-485 converter (no scan of settings)
       --sim                the built-in simulated line instead (any --sim-...
                            option below implies it)
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
@@ -128,7 +134,9 @@ Options:
       --inter-char MS      least inter-character time-out, {inter-char}
                            (default 20)
   -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
-                           dword reads int32 or float
+                           dword reads int32 or float; json: JSON Lines of
+                           read, poll and scan on standard output (keys in
+                           docs/servoctl.md)
       --interval MS        time between polls, {interval} (default 1000)
       --polls N            stop polling after N reads (default 0: never)
       --stats              per station: requests, good answers, time-outs,
@@ -139,11 +147,17 @@ Options:
       --csv FILE           log every value read or polled into a new FILE,
                            a row each: time,station,address,raw,value (local
                            time to the millisecond, the address and value as
-                           printed, raw the item's bits in hex)
+                           printed, raw the item's bits in hex); - (or
+                           /dev/stdout) writes it to standard output, a fifo
+                           takes it as it is
+      --csv-wide FILE      log one read or poll as a row a cycle, a column a
+                           signal, for spreadsheets (- as --csv)
+  -0, --zero-based         register numbers count from 0, as in manuals
   -o, --output FILE        the new file backup or plot writes
       --map MAP            backup: the parameters, a line each: ADDRESS
                            TYPE [NAME] [# comment]; HR, FN6HR (word), DO or
-                           FN5DO; word, dword (SW allowed) or bit (HR20.3);
+                           FN5DO; word, dword (SW allowed), bit (HR20.3),
+                           or int16 and int32, saved with their sign;
                            monitor: the names and types values show with
       --pcap FILE          monitor: every frame heard into a new capture
                            FILE (pcap, link type USER0 = 147, bare RTU)
@@ -184,7 +198,9 @@ then a "hint:" line on what usually causes it; or the line is in use, was lost o
 or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong (also no line given), 3 restore was not confirmed (no "y" on
 the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
-SIGPIPE ended it (the line is closed and its settings restored).
+SIGPIPE ended it (the line is closed and its settings restored). While data
+goes to standard output (--csv -, --csv-wide -, --format json) the rest goes
+to standard error, and a reader gone (| head) ends servoctl with 0.
 
 Examples:
   servoctl info
@@ -195,6 +211,8 @@ Examples:
   servoctl --sim --trace write DO1 bit 1 0 1 then read DO1 bit 3
   servoctl -d /dev/ttyUSB0 --station 5 poll HR1 word 2 --interval 200
   servoctl --sim --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
+  servoctl --sim poll HR1 IR1 --csv - | head
+  servoctl --sim -0 read HR0x10 word 2 --format json
   servoctl -d /dev/ttyUSB0 --station 2 backup --map docs/servo-parameters.map -o drive2.txt
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --dry-run
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes

@@ -1,5 +1,6 @@
 #include "itemvalues.h"
 
+#include "manualaddress.h"
 #include "plan.h"
 
 QList<ItemValue> itemValues(const Step &step, const QByteArray &data)
@@ -20,7 +21,7 @@ QStringList describeItems(const Step &step, const QByteArray &data)
     QStringList lines;
     const QList<ItemValue> values = itemValues(step, data);
     for (const ItemValue &value : values)
-        lines.append(QStringLiteral("%1 = %2").arg(value.label, value.shown));
+        lines.append(QStringLiteral("%1 = %2").arg(shownLabel(value.label, step.address.manualForm), value.shown));
     if (values.size() < step.count) {
         lines.append(QStringLiteral("(the driver returned %1 bytes: %2 of %3 items)")
                          .arg(data.size()).arg(values.size()).arg(step.count));

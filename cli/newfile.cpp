@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 
+#include "dataout.h"
 #include "systemerror.h"
 
 namespace {
@@ -16,6 +17,14 @@ namespace {
 QString existsText(const QString &path)
 {
     return QStringLiteral("%1 exists: servoctl never replaces a file; give a new name").arg(path);
+}
+
+// An existing file a log may be written into: a fifo, a terminal, a device.
+bool isStreamFile(const QString &path)
+{
+    struct stat info = {};
+    return stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)
+           && !S_ISDIR(info.st_mode);
 }
 
 QString errnoText(const QString &what, const QString &path, int error)
@@ -90,5 +99,38 @@ int createNewFile(const QString &path, QString *error)
                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         *error = errno == EEXIST ? existsText(path) : errnoText(QStringLiteral("create"), path, errno);
+    return fd;
+}
+
+bool checkLogPath(const QString &path, QString *error)
+{
+    return path == QLatin1String("-") || isStreamFile(path) || checkNewFilePath(path, error);
+}
+
+int openLogFile(const QString &path, bool *stream, QString *error)
+{
+    *stream = true;
+    if (path == QLatin1String("-")) {
+        const int fd = fcntl(dataOutputFd(), F_DUPFD_CLOEXEC, 3);
+        if (fd < 0)
+            *error = errnoText(QStringLiteral("write to"), QStringLiteral("standard output"), errno);
+        return fd;
+    }
+    if (!isStreamFile(path)) {
+        *stream = false;
+        return createNewFile(path, error);
+    }
+    // No O_TRUNC, and a regular file found after all is the user's: left alone.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *error = errnoText(QStringLiteral("open"), path, errno);
+        return -1;
+    }
+    struct stat info = {};
+    if (fstat(fd, &info) != 0 || S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = existsText(path);
+        return -1;
+    }
     return fd;
 }

@@ -5,9 +5,11 @@
 
 #include <QSet>
 
+#include "dataout.h"
 #include "newfile.h"
 #include "simline.h"
 #include "stationlist.h"
+#include "tcpaddress.h"
 
 namespace {
 
@@ -27,6 +29,7 @@ const FlagOption kFlagOptions[] = {
     {"dry-run", &Options::dryRun},
     {"yes", &Options::yes},
     {"any-line", &Options::anyLine},
+    {"zero-based", &Options::zeroBased},
 };
 
 // Whole numbers and the values each may take.
@@ -69,14 +72,22 @@ struct TextOption
 };
 
 const TextOption kTextOptions[] = {
-    {"device", [](const QString &value, Options *o, QString *) { o->device = value; return true; }},
+    {"device", [](const QString &value, Options *o, QString *error) {
+         o->device = value;
+         TcpAddress address;
+         return !isTcpUrl(value) || parseTcpUrl(value, &address, error);
+     }},
     {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
     {"station", [](const QString &value, Options *o, QString *error) {
          return parseStationList(value, kBroadcastStation, kLastStation, &o->stations, error);
      }},
     {"csv", [](const QString &value, Options *o, QString *error) {
-         o->csvPath = value;
-         return checkNewFilePath(value, error);
+         o->csvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
+         return checkLogPath(o->csvPath, error);
+     }},
+    {"csv-wide", [](const QString &value, Options *o, QString *error) {
+         o->wideCsvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
+         return checkLogPath(o->wideCsvPath, error);
      }},
     {"output", [](const QString &value, Options *o, QString *error) {
          o->outputPath = value;
@@ -97,8 +108,12 @@ const TextOption kTextOptions[] = {
     {"format", [](const QString &value, Options *o, QString *error) {
          if (parseValueFormat(value, &o->format))
              return true;
+         if (value == QLatin1String("json")) {
+             o->json = true;
+             return true;
+         }
          *error = QStringLiteral("unknown format %1 (one of %2)")
-                      .arg(value, valueFormatNames().join(QStringLiteral(", ")));
+                      .arg(value, (valueFormatNames() << QStringLiteral("json")).join(QStringLiteral(", ")));
          return false;
      }},
     {"entry", [](const QString &value, Options *o, QString *error) {
@@ -278,7 +293,9 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
     QSet<QString> given;
     for (int i = 0; i < args.size(); ++i) {
         const QString &word = args[i];
-        const QString name = optionName(word);
+        // -0 is an option before the command; after it, a value.
+        const QString name = word == QLatin1String("-0") && commands->isEmpty() ? QStringLiteral("zero-based")
+                                                                               : optionName(word);
         const bool isOption = word.startsWith(QLatin1String("--")) || !name.isEmpty()
                               || (commands->isEmpty() && word.size() == 2 && word[0] == QLatin1Char('-'));
         if (isOption) {
@@ -320,5 +337,11 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
         return false;
     }
     options->sim = !simOption.isEmpty();
+    const int toStdout = (options->json ? 1 : 0) + (options->csvPath == QLatin1String("-") ? 1 : 0)
+                         + (options->wideCsvPath == QLatin1String("-") ? 1 : 0);
+    if (toStdout > 1) {
+        *error = QStringLiteral("standard output takes one of --csv -, --csv-wide - and --format json");
+        return false;
+    }
     return true;
 }

@@ -37,7 +37,10 @@ struct Options
     bool dryRun = false;       // restore: show what would be written
     bool yes = false;          // restore: write without asking
     bool anyLine = false;      // restore: a backup of the other kind of line too
-    QString csvPath;           // a log of every value read; empty: none
+    QString csvPath;           // a log of every value read; empty: none; "-": standard output
+    QString wideCsvPath;       // a log of a row a cycle, a column a signal; as csvPath
+    bool json = false;         // --format json: JSON Lines on standard output
+    bool zeroBased = false;    // -0: register numbers count from 0, as some manuals do
     QString outputPath;        // what backup and plot write; empty: none given
     QString mapPath;           // backup: the parameter map; monitor: names and types
     QString pcapPath;          // monitor: a capture of every frame heard; empty: none
@@ -52,6 +55,13 @@ struct Options
     bool simPace = false;
     bool simEcho = false;
     std::optional<LineSettings> simLine; // none: the settings the line is opened with
+
+    // Data for another program goes to standard output: the person's text
+    // then goes to standard error.
+    bool dataOnStdout() const
+    {
+        return json || csvPath == QLatin1String("-") || wideCsvPath == QLatin1String("-");
+    }
 };
 
 // One command of the chain as typed: its name and the words after it.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "typedvalues.h"
 #include "values.h"
 
 namespace {
@@ -92,10 +93,14 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         *error = QStringLiteral("%1: an entry is %2").arg(words[0], paramLineShape(kind));
         return false;
     }
-    entry->type = dataTypeByName(words[1]);
+    // int16 and int32 are a word and a dword that hold signed values.
+    const TypedValue *typed = typedValueByName(words[1]);
+    entry->isSigned = typed && typed->format != ValueFormat::Float;
+    entry->type = entry->isSigned ? dataTypeByName(QLatin1String(typed->type)) : dataTypeByName(words[1]);
     static const QStringList kTypes = {QStringLiteral("word"), QStringLiteral("dword"), QStringLiteral("bit")};
-    if (!entry->type || !kTypes.contains(QLatin1String(entry->type->name))) {
-        *error = QStringLiteral("type %1: an entry is word, dword or bit").arg(words[1]);
+    if (!entry->type || !kTypes.contains(QLatin1String(entry->type->name))
+        || (typed && !entry->isSigned)) {
+        *error = QStringLiteral("type %1: an entry is word, dword or bit (int16, int32 signed)").arg(words[1]);
         return false;
     }
     why = addressRefusal(*entry);
@@ -268,9 +273,21 @@ bool readParamFile(const QString &path, ParamFileKind kind, ParamFile *file, QSt
     return parseParamText(QString::fromUtf8(source.readAll()), path, kind, file, error);
 }
 
+QString ParamEntry::typeName() const
+{
+    if (isSigned)
+        return QLatin1String(type->bits == 32 ? "int32" : "int16");
+    return QLatin1String(type->name);
+}
+
+QString ParamEntry::valueText(quint64 value) const
+{
+    return formatValue(value, *type, isSigned ? ValueFormat::Signed : ValueFormat::Decimal);
+}
+
 QString backupLine(const ParamEntry &entry, quint64 value)
 {
-    QString line = QStringLiteral("%1 %2 %3").arg(entry.address.text, QLatin1String(entry.type->name)).arg(value);
+    QString line = QStringLiteral("%1 %2 %3").arg(entry.address.text, entry.typeName(), entry.valueText(value));
     if (!entry.name.isEmpty())
         line += QLatin1Char(' ') + entry.name;
     if (!entry.comment.isEmpty())

@@ -20,9 +20,14 @@ struct ParamEntry
     int line = 0;        // in its file
     quint64 value = 0;   // a backup's saved value
     QByteArray data;     // the same, as the driver takes it for a write
+    bool isSigned = false; // int16 or int32: values shown and saved with their sign
 
     // "HR100 speed_limit", or the address alone when it has no name.
     QString label() const;
+    // word, dword, bit, or int16 and int32 for signed ones.
+    QString typeName() const;
+    // A value of the entry as a backup saves it: signed for int16 and int32.
+    QString valueText(quint64 value) const;
 };
 
 struct ParamFile
@@ -53,7 +58,8 @@ QString paramLineShape(ParamFileKind kind);
 QString backupHeaderEnd();
 
 // A backup's entry line: ADDRESS TYPE VALUE [NAME] [# comment], the value
-// in unsigned decimal.
+// in decimal, signed for int16 and int32 (restore takes either form of the
+// same bits, so older backups of 64036 for -1500 restore alike).
 QString backupLine(const ParamEntry &entry, quint64 value);
 
 #endif // SERVOCTL_PARAMMAP_H

@@ -2,6 +2,8 @@
 
 #include "backup.h"
 #include "commands.h"
+#include "jsonlines.h"
+#include "widecsv.h"
 #include "monitor.h"
 
 namespace {
@@ -83,6 +85,10 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = fileOptionsRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = wideCsvRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = jsonRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = monitorOptionsRefusal(result.options, result.steps);
     if (!error->isEmpty())

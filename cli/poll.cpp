@@ -17,8 +17,10 @@
 #include "fetchplan.h"
 #include "frametrace.h"
 #include "interrupt.h"
+#include "manualaddress.h"
 #include "serialport.h"
 #include "stationlist.h"
+#include "tcpport.h"
 #include "termiosline.h"
 
 namespace {
@@ -42,7 +44,7 @@ QString itemsText(const std::vector<Step> &items)
 {
     QStringList texts;
     for (const Step &item : items) {
-        texts.append(QStringLiteral("%1 (%2 %3)").arg(item.address.text).arg(item.count)
+        texts.append(QStringLiteral("%1 (%2 %3)").arg(shownLabel(item.address.text, item.address.manualForm)).arg(item.count)
                          .arg(QLatin1String(item.count == 1 ? item.type->name : item.type->plural)));
     }
     return texts.join(QStringLiteral(", "));
@@ -164,6 +166,10 @@ bool Session::pollCycle(PollRun *run)
         for (const QStringList &lines : qAsConst(run->itemLines))
             run->lines += lines;
     }
+    if (endWideRow()) {
+        run->logFailed = true;
+        return false;
+    }
     ++run->polls;
     run->good += cycleError.isEmpty() && !cycleDoubtful ? 1 : 0;
     run->uncertain += cycleDoubtful ? 1 : 0;
@@ -201,7 +207,8 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
                                                            : QString();
         *error = failureText();
         run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
-        return FetchOutcome::Failed;
+        return logFetchFailure(run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll
+                                                                      : FetchOutcome::Failed;
     }
     // Values that may be another request's are not shown as if they were these.
     const bool echoDoubt = m_port->counters().uncertainEchoes > before.uncertainEchoes;
@@ -212,9 +219,23 @@ Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch>
             run->itemLines[fetch.items.first()].append(prefix + text);
         else
             warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
-        return FetchOutcome::Uncertain;
+        return logFetchFailure(run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll
+                                                                    : FetchOutcome::Uncertain;
     }
     return showFetch(run, station, fetch, data, readAtMs);
+}
+
+// Each item of a fetch that failed, as a JSON line; true when that fails.
+bool Session::logFetchFailure(PollRun *run, int station, const Fetch &fetch, const QString &text,
+                              qint64 readAtMs)
+{
+    for (const int item : fetch.items) {
+        if (logFailure(run->step.items[size_t(item)], station, text, readAtMs)) {
+            run->logFailed = true;
+            return true;
+        }
+    }
+    return false;
 }
 
 // What the line did around a read (a signal, an echo fault, late answers,
@@ -319,16 +340,18 @@ bool Session::waitForLineBack()
     clearLineToRestore();
     m_port->close();
     const QByteArray path = m_options.device.toLocal8Bit();
+    // A TCP line is back when it takes a connection again.
+    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
     QString said; // why the path, once back, cannot be opened: said once each
     for (;;) {
         if (interruptSignal())
             return false;
-        if (access(path.constData(), F_OK) == 0) {
+        if (tcp || access(path.constData(), F_OK) == 0) {
             if (m_port->reopen()) {
                 lineOpened();
                 return true;
             }
-            if (m_port->errorString() != said) {
+            if (!(tcp && tcp->isAbsent()) && m_port->errorString() != said) {
                 said = m_port->errorString();
                 warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
             }

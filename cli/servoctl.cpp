@@ -1,6 +1,7 @@
 // servoctl: commissions TECO servo drives through the driver plug-in, on a
 // serial line or on the built-in simulated line.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 
 #include <QCoreApplication>
 
+#include "dataout.h"
 #include "help.h"
 #include "interrupt.h"
 #include "plan.h"
@@ -55,6 +57,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "servoctl: %s (see servoctl --help)\n", qPrintable(error));
         return 2;
     }
+    if (plan.options.dataOnStdout() && !divertTextToStderr()) {
+        std::fprintf(stderr, "servoctl: cannot keep standard output for the data: %s\n", std::strerror(errno));
+        return 1;
+    }
     Session session(plan.options);
     int status = session.loadDriver(QCoreApplication::applicationDirPath());
     for (const Step &step : plan.steps) {
@@ -69,6 +75,9 @@ int main(int argc, char **argv)
     session.printStats();
     if (interruptSignal()) {
         session.closeLine();
+        // The data's reader has what it wanted (servoctl ... --csv - | head).
+        if (interruptSignal() == SIGPIPE && plan.options.dataOnStdout())
+            return 0;
         std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());
         return 128 + interruptSignal();
     }

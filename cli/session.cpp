@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 
 #include <QDateTime>
 #include <QVariant>
@@ -11,6 +13,9 @@
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
 #include "csvlog.h"
+#include "jsonlines.h"
+#include "manualaddress.h"
+#include "widecsv.h"
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
@@ -20,6 +25,7 @@
 #include "simserver.h"
 #include "stepchecks.h"
 #include "storemodel.h"
+#include "tcpport.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -28,8 +34,18 @@ void warn(const QString &text)
     std::fprintf(stderr, "servoctl: %s\n", qPrintable(text));
 }
 
+namespace {
+QString g_lastFailure;
+} // namespace
+
+QString lastFailureText()
+{
+    return g_lastFailure;
+}
+
 int failure(const QString &context, const QString &text)
 {
+    g_lastFailure = text;
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
                  qPrintable(text));
     return 1;
@@ -71,6 +87,8 @@ Session::Session(const Options &options)
 Session::~Session()
 {
     closeLine();
+    if (m_jsonFd >= 0)
+        ::close(m_jsonFd);
 }
 
 void Session::closeLine()
@@ -125,7 +143,10 @@ int Session::startLine()
         path = m_simServer->path();
     }
 
-    m_port.reset(new SerialPort);
+    TcpAddress tcp;
+    QString ignored; // a bad tcp:// was refused with the options
+    const bool overTcp = isTcpUrl(path) && parseTcpUrl(path, &tcp, &ignored);
+    m_port.reset(overTcp ? new TcpPort : new SerialPort);
     m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
     m_port->setDriverSetting(*defaults);
@@ -142,7 +163,9 @@ int Session::startLine()
     m_port->setLocalEcho(m_options.localEcho);
     // Its own simulated line: servoctl knows whether that echoes.
     m_port->setKnownSilent(m_simServer && !m_options.simEcho);
-    if (!m_port->open(path, settings))
+    const bool opened = overTcp ? static_cast<TcpPort *>(m_port.get())->open(tcp, settings)
+                                : m_port->open(path, settings);
+    if (!opened)
         return failure(QString(), m_port->errorString());
     if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
         LineSettings used = settings;
@@ -225,7 +248,7 @@ int Session::run(const Step &step)
         return (this->*command.run)(step);
     if (const int status = openLine(step))
         return status;
-    if (const int status = openLog())
+    if (const int status = openLog(step))
         return status;
     const int status = (this->*command.run)(step);
     if (m_trace)
@@ -341,14 +364,20 @@ int Session::read(const Step &step)
     warnPastStandard(context, step);
     const PortCounters before = m_port->counters();
     const QByteArray data = driverRead(driverCommand(step));
-    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn)
+    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn) {
+        if (!interruptSignal() && logFailure(step, step.station, lastFailureText(), readAtMs) == 0)
+            endWideRow();
         return status;
+    }
     if (m_trace)
         m_trace->flush();
     for (const QString &line : describeItems(step, data))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-    return logValues(step, itemValues(step, data), QDateTime::currentMSecsSinceEpoch());
+    if (const int status = logValues(step, itemValues(step, data), readAtMs))
+        return status;
+    return endWideRow();
 }
 
 int Session::write(const Step &step)
@@ -411,7 +440,7 @@ int Session::reportWritten(const Step &step, const char *what)
 {
     if (m_trace)
         m_trace->flush();
-    std::printf("%s: %s %d %s\n", qPrintable(step.address.text), what, step.count,
+    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what, step.count,
                 step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;

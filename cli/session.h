@@ -17,6 +17,7 @@
 struct CommandEntry;
 struct CommunicatorCommand;
 class CsvLog;
+class WideCsv;
 class DriverInterface;
 struct Fetch;
 class FrameTrace;
@@ -78,8 +79,13 @@ private:
     // The driver's calls, through the counting port.
     QByteArray driverRead(const CommunicatorCommand &command);
     bool driverWrite(const CommunicatorCommand &command, const QByteArray &data);
-    int openLog();
+    int openLog(const Step &step);
     int logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs);
+    // A read that failed: a JSON line, and an empty cell of --csv-wide.
+    int logFailure(const Step &item, int station, const QString &text, qint64 epochMs);
+    // --csv-wide's row of the read or the poll cycle.
+    int endWideRow();
+    int writeJson(const QByteArray &line);
     QStringList statsLines() const;
     // poll.cpp
     struct PollRun;
@@ -88,6 +94,7 @@ private:
     bool pollCycle(PollRun *run);
     FetchOutcome pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error);
     FetchOutcome lineEvents(PollRun *run, const PortCounters &before);
+    bool logFetchFailure(PollRun *run, int station, const Fetch &fetch, const QString &text, qint64 readAtMs);
     FetchOutcome showFetch(PollRun *run, int station, const Fetch &fetch, const QByteArray &data,
                            qint64 readAtMs);
     void showCycle(PollRun *run);
@@ -111,6 +118,8 @@ private:
     std::unique_ptr<WatchedPort> m_watched; // what the driver is handed: m_port, counted
     LineStats m_stats;
     std::unique_ptr<CsvLog> m_csv;
+    std::unique_ptr<WideCsv> m_wide;
+    int m_jsonFd = -1;
     QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
     QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
     QSet<QPair<int, int>> m_reportedOthers; // station asked, station that answered
@@ -123,6 +132,8 @@ void warn(const QString &text);
 void warnPastStandard(const QString &context, const Step &step);
 // Prints "servoctl: CONTEXT: TEXT" on standard error; returns 1.
 int failure(const QString &context, const QString &text);
+// The TEXT of the last failure() said: what a JSON line's "error" holds.
+QString lastFailureText();
 // The driver's command for a read or write step.
 CommunicatorCommand driverCommand(const Step &step);
 // The same for the driver's text, and a line on what usually causes it.

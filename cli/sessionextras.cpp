@@ -5,8 +5,13 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+
 #include "backup.h"
 #include "csvlog.h"
+#include "dataout.h"
+#include "jsonlines.h"
+#include "widecsv.h"
 #include "driverinterface.h"
 #include "faultplan.h"
 #include "frametrace.h"
@@ -15,33 +20,74 @@
 #include "scanreport.h"
 #include "serialport.h"
 #include "simline.h"
+#include "systemerror.h"
 #include "termiosline.h"
 
-int Session::openLog()
+int Session::openLog(const Step &step)
 {
+    QString error;
+    if (m_options.json && m_jsonFd < 0) {
+        m_jsonFd = fcntl(dataOutputFd(), F_DUPFD_CLOEXEC, 3);
+        if (m_jsonFd < 0)
+            return failure(QStringLiteral("standard output"), systemReason());
+    }
+    const bool readsValues = step.action == Step::Read || step.action == Step::Poll;
+    if (!m_options.wideCsvPath.isEmpty() && !m_wide && readsValues) {
+        m_wide.reset(new WideCsv);
+        if (!m_wide->open(m_options.wideCsvPath, step, &error))
+            return failure(QString(), error);
+    }
     if (m_options.csvPath.isEmpty() || m_csv)
         return 0;
     m_csv.reset(new CsvLog);
-    QString error;
     if (!m_csv->open(m_options.csvPath, lineText(m_options, m_port->lineSettings()), &error))
         return failure(QString(), error);
     return 0;
+}
+
+// A reader of standard output that went away (| head) is a signal, and
+// the signal decides: no failure of its own.
+int Session::writeJson(const QByteArray &line)
+{
+    if (m_jsonFd < 0)
+        return 0;
+    if (const int error = writeAllTo(m_jsonFd, line))
+        return interruptSignal() ? 0 : failure(QStringLiteral("standard output"), systemReason(error));
+    return 0;
+}
+
+int Session::logFailure(const Step &item, int station, const QString &text, qint64 epochMs)
+{
+    return writeJson(jsonFailure(epochMs, item, station, text));
+}
+
+int Session::endWideRow()
+{
+    if (!m_wide || m_wide->endRow() || interruptSignal())
+        return 0;
+    return failure(QStringLiteral("log %1").arg(m_options.wideCsvPath), m_wide->errorString());
 }
 
 // A log that cannot be written fails the run: values missing from it were
 // read but not kept.
 int Session::logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs)
 {
+    for (const ItemValue &value : values) {
+        if (m_wide)
+            m_wide->set(step.station, value.label, value.shown, epochMs);
+        if (const int status = writeJson(jsonReading(epochMs, step, step.station, value)))
+            return status;
+    }
     if (!m_csv)
         return 0;
     for (const ItemValue &value : values) {
         const QString raw = formatValue(value.raw, *step.type, ValueFormat::Hex);
         if (!m_csv->append(epochMs, step.station, value.label, raw, value.shown))
-            return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
+            break;
     }
-    if (!m_csv->flush())
-        return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
-    return 0;
+    if (m_csv->flush() || interruptSignal())
+        return 0;
+    return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
 }
 
 // The statistics table, with what only the port (or the simulated line)
@@ -60,8 +106,12 @@ QStringList Session::statsLines() const
 {
     QStringList lines = m_stats.table();
     const PortCounters counters = m_port->counters();
-    lines.append(QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
-                     .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes));
+    QString line = QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
+                       .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes);
+    // Requests the port sent of its own: the line heard more than the table counts.
+    if (counters.stepChecks > 0)
+        line += QStringLiteral(", %1 step checks sent").arg(counters.stepChecks);
+    lines.append(line);
     if (m_simLine) {
         const SimStats sim = m_simLine->stats();
         QString text = QStringLiteral("simulated line: %1 requests heard").arg(sim.frames);
@@ -120,6 +170,10 @@ int Session::scan(const Step &step)
         return failure(QStringLiteral("scan"), m_port->errorString());
     if (m_trace)
         m_trace->flush();
+    for (const ScanFinding &finding : scanner.findings()) {
+        if (const int status = writeJson(jsonFinding(finding, scanner.settingsTried().value(finding.settingsIndex))))
+            return status;
+    }
     for (const QString &line : scanReport(scanner, int(step.scan.stations.size())))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);

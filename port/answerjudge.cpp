@@ -1,5 +1,6 @@
 #include "answerjudge.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "modbuscrc.h"
@@ -10,10 +11,11 @@ const qint64 kMs = 1000000;
 // A drive that stalls leaves every request sent meanwhile owed; evicting one
 // would let its late answer pass unflagged.
 const int kMaxOwedAnswers = 64;
-// A look-alike request goes out at least a horizon after the one it may
-// carry a debt from, so two carries span the two horizons an owed answer is
-// remembered; more would only prolong a debt whose answer was lost.
-const int kMaxCarries = 2;
+// A debt file's count of carries, kept sane whoever wrote it.
+const int kMaxCarriedKept = 1 << 20;
+// Step checks read at most this many registers or bits.
+const int kMaxCheckRegisters = 125;
+const int kMaxCheckBits = 2000;
 const qint64 kMinOwedMemoryNs = 30000 * kMs;
 // What the drives get to carry out a broadcast before the next request:
 // the turnaround delay masters commonly keep.
@@ -70,7 +72,7 @@ void AnswerJudge::takeDebt(const LineDebt &debt, qint64 nowNs)
         if (request.isKnown() && owed.sentNs <= nowNs && owed.sentNs + memory > nowNs
             && m_owed.size() < kMaxOwedAnswers) {
             const qint64 holdUntil = qBound(owed.sentNs, owed.holdUntilNs, owed.sentNs + lateHorizonNs());
-            m_owed.append(OwedAnswer{request, owed.sentNs, holdUntil, qBound(0, owed.carried, kMaxCarries)});
+            m_owed.append(OwedAnswer{request, owed.sentNs, holdUntil, qBound(0, owed.carried, kMaxCarriedKept)});
         }
     }
 }
@@ -113,6 +115,47 @@ qint64 AnswerJudge::clearToSendAt(const RtuRequest &next) const
             at = qMax(at, owed.holdUntilNs);
     }
     return at;
+}
+
+RtuRequest AnswerJudge::stepCheckFor(const RtuRequest &next) const
+{
+    if (!next.isKnown() || next.isBroadcast())
+        return RtuRequest();
+    QList<RtuRequest> alike{next};
+    for (const OwedAnswer &owed : m_owed) {
+        if (owed.request.station() == next.station())
+            alike.append(owed.request);
+    }
+    // A repeat's late answer answers the same question: the hold does.
+    if (alike.size() == 1 || !std::any_of(alike.begin() + 1, alike.end(), [&](const RtuRequest &owed) {
+            return owed.answersLookAlike(next) && owed.frame() != next.frame();
+        })) {
+        return RtuRequest();
+    }
+    // A read of what next reads or writes: of its own items where fewer
+    // will do (the drive has them), else of more.
+    const QByteArray &frame = next.frame();
+    const quint8 function = next.function();
+    const quint8 read = function <= 4 ? function : (function == 5 || function == 15 ? 1 : 3);
+    const int address = quint8(frame.at(2)) << 8 | quint8(frame.at(3));
+    const int own = function == 5 || function == 6 ? 1 : (quint8(frame.at(4)) << 8 | quint8(frame.at(5)));
+    const int most = qMin(read <= 2 ? kMaxCheckBits : kMaxCheckRegisters, 0x10000 - address);
+    for (int step = 1; step < 2 * most; ++step) {
+        const int quantity = step < own ? own - step : step;
+        if (quantity < 1 || quantity > most)
+            continue;
+        QByteArray ask;
+        ask.append(char(next.station())).append(char(read)).append(frame.mid(2, 2));
+        ask.append(char(quantity >> 8)).append(char(quantity & 0xFF));
+        appendModbusCrc(ask);
+        const RtuRequest check(ask);
+        if (!check.canBeItsOwnAnswer()
+            && std::none_of(alike.begin(), alike.end(),
+                            [&](const RtuRequest &r) { return r.answersLookAlike(check); })) {
+            return check;
+        }
+    }
+    return RtuRequest();
 }
 
 void AnswerJudge::requestSent(const RtuRequest &request, qint64 nowNs)
@@ -466,22 +509,23 @@ bool AnswerJudge::answerFollows(int length) const
     return false;
 }
 
-// No whole answer came. With nothing at all the request is owed one;
-// with a part of one its rest may still be under way.
+// No whole answer came: the request is owed one (bytes in may be noise as
+// well as a part of it). After a part of one its rest may still be under
+// way.
 void AnswerJudge::noteNoAnswer()
 {
-    if (m_input.isEmpty())
-        owe(m_request, 0);
-    else
+    owe(m_request, 0);
+    if (!m_input.isEmpty())
         m_quietUntilNs = m_nowNs + m_set.answerTimeoutNs;
 }
 
 // An answer is about to be handed over. A drive answers in the order it is
-// asked, so whatever this answer is, the station's earlier requests are owed
-// nothing more. But when it could be one of theirs, this request's own
-// answer may still come, and the debt is carried on to it; and when one of
-// them asked something else and would get an answer that looks the same,
-// the judge cannot tell which request this answers.
+// asked: an answer that only this request fits ends what the station owed
+// before it. One that could be an owed request's ends what was owed up to
+// the earliest such request; those after it, and this one, are still owed
+// (the debt is carried on); and when one of them asked something else and
+// would get an answer that looks the same, the judge cannot tell which
+// request this answers.
 void AnswerJudge::noteAnswerTaken(int length)
 {
     const char *frame = m_input.constData();
@@ -491,24 +535,27 @@ void AnswerJudge::noteAnswerTaken(int length)
     m_lastFrameNs[m_request.station()] = m_lastByteNs;
     forgetOld(m_nowNs);
     int carried = -1; // of the earliest owed request this could answer
+    int earliest = -1;
     bool uncertain = false;
-    for (int i = 0; i < m_owed.size();) {
+    for (int i = 0; i < m_owed.size(); ++i) {
         const RtuRequest &owed = m_owed.at(i).request;
-        if (owed.station() != m_request.station()) {
-            ++i;
+        if (owed.station() != m_request.station() || !owed.isAnswer(frame, length))
             continue;
+        if (carried < 0) {
+            carried = m_owed.at(i).carried;
+            earliest = i;
         }
-        if (owed.isAnswer(frame, length)) {
-            if (carried < 0)
-                carried = m_owed.at(i).carried;
-            uncertain = uncertain
-                || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
-        }
-        m_owed.removeAt(i);
+        uncertain = uncertain || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
+    }
+    for (int i = m_owed.size() - 1; i >= 0; --i) {
+        if (m_owed.at(i).request.station() == m_request.station() && (earliest < 0 || i <= earliest))
+            m_owed.removeAt(i);
     }
     if (uncertain)
         note(JudgeEvent(JudgeEvent::UncertainAnswer));
-    if (carried >= 0 && carried < kMaxCarries)
+    // Carried on as long as it lasts: it costs a step check before the next
+    // look-alike request, and the first check the drive answers ends it.
+    if (carried >= 0)
         owe(m_request, carried + 1);
     const bool itself = m_request.frame() == QByteArray::fromRawData(frame, length);
     // It may have been the request's echo; a second answer will tell. One

@@ -12,6 +12,7 @@ struct PortCounters
 {
     qint64 requests = 0;         // requests sent
     qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
+    qint64 stepChecks = 0;       // reads sent to prove a drive in step (stepCheckFor)
     qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
     qint64 noiseBytes = 0;       // bytes dropped that were no frame
     qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
@@ -99,9 +100,10 @@ enum class WaitEnd { None, Bytes, Quiet, Stopped };
 // - A drive answers in the order it is asked: once an answer from a station
 //   has come, its earlier requests are owed nothing more; but where the
 //   answer could be an owed one's, the request it is taken for is owed in
-//   its place (at most twice in a row). Past the horizon an answer taken
-//   while an owed request that asks something else would get one that looks
-//   the same is uncertain. An owed request is remembered until its station
+//   its place. A look-alike request is first preceded by a step check
+//   (stepCheckFor); only where that went unanswered does the hold apply,
+//   and past the horizon an answer taken while an owed request that asks
+//   something else would get one that looks the same is uncertain. An owed request is remembered until its station
 //   answers anything, for at least 30 s (twice the horizon where longer).
 // - After an answer that came short its rest may still be under way: the
 //   next request waits one more answer time-out. After a broadcast the
@@ -153,6 +155,13 @@ public:
     void forgetOld(qint64 nowNs);
     void settle(bool dropRest);
     qint64 clearToSendAt(const RtuRequest &next) const;
+    // A drive answers in the order it is asked. Before a request whose
+    // answer would look like one its station still owes another request (a
+    // repeat's answers the same question): a read whose answer
+    // cannot be taken for any owed one nor for next's, asked first; once its
+    // answer has come the drive is in step, and whatever came before it was
+    // late. Unknown when next needs no such check.
+    RtuRequest stepCheckFor(const RtuRequest &next) const;
     void cleared() { m_quietUntilNs = 0; }
     void requestSent(const RtuRequest &request, qint64 nowNs);
 

@@ -109,10 +109,22 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_line = settings;
     m_kernelRs485 = kernelRs485;
     m_onPty = isPseudoTerminal(fd);
+    m_overNetwork = false;
     m_saved = saved;
     m_savedValid = savedValid;
     startAfresh();
     return true;
+}
+
+void SerialPort::adoptSocket(int fd, const QString &name, const LineSettings &settings)
+{
+    SerialPort::close(); // not a subclass's, which would let go of what it holds besides
+    m_fd = fd;
+    m_path = name;
+    m_line = settings;
+    m_onPty = false;
+    m_overNetwork = true;
+    startAfresh();
 }
 
 // A line just opened: nothing sent yet, nothing owed but what the line's
@@ -204,14 +216,26 @@ void SerialPort::setInterCharacterFloor(int milliseconds)
     m_interCharFloorNs = qint64(qMax(milliseconds, 0)) * kMs;
 }
 
+// Over TCP the converter keeps the silence on its own line.
 qint64 SerialPort::silentIntervalNs() const
 {
-    return m_silentIntervalNs >= 0 ? m_silentIntervalNs : m_line.silentIntervalNs();
+    if (m_silentIntervalNs >= 0)
+        return m_silentIntervalNs;
+    return m_overNetwork ? 0 : m_line.silentIntervalNs();
 }
 
+// Over TCP an answer's bytes may come in pieces as the network pleases: the
+// rest of a begun answer is awaited as long as the answer itself.
 qint64 SerialPort::interCharacterTimeoutNs() const
 {
+    if (m_overNetwork)
+        return qMax(answerTimeoutNs(), m_interCharFloorNs);
     return qMax(m_line.characterTimeNs() * 3 / 2, m_interCharFloorNs);
+}
+
+qint64 SerialPort::characterNs() const
+{
+    return m_overNetwork ? 0 : m_line.characterTimeNs();
 }
 
 qint64 SerialPort::answerTimeoutNs() const

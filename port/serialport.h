@@ -28,6 +28,9 @@ class FrameTrace;
 // many bytes due it first sleeps through nine tenths of their wire time.
 // send() keeps the silent interval (3.5 characters, 1.75 ms above 19200
 // baud) after the last byte either way, and sends within microseconds after.
+// Before a request whose answer would look like one its station still owes,
+// send() first asks the judge's step check and frames its answer, handed to
+// no one (one exchange more, only after a lost answer).
 //
 // What is owed outlives the port: close() leaves it for the line's next
 // program, open() takes up what the last left (linedebt.h), held to this
@@ -39,6 +42,10 @@ class FrameTrace;
 // reopen() takes the path up again. A readable interrupt descriptor ends
 // every wait within milliseconds the same way ("interrupted"); so does an
 // echo at odds with the setting (echoFault(), errorString()), until open().
+// A TCP line (tcpport.h) is this port on a connected socket: the far end
+// keeps the line's time, so no silence is kept or read here and an answer
+// is framed by its length within the answer time-out; a closed connection
+// is a lost line.
 // Not thread-safe: one thread uses a port at a time.
 class SerialPort : public AbstractDeviceInterface
 {
@@ -57,14 +64,16 @@ public:
               LineSettings::Mode mode = LineSettings::RS485);
     // Opens the last path again with the same settings, after the line was
     // lost; the time-outs and counters stay.
-    bool reopen();
+    virtual bool reopen();
     // Restores the device's previous terminal settings.
-    void close();
+    virtual void close();
     // Other settings (a scan), the device kept claimed and the mode kept;
     // close() still restores those from before open(). Unread input is dropped.
     bool setLineSettings(const LineSettings &settings);
 
     bool isOpen() const { return m_fd >= 0; }
+    // A TCP line: no terminal, no wire time of ours.
+    bool overNetwork() const { return m_overNetwork; }
     // The device's descriptor (-1 while closed), and its settings from
     // before open(); for a program's last-resort restore in a signal handler.
     int handle() const { return m_fd; }
@@ -138,10 +147,22 @@ public:
     // the driver 0: the driver asks for the delay just before it would sleep
     // it, and a signal must not wait for a long delay to end.
     int frameDelay() override;
+protected:
+    bool fail(const QString &text);
+    void warnOnce(const QString &warning);
+    int interruptFd() const { return m_interruptFd; }
+    // For a reopen: the same adapter, so what its answers showed still holds.
+    bool shownSilent() const { return m_judge.shownSilent(); }
+    void setShownSilent(bool on) { m_judge.setShownSilent(on); }
+    // Takes a connected socket as the line, named name (what "line lost"
+    // says); closed with the port.
+    void adoptSocket(int fd, const QString &name, const LineSettings &settings);
+
 private:
     enum class Wait { Ready, TimedOut, Stopped };
 
-    bool fail(const QString &text);
+    qint64 characterNs() const;
+    QString hangUpText() const;
     qint64 answerTimeoutNs() const;
     void startAfresh();
     bool isStopped() const { return m_lost || m_interrupted || echoFault() != EchoFault::None; }
@@ -155,9 +176,11 @@ private:
     void syncJudge();
     void applyEvents();
     bool takeEcho();
+    int transmit(const RtuRequest &request);
+    bool checkStep(const RtuRequest &next);
+    void frameOnLine();
     bool waitUntilClear(const RtuRequest &next);
     void takeDebt();
-    void warnOnce(const QString &warning);
 
     int m_fd = -1;
     QString m_path, m_error;
@@ -167,6 +190,7 @@ private:
     bool m_kernelRs485 = false, m_lowLatency = false;
     bool m_lowLatencySet = false; // switched on by open, off by close
     bool m_onPty = false;         // no wire time: the timing tells nothing
+    bool m_overNetwork = false;   // a socket: no terminal, and the timing tells nothing
     bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
     bool m_localEcho = false, m_knownSilent = false;

@@ -51,8 +51,8 @@ int SerialPort::readInput()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN) {
-            markLost(systemReason());
+        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_overNetwork)) {
+            markLost(n == 0 ? hangUpText() : systemReason());
             return -1;
         }
         break;
@@ -72,7 +72,7 @@ bool SerialPort::readMore(qint64 deadlineNs, int dueBytes)
         return false;
     const qint64 now = monotonicNs();
     const qint64 sleepNs =
-        dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, m_line.characterTimeNs()) : 0;
+        dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, characterNs()) : 0;
     if (sleepNs > 0) {
         sleepInterruptibly(now + sleepNs);
         if (isStopped())
@@ -102,6 +102,21 @@ WaitEnd SerialPort::await(const JudgeStep &step)
     return isStopped() ? WaitEnd::Stopped : WaitEnd::Quiet;
 }
 
+// Frames the answer to the request sent, waiting on the line as the judge
+// asks.
+void SerialPort::frameOnLine()
+{
+    if (m_judge.isFramed())
+        return;
+    syncJudge();
+    WaitEnd last = WaitEnd::None;
+    for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
+        applyEvents();
+        last = await(step);
+    }
+    applyEvents();
+}
+
 int SerialPort::receive(char *buffer, int maxLength)
 {
     if (m_fd < 0)
@@ -110,15 +125,7 @@ int SerialPort::receive(char *buffer, int maxLength)
         return 0;
     if (m_judge.echoGarbled())
         return isStopped() ? -1 : 0;
-    if (!m_judge.isFramed()) {
-        syncJudge();
-        WaitEnd last = WaitEnd::None;
-        for (JudgeStep step; !(step = m_judge.frameAnswer(last)).done;) {
-            applyEvents();
-            last = await(step);
-        }
-        applyEvents();
-    }
+    frameOnLine();
     // A request the port does not know: what comes within the time-outs.
     if (!m_judge.request().isKnown()) {
         for (JudgeStep step; !isStopped() && !(step = m_judge.topUp(maxLength, monotonicNs())).done;) {
@@ -151,10 +158,10 @@ void SerialPort::syncJudge()
     set.answerTimeoutNs = answerTimeoutNs();
     set.interCharacterNs = interCharacterTimeoutNs();
     set.silentIntervalNs = silentIntervalNs();
-    set.characterNs = m_line.characterTimeNs();
+    set.characterNs = characterNs();
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
-    set.keepsNoTime = m_onPty;
+    set.keepsNoTime = m_onPty || m_overNetwork;
     m_judge.configure(set);
 }
 

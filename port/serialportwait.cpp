@@ -31,6 +31,11 @@ void SerialPort::markLost(const QString &reason)
         m_trace->note(m_error);
 }
 
+QString SerialPort::hangUpText() const
+{
+    return m_overNetwork ? QStringLiteral("the connection was closed") : QStringLiteral("the device hung up");
+}
+
 bool SerialPort::checkInterrupt()
 {
     if (m_interruptFd >= 0 && !m_interrupted) {
@@ -70,7 +75,7 @@ SerialPort::Wait SerialPort::waitReadable(qint64 deadlineNs)
             int pending = 0;
             if (ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0)
                 return Wait::Ready;
-            markLost(QStringLiteral("the device hung up"));
+            markLost(hangUpText());
             return Wait::Stopped;
         }
         if (events & POLLIN)

@@ -94,9 +94,10 @@ void describe(QCommandLineParser &parser)
         "counts a revolution (signed 32-bit, low word first), IR4 status (bit 0\n"
         "ready, 1 running, 2 fault, 3 at speed), DO1 servo on, DO2 fault reset\n"
         "(write 1). Other addresses as above.\n\n"
-        "Without --device it opens a pseudo-terminal and prints its path as the\n"
-        "first line of standard output; point the client at that path. It serves\n"
-        "until interrupted and then prints its counters."));
+        "Without --device or --tcp it opens a pseudo-terminal and prints its path\n"
+        "as the first line of standard output; point the client at that path.\n"
+        "With --tcp it prints tcp://HOST:PORT there instead (servoctl -d takes it).\n"
+        "It serves until interrupted and then prints its counters."));
     parser.addHelpOption();
     parser.addVersionOption();
 }
@@ -126,6 +127,13 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2; "
                                                 "DATA is 8, as Modbus RTU frames are)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
+        {QStringLiteral("tcp"), QStringLiteral("Serve over TCP instead, RTU frames as they are (CRC "
+                                               "included, no header), as an Ethernet-to-RS-485 "
+                                               "converter passes them: one master at a time, a "
+                                               "second one refused; HOST defaults to 127.0.0.1, PORT "
+                                               "0 takes a free one (the first line of standard "
+                                               "output names it as tcp://HOST:PORT)."),
+         QStringLiteral("[HOST:]PORT")},
         {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
                                                 "where nothing is or replacing a link into /dev/pts/ "
                                                 "(anything else is refused; taking over a link to a "
@@ -180,6 +188,7 @@ struct SimSettings
     quint64 seed = 0;
     DriveModel model = DriveModel::Static;
     SimAreaSizes sizes;
+    TcpAddress tcp; // port -1: no --tcp
 };
 
 // Empty when the arguments go together, else what is wrong.
@@ -201,6 +210,10 @@ QString argumentsError(const QCommandLineParser &parser)
     // A link names a pseudo-terminal; a device has its own name.
     if (parser.isSet(QStringLiteral("link")) && parser.isSet(QStringLiteral("device")))
         return QStringLiteral("--link goes with a pseudo-terminal, not with --device");
+    if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("device")))
+        return QStringLiteral("--device and --tcp name two lines: give one");
+    if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("link")))
+        return QStringLiteral("--link goes with a pseudo-terminal, not with --tcp");
     if (parser.isSet(QStringLiteral("tap")) && parser.value(QStringLiteral("tap")) == parser.value(QStringLiteral("link")))
         return QStringLiteral("--tap and --link name one path: the tap needs a name of its own");
     return QString();
@@ -244,6 +257,10 @@ bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *err
     }
     if (!parseDriveModel(parser.value(QStringLiteral("model")), &s->model, error))
         return false;
+    s->tcp.port = -1;
+    if (parser.isSet(QStringLiteral("tcp"))
+        && !parseListenAddress(parser.value(QStringLiteral("tcp")), &s->tcp, error))
+        return false;
     return readAreaSizes(parser, &s->sizes, error);
 }
 
@@ -257,7 +274,8 @@ void printServing(const QCommandLineParser &parser, const SimSettings &s, const 
     std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
                  qPrintable(server.path()), qPrintable(s.lineSettings.toString()),
                  qPrintable(s.faults.toString()), driveModelName(s.model));
-    if (!parser.isSet(QStringLiteral("device")) && s.lineSettings.parity != LineSettings::NoParity)
+    if (!parser.isSet(QStringLiteral("device")) && s.tcp.port < 0
+        && s.lineSettings.parity != LineSettings::NoParity)
         std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
                              "cannot be checked here, its baud rate can\n");
 }
@@ -269,7 +287,8 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
     line.setFaults(s.faults, s.seed);
     line.setModel(s.model, s.seed);
     SimServer server(&line);
-    const bool opened = parser.isSet(QStringLiteral("device"))
+    const bool opened = s.tcp.port >= 0 ? server.openTcp(s.tcp, s.lineSettings)
+                        : parser.isSet(QStringLiteral("device"))
                             ? server.openDevice(parser.value(QStringLiteral("device")), s.lineSettings)
                             : server.openPty(s.lineSettings);
     if (!opened)

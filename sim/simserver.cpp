@@ -72,7 +72,7 @@ void SimServer::closeAll()
     if (m_claimed)
         releaseLine(m_fd);
     m_claimed = false;
-    for (int *fd : {&m_fd, &m_keepOpenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
+    for (int *fd : {&m_fd, &m_keepOpenFd, &m_listenFd, &m_stopPipe[0], &m_stopPipe[1]}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -139,7 +139,7 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
 
 bool SimServer::start()
 {
-    if (m_fd < 0 || m_thread.joinable())
+    if ((m_fd < 0 && m_listenFd < 0) || m_thread.joinable())
         return false;
     char drained[16];
     while (::read(m_stopPipe[0], drained, sizeof drained) > 0) {
@@ -214,7 +214,7 @@ bool SimServer::writeAnswer(const QByteArray &frame, bool onLine)
                 continue;
             }
         }
-        const ssize_t n = ::write(m_fd, frame.constData() + written, size_t(due - written));
+        const long n = writeLine(frame.constData() + written, due - written);
         if (n > 0) {
             written += int(n);
         } else if (n < 0 && errno == EAGAIN) {
@@ -289,7 +289,7 @@ bool SimServer::heardAtOurBaudRate()
 
 bool SimServer::run()
 {
-    if (m_fd < 0) {
+    if (m_fd < 0 && m_listenFd < 0) {
         setError(QStringLiteral("the simulated line is not open"));
         return false;
     }
@@ -320,8 +320,9 @@ bool SimServer::run()
                 handle(frame);
             continue;
         }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-        const int ready = ppoll(fds, 2, timeout, nullptr);
+        // Without a master on TCP, m_fd is -1 and poll() passes it over.
+        pollfd fds[3] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}, {m_listenFd, POLLIN, 0}};
+        const int ready = ppoll(fds, m_listenFd >= 0 ? 3 : 2, timeout, nullptr);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
@@ -330,8 +331,18 @@ bool SimServer::run()
         }
         if (fds[1].revents)
             break;
-        if (fds[0].revents & POLLIN) {
+        if (m_listenFd >= 0 && fds[2].revents)
+            acceptMasters();
+        if ((fds[0].revents & POLLIN) || (m_listenFd >= 0 && fds[0].revents)) {
             const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            // A master that leaves makes room for the next; its unfinished
+            // frame goes with it.
+            if (m_listenFd >= 0 && (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))) {
+                masterLeft();
+                framer = RtuFramer();
+                discardedSeen = 0;
+                continue;
+            }
             if (n > 0) {
                 // The adapter hands every byte back as it goes out; the
                 // answer then waits its silent interval after the echo.

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "linesettings.h"
+#include "tcpaddress.h"
 
 class FrameTrace;
 class SimLine;
@@ -32,6 +33,10 @@ class SimTap;
 // SimLine (the drives keep their data) on a new pseudo-terminal, named by
 // path(). The kernel may give it the old number if nothing holds the old
 // terminal any more, as an adapter may come back under its old name.
+//
+// Over TCP (openTcp): RTU frames as they are, CRC included, to one master at
+// a time. A second connection while one is served is closed at once and
+// said on standard error; a master that leaves makes room for the next.
 class SimServer
 {
 public:
@@ -45,6 +50,9 @@ public:
     // (stopping the serving thread).
     bool openPty(const LineSettings &settings);
     bool openDevice(const QString &path, const LineSettings &settings);
+    // Listens at the address (port 0: any free one; path() then names the
+    // one taken, as tcp://HOST:PORT). simtcp.cpp.
+    bool openTcp(const TcpAddress &address, const LineSettings &settings);
     // Stops serving and closes the line.
     void close();
     QString path() const { return m_path; }
@@ -82,6 +90,10 @@ private:
     bool waitUntil(qint64 deadlineNs);
     bool writeAnswer(const QByteArray &frame, bool onLine = true);
     void closeAll();
+    // simtcp.cpp: connections taken or refused, and a master leaving.
+    void acceptMasters();
+    void masterLeft();
+    long writeLine(const char *data, long length);
 
     SimLine *m_line;
     LineSettings m_settings;
@@ -91,6 +103,8 @@ private:
     int m_fd = -1;
     bool m_claimed = false; // the device is ours (claimLine)
     int m_keepOpenFd = -1; // the pty's slave side, so the master never sees EIO
+    int m_listenFd = -1;   // over TCP; m_fd is then the master's connection, -1 while none
+    QString m_master;      // the connected master's address
     int m_stopPipe[2] = {-1, -1};
     bool m_realDevice = false;
     bool m_pacing = false;

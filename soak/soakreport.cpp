@@ -133,6 +133,7 @@ bool printReport(const SoakOptions &o, const FaultPlan &plan, const SoakTally &t
                 "wrong)\n",
                 counters.lateAnswers, t.longestLateNs / 1000000, counters.noiseBytes, t.flagged,
                 t.flaggedWrong);
+    std::printf("step checks sent: %lld\n", counters.stepChecks);
     std::printf("adapter pulled out %lld times: line lost %lld times, taken up again %lld times\n",
                 t.unplugs, t.linesLost, t.recovered);
     std::printf("\nwrong data accepted: %lld\nundefined failure texts: %lld\n", t.wrongData,

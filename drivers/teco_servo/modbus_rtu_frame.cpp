@@ -118,13 +118,13 @@ QByteArray ModbusRTUSlaveBuildReadDevicesRequest(unsigned char station, unsigned
 QByteArray ModbusRTUSlaveBuildFn16Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &data)
 {
-    return multipleWriteRequest(station, 0x10, address, quantity, data);
+    return multipleWriteRequest(station, WriteMultipleRegisters, address, quantity, data);
 }
 
 QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short address,
                                          const QByteArray &data)
 {
-    QByteArray frame = header(station, 0x06, address, data.size());
+    QByteArray frame = header(station, WriteSingleRegister, address, data.size());
     frame.append(data);
     appendCrc(frame);
     return frame;
@@ -133,12 +133,12 @@ QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short a
 QByteArray ModbusRTUSlaveBuildFn15Request(unsigned char station, unsigned short address,
                                           unsigned short quantity, const QByteArray &packedBits)
 {
-    return multipleWriteRequest(station, 0x0F, address, quantity, packedBits);
+    return multipleWriteRequest(station, WriteMultipleCoils, address, quantity, packedBits);
 }
 
 QByteArray ModbusRTUSlaveBuildFn5Request(unsigned char station, unsigned short address, bool on)
 {
-    QByteArray frame = header(station, 0x05, address, 2);
+    QByteArray frame = header(station, WriteSingleCoil, address, 2);
     appendWord(frame, on ? 0xFF00 : 0x0000);
     appendCrc(frame);
     return frame;
@@ -190,17 +190,18 @@ void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned 
     bit = b;
 }
 
-bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix)
+ModbusArea ModbusRTUSlaveArea(const QByteArray &letters)
 {
-    return qstrnicmp(area.constData(), prefix, qstrlen(prefix)) == 0;
-}
-
-bool ModbusRTUSlaveIsHoldingArea(const QByteArray &area)
-{
-    return ModbusRTUSlaveAreaStartsWith(area, "HR") || ModbusRTUSlaveAreaStartsWith(area, "FN6HR");
-}
-
-bool ModbusRTUSlaveIsCoilArea(const QByteArray &area)
-{
-    return ModbusRTUSlaveAreaStartsWith(area, "DO") || ModbusRTUSlaveAreaStartsWith(area, "FN5DO");
+    static const struct { const char *prefix; ModbusArea area; } prefixes[] = {
+        {"HR", {ModbusArea::HoldingRegisters, false}},
+        {"FN6HR", {ModbusArea::HoldingRegisters, true}},
+        {"DO", {ModbusArea::Coils, false}},
+        {"FN5DO", {ModbusArea::Coils, true}},
+        {"DI", {ModbusArea::DiscreteInputs, false}},
+    };
+    for (const auto &p : prefixes) {
+        if (qstrnicmp(letters.constData(), p.prefix, qstrlen(p.prefix)) == 0)
+            return p.area;
+    }
+    return {ModbusArea::InputRegisters, false};
 }

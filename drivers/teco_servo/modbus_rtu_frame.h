@@ -49,12 +49,34 @@ Q_DECL_HIDDEN QByteArray ModbusRTUSlaveExpandBitsToBytes(const unsigned char *da
 Q_DECL_HIDDEN void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area,
                                               unsigned short &reg, unsigned char &bit);
 
-// Whether an area name begins with prefix, letter case ignored (HR, hr and
-// HRX all begin with HR).
-Q_DECL_HIDDEN bool ModbusRTUSlaveAreaStartsWith(const QByteArray &area, const char *prefix);
-// Holding registers (HR, FN6HR: functions 3, 16, 6) and coils (DO, FN5DO:
-// functions 1, 15, 5).
-Q_DECL_HIDDEN bool ModbusRTUSlaveIsHoldingArea(const QByteArray &area);
-Q_DECL_HIDDEN bool ModbusRTUSlaveIsCoilArea(const QByteArray &area);
+// The function codes the driver sends.
+enum ModbusFunction : unsigned char {
+    ReadCoils = 1, ReadDiscreteInputs = 2, ReadHoldingRegisters = 3,
+    ReadInputRegisters = 4, WriteSingleCoil = 5, WriteSingleRegister = 6,
+    WriteMultipleCoils = 15, WriteMultipleRegisters = 16
+};
+
+// What an address's letters name, by how they begin, letter case ignored:
+// HR and FN6HR holding registers, DO and FN5DO coils, DI discrete inputs, any
+// other letters (IR among them) input registers. FN6HR and FN5DO are written
+// one item per request (functions 6 and 5).
+struct ModbusArea
+{
+    enum Table : unsigned char { InputRegisters, HoldingRegisters, Coils, DiscreteInputs };
+    Table table;
+    bool singleWrites;
+
+    // A register read of any table but holding registers reads input
+    // registers; a bit read of any but coils reads inputs.
+    ModbusFunction registerRead() const
+    {
+        return table == HoldingRegisters ? ReadHoldingRegisters : ReadInputRegisters;
+    }
+    ModbusFunction bitRead() const { return table == Coils ? ReadCoils : ReadDiscreteInputs; }
+};
+
+// The area of the letters ModbusRTUSlaveParseAddress gives (HR, hr, HRX and
+// FN6HR all name holding registers).
+Q_DECL_HIDDEN ModbusArea ModbusRTUSlaveArea(const QByteArray &letters);
 
 #endif // MODBUS_RTU_FRAME_H

@@ -9,9 +9,9 @@
 
 namespace {
 
-bool isSpecialRegister(const QByteArray &area, unsigned short reg)
+bool isSpecialRegister(ModbusArea area, unsigned short reg)
 {
-    return ModbusRTUSlaveIsHoldingArea(area) && reg >= SPECIAL_FIRST_REGISTER
+    return area.table == ModbusArea::HoldingRegisters && reg >= SPECIAL_FIRST_REGISTER
            && reg <= SPECIAL_LAST_REGISTER;
 }
 
@@ -61,17 +61,18 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
                                      const QByteArray &area, unsigned short reg,
                                      unsigned char bit)
 {
+    const ModbusArea kind = ModbusRTUSlaveArea(area);
     switch (cmd.dataType) {
     case CommunicatorCommand::Bit:
     case CommunicatorCommand::Bit2:
-        if (ModbusRTUSlaveIsCoilArea(area) || ModbusRTUSlaveAreaStartsWith(area, "DI"))
+        if (kind.table == ModbusArea::Coils || kind.table == ModbusArea::DiscreteInputs)
             return readDIDOs(port, area, reg, cmd.count);
         return readIRHRbits(port, area, reg, bit, cmd.count);
     case CommunicatorCommand::Byte:
     case CommunicatorCommand::Block:
         return readBytes(port, area, reg, cmd.count);
     case CommunicatorCommand::Word:
-        if (isSpecialRegister(area, reg))
+        if (isSpecialRegister(kind, reg))
             return readSpecialHRWords(port, reg, cmd.count);
         return readWords(port, area, reg, cmd.count);
     default: // DoubleWord; the others never get here
@@ -101,47 +102,42 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
                                 const QByteArray &data, const QByteArray &area,
                                 unsigned short reg, unsigned char bit, int &progress)
 {
-    const bool hr = ModbusRTUSlaveAreaStartsWith(area, "HR");
-    const bool fn6hr = !hr && ModbusRTUSlaveAreaStartsWith(area, "FN6HR");
-    const bool special = isSpecialRegister(area, reg);
+    const ModbusArea kind = ModbusRTUSlaveArea(area);
+    const bool holding = kind.table == ModbusArea::HoldingRegisters;
+    const bool single = kind.singleWrites;
+    const bool special = isSpecialRegister(kind, reg);
     const char *refusal = nullptr;
     switch (cmd.dataType) {
     case CommunicatorCommand::Bit:
     case CommunicatorCommand::Bit2:
-        if (ModbusRTUSlaveAreaStartsWith(area, "DO"))
-            return writeCoils(port, reg, data);
-        if (ModbusRTUSlaveAreaStartsWith(area, "FN5DO"))
-            return writeCoilsWithFN5(port, reg, data);
-        if (hr)
-            return special ? writeSpecialHRbit(port, reg, bit, data, progress)
-                           : writeHRbit(port, reg, bit, data);
-        if (fn6hr)
-            return special ? writeSpecialFN6HRbit(port, reg, bit, data, progress)
-                           : writeHRbitWithFN6(port, reg, bit, data);
+        if (kind.table == ModbusArea::Coils)
+            return single ? writeCoilsWithFN5(port, reg, data) : writeCoils(port, reg, data);
+        if (special)
+            return single ? writeSpecialFN6HRbit(port, reg, bit, data, progress)
+                          : writeSpecialHRbit(port, reg, bit, data, progress);
+        if (holding)
+            return single ? writeHRbitWithFN6(port, reg, bit, data)
+                          : writeHRbit(port, reg, bit, data);
         refusal = TecoServoText::WriteNoBit;
         break;
     case CommunicatorCommand::Byte:
     case CommunicatorCommand::Block:
-        if (hr)
-            return writeBytes(port, reg, data);
-        if (fn6hr)
-            return writeBytesWithFN6(port, reg, data);
+        if (holding)
+            return single ? writeBytesWithFN6(port, reg, data) : writeBytes(port, reg, data);
         refusal = TecoServoText::WriteNoByte;
         break;
     case CommunicatorCommand::Word:
-        if (hr)
-            return special ? writeSpecialHRWords(port, reg, data, progress)
-                           : writeWords(port, reg, data);
-        if (fn6hr)
-            return special ? writeSpecialFN6HRWords(port, reg, data, progress)
-                           : writeWordsWithFN6(port, reg, data);
+        if (special)
+            return single ? writeSpecialFN6HRWords(port, reg, data, progress)
+                          : writeSpecialHRWords(port, reg, data, progress);
+        if (holding)
+            return single ? writeWordsWithFN6(port, reg, data) : writeWords(port, reg, data);
         refusal = TecoServoText::WriteNoWord;
         break;
     default: // DoubleWord; the others never get here
-        if (hr)
-            return writeDWords(port, reg, data, swapsWords(cmd));
-        if (fn6hr)
-            return writeDWordsWithFN6(port, reg, data, swapsWords(cmd));
+        if (holding)
+            return single ? writeDWordsWithFN6(port, reg, data, swapsWords(cmd))
+                          : writeDWords(port, reg, data, swapsWords(cmd));
         refusal = TecoServoText::WriteNoDWord;
         break;
     }

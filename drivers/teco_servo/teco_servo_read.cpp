@@ -14,11 +14,6 @@ const qint64 MAX_READ_REGISTERS = TecoServoLimit::ReadRegisters;
 const qint64 MAX_READ_BITS = TecoServoLimit::ReadBits;
 const qint64 ADDRESS_SPACE = TecoServoLimit::AddressSpace;
 
-unsigned char registerFunction(const QByteArray &area)
-{
-    return ModbusRTUSlaveIsHoldingArea(area) ? 3 : 4;
-}
-
 qint64 bytesForBits(qint64 bits)
 {
     return bits / 8 + (bits % 8 ? 1 : 0);
@@ -71,7 +66,7 @@ QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const Q
         setCommError(QString::asprintf(shape.rangeText, area.constData(), address + 1));
         return QByteArray();
     }
-    const unsigned char function = registerFunction(area);
+    const ModbusFunction function = ModbusRTUSlaveArea(area).registerRead();
     const unsigned short quantity = static_cast<unsigned short>(n);
     QByteArray result;
     exchange(port, station,
@@ -135,24 +130,22 @@ QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByte
                                        unsigned(address) + 1));
         return QByteArray();
     }
-    const unsigned char function = ModbusRTUSlaveIsCoilArea(area) ? 1 : 2;
-    return readCoilsOrInputs(port, function, address, count, true);
+    return readCoilsOrInputs(port, ModbusRTUSlaveArea(area).bitRead(), address, count, true);
 }
 
 QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
                                      const CommunicatorCommand &command)
 {
-    const QByteArray text = command.address.toLatin1();
+    // The letters as every address has them, only DO and DI as written; the
+    // number this member's own way, from all the digits of the text.
     QByteArray area;
+    unsigned short reg = 0;
+    unsigned char bit = 0;
+    ModbusRTUSlaveParseAddress(command.address, area, reg, bit);
     quint32 number = 0;
-    for (const char c : text) {
+    for (const char c : command.address.toLatin1()) {
         if (c >= '0' && c <= '9')
             number = number * 10u + static_cast<quint32>(c - '0');
-    }
-    for (const char c : text) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-            break;
-        area.append(c);
     }
     if (area != "DO" && area != "DI") {
         setCommError(QLatin1String(TecoServoText::ReadNoBit) + command.address);
@@ -164,7 +157,7 @@ QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
         setCommError(QString::asprintf(TecoServoText::ReadBitCount, count) + command.address);
         return QByteArray();
     }
-    return readCoilsOrInputs(port, area == "DO" ? 1 : 2, address, count, false);
+    return readCoilsOrInputs(port, ModbusRTUSlaveArea(area).bitRead(), address, count, false);
 }
 
 QByteArray DriverTecoServo::readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area,

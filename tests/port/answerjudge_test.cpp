@@ -92,6 +92,49 @@ TEST(AnswerJudge, ALookAlikeRequestWaitsForTheOwedAnswerOrTheHorizon)
     }
 }
 
+// Before a request whose answer would look like an owed one's: a read
+// whose answer looks like neither, of the request's own items where fewer
+// will do. Once it is answered the drive is in step: what came before was
+// late, and the request goes at once. Unanswered, the hold applies.
+TEST(AnswerJudge, AfterALostAnswerALookAlikeRequestWaitsForAStepCheck)
+{
+    struct Case { const char *owed, *next, *check; } const cases[] = {
+        {"010400000002", "010400040002", "010400040001"},             // fewer registers
+        {"010300000001", "010300020001", "010300020002"},             // one: two
+        {"010600100007", "010600100007", ""},                         // a repeat: the hold does
+        {"010F000300020103", "010F000300020100", "010100030001"},     // coils: a read of one
+        {"010100000008", "010100100008", "010100100009"},             // 8 bits or fewer: one byte
+        {"0110001000020400010002", "0110001000020400030004", "010300100001"},
+        {"010300000001", "010300000002", ""},                         // not alike: none
+        {"020300000001", "010300000001", ""},                         // another station: none
+    };
+    for (const Case &c : cases) {
+        JudgedLine line(slowLine(400));
+        line.send(hexWithCrc(c.owed));
+        EXPECT_EQ(line.receive(5), QByteArray());
+        const RtuRequest check = line.stepCheck(RtuRequest(hexWithCrc(c.next)));
+        EXPECT_EQ(check.frame(), *c.check ? hexWithCrc(c.check) : QByteArray()) << c.next;
+    }
+    for (const bool answered : {true, false}) {
+        JudgedLine line(slowLine(400));
+        const qint64 t0 = line.send(hexWithCrc("010300000001"));
+        EXPECT_EQ(line.receive(7), QByteArray());
+        const RtuRequest next(hexWithCrc("010300020001"));
+        const qint64 t1 = line.send(line.stepCheck(next).frame());
+        if (answered) {
+            line.arrive(t1 + 100 * kMs, hexWithCrc("0103020011")); // the lost answer, late
+            line.arrive(t1 + 150 * kMs, hexWithCrc("010304003300 44"));
+        }
+        EXPECT_EQ(line.receive(9), answered ? hexWithCrc("01030400330044") : QByteArray());
+        EXPECT_EQ(line.count(JudgeEvent::Late), answered ? 1 : 0);
+        EXPECT_EQ(line.judge.owedCount(), answered ? 0 : 2);
+        const qint64 silence = line.judge.settings().silentIntervalNs;
+        EXPECT_EQ(line.judge.clearToSendAt(next), answered ? line.now + silence : t0 + 800 * kMs);
+        // Still out of step: another check, unlike the one still owed.
+        EXPECT_EQ(line.stepCheck(next).frame(), answered ? QByteArray() : hexWithCrc("010300020003"));
+    }
+}
+
 TEST(AnswerJudge, ABroadcastIsNotAwaitedAndGivesTheDrives200Ms)
 {
     JudgedLine line(slowLine(5000));

@@ -64,6 +64,18 @@ public:
         return now;
     }
 
+    // The step check the port would send before request, with what came
+    // by now settled first.
+    RtuRequest stepCheck(const RtuRequest &request)
+    {
+        judge.forgetOld(now);
+        while (arrivesBy(now))
+            deliver();
+        judge.settle(false);
+        collect();
+        return judge.stepCheckFor(request);
+    }
+
     // What the port hands the driver asking for wanted bytes of the answer.
     QByteArray receive(int wanted)
     {

@@ -1,0 +1,56 @@
+#include "dataout.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+
+namespace {
+
+int g_dataFd = STDOUT_FILENO;
+
+} // namespace
+
+bool isStandardOutput(const QString &path)
+{
+    if (path == QLatin1String("-"))
+        return true;
+    struct stat named = {};
+    struct stat out = {};
+    return stat(QFile::encodeName(path).constData(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0
+           && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
+
+bool divertTextToStderr()
+{
+    if (g_dataFd != STDOUT_FILENO)
+        return true;
+    const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (kept < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+        return false;
+    g_dataFd = kept;
+    return true;
+}
+
+int dataOutputFd()
+{
+    return g_dataFd;
+}
+
+int writeAllTo(int fd, const QByteArray &data)
+{
+    for (qint64 done = 0; done < data.size();) {
+        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return ENOSPC;
+        done += written;
+    }
+    return 0;
+}

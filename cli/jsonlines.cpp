@@ -1,0 +1,118 @@
+#include "jsonlines.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "linesettings.h"
+#include "manualaddress.h"
+#include "plan.h"
+#include "scanner.h"
+
+namespace {
+
+QByteArray jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+QByteArray timeText(qint64 epochMs)
+{
+    return jsonString(QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")));
+}
+
+// The value as printed: its text is a JSON number already, but for hex and
+// bits, and a float that is no number.
+QByteArray valueText(const Step &item, const ItemValue &value)
+{
+    if (item.format == ValueFormat::Hex || item.format == ValueFormat::Bits)
+        return jsonString(value.shown);
+    if (value.shown == QLatin1String("nan") || value.shown.contains(QLatin1String("inf")))
+        return "null";
+    return value.shown.toLatin1();
+}
+
+// In address order: a dword's low word is the lower register unless SW.
+QByteArray rawText(const Step &item, quint64 raw)
+{
+    QList<quint64> parts{raw};
+    if (item.type->bits == 32) {
+        parts = {raw & 0xFFFF, raw >> 16};
+        if (item.address.swapped)
+            std::swap(parts[0], parts[1]);
+    }
+    QByteArray text = "[";
+    for (const quint64 part : parts)
+        text += (text.size() > 1 ? "," : "") + QByteArray::number(part);
+    return text + ']';
+}
+
+QByteArray addressText(const Step &item, const QString &label)
+{
+    QByteArray text = "\"address\":" + jsonString(label);
+    if (item.address.manualForm)
+        text += ",\"manual_address\":" + jsonString(manualLabel(label, item.address.manualForm));
+    return text;
+}
+
+const char *findingName(int kind)
+{
+    switch (kind) {
+    case ScanFinding::Answered: return "answered";
+    case ScanFinding::Exception: return "exception";
+    case ScanFinding::Late: return "late";
+    case ScanFinding::Garbled: return "garbled";
+    default: return "other station";
+    }
+}
+
+QByteArray msText(qint64 ns)
+{
+    return QByteArray::number(double(ns) / 1e6, 'f', 3);
+}
+
+} // namespace
+
+QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value)
+{
+    return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
+           + addressText(item, value.label) + ",\"type\":" + jsonString(QLatin1String(item.type->name))
+           + ",\"value\":" + valueText(item, value) + ",\"raw\":" + rawText(item, value.raw)
+           + ",\"ok\":true}\n";
+}
+
+QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text)
+{
+    return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
+           + addressText(item, item.address.itemLabel(*item.type, 0)) + ",\"ok\":false,\"error\":"
+           + jsonString(text) + "}\n";
+}
+
+QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
+{
+    QByteArray text = "{\"station\":" + QByteArray::number(finding.station) + ",\"line\":"
+                      + jsonString(settings.toString()) + ",\"found\":\"" + findingName(finding.kind) + '"';
+    if (finding.kind == ScanFinding::Answered || finding.kind == ScanFinding::Exception)
+        text += ",\"ms\":" + msText(finding.responseNs);
+    if (finding.kind == ScanFinding::Exception)
+        text += ",\"exception\":" + QByteArray::number(finding.exceptionCode);
+    if (finding.kind == ScanFinding::Late && finding.latenessNs >= 0)
+        text += ",\"late_ms\":" + msText(finding.latenessNs);
+    if (finding.kind == ScanFinding::Garbled)
+        text += ",\"why\":" + jsonString(finding.why);
+    if (finding.kind == ScanFinding::OtherStation)
+        text += ",\"answered_as\":" + QByteArray::number(finding.answeredAs);
+    return text + ",\"ok\":" + (finding.isFound() ? "true" : "false") + "}\n";
+}
+
+QString jsonRefusal(const Options &options, const QList<Step> &steps)
+{
+    if (!options.json)
+        return QString();
+    for (const Step &step : steps) {
+        if (step.action == Step::Read || step.action == Step::Poll || step.action == Step::Scan)
+            return QString();
+    }
+    return QStringLiteral("--format json writes what read, poll or scan find: it goes with one of them");
+}

@@ -1,0 +1,35 @@
+#ifndef SERVOCTL_JSONLINES_H
+#define SERVOCTL_JSONLINES_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "itemvalues.h"
+
+struct Options;
+struct ScanFinding;
+struct Step;
+struct LineSettings;
+
+// --format json: JSON Lines on standard output, one object a line.
+//   a reading:  {"time":"2026-12-06T06:10:01.123","station":1,"address":"HR12",
+//                "type":"word","value":1500,"raw":[1500],"ok":true}
+//   a failure:  {"time":...,"station":1,"address":"HR12","ok":false,
+//                "error":"<the driver's text>"}
+//   a finding of scan: {"station":1,"line":"RS485,9600,NONE,8,2",
+//                "found":"answered","ms":1.234,"ok":true}
+// value is the number as printed (a JSON number for dec, signed, int32 and
+// float, null for a float that is no number; a string for hex and bits);
+// raw the item's registers in address order (two for a dword), its byte,
+// or its bit. "manual_address" follows "address" when the address was given
+// with -0 or in hexadecimal: the item's address in that numbering.
+
+QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value);
+QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text);
+QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings);
+
+// --format json goes with read, poll or scan: empty when it does.
+QString jsonRefusal(const Options &options, const QList<Step> &steps);
+
+#endif // SERVOCTL_JSONLINES_H

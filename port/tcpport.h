@@ -1,0 +1,37 @@
+#ifndef TCPPORT_H
+#define TCPPORT_H
+
+#include "serialport.h"
+#include "tcpaddress.h"
+
+// An RS-485 line reached through an Ethernet converter that passes RTU
+// frames unchanged over a TCP connection (CRC included, no header): the
+// serial port's judgement and counters on a socket (serialport.h).
+//
+// One master per converter line within this machine: open() takes the
+// host:port lock (claimTcpLine) before it connects. A refused, unreachable
+// or timed-out connection leaves the port absent (isAbsent()): the line is
+// not there, as an unplugged adapter is not; a connection that closes is a
+// lost line, and reopen() connects again.
+class TcpPort : public SerialPort
+{
+public:
+    ~TcpPort() override;
+
+    // The settings are the converter's line's, for what the driver asks of
+    // them; nothing is set on the converter.
+    bool open(const TcpAddress &address, const LineSettings &settings);
+    bool reopen() override;
+    void close() override;
+
+    TcpAddress address() const { return m_address; }
+    bool isAbsent() const { return m_absent; }
+
+private:
+    TcpAddress m_address;
+    LineSettings m_settings;
+    int m_lockFd = -1;
+    bool m_absent = false;
+};
+
+#endif // TCPPORT_H

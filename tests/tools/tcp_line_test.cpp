@@ -1,0 +1,232 @@
+// RTU over TCP: servoctl -d tcp://HOST:PORT against servosim --tcp and
+// against pymodbus (an independent peer), and pymodbus against servosim.
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include "modbuscrc.h"
+#include "servoctl_run.h"
+#include "tcpline.h"
+#include "tcpport.h"
+
+namespace {
+
+// servosim --tcp on a free port of the loopback, or on the one given.
+std::unique_ptr<ChildProcess> startServosim(int port = 0, const QStringList &more = {})
+{
+    auto sim = std::make_unique<ChildProcess>(
+        SERVOSIM_COMMAND, QStringList{"--tcp", QString::number(port), "--stations", "1,2"} + more);
+    EXPECT_TRUE(sim->waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(sim->err());
+    return sim;
+}
+
+QString urlOf(const ChildProcess &sim)
+{
+    return sim.out().section(QLatin1Char('\n'), 0, 0);
+}
+
+int portOf(const QString &url)
+{
+    return url.section(QLatin1Char(':'), -1).toInt();
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    return address;
+}
+
+// A port of the loopback that nothing listens on (as far as can be known).
+int closedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+QByteArray frame(const char *hex)
+{
+    QByteArray bytes = QByteArray::fromHex(hex);
+    appendModbusCrc(bytes);
+    return bytes;
+}
+
+// Silences mean nothing over TCP: an answer that comes in two pieces 150 ms
+// apart (the serial line's inter-character time-out is 20 ms) is one answer,
+// framed by its length within the answer time-out.
+TEST(TcpLine, AnAnswerInPiecesIsOneAnswer)
+{
+    TcpAddress address{QStringLiteral("127.0.0.1"), 0};
+    QString error;
+    const int listener = listenTcp(&address, &error);
+    ASSERT_GE(listener, 0) << qPrintable(error);
+    TcpPort port;
+    port.setAnswerTimeout(1000);
+    ASSERT_TRUE(port.open(address, LineSettings())) << qPrintable(port.errorString());
+    pollfd waiting = {listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1);
+    const int far = accept(listener, nullptr, nullptr);
+    ASSERT_GE(far, 0);
+
+    const QByteArray request = frame("010300000002");
+    const QByteArray answer = frame("010304000A000B");
+    std::thread converter([&] {
+        char heard[8];
+        EXPECT_EQ(::recv(far, heard, sizeof heard, MSG_WAITALL), 8);
+        EXPECT_EQ(QByteArray(heard, 8), request);
+        EXPECT_EQ(::send(far, answer.constData(), 3, 0), 3);
+        usleep(150000);
+        EXPECT_EQ(::send(far, answer.constData() + 3, size_t(answer.size() - 3), 0), answer.size() - 3);
+    });
+    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+    char buffer[9] = {};
+    EXPECT_EQ(port.receive(buffer, 9), 9);
+    converter.join();
+    EXPECT_EQ(QByteArray(buffer, 9), answer);
+    ::close(far);
+    ::close(listener);
+}
+
+const char kPeer[] = "/usr/bin/python3|" PYMODBUS_PEER;
+
+TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
+{
+    const QString form = QStringLiteral(" (tcp://HOST:PORT, PORT 1 to 65535) (see servoctl --help)\n");
+    for (const char *bad : {"tcp://", "tcp://host", "tcp://host:0", "tcp://host:99999", "tcp://host:12x",
+                            "tcp://:502", "tcp://::1:502", "tcp://host:+5"}) {
+        const Outcome run = servoctl({"-d", bad, "read", "HR1"});
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_EQ(run.err, QStringLiteral("servoctl: -d: invalid TCP line: %1").arg(QLatin1String(bad)) + form);
+    }
+    // The port would be taken: nothing listens there, and nothing connects.
+    const Outcome scan = servoctl({"-d", "tcp://127.0.0.1:1", "scan", "1-3", "stop", "1", "baud", "9600"});
+    EXPECT_EQ(scan.status, 2);
+    EXPECT_EQ(scan.err, QStringLiteral("servoctl: scan: stop: a search of line settings needs a serial line; "
+                                       "over TCP the converter's own settings apply (scan only stations) "
+                                       "(see servoctl --help)\n"));
+    const int port = closedPort();
+    const Outcome refused = servoctl({"-d", QStringLiteral("tcp://127.0.0.1:%1").arg(port), "read", "HR1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              QStringLiteral("servoctl: cannot connect to tcp://127.0.0.1:%1: Connection refused\n").arg(port));
+}
+
+TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
+{
+    const std::unique_ptr<ChildProcess> sim = startServosim();
+    const QString url = urlOf(*sim);
+    ASSERT_TRUE(QRegularExpression(QStringLiteral("^tcp://127\\.0\\.0\\.1:[1-9][0-9]*$")).match(url).hasMatch())
+        << qPrintable(url);
+
+    const Outcome run = servoctl({"-d", url, "--station", "2", "read", "IR1", "word", "3", "then", "write", "HR7",
+                                  "word", "4321", "-5", "then", "read", "HR7", "word", "2", "signed"});
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, QStringLiteral("> read IR1 word 3\nIR1 = 2000\nIR2 = 2001\nIR3 = 2002\n"
+                                      "> write HR7 word 4321 -5\nHR7: wrote 2 words\n"
+                                      "> read HR7 word 2 signed\nHR7 = 4321\nHR8 = -5\n"));
+    const Outcome scan = servoctl({"-d", url, "scan", "1-3"});
+    EXPECT_EQ(scan.status, 0) << qPrintable(scan.err);
+    EXPECT_TRUE(scan.out.contains(QLatin1String("\n2 stations found in 3 probed at 1 line setting")))
+        << qPrintable(scan.out);
+
+    // While a poll holds the line: a second servoctl is refused by the lock,
+    // another program that connects all the same by servosim.
+    ChildProcess poll(SERVOCTL_COMMAND, {"-d", url, "--station", "1-2", "--interval", "20", "poll", "IR4"});
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll 2, 2 good"))) << qPrintable(poll.err());
+    const Outcome second = servoctl({"-d", url, "read", "HR1"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
+                                       .arg(QRegularExpression::escape(url)).arg(poll.pid()))
+                    .match(second.err).hasMatch())
+        << qPrintable(second.err);
+    const int intruder = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = loopback(portOf(url));
+    ASSERT_EQ(::connect(intruder, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_TRUE(sim->waitFor(QStringLiteral(" on %1 refused: the line has one master").arg(url)))
+        << qPrintable(sim->err());
+    char byte;
+    EXPECT_EQ(::read(intruder, &byte, 1), 0); // closed without a word
+    ::close(intruder);
+    const int shown = poll.out().count(QLatin1String(" good\n"));
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, %1 good").arg(shown + 2))) << qPrintable(poll.out());
+    poll.signal(SIGINT);
+    EXPECT_EQ(poll.finish(), 130);
+    EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n"))) << qPrintable(poll.out());
+}
+
+// The server gone mid-poll: said once, waited for without CPU, and polled
+// again when it is back on the same port.
+TEST(TcpLine, PollWaitsForALostConnectionAndGoesOnWhenTheServerIsBack)
+{
+    std::unique_ptr<ChildProcess> sim = startServosim();
+    const QString url = urlOf(*sim);
+    ChildProcess poll(SERVOCTL_COMMAND, {"-d", url, "--timeout", "200", "--interval", "50", "poll", "HR1"});
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll 3, 3 good"))) << qPrintable(poll.err());
+    sim->signal(SIGKILL);
+    sim->finish();
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("servoctl: line lost: %1 (the connection was closed)\n").arg(url)))
+        << qPrintable(poll.err());
+    const qint64 cpuBefore = poll.cpuTimeMs();
+    usleep(2000000);
+    EXPECT_LT(poll.cpuTimeMs() - cpuBefore, 200) << "CPU ms in 2 s while the connection is lost";
+
+    sim = startServosim(portOf(url));
+    ASSERT_EQ(urlOf(*sim), url) << qPrintable(sim->err());
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("servoctl: line back: %1\n").arg(url))) << qPrintable(poll.err());
+    const int pollsBefore = poll.out().count(QLatin1String(" good\n"));
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, ").arg(pollsBefore + 2)));
+    poll.signal(SIGINT);
+    EXPECT_EQ(poll.finish(), 130);
+    EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
+    EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
+}
+
+TEST(TcpLine, PymodbusServesServoctlAndReadsServosim)
+{
+    ChildProcess server(kPeer, {"server", "127.0.0.1"});
+    if (!server.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) {
+        if (server.finish() == 3)
+            GTEST_SKIP() << "python3-pymodbus is not installed: " << qPrintable(server.err());
+        FAIL() << qPrintable(server.err());
+    }
+    const QString peer = QStringLiteral("tcp://127.0.0.1:%1").arg(server.out().section(QLatin1Char(' '), 1).trimmed());
+    const Outcome run = servoctl({"-d", peer, "read", "HR1", "word", "3", "then", "read", "DO1", "bit", "4",
+                                  "then", "write", "HR5", "word", "777", "then", "read", "HR5"});
+    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, QStringLiteral("> read HR1 word 3\nHR1 = 1000\nHR2 = 1001\nHR3 = 1002\n"
+                                      "> read DO1 bit 4\nDO1 = 1\nDO2 = 0\nDO3 = 1\nDO4 = 0\n"
+                                      "> write HR5 word 777\nHR5: wrote 1 word\n> read HR5\nHR5 = 777\n"));
+    const Outcome poll = servoctl({"-d", peer, "--polls", "2", "--interval", "10", "poll", "HR2"});
+    EXPECT_EQ(poll.status, 0) << qPrintable(poll.err);
+    EXPECT_EQ(poll.out.count(QLatin1String("\nHR2 = 1001\n")), 2) << qPrintable(poll.out);
+    EXPECT_TRUE(poll.out.endsWith(QLatin1String("2 polls, 2 good\n"))) << qPrintable(poll.out);
+    const Outcome scan = servoctl({"-d", peer, "scan", "1-2"});
+    EXPECT_EQ(scan.status, 0) << qPrintable(scan.err);
+    EXPECT_TRUE(scan.out.contains(QLatin1String("1 station found in 2 probed"))) << qPrintable(scan.out);
+    server.signal(SIGTERM);
+
+    const std::unique_ptr<ChildProcess> sim = startServosim();
+    const QString url = urlOf(*sim);
+    ASSERT_EQ(servoctl({"-d", url, "--station", "2", "write", "HR5", "word", "4321"}).status, 0);
+    ChildProcess client(kPeer, {"client", "127.0.0.1", QString::number(portOf(url)), "2"});
+    EXPECT_EQ(client.finish(), 0) << qPrintable(client.err());
+    EXPECT_EQ(client.out(), QStringLiteral("IR 0-2: 2000 2001 2002\nHR 4: 4321\n"));
+}
+
+} // namespace
