@@ -246,7 +246,9 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
 {
     int backups = 0;
     int restores = 0;
+    int monitors = 0;
     for (const Step &step : steps) {
+        monitors += step.action == Step::Monitor ? 1 : 0;
         if (options.dryRun && step.action != Step::Station && step.action != Step::Restore)
             return QStringLiteral("--dry-run goes only with restore, not with %1").arg(step.text);
         backups += step.action == Step::Backup ? 1 : 0;
@@ -260,8 +262,8 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
     if (options.dryRun && options.yes)
         return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
     const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) { return step.action == Step::Plot; });
-    if (!options.mapPath.isEmpty() && backups == 0 && !plots)
-        return QStringLiteral("--map goes only with backup or plot");
+    if (!options.mapPath.isEmpty() && backups == 0 && !plots && monitors == 0)
+        return QStringLiteral("--map goes only with backup, plot or monitor");
     return QString();
 }
 

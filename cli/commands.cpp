@@ -2,6 +2,7 @@
 
 #include "backup.h"
 #include "manualaddress.h"
+#include "monitor.h"
 #include "session.h"
 #include "stationlist.h"
 #include "stepchecks.h"
@@ -327,6 +328,12 @@ const std::vector<CommandEntry> &commandTable()
          "axis, from the first row in seconds (in minutes\n"
          "past 10 minutes), named as --map says; signals\n"
          "of whole numbers, at most 16 values, as steps"},
+        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, &Session::monitor,
+         "monitor -d DEVICE",
+         "listen to a line through an adapter of its\n"
+         "own, never sending: one line per request and\n"
+         "answer, timed and judged (see \"Monitoring\"\n"
+         "below)"},
     };
     return kCommands;
 }

@@ -82,6 +82,17 @@ time plus two silent intervals plus 20 ms (46 ms at 9600 8N2, 25 ms at
 115200); retries --retries, else 0. Status 0 when a station was found. A
 pseudo-terminal carries no parity: there only baud rates are told apart.
 
+Monitoring: monitor opens -d DEVICE read-only and never writes to it: no
+byte, no modem line, no lock (the master holds the line; a monitor is
+another adapter wired in parallel, and the master's own device is refused). Bytes are split into frames by the
+silent interval (--line's), each CRC checked, requests paired with
+answers. A line each: time, station, function, address and count, values,
+the answer time (end of request to start of answer) and the silence before
+the request; in brackets what is wrong: no answer, CRC error, exception,
+an answer from a station not asked, a late one, a gap inside a frame or a
+silence too short (not judged on a pseudo-terminal, which keeps no line
+timing). Bytes that make no frame show as noise. See docs/servoctl.md.
+
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
     the program that holds it.
@@ -148,7 +159,12 @@ Options:
                            DO or FN5DO; word, dword (SW allowed), bit
                            (HR20.3), or int16 and int32, saved with their
                            sign; plot: names and units of what a log holds,
-                           any address
+                           any address; monitor: names and types of the
+                           values shown
+      --pcap FILE          monitor: every frame heard into a new capture
+                           FILE (pcap, link type USER0 = 147, bare RTU)
+      --count N            monitor: stop after N requests, {count}
+      --duration S         monitor: stop after S seconds, {duration}
       --dry-run            restore: read and show what would be written
       --yes                restore: write without asking (needed when
                            standard input is not a terminal)
@@ -206,6 +222,7 @@ Examples:
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
   servoctl plot speed.csv -o speed.png
   servoctl -d /dev/ttyUSB0 scan 1-32 baud 9600,19200,38400 parity none,even
+  servoctl -d /dev/ttyUSB1 --line RS485,19200,EVEN,8,1 --stats --pcap line.pcap monitor
 )";
 
 } // namespace

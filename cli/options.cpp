@@ -49,6 +49,8 @@ const NumberOption kNumberOptions[] = {
     {"inter-char", &Options::interCharMs, 0, 60000},
     {"interval", &Options::intervalMs, 0, 86400000},
     {"polls", &Options::polls, 0, INT_MAX},
+    {"count", &Options::count, 1, INT_MAX},
+    {"duration", &Options::durationS, 1, INT_MAX},
 };
 
 // Modbus RTU frames carry 8 data bits; the port also serves other lines.
@@ -93,6 +95,10 @@ const TextOption kTextOptions[] = {
          return checkNewFilePath(value, error);
      }},
     {"map", [](const QString &value, Options *o, QString *) { o->mapPath = value; return true; }},
+    {"pcap", [](const QString &value, Options *o, QString *error) {
+         o->pcapPath = value;
+         return checkNewFilePath(value, error);
+     }},
     {"line", [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
          if (!parseModbusLine(value, &settings, error))

@@ -43,7 +43,10 @@ struct Options
     bool zeroBased = false;    // -0: register numbers count from 0, as some manuals do
     bool allSettings = false;  // scan: every setting listed, not only to the first that answers
     QString outputPath;        // what backup and plot write; empty: none given
-    QString mapPath;           // backup: the parameter map
+    QString mapPath;           // backup: the parameter map; monitor: names and types
+    QString pcapPath;          // monitor: a capture of every frame heard; empty: none
+    int count = 0;             // monitor: stop after this many requests; 0: none
+    int durationS = 0;         // monitor: stop after this many seconds; 0: none
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
     QString pluginPath;
     QList<int> simStations = {1, 2, 3};

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "jsonlines.h"
 #include "widecsv.h"
+#include "monitor.h"
 
 namespace {
 
@@ -88,6 +89,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         *error = wideCsvRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = jsonRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = monitorOptionsRefusal(result.options, result.steps);
     if (!error->isEmpty())
         return false;
     *plan = result;

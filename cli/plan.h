@@ -16,7 +16,7 @@
 // One command of the chain, checked: everything the Session needs to run it.
 struct Step
 {
-    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan };
+    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan, Monitor };
 
     Action action = Info;
     QString text;                 // the command as typed, echoed before it in a chain

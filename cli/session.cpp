@@ -243,7 +243,8 @@ int Session::startSimulatedLine(const LineSettings &masterSettings)
 int Session::run(const Step &step)
 {
     const CommandEntry &command = commandOf(step.action);
-    if (!command.usesLine)
+    // A monitor opens its device itself, read-only.
+    if (!command.usesLine || step.action == Step::Monitor)
         return (this->*command.run)(step);
     if (const int status = openLine(step))
         return status;

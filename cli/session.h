@@ -103,6 +103,7 @@ private:
     int backup(const Step &step);
     int restore(const Step &step);
     int scan(const Step &step);
+    int monitor(const Step &step); // monitor.cpp
     bool waitForLineBack();
     QStringList lateAnswerWarnings();
 

@@ -166,3 +166,16 @@ write('fuzz_sim_requests', 'requests', [0, 0, 0, 0, 1] + sum((chunk(r) for r in 
 write('fuzz_sim_requests', 'faults', [1, 0, 0, 0, 7] + sum((chunk(r) for r in reqs * 3), []))
 write('fuzz_sim_requests', 'split-and-noise', [0, 0, 0, 0, 0] + chunk(reqs[1][:5]) + chunk(reqs[1][5:]) + chunk(b'\x01\x03\x00') + chunk(reqs[0]) + [0xFF])
 write('fuzz_sim_requests', 'crc-made', [0, 0, 0, 0, 0] + chunk(bytes([1, 2, 0, 0, 7, 0xD1]), True) + chunk(bytes([1, 43, 14, 1, 0]), True) + [0xFF])
+
+# ---- fuzz_monitor ------------------------------------------------------------
+# baud flag, timing flag, answer wait (ms, 2 bytes), then reads: microseconds
+# since the last (2 bytes), length (low 6 bits), bytes.
+def read(after_us, data):
+    return [after_us >> 8, after_us & 0xFF, len(data)] + list(data)
+
+
+poll = crc([1, 3, 0, 0, 0, 2])
+answer = crc([1, 3, 4, 0, 7, 0, 9])
+write('fuzz_monitor', 'exchanges', [0, 1, 3, 0xE8] + read(0, poll) + read(12000, answer[:4]) + read(3000, answer[4:])
+      + read(9000, crc([2, 3, 0, 0, 0, 2])) + read(30000, crc([1, 0x83, 2])) + read(5000, b'\x55\xaa\x01')
+      + read(9000, poll + answer) + read(9000, crc([1, 8, 0, 0, 0xAB, 0xCD])))

@@ -58,6 +58,23 @@ QString lineInUseText(const QString &path)
     return QStringLiteral("%1 is in use by another program").arg(path);
 }
 
+QString lineClaimedText(int fd, const QString &path)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        st = {};
+    // A shared lock is refused only while someone holds the line's
+    // exclusive one; it is let go at once.
+    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+        flock(fd, LOCK_UN);
+        return QString();
+    }
+    if (errno != EWOULDBLOCK)
+        return QString();
+    const QString holder = lockHolder(st);
+    return holder.isEmpty() ? lineInUseText(path) : QStringLiteral("%1 is in use by %2").arg(path, holder);
+}
+
 bool claimLine(int fd, const QString &path, QString *error)
 {
     struct stat st;

@@ -22,4 +22,9 @@ void releaseLine(int fd);
 // The text for a device that refused to open with EBUSY (held exclusively).
 QString lineInUseText(const QString &path);
 
+// Whether a program has claimed the open device, without claiming it: its
+// text ("/dev/ttyUSB0 is in use by servoctl (pid 4242)"), or empty when
+// nobody has.
+QString lineClaimedText(int fd, const QString &path);
+
 #endif // LINELOCK_H

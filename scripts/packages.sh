@@ -29,10 +29,11 @@ ensure_packages() {
 
 # What building and testing the library needs on the build machine (gnuplot:
 # servoctl plot and its tests; pymodbus, whose imports need serial-asyncio: the
-# independent peer of the TCP line's tests).
+# independent peer of the TCP line's tests; tshark decodes servoctl monitor's
+# captures, and installed without questions it leaves dumpcap without privileges).
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
                 libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox
-                help2man man-db python3 python3-pymodbus python3-serial-asyncio)
+                help2man man-db python3 python3-pymodbus python3-serial-asyncio tshark)
 
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)

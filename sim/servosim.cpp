@@ -16,6 +16,7 @@
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
+#include "simtap.h"
 #include "stationlist.h"
 
 namespace {
@@ -139,6 +140,13 @@ void addOptions(QCommandLineParser &parser)
                                                 "terminal that still exists is said); removed at exit "
                                                 "while it is still this one's."),
          QStringLiteral("PATH")},
+        {QStringLiteral("tap"), QStringLiteral("Also make PATH a symbolic link, taken as the line's own is, "
+                                               "to a second pseudo-terminal that hears every byte of the line, "
+                                               "requests and answers, as a listen-only adapter wired in "
+                                               "parallel would; what is written to it never reaches the "
+                                               "line. Answers are then paced, so that the tap hears the "
+                                               "line's timing."),
+         QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
                                                 "at once, before the answer, as an RS-485 adapter without "
@@ -195,7 +203,7 @@ QString argumentsError(const QCommandLineParser &parser)
             return QStringLiteral("--%1 given twice").arg(name);
         given.append(name);
     }
-    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device")}) {
+    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
     }
@@ -206,6 +214,8 @@ QString argumentsError(const QCommandLineParser &parser)
         return QStringLiteral("--device and --tcp name two lines: give one");
     if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("link")))
         return QStringLiteral("--link goes with a pseudo-terminal, not with --tcp");
+    if (parser.isSet(QStringLiteral("tap")) && parser.value(QStringLiteral("tap")) == parser.value(QStringLiteral("link")))
+        return QStringLiteral("--tap and --link name one path: the tap needs a name of its own");
     return QString();
 }
 
@@ -291,16 +301,34 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
         return fail(link.errorString());
     if (!link.notice().isEmpty())
         std::fprintf(stderr, "servosim: %s\n", qPrintable(link.notice()));
+    SimTap tap;
+    PtyLink tapLink(parser.value(QStringLiteral("tap")));
+    if (!tapLink.path().isEmpty()) {
+        if (!tap.open(s.lineSettings))
+            return fail(tap.errorString());
+        if (!tapLink.make(tap.path()))
+            return fail(tapLink.errorString());
+        if (!tapLink.notice().isEmpty())
+            std::fprintf(stderr, "servosim: %s\n", qPrintable(tapLink.notice()));
+        server.setTap(&tap);
+    }
     FrameTrace trace(stderr);
     if (parser.isSet(QStringLiteral("trace")))
         server.setTrace(&trace);
-    server.setPacing(parser.isSet(QStringLiteral("pace")));
+    server.setPacing(parser.isSet(QStringLiteral("pace")) || !tapLink.path().isEmpty());
     server.setEcho(parser.isSet(QStringLiteral("echo")));
 
     printServing(parser, s, server);
+    if (!tapLink.path().isEmpty()) {
+        std::fprintf(stderr, "servosim: tap %s (%s) hears the line, listen-only\n",
+                     qPrintable(tapLink.path()), qPrintable(tap.path()));
+    }
     const bool served = server.run();
     link.remove();
+    tapLink.remove();
     printStats(line.stats(), server.echoedFrames());
+    if (const qint64 stray = tap.writtenByListener())
+        std::fprintf(stderr, "servosim: %lld bytes written on the tap, dropped (a listener never sends)\n", stray);
     if (!served)
         return fail(server.errorString());
     return 0;

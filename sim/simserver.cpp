@@ -14,6 +14,7 @@
 #include "linelock.h"
 #include "rtuframer.h"
 #include "simline.h"
+#include "simtap.h"
 #include "systemerror.h"
 #include "termiosline.h"
 
@@ -174,17 +175,33 @@ bool SimServer::waitUntil(qint64 deadlineNs)
         const qint64 remaining = deadlineNs - monotonicNs();
         if (remaining <= 0)
             return true;
-        pollfd pfd = {m_stopPipe[0], POLLIN, 0};
+        // With a tap, what the master sends meanwhile is on the line now:
+        // the tap hears it at once, the drives once they are done.
+        pollfd fds[2] = {{m_stopPipe[0], POLLIN, 0}, {m_fd, POLLIN, 0}};
         const timespec ts = toTimespec(remaining);
-        if (ppoll(&pfd, 1, &ts, nullptr) > 0)
-            return false;
+        if (ppoll(fds, m_tap ? 2 : 1, &ts, nullptr) > 0) {
+            if (fds[0].revents)
+                return false;
+            if (!(fds[1].revents & POLLIN))
+                return false;
+            char chunk[512];
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            if (n > 0) {
+                m_tap->hear(chunk, int(n));
+                m_heardMeanwhile.append(chunk, int(n));
+            }
+        }
     }
 }
 
-bool SimServer::writeAnswer(const QByteArray &frame)
+bool SimServer::writeAnswer(const QByteArray &frame, bool onLine)
 {
     const qint64 charNs = m_settings.characterTimeNs();
     const qint64 start = monotonicNs();
+    // The tap hears the frame whole as it begins: a pseudo-terminal keeps no
+    // timing inside a frame, and a stall of ours must not split it there.
+    if (m_tap && onLine)
+        m_tap->hear(frame.constData(), frame.size());
     int written = 0;
     while (written < frame.size()) {
         int due = frame.size();
@@ -293,6 +310,16 @@ bool SimServer::run()
             ts = toTimespec(remaining);
             timeout = &ts;
         }
+        if (!m_heardMeanwhile.isEmpty()) {
+            const QByteArray heard = m_heardMeanwhile;
+            m_heardMeanwhile.clear();
+            lastByteNs = monotonicNs();
+            framer.append(heard.constData(), heard.size());
+            QByteArray frame;
+            while (framer.takeFrame(&frame))
+                handle(frame);
+            continue;
+        }
         // Without a master on TCP, m_fd is -1 and poll() passes it over.
         pollfd fds[3] = {{m_fd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}, {m_listenFd, POLLIN, 0}};
         const int ready = ppoll(fds, m_listenFd >= 0 ? 3 : 2, timeout, nullptr);
@@ -319,8 +346,10 @@ bool SimServer::run()
             if (n > 0) {
                 // The adapter hands every byte back as it goes out; the
                 // answer then waits its silent interval after the echo.
+                if (m_tap)
+                    m_tap->hear(chunk, int(n));
                 if (m_echo)
-                    writeAnswer(QByteArray(chunk, int(n)));
+                    writeAnswer(QByteArray(chunk, int(n)), false);
                 lastByteNs = monotonicNs();
                 framer.append(chunk, int(n));
                 QByteArray frame;

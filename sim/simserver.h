@@ -12,6 +12,7 @@
 
 class FrameTrace;
 class SimLine;
+class SimTap;
 
 // Serves a simulated line on a pseudo-terminal it opens (clients use
 // path()) or on a serial device. Runs in a thread of its own (start/stop)
@@ -69,6 +70,10 @@ public:
     qint64 echoedFrames() const { return m_echoed; }
     // Not owned; only the serving thread writes to it while running.
     void setTrace(FrameTrace *trace) { m_trace = trace; }
+    // Not owned: hears every frame of the line, requests as they come and
+    // answers whole as they begin (an echo stays in the adapter and is not
+    // on the line).
+    void setTap(SimTap *tap) { m_tap = tap; }
 
     bool start();
     void stop();
@@ -83,7 +88,7 @@ private:
     void handle(const QByteArray &frame);
     bool heardAtOurBaudRate();
     bool waitUntil(qint64 deadlineNs);
-    bool writeAnswer(const QByteArray &frame);
+    bool writeAnswer(const QByteArray &frame, bool onLine = true);
     void closeAll();
     // simtcp.cpp: connections taken or refused, and a master leaving.
     void acceptMasters();
@@ -106,6 +111,8 @@ private:
     bool m_echo = false;
     std::atomic<qint64> m_echoed{0};
     FrameTrace *m_trace = nullptr;
+    SimTap *m_tap = nullptr;
+    QByteArray m_heardMeanwhile; // read for the tap while an answer waited
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
 };

@@ -1,0 +1,344 @@
+// servoctl monitor: a listener on a line it does not own. It opens the
+// device read-only and never writes, sets no modem line and takes no lock:
+// the master keeps the line, and a second adapter wired in parallel hears
+// what the first one says and what the drives answer.
+#include "monitor.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDateTime>
+
+#include "backup.h"
+#include "commands.h"
+#include "csvlog.h"
+#include "interrupt.h"
+#include "linelock.h"
+#include "lowlatency.h"
+#include "monitorframer.h"
+#include "monitorpairer.h"
+#include "monitorreport.h"
+#include "pcapwriter.h"
+#include "session.h"
+#include "systemerror.h"
+#include "termiosline.h"
+
+namespace {
+
+// A request unanswered this long has none; a later answer is shown late.
+const qint64 kAnswerWaitNs = 1000000000;
+
+QString clockText(qint64 epochMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+timespec toTimespec(qint64 ns)
+{
+    ns = qMax<qint64>(ns, 0);
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
+}
+
+qint64 realtimeMinusMonotonicNs()
+{
+    timespec real;
+    clock_gettime(CLOCK_REALTIME, &real);
+    return qint64(real.tv_sec) * 1000000000 + real.tv_nsec - monotonicNs();
+}
+
+// One listening, from the open device to the statistics.
+class Listener
+{
+public:
+    Listener(const Step &step, const Options &options)
+        : m_step(step)
+        , m_options(options)
+        , m_settings(options.line.value_or(LineSettings()))
+        , m_framer(m_settings.characterTimeNs(), m_settings.silentIntervalNs())
+        , m_pairer(kAnswerWaitNs)
+    {
+    }
+    ~Listener() { close(); }
+
+    int run();
+
+private:
+    int open();
+    void close();
+    bool openFiles();
+    bool listen();
+    bool handle(const QList<HeardFrame> &frames, qint64 nowNs);
+    bool show(const Transaction &t);
+    qint64 epochNs(qint64 monotonic) const { return monotonic + m_clockOffsetNs; }
+    int fail(const QString &text);
+
+    const Step &m_step;
+    const Options &m_options;
+    LineSettings m_settings;
+    MonitorJudging m_judging;
+    MonitorFramer m_framer;
+    MonitorPairer m_pairer;
+    std::unique_ptr<MonitorStats> m_stats;
+    CsvLog m_csv;
+    bool m_csvOpen = false;
+    PcapWriter m_pcap;
+    bool m_pcapOpen = false;
+    int m_fd = -1;
+    termios m_saved = {};
+    bool m_lowLatencyOurs = false;
+    qint64 m_clockOffsetNs = 0;
+    qint64 m_requests = 0;
+    bool m_done = false;
+};
+
+int Listener::fail(const QString &text)
+{
+    return failure(QStringLiteral("monitor"), text);
+}
+
+int Listener::open()
+{
+    const QString path = m_options.device;
+    // Read-only: nothing this program does can reach the line.
+    m_fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 && errno == EBUSY)
+        return fail(lineInUseText(path) + QStringLiteral(" (a monitor listens through an adapter of its own)"));
+    if (m_fd < 0)
+        return fail(systemError("cannot open %1", path));
+    const QString notALine = whyNotALine(m_fd);
+    if (!notALine.isEmpty())
+        return fail(path + QLatin1Char(' ') + notALine);
+    // The master's own device: every byte read here would be taken from it.
+    const QString claimed = lineClaimedText(m_fd, path);
+    if (!claimed.isEmpty())
+        return fail(claimed + QStringLiteral(", the line's master: reading it would take the master's "
+                                             "answers (listen through an adapter of your own)"));
+    QString error;
+    if (tcgetattr(m_fd, &m_saved) != 0)
+        return fail(systemError("cannot read the line settings of %1", path));
+    if (!configureTerminal(m_fd, m_settings, &error))
+        return fail(QStringLiteral("%1: %2").arg(path, error));
+    setLineToRestore(m_fd, m_saved);
+    m_lowLatencyOurs = enableLowLatency(m_fd) == LowLatency::Enabled;
+    tcflush(m_fd, TCIFLUSH); // what came before is no part of this listening
+    return 0;
+}
+
+void Listener::close()
+{
+    if (m_fd < 0)
+        return;
+    if (m_lowLatencyOurs)
+        disableLowLatency(m_fd);
+    tcsetattr(m_fd, TCSANOW, &m_saved);
+    clearLineToRestore();
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+bool Listener::openFiles()
+{
+    QString error;
+    if (!m_options.csvPath.isEmpty()) {
+        if (!m_csv.open(m_options.csvPath, lineText(m_options, m_settings), &error)) {
+            fail(error);
+            return false;
+        }
+        m_csvOpen = true;
+    }
+    if (!m_options.pcapPath.isEmpty()) {
+        if (!m_pcap.open(m_options.pcapPath, &error)) {
+            fail(error);
+            return false;
+        }
+        m_pcapOpen = true;
+    }
+    return true;
+}
+
+bool Listener::show(const Transaction &t)
+{
+    const HeardFrame &first = t.kind == Transaction::Exchange || t.kind == Transaction::Late ? t.request : t.answer;
+    const qint64 epochMs = epochNs(first.beginNs) / 1000000;
+    const ParamFile *map = m_options.mapPath.isEmpty() ? nullptr : &m_step.params;
+    std::printf("%s %s\n", qPrintable(clockText(epochMs)),
+                qPrintable(describeTransaction(t, m_judging, map, m_options.format)));
+    std::fflush(stdout);
+    m_stats->add(t);
+    if (m_csvOpen && t.kind == Transaction::Exchange) { // a late answer's values the master dropped
+        for (const MonitorValue &value : transactionValues(t, map)) {
+            if (!value.read)
+                continue;
+            if (!m_csv.append(epochMs, value.station, value.label, formatValue(value.raw, *value.type, ValueFormat::Hex),
+                              formatValue(value.raw, *value.type, m_options.format))) {
+                fail(m_csv.errorString());
+                return false;
+            }
+        }
+        if (!m_csv.flush()) {
+            fail(m_csv.errorString());
+            return false;
+        }
+    }
+    if (t.kind == Transaction::Exchange && ++m_requests == m_options.count)
+        m_done = true;
+    return true;
+}
+
+bool Listener::handle(const QList<HeardFrame> &frames, qint64 nowNs)
+{
+    QList<Transaction> done;
+    for (const HeardFrame &frame : frames) {
+        if (m_pcapOpen && !m_pcap.append(frame.bytes, epochNs(frame.beginNs) / 1000)) {
+            fail(m_pcap.errorString());
+            return false;
+        }
+        m_pairer.add(frame, &done);
+    }
+    if (m_pcapOpen && !frames.isEmpty() && !m_pcap.flush()) {
+        fail(m_pcap.errorString());
+        return false;
+    }
+    if (nowNs >= 0)
+        m_pairer.idle(nowNs, &done);
+    else
+        m_pairer.finish(&done);
+    for (const Transaction &t : qAsConst(done)) {
+        if (m_done || !show(t))
+            return !m_done;
+    }
+    return true;
+}
+
+// False when the listening failed (the status then is 1).
+bool Listener::listen()
+{
+    const qint64 endNs = m_options.durationS > 0 ? monotonicNs() + qint64(m_options.durationS) * 1000000000 : -1;
+    char chunk[4096];
+    while (!m_done && !interruptSignal()) {
+        qint64 deadline = endNs;
+        for (const qint64 due : {m_framer.deadlineNs(), m_pairer.deadlineNs()}) {
+            if (due >= 0 && (deadline < 0 || due < deadline))
+                deadline = due;
+        }
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {interruptWakeFd(), POLLIN, 0}};
+        timespec wait;
+        if (deadline >= 0)
+            wait = toTimespec(deadline - monotonicNs());
+        const int ready = ppoll(fds, 2, deadline >= 0 ? &wait : nullptr, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            fail(systemError("waiting on %1", m_options.device));
+            return false;
+        }
+        QList<HeardFrame> frames;
+        bool lost = false;
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            if (n > 0)
+                m_framer.append(chunk, int(n), monotonicNs(), &frames);
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                lost = true;
+        } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            lost = true;
+        }
+        const qint64 now = monotonicNs();
+        m_framer.takeAtSilence(now, &frames);
+        if (!handle(frames, now))
+            return false;
+        if (lost) {
+            fail(QStringLiteral("%1 was closed").arg(m_options.device));
+            return false;
+        }
+        if (endNs >= 0 && now >= endNs)
+            break;
+    }
+    return true;
+}
+
+int Listener::run()
+{
+    if (const int status = open())
+        return status;
+    m_judging = {m_settings.characterTimeNs(), m_settings.silentIntervalNs(), !isPseudoTerminal(m_fd)};
+    m_stats.reset(new MonitorStats(m_judging));
+    if (!openFiles())
+        return 1;
+    m_clockOffsetNs = realtimeMinusMonotonicNs();
+    if (!m_judging.timing) {
+        warn(QStringLiteral("monitor: %1 is a pseudo-terminal: its bytes come without the line's timing, "
+                            "so gaps inside frames and short silences are not judged").arg(m_options.device));
+    }
+    std::printf("monitoring %s, listen-only; Ctrl-C stops\n", qPrintable(lineText(m_options, m_settings)));
+    std::fflush(stdout);
+    bool ok = listen();
+    if (ok && !m_done && !interruptSignal()) {
+        QList<HeardFrame> frames;
+        m_framer.takeAtSilence(0, &frames, true);
+        ok = handle(frames, -1);
+    }
+    if (m_options.stats) {
+        std::printf("statistics (%s)\n", qPrintable(lineText(m_options, m_settings)));
+        for (const QString &line : m_stats->table())
+            std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+    }
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+{
+    step->stations = chain->stations;
+    step->station = chain->stations.first();
+    if (!command.args.isEmpty()) {
+        *error = QStringLiteral("monitor takes no arguments: %1").arg(command.args.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (options.sim) {
+        *error = QStringLiteral("monitor listens to a device (-d), not to the built-in simulated line "
+                                "(servosim --tap makes a line to listen to)");
+        return false;
+    }
+    if (!options.stations.isEmpty()) {
+        *error = QStringLiteral("monitor hears every station: --station goes with the commands that ask");
+        return false;
+    }
+    if (options.mapPath.isEmpty())
+        return true;
+    step->paramPath = options.mapPath;
+    return readParamFile(options.mapPath, ParamFileKind::Map, &step->params, error);
+}
+
+QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps)
+{
+    bool monitor = false;
+    for (const Step &step : steps)
+        monitor = monitor || step.action == Step::Monitor;
+    if (monitor && steps.size() > 1)
+        return QStringLiteral("monitor runs alone, not joined with \"then\"");
+    for (const auto &[given, name] : {std::pair(!options.pcapPath.isEmpty(), "--pcap"),
+                                      std::pair(options.count > 0, "--count"),
+                                      std::pair(options.durationS > 0, "--duration")}) {
+        if (given && !monitor)
+            return QStringLiteral("%1 goes only with monitor").arg(QLatin1String(name));
+    }
+    return QString();
+}
+
+int runMonitor(const Step &step, const Options &options)
+{
+    Listener listener(step, options);
+    return listener.run();
+}
+
+int Session::monitor(const Step &step)
+{
+    return runMonitor(step, m_options);
+}

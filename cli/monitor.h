@@ -1,0 +1,23 @@
+#ifndef SERVOCTL_MONITOR_H
+#define SERVOCTL_MONITOR_H
+
+#include <QList>
+#include <QString>
+
+struct Command;
+struct Options;
+struct Step;
+struct Chain;
+
+// servoctl monitor: listens to a line through a device of its own (an
+// adapter wired in parallel), never sending, and shows every transaction.
+
+// The command's words and the options it goes with, checked.
+bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step,
+                  QString *error);
+// --pcap, --count and --duration go only with monitor, which runs alone.
+QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps);
+// Listens until interrupted, --count or --duration; the exit status.
+int runMonitor(const Step &step, const Options &options);
+
+#endif // SERVOCTL_MONITOR_H

@@ -1,0 +1,98 @@
+#include "monitorframer.h"
+
+#include "modbuscrc.h"
+#include "rtuanswer.h"
+
+namespace {
+
+// The length of a whole frame with its CRC at the start of the bytes, by
+// what its header says it is (an answer, or a request of a known shape);
+// 0 when none is there. Only these lengths are tried, so that a CRC that
+// happens to match inside a frame does not cut it.
+int wholeFrameAtStart(const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    const int size = bytes.size();
+    const quint8 function = size > 1 ? quint8(data[1]) : 0;
+    int requestLength = 0;
+    if (function >= 1 && function <= 6)
+        requestLength = 8;
+    else if ((function == 15 || function == 16) && size > 6)
+        requestLength = 9 + quint8(data[6]);
+    for (const int length : {rtuAnswerLength(data, size), requestLength}) {
+        if (length >= 4 && length < size && hasValidModbusCrc(data, length))
+            return length;
+    }
+    return 0;
+}
+
+} // namespace
+
+MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs)
+    : m_characterNs(characterNs)
+    , m_silentNs(silentIntervalNs)
+{
+}
+
+void MonitorFramer::finish(QList<HeardFrame> *frames)
+{
+    m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : m_current.beginNs - m_lastEndNs;
+    m_lastEndNs = m_current.endNs;
+    // Two frames read at once (a reader that was late, a pseudo-terminal):
+    // a whole frame with its CRC at the start is one. Its follower's
+    // silence cannot be known.
+    while (!hasValidModbusCrc(m_current.bytes)) {
+        const int whole = wholeFrameAtStart(m_current.bytes);
+        if (whole == 0)
+            break;
+        HeardFrame first = m_current;
+        first.bytes.truncate(whole);
+        first.crcOk = true;
+        frames->append(first);
+        m_current.bytes.remove(0, whole);
+        m_current.beginNs = first.endNs;
+        m_current.silenceBeforeNs = -1;
+    }
+    m_current.crcOk = hasValidModbusCrc(m_current.bytes);
+    frames->append(m_current);
+    m_current = HeardFrame();
+}
+
+void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<HeardFrame> *frames)
+{
+    if (size <= 0)
+        return;
+    if (!m_current.isEmpty()) {
+        const qint64 gap = nowNs - m_current.endNs;
+        const bool silent = gap >= m_silentNs;
+        const bool wholeBefore = 2 * gap > 3 * m_characterNs && hasValidModbusCrc(m_current.bytes);
+        if (silent || wholeBefore)
+            finish(frames);
+        else
+            m_current.longestGapNs = qMax(m_current.longestGapNs, gap);
+    }
+    while (size > 0) {
+        if (m_current.isEmpty())
+            m_current.beginNs = nowNs;
+        const int take = qMin(size, maxFrame() - m_current.bytes.size());
+        m_current.bytes.append(data, take);
+        m_current.endNs = nowNs;
+        data += take;
+        size -= take;
+        if (m_current.bytes.size() >= maxFrame())
+            finish(frames);
+    }
+}
+
+qint64 MonitorFramer::deadlineNs() const
+{
+    return m_current.isEmpty() ? -1 : m_current.endNs + m_silentNs;
+}
+
+bool MonitorFramer::takeAtSilence(qint64 nowNs, QList<HeardFrame> *frames, bool force)
+{
+    if (m_current.isEmpty() || (!force && nowNs < deadlineNs()))
+        return false;
+    finish(frames);
+    return true;
+}

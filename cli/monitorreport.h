@@ -1,0 +1,84 @@
+#ifndef SERVOCTL_MONITORREPORT_H
+#define SERVOCTL_MONITORREPORT_H
+
+#include <map>
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include "linestats.h"
+#include "monitorpairer.h"
+#include "values.h"
+
+struct ParamFile;
+
+// What a monitor judges a line by.
+struct MonitorJudging
+{
+    qint64 characterNs = 0;
+    qint64 silentNs = 0;
+    // Gaps inside frames and short silences are judged only where the bytes
+    // come with the line's timing (not on a pseudo-terminal).
+    bool timing = true;
+};
+
+// One value a transaction carried, as servoctl labels and shows it.
+struct MonitorValue
+{
+    int station = 0;
+    QString label; // HR101, DO5, or the map's address
+    QString name;  // the map's name; empty without one
+    quint64 raw = 0;
+    const DataType *type = nullptr;
+    bool read = true; // read from the drive, not written to it
+};
+
+// The values of an exchange (or a late answer) whose answer came whole:
+// read from the drive (functions 1 to 4) or written to it and acknowledged
+// (5, 6, 15, 16; a broadcast write unacknowledged).
+// With a map, the items it lists take its names and types.
+QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map);
+
+// The transaction's line, without the time in front.
+QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map,
+                            ValueFormat format);
+
+// The Modbus name of an exception code ("illegal data address").
+QString exceptionName(int code);
+
+// What a monitor counts, per station asked and for the master.
+struct MonitorStationStats
+{
+    qint64 requests = 0;
+    qint64 answered = 0;  // answers heard, exceptions and damaged ones included
+    qint64 noAnswer = 0;
+    QMap<int, qint64> exceptions; // by code
+    qint64 crcErrors = 0;
+    qint64 late = 0;
+    QMap<int, qint64> answeredBy; // answers from other stations while it was asked
+    ResponseTimes responseTimes;  // end of request to start of answer, whole answers
+};
+
+class MonitorStats
+{
+public:
+    explicit MonitorStats(const MonitorJudging &judging) : m_judging(judging) {}
+    void add(const Transaction &t);
+    const MonitorStationStats *station(int station) const;
+    qint64 noiseFrames() const { return m_noiseFrames; }
+    qint64 tooSoon() const { return m_tooSoon; }
+    QStringList table() const;
+
+private:
+    MonitorJudging m_judging;
+    std::map<int, MonitorStationStats> m_stations;
+    qint64 m_noiseFrames = 0;
+    qint64 m_noiseBytes = 0;
+    qint64 m_unaskedNoneAwaited = 0;
+    qint64 m_shortestSilenceNs = -1;
+    qint64 m_tooSoon = 0;
+};
+
+#endif // SERVOCTL_MONITORREPORT_H

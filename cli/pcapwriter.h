@@ -1,0 +1,34 @@
+#ifndef SERVOCTL_PCAPWRITER_H
+#define SERVOCTL_PCAPWRITER_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// A capture file in the classic pcap format, microsecond times, link type
+// USER0 (147): each packet one bare RTU frame as heard on the line, CRC
+// included, stamped when it began. Wireshark decodes it as Modbus RTU once
+// USER0 is mapped to the "mbrtu" protocol (docs/servoctl.md says how).
+class PcapWriter
+{
+public:
+    static const quint32 kLinkTypeUser0 = 147;
+
+    // Creates path (a new file only); false with *error set.
+    bool open(const QString &path, QString *error);
+    // False once a write has failed: errorString() says why.
+    bool append(const QByteArray &frame, qint64 epochUs);
+    bool flush();
+    QString errorString() const { return m_error; }
+
+    // The file's bytes before the packets, and one packet: for tests.
+    static QByteArray header();
+    static QByteArray packet(const QByteArray &frame, qint64 epochUs);
+
+private:
+    QString m_path;
+    QFile m_file;
+    QString m_error;
+};
+
+#endif // SERVOCTL_PCAPWRITER_H

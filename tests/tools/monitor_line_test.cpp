@@ -1,0 +1,238 @@
+// servoctl monitor on servosim's tap, beside servoctl poll on the line
+// itself: what the monitor tells must be what the poller and the drives did.
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+
+#include "csvlog.h"
+#include "linelock.h"
+#include "plan.h"
+#include "servoctl_run.h"
+
+namespace {
+
+// servosim serving a line, with a tap, until the test ends it.
+class TappedLine
+{
+public:
+    TappedLine(const QTemporaryDir &dir, const QString &line, const QString &stations, const QString &faults)
+        : link(dir.filePath(QStringLiteral("line")))
+        , tap(dir.filePath(QStringLiteral("tap")))
+        , m_sim(SERVOSIM_COMMAND, {"--stations", stations, "--line", line, "--faults", faults, "--link", link,
+                                   "--tap", tap})
+    {
+        m_ready = m_sim.waitFor(QStringLiteral("listen-only\n"));
+    }
+    bool ready() const { return m_ready; }
+    // servosim's closing counters.
+    QString stop()
+    {
+        m_sim.signal(SIGTERM);
+        m_sim.finish();
+        return m_sim.err();
+    }
+
+    const QString link;
+    const QString tap;
+
+private:
+    ChildProcess m_sim;
+    bool m_ready = false;
+};
+
+// What a kind of thing came to, by the names servosim gives its faults.
+qint64 counted(const QString &text, const QString &name)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("(\\d+) %1\\b").arg(name)).match(text);
+    return match.hasMatch() ? match.captured(1).toLongLong() : 0;
+}
+
+// The monitor's statistics row of a station, by column.
+QStringList statsRow(const QString &out, int station)
+{
+    for (const QString &line : out.split(QLatin1Char('\n'))) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (fields.size() > 6 && fields[0] == QString::number(station) && !line.startsWith(QLatin1String("station")))
+            return fields;
+    }
+    return {};
+}
+
+struct Row
+{
+    int station;
+    QString address;
+    quint64 raw;
+    bool operator==(const Row &o) const { return station == o.station && address == o.address && raw == o.raw; }
+};
+
+std::vector<Row> csvRows(const QString &path)
+{
+    QList<CsvLogRow> rows;
+    QString error;
+    EXPECT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
+    std::vector<Row> result;
+    for (const CsvLogRow &row : rows)
+        result.push_back({row.station, row.address, row.raw});
+    return result;
+}
+
+TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
+{
+    for (const char *line : {"RS485,9600,NONE,8,2", "RS485,115200,NONE,8,1"}) {
+        SCOPED_TRACE(line);
+        QTemporaryDir dir;
+        TappedLine sim(dir, QLatin1String(line), QStringLiteral("1-3"), QString());
+        ASSERT_TRUE(sim.ready());
+        const int polls = 20; // two reads a station each: IR1 2, HR7
+        const int requests = 3 * 2 * polls;
+        const QString pcap = dir.filePath(QStringLiteral("line.pcap"));
+        ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--line", line, "--stats", "--count",
+                                                QString::number(requests), "--csv",
+                                                dir.filePath(QStringLiteral("heard.csv")), "--pcap", pcap, "monitor"});
+        ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+        const Outcome poll = servoctl({"-d", sim.link, "--line", line, "--station", "1-3", "--polls",
+                                       QString::number(polls), "--interval", "0", "--csv",
+                                       dir.filePath(QStringLiteral("polled.csv")), "poll", "IR1", "2", "HR7"});
+        ASSERT_EQ(poll.status, 0) << qPrintable(poll.err);
+        ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
+        const QString simErr = sim.stop();
+        EXPECT_FALSE(simErr.contains(QLatin1String("written on the tap"))) << qPrintable(simErr);
+        for (int station = 1; station <= 3; ++station) {
+            const QStringList row = statsRow(monitor.out(), station);
+            ASSERT_FALSE(row.isEmpty()) << qPrintable(monitor.out());
+            EXPECT_EQ(row.mid(1, 6), QStringList({QString::number(2 * polls), QString::number(2 * polls), "0", "0", "0", "0"}))
+                << qPrintable(monitor.out());
+        }
+        const std::vector<Row> heard = csvRows(dir.filePath(QStringLiteral("heard.csv")));
+        EXPECT_EQ(heard.size(), size_t(3 * polls * 3));
+        EXPECT_TRUE(heard == csvRows(dir.filePath(QStringLiteral("polled.csv"))));
+        EXPECT_EQ(heard.front().raw, 1000u); // station 1's IR1
+
+        if (!QFile::exists(QStringLiteral("/usr/bin/tshark"))) {
+            std::printf("tshark is not installed: the capture is not decoded\n");
+            continue;
+        }
+        ChildProcess tshark("/usr/bin/tshark", {"-r", pcap, "-o",
+                                                "uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\""});
+        ASSERT_EQ(tshark.finish(), 0) << qPrintable(tshark.err());
+        const QStringList packets = tshark.out().trimmed().split(QLatin1Char('\n'));
+        EXPECT_EQ(packets.size(), 2 * requests);
+        EXPECT_EQ(packets.filter(QStringLiteral("Modbus RTU")).size(), packets.size()) << qPrintable(tshark.out());
+        EXPECT_EQ(packets.filter(QStringLiteral("Query: Unit:   2, Func:   4: Read Input Registers")).size(), polls);
+        EXPECT_FALSE(tshark.out().contains(QLatin1String("Malformed"))) << qPrintable(tshark.out());
+    }
+}
+
+// Each fault servosim injects, and what the monitor must count for it.
+TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
+{
+    struct Case
+    {
+        const char *faults;
+        const char *stations;
+        int polls;
+        // From the monitor's station 1 (requests, answered, no answer,
+        // exceptions, CRC errors, late) and its text, and servosim's.
+        std::function<void(const QStringList &, const QString &, const QString &)> check;
+    };
+    const QList<Case> cases = {
+        {"drop=0.15,corrupt=0.15,truncate=0.15,station=0.15,exception=0.15", "1", 40,
+         [](const QStringList &row, const QString &out, const QString &sim) {
+             EXPECT_EQ(row[1].toLongLong(), counted(sim, "requests"));
+             EXPECT_EQ(row[3].toLongLong(), counted(sim, "drop") + counted(sim, "station"));
+             EXPECT_EQ(row[4], QStringLiteral("06x%1").arg(counted(sim, "exception")));
+             EXPECT_EQ(row[5].toLongLong(), counted(sim, "corrupt") + counted(sim, "truncate"));
+             EXPECT_EQ(counted(out, "answers? from station 2"), counted(sim, "station"));
+             EXPECT_EQ(out.count(QLatin1String("[exception 06 server device busy]")), counted(sim, "exception"));
+         }},
+        {"noise=0.4", "1", 30,
+         [](const QStringList &row, const QString &out, const QString &sim) {
+             EXPECT_EQ(counted(out, "bursts") + row[5].toLongLong(), counted(sim, "noise"));
+             EXPECT_EQ(row[3], QStringLiteral("0"));
+         }},
+        {"late=0.3:350", "1,2", 20,
+         [](const QStringList &row, const QString &out, const QString &sim) {
+             // A late answer with no request after it is that request's, only slow.
+             qint64 slow = 0;
+             const QRegularExpression answered(QStringLiteral("  answer (\\d+)\\.\\d+ ms  "));
+             for (const QString &line : out.split(QLatin1Char('\n'))) {
+                 const QRegularExpressionMatch match = answered.match(line);
+                 slow += match.hasMatch() && match.captured(1).toInt() > 300 && !line.contains(QLatin1String("late"));
+             }
+             EXPECT_EQ(out.count(QLatin1String("[late answer, after the next request began]")) + slow,
+                       counted(sim, "late"));
+             EXPECT_EQ(row[6].toLongLong() + statsRow(out, 2).value(6).toLongLong() + slow, counted(sim, "late"));
+         }},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.faults);
+        QTemporaryDir dir;
+        TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QLatin1String(test.stations),
+                       QLatin1String(test.faults));
+        ASSERT_TRUE(sim.ready());
+        ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "--count", QString::number(test.polls *
+                                                (QString::fromLatin1(test.stations).contains(',') ? 2 : 1)), "monitor"});
+        ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+        servoctl({"-d", sim.link, "--station", test.stations, "--polls", QString::number(test.polls), "--interval",
+                  "0", "--retries", "0", "--timeout", "300", "poll", "HR1", "2"});
+        ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
+        const QString simErr = sim.stop();
+        const QStringList row = statsRow(monitor.out(), 1);
+        ASSERT_EQ(row.size(), 11) << qPrintable(monitor.out());
+        SCOPED_TRACE(monitor.out().toStdString());
+        test.check(row, monitor.out(), simErr.section(QLatin1Char('\n'), -2));
+    }
+}
+
+} // namespace
+
+namespace {
+
+QString ownName()
+{
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+}
+
+// A monitor reading the master's own device would take its answers.
+TEST(MonitorOnTap, RefusesTheDeviceItsMasterHolds)
+{
+    QTemporaryDir dir;
+    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
+    ASSERT_TRUE(sim.ready());
+    const int master = ::open(sim.link.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QString error;
+    ASSERT_TRUE(claimLine(master, sim.link, &error)) << qPrintable(error);
+    const Outcome held = servoctl({"-d", sim.link, "monitor"});
+    EXPECT_EQ(held.status, 1);
+    EXPECT_EQ(held.err.toStdString(),
+              QStringLiteral("servoctl: monitor: %1 is in use by %2 (pid %3), the line's master: reading it would "
+                             "take the master's answers (listen through an adapter of your own)\n")
+                  .arg(sim.link, ownName()).arg(getpid()).toStdString());
+    ::close(master);
+}
+
+TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
+{
+    QTemporaryDir dir;
+    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
+    ASSERT_TRUE(sim.ready());
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "monitor"});
+    ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+    monitor.signal(SIGTERM);
+    EXPECT_EQ(monitor.finish(5000), 128 + SIGTERM);
+    EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
+        << qPrintable(monitor.out());
+    EXPECT_TRUE(monitor.err().endsWith(QLatin1String("servoctl: interrupted by SIGTERM\n"))) << qPrintable(monitor.err());
+}
+
+} // namespace

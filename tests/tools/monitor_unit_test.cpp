@@ -1,0 +1,226 @@
+// The monitor's pure parts with given times: the framer's splits, the
+// pairer's verdicts as the user reads them, the capture's bytes.
+#include <gtest/gtest.h>
+
+#include "linesettings.h"
+#include "modbuscrc.h"
+#include "monitorframer.h"
+#include "monitorpairer.h"
+#include "monitorreport.h"
+#include "parammap.h"
+#include "pcapwriter.h"
+#include "plan.h"
+
+namespace {
+
+const qint64 kMs = 1000000;
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+HeardFrame heard(const QByteArray &bytes, qint64 beginMs, qint64 endMs, qint64 silenceMs = -1, qint64 gapUs = 0)
+{
+    HeardFrame frame;
+    frame.bytes = bytes;
+    frame.beginNs = beginMs * kMs;
+    frame.endNs = endMs * kMs;
+    frame.silenceBeforeNs = silenceMs < 0 ? -1 : silenceMs * kMs;
+    frame.longestGapNs = gapUs * 1000;
+    frame.crcOk = hasValidModbusCrc(bytes);
+    return frame;
+}
+
+LineSettings line9600()
+{
+    LineSettings settings;
+    EXPECT_TRUE(LineSettings::parse(QStringLiteral("RS485,9600,NONE,8,2"), &settings, nullptr));
+    return settings;
+}
+
+TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
+{
+    const LineSettings line = line9600();
+    const qint64 c = line.characterTimeNs();
+    const QByteArray request = withCrc("010300000002");
+    const QByteArray answer = withCrc("0103040000002a");
+    struct Case
+    {
+        const char *what;
+        QList<QPair<QByteArray, qint64>> chunks; // bytes, read at ns
+        QStringList frames; // "hex crc silence-in-chars gap-in-chars"
+    };
+    const QList<Case> cases = {
+        {"request, silence, answer", {{request, 0}, {answer, 12 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 12 0"}},
+        {"a gap of two characters inside a frame", {{request.left(3), 0}, {request.mid(3), 2 * c}},
+         {request.toHex() + " ok - 2"}},
+        {"a whole frame, then the next after two characters: too soon", {{request, 0}, {answer, 2 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 2 0"}},
+        {"two frames in one read", {{request + answer, 0}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
+        {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}},
+         {request.toHex() + " ok - 0", "5566 bad - 0"}},
+    };
+    for (const Case &test : cases) {
+        MonitorFramer framer(c, line.silentIntervalNs());
+        QList<HeardFrame> frames;
+        qint64 last = 0;
+        for (const auto &chunk : test.chunks) {
+            framer.append(chunk.first.constData(), chunk.first.size(), chunk.second, &frames);
+            last = chunk.second;
+        }
+        EXPECT_FALSE(framer.takeAtSilence(last + line.silentIntervalNs() - 1, &frames)) << test.what;
+        ASSERT_TRUE(framer.takeAtSilence(last + line.silentIntervalNs(), &frames)) << test.what;
+        QStringList shown;
+        for (const HeardFrame &f : frames) {
+            shown.append(QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(f.bytes.toHex()),
+                             QLatin1String(f.crcOk ? "ok" : "bad"),
+                             f.silenceBeforeNs < 0 ? QStringLiteral("-") : QString::number(f.silenceBeforeNs / c))
+                             .arg(f.longestGapNs / c));
+        }
+        EXPECT_EQ(shown.join(QLatin1Char('\n')).toStdString(), test.frames.join(QLatin1Char('\n')).toStdString())
+            << test.what;
+    }
+
+    // Noise or a wrong baud rate: never more than the longest frame held.
+    MonitorFramer framer(c, line.silentIntervalNs());
+    QList<HeardFrame> frames;
+    const QByteArray noise(600, '\x55');
+    framer.append(noise.constData(), noise.size(), 0, &frames);
+    ASSERT_EQ(frames.size(), 2);
+    EXPECT_EQ(frames[0].bytes.size(), MonitorFramer::maxFrame());
+    ASSERT_TRUE(framer.takeAtSilence(0, &frames, true));
+    EXPECT_EQ(frames.last().bytes.size(), 600 - 2 * MonitorFramer::maxFrame());
+}
+
+// Each sequence of frames and the lines the monitor prints for it.
+TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
+{
+    const LineSettings line = line9600();
+    const MonitorJudging judging{line.characterTimeNs(), line.silentIntervalNs(), true};
+    ParamFile map;
+    QString error;
+    ASSERT_TRUE(parseParamText(QStringLiteral("HR5 word speed_limit\nHR6 dword position\n"), QStringLiteral("m.map"),
+                               ParamFileKind::Map, &map, &error)) << qPrintable(error);
+    const QByteArray read = withCrc("010300000002");
+    struct Case
+    {
+        const char *what;
+        QList<HeardFrame> frames;
+        QStringList lines;
+    };
+    const QList<Case> cases = {
+        {"a read answered",
+         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
+        {"an exception, and the master too soon before it",
+         {heard(read, 0, 8, 2), heard(withCrc("018302"), 20, 25, 12)},
+         {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
+          "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
+        {"a damaged answer, with a gap inside",
+         {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
+         {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 ff ff]"
+          "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
+        {"no answer, then another station's late one after the next request",
+         {heard(read, 0, 8), heard(withCrc("020300000002"), 200, 208, 192), heard(withCrc("01030400010002"), 220, 229, 12)},
+         {"station 1 fn 3 HR1 x2  [no answer]",
+          "station 1 fn 3 HR1 x2: HR1=1 HR2=2  answer 212.00 ms  [late answer, after the next request began]",
+          "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
+        {"an answer from a station not asked, and noise",
+         {heard(read, 0, 8), heard(withCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
+         {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 f2"
+          " [answer from station 3, station 1 was asked]",
+          "noise: 2 bytes: 55 aa",
+          "station 1 fn 3 HR1 x2  [no answer]"}},
+        {"an unknown function, shown raw",
+         {heard(withCrc("01080000abcd"), 0, 8), heard(withCrc("01080000abcd"), 20, 28, 12)},
+         {"station 1 fn 8 01 08 00 00 ab cd 5e ae -> 01 08 00 00 ab cd 5e ae  answer 12.00 ms"}},
+        {"a write of the map's parameters, and a broadcast",
+         {heard(withCrc("0110000400030600640002000100"), 0, 15), heard(withCrc("011000040003"), 27, 35, 12),
+          heard(withCrc("000600040001"), 50, 58, 15)},
+         {"station 1 fn 16 HR5 x3 written: speed_limit=100 position=65538  answer 12.00 ms",
+          "station 0 fn 6 HR5 x1 written: speed_limit=1  silence 15.00 ms  [broadcast]"}},
+    };
+    for (const Case &test : cases) {
+        MonitorPairer pairer(1000 * kMs);
+        QList<Transaction> done;
+        for (const HeardFrame &frame : test.frames)
+            pairer.add(frame, &done);
+        pairer.finish(&done);
+        QStringList lines;
+        for (const Transaction &t : qAsConst(done))
+            lines.append(describeTransaction(t, judging, &map, ValueFormat::Decimal));
+        EXPECT_EQ(lines.join(QLatin1Char('\n')).toStdString(), test.lines.join(QLatin1Char('\n')).toStdString())
+            << test.what;
+    }
+}
+
+TEST(MonitorStats, CountsPerStationAndForTheMaster)
+{
+    const LineSettings line = line9600();
+    MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
+    MonitorPairer pairer(1000 * kMs);
+    QList<Transaction> done;
+    const QByteArray read = withCrc("010300000002");
+    for (const HeardFrame &frame : {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12),
+                                    heard(read, 40, 48, 11), heard(withCrc("018306"), 60, 65, 12),
+                                    heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91),
+                                    heard(read, 300, 308, 209)})
+        pairer.add(frame, &done);
+    pairer.finish(&done);
+    for (const Transaction &t : qAsConst(done))
+        stats.add(t);
+    EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(), QStringList({
+        "station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
+        "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
+        "noise: 0 bursts, 0 bytes",
+        "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon"})
+                  .join(QLatin1Char('\n')).toStdString());
+}
+
+TEST(PcapWriter, WritesUser0PacketsOfBareFrames)
+{
+    EXPECT_EQ(PcapWriter::header().toHex(), QByteArray("d4c3b2a1020004000000000000000000ffff000093000000"));
+    EXPECT_EQ(PcapWriter::packet(QByteArray::fromHex("0103"), 1700000000123456LL).toHex(),
+              QByteArray("00f1536540e201000200000002000000" "0103"));
+}
+
+} // namespace
+
+namespace {
+
+// The command line is checked whole: one line naming what is wrong.
+TEST(MonitorPlan, RefusesWhatCannotListen)
+{
+    const QList<QPair<QStringList, QString>> cases = {
+        {{"--sim", "monitor"}, "monitor listens to a device (-d), not to the built-in simulated line "
+                               "(servosim --tap makes a line to listen to)"},
+        {{"monitor"}, "no line given: -d DEVICE for a serial line, or --sim for the built-in simulated line"},
+        {{"-d", "/dev/null", "monitor", "HR1"}, "monitor takes no arguments: HR1"},
+        {{"-d", "/dev/null", "--station", "2", "monitor"},
+         "monitor hears every station: --station goes with the commands that ask"},
+        {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
+        {{"-d", "/dev/null", "--count", "0", "monitor"}, "--count: 0 is not a number from 1 to 2147483647"},
+        {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
+        {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
+        {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
+    };
+    for (const auto &test : cases) {
+        Plan plan;
+        QString error;
+        EXPECT_FALSE(parsePlan(test.first, &plan, &error)) << qPrintable(test.first.join(' '));
+        EXPECT_TRUE(error.startsWith(test.second)) << qPrintable(error);
+    }
+    Plan plan;
+    QString error;
+    EXPECT_TRUE(parsePlan({"-d", "/dev/ttyUSB1", "--map", "docs/servo-parameters.map", "--csv", "/tmp/x.csv",
+                           "--count", "5", "monitor"}, &plan, &error)
+                || error.contains(QLatin1String("servo-parameters.map")))
+        << qPrintable(error);
+}
+
+} // namespace
