@@ -11,6 +11,7 @@
 #include "newfile.h"
 #include "options.h"
 #include "systemerror.h"
+#include "writeall.h"
 
 const char kCsvLogHeader[] = "time,station,address,raw,value";
 
@@ -35,27 +36,6 @@ QByteArray csvField(const QString &text)
     return bytes;
 }
 
-namespace {
-
-// Writes all of data to fd; 0, or the errno of the write that failed. A
-// short write (the disk filling up) sets no errno: the rest is written
-// again, so that the write that fails says why.
-int writeAll(int fd, const QByteArray &data)
-{
-    for (qint64 done = 0; done < data.size();) {
-        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return errno;
-        if (written == 0)
-            return ENOSPC;
-        done += written;
-    }
-    return 0;
-}
-
-} // namespace
 
 CsvLog::~CsvLog()
 {

@@ -19,7 +19,4 @@ bool divertTextToStderr();
 // Where data for standard output is written: the real standard output.
 int dataOutputFd();
 
-// Writes all of data to fd; 0, or the errno of the write that failed.
-int writeAllTo(int fd, const QByteArray &data);
-
 #endif // SERVOCTL_DATAOUT_H

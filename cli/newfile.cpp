@@ -11,6 +11,7 @@
 
 #include "dataout.h"
 #include "systemerror.h"
+#include "writeall.h"
 
 namespace {
 
@@ -32,22 +33,6 @@ QString errnoText(const QString &what, const QString &path, int error)
     return QStringLiteral("cannot %1 %2: %3").arg(what, path, systemReason(error));
 }
 
-// Writes all of contents; false with errno set.
-bool writeAll(int fd, const QByteArray &contents)
-{
-    const char *data = contents.constData();
-    qint64 left = contents.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -79,8 +64,10 @@ bool writeNewFile(const QString &path, const QByteArray &contents, QString *erro
         return false;
     }
     fchmod(fd, 0644);
-    const bool written = writeAll(fd, contents) && fsync(fd) == 0;
-    const int writeError = errno;
+    int writeError = writeAll(fd, contents);
+    if (writeError == 0 && fsync(fd) != 0)
+        writeError = errno;
+    const bool written = writeError == 0;
     ::close(fd);
     bool done = false;
     if (!written)

@@ -12,6 +12,7 @@
 #include "dataout.h"
 #include "jsonlines.h"
 #include "widecsv.h"
+#include "writeall.h"
 #include "driverinterface.h"
 #include "faultplan.h"
 #include "frametrace.h"
@@ -51,7 +52,7 @@ int Session::writeJson(const QByteArray &line)
 {
     if (m_jsonFd < 0)
         return 0;
-    if (const int error = writeAllTo(m_jsonFd, line))
+    if (const int error = writeAll(m_jsonFd, line))
         return interruptSignal() ? 0 : failure(QStringLiteral("standard output"), systemReason(error));
     return 0;
 }

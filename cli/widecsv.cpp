@@ -9,6 +9,7 @@
 #include "newfile.h"
 #include "plan.h"
 #include "systemerror.h"
+#include "writeall.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ bool WideCsv::open(const QString &path, const Step &step, QString *error)
     QByteArray header = "time";
     for (const QString &name : qAsConst(m_columns))
         header += ',' + csvField(name);
-    if (const int failed = writeAllTo(m_fd, header + '\n')) {
+    if (const int failed = writeAll(m_fd, header + '\n')) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, systemReason(failed));
         return false;
     }
@@ -90,7 +91,7 @@ bool WideCsv::endRow()
         row += ',' + csvField(m_cells.value(name));
     m_cells.clear();
     m_rowMs = -1;
-    if (const int failed = writeAllTo(m_fd, row + '\n')) {
+    if (const int failed = writeAll(m_fd, row + '\n')) {
         m_error = QStringLiteral("cannot write %1: %2").arg(m_path, systemReason(failed));
         return false;
     }

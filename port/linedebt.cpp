@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "sharedfile.h"
+#include "writeall.h"
 
 namespace {
 
@@ -40,23 +41,6 @@ QString debtPath(int fd, const QString &folder)
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return QString();
     return QStringLiteral("%1/modbus-line-%2-%3.debt").arg(folder).arg(major(st.st_rdev)).arg(minor(st.st_rdev));
-}
-
-// Writes all of text; false when it could not.
-bool writeAll(int fd, const QByteArray &text)
-{
-    const char *data = text.constData();
-    qint64 left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
 }
 
 } // namespace
@@ -88,8 +72,10 @@ void leaveLineDebt(int fd, const LineDebt &debt, const QString &folder, QString 
         text += "owed " + QByteArray::number(owed.sentNs) + ' ' + QByteArray::number(owed.holdUntilNs) + ' '
                 + QByteArray::number(owed.carried) + ' ' + owed.request.toHex() + '\n';
     }
-    if (ftruncate(file, 0) != 0 || !writeAll(file, text))
-        ftruncate(file, 0); // no half a debt: an empty file is none
+    // No half a debt: an empty file is none; one that cannot even be
+    // emptied goes.
+    if ((ftruncate(file, 0) != 0 || writeAll(file, text) != 0) && ftruncate(file, 0) != 0)
+        removeSharedFile(path, warning);
     ::close(file);
 }
 
