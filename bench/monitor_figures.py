@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 LINE = "RS485,115200,NONE,8,1"
@@ -39,8 +40,10 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         link, tap = os.path.join(tmp, "line"), os.path.join(tmp, "tap")
         sim = subprocess.Popen([servosim, "--stations", "1", "--line", LINE, "--link", link, "--tap", tap],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         wait_for(sim, "listen-only")
+        # what servosim says after it is read away, so that it never waits on a full pipe
+        threading.Thread(target=sim.stdout.read, daemon=True).start()
         monitor = subprocess.Popen([servoctl, "-d", tap, "--line", LINE, "--stats", "monitor"],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         wait_for(monitor, "listen-only")
