@@ -111,8 +111,9 @@ QString jsonRefusal(const Options &options, const QList<Step> &steps)
     if (!options.json)
         return QString();
     for (const Step &step : steps) {
-        if (step.action == Step::Read || step.action == Step::Poll || step.action == Step::Scan)
+        if (step.action == Step::Read || step.action == Step::Poll || step.action == Step::Scan
+            || step.action == Step::Monitor)
             return QString();
     }
-    return QStringLiteral("--format json writes what read, poll or scan find: it goes with one of them");
+    return QStringLiteral("--format json writes what read, poll, scan or monitor find: it goes with one of them");
 }

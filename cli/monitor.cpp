@@ -18,12 +18,15 @@
 #include "backup.h"
 #include "commands.h"
 #include "csvlog.h"
+#include "dataout.h"
 #include "interrupt.h"
 #include "linelock.h"
 #include "lowlatency.h"
 #include "monitorframer.h"
+#include "monitorjson.h"
 #include "monitorpairer.h"
 #include "monitorreport.h"
+#include "monitortimeline.h"
 #include "pcapwriter.h"
 #include "session.h"
 #include "systemerror.h"
@@ -85,6 +88,7 @@ private:
     MonitorFramer m_framer;
     MonitorPairer m_pairer;
     std::unique_ptr<MonitorStats> m_stats;
+    std::unique_ptr<MonitorTimeline> m_timeline;
     CsvLog m_csv;
     bool m_csvOpen = false;
     PcapWriter m_pcap;
@@ -167,10 +171,21 @@ bool Listener::show(const Transaction &t)
     const HeardFrame &first = t.kind == Transaction::Exchange || t.kind == Transaction::Late ? t.request : t.answer;
     const qint64 epochMs = epochNs(first.beginNs) / 1000000;
     const ParamFile *map = m_options.mapPath.isEmpty() ? nullptr : &m_step.params;
-    std::printf("%s %s\n", qPrintable(clockText(epochMs)),
-                qPrintable(describeTransaction(t, m_judging, map, m_options.format)));
-    std::fflush(stdout);
+    if (m_options.json) {
+        // A reader gone away (| head) is a signal, which ends the listening.
+        if (const int error = writeAllTo(dataOutputFd(), jsonTransaction(epochMs, t, m_judging, map, m_options.format))) {
+            if (!interruptSignal())
+                fail(QStringLiteral("standard output: %1").arg(systemReason(error)));
+            return false;
+        }
+    } else {
+        std::printf("%s %s\n", qPrintable(clockText(epochMs)),
+                    qPrintable(describeTransaction(t, m_judging, map, m_options.format)));
+        std::fflush(stdout);
+    }
     m_stats->add(t);
+    if (m_timeline)
+        m_timeline->add(t);
     if (m_csvOpen && t.kind == Transaction::Exchange) { // a late answer's values the master dropped
         for (const MonitorValue &value : transactionValues(t, map)) {
             if (!value.read)
@@ -210,8 +225,10 @@ bool Listener::handle(const QList<HeardFrame> &frames, qint64 nowNs)
     else
         m_pairer.finish(&done);
     for (const Transaction &t : qAsConst(done)) {
-        if (m_done || !show(t))
-            return !m_done;
+        if (m_done)
+            return true;
+        if (!show(t)) // a log or standard output that failed ends the listening
+            return false;
     }
     return true;
 }
@@ -267,6 +284,8 @@ int Listener::run()
         return status;
     m_judging = {m_settings.characterTimeNs(), m_settings.silentIntervalNs(), !isPseudoTerminal(m_fd)};
     m_stats.reset(new MonitorStats(m_judging));
+    if (!m_options.timelinePath.isEmpty())
+        m_timeline.reset(new MonitorTimeline(m_judging));
     if (!openFiles())
         return 1;
     m_clockOffsetNs = realtimeMinusMonotonicNs();
@@ -286,6 +305,14 @@ int Listener::run()
         std::printf("statistics (%s)\n", qPrintable(lineText(m_options, m_settings)));
         for (const QString &line : m_stats->table())
             std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+    }
+    if (ok && m_timeline && !interruptSignal()) {
+        QString error;
+        if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), &error))
+            return fail(error);
+        std::printf("%s: timeline of the last %d transactions\n", qPrintable(m_options.timelinePath),
+                    m_timeline->size());
         std::fflush(stdout);
     }
     return ok ? 0 : 1;
@@ -324,11 +351,15 @@ QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps)
     if (monitor && steps.size() > 1)
         return QStringLiteral("monitor runs alone, not joined with \"then\"");
     for (const auto &[given, name] : {std::pair(!options.pcapPath.isEmpty(), "--pcap"),
+                                      std::pair(!options.timelinePath.isEmpty(), "--timeline"),
                                       std::pair(options.count > 0, "--count"),
                                       std::pair(options.durationS > 0, "--duration")}) {
         if (given && !monitor)
             return QStringLiteral("%1 goes only with monitor").arg(QLatin1String(name));
     }
+    // Drawn when the listening ends by itself: an interrupt ends gnuplot too.
+    if (!options.timelinePath.isEmpty() && options.count == 0 && options.durationS == 0)
+        return QStringLiteral("--timeline needs --count or --duration: the picture is drawn when the listening ends");
     return QString();
 }
 

@@ -103,6 +103,18 @@ const char *const kExceptionNames[] = {
 
 } // namespace
 
+QString requestAddress(const QByteArray &request, int *quantity)
+{
+    const Items items = itemsOf(request);
+    *quantity = items.area ? items.count : 0;
+    return items.area ? QStringLiteral("%1%2").arg(QLatin1String(items.area)).arg(items.first) : QString();
+}
+
+bool isExceptionAnswer(const HeardFrame &answer)
+{
+    return isException(answer);
+}
+
 QString exceptionName(int code)
 {
     const int count = int(sizeof kExceptionNames / sizeof kExceptionNames[0]);

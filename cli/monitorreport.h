@@ -45,6 +45,12 @@ QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map
 QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map,
                             ValueFormat format);
 
+// The area and first item a request names ("HR7") and how many; empty
+// for a function whose items are none of ours.
+QString requestAddress(const QByteArray &request, int *quantity);
+// Whether a whole answer is an exception.
+bool isExceptionAnswer(const HeardFrame &answer);
+
 // The Modbus name of an exception code ("illegal data address").
 QString exceptionName(int code);
 

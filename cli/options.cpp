@@ -99,6 +99,10 @@ const TextOption kTextOptions[] = {
          o->pcapPath = value;
          return checkNewFilePath(value, error);
      }},
+    {"timeline", [](const QString &value, Options *o, QString *error) {
+         o->timelinePath = value;
+         return checkNewFilePath(value, error);
+     }},
     {"line", [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
          if (!parseModbusLine(value, &settings, error))

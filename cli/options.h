@@ -44,6 +44,7 @@ struct Options
     bool allSettings = false;  // scan: every setting listed, not only to the first that answers
     QString outputPath;        // what backup and plot write; empty: none given
     QString mapPath;           // backup: the parameter map; monitor: names and types
+    QString timelinePath;      // monitor: a new PNG of the traffic against time; empty: none
     QString pcapPath;          // monitor: a capture of every frame heard; empty: none
     int count = 0;             // monitor: stop after this many requests; 0: none
     int durationS = 0;         // monitor: stop after this many seconds; 0: none

@@ -548,6 +548,40 @@ bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, 
 
 } // namespace
 
+const char plotPngName[] = "plot.png";
+
+bool drawPng(const QByteArray &script, const QList<QPair<QString, QByteArray>> &files, const QString &pngPath,
+             QString *error)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
+    if (program.isEmpty()) {
+        *error = QStringLiteral("gnuplot is needed (apt-get install gnuplot-nox)");
+        return false;
+    }
+    const QTemporaryDir temporary(QDir::temp().filePath(QStringLiteral("servoctl-plot-XXXXXX")));
+    if (!temporary.isValid()) {
+        *error = QStringLiteral("cannot make a folder for gnuplot: %1").arg(temporary.errorString());
+        return false;
+    }
+    const QDir dir(temporary.path());
+    bool written = writeFileIn(dir, QLatin1String(kScriptName), script);
+    for (const auto &file : files)
+        written = written && writeFileIn(dir, file.first, file.second);
+    if (!written) {
+        *error = QStringLiteral("cannot write gnuplot's files into %1").arg(dir.path());
+        return false;
+    }
+    *error = runGnuplot(program, dir);
+    if (!error->isEmpty())
+        return false;
+    QFile image(dir.filePath(QLatin1String(plotPngName)));
+    if (!image.open(QIODevice::ReadOnly) || image.size() == 0) {
+        *error = QStringLiteral("gnuplot drew no image");
+        return false;
+    }
+    return writeNewFile(pngPath, image.readAll(), error);
+}
+
 int plotCsvLog(const QString &csvPath, const QString &pngPath, const ParamFile &map)
 {
     QString error;

@@ -193,6 +193,56 @@ TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
     }
 }
 
+// --format json read back with Python's json module, and --timeline's
+// picture, from one listening to a line with faults.
+TEST(MonitorOnTap, WritesJsonLinesAndATimeline)
+{
+    QTemporaryDir dir;
+    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"),
+                   QStringLiteral("drop=0.2,exception=0.2,corrupt=0.2"));
+    ASSERT_TRUE(sim.ready());
+    const int polls = 30;
+    const QString png = dir.filePath(QStringLiteral("timeline.png"));
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--format", "json", "--timeline", png, "--count",
+                                            QString::number(polls), "monitor"});
+    ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+    servoctl({"-d", sim.link, "--polls", QString::number(polls), "--interval", "0", "--retries", "0", "--timeout",
+              "300", "poll", "HR7", "2"});
+    ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
+    const QString simErr = sim.stop().section(QLatin1Char('\n'), -2);
+    QFile out(dir.filePath(QStringLiteral("monitor.jsonl")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(monitor.out().toUtf8());
+    out.close();
+    // A line a transaction: kind station function address quantity, raws,
+    // flags, the exception's name; and whether the hex frames agree.
+    ChildProcess python("/usr/bin/python3", {"-c", R"(
+import json, sys
+for line in open(sys.argv[1]):
+    o = json.loads(line)
+    req = bytes.fromhex(o["request"])
+    ok = req[0] == o["station"] and req[1] == o["function"] and (o["answer"] is None) == ("no_answer" in o["flags"])
+    print(o["kind"], o["station"], o["function"], o["address"], o["quantity"],
+          ",".join(str(v["raw"]) for v in o["values"]) or "-", ",".join(o["flags"]) or "-",
+          o.get("exception_name", "-"), "ok" if ok else "frames disagree")
+)", out.fileName()});
+    ASSERT_EQ(python.finish(), 0) << qPrintable(python.err());
+    const QStringList lines = python.out().trimmed().split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.size(), polls) << qPrintable(monitor.out());
+    EXPECT_EQ(lines.filter(QStringLiteral("exchange 1 3 HR7 2 0,0 - - ok")).size(),
+              polls - counted(simErr, "drop") - counted(simErr, "exception") - counted(simErr, "corrupt"))
+        << qPrintable(python.out());
+    EXPECT_EQ(lines.filter(QStringLiteral("exchange 1 3 HR7 2 - no_answer - ok")).size(), counted(simErr, "drop"));
+    EXPECT_EQ(lines.filter(QStringLiteral("exchange 1 3 HR7 2 - exception server device busy ok")).size(),
+              counted(simErr, "exception"));
+    EXPECT_EQ(lines.filter(QStringLiteral(" - crc_error - ok")).size(), counted(simErr, "corrupt"));
+    EXPECT_TRUE(monitor.err().endsWith(QStringLiteral("%1: timeline of the last %2 transactions\n").arg(png).arg(polls)))
+        << qPrintable(monitor.err());
+    QFile image(png);
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(image.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8));
+}
+
 } // namespace
 
 namespace {

@@ -207,6 +207,12 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
         {{"-d", "/dev/null", "--count", "0", "monitor"}, "--count: 0 is not a number from 1 to 2147483647"},
         {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
         {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
+        {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
+        {{"-d", "/dev/null", "--timeline", "t.png", "monitor"},
+         "--timeline needs --count or --duration: the picture is drawn when the listening ends"},
+        {{"-d", "/dev/null", "--timeline", "/etc/passwd", "--count", "5", "monitor"}, "--timeline: "},
+        {{"-d", "/dev/null", "--format", "json", "info"},
+         "--format json writes what read, poll, scan or monitor find: it goes with one of them"},
         {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
     };
     for (const auto &test : cases) {
