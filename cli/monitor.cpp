@@ -31,6 +31,7 @@
 #include "session.h"
 #include "systemerror.h"
 #include "termiosline.h"
+#include "writeall.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ bool Listener::show(const Transaction &t)
     const ParamFile *map = m_options.mapPath.isEmpty() ? nullptr : &m_step.params;
     if (m_options.json) {
         // A reader gone away (| head) is a signal, which ends the listening.
-        if (const int error = writeAllTo(dataOutputFd(), jsonTransaction(epochMs, t, m_judging, map, m_options.format))) {
+        if (const int error = writeAll(dataOutputFd(), jsonTransaction(epochMs, t, m_judging, map, m_options.format))) {
             if (!interruptSignal())
                 fail(QStringLiteral("standard output: %1").arg(systemReason(error)));
             return false;
