@@ -164,8 +164,8 @@ Options:
       --pcap FILE          monitor: every frame heard into a new capture
                            FILE (pcap, link type USER0 = 147, bare RTU)
       --timeline FILE      monitor: the last 2000 transactions against time,
-                           a row a station, into a new PNG FILE (with
-                           --count or --duration; needs gnuplot)
+                           a row a station, into a new PNG FILE (needs
+                           gnuplot, and --count or --duration)
       --count N            monitor: stop after N requests, {count}
       --duration S         monitor: stop after S seconds, {duration}
       --dry-run            restore: read and show what would be written
