@@ -121,8 +121,12 @@ int rateFromPace(const QList<HeardFrame> &frames, const LineSettings &base)
     QList<int> rates = lineAutoRates();
     std::sort(rates.begin(), rates.end());
     for (const int rate : qAsConst(rates)) {
+        // Characters of the fewest bits (8N1): at the line's own rate no
+        // frame can come sooner than that allows, whatever its parity.
         LineSettings settings = base;
         settings.baudRate = rate;
+        settings.parity = LineSettings::NoParity;
+        settings.stopBits = 1;
         QList<double> ratios;
         for (int i = 1; i < frames.size(); ++i) {
             if (frames[i].silenceBeforeNs < 0)
@@ -134,7 +138,7 @@ int rateFromPace(const QList<HeardFrame> &frames, const LineSettings &base)
         if (ratios.size() < 4)
             return -1;
         std::sort(ratios.begin(), ratios.end());
-        if (ratios[ratios.size() / 4] >= 0.85)
+        if (ratios[ratios.size() / 4] >= 0.95)
             return rate;
     }
     return -1;
