@@ -122,7 +122,9 @@ Options:
                            option below implies it)
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
                            frames are 8 data bits)
-                           (default: the driver's, RS485,9600,NONE,8,2)
+                           (default: the driver's, RS485,9600,NONE,8,2);
+                           monitor, scan: "auto" takes them from the traffic
+                           heard (docs/servoctl.md)
       --station LIST       station number, {station}, or for poll a list
                            such as 1-3,7 (default: the driver's, 1)
       --timeout MS         answer time-out, {timeout}

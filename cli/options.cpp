@@ -104,6 +104,10 @@ const TextOption kTextOptions[] = {
          return checkNewFilePath(value, error);
      }},
     {"line", [](const QString &value, Options *o, QString *error) {
+         if (value == QLatin1String("auto")) {
+             o->lineAuto = true;
+             return true;
+         }
          LineSettings settings;
          if (!parseModbusLine(value, &settings, error))
              return false;

@@ -23,6 +23,7 @@ struct Options
     QString device;            // empty: the built-in simulated line, if --sim asks for it
     bool sim = false;          // the built-in simulated line is asked for (--sim or any --sim-*)
     std::optional<LineSettings> line; // none: the driver's default settings
+    bool lineAuto = false;     // --line auto: the settings heard on the line (monitor, scan)
     QList<int> stations;       // empty: the driver's default station
     int timeout = -1;
     int retries = -1;

@@ -3,6 +3,7 @@
 #include "backup.h"
 #include "commands.h"
 #include "jsonlines.h"
+#include "lineauto.h"
 #include "widecsv.h"
 #include "monitor.h"
 
@@ -91,6 +92,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         *error = jsonRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = monitorOptionsRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = lineAutoRefusal(result.options, result.steps);
     if (!error->isEmpty())
         return false;
     *plan = result;

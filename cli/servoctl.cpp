@@ -12,6 +12,7 @@
 #include "dataout.h"
 #include "help.h"
 #include "interrupt.h"
+#include "lineauto.h"
 #include "plan.h"
 #include "session.h"
 
@@ -60,6 +61,15 @@ int main(int argc, char **argv)
     if (plan.options.dataOnStdout() && !divertTextToStderr()) {
         std::fprintf(stderr, "servoctl: cannot keep standard output for the data: %s\n", std::strerror(errno));
         return 1;
+    }
+    if (plan.options.lineAuto) {
+        const int status = settleLineAuto(&plan);
+        if (interruptSignal()) {
+            std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());
+            return 128 + interruptSignal();
+        }
+        if (status)
+            return finish(status);
     }
     Session session(plan.options);
     int status = session.loadDriver(QCoreApplication::applicationDirPath());

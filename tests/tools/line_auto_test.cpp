@@ -1,0 +1,151 @@
+// servoctl --line auto: the rate told from what a listener hears, and the
+// scan that must not speak beside another master.
+#include <csignal>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "lineauto.h"
+#include "monitorframer.h"
+#include "servoctl_run.h"
+
+namespace {
+
+// A request of 8 bytes and an answer of 9, in turn, each read as it came:
+// begun a silent interval (and slackNs of the other side's own time) after
+// the one before it went by on the wire. Every fifth read of ours is 40%
+// late, which shortens the gap after it.
+QList<HeardFrame> pacedFrames(const LineSettings &line, int count, qint64 slackNs)
+{
+    QList<HeardFrame> frames;
+    qint64 due = 0;
+    int lastSize = 0;
+    for (int i = 0; i < count; ++i) {
+        HeardFrame frame;
+        frame.bytes = QByteArray(i % 2 ? 9 : 8, '\0');
+        due += lastSize * line.characterTimeNs() + line.silentIntervalNs() + slackNs;
+        const qint64 gap = lastSize * line.characterTimeNs() + line.silentIntervalNs();
+        frame.beginNs = due + (i % 5 == 4 ? gap * 2 / 5 : 0);
+        frame.silenceBeforeNs = i ? line.silentIntervalNs() : -1;
+        lastSize = frame.bytes.size();
+        frames.append(frame);
+    }
+    return frames;
+}
+
+TEST(LineAuto, TellsEachRateByThePaceOfItsFrames)
+{
+    for (const int rate : lineAutoRates()) {
+        for (const char *shape : {"RS485,%1,NONE,8,2", "RS485,%1,NONE,8,1", "RS485,%1,EVEN,8,1"}) {
+            LineSettings line;
+            QString error;
+            ASSERT_TRUE(LineSettings::parse(QString::fromLatin1(shape).arg(rate), &line, &error));
+            SCOPED_TRACE(line.toString().toStdString());
+            EXPECT_EQ(rateFromPace(pacedFrames(line, 20, 300000), LineSettings()), rate);
+        }
+    }
+    // Four gaps tell nothing yet, nor frames read together.
+    LineSettings line;
+    EXPECT_EQ(rateFromPace(pacedFrames(line, 4, 0), line), -1);
+    QList<HeardFrame> together = pacedFrames(line, 20, 0);
+    for (HeardFrame &frame : together)
+        frame.silenceBeforeNs = -1;
+    EXPECT_EQ(rateFromPace(together, line), -1);
+}
+
+TEST(LineAuto, GoesOnlyWithMonitorOrScanOnADevice)
+{
+    const struct
+    {
+        QStringList args;
+        const char *refusal;
+    } cases[] = {
+        {{"-d", "/dev/null", "--line", "auto", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"-d", "/dev/null", "--line", "auto", "scan", "then", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"--sim", "--line", "auto", "scan"}, "--line auto listens to a device (-d), not to the built-in simulated line"},
+        {{"-d", "tcp://127.0.0.1:1", "--line", "auto", "scan"},
+         "--line auto listens to a serial line: over TCP the converter's own settings apply"},
+        {{"-d", "/dev/null", "--line", "autox", "monitor"}, nullptr},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.args.join(' ').toStdString());
+        const Outcome refused = servoctl(test.args);
+        EXPECT_EQ(refused.status, 2);
+        if (test.refusal)
+            EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1 (see servoctl --help)\n").arg(test.refusal));
+    }
+}
+
+// servosim at 19200 with a tap; a poller on its line while the test wants one.
+class LineAutoOnTap : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        link = dir.filePath(QStringLiteral("line"));
+        tap = dir.filePath(QStringLiteral("tap"));
+        sim.reset(new ChildProcess(SERVOSIM_COMMAND, {"--stations", "1-3", "--line", kLine, "--link", link, "--tap", tap}));
+        ASSERT_TRUE(sim->waitFor(QStringLiteral("listen-only\n")));
+    }
+    void startPoller()
+    {
+        poller.reset(new ChildProcess(SERVOCTL_COMMAND, {"-d", link, "--line", kLine, "--station", "1-3", "--interval",
+                                                          "0", "poll", "HR1", "2"}));
+        ASSERT_TRUE(poller->waitFor(QStringLiteral("HR1")));
+    }
+    void TearDown() override
+    {
+        for (auto *child : {poller.get(), sim.get()}) {
+            if (child) {
+                child->signal(SIGTERM);
+                child->finish();
+            }
+        }
+    }
+
+    static constexpr const char *kLine = "RS485,19200,NONE,8,2";
+    QTemporaryDir dir;
+    QString link;
+    QString tap;
+    std::unique_ptr<ChildProcess> sim;
+    std::unique_ptr<ChildProcess> poller;
+};
+
+TEST_F(LineAutoOnTap, MonitorFindsTheRateAndScanKeepsQuietBesideAMaster)
+{
+    startPoller();
+    const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "--count", "3", "monitor"});
+    ASSERT_EQ(monitor.status, 0) << qPrintable(monitor.err);
+    EXPECT_TRUE(monitor.err.startsWith(QLatin1String("servoctl: line auto: RS485,19200,NONE,8,2 (")))
+        << qPrintable(monitor.err);
+    EXPECT_TRUE(monitor.err.contains(QLatin1String(" good CRCs); on a pseudo-terminal only the baud rate can be found, "
+                                                   "by the frames' pace, not the parity or stop bits\n")));
+    EXPECT_TRUE(monitor.out.startsWith(QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(tap)))
+        << qPrintable(monitor.out);
+
+    const Outcome scan = servoctl({"-d", tap, "--line", "auto", "scan", "1-3"});
+    EXPECT_EQ(scan.status, 1);
+    EXPECT_TRUE(scan.err.contains(QLatin1String("good CRCs): another master is active, and a scan would collide with "
+                                                "it (--line auto monitor listens to it)\n")))
+        << qPrintable(scan.err);
+    EXPECT_TRUE(scan.out.isEmpty()) << qPrintable(scan.out);
+}
+
+TEST_F(LineAutoOnTap, QuietLineIsSaidSoAndAScanSearchesTheRates)
+{
+    const QString none = QStringLiteral("servoctl: line auto: no traffic heard at 9600, 19200, 38400, 57600, 115200, "
+                                        "4800, 2400, 1200 baud");
+    const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "monitor"});
+    EXPECT_EQ(monitor.status, 1);
+    EXPECT_EQ(monitor.err, none + QLatin1Char('\n'));
+    EXPECT_TRUE(monitor.out.isEmpty());
+
+    const Outcome scan = servoctl({"-d", link, "--line", "auto", "scan", "1"});
+    ASSERT_EQ(scan.status, 0) << qPrintable(scan.err);
+    EXPECT_TRUE(scan.err.startsWith(none + QLatin1String("; the scan searches the rates\n"))) << qPrintable(scan.err);
+    EXPECT_TRUE(scan.out.contains(QLatin1String("      1  RS485,19200,NONE,8,2 "))) << qPrintable(scan.out);
+}
+
+} // namespace
