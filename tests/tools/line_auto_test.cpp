@@ -73,8 +73,9 @@ TEST(LineAuto, GoesOnlyWithMonitorOrScanOnADevice)
         SCOPED_TRACE(test.args.join(' ').toStdString());
         const Outcome refused = servoctl(test.args);
         EXPECT_EQ(refused.status, 2);
-        if (test.refusal)
+        if (test.refusal) {
             EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1 (see servoctl --help)\n").arg(test.refusal));
+        }
     }
 }
 
