@@ -23,15 +23,12 @@ class FrameTrace;
 // Timing, on the monotonic clock: receive() returns as soon as the bytes
 // asked for are in. It waits for an answer's first byte at most the answer
 // time-out from when the request left (after tcdrain), or the first-byte
-// time-out where one is set (setFirstByteTimeout), then in poll() at
-// most the inter-character time-out for each next one: 1.5 characters but
-// at least a floor, 20 ms by default (USB adapters deliver in bursts). With
-// many bytes due it first sleeps through nine tenths of their wire time.
-// send() keeps the silent interval (3.5 characters, 1.75 ms above 19200
-// baud) after the last byte either way, and sends within microseconds after.
-// Before a request whose answer would look like one its station still owes,
-// send() first asks the judge's step check and frames its answer, handed to
-// no one (one exchange more, only after a lost answer).
+// time-out from when its last character was on the wire, then at most the
+// inter-character time-out for each next one: 1.5 characters but at least a
+// floor, 20 ms by default (USB adapters deliver in bursts). send() keeps the
+// silent interval (3.5 characters, 1.75 ms above 19200 baud) after the last
+// byte either way; before a request whose answer would look like one its
+// station still owes another, it sends the judge's step check first.
 //
 // What is owed outlives the port: close() leaves it for the line's next
 // program, open() takes up what the last left (linedebt.h), held to this
@@ -43,10 +40,7 @@ class FrameTrace;
 // reopen() takes the path up again. A readable interrupt descriptor ends
 // every wait within milliseconds the same way ("interrupted"); so does an
 // echo at odds with the setting (echoFault(), errorString()), until open().
-// A TCP line (tcpport.h) is this port on a connected socket: the far end
-// keeps the line's time, so no silence is kept or read here and an answer
-// is framed by its length within the answer time-out; a closed connection
-// is a lost line.
+// A TCP line (tcpport.h) is this port on a connected socket.
 // Not thread-safe: one thread uses a port at a time.
 class SerialPort : public AbstractDeviceInterface
 {
@@ -56,9 +50,8 @@ public:
 
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
-    // Claims the device (claimLine) and switches on the kernel's RS-485
-    // support where it has it; on failure the port stays closed and
-    // errorString() says why.
+    // Claims the device (claimLine), with the kernel's RS-485 support where
+    // it has it; on failure the port stays closed and errorString() says why.
     bool open(const QString &path, const LineSettings &settings);
     bool open(const QString &path, const QString &settingsText);
     bool open(const QString &path, const DeviceSetting &record,
@@ -71,10 +64,8 @@ public:
     // Other settings (a scan), the device kept claimed and the mode kept;
     // close() still restores those from before open(). Unread input is dropped.
     bool setLineSettings(const LineSettings &settings);
-
     bool isOpen() const { return m_fd >= 0; }
-    // A TCP line: no terminal, no wire time of ours.
-    bool overNetwork() const { return m_overNetwork; }
+    bool overNetwork() const { return m_overNetwork; } // a TCP line
     // The device's descriptor (-1 while closed), and its settings from
     // before open(); for a program's last-resort restore in a signal handler.
     int handle() const { return m_fd; }
@@ -84,35 +75,25 @@ public:
     QString path() const { return m_path; }
     LineSettings lineSettings() const { return m_line; }
     QString errorString() const { return m_error; }
-    // True when the kernel drives the RS-485 transmitter.
-    bool kernelRs485() const { return m_kernelRs485; }
-    // True when the device delivers received bytes with low latency.
-    bool lowLatency() const { return m_lowLatency; }
-    // Answer time-out, retries, station and delay from the record.
-    void setDriverSetting(const DriverSetting &setting);
+    bool kernelRs485() const { return m_kernelRs485; } // the kernel drives the transmitter
+    bool lowLatency() const { return m_lowLatency; }   // received bytes come at once
+    void setDriverSetting(const DriverSetting &setting); // time-out, retries, station, delay
     void setAnswerTimeout(int milliseconds);
     int answerTimeout() const { return m_answerTimeoutMs; }
     void setRetryCount(int count) { m_retryCount = count; }
     void setStationId(int station) { m_stationId = station; }
     void setFrameDelay(int milliseconds) { m_frameDelayMs = milliseconds; }
     void setInterCharacterFloor(int milliseconds);
-    // The wait for an answer's first byte, from when the request's last
-    // character is on the wire (by its length at the baud rate, or when
-    // tcdrain() returned if later), in place of the answer time-out from
-    // tcdrain(); -1 (the default) switches it off. A scan sweeps with it.
-    // Once a byte has come the rest is awaited as ever; late answers, the
-    // horizon and the hold still go by the answer time-out.
+    // A scan's sweep: -1 (the default) off. Late answers, the horizon and
+    // the hold still go by the answer time-out.
     void setFirstByteTimeout(qint64 nanoseconds) { m_firstByteNs = nanoseconds < 0 ? -1 : nanoseconds; }
     qint64 firstByteTimeoutNs() const { return m_firstByteNs; }
-    // The silence kept before each request; a negative value (the default)
-    // takes the line's own. 0 suits a pseudo-terminal to a simulator, which
-    // has no wire.
+    // The silence kept before each request; negative (the default): the
+    // line's own; 0 suits a simulator on a pseudo-terminal.
     void setSilentInterval(qint64 nanoseconds) { m_silentIntervalNs = nanoseconds; }
-    // The adapter hands every request back before the answer (answerjudge.h).
-    void setLocalEcho(bool on) { m_localEcho = on; }
+    void setLocalEcho(bool on) { m_localEcho = on; } // requests come back first
     bool localEcho() const { return m_localEcho; }
-    // The line is known not to echo (a simulator without echo), as if an
-    // answer had shown it.
+    // Known not to echo (a simulator), as if an answer had shown it.
     void setKnownSilent(bool on) { m_knownSilent = on; }
     // Known, or shown since open() (reopen() keeps what was shown).
     bool isSilent() const { return m_knownSilent || m_judge.shownSilent(); }
@@ -120,23 +101,17 @@ public:
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
     qint64 owedMemoryNs() const;
-    // A descriptor that becomes readable to end every wait (-1: none); not
-    // owned, never read.
-    void setInterruptFd(int fd) { m_interruptFd = fd; }
-    // Not owned; null switches the trace off.
-    void setTrace(FrameTrace *trace) { m_trace = trace; }
+    void setInterruptFd(int fd) { m_interruptFd = fd; } // readable: every wait ends; not owned
+    void setTrace(FrameTrace *trace) { m_trace = trace; } // not owned; null: none
     PortCounters counters() const { return m_counters; }
     EchoFault echoFault() const { return m_judge.echoFault(); }
-    // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...",
-    // for the latest request that came back changed.
+    // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...".
     QString lastGarbledEcho() const { return m_lastGarbledEcho; }
-    // The last request came back changed: it went unanswered.
-    bool echoGarbled() const { return m_judge.echoGarbled(); }
+    bool echoGarbled() const { return m_judge.echoGarbled(); } // the last request: unanswered
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
-    // Files in the lock folder left alone since the last call, such as
-    // "/run/lock/modbus-line-4-64.debt is a symbolic link": each said once
-    // in the port's life.
+    // Files in the lock folder left alone since the last call ("... is a
+    // symbolic link"), each said once in the port's life.
     QStringList takeWarnings();
     // Other stations' frames dropped since the last call.
     QList<OtherStationAnswer> takeOtherStationAnswers();
@@ -152,24 +127,21 @@ public:
     // no delay: the driver gives up at once.
     int retryCount() override { return isStopped() || checkInterrupt() ? 0 : m_retryCount; }
     int stationId() override { return m_stationId; }
-    // Waits the delay itself, watching the interrupt descriptor, and tells
-    // the driver 0: the driver asks for the delay just before it would sleep
-    // it, and a signal must not wait for a long delay to end.
+    // Waits the delay itself, watching the interrupt descriptor, and says 0:
+    // a signal must not wait for a long delay to end.
     int frameDelay() override;
 protected:
     bool fail(const QString &text);
     void warnOnce(const QString &warning);
     int interruptFd() const { return m_interruptFd; }
-    // For a reopen: the same adapter, so what its answers showed still holds.
+    // A reopen's: the same adapter, what its answers showed still holds.
     bool shownSilent() const { return m_judge.shownSilent(); }
     void setShownSilent(bool on) { m_judge.setShownSilent(on); }
-    // Takes a connected socket as the line, named name (what "line lost"
-    // says); closed with the port.
+    // A connected socket as the line, named name; closed with the port.
     void adoptSocket(int fd, const QString &name, const LineSettings &settings);
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
-
     qint64 characterNs() const;
     QString hangUpText() const;
     qint64 answerTimeoutNs() const;
@@ -198,16 +170,12 @@ private:
     bool m_savedValid = false;
     bool m_kernelRs485 = false, m_lowLatency = false;
     bool m_lowLatencySet = false; // switched on by open, off by close
-    bool m_onPty = false;         // no wire time: the timing tells nothing
-    bool m_overNetwork = false;   // a socket: no terminal, and the timing tells nothing
+    bool m_onPty = false, m_overNetwork = false; // a pseudo-terminal, a socket: timing tells nothing
     bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
     bool m_localEcho = false, m_knownSilent = false;
-    int m_answerTimeoutMs = 500;
-    int m_retryCount = 3, m_stationId = 1, m_frameDelayMs = 0;
-    qint64 m_interCharFloorNs = 20000000;
-    qint64 m_firstByteNs = -1;
-    qint64 m_silentIntervalNs = -1;
+    int m_answerTimeoutMs = 500, m_retryCount = 3, m_stationId = 1, m_frameDelayMs = 0;
+    qint64 m_interCharFloorNs = 20000000, m_firstByteNs = -1, m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
     AnswerJudge m_judge;
     int m_handedOver = 0;  // bytes of the answer given to the caller

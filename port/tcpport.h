@@ -6,7 +6,9 @@
 
 // An RS-485 line reached through an Ethernet converter that passes RTU
 // frames unchanged over a TCP connection (CRC included, no header): the
-// serial port's judgement and counters on a socket (serialport.h).
+// serial port's judgement and counters on a socket (serialport.h). The far
+// end keeps the line's time, so no silence is kept or read here and an
+// answer is framed by its length within the answer time-out.
 //
 // One master per converter line within this machine: open() takes the
 // host:port lock (claimTcpLine) before it connects. A refused, unreachable
