@@ -4,6 +4,13 @@
 
 #include "plot.h"
 
+// A frame read at once (a pseudo-terminal, a burst from an adapter) is
+// drawn for at least its time on the wire, or its bar would not show.
+qint64 MonitorTimeline::onWireUntil(const HeardFrame &frame) const
+{
+    return qMax(frame.endNs, frame.beginNs + qint64(frame.bytes.size()) * m_judging.characterNs);
+}
+
 void MonitorTimeline::add(const Transaction &t)
 {
     Entry entry;
@@ -14,13 +21,13 @@ void MonitorTimeline::add(const Transaction &t)
     } else {
         entry.station = quint8(t.request.bytes.at(0));
         entry.requestBeginNs = t.request.beginNs;
-        entry.requestEndNs = t.request.endNs;
+        entry.requestEndNs = onWireUntil(t.request);
         entry.tooSoon = m_judging.timing && t.request.silenceBeforeNs >= 0
                         && t.request.silenceBeforeNs < m_judging.silentNs;
     }
     if (t.answered()) {
         entry.answerBeginNs = t.answer.beginNs;
-        entry.answerEndNs = t.answer.endNs;
+        entry.answerEndNs = onWireUntil(t.answer);
     }
     if (t.kind == Transaction::Late)
         entry.mark = Late;

@@ -40,6 +40,7 @@ private:
         bool tooSoon = false;
     };
     double seconds(qint64 ns) const;
+    qint64 onWireUntil(const HeardFrame &frame) const;
 
     MonitorJudging m_judging;
     std::deque<Entry> m_entries;
