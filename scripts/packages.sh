@@ -35,6 +35,9 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libqt5sql5-sqlite
                 libgtest-dev libgmock-dev libmodbus-dev libbenchmark-dev gnuplot-nox
                 help2man man-db python3 python3-pymodbus python3-serial-asyncio tshark)
 
+# The independent peers only the tests talk to: what the demo need not install.
+PEER_PACKAGES=(python3-pymodbus python3-serial-asyncio tshark)
+
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
 
