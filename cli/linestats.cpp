@@ -25,16 +25,6 @@ QString milliseconds(qint64 ns)
     return QString::number(double(ns) / 1e6, 'f', ns < 10000000 ? 2 : 1);
 }
 
-// "06x18": code 06, 18 times (a colon would read as a time of day).
-QString exceptionText(const QMap<int, qint64> &exceptions)
-{
-    if (exceptions.isEmpty())
-        return QStringLiteral("0");
-    QStringList parts;
-    for (auto it = exceptions.begin(); it != exceptions.end(); ++it)
-        parts.append(QStringLiteral("%1x%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
-    return parts.join(QLatin1Char(' '));
-}
 
 // The outcome of a request by the driver's text for it.
 enum class Outcome { Good, Timeout, Crc, Exception, Other };
@@ -55,6 +45,34 @@ const char kHeader[] = "station  requests     good  time-outs  CRC errors  excep
                        "  min ms  median ms  p99 ms  max ms";
 
 } // namespace
+
+// A colon would read as a time of day.
+QString exceptionText(const QMap<int, qint64> &exceptions)
+{
+    if (exceptions.isEmpty())
+        return QStringLiteral("0");
+    QStringList parts;
+    for (auto it = exceptions.begin(); it != exceptions.end(); ++it)
+        parts.append(QStringLiteral("%1x%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
+    return parts.join(QLatin1Char(' '));
+}
+
+void appendOtherDrives(QStringList *lines, int station, const QMap<int, qint64> &answeredBy)
+{
+    for (auto it = answeredBy.begin(); it != answeredBy.end(); ++it) {
+        lines->append(QStringLiteral("station %1: %2 %3 from station %4 (another drive answered)")
+                          .arg(station).arg(it.value())
+                          .arg(QLatin1String(it.value() == 1 ? "answer" : "answers")).arg(it.key()));
+    }
+}
+
+QString ResponseTimes::columns() const
+{
+    if (m_count == 0)
+        return QStringLiteral("      -          -       -       -");
+    return QStringLiteral("%1  %2  %3  %4").arg(milliseconds(minNs()), 6).arg(milliseconds(quantileNs(0.5)), 9)
+        .arg(milliseconds(quantileNs(0.99)), 6).arg(milliseconds(maxNs()), 6);
+}
 
 void ResponseTimes::add(qint64 ns)
 {
@@ -133,25 +151,13 @@ QStringList LineStats::table() const
     QStringList lines{QLatin1String(kHeader)};
     for (const auto &entry : m_stations) {
         const StationStats &s = entry.second;
-        const ResponseTimes &t = s.responseTimes;
-        const QString times = t.count() == 0
-            ? QStringLiteral("      -          -       -       -")
-            : QStringLiteral("%1  %2  %3  %4").arg(milliseconds(t.minNs()), 6)
-                  .arg(milliseconds(t.quantileNs(0.5)), 9).arg(milliseconds(t.quantileNs(0.99)), 6)
-                  .arg(milliseconds(t.maxNs()), 6);
         lines.append(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9  ")
                          .arg(entry.first, 7).arg(s.requests, 8).arg(s.good, 7).arg(s.timeouts, 9)
                          .arg(s.crcErrors, 10).arg(exceptionText(s.exceptions), 10).arg(s.other, 5)
                          .arg(s.late, 4).arg(s.retries, 7)
-                     + times);
+                     + s.responseTimes.columns());
     }
-    for (const auto &entry : m_stations) {
-        const QMap<int, qint64> &by = entry.second.answeredBy;
-        for (auto it = by.begin(); it != by.end(); ++it) {
-            lines.append(QStringLiteral("station %1: %2 %3 from station %4 (another drive answered)")
-                             .arg(entry.first).arg(it.value())
-                             .arg(QLatin1String(it.value() == 1 ? "answer" : "answers")).arg(it.key()));
-        }
-    }
+    for (const auto &entry : m_stations)
+        appendOtherDrives(&lines, entry.first, entry.second.answeredBy);
     return lines;
 }

@@ -18,6 +18,8 @@ public:
     qint64 maxNs() const { return m_max; }
     // The time below which the fraction q (0 to 1) of answers came.
     qint64 quantileNs(double q) const;
+    // "min ms  median ms  p99 ms  max ms" as the statistics tables show them.
+    QString columns() const;
 
 private:
     QMap<int, qint64> m_buckets;
@@ -64,5 +66,10 @@ public:
 private:
     std::map<int, StationStats> m_stations;
 };
+
+// Exceptions by code as a table shows them: "06x18" (code 06, 18 times), or 0.
+QString exceptionText(const QMap<int, qint64> &exceptions);
+// A line for each other station that answered a request to station.
+void appendOtherDrives(QStringList *lines, int station, const QMap<int, qint64> &answeredBy);
 
 #endif // SERVOCTL_LINESTATS_H

@@ -291,33 +291,18 @@ const MonitorStationStats *MonitorStats::station(int station) const
 
 QStringList MonitorStats::table() const
 {
-    const auto millis = [](qint64 ns) { return QString::number(double(ns) / 1e6, 'f', ns < 10000000 ? 2 : 1); };
     QStringList lines{QStringLiteral("station  requests  answered  no answer  exceptions  CRC errors  late"
                                      "  min ms  median ms  p99 ms  max ms")};
     for (const auto &entry : m_stations) {
         const MonitorStationStats &s = entry.second;
-        const ResponseTimes &t = s.responseTimes;
-        QStringList codes;
-        for (auto it = s.exceptions.begin(); it != s.exceptions.end(); ++it)
-            codes.append(QStringLiteral("%1x%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
-        const QString times = t.count() == 0
-            ? QStringLiteral("      -          -       -       -")
-            : QStringLiteral("%1  %2  %3  %4").arg(millis(t.minNs()), 6).arg(millis(t.quantileNs(0.5)), 9)
-                  .arg(millis(t.quantileNs(0.99)), 6).arg(millis(t.maxNs()), 6);
         lines.append(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  ").arg(entry.first, 7).arg(s.requests, 8)
                          .arg(s.answered, 8).arg(s.noAnswer, 9)
-                         .arg(codes.isEmpty() ? QStringLiteral("0") : codes.join(QLatin1Char(' ')), 10)
+                         .arg(exceptionText(s.exceptions), 10)
                          .arg(s.crcErrors, 10).arg(s.late, 4)
-                     + times);
+                     + s.responseTimes.columns());
     }
-    for (const auto &entry : m_stations) {
-        const QMap<int, qint64> &by = entry.second.answeredBy;
-        for (auto it = by.begin(); it != by.end(); ++it) {
-            lines.append(QStringLiteral("station %1: %2 %3 from station %4 (another drive answered)")
-                             .arg(entry.first).arg(it.value())
-                             .arg(QLatin1String(it.value() == 1 ? "answer" : "answers")).arg(it.key()));
-        }
-    }
+    for (const auto &entry : m_stations)
+        appendOtherDrives(&lines, entry.first, entry.second.answeredBy);
     if (m_unaskedNoneAwaited)
         lines.append(QStringLiteral("answers while no request was awaited: %1").arg(m_unaskedNoneAwaited));
     lines.append(QStringLiteral("noise: %1 bursts, %2 bytes").arg(m_noiseFrames).arg(m_noiseBytes));
