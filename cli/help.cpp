@@ -90,8 +90,9 @@ answers. A line each: time, station, function, address and count, values,
 the answer time (end of request to start of answer) and the silence before
 the request; in brackets what is wrong: no answer, CRC error, exception,
 an answer from a station not asked, a late one, a gap inside a frame or a
-silence too short (not judged on a pseudo-terminal, which keeps no line
-timing). Bytes that make no frame show as noise. See docs/servoctl.md.
+silence too short (on a pseudo-terminal, which hands frames over whole: no
+gaps, and silences below half the silent interval). Bytes that make no frame
+show as noise. See docs/servoctl.md.
 
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming

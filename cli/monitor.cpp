@@ -283,16 +283,21 @@ int Listener::run()
 {
     if (const int status = open())
         return status;
-    m_judging = {m_settings.characterTimeNs(), m_settings.silentIntervalNs(), !isPseudoTerminal(m_fd)};
+    const bool pty = isPseudoTerminal(m_fd);
+    m_judging = {m_settings.characterTimeNs(), m_settings.silentIntervalNs(), !pty,
+                 pty ? m_settings.silentIntervalNs() / 2 : 0};
+    m_framer = MonitorFramer(m_settings.characterTimeNs(), m_settings.silentIntervalNs(), pty);
     m_stats.reset(new MonitorStats(m_judging));
     if (!m_options.timelinePath.isEmpty())
         m_timeline.reset(new MonitorTimeline(m_judging));
     if (!openFiles())
         return 1;
     m_clockOffsetNs = realtimeMinusMonotonicNs();
-    if (!m_judging.timing) {
-        warn(QStringLiteral("monitor: %1 is a pseudo-terminal: its bytes come without the line's timing, "
-                            "so gaps inside frames and short silences are not judged").arg(m_options.device));
+    if (pty) {
+        warn(QStringLiteral("monitor: %1 is a pseudo-terminal: it hands each frame over whole, so gaps "
+                            "inside frames are not judged, a frame is taken to end its characters' time "
+                            "after it began, and a silence is too short below %2 (its timing jitters)")
+                 .arg(m_options.device, ms(m_judging.tooSoonBelowNs())));
     }
     std::printf("monitoring %s, listen-only; Ctrl-C stops\n", qPrintable(lineText(m_options, m_settings)));
     std::fflush(stdout);

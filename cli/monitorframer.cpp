@@ -28,16 +28,26 @@ int wholeFrameAtStart(const QByteArray &bytes)
 
 } // namespace
 
-MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs)
+MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs, bool wholeFrames)
     : m_characterNs(characterNs)
     , m_silentNs(silentIntervalNs)
+    , m_wholeFrames(wholeFrames)
 {
+}
+
+void MonitorFramer::deliver(HeardFrame frame, QList<HeardFrame> *frames)
+{
+    if (m_wholeFrames) {
+        frame.endNs = qMax(frame.endNs, frame.beginNs + qint64(frame.bytes.size()) * m_characterNs);
+        frame.longestGapNs = 0;
+    }
+    m_lastEndNs = frame.endNs;
+    frames->append(frame);
 }
 
 void MonitorFramer::finish(QList<HeardFrame> *frames)
 {
     m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : m_current.beginNs - m_lastEndNs;
-    m_lastEndNs = m_current.endNs;
     // Two frames read at once (a reader that was late, a pseudo-terminal):
     // a whole frame with its CRC at the start is one. Its follower's
     // silence cannot be known.
@@ -48,13 +58,13 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
         HeardFrame first = m_current;
         first.bytes.truncate(whole);
         first.crcOk = true;
-        frames->append(first);
+        deliver(first, frames);
         m_current.bytes.remove(0, whole);
-        m_current.beginNs = first.endNs;
+        m_current.beginNs = frames->last().endNs;
         m_current.silenceBeforeNs = -1;
     }
     m_current.crcOk = hasValidModbusCrc(m_current.bytes);
-    frames->append(m_current);
+    deliver(m_current, frames);
     m_current = HeardFrame();
 }
 

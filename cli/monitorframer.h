@@ -31,12 +31,16 @@ struct HeardFrame
 // frame never grows past maxFrame() bytes
 // (the longest RTU frame), so noise or a wrong baud rate takes bounded
 // memory. Pure: the caller says when bytes came and what time it is.
+//
+// With wholeFrames (a pseudo-terminal: servosim's tap hands each frame over
+// whole as it begins on the line), a frame ends on the line its characters'
+// time after it began; silences and answer times are taken from there.
 class MonitorFramer
 {
 public:
     static int maxFrame() { return 256; }
 
-    MonitorFramer(qint64 characterNs, qint64 silentIntervalNs);
+    MonitorFramer(qint64 characterNs, qint64 silentIntervalNs, bool wholeFrames = false);
 
     // Bytes read at nowNs; frames they complete are appended to *frames.
     void append(const char *data, int size, qint64 nowNs, QList<HeardFrame> *frames);
@@ -48,9 +52,11 @@ public:
 
 private:
     void finish(QList<HeardFrame> *frames);
+    void deliver(HeardFrame frame, QList<HeardFrame> *frames);
 
     qint64 m_characterNs;
     qint64 m_silentNs;
+    bool m_wholeFrames;
     HeardFrame m_current;
     qint64 m_lastEndNs = -1; // the end of the last frame finished
 };

@@ -90,13 +90,12 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
                         + jsonString(exceptionName(code));
         }
     }
-    if (asked && judging.timing) {
-        const qint64 allowed = judging.characterNs * 3 / 2;
-        if (t.request.longestGapNs > allowed)
+    if (asked) {
+        if (judging.gapInside(t.request))
             flags.append("gap_in_request");
-        if (t.answered() && t.answer.longestGapNs > allowed)
+        if (t.answered() && judging.gapInside(t.answer))
             flags.append("gap_in_answer");
-        if (t.request.silenceBeforeNs >= 0 && t.request.silenceBeforeNs < judging.silentNs)
+        if (judging.tooSoon(t.request))
             flags.append("short_silence");
     }
     const qint64 response = asked && t.answered() && t.answer.silenceBeforeNs >= 0 ? t.answer.beginNs - t.request.endNs : -1;

@@ -19,11 +19,6 @@ QString hexBytes(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' '));
 }
 
-QString ms(qint64 ns)
-{
-    return QString::number(double(ns) / 1e6, 'f', 2) + QStringLiteral(" ms");
-}
-
 bool isException(const HeardFrame &answer)
 {
     return answer.crcOk && answer.bytes.size() == 5 && (at(answer.bytes, 1) & 0x80);
@@ -102,6 +97,11 @@ const char *const kExceptionNames[] = {
     "gateway path unavailable", "gateway target device failed to respond"};
 
 } // namespace
+
+QString ms(qint64 ns)
+{
+    return QString::number(double(ns) / 1e6, 'f', 2) + QStringLiteral(" ms");
+}
 
 QString requestAddress(const QByteArray &request, int *quantity)
 {
@@ -221,16 +221,14 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
     else if (isException(t.answer))
         flags.append(QStringLiteral("exception %1 %2").arg(at(t.answer.bytes, 2), 2, 16, QLatin1Char('0'))
                          .arg(exceptionName(at(t.answer.bytes, 2))));
-    if (judging.timing) {
-        const qint64 allowed = judging.characterNs * 3 / 2;
-        if (t.request.longestGapNs > allowed)
-            flags.append(QStringLiteral("gap %1 inside the request, %2 allowed").arg(ms(t.request.longestGapNs), ms(allowed)));
-        if (t.answered() && t.answer.longestGapNs > allowed)
-            flags.append(QStringLiteral("gap %1 inside the answer, %2 allowed").arg(ms(t.answer.longestGapNs), ms(allowed)));
-        if (t.request.silenceBeforeNs >= 0 && t.request.silenceBeforeNs < judging.silentNs)
-            flags.append(QStringLiteral("silence %1 before the request, %2 needed")
-                             .arg(ms(t.request.silenceBeforeNs), ms(judging.silentNs)));
-    }
+    const qint64 allowed = judging.gapAllowedNs();
+    if (judging.gapInside(t.request))
+        flags.append(QStringLiteral("gap %1 inside the request, %2 allowed").arg(ms(t.request.longestGapNs), ms(allowed)));
+    if (t.answered() && judging.gapInside(t.answer))
+        flags.append(QStringLiteral("gap %1 inside the answer, %2 allowed").arg(ms(t.answer.longestGapNs), ms(allowed)));
+    if (judging.tooSoon(t.request))
+        flags.append(QStringLiteral("silence %1 before the request, %2 needed")
+                         .arg(ms(t.request.silenceBeforeNs), ms(judging.silentNs)));
     if (t.answered() && t.answer.silenceBeforeNs >= 0)
         text += QStringLiteral("  answer %1").arg(ms(t.answer.beginNs - t.request.endNs));
     if (t.request.silenceBeforeNs >= 0)
@@ -263,7 +261,7 @@ void MonitorStats::add(const Transaction &t)
     const qint64 silence = t.request.silenceBeforeNs;
     if (silence >= 0) {
         m_shortestSilenceNs = m_shortestSilenceNs < 0 ? silence : qMin(m_shortestSilenceNs, silence);
-        if (m_judging.timing && silence < m_judging.silentNs)
+        if (m_judging.tooSoon(t.request))
             ++m_tooSoon;
     }
     if (at(t.request.bytes, 0) == 0)
@@ -308,10 +306,10 @@ QStringList MonitorStats::table() const
     lines.append(QStringLiteral("noise: %1 bursts, %2 bytes").arg(m_noiseFrames).arg(m_noiseBytes));
     QString master = QStringLiteral("master: shortest silence before a request %1")
                          .arg(m_shortestSilenceNs < 0 ? QStringLiteral("-") : ms(m_shortestSilenceNs));
-    if (m_judging.timing)
-        master += QStringLiteral(" (%1 needed), %2 requests too soon").arg(ms(m_judging.silentNs)).arg(m_tooSoon);
-    else
-        master += QStringLiteral(" (too soon not judged: the bytes came without the line's timing)");
+    master += QStringLiteral(" (%1 needed").arg(ms(m_judging.silentNs));
+    if (m_judging.silenceSlackNs > 0)
+        master += QStringLiteral(", too soon below %1 on a pseudo-terminal").arg(ms(m_judging.tooSoonBelowNs()));
+    master += QStringLiteral("), %1 requests too soon").arg(m_tooSoon);
     lines.append(master);
     return lines;
 }

@@ -19,9 +19,24 @@ struct MonitorJudging
 {
     qint64 characterNs = 0;
     qint64 silentNs = 0;
-    // Gaps inside frames and short silences are judged only where the bytes
-    // come with the line's timing (not on a pseudo-terminal).
-    bool timing = true;
+    // Gaps inside frames are judged only where the bytes come as the line
+    // carries them: a pseudo-terminal (servosim's tap) hands each frame
+    // over whole as it begins.
+    bool gapsInside = true;
+    // How much shorter than the silent interval a silence may look and still
+    // not be judged too short: a pseudo-terminal's hand-over of a frame jitters
+    // by up to a millisecond (docs/performance.md), a master keeping no
+    // silence leaves a tenth of that.
+    qint64 silenceSlackNs = 0;
+
+    qint64 gapAllowedNs() const { return characterNs * 3 / 2; }
+    bool gapInside(const HeardFrame &frame) const { return gapsInside && frame.longestGapNs > gapAllowedNs(); }
+    qint64 tooSoonBelowNs() const { return silentNs - silenceSlackNs; }
+    // A request that began too soon after the frame before it ended.
+    bool tooSoon(const HeardFrame &request) const
+    {
+        return request.silenceBeforeNs >= 0 && request.silenceBeforeNs < tooSoonBelowNs();
+    }
 };
 
 // One value a transaction carried, as servoctl labels and shows it.
@@ -50,6 +65,9 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
 QString requestAddress(const QByteArray &request, int *quantity);
 // Whether a whole answer is an exception.
 bool isExceptionAnswer(const HeardFrame &answer);
+
+// A time as the monitor shows it: "1.75 ms".
+QString ms(qint64 ns);
 
 // The Modbus name of an exception code ("illegal data address").
 QString exceptionName(int code);

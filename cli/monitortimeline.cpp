@@ -22,8 +22,7 @@ void MonitorTimeline::add(const Transaction &t)
         entry.station = quint8(t.request.bytes.at(0));
         entry.requestBeginNs = t.request.beginNs;
         entry.requestEndNs = onWireUntil(t.request);
-        entry.tooSoon = m_judging.timing && t.request.silenceBeforeNs >= 0
-                        && t.request.silenceBeforeNs < m_judging.silentNs;
+        entry.tooSoon = m_judging.tooSoon(t.request);
     }
     if (t.answered()) {
         entry.answerBeginNs = t.answer.beginNs;

@@ -26,8 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzInput in(data, size);
     LineSettings line;
     line.baudRate = (in.u8() & 1) ? 115200 : 9600;
-    const MonitorJudging judging{line.characterTimeNs(), line.silentIntervalNs(), in.flag()};
-    MonitorFramer framer(judging.characterNs, judging.silentNs);
+    const bool pty = in.flag();
+    const MonitorJudging judging{line.characterTimeNs(), line.silentIntervalNs(), !pty,
+                                 pty ? line.silentIntervalNs() / 2 : 0};
+    MonitorFramer framer(judging.characterNs, judging.silentNs, pty);
     MonitorPairer pairer(qint64(in.u16()) * 1000000);
     MonitorStats stats(judging);
     qint64 now = 0;

@@ -52,6 +52,7 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
         const char *what;
         QList<QPair<QByteArray, qint64>> chunks; // bytes, read at ns
         QStringList frames; // "hex crc silence-in-chars gap-in-chars"
+        bool wholeFrames = false; // a pseudo-terminal: each frame read whole as it began
     };
     const QList<Case> cases = {
         {"request, silence, answer", {{request, 0}, {answer, 12 * c}},
@@ -64,9 +65,13 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
          {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
         {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}},
          {request.toHex() + " ok - 0", "5566 bad - 0"}},
+        {"whole frames: the silence counts from the request's last character", {{request, 0}, {answer, 12 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"}, true},
+        {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 0 0"}, true},
     };
     for (const Case &test : cases) {
-        MonitorFramer framer(c, line.silentIntervalNs());
+        MonitorFramer framer(c, line.silentIntervalNs(), test.wholeFrames);
         QList<HeardFrame> frames;
         qint64 last = 0;
         for (const auto &chunk : test.chunks) {
