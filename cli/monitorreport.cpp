@@ -261,6 +261,7 @@ void MonitorStats::add(const Transaction &t)
     const qint64 silence = t.request.silenceBeforeNs;
     if (silence >= 0) {
         m_shortestSilenceNs = m_shortestSilenceNs < 0 ? silence : qMin(m_shortestSilenceNs, silence);
+        ++m_silencesTimed;
         if (m_judging.tooSoon(t.request))
             ++m_tooSoon;
     }
@@ -310,6 +311,8 @@ QStringList MonitorStats::table() const
     if (m_judging.silenceSlackNs > 0)
         master += QStringLiteral(", too soon below %1 on a pseudo-terminal").arg(ms(m_judging.tooSoonBelowNs()));
     master += QStringLiteral("), %1 requests too soon").arg(m_tooSoon);
+    if (m_tooSoon > 0)
+        master += QStringLiteral(" (%1 % of %2 heard after a frame)").arg(100.0 * m_tooSoon / m_silencesTimed, 0, 'f', 1).arg(m_silencesTimed);
     lines.append(master);
     return lines;
 }

@@ -103,6 +103,7 @@ private:
     qint64 m_unaskedNoneAwaited = 0;
     qint64 m_shortestSilenceNs = -1;
     qint64 m_tooSoon = 0;
+    qint64 m_silencesTimed = 0; // requests whose silence before them is known
 };
 
 #endif // SERVOCTL_MONITORREPORT_H

@@ -60,7 +60,7 @@ qint64 counted(const QString &text, const QString &name)
 qint64 tooSoon(const QString &out)
 {
     const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("\\), (\\d+) requests too soon\n")).match(out);
+        QRegularExpression(QStringLiteral("\\), (\\d+) requests too soon[ \n]")).match(out);
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 

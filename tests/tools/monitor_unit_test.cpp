@@ -183,7 +183,8 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
         "station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
         "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
         "noise: 0 bursts, 0 bytes",
-        "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon"})
+        "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
+        "after a frame)"})
                   .join(QLatin1Char('\n')).toStdString());
 }
 
