@@ -51,6 +51,7 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
     // Two frames read at once (a reader that was late, a pseudo-terminal):
     // a whole frame with its CRC at the start is one. Its follower's
     // silence cannot be known.
+    bool split = false;
     while (!hasValidModbusCrc(m_current.bytes)) {
         const int whole = wholeFrameAtStart(m_current.bytes);
         if (whole == 0)
@@ -62,10 +63,15 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
         m_current.bytes.remove(0, whole);
         m_current.beginNs = frames->last().endNs;
         m_current.silenceBeforeNs = -1;
+        split = true;
     }
     m_current.crcOk = hasValidModbusCrc(m_current.bytes);
     deliver(m_current, frames);
     m_current = HeardFrame();
+    // Where whole frames come as they begin, two at once mean the reader was
+    // late: when the last of them ended is not known either.
+    if (split && m_wholeFrames)
+        m_lastEndNs = -1;
 }
 
 void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<HeardFrame> *frames)

@@ -69,6 +69,9 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
          {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"}, true},
         {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 0 0"}, true},
+        {"whole frames read late, together: the next one's silence is not known",
+         {{request + answer, 0}, {request, 30 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0", request.toHex() + " ok - 0"}, true},
     };
     for (const Case &test : cases) {
         MonitorFramer framer(c, line.silentIntervalNs(), test.wholeFrames);
