@@ -24,9 +24,10 @@ struct MonitorJudging
     // over whole as it begins.
     bool gapsInside = true;
     // How much shorter than the silent interval a silence may look and still
-    // not be judged too short: a pseudo-terminal's hand-over of a frame jitters
-    // by up to a millisecond (docs/performance.md), a master keeping no
-    // silence leaves a tenth of that.
+    // not be judged too short: on a pseudo-terminal a frame is timed by when
+    // the monitor wakes, which jitters by a millisecond or more on a busy
+    // machine (docs/performance.md); a master keeping no silence leaves a
+    // tenth of one.
     qint64 silenceSlackNs = 0;
 
     qint64 gapAllowedNs() const { return characterNs * 3 / 2; }

