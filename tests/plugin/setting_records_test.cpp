@@ -68,20 +68,13 @@ TEST(DriverSettingRecord, ReadingKeepsTheExtrasAndStopsAtTheEnd)
     EXPECT_EQ(record.delay, 0);
 }
 
+// The six-argument form keeps no extra text; copy() takes all but the flag.
 TEST(DriverSettingRecord, ConstructorsAndCopy)
 {
-    DriverSetting six(1, 2, 3, 4, "ignored", 77);
-    EXPECT_EQ(six.timeout, 1);
-    EXPECT_EQ(six.delay, 4);
-    EXPECT_TRUE(six.extraText.isNull());
-
-    DriverSetting source(9, 8, 7, 6, "ignored", 1, "text", true);
+    EXPECT_TRUE(DriverSetting(1, 2, 3, 4, "ignored", 77).extraText.isNull());
     DriverSetting target(0, 0, 0, 0, QString(), 0, "old", false);
-    target.copy(source);
-    EXPECT_EQ(target.timeout, 9);
-    EXPECT_EQ(target.retry, 8);
-    EXPECT_EQ(target.stationid, 7);
-    EXPECT_EQ(target.delay, 6);
+    target.copy(DriverSetting(9, 8, 7, 6, "ignored", 1, "text", true));
+    EXPECT_EQ(streamed(target), hex("00000009 00000008 00000007 00000006"));
     EXPECT_EQ(target.extraText, "text");
     EXPECT_FALSE(target.extraFlag);
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 // Written whole, then given the mode; false when either failed.
 inline bool writeFile(const QString &path, const QByteArray &contents, mode_t mode = 0644)
@@ -16,6 +17,13 @@ inline bool writeFile(const QString &path, const QByteArray &contents, mode_t mo
         return false;
     file.close();
     return chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+// The same for a file named in a test's folder: its path.
+inline QString fileIn(const QTemporaryDir &dir, const QString &name, const QByteArray &contents, mode_t mode = 0644)
+{
+    const QString path = dir.filePath(name);
+    return writeFile(path, contents, mode) ? path : QString();
 }
 
 // What the file holds, or "(unreadable)".

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "bitwise_crc.h"
-#include "communicatorcommand.h"
 #include "tools.h"
 
 namespace {
@@ -54,12 +53,11 @@ struct FormatError
 
 TEST(DataPack, EveryMalformedFormatFailsBeforeTouchingMore)
 {
+    // Each way a format fails once; every letter's result on random formats:
+    // fuzz/fuzz_pack.cpp, against a reading of the format of its own.
     const FormatError cases[] = {
-        {"C C", 0, 1}, {"Z", 0, 0}, {"C3Z", 0, 1}, {"C\xE9", 0, 1}, {"C-", 0, 1},
-        {"C2S", -1, 1}, {"2s", -1, 0}, {"2I", -1, 0}, {"2L", -1, 0}, {"2i", -1, 0},
-        {"2l", -1, 0}, {"C3", -1, 1},
-        {"0C", -1, 0}, {"0c", -1, 0}, {"C0v", -1, 1}, {"0n", -1, 0}, {"0V", -1, 0}, {"0N", -1, 0},
-        {"99999999999x", -1, 0}, {"2147483648X", -1, 0}, {"C2147483647X", -1, 1},
+        {"C C", 0, 1}, {"Z", 0, 0}, {"C3Z", 0, 1}, {"C\xE9", 0, 1}, {"C2S", -1, 1}, {"2l", -1, 0}, {"C3", -1, 1},
+        {"0C", -1, 0}, {"C0v", -1, 1}, {"99999999999x", -1, 0}, {"2147483648X", -1, 0}, {"C2147483647X", -1, 1},
         {"C1073741824v", -1, 1}, {"C536870912V", -1, 1},
     };
     const unsigned char source[4] = {1, 2, 3, 4};
@@ -109,11 +107,10 @@ TEST(DataUnpack, SingleBytesTouchOnlyTheirOwnByte)
 
 TEST(HexToUInt, ReadsUpToLenDigits)
 {
+    // The boundaries; random texts against a reference: fuzz/fuzz_pack.cpp.
     const struct { const char *text; int len; unsigned int value; } cases[] = {
-        {"1F", 2, 31}, {"0x1F", 4, 31}, {"0X1f", 4, 31}, {"0x1F", 3, 1}, {"1F", 1, 1},
-        {"0x", 2, 0}, {"0", 1, 0}, {"01", 2, 1}, {"1G", 2, 0}, {"123456789", 9, 0x23456789u},
-        {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"12", 0, 0}, {"12", -1, 0}, {"1\0" "2", 3, 1},
-        {"\xC1", 1, 0}, {"A\xE6", 2, 0},
+        {"0X1f", 4, 31}, {"0x1F", 3, 1}, {"0x", 2, 0}, {"0", 1, 0}, {"1G", 2, 0}, {"123456789", 9, 0x23456789u},
+        {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"12", 0, 0}, {"12", -1, 0}, {"1\0" "2", 3, 1}, {"A\xE6", 2, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(HexToUInt(c.text, c.len), c.value) << c.text << " len " << c.len;
@@ -138,18 +135,9 @@ TEST(PlcAddress, PrefixAndNumber)
     }
 }
 
-TEST(PlcCommand, DataTypeTestsAndByteHelpers)
+// The data type tests are each one comparison of the type: not repeated here.
+TEST(PlcCommand, ByteHelpers)
 {
-    bool (*const tests[])(const CommunicatorCommand &) = {
-        isBitCommand, isByteCommand, isWordCommand, isDoubleWordCommand, nullptr, isBlockCommand};
-    for (int type = 0; type <= 7; ++type) {
-        for (int t = 0; t < 6; ++t) {
-            if (tests[t]) {
-                EXPECT_EQ(tests[t](CommunicatorCommand(type, 1, "HR1")), t == type) << type;
-            }
-        }
-    }
-
     EXPECT_TRUE(getBitData(hex("03 00")));
     EXPECT_FALSE(getBitData(hex("02")));
     EXPECT_FALSE(getBitData(QByteArray()));

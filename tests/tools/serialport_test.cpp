@@ -11,10 +11,8 @@
 #include <thread>
 #include <utility>
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QVariant>
 
 #include "bitwise_crc.h"
@@ -420,35 +418,8 @@ TEST_F(PortOnPty, WithoutLocalEchoAnAnswerThatIsTheRequestIsUncertainUnlessKnown
     }
 }
 
-// A USB adapter that comes back under the same name: the port opens the
-// same path again.
-TEST(SerialPortReopen, TakesUpTheSamePathWhenTheDeviceIsBack)
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("ttyServo"));
-    auto plugIn = [&link](int *master, int *slave) {
-        ASSERT_EQ(openpty(master, slave, nullptr, nullptr, nullptr), 0);
-        QFile::remove(link);
-        ASSERT_TRUE(QFile::link(QString::fromLocal8Bit(ptsname(*master)), link));
-    };
-    int master = -1, slave = -1;
-    plugIn(&master, &slave);
-    SerialPort port;
-    ASSERT_TRUE(port.open(link, QStringLiteral("RS485,115200,NONE,8,2"))) << qPrintable(port.errorString());
-    ::close(master);
-    ::close(slave);
-    const QByteArray request = hexWithCrc("010300000001");
-    EXPECT_EQ(port.send(request.constData(), request.size()), -1);
-    EXPECT_TRUE(port.isLost());
-
-    plugIn(&master, &slave);
-    ASSERT_TRUE(port.reopen()) << qPrintable(port.errorString());
-    EXPECT_FALSE(port.isLost());
-    EXPECT_EQ(port.send(request.constData(), request.size()), request.size());
-    port.close();
-    ::close(master);
-    ::close(slave);
-}
+// A USB adapter that comes back under the same name, opened again:
+// Servoctl.PollWaitsForALostLineAndGoesOnWhenItIsBack.
 
 TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
 {

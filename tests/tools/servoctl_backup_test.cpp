@@ -11,17 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "parammap.h"
 #include "servoctl_run.h"
 #include "test_files.h"
 
 namespace {
-
-QString place(const QTemporaryDir &dir, const char *name, const QString &text)
-{
-    const QString path = dir.filePath(QLatin1String(name));
-    EXPECT_TRUE(writeFile(path, text.toUtf8()));
-    return path;
-}
 
 const char kHeaderEnd[] = "# ADDRESS TYPE VALUE [NAME] [# comment]; servoctl restore FILE writes it back\n";
 
@@ -30,7 +24,7 @@ const char kMap[] = "# drive 1\nHR10 word speed_limit # rpm\n\nHR11 dword positi
 TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
 {
     QTemporaryDir dir;
-    const QString map = place(dir, "drive.map", QLatin1String(kMap));
+    const QString map = fileIn(dir, "drive.map", kMap);
     const QString saved = dir.filePath(QStringLiteral("drive1.txt"));
     ChildProcess sim(SERVOSIM_COMMAND, {"--stations", "1,2"});
     const QString line = servedLine(sim);
@@ -76,7 +70,7 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
 TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
 {
     QTemporaryDir dir;
-    const QString map = place(dir, "drive\nHR5 word 4242 injected", QStringLiteral("HR10 word\n"));
+    const QString map = fileIn(dir, "drive\nHR5 word 4242 injected", "HR10 word\n");
     const QString saved = dir.filePath(QStringLiteral("sim.txt"));
     const Outcome backup = servoctl({"--sim", "write", "HR10", "word", "77", "then", "backup", "--map", map, "-o", saved});
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
@@ -106,7 +100,7 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
 TEST(ServoctlBackup, OnATerminalRestoreAsksFirst)
 {
     QTemporaryDir dir;
-    const QString saved = place(dir, "saved.txt", QStringLiteral("HR7 word 9\n"));
+    const QString saved = fileIn(dir, "saved.txt", "HR7 word 9\n");
     ChildProcess sim(SERVOSIM_COMMAND, {});
     const QString line = servedLine(sim);
     for (const auto &[answer, status, value] : {std::tuple("n\n", 3, "0"), std::tuple("\n", 3, "0"),
@@ -128,8 +122,8 @@ TEST(ServoctlBackup, OnATerminalRestoreAsksFirst)
 TEST(ServoctlBackup, ARestoreThatCannotReadItsPlanWritesNothing)
 {
     QTemporaryDir dir;
-    const QString saved = place(dir, "saved.txt", QStringLiteral("HR1 word 5 a\nHR2 word 0\nHR20 word 7\n"
-                                                                  "HR21 word 8 past_end\nHR22 word 9\n"));
+    const QString saved = fileIn(dir, "saved.txt", "HR1 word 5 a\nHR2 word 0\nHR20 word 7\n"
+                                                   "HR21 word 8 past_end\nHR22 word 9\n");
     ChildProcess sim(SERVOSIM_COMMAND, {"--holding", "20"});
     const QString line = servedLine(sim);
     // What it says: docs/servoctl.md's example of a drive with fewer registers.
@@ -142,7 +136,7 @@ TEST(ServoctlBackup, ARestoreThatCannotReadItsPlanWritesNothing)
 TEST(ServoctlBackup, AReadBackThatDiffersStopsTheRestore)
 {
     QTemporaryDir dir;
-    const QString saved = place(dir, "saved.txt", QStringLiteral("HR5 word 3\nDO2 bit 1 fault_reset\nHR6 word 4\n"));
+    const QString saved = fileIn(dir, "saved.txt", "HR5 word 3\nDO2 bit 1 fault_reset\nHR6 word 4\n");
     const Outcome restore = servoctl({"--sim", "--sim-model", "servo", "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 1);
     EXPECT_EQ(restore.out, QLatin1String("HR5: 0 -> 3, would be written\nDO2 fault_reset: 0 -> 1, would be written\n"
@@ -157,7 +151,7 @@ TEST(ServoctlBackup, AReadBackThatDiffersStopsTheRestore)
 TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
 {
     QTemporaryDir dir;
-    const QString map = place(dir, "drive.map", QLatin1String(kMap));
+    const QString map = fileIn(dir, "drive.map", kMap);
     const QString saved = dir.filePath(QStringLiteral("drive9.txt"));
     const Outcome backup = servoctl({"--sim", "--station", "9", "--timeout", "100", "backup", "--map", map, "-o", saved});
     EXPECT_EQ(backup.status, 1);
@@ -167,8 +161,10 @@ TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
     EXPECT_FALSE(QFile::exists(saved));
 }
 
-// Each with the text the one line must hold (%1: the file); nothing is sent.
-// The options that go with backup and restore: ServoctlPlan.
+// Each with the text the one line must hold (%1: the file), read in
+// process as backup and restore read them while the plan is made, before
+// the line opens; one run of servoctl shows what a user sees of it. The
+// options that go with backup and restore: ServoctlPlan.
 TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
 {
     const struct
@@ -205,17 +201,23 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
          "%1:3: not a line of a servoctl backup's header (# saved:, # station:, # line: or # map:, each once): HR5 word 4242"},
         {"# servoctl 1.0.0 backup\n# station: 1\n", true, "%1: the servoctl backup's header never ends"},
     };
-    QTemporaryDir dir;
     for (const auto &c : cases) {
-        const QString path = place(dir, "entries", QString::fromStdString(c.text));
-        const QStringList args = c.backupFile ? QStringList{"--sim", "restore", path}
-                                              : QStringList{"--sim", "backup", "--map", path, "-o", dir.filePath("new.txt")};
-        const Outcome run = servoctl(args);
-        EXPECT_EQ(run.status, 2) << c.text;
-        EXPECT_EQ(run.err.count('\n'), 1) << qPrintable(run.err);
-        EXPECT_TRUE(run.err.startsWith(QStringLiteral("servoctl: ") + QString::fromUtf8(c.named).arg(path)))
-            << c.named << " in " << qPrintable(run.err);
+        ParamFile file;
+        QString error;
+        EXPECT_FALSE(parseParamText(QString::fromStdString(c.text), QStringLiteral("F"),
+                                    c.backupFile ? ParamFileKind::Backup : ParamFileKind::Map, &file, &error))
+            << c.text;
+        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.named).arg(QLatin1Char('F')))) << c.named << " in " << qPrintable(error);
+        EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << qPrintable(error);
     }
+    QTemporaryDir dir;
+    const QString path = fileIn(dir, "drive.map", "HR1 word\nDI5 bit\n");
+    const Outcome run = servoctl({"--sim", "--trace", "backup", "--map", path, "-o", dir.filePath("new.txt")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.isEmpty()) << qPrintable(run.out);
+    EXPECT_EQ(run.err, QStringLiteral("servoctl: %1:2: DI5 bit: DI is read-only; a map holds what restore writes back "
+                                      "(HR, FN6HR, DO, FN5DO) (see servoctl --help)\n").arg(path));
+    EXPECT_FALSE(QFile::exists(dir.filePath("new.txt")));
 }
 
 } // namespace

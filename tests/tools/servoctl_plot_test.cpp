@@ -16,8 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "servoctl_run.h"
 #include "csvlog.h"
+#include "servoctl_run.h"
+#include "test_files.h"
 
 namespace {
 
@@ -30,31 +31,17 @@ const char kLog[] = "time,station,address,raw,value\n"
                     "2026-12-06T06:10:02.500,1,HR100.3,0x0,0\n"
                     "2026-12-06T06:10:02.500,2,IR1,0x0006,\"0000 0000, 0110\"\n";
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &contents)
-{
-    QFile file(dir.filePath(name));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    return file.fileName();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
 {
     QTemporaryDir dir;
-    const QString log = writeFile(dir, QStringLiteral("speed log.csv"), kLog);
+    const QString log = fileIn(dir, QStringLiteral("speed log.csv"), kLog);
     const QString image = dir.filePath(QStringLiteral("it's \"the\" plot.png"));
     const Outcome run = servoctl({"plot", log, "-o", image});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, image + QStringLiteral(": plot of 6 rows, 3 lines in 3 panels, 1200x700\n"));
     EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
     // PNG signature, then the IHDR chunk: width and height, big-endian.
-    const QByteArray png = readFile(image);
+    const QByteArray png = contentsOf(image);
     ASSERT_GT(png.size(), 24);
     EXPECT_TRUE(png.startsWith("\x89PNG\r\n\x1a\n"));
     EXPECT_EQ(png.mid(12, 4), QByteArray("IHDR"));
@@ -102,7 +89,7 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
     };
     for (const auto &c : cases) {
         QTemporaryDir dir;
-        const QString log = writeFile(dir, QStringLiteral("log.csv"), c.log);
+        const QString log = fileIn(dir, QStringLiteral("log.csv"), c.log);
         QStringList args = {"plot", log};
         for (const QString &arg : c.args)
             args.append(arg.endsWith(QLatin1String(".csv")) || arg.endsWith(QLatin1String(".png")) ? dir.filePath(arg) : arg);
@@ -112,7 +99,7 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         EXPECT_EQ(run.status, c.status) << c.said;
         EXPECT_TRUE(run.err.startsWith(said)) << qPrintable(run.err);
         EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << qPrintable(run.err);
-        EXPECT_EQ(readFile(log), c.log) << "the log is untouched";
+        EXPECT_EQ(contentsOf(log), c.log) << "the log is untouched";
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"log.csv"});
     }
 }
@@ -121,11 +108,9 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
 TEST(ServoctlPlot, SaysWhenGnuplotIsMissingOrFails)
 {
     QTemporaryDir dir;
-    const QString log = writeFile(dir, QStringLiteral("log.csv"), kLog);
-    const QString failing = writeFile(dir, QStringLiteral("gnuplot"),
-                                      "#!/bin/sh\necho warming up >&2\n"
-                                      "echo '\"plot.gp\" line 9: out of ink' >&2\nexit 1\n");
-    QFile::setPermissions(failing, QFile::ReadOwner | QFile::ExeOwner);
+    const QString log = fileIn(dir, QStringLiteral("log.csv"), kLog);
+    fileIn(dir, QStringLiteral("gnuplot"),
+           "#!/bin/sh\necho warming up >&2\necho '\"plot.gp\" line 9: out of ink' >&2\nexit 1\n", 0500);
     const QByteArray path = qgetenv("PATH");
     for (const auto &[binDir, said] :
          {std::pair<QString, const char *>{dir.filePath("none"), "plot needs gnuplot (apt-get install gnuplot-nox)"},
@@ -154,12 +139,10 @@ bool ended(pid_t pid)
 TEST(ServoctlPlot, EndsAHangingGnuplotWhenItEnds)
 {
     QTemporaryDir dir;
-    const QString log = writeFile(dir, QStringLiteral("log.csv"), kLog);
+    const QString log = fileIn(dir, QStringLiteral("log.csv"), kLog);
     const QString sleeper = dir.filePath(QStringLiteral("sleeper"));
-    const QString hanging = writeFile(dir, QStringLiteral("gnuplot"),
-                                      "#!/bin/sh\ntrap '' TERM\n/bin/sleep 600 &\necho $! > '"
-                                          + sleeper.toLocal8Bit() + "'\nwait\n");
-    QFile::setPermissions(hanging, QFile::ReadOwner | QFile::ExeOwner);
+    fileIn(dir, QStringLiteral("gnuplot"),
+           "#!/bin/sh\ntrap '' TERM\n/bin/sleep 600 &\necho $! > '" + sleeper.toLocal8Bit() + "'\nwait\n", 0500);
     for (const bool twice : {false, true}) {
         QFile::remove(sleeper);
         const QByteArray path = qgetenv("PATH");
@@ -205,23 +188,21 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
                + QByteArray::number(i * 900) + '\n';
         log += "2026-12-06T" + time + ",1,IR4.1,0x" + QByteArray(i >= 38 ? "1" : "0") + ',' + (i >= 38 ? "1" : "0") + '\n';
     }
-    const QString csv = writeFile(dir, QStringLiteral("run.csv"), log);
+    const QString csv = fileIn(dir, QStringLiteral("run.csv"), log);
     // An old map's line, without a unit, is read as before.
-    const QString map = writeFile(dir, QStringLiteral("signals.map"),
-                                  "IR1 word speed rpm  # actual\nIR2 dword position counts\nIR4.1 bit at_speed\n");
+    const QString map = fileIn(dir, QStringLiteral("signals.map"),
+                               "IR1 word speed rpm  # actual\nIR2 dword position counts\nIR4.1 bit at_speed\n");
     const QString seen = dir.filePath(QStringLiteral("seen.gp"));
-    const QString wrapper = writeFile(dir, QStringLiteral("gnuplot"),
-                                      "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '"
-                                          + gnuplot.toLocal8Bit() + "' \"$@\"\n");
-    QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::ExeOwner);
+    fileIn(dir, QStringLiteral("gnuplot"),
+           "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '" + gnuplot.toLocal8Bit() + "' \"$@\"\n", 0500);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", dir.path().toLocal8Bit());
     const Outcome run = servoctl({"plot", csv, "--map", map, "-o", dir.filePath("run.png")});
     qputenv("PATH", path);
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, dir.filePath("run.png") + QStringLiteral(": plot of 150 rows, 3 lines in 3 panels, 1200x700\n"));
-    EXPECT_EQ(qFromBigEndian<quint32>(readFile(dir.filePath("run.png")).constData() + 16), 1200u);
-    const QString script = QString::fromUtf8(readFile(seen));
+    EXPECT_EQ(qFromBigEndian<quint32>(contentsOf(dir.filePath("run.png")).constData() + 16), 1200u);
+    const QString script = QString::fromUtf8(contentsOf(seen));
     EXPECT_TRUE(script.contains(QLatin1String("set multiplot layout 3,1 title 'run.csv, 2026-12-06 06:10:00'")))
         << qPrintable(script);
     EXPECT_EQ(script.count(QLatin1String("\nplot ")), 3);
@@ -239,7 +220,7 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     EXPECT_TRUE(script.mid(bit).contains(QLatin1String("set ytics 1\n")));
 
     // A map that is wrong stops the run before plot reads anything.
-    const QString bad = writeFile(dir, QStringLiteral("bad.map"), "IR1 word speed rpm\nIR1 dword again\n");
+    const QString bad = fileIn(dir, QStringLiteral("bad.map"), "IR1 word speed rpm\nIR1 dword again\n");
     const Outcome refused = servoctl({"plot", csv, "--map", bad, "-o", dir.filePath("bad.png")});
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1:2: IR1 repeats IR1 of line 1 (see servoctl --help)\n").arg(bad));
@@ -317,7 +298,7 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
         EXPECT_FALSE(CsvLog().open(path, QString(), &error));
         EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
     }
-    EXPECT_EQ(readFile(path).toStdString(), "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
+    EXPECT_EQ(contentsOf(path).toStdString(), "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
                                             "time,station,address,raw,value\n"
                                             "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
                                             "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");

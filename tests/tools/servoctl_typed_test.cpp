@@ -1,13 +1,12 @@
 // servoctl's typed writes, signed backups and addresses as manuals write
 // them: what reaches the drive and what comes back, on the simulated line.
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "plan.h"
 #include "servoctl_run.h"
+#include "test_files.h"
 
 namespace {
 
@@ -117,25 +116,15 @@ TEST(ServoctlTyped, ManualAddressesMeanTheSameRegisters)
 TEST(ServoctlTyped, SignedBackupsKeepTheSignAndRestoreEitherForm)
 {
     QTemporaryDir dir;
-    const QString map = dir.filePath("drive.map");
-    QFile file(map);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("HR10 int16 speed_setpoint\nHR11 int32 position\n");
-    file.close();
+    const QString map = fileIn(dir, "drive.map", "HR10 int16 speed_setpoint\nHR11 int32 position\n");
     const QString saved = dir.filePath("backup.txt");
     const Outcome backup = servoctl(sim({"write", "HR10", "int16", "-1500", "then", "write", "HR11", "int32",
                                          "-100000", "then", "backup", "--map", map, "-o", saved}));
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
-    QFile written(saved);
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(written.readAll());
+    const QString text = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(text.endsWith("\nHR10 int16 -1500 speed_setpoint\nHR11 int32 -100000 position\n")) << qPrintable(text);
 
-    const QString old = dir.filePath("old.txt");
-    QFile oldFile(old);
-    ASSERT_TRUE(oldFile.open(QIODevice::WriteOnly));
-    oldFile.write("HR10 word 64036\nHR11 int32 4294867296\n");
-    oldFile.close();
+    const QString old = fileIn(dir, "old.txt", "HR10 word 64036\nHR11 int32 4294867296\n");
     for (const QString &path : {saved, old}) {
         const Outcome restore = servoctl(sim({"restore", path, "--yes", "then", "read", "HR10", "word", "3", "hex"}));
         ASSERT_EQ(restore.status, 0) << qPrintable(restore.err);
