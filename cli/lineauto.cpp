@@ -47,13 +47,13 @@ struct Heard
 };
 
 // Listens on fd at settings for up to windowNs; false when interrupted.
-bool listenAt(int fd, const LineSettings &settings, qint64 windowNs, int enough, Heard *heard)
+bool listenAt(int fd, const LineSettings &settings, qint64 windowNs, int enough, Heard *heard, bool pty)
 {
     QString error;
     if (!configureTerminal(fd, settings, &error))
         return false;
     tcflush(fd, TCIFLUSH);
-    MonitorFramer framer(settings.characterTimeNs(), settings.silentIntervalNs());
+    MonitorFramer framer(settings.characterTimeNs(), settings.silentIntervalNs(), pty);
     const qint64 endNs = monotonicNs() + windowNs;
     char chunk[1024];
     for (;;) {
@@ -168,7 +168,7 @@ int settleLineAuto(Plan *plan)
     int heardAny = 0; // frames heard at any rate, whole or not
     bool told = false;
     if (pty) {
-        listenAt(fd, base, kPtyWindowNs, kPtyEnoughFrames, &heard);
+        listenAt(fd, base, kPtyWindowNs, kPtyEnoughFrames, &heard, true);
         const int rate = rateFromPace(heard.frames, base);
         found.baudRate = rate;
         told = passes(heard) && rate > 0;
@@ -177,7 +177,7 @@ int settleLineAuto(Plan *plan)
         for (const int rate : lineAutoRates()) {
             found.baudRate = rate;
             heard = Heard();
-            const bool listened = listenAt(fd, found, kWindowNs, kEnoughFrames, &heard);
+            const bool listened = listenAt(fd, found, kWindowNs, kEnoughFrames, &heard, false);
             heardAny += heard.frames.size();
             if (!listened || passes(heard)) {
                 told = passes(heard);

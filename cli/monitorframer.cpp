@@ -47,7 +47,9 @@ void MonitorFramer::deliver(HeardFrame frame, QList<HeardFrame> *frames)
 
 void MonitorFramer::finish(QList<HeardFrame> *frames)
 {
-    m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : m_current.beginNs - m_lastEndNs;
+    // Times that are estimates can cross (a late read); the line was then
+    // silent for no time at all.
+    m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : qMax<qint64>(0, m_current.beginNs - m_lastEndNs);
     // Two frames read at once (a reader that was late, a pseudo-terminal):
     // a whole frame with its CRC at the start is one. Its follower's
     // silence cannot be known.
@@ -78,8 +80,12 @@ void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<Heard
 {
     if (size <= 0)
         return;
+    // A UART hands a character over once its stop bit is in, so the first of
+    // the bytes read now began their characters' time ago (at the latest);
+    // whole frames come as they begin.
+    const qint64 firstBeganNs = m_wholeFrames ? nowNs : nowNs - qint64(size) * m_characterNs;
     if (!m_current.isEmpty()) {
-        const qint64 gap = nowNs - m_current.endNs;
+        const qint64 gap = firstBeganNs - m_current.endNs; // the line idle between the bytes
         const bool silent = gap >= m_silentNs;
         const bool wholeBefore = 2 * gap > 3 * m_characterNs && hasValidModbusCrc(m_current.bytes);
         if (silent || wholeBefore)
@@ -87,9 +93,11 @@ void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<Heard
         else
             m_current.longestGapNs = qMax(m_current.longestGapNs, gap);
     }
+    bool first = true;
     while (size > 0) {
         if (m_current.isEmpty())
-            m_current.beginNs = nowNs;
+            m_current.beginNs = first ? firstBeganNs : nowNs;
+        first = false;
         const int take = qMin(size, maxFrame() - m_current.bytes.size());
         m_current.bytes.append(data, take);
         m_current.endNs = nowNs;

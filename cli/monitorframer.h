@@ -4,18 +4,18 @@
 #include <QByteArray>
 #include <QList>
 
-// One frame a listener heard, timed by when its bytes were read (monotonic
+// One frame a listener heard, timed from when its bytes were read (monotonic
 // nanoseconds).
 struct HeardFrame
 {
     QByteArray bytes;
-    qint64 beginNs = 0;           // its first byte read
-    qint64 endNs = 0;             // its last byte read
+    qint64 beginNs = 0;           // its first character began
+    qint64 endNs = 0;             // its last character ended
     // Since the frame before it ended; -1 when not known (the first frame,
     // or one read together with the frame before it: then its begin is not
     // known either, and no answer time is taken from it).
     qint64 silenceBeforeNs = -1;
-    qint64 longestGapNs = 0;      // the longest pause between its bytes
+    qint64 longestGapNs = 0;      // the longest the line was idle between its bytes
     bool crcOk = false;
 
     bool isEmpty() const { return bytes.isEmpty(); }
@@ -23,6 +23,8 @@ struct HeardFrame
 
 // Splits what a listener reads into frames by the line's silences: a frame
 // ends where the line is silent for the silent interval (3.5 characters).
+// Bytes come from a UART: each once its stop bit is in, so k bytes read at
+// once began k characters before (at the latest).
 // A pause of more than 1.5 characters ends one too once the bytes before it
 // are a whole frame with its CRC: the next one then began too soon, which
 // the silence before it shows. Bytes whose CRC fails but which begin with

@@ -55,11 +55,16 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
         bool wholeFrames = false; // a pseudo-terminal: each frame read whole as it began
     };
     const QList<Case> cases = {
-        {"request, silence, answer", {{request, 0}, {answer, 12 * c}},
+        // A UART's bytes are read once their stop bits are in: the 9 of the
+        // answer read at 29c began at 20c, 12 characters after the request.
+        {"request, silence, answer", {{request, 8 * c}, {answer, 29 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 12 0"}},
-        {"a gap of two characters inside a frame", {{request.left(3), 0}, {request.mid(3), 2 * c}},
+        {"a gap of two characters inside a frame", {{request.left(3), 3 * c}, {request.mid(3), 10 * c}},
          {request.toHex() + " ok - 2"}},
-        {"a whole frame, then the next after two characters: too soon", {{request, 0}, {answer, 2 * c}},
+        {"bytes read one by one, back to back: no gap", {{request.left(1), c}, {request.mid(1, 1), 2 * c},
+                                                          {request.mid(2), 8 * c}},
+         {request.toHex() + " ok - 0"}},
+        {"a whole frame, then the next after two characters: too soon", {{request, 8 * c}, {answer, 19 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 2 0"}},
         {"two frames in one read", {{request + answer, 0}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
