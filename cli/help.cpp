@@ -83,8 +83,9 @@ time plus two silent intervals plus 20 ms (46 ms at 9600 8N2, 25 ms at
 pseudo-terminal carries no parity: there only baud rates are told apart.
 
 Monitoring: monitor opens -d DEVICE read-only and never writes to it: no
-byte, no modem line, no lock (the master holds the line; a monitor is
-another adapter wired in parallel, and the master's own device is refused). Bytes are split into frames by the
+byte, no modem line (the master holds the line; a monitor is another
+adapter wired in parallel, its only reader: the master's own device, or one
+another monitor reads, is refused). Bytes are split into frames by the
 silent interval (--line's), each CRC checked, requests paired with
 answers. A line each: time, station, function, address and count, values,
 the answer time (end of request to start of answer) and the silence before

@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include "interrupt.h"
+#include "monitor.h"
 #include "monitorframer.h"
 #include "plan.h"
 #include "session.h"
@@ -150,16 +151,15 @@ int settleLineAuto(Plan *plan)
     const QString &path = options.device;
     const bool scan = std::any_of(plan->steps.cbegin(), plan->steps.cend(),
                                   [](const Step &step) { return step.action == Step::Scan; });
-    // Read-only, as the monitor listens: nothing here reaches the line.
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // As the monitor listens: read-only, the device's only reader.
+    QString error;
+    const int fd = openListening(path, &error);
     if (fd < 0)
-        return failure(kContext, systemError("cannot open %1", path));
+        return failure(kContext, error);
     termios saved = {};
-    const QString notALine = whyNotALine(fd);
-    if (!notALine.isEmpty() || tcgetattr(fd, &saved) != 0) {
-        ::close(fd);
-        return failure(kContext, notALine.isEmpty() ? systemError("cannot read the line settings of %1", path)
-                                                    : path + QLatin1Char(' ') + notALine);
+    if (tcgetattr(fd, &saved) != 0) {
+        closeListening(fd);
+        return failure(kContext, systemError("cannot read the line settings of %1", path));
     }
     const bool pty = isPseudoTerminal(fd);
     const LineSettings base;
@@ -186,7 +186,7 @@ int settleLineAuto(Plan *plan)
         }
     }
     tcsetattr(fd, TCSANOW, &saved);
-    ::close(fd);
+    closeListening(fd);
     if (interruptSignal())
         return 0; // the caller says which signal
     if (heardAny == 0) {

@@ -102,6 +102,44 @@ private:
     bool m_done = false;
 };
 
+} // namespace
+
+int openListening(const QString &path, QString *error)
+{
+    // Read-only: nothing this program does can reach the line.
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool busy = fd < 0 && errno == EBUSY;
+    const QString secondReader = QStringLiteral(": a second reader would take bytes from it (a monitor listens "
+                                                "through an adapter of its own)");
+    if (fd < 0) {
+        *error = busy ? lineInUseText(path) + secondReader : systemError("cannot open %1", path);
+        return -1;
+    }
+    const QString notALine = whyNotALine(fd);
+    if (!notALine.isEmpty()) {
+        *error = path + QLatin1Char(' ') + notALine;
+        ::close(fd);
+        return -1;
+    }
+    // One reader a device: on the master's own device, or beside another
+    // monitor, every byte read here would be taken from the other. Held
+    // until the end, so that neither can start on this one meanwhile.
+    if (!claimLine(fd, path, error)) {
+        *error += secondReader;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void closeListening(int fd)
+{
+    releaseLine(fd);
+    ::close(fd);
+}
+
+namespace {
+
 int Listener::fail(const QString &text)
 {
     return failure(QStringLiteral("monitor"), text);
@@ -110,21 +148,10 @@ int Listener::fail(const QString &text)
 int Listener::open()
 {
     const QString path = m_options.device;
-    // Read-only: nothing this program does can reach the line.
-    m_fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0 && errno == EBUSY)
-        return fail(lineInUseText(path) + QStringLiteral(" (a monitor listens through an adapter of its own)"));
-    if (m_fd < 0)
-        return fail(systemError("cannot open %1", path));
-    const QString notALine = whyNotALine(m_fd);
-    if (!notALine.isEmpty())
-        return fail(path + QLatin1Char(' ') + notALine);
-    // The master's own device: every byte read here would be taken from it.
-    const QString claimed = lineClaimedText(m_fd, path);
-    if (!claimed.isEmpty())
-        return fail(claimed + QStringLiteral(", the line's master: reading it would take the master's "
-                                             "answers (listen through an adapter of your own)"));
     QString error;
+    m_fd = openListening(path, &error);
+    if (m_fd < 0)
+        return fail(error);
     if (tcgetattr(m_fd, &m_saved) != 0)
         return fail(systemError("cannot read the line settings of %1", path));
     if (!configureTerminal(m_fd, m_settings, &error))
@@ -143,7 +170,7 @@ void Listener::close()
         disableLowLatency(m_fd);
     tcsetattr(m_fd, TCSANOW, &m_saved);
     clearLineToRestore();
-    ::close(m_fd);
+    closeListening(m_fd);
     m_fd = -1;
 }
 

@@ -17,6 +17,11 @@ bool buildMonitor(const Command &command, const Options &options, Chain *chain, 
                   QString *error);
 // --pcap, --count and --duration go only with monitor, which runs alone.
 QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps);
+// Opens a device to listen to, read-only, as its only reader (a second
+// would take bytes from the first): the descriptor, or -1 with *error.
+// Close it with closeListening().
+int openListening(const QString &path, QString *error);
+void closeListening(int fd);
 // Listens until interrupted, --count or --duration; the exit status.
 int runMonitor(const Step &step, const Options &options);
 

@@ -300,8 +300,10 @@ QString ownName()
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
 
-// A monitor reading the master's own device would take its answers.
-TEST(MonitorOnTap, RefusesTheDeviceItsMasterHolds)
+// One reader a device: a monitor on the master's own device would take its
+// answers, two monitors would split the bytes, and a master cannot start on
+// the device a monitor listens to.
+TEST(MonitorOnTap, RefusesADeviceAnotherReaderHolds)
 {
     QTemporaryDir dir;
     TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
@@ -312,10 +314,21 @@ TEST(MonitorOnTap, RefusesTheDeviceItsMasterHolds)
     const Outcome held = servoctl({"-d", sim.link, "monitor"});
     EXPECT_EQ(held.status, 1);
     EXPECT_EQ(held.err.toStdString(),
-              QStringLiteral("servoctl: monitor: %1 is in use by %2 (pid %3), the line's master: reading it would "
-                             "take the master's answers (listen through an adapter of your own)\n")
+              QStringLiteral("servoctl: monitor: %1 is in use by %2 (pid %3): a second reader would take bytes "
+                             "from it (a monitor listens through an adapter of its own)\n")
                   .arg(sim.link, ownName()).arg(getpid()).toStdString());
     ::close(master);
+
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "monitor"});
+    ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+    for (const QStringList &command : {QStringList{"monitor"}, QStringList{"read", "HR1"}}) {
+        const Outcome second = servoctl(QStringList{"-d", sim.tap} + command);
+        EXPECT_EQ(second.status, 1) << qPrintable(command.join(' '));
+        EXPECT_TRUE(second.err.contains(QStringLiteral("%1 is in use by servoctl (pid ").arg(sim.tap)))
+            << qPrintable(second.err);
+    }
+    monitor.signal(SIGTERM);
+    monitor.finish(5000);
 }
 
 TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
