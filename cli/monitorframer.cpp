@@ -45,31 +45,65 @@ void MonitorFramer::deliver(HeardFrame frame, QList<HeardFrame> *frames)
     frames->append(frame);
 }
 
+const MonitorFramer::Read *MonitorFramer::readAt(int offset) const
+{
+    for (const Read &read : m_reads) {
+        if (read.offset == offset)
+            return &read;
+    }
+    return nullptr;
+}
+
+qint64 MonitorFramer::longestIdle(int from, int to) const
+{
+    qint64 longest = 0;
+    for (const Read &read : m_reads) {
+        if (read.offset > from && read.offset < to)
+            longest = qMax(longest, read.idleBeforeNs);
+    }
+    return longest;
+}
+
 void MonitorFramer::finish(QList<HeardFrame> *frames)
 {
     // Times that are estimates can cross (a late read); the line was then
     // silent for no time at all.
     m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : qMax<qint64>(0, m_current.beginNs - m_lastEndNs);
-    // Two frames read at once (a reader that was late, a pseudo-terminal):
-    // a whole frame with its CRC at the start is one. Its follower's
-    // silence cannot be known.
+    // Two frames in one run of bytes: a whole frame with its CRC at the
+    // start is one. Where the next began with a read of its own, the line
+    // was idle less than 1.5 characters between them (a master that keeps
+    // no silence), by that read's time; within one read (a reader that was
+    // late, a pseudo-terminal) its silence cannot be known.
     bool split = false;
+    int consumed = 0;
     while (!hasValidModbusCrc(m_current.bytes)) {
         const int whole = wholeFrameAtStart(m_current.bytes);
         if (whole == 0)
             break;
+        const Read *next = m_wholeFrames ? nullptr : readAt(consumed + whole);
         HeardFrame first = m_current;
         first.bytes.truncate(whole);
         first.crcOk = true;
+        if (next) {
+            first.endNs = next->readNs - qint64(next->size) * m_characterNs - qMax<qint64>(0, next->idleBeforeNs);
+            first.longestGapNs = longestIdle(consumed, consumed + whole);
+        }
         deliver(first, frames);
         m_current.bytes.remove(0, whole);
+        consumed += whole;
         m_current.beginNs = frames->last().endNs;
         m_current.silenceBeforeNs = -1;
+        if (next) {
+            m_current.silenceBeforeNs = qMax<qint64>(0, next->idleBeforeNs);
+            m_current.beginNs += m_current.silenceBeforeNs;
+            m_current.longestGapNs = longestIdle(consumed, consumed + m_current.bytes.size());
+        }
         split = true;
     }
     m_current.crcOk = hasValidModbusCrc(m_current.bytes);
     deliver(m_current, frames);
     m_current = HeardFrame();
+    m_reads.clear();
     // Where whole frames come as they begin, two at once mean the reader was
     // late: when the last of them ended is not known either.
     if (split && m_wholeFrames)
@@ -84,14 +118,17 @@ void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<Heard
     // the bytes read now began their characters' time ago (at the latest);
     // whole frames come as they begin.
     const qint64 firstBeganNs = m_wholeFrames ? nowNs : nowNs - qint64(size) * m_characterNs;
+    qint64 idle = -1;
     if (!m_current.isEmpty()) {
         const qint64 gap = firstBeganNs - m_current.endNs; // the line idle between the bytes
         const bool silent = gap >= m_silentNs;
         const bool wholeBefore = 2 * gap > 3 * m_characterNs && hasValidModbusCrc(m_current.bytes);
-        if (silent || wholeBefore)
+        if (silent || wholeBefore) {
             finish(frames);
-        else
+        } else {
             m_current.longestGapNs = qMax(m_current.longestGapNs, gap);
+            idle = gap;
+        }
     }
     bool first = true;
     while (size > 0) {
@@ -99,6 +136,7 @@ void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<Heard
             m_current.beginNs = first ? firstBeganNs : nowNs;
         first = false;
         const int take = qMin(size, maxFrame() - m_current.bytes.size());
+        m_reads.append({int(m_current.bytes.size()), take, nowNs, m_current.isEmpty() ? -1 : idle});
         m_current.bytes.append(data, take);
         m_current.endNs = nowNs;
         data += take;

@@ -59,7 +59,20 @@ private:
     qint64 m_characterNs;
     qint64 m_silentNs;
     bool m_wholeFrames;
+    // A read's bytes in the frame in progress: where they start, when they
+    // were read, and how long the line was idle before them (-1: first).
+    struct Read
+    {
+        int offset;
+        int size;
+        qint64 readNs;
+        qint64 idleBeforeNs;
+    };
+    const Read *readAt(int offset) const;
+    qint64 longestIdle(int from, int to) const;
+
     HeardFrame m_current;
+    QList<Read> m_reads;
     qint64 m_lastEndNs = -1; // the end of the last frame finished
 };
 

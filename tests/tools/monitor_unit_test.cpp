@@ -66,6 +66,8 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
          {request.toHex() + " ok - 0"}},
         {"a whole frame, then the next after two characters: too soon", {{request, 8 * c}, {answer, 19 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 2 0"}},
+        {"a master that keeps no silence: its request one character after the answer",
+         {{answer, 9 * c}, {request, 18 * c}}, {answer.toHex() + " ok - 0", request.toHex() + " ok 1 0"}},
         {"two frames in one read", {{request + answer, 0}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
         {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}},
