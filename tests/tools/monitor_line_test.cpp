@@ -127,8 +127,9 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
         EXPECT_EQ(heard.front().raw, 1000u); // station 1's IR1
         // servoctl keeps its silences. On a pseudo-terminal a monitor that the
         // machine wakes late reads an answer late and sees the silence after it
-        // short: a few in a hundred on a virtual machine whose idle processors
-        // wake slowly, against most of a master's that keeps none (below).
+        // short: a few in a hundred on a virtual machine that now and then
+        // wakes a process milliseconds late, against most of a master's that
+        // keeps none (below).
         EXPECT_LE(tooSoon(monitor.out()), requests / 10) << qPrintable(monitor.out());
 
         if (!QFile::exists(QStringLiteral("/usr/bin/tshark"))) {
