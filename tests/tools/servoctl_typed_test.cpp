@@ -71,6 +71,8 @@ TEST(ServoctlTyped, RefusesBadTypedValuesAndAddressesNamingTheWord)
         {{"write", "DO1", "float", "1"}, "dword goes only with"},
         {{"write", "HR1", "double", "1"}, "unknown data type: double"},
         {{"-0", "read", "HR65536"}, "read HR65536: numbers run from 0 to 65535 with -0 (counted from 0)"},
+        {{"-0", "read", "HR-1"}, "read HR-1: numbers run from 0 to 65535 with -0 (counted from 0)"},
+        {{"-0", "read", "XY1"}, "unknown area \"XY\""},
         {{"read", "HR0x0"}, "read HR0x0: numbers run from 0x1 to 0x10000"},
         {{"--zero-based", "read", "HR0x10000"}, "HR0x10000: numbers run from 0x0 to 0xFFFF with -0"},
         {{"read", "HR0x"}, "read HR0x:"},
