@@ -26,6 +26,18 @@ int wholeFrameAtStart(const QByteArray &bytes)
     return 0;
 }
 
+// Where a whole frame with its CRC ends the bytes, after something else (a
+// burst of noise read together with the frame after it); 0 when none does.
+int wholeFrameAtEnd(const QByteArray &bytes)
+{
+    for (int at = 1; at + 4 <= bytes.size(); ++at) {
+        const QByteArray rest = bytes.mid(at);
+        if (wholeFrameAtStart(rest + QByteArray(1, '\0')) == rest.size())
+            return at;
+    }
+    return 0;
+}
+
 } // namespace
 
 MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs, bool wholeFrames)
@@ -77,13 +89,15 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
     bool split = false;
     int consumed = 0;
     while (!hasValidModbusCrc(m_current.bytes)) {
-        const int whole = wholeFrameAtStart(m_current.bytes);
+        int whole = wholeFrameAtStart(m_current.bytes);
+        if (whole == 0)
+            whole = wholeFrameAtEnd(m_current.bytes); // noise before it: that goes first
         if (whole == 0)
             break;
         const Read *next = m_wholeFrames ? nullptr : readAt(consumed + whole);
         HeardFrame first = m_current;
         first.bytes.truncate(whole);
-        first.crcOk = true;
+        first.crcOk = hasValidModbusCrc(first.bytes);
         if (next) {
             first.endNs = next->readNs - qint64(next->size) * m_characterNs - qMax<qint64>(0, next->idleBeforeNs);
             first.longestGapNs = longestIdle(consumed, consumed + whole);

@@ -72,6 +72,8 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
          {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
         {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}},
          {request.toHex() + " ok - 0", "5566 bad - 0"}},
+        {"noise and a frame in one read", {{QByteArray("\x55\x66", 2) + request, 0}},
+         {"5566 bad - 0", request.toHex() + " ok - 0"}},
         {"whole frames: the silence counts from the request's last character", {{request, 0}, {answer, 12 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"}, true},
         {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}},
