@@ -1,18 +1,11 @@
 #include "drv_dev_setting.h"
 
-#include <QDebug>
 #include <QIODevice>
 #include <QtEndian>
 
-namespace {
+#include "qt_compat.h"
 
-// Qt 4's QDebug ended every item with a space and the runtime's traces keep
-// that trailing space; Qt 5 chops it, so the message is assembled here and
-// sent unchanged.
-void sendDebugMessage(const QString &text)
-{
-    qDebug().nospace().noquote() << text;
-}
+namespace {
 
 QString quoted(const QString &text)
 {
@@ -27,9 +20,9 @@ QString quoted(const QString &text)
 void readString(QDataStream &in, QString &text)
 {
     QIODevice *device = in.device();
-    char raw[4];
+    uchar raw[4];
     if (in.status() == QDataStream::Ok && device && !device->isSequential()
-        && device->peek(raw, 4) == 4) {
+        && device->peek(reinterpret_cast<char *>(raw), 4) == 4) {
         const quint32 bytes = in.byteOrder() == QDataStream::BigEndian
             ? qFromBigEndian<quint32>(raw) : qFromLittleEndian<quint32>(raw);
         if (bytes != 0xFFFFFFFFu && qint64(bytes) > device->bytesAvailable() - 4) {
@@ -71,10 +64,12 @@ void DriverSetting::copy(const DriverSetting &other)
     extraText = other.extraText;
 }
 
+// The runtime's traces end each item with a space, the last one too, as
+// Qt 4's QDebug did: the dumps assemble their message whole.
 void DriverSetting::dump()
 {
-    sendDebugMessage(QString::asprintf("timeout: %d retry: %d stationid: %d delay: %d ",
-                                       timeout, retry, stationid, delay));
+    QtCompat::debugMessage(QtCompat::asprintf("timeout: %d retry: %d stationid: %d delay: %d ",
+                                              timeout, retry, stationid, delay));
 }
 
 QDataStream &operator<<(QDataStream &out, const DriverSetting &setting)
@@ -151,13 +146,13 @@ void DeviceSetting::setSocketData(const QList<QPair<QString, QString> > &data)
 
 void DeviceSetting::dump()
 {
-    const QString text = QString::asprintf("type: %u string: ", quint32(type))
+    const QString text = QtCompat::asprintf("type: %u string: ", quint32(type))
         + quoted(string)
-        + QString::asprintf(" baudrate: %d databits: %d stopbits: %d parity: %d linkID: %d"
-                            " current ip: ", baudrate, databits, stopbits, parity, linkID)
+        + QtCompat::asprintf(" baudrate: %d databits: %d stopbits: %d parity: %d linkID: %d"
+                             " current ip: ", baudrate, databits, stopbits, parity, linkID)
         + quoted(socketIP(-1))
-        + QString::asprintf(" current port: %u ", unsigned(port(-1)));
-    sendDebugMessage(text);
+        + QtCompat::asprintf(" current port: %u ", unsigned(port(-1)));
+    QtCompat::debugMessage(text);
 }
 
 QDataStream &operator<<(QDataStream &out, const DeviceSetting &setting)

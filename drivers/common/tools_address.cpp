@@ -53,7 +53,7 @@ QByteArray ToSafeData(const CommunicatorCommand &cmd, const QByteArray &data)
     if (data.size() == length)
         return data;
     QByteArray out = data.left(length);
-    out.append(length - out.size(), '\0');
+    out.append(QByteArray(length - out.size(), '\0'));
     return out;
 }
 

@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "qt_compat.h"
+
 // ---- Project database lookups ------------------------------------------------------
 
 static const QString COMPILE_PATH = QStringLiteral("compile");
@@ -105,7 +107,7 @@ bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, const 
                               "NODE.IP = ? AND NODE.PORT = %2 AND NODE.ISDEFAULT = 1;")
                    .arg(hmiPort)
                    .arg(port),
-               {ip}, [&](const QSqlQuery &row) {
+               QVariantList() << ip, [&](const QSqlQuery &row) {
                    list.append({row.value(0).toInt(), qint32(row.value(1).toUInt())});
                    return true;
                });

@@ -27,7 +27,7 @@ inline QByteArray padded(const QByteArray &a, int width)
     QByteArray out(a);
     const int rest = out.size() % width;
     if (rest != 0)
-        out.append(width - rest, '\0');
+        out.append(QByteArray(width - rest, '\0'));
     return out;
 }
 

@@ -4,10 +4,11 @@
 #include <ctime>
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <unistd.h>
 
-#include <QDebug>
-
+#include "qt_compat.h"
 #include "tools_p.h"
 
 // ---- Timing and diagnostics ------------------------------------------------------
@@ -24,8 +25,11 @@ void HRSleep(unsigned long ms)
 
 qint64 CurrentMSecsSinceBoot()
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    // clock_gettime through the system call: C libraries before 2.17 keep
+    // the wrapper in librt, which a panel's runtime need not have loaded.
+    // The kernel's own timespec, whatever width the C library gives time_t.
+    struct { long tv_sec; long tv_nsec; } now = {0, 0};
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000 + qint64(now.tv_nsec) / 1000000;
 }
 
@@ -66,6 +70,6 @@ QString bytesAsHexAndText(const QByteArray &a)
 QString dumpByteArray(const QByteArray &a)
 {
     const QString text = bytesAsHexAndText(a);
-    qDebug().nospace().noquote() << text;
+    QtCompat::debugMessage(text);
     return text;
 }

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "qt_compat.h"
 #include "tools.h"
 #include "tools_p.h"
 
@@ -23,7 +24,7 @@ const unsigned char *bytesOf(const QByteArray &a)
 
 QString upperHex(unsigned int value)
 {
-    return QString::asprintf("%02X", value).toUpper();
+    return QtCompat::asprintf("%02X", value).toUpper();
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "qt_compat.h"
+
 // Modbus RTU frame layer of the driver: request builders, the CRC-16 and the
 // address parser. Internal to the plug-in (hidden), never exported.
 //

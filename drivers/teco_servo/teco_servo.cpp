@@ -4,6 +4,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "drv_dev_setting.h"
+#include "qt_compat.h"
 #include "teco_servo_limits.h"
 
 namespace {
@@ -121,10 +122,16 @@ void DriverTecoServo::setCommError(const QString &text)
 }
 
 // ---- Plug-in entry points --------------------------------------------------
-// qt_plugin_instance and qt_plugin_query_metadata come from the plug-in
-// metadata of the class; the Qt 4 runtime also asks for its verification text
-// and may create drivers through CreateDriver.
+// The runtime may also create drivers through CreateDriver.
 
+#if QT_VERSION < 0x050000
+// Qt 4's export: qt_plugin_instance, and the verification data of the Qt
+// built against (its version and build key), which the runtime's loader
+// compares with its own.
+Q_EXPORT_PLUGIN2(teco_servo, DriverTecoServo)
+#else
+// qt_plugin_instance and qt_plugin_query_metadata come from the plug-in
+// metadata of the class; the verification text is the panel runtime's.
 extern "C" Q_DECL_EXPORT const char *qt_plugin_query_verification_data()
 {
     static const char verificationData[] =
@@ -134,6 +141,7 @@ extern "C" Q_DECL_EXPORT const char *qt_plugin_query_verification_data()
         "buildkey=arm linux gnueabi-g++ full-config";
     return verificationData;
 }
+#endif
 
 extern "C" Q_DECL_EXPORT DriverInterface *CreateDriver()
 {

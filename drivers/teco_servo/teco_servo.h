@@ -23,7 +23,9 @@ const unsigned short SPECIAL_LAST_REGISTER = 60009;
 class TOOLKIT_EXPORT DriverTecoServo : public QObject, public DriverInterface
 {
     Q_OBJECT
+#if QT_VERSION >= 0x050000
     Q_PLUGIN_METADATA(IID DriverInterface_iid FILE "teco_servo.json")
+#endif
     Q_INTERFACES(DriverInterface)
 
 public:

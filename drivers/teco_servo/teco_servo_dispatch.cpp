@@ -5,6 +5,7 @@
 #include "abstractdeviceinterface.h"
 #include "communicatorcommand.h"
 #include "modbus_rtu_frame.h"
+#include "qt_compat.h"
 #include "teco_servo_texts.h"
 
 namespace {
@@ -22,7 +23,7 @@ bool swapsWords(const CommunicatorCommand &cmd)
 
 QString describe(const char *format, unsigned char station, const CommunicatorCommand &cmd)
 {
-    return QString::asprintf(format, cmd.count, int(station)) + cmd.address + QLatin1Char(')');
+    return QtCompat::asprintf(format, cmd.count, int(station)) + cmd.address + QLatin1Char(')');
 }
 
 } // namespace

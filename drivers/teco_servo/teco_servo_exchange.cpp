@@ -8,6 +8,7 @@
 #include "abstractdeviceinterface.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "qt_compat.h"
 #include "teco_servo_texts.h"
 
 namespace {
@@ -23,7 +24,7 @@ bool DriverTecoServo::queryStation(AbstractDeviceInterface *port, int &station)
 {
     const int id = port->stationId();
     if (static_cast<unsigned int>(id) > 255) {
-        setCommError(QString::asprintf(TecoServoText::OtherStation, id));
+        setCommError(QtCompat::asprintf(TecoServoText::OtherStation, id));
         return false;
     }
     station = id;
@@ -77,12 +78,12 @@ bool DriverTecoServo::checkMinADU(unsigned char station, const char *buffer, int
         return false;
     }
     if (received != MIN_ADU) {
-        setCommError(QString::asprintf(TecoServoText::ShortAnswer, MIN_ADU));
+        setCommError(QtCompat::asprintf(TecoServoText::ShortAnswer, MIN_ADU));
         return false;
     }
     const unsigned char first = static_cast<unsigned char>(buffer[0]);
     if (first != station) {
-        setCommError(QString::asprintf(TecoServoText::OtherStation, int(first)));
+        setCommError(QtCompat::asprintf(TecoServoText::OtherStation, int(first)));
         return false;
     }
     return true;
@@ -97,7 +98,7 @@ bool DriverTecoServo::checkException(const char *buffer, unsigned char function)
         unsigned char exception[MIN_ADU];
         std::memcpy(exception, buffer, MIN_ADU);
         if (ModbusRTUSlaveCheckCRC(exception, MIN_ADU))
-            setCommError(QString::asprintf(TecoServoText::Exception,
+            setCommError(QtCompat::asprintf(TecoServoText::Exception,
                                            unsigned(static_cast<unsigned char>(buffer[2]))));
         else
             setCommError(QLatin1String(TecoServoText::CrcError));

@@ -5,6 +5,7 @@
 #include "communicatorcommand.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "qt_compat.h"
 #include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
 
@@ -63,7 +64,7 @@ QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const Q
     // rounding would otherwise turn -1 into one register).
     const qint64 n = count < 0 ? -1 : shape.registers(count);
     if (n < 0 || n > MAX_READ_REGISTERS || address + n > ADDRESS_SPACE) {
-        setCommError(QString::asprintf(shape.rangeText, area.constData(), address + 1));
+        setCommError(QtCompat::asprintf(shape.rangeText, area.constData(), address + 1));
         return QByteArray();
     }
     const ModbusFunction function = ModbusRTUSlaveArea(area).registerRead();
@@ -126,7 +127,7 @@ QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByte
                                       unsigned short address, int count)
 {
     if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
-        setCommError(QString::asprintf(TecoServoText::ReadBitRange, count, area.constData(),
+        setCommError(QtCompat::asprintf(TecoServoText::ReadBitRange, count, area.constData(),
                                        unsigned(address) + 1));
         return QByteArray();
     }
@@ -154,7 +155,7 @@ QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
     const unsigned short address = static_cast<unsigned short>(number - 1u);
     const int count = command.count;
     if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
-        setCommError(QString::asprintf(TecoServoText::ReadBitCount, count) + command.address);
+        setCommError(QtCompat::asprintf(TecoServoText::ReadBitCount, count) + command.address);
         return QByteArray();
     }
     return readCoilsOrInputs(port, ModbusRTUSlaveArea(area).bitRead(), address, count, false);
@@ -165,7 +166,7 @@ QByteArray DriverTecoServo::readIRHRbits(AbstractDeviceInterface *port, const QB
                                          int count)
 {
     if (count < 0) {
-        setCommError(QString::asprintf(WORDS.rangeText, area.constData(), address + 1));
+        setCommError(QtCompat::asprintf(WORDS.rangeText, area.constData(), address + 1));
         return QByteArray();
     }
     const unsigned int registers =

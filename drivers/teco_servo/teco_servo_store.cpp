@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "abstractdeviceinterface.h"
+#include "qt_compat.h"
 #include "tools.h"
 #include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
@@ -39,7 +40,7 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY || count < 0 || count > MAX_READ_WORDS) {
-        setCommError(QString::asprintf(TecoServoText::ReadWordRange, "HR", reg + 1));
+        setCommError(QtCompat::asprintf(TecoServoText::ReadWordRange, "HR", reg + 1));
         return QByteArray();
     }
     if (entry + count > BROADCAST_ENTRY && specialWords[STATION_COUNT_ENTRY] != 0) {
@@ -79,7 +80,7 @@ bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned 
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
-        setCommError(QString::asprintf(TecoServoText::WriteWordRange, reg + 1));
+        setCommError(QtCompat::asprintf(TecoServoText::WriteWordRange, reg + 1));
         return false;
     }
     const unsigned int words = static_cast<unsigned int>(data.size()) / 2;
@@ -108,7 +109,7 @@ bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned sh
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
-        setCommError(QString::asprintf(TecoServoText::WriteBitInStore, reg + 1));
+        setCommError(QtCompat::asprintf(TecoServoText::WriteBitInStore, reg + 1));
         return false;
     }
     unsigned short &count = specialWords[STATION_COUNT_ENTRY];

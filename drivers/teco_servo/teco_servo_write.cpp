@@ -5,6 +5,7 @@
 #include "abstractdeviceinterface.h"
 #include "tools.h"
 #include "modbus_rtu_frame.h"
+#include "qt_compat.h"
 #include "teco_servo_limits.h"
 #include "teco_servo_texts.h"
 
@@ -40,7 +41,7 @@ bool DriverTecoServo::registersFit(unsigned short address, int registers, const 
 {
     if (registers <= MAX_WRITE_REGISTERS && address + registers <= ADDRESS_SPACE)
         return true;
-    setCommError(QString::asprintf(rangeText, address + 1));
+    setCommError(QtCompat::asprintf(rangeText, address + 1));
     return false;
 }
 
@@ -218,7 +219,7 @@ bool DriverTecoServo::writeCoilData(AbstractDeviceInterface *port, unsigned shor
         return false;
     const int coils = data.size();
     if (coils > MAX_WRITE_COILS || address + coils > ADDRESS_SPACE) {
-        setCommError(QString::asprintf(TecoServoText::WriteCoilRange, coils, address + 1));
+        setCommError(QtCompat::asprintf(TecoServoText::WriteCoilRange, coils, address + 1));
         return false;
     }
     if (mode == WriteMode::Block) {
