@@ -1,4 +1,7 @@
 // Reads through the read dispatch against a scripted port.
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "communicatorcommand.h"
@@ -29,7 +32,7 @@ TEST_F(ReadTest, TenWordsFromHR1)
     const QByteArray data = read(CommunicatorCommand::Word, 10, "HR1");
     EXPECT_FALSE(driver.hasError());
     EXPECT_EQ(hexOf(data), "01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09 00 34 12");
-    EXPECT_EQ(port.calls, QStringList({"frameDelay", "stationId", "setOption 12 int 0",
+    EXPECT_EQ(port.calls, strings({"frameDelay", "stationId", "setOption 12 int 0",
                                        "send 01 03 00 00 00 0A C5 CD", "receive 5",
                                        "receive 20"}));
 }
@@ -41,7 +44,7 @@ TEST_F(ReadTest, ProtocolErrorsEndWithOneDescription)
     const QByteArray good = readAnswer(3, hex("12 34"));
     QByteArray flipped = good;
     flipped[3] = char(0x13);
-    struct Case { int station; QList<QPair<QByteArray, int>> replies; QString text; };
+    struct Case { int station; std::vector<std::pair<QByteArray, int>> replies; QString text; };
     const Case cases[] = {
         {1, {}, "PLC no response"},
         {1, {{QByteArray(), -1}}, "PLC no response"},
@@ -79,12 +82,12 @@ TEST_F(ReadTest, NoAnswerIsRetriedAfterTheDelayEachTime)
 {
     port.retries = 3;
     EXPECT_TRUE(read(CommunicatorCommand::Word, 2, "HR100").isEmpty());
-    const QStringList attempt = {"frameDelay", "stationId", "setOption 12 int 0",
+    const QStringList attempt = strings({"frameDelay", "stationId", "setOption 12 int 0",
                                  "send " + hexOf(withCrc(hex("01 03 00 63 00 02"))),
-                                 "receive 5"};
+                                 "receive 5"});
     EXPECT_EQ(port.calls, attempt + QStringList("retryCount") + attempt
                               + QStringList("retryCount") + attempt + QStringList("retryCount")
-                              + attempt + QStringList({"retryCount", "stationId"}));
+                              + attempt + strings({"retryCount", "stationId"}));
     EXPECT_EQ(driver.getLastError(), "PLC no response (read 2 word(s) from 1-HR100)");
 }
 

@@ -32,7 +32,7 @@ struct WriteTest : ::testing::Test
 
 TEST_F(WriteTest, RequestsForEachAreaAndType)
 {
-    const struct { int type; const char *address; const char *data; QStringList requests; } cases[] = {
+    const struct { int type; const char *address; const char *data; std::vector<QString> requests; } cases[] = {
         {CommunicatorCommand::Word, "HR101", "34 12", {"01 10 00 64 00 01 02 12 34 A3 03"}},
         {CommunicatorCommand::Word, "FN6HR101", "34 12", {"01 06 00 64 12 34 C5 62"}},
         {CommunicatorCommand::Bit, "DO20", "01 00 01 01 00 00 01 01 01 00", {"01 0F 00 13 00 0A 02 CD 01 72 CB"}},
@@ -54,9 +54,9 @@ TEST_F(WriteTest, RequestsForEachAreaAndType)
             port.answer(ack(hex(r.toLatin1())));
         EXPECT_TRUE(driver.write(&port, CommunicatorCommand(c.type, 1, c.address), hex(c.data)))
             << c.address << driver.getLastError();
-        QStringList sent;
+        std::vector<QString> sent;
         for (const QByteArray &f : port.sent)
-            sent << hexOf(f);
+            sent.push_back(hexOf(f));
         EXPECT_EQ(sent, c.requests) << c.address;
     }
 }
@@ -107,16 +107,16 @@ TEST_F(WriteTest, BitInRegisterByFunction6ReadsOnceThenWritesEachRegisterAfterTh
     port.answer(ack(withCrc(hex("01 06 00 64 92 34"))));
     port.answer(ack(withCrc(hex("01 06 00 65 00 01"))));
     EXPECT_TRUE(write(CommunicatorCommand::Bit, "FN6HR101.15", hex("01 05"), 2));
-    const QStringList exchange = {"stationId", "setOption 12 int 0"};
+    const QStringList exchange = strings({"stationId", "setOption 12 int 0"});
     EXPECT_EQ(port.calls,
               QStringList("frameDelay") + exchange
-                  + QStringList({"send " + hexOf(withCrc(hex("01 03 00 64 00 02"))), "receive 5",
+                  + strings({"send " + hexOf(withCrc(hex("01 03 00 64 00 02"))), "receive 5",
                                  "receive 4", "frameDelay"})
                   + exchange
-                  + QStringList({"send " + hexOf(withCrc(hex("01 06 00 64 92 34"))), "receive 5",
+                  + strings({"send " + hexOf(withCrc(hex("01 06 00 64 92 34"))), "receive 5",
                                  "receive 3", "frameDelay"})
                   + exchange
-                  + QStringList({"send " + hexOf(withCrc(hex("01 06 00 65 00 01"))), "receive 5",
+                  + strings({"send " + hexOf(withCrc(hex("01 06 00 65 00 01"))), "receive 5",
                                  "receive 3"}));
 }
 
@@ -148,7 +148,7 @@ TEST_F(WriteTest, AreaRefusalsAreRetriedAfterTheDelay)
         port.retries = 2;
         EXPECT_FALSE(driver.write(&port, CommunicatorCommand(c.type, 1, c.address), hex("01 00")));
         EXPECT_EQ(driver.getLastError(), c.text);
-        EXPECT_EQ(port.calls, QStringList({"frameDelay", "retryCount", "frameDelay", "retryCount",
+        EXPECT_EQ(port.calls, strings({"frameDelay", "retryCount", "frameDelay", "retryCount",
                                            "frameDelay", "retryCount", "stationId"}));
     }
     EXPECT_FALSE(write(CommunicatorCommand::QuadWord, "HR1", hex("01 00")));
@@ -178,7 +178,7 @@ TEST_F(WriteTest, BroadcastResumesWithTheStationThatFailed)
     EXPECT_FALSE(write(CommunicatorCommand::Word, "HR60010", hex("34 12")));
     EXPECT_EQ(driver.getLastError(), "exception code:0x02 (write 1 word to 1-HR60010)");
     // The delay between the two stations.
-    EXPECT_EQ(port.calls.mid(5, 3), QStringList({"receive 3", "frameDelay", "setOption 12 int 0"}));
+    EXPECT_EQ(port.calls.mid(5, 3), strings({"receive 3", "frameDelay", "setOption 12 int 0"}));
     ASSERT_TRUE(write(CommunicatorCommand::Word, "HR60000", hex("00 00"))); // count 0: read the store alone
     EXPECT_EQ(hexOf(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, "HR60010"))), "00 00");
 
@@ -189,7 +189,7 @@ TEST_F(WriteTest, BroadcastResumesWithTheStationThatFailed)
     port.answer(withCrc(hex("07 90 02")));
     port.answer(ack(to7));
     EXPECT_TRUE(write(CommunicatorCommand::Word, "HR60010", hex("34 12")));
-    EXPECT_EQ(sentHex(), QStringList({hexOf(to5), hexOf(to7), hexOf(to7)}));
+    EXPECT_EQ(sentHex(), strings({hexOf(to5), hexOf(to7), hexOf(to7)}));
     ASSERT_TRUE(write(CommunicatorCommand::Word, "HR60000", hex("00 00")));
     EXPECT_EQ(hexOf(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, "HR60010"))), "34 12");
 }

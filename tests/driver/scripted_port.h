@@ -12,6 +12,7 @@
 
 #include "abstractdeviceinterface.h"
 #include "bitwise_crc.h"
+#include "qt_test_compat.h"
 
 // An in-memory port: records every call in order and replays prepared
 // answers. Reusable by unit tests and fuzz targets.
@@ -55,7 +56,7 @@ public:
     {
         const QByteArray frame(data, length);
         sent << frame;
-        calls << QStringLiteral("send ") + QString::fromLatin1(frame.toHex(' ').toUpper());
+        calls << QStringLiteral("send ") + hexOf(frame);
         return length;
     }
     bool setOption(int option, const QVariant &value) override
@@ -79,11 +80,6 @@ private:
     };
     std::deque<Reply> replies;
 };
-
-inline QString hexOf(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 // Readable failure messages for Qt texts.
 inline std::ostream &operator<<(std::ostream &out, const QString &text)

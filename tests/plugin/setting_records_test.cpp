@@ -5,6 +5,7 @@
 
 #include "bitwise_crc.h"
 #include "drv_dev_setting.h"
+#include "qt_test_compat.h"
 
 namespace {
 
@@ -17,23 +18,6 @@ QByteArray streamed(const Record &record, QDataStream::ByteOrder order = QDataSt
     out << record;
     return bytes;
 }
-
-// Captures the debug messages sent while it lives.
-class DebugCapture
-{
-public:
-    DebugCapture() { previous = qInstallMessageHandler(&DebugCapture::handler); messages().clear(); }
-    ~DebugCapture() { qInstallMessageHandler(previous); }
-    static QStringList &messages() { static QStringList list; return list; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        if (type == QtDebugMsg)
-            messages().append(text);
-    }
-    QtMessageHandler previous;
-};
 
 TEST(DriverSettingRecord, StreamsFourBigEndianNumbers)
 {
@@ -85,7 +69,7 @@ TEST(DriverSettingRecord, DumpKeepsTheTrailingSpace)
     DriverSetting(500, 3, 1, 0).dump();
     DriverSetting(-5, 0, 300, 2).dump();
     EXPECT_EQ(DebugCapture::messages(),
-              QStringList({"timeout: 500 retry: 3 stationid: 1 delay: 0 ",
+              strings({"timeout: 500 retry: 3 stationid: 1 delay: 0 ",
                            "timeout: -5 retry: 0 stationid: 300 delay: 2 "}));
 }
 
@@ -97,8 +81,8 @@ DeviceSetting defaultSerial()
 DeviceSetting withTwoEntries()
 {
     DeviceSetting record = defaultSerial();
-    record.setSocketData({qMakePair(QString("10.0.0.1"), QString("502")),
-                          qMakePair(QString("10.0.0.2"), QString("x"))});
+    record.setSocketData(listOf({qMakePair(QString("10.0.0.1"), QString("502")),
+                                 qMakePair(QString("10.0.0.2"), QString("x"))}));
     return record;
 }
 
@@ -140,7 +124,7 @@ TEST(DeviceSettingRecord, SocketDataAndIndexRules)
     EXPECT_EQ(record.socketIP(0), "10.0.0.3");
 
     // A shorter list leaves the index naming nothing.
-    record.setSocketData({qMakePair(QString("a"), QString("70000"))});
+    record.setSocketData(listOf({qMakePair(QString("a"), QString("70000"))}));
     EXPECT_EQ(record.currentIPIndex, 1);
     EXPECT_EQ(record.port(-1), 0);
     EXPECT_TRUE(record.socketIP(-1).isNull());
@@ -220,7 +204,7 @@ TEST(DeviceSettingRecord, DumpText)
     record.type = device_type(-1);
     record.dump();
     EXPECT_EQ(DebugCapture::messages(),
-              QStringList({"type: 16 string: \"COM2\" baudrate: 9600 databits: 8 stopbits: 0 "
+              strings({"type: 16 string: \"COM2\" baudrate: 9600 databits: 8 stopbits: 0 "
                            "parity: 2 linkID: -1 current ip: \"\" current port: 0 ",
                            "type: 4294967295 string: \"COM2\" baudrate: 9600 databits: 8 "
                            "stopbits: 0 parity: 2 linkID: -1 current ip: \"10.0.0.1\" "

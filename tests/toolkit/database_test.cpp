@@ -1,21 +1,24 @@
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
+#include "qt_test_compat.h"
 #include "tools.h"
 
 namespace {
 
 const char CONNECTION[] = "project";
-using Rows = QList<QPair<int, int>>;
+using Rows = std::vector<std::pair<int, int>>;
 
 Rows rows(const QList<LinkIdStationId> &list)
 {
     Rows out;
     for (const LinkIdStationId &r : list)
-        out.append({r.linkId, r.defaultStationId});
+        out.push_back({r.linkId, r.defaultStationId});
     return out;
 }
 
@@ -30,20 +33,26 @@ protected:
         db.setDatabaseName(dir.filePath(QStringLiteral("database")));
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
+        // One row a statement: Qt 4.7's SQLite takes no lists of rows.
         for (const char *statement :
              {"CREATE TABLE LINK (LINKID INTEGER, HMIPORT INTEGER)",
               "CREATE TABLE NODE (LINKID INTEGER, STATIONID INTEGER, ISDEFAULT INTEGER, IP TEXT, PORT INTEGER)",
-              "INSERT INTO LINK VALUES (7, 1003), (8, 1011), (9, 2000)",
-              "INSERT INTO NODE VALUES (7, 300, 1, '', 0), (7, 5, 0, '', 0), (8, 3, 1, '', 0),"
-              " (8, 4, 1, '', 0), (9, 11, 1, '192.168.1.10', 502), (9, 12, 1, '192.168.1.11', 502),"
-              " (9, 13, 1, '192.168.1.10', 503), (9, 14, 0, '192.168.1.10', 502), (9, 15, 1, 'it''s', 502)"})
+              "INSERT INTO LINK VALUES (7, 1003)", "INSERT INTO LINK VALUES (8, 1011)",
+              "INSERT INTO LINK VALUES (9, 2000)",
+              "INSERT INTO NODE VALUES (7, 300, 1, '', 0)", "INSERT INTO NODE VALUES (7, 5, 0, '', 0)",
+              "INSERT INTO NODE VALUES (8, 3, 1, '', 0)", "INSERT INTO NODE VALUES (8, 4, 1, '', 0)",
+              "INSERT INTO NODE VALUES (9, 11, 1, '192.168.1.10', 502)",
+              "INSERT INTO NODE VALUES (9, 12, 1, '192.168.1.11', 502)",
+              "INSERT INTO NODE VALUES (9, 13, 1, '192.168.1.10', 503)",
+              "INSERT INTO NODE VALUES (9, 14, 0, '192.168.1.10', 502)",
+              "INSERT INTO NODE VALUES (9, 15, 1, 'it''s', 502)"})
             ASSERT_TRUE(q.exec(QString::fromLatin1(statement))) << statement;
         q.clear();
         db.close();
     }
     void TearDown() override { QSqlDatabase::removeDatabase(CONNECTION); }
 
-    QTemporaryDir dir;
+    TestFolder dir;
 };
 
 TEST_F(ProjectDatabase, LinkAndStationsOfAPortOrLink)
@@ -77,7 +86,7 @@ TEST_F(ProjectDatabase, StationsByAddressTakeTheAddressAsPlainText)
     for (const auto &c : cases) {
         QList<LinkIdStationId> list;
         EXPECT_EQ(GetLinkIdAndDefaultStationId(CONNECTION, 2000, c.ip, c.port, list),
-                  !c.found.isEmpty()) << c.ip;
+                  !c.found.empty()) << c.ip;
         EXPECT_EQ(rows(list), c.found) << c.ip;
     }
 }

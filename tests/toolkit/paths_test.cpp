@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDir>
 
+#include "qt_test_compat.h"
 #include "tools.h"
 
 namespace {
@@ -12,7 +14,7 @@ namespace {
 void removeMadeDirectories(const QDir &base)
 {
     for (const char *name : {"compile", "database"})
-        QDir(base.filePath(name)).removeRecursively();
+        removeFolder(base.filePath(name));
 }
 
 TEST(ProjectPaths, FollowTheDirectoriesThatExist)
@@ -25,7 +27,7 @@ TEST(ProjectPaths, FollowTheDirectoriesThatExist)
     ASSERT_FALSE(appDir.exists("compile") || appDir.exists("database")) << "left over";
     const std::shared_ptr<void> cleanUp(nullptr, [&](void *) { removeMadeDirectories(appDir); });
 
-    const struct { QStringList make; const char *compilePath; const char *database; } cases[] = {
+    const struct { std::vector<QString> make; const char *compilePath; const char *database; } cases[] = {
         {{}, ".", "database"},
         {{"database"}, ".", "database/database"},
         {{"compile"}, "compile", "compile/database"},

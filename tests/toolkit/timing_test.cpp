@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "qt_test_compat.h"
 #include "tools.h"
 
 namespace {
@@ -47,12 +48,9 @@ TEST(Diagnostics, ClockAndProcesses)
         EXPECT_FALSE(ProcessIsRunning(pid)) << pid;
 }
 
-QString lastDebugMessage;
-
 TEST(Diagnostics, DumpByteArrayShowsHexThenTextUpToTheFirstZero)
 {
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext &, const QString &text) { lastDebugMessage = text; });
+    DebugCapture capture;
     const struct { QByteArray in; QString out; } cases[] = {
         {QByteArray("AB\n"), "(0X41 0X42 0Xa ) : AB\n"},
         {QByteArray(), "() : "},
@@ -61,9 +59,9 @@ TEST(Diagnostics, DumpByteArrayShowsHexThenTextUpToTheFirstZero)
     };
     for (const auto &c : cases) {
         EXPECT_EQ(dumpByteArray(c.in), c.out);
-        EXPECT_EQ(lastDebugMessage, c.out);
+        EXPECT_EQ(DebugCapture::messages().value(DebugCapture::messages().size() - 1), c.out);
     }
-    qInstallMessageHandler(previous);
+    EXPECT_EQ(DebugCapture::messages().size(), 4);
 }
 
 } // namespace

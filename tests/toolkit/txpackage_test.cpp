@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 #include "bitwise_crc.h"
+#include "qt_test_compat.h"
 #include "txpackage.h"
 
 namespace {
@@ -68,11 +70,11 @@ TEST(TxPackage, BuffersAndSectionListsAreReplacedSafely)
     p.setData(QByteArray("x"));
     EXPECT_EQ(p.dataAt(0), QByteArray("x")); // cut at the end of the buffer
 
-    p.setSectionSize({2, 3});
+    p.setSectionSize(listOf({2, 3}));
     EXPECT_EQ(p.totalSize(), 5);
-    p.setSectionSize({-4, 1});
+    p.setSectionSize(listOf({-4, 1}));
     EXPECT_EQ(p.totalSize(), 0);
-    p.setSectionSize({INT_MAX, 1}); // refused
+    p.setSectionSize(listOf({INT_MAX, 1})); // refused
     EXPECT_EQ(p.sectionStartIndex(1), -4); // the list before
     p.setSectionSize(EmptyPackageSizeList());
     EXPECT_EQ(p.numberOfSections(), 0);
@@ -80,7 +82,7 @@ TEST(TxPackage, BuffersAndSectionListsAreReplacedSafely)
 
 TEST(TxPackage, NegativeEntriesReadTheirLengthSafely)
 {
-    const struct { const char *name; QList<int> sizes; int section, size; const char *data; } cases[] = {
+    const struct { const char *name; std::vector<int> sizes; int section, size; const char *data; } cases[] = {
         {"length from section 1", {2, 4, -1}, 2, 3, "CDE"},
         {"names itself", {2, 4, -2}, 2, 0, ""},
         {"names a negative entry", {2, -3, -1}, 2, 0, ""},
@@ -95,7 +97,7 @@ TEST(TxPackage, NegativeEntriesReadTheirLengthSafely)
     };
     for (const auto &c : cases) {
         TxPackage p;
-        p.setSectionSize(c.sizes);
+        p.setSectionSize(listOf(c.sizes));
         p.setData(QByteArray(c.name).startsWith("stored") ? hex("FF FF FF FF 00")
                                                           : "AB" + hex("03 00 00 00") + "CDEFGH");
         EXPECT_EQ(p.sectionSize(c.section), c.size) << c.name;
