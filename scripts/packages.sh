@@ -41,6 +41,9 @@ PEER_PACKAGES=(python3-pymodbus python3-serial-asyncio tshark)
 # What cross-building for 32-bit ARM and running the result needs besides.
 ARM_PACKAGES=(crossbuild-essential-armhf qemu-user mmdebstrap file)
 
+# What building Qt 4.7.3 for the panel's plug-in needs besides (scripts/test-qt4).
+QT4_PACKAGES=(perl patch xz-utils g++-arm-linux-gnueabihf)
+
 # What scripts/bench needs besides: the report and the plot.
 BENCH_PACKAGES=(python3 gnuplot-nox)
 
