@@ -30,6 +30,7 @@
 
 namespace {
 
+int checks = 0;
 int failures = 0;
 
 QByteArray shown(const QString &text) { return '"' + text.toLocal8Bit() + '"'; }
@@ -47,6 +48,7 @@ QString hexText(const QByteArray &bytes)
 template <typename T>
 void check(const char *what, const T &got, const T &expected)
 {
+    ++checks;
     if (got == expected) {
         std::printf("ok    %s\n", what);
     } else {
@@ -258,6 +260,16 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     std::printf("Qt %s\n", qVersion());
 
+    // What Qt 4's loader compares with its own before it takes the plug-in.
+    void *handle = ::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    typedef const char *(*Query)();
+    Query query = handle ? reinterpret_cast<Query>(::dlsym(handle, "qt_plugin_query_verification_data"))
+                         : nullptr;
+    check("verification data: Qt " QT_VERSION_STR ", build key \"" QT_BUILD_KEY "\", release",
+          QString(query ? query() : "(none)"),
+          QString("pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=" QT_VERSION_STR
+                  "\ndebug=false\nbuildkey=" QT_BUILD_KEY));
+
     QPluginLoader loader(QString::fromLocal8Bit(argv[1]));
     QObject *instance = loader.instance();
     if (!instance) {
@@ -270,7 +282,6 @@ int main(int argc, char *argv[])
         return 1;
     checkIdentity("QPluginLoader", driver);
 
-    void *handle = ::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     typedef DriverInterface *(*Create)();
     Create create = handle ? reinterpret_cast<Create>(::dlsym(handle, "CreateDriver")) : nullptr;
     check("CreateDriver found", int(create != nullptr), 1);
@@ -309,6 +320,6 @@ int main(int argc, char *argv[])
         ::waitpid(sim, nullptr, 0);
     }
     own.reset();
-    std::printf("%s: %d failed\n", failures ? "FAILED" : "passed", failures);
+    std::printf("panel host: %d of %d checks passed\n", checks - failures, checks);
     return failures ? 1 : 0;
 }
