@@ -3,8 +3,10 @@
 // and through CreateDriver, asked for its identity, limits and default
 // records, then driving simulated drives on a pseudo-terminal through a port
 // of the host's own.
-//   panel_host PLUGIN [SERVOSIM]
-// Prints every check; status 1 when one fails, 2 when it cannot start.
+//   panel_host PLUGIN [SERVOSIM [ARGUMENT...]]
+// SERVOSIM with its arguments is the command that starts servosim (an
+// emulator's, in a cross build). Prints every check; status 1 when one
+// fails, 2 when it cannot start.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,11 +17,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPluginLoader>
 #include <QVariant>
 
@@ -141,8 +144,16 @@ int openLine(const char *path)
 
 // servosim with drives 1, 2 and 3 on a pseudo-terminal, with the faults
 // given (null: none); its first line of output names the terminal.
-pid_t startSimulator(const char *servosim, const char *faults, QByteArray &terminal)
+pid_t startSimulator(char **command, const char *faults, QByteArray &terminal)
 {
+    std::vector<const char *> args;
+    for (char **a = command; *a; ++a)
+        args.push_back(*a);
+    for (const char *a : {"--stations", "1-3", "--faults", faults})
+        args.push_back(a);
+    if (!faults)
+        args.resize(args.size() - 2);
+    args.push_back(nullptr);
     int out[2];
     if (::pipe(out) != 0)
         return -1;
@@ -151,10 +162,7 @@ pid_t startSimulator(const char *servosim, const char *faults, QByteArray &termi
         ::dup2(out[1], 1);
         ::close(out[0]);
         ::close(out[1]);
-        const char *args[] = {servosim, "--stations", "1-3", "--faults", faults, nullptr};
-        if (!faults)
-            args[3] = nullptr;
-        ::execv(servosim, const_cast<char *const *>(args));
+        ::execv(args[0], const_cast<char *const *>(args.data()));
         ::_exit(127);
     }
     ::close(out[1]);
@@ -177,13 +185,12 @@ QByteArray words(std::initializer_list<int> values)
 void checkIdentity(const char *route, DriverInterface *driver)
 {
     std::printf("-- %s\n", route);
-    check("name", driver->name(), QString("Teco Servo"));
-    check("vendor", driver->vender(), QString("Modbus"));
-    check("version", driver->getVersionNumber(), QString("1.0.0"));
-    check("register limit", driver->getBlockAccessSize(), 125);
-    check("bit limit", driver->getBitBlockAccessSize(), 2008);
-    check("total size", driver->totalSize(), 0x44000);
-    check("communication flags", driver->supportedCommunicationFlags(), 0x70);
+    check("identity", driver->name() + '/' + driver->vender() + '/' + driver->getVersionNumber(),
+          QString("Teco Servo/Modbus/1.0.0"));
+    check("limits, size and flags",
+          QString("%1 %2 %3 %4").arg(driver->getBlockAccessSize()).arg(driver->getBitBlockAccessSize())
+              .arg(driver->totalSize(), 0, 16).arg(driver->supportedCommunicationFlags(), 0, 16),
+          QString("125 2008 44000 70"));
     check("line settings", driver->getStringBasedDefaultDriverSetting(),
           QString("RS485,9600,NONE,8,2"));
     std::unique_ptr<DriverSetting> settings(driver->getDefaultDriverSetting());
@@ -253,8 +260,8 @@ void driveTheLine(DriverInterface *driver, PanelPort &port)
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: panel_host PLUGIN [SERVOSIM]\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: panel_host PLUGIN [SERVOSIM [ARGUMENT...]]\n");
         return 2;
     }
     QCoreApplication app(argc, argv);
@@ -265,12 +272,20 @@ int main(int argc, char *argv[])
     typedef const char *(*Query)();
     Query query = handle ? reinterpret_cast<Query>(::dlsym(handle, "qt_plugin_query_verification_data"))
                          : nullptr;
+#if QT_VERSION < 0x050000
+    // Built against Qt 4: that Qt's own version and build key.
     check("verification data: Qt " QT_VERSION_STR ", build key \"" QT_BUILD_KEY "\", release",
           QString(query ? query() : "(none)"),
           QString("pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=" QT_VERSION_STR
                   "\ndebug=false\nbuildkey=" QT_BUILD_KEY));
+#else
+    // Built against Qt 5: the panel runtime's.
+    check("verification data: the panel runtime's", QString(query ? query() : "(none)"),
+          QString("pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=4.7.3\ndebug=false\n"
+                  "buildkey=arm linux gnueabi-g++ full-config"));
+#endif
 
-    QPluginLoader loader(QString::fromLocal8Bit(argv[1]));
+    QPluginLoader loader(QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath());
     QObject *instance = loader.instance();
     if (!instance) {
         std::printf("FAIL  QPluginLoader: %s\n", loader.errorString().toLocal8Bit().constData());
@@ -290,10 +305,10 @@ int main(int argc, char *argv[])
     std::unique_ptr<DriverInterface> own(create());
     checkIdentity("CreateDriver", own.get());
 
-    for (int busy = 0; argc == 3 && busy < 2; ++busy) {
+    for (int busy = 0; argc > 2 && busy < 2; ++busy) {
         // Then drives that are always busy: exception 6 to every request.
         QByteArray terminal;
-        const pid_t sim = startSimulator(argv[2], busy ? "exception=1" : nullptr, terminal);
+        const pid_t sim = startSimulator(argv + 2, busy ? "exception=1" : nullptr, terminal);
         const int fd = terminal.isEmpty() ? -1 : openLine(terminal.constData());
         if (fd < 0) {
             std::printf("FAIL  no simulated line from %s\n", argv[2]);

@@ -87,16 +87,10 @@ public:
     QList<QPair<int, QVariant> > options;
 };
 
-void expectIdentityAndDefaults(DriverInterface *driver)
+// Identity, limits and default records: the panel host
+// (tests/panel/panel_host.cpp), through both entry points.
+void expectDefaults(DriverInterface *driver)
 {
-    EXPECT_EQ(driver->name(), "Teco Servo");
-    EXPECT_EQ(driver->vender(), "Modbus");
-    EXPECT_EQ(driver->getVersionNumber(), "1.0.0");
-    EXPECT_EQ(driver->totalSize(), 0x44000);
-    EXPECT_EQ(driver->getBlockAccessSize(), 125);
-    EXPECT_EQ(driver->getBitBlockAccessSize(), 2008);
-    EXPECT_EQ(driver->supportedCommunicationFlags(), 0x70);
-    EXPECT_EQ(driver->getStringBasedDefaultDriverSetting(), "RS485,9600,NONE,8,2");
     EXPECT_FALSE(driver->validation(QString()));
     EXPECT_FALSE(driver->validation("RS485,9600,NONE,8,2"));
     EXPECT_FALSE(driver->isSupportSessionCommand());
@@ -105,15 +99,9 @@ void expectIdentityAndDefaults(DriverInterface *driver)
     EXPECT_FALSE(driver->hasError());
     EXPECT_TRUE(driver->getLastError().isEmpty());
 
-    // Time-out, retries, station, baud rate, parity and stop bits as the
-    // port reads them: EndToEnd.QtPluginLoaderGivesADriverThatTalksToTheLine.
     std::unique_ptr<DriverSetting> ds(driver->getDefaultDriverSetting());
-    EXPECT_EQ(ds->delay, 0);
     EXPECT_TRUE(ds->extraText.isNull());
-
     std::unique_ptr<DeviceSetting> dev(driver->getDefaultSerialDeviceSetting());
-    EXPECT_EQ(int(dev->type), 16);
-    EXPECT_EQ(dev->string, "COM2");
     EXPECT_EQ(dev->extraValue, 0);
     EXPECT_EQ(dev->linkID, -1);
     EXPECT_EQ(dev->currentIPIndex, 0);
@@ -163,21 +151,6 @@ protected:
     void *handle = nullptr;
 };
 
-// Built against Qt 4, the text of that Qt, which its loader compares with
-// its own; built against Qt 5, the panel runtime's.
-TEST_F(DlopenedPlugin, VerificationDataIsTheQt4Text)
-{
-    auto query = entry<const char *(*)()>("qt_plugin_query_verification_data");
-    ASSERT_NE(query, nullptr);
-#if QT_VERSION < 0x050000
-    EXPECT_STREQ(query(), "pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=" QT_VERSION_STR
-                          "\ndebug=false\nbuildkey=" QT_BUILD_KEY);
-#else
-    EXPECT_STREQ(query(), "pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=4.7.3\ndebug=false\n"
-                          "buildkey=arm linux gnueabi-g++ full-config");
-#endif
-}
-
 TEST_F(DlopenedPlugin, CreateDriverGivesANewInterfacePartEachCall)
 {
     auto create = entry<DriverInterface *(*)()>("CreateDriver");
@@ -187,7 +160,7 @@ TEST_F(DlopenedPlugin, CreateDriverGivesANewInterfacePartEachCall)
     ASSERT_TRUE(a && b);
     EXPECT_NE(a.get(), b.get());
     EXPECT_NE(static_cast<void *>(a->getThisObject()), static_cast<void *>(a.get()));
-    expectIdentityAndDefaults(a.get());
+    expectDefaults(a.get());
     expectMetacast(a->getThisObject(), a.get());
 }
 
@@ -211,20 +184,15 @@ TEST_F(DlopenedPlugin, InstanceIsKeptUntilDeletedThenCreatedAgain)
     delete second;
 }
 
-TEST(QPluginLoaderTest, LoadsThePluginWithItsInterface)
+// Qt's loader takes the plug-in, its interface by the identifier and the
+// identity under either Qt: the panel host. Qt 5 reads its metadata first.
+#if QT_VERSION >= 0x050000
+TEST(QPluginLoaderTest, MetadataNamesTheInterfaceAndTheClass)
 {
     QPluginLoader loader(QString::fromLocal8Bit(TECO_SERVO_PLUGIN_PATH));
-#if QT_VERSION >= 0x050000
     EXPECT_EQ(loader.metaData().value("IID").toString(), DriverInterface_iid);
     EXPECT_EQ(loader.metaData().value("className").toString(), "DriverTecoServo");
-#endif
-    QObject *object = loader.instance();
-    ASSERT_NE(object, nullptr) << loader.errorString().toStdString();
-    DriverInterface *driver = qobject_cast<DriverInterface *>(object);
-    ASSERT_NE(driver, nullptr);
-    EXPECT_EQ(loader.instance(), object);
-    expectIdentityAndDefaults(driver);
-    expectMetacast(object, driver);
 }
+#endif
 
 } // namespace
