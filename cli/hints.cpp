@@ -47,6 +47,10 @@ const QList<Hint> &hints()
         {QLatin1String(InvalidResponse), "the answer does not fit the request: another device or "
                                          "protocol on the line? --trace shows it", false},
         {QLatin1String(UnsupportedType), "the driver serves these data types only: ", true},
+        {QStringLiteral("the line never fell silent"),
+         "bytes without a pause: a device that sends on and on (a drive babbling, a transmitter "
+         "stuck on), traffic at another baud rate, or an answer sent slower than the line "
+         "carries it; --trace shows them", false},
     };
     return kHints;
 }

@@ -346,10 +346,13 @@ QString Session::garbledWarning(const PortCounters &before) const
     return m_port->lastGarbledEcho();
 }
 
-// The driver's text, or the garbled request that explains it better.
+// The driver's text, or what the line did that explains it better: a
+// garbled request, or bytes that never let the answer end.
 QString Session::failureText() const
 {
-    return m_port->echoGarbled() ? m_port->lastGarbledEcho() : m_driver->getLastError();
+    if (m_port->echoGarbled())
+        return m_port->lastGarbledEcho();
+    return m_port->neverSilent() ? m_port->lastNeverSilent() : m_driver->getLastError();
 }
 
 void warnPastStandard(const QString &context, const Step &step)

@@ -163,6 +163,8 @@ void AnswerJudge::requestSent(const RtuRequest &request, qint64 nowNs, qint64 on
     m_request = request;
     m_framed = false;
     m_echoGarbled = false;
+    m_neverSilent = false;
+    m_pendingBounded = false;
     m_requestSentNs = nowNs;
     m_requestOnWireNs = qMax(nowNs, onWireUntilNs);
     m_receivedSinceSend = 0;
@@ -188,11 +190,39 @@ JudgeStep AnswerJudge::waitFor(Pending pending, qint64 deadlineNs, int dueBytes)
 {
     m_pending = pending;
     m_pendingDeadlineNs = deadlineNs;
+    m_pendingBounded = false;
     JudgeStep step;
     step.done = false;
     step.deadlineNs = deadlineNs;
     step.dueBytes = dueBytes;
     return step;
+}
+
+// A wait for more of the answer, ended at the answer's bound where it would
+// go on past it.
+JudgeStep AnswerJudge::waitBounded(Pending pending, qint64 deadlineNs, int dueBytes)
+{
+    const qint64 bound = answerBoundNs();
+    const JudgeStep step = waitFor(pending, qMin(deadlineNs, bound), dueBytes);
+    m_pendingBounded = deadlineNs > bound;
+    return step;
+}
+
+qint64 AnswerJudge::answerBoundNs() const
+{
+    return firstByteDeadlineNs() + qint64(m_request.answerLength()) * m_set.characterNs + kAnswerSlackNs;
+}
+
+// Bytes kept coming until the bound: what came is judged as on a quiet line.
+void AnswerJudge::noteNeverSilent()
+{
+    if (m_neverSilent)
+        return;
+    m_neverSilent = true;
+    JudgeEvent event(JudgeEvent::NeverSilent);
+    event.length = m_receivedSinceSend;
+    event.latenessNs = m_nowNs - m_requestOnWireNs;
+    note(event);
 }
 
 JudgeStep AnswerJudge::done()
@@ -208,9 +238,10 @@ JudgeStep AnswerJudge::topUp(int wanted, qint64 nowNs) const
         return JudgeStep();
     const bool started = m_receivedSinceSend > 0;
     const qint64 start = m_requestSentNs ? m_requestSentNs : nowNs;
+    const qint64 bound = start + m_set.answerTimeoutNs + qint64(wanted) * m_set.characterNs + kAnswerSlackNs;
     JudgeStep step;
     step.done = false;
-    step.deadlineNs = started ? m_lastByteNs + m_set.interCharacterNs : start + m_set.answerTimeoutNs;
+    step.deadlineNs = qMin(started ? m_lastByteNs + m_set.interCharacterNs : start + m_set.answerTimeoutNs, bound);
     step.dueBytes = started ? wanted - m_input.size() : 0;
     return step;
 }
@@ -296,8 +327,11 @@ JudgeStep AnswerJudge::frameAnswer(WaitEnd last)
     }
     const Pending pending = m_pending;
     m_pending = Pending::None;
-    if (last == WaitEnd::Quiet)
+    if (last == WaitEnd::Quiet) {
         m_nowNs = qMax(m_nowNs, m_pendingDeadlineNs);
+        if (m_pendingBounded)
+            noteNeverSilent();
+    }
     switch (pending) {
     case Pending::None:
     case Pending::Echo:
@@ -348,7 +382,7 @@ JudgeStep AnswerJudge::frameLoop()
             // An answer differs within its own length (a write's
             // acknowledgement repeats the request's first six bytes).
             const int due = qMin(int(m_request.frame().size()), m_request.answerLength()) - own;
-            return waitFor(Pending::OwnEcho, m_lastByteNs + m_set.interCharacterNs, qMax(due, 0));
+            return waitBounded(Pending::OwnEcho, m_lastByteNs + m_set.interCharacterNs, qMax(due, 0));
         }
         const AnswerScan scan = scanAnswer(m_request, m_input.constData(), m_input.size(), m_lineQuiet);
         switch (scan.verdict) {
@@ -393,7 +427,7 @@ JudgeStep AnswerJudge::frameLoop()
         const bool started = !m_input.isEmpty();
         const qint64 deadline = started ? m_lastByteNs + m_set.interCharacterNs : firstByteDeadlineNs();
         const int due = started && scan.length > 0 ? scan.length - m_input.size() : 0;
-        return waitFor(Pending::Rest, deadline, due);
+        return waitBounded(Pending::Rest, deadline, due);
     }
 }
 

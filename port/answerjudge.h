@@ -18,6 +18,7 @@ struct PortCounters
     qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
     qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
     qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
+    qint64 neverSilent = 0;      // answers cut at their bound: the line never fell silent
 };
 
 // How the line's echo disagrees with the port's local-echo setting.
@@ -58,7 +59,9 @@ struct JudgeEvent
         Garbled,         // length bytes: the request came back changed (heard)
         UncertainAnswer, // the answer taken may be owed to an earlier request
         UncertainEcho,   // the answer taken may be the request's own echo
-        Fault            // the echo disagrees with the setting (fault); what is in is dropped
+        Fault,           // the echo disagrees with the setting (fault); what is in is dropped
+        NeverSilent      // bytes kept coming until the answer's bound: length of them since
+                         // the request, over latenessNs from its end on the wire
     };
     explicit JudgeEvent(Kind k) : kind(k) {}
     Kind kind;
@@ -105,6 +108,13 @@ enum class WaitEnd { None, Bytes, Quiet, Stopped };
 //   and past the horizon an answer taken while an owed request that asks
 //   something else would get one that looks the same is uncertain. An owed request is remembered until its station
 //   answers anything, for at least 30 s (twice the horizon where longer).
+// - The answer must begin within the answer time-out (or the first-byte
+//   time-out) and end within its own length on the wire after that, plus
+//   kAnswerSlackNs for an adapter's latency; over a network, where the wire
+//   is not seen, within the time-out and the slack. Bytes that keep coming
+//   (a babbling device, another baud rate, a trickled answer) are judged at
+//   that bound as on a quiet line, and the line is said never to have
+//   fallen silent.
 // - After an answer that came short its rest may still be under way: the
 //   next request waits one more answer time-out. After a broadcast the
 //   drives get 200 ms before the next request.
@@ -140,6 +150,9 @@ public:
         // character is on the wire; -1: the answer time-out from sending.
         qint64 firstByteNs = -1;
     };
+    // What an answer's bound allows beyond its time on the wire: a USB
+    // adapter hands bytes over up to its latency timer (16 ms) late.
+    static constexpr qint64 kAnswerSlackNs = 20000000;
 
     void configure(const Settings &settings) { m_set = settings; }
     const Settings &settings() const { return m_set; }
@@ -192,6 +205,10 @@ public:
     const RtuRequest &request() const { return m_request; }
     bool isFramed() const { return m_framed; }
     bool echoGarbled() const { return m_echoGarbled; }
+    // The request's answer was cut at its bound (JudgeEvent::NeverSilent).
+    bool neverSilent() const { return m_neverSilent; }
+    // The latest the answer to the request sent may end.
+    qint64 answerBoundNs() const;
     EchoFault echoFault() const { return m_echoFault; }
     bool shownSilent() const { return m_shownSilent; }
     void setShownSilent(bool on) { m_shownSilent = on; }
@@ -211,6 +228,7 @@ private:
     };
 
     JudgeStep waitFor(Pending pending, qint64 deadlineNs, int dueBytes);
+    JudgeStep waitBounded(Pending pending, qint64 deadlineNs, int dueBytes);
     JudgeStep frameLoop();
     JudgeStep done();
     JudgeStep judgeItself(WaitEnd last);
@@ -224,6 +242,7 @@ private:
     bool mayBeOwnEcho(int length) const;
     void failEcho(EchoFault fault, bool owed);
     void noteNoAnswer();
+    void noteNeverSilent();
     void noteAnswerTaken(int length);
     void owe(const RtuRequest &request, int carried);
     void dropLateFrame(int length);
@@ -234,6 +253,8 @@ private:
     RtuRequest m_request;        // the request just sent
     bool m_framed = true;        // its answer is framed (or none is awaited)
     bool m_echoGarbled = false;  // it came back changed: not answered
+    bool m_neverSilent = false;  // its answer was cut at the bound
+    bool m_pendingBounded = false; // the wait asked for ends at the bound
     bool m_shownSilent = false;  // an answer came with no echo before it
     bool m_echoDoubt = false;    // an answer was left in doubt: later ones are too
     EchoFault m_echoFault = EchoFault::None;

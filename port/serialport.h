@@ -108,6 +108,10 @@ public:
     // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...".
     QString lastGarbledEcho() const { return m_lastGarbledEcho; }
     bool echoGarbled() const { return m_judge.echoGarbled(); } // the last request: unanswered
+    // The last request's answer was cut at its bound: what the line sent
+    // ("the line never fell silent: 960 bytes in 200 ms").
+    bool neverSilent() const { return m_judge.neverSilent(); }
+    QString lastNeverSilent() const { return m_lastNeverSilent; }
     // The late answers dropped since the last call.
     QList<LateAnswer> takeLateAnswers();
     // Files in the lock folder left alone since the last call ("... is a
@@ -184,6 +188,7 @@ private:
     QList<LateAnswer> m_lateAnswers;
     QList<OtherStationAnswer> m_otherStations;
     QString m_lastGarbledEcho;
+    QString m_lastNeverSilent;
     FrameTrace *m_trace = nullptr;
     QStringList m_warnings, m_warningsSaid; // not yet taken, and all ever said
 };

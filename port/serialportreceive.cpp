@@ -20,6 +20,9 @@ const int kMaxLateAnswersKept = 256;
 // Reads that find nothing after poll() said there was something: a device
 // in that state is as good as gone.
 const int kMaxEmptyReads = 3;
+// What one look at the line takes at most: a far end that floods it is
+// judged piece by piece, and what the port holds stays bounded.
+const int kMaxReadChunks = 4;
 
 // How long a wait for dueBytes still to come of a frame first sleeps: they
 // cannot come sooner than their time on the wire, so through most of it,
@@ -39,7 +42,7 @@ int SerialPort::readInput()
 {
     QByteArray in;
     char chunk[256];
-    for (;;) {
+    for (int chunks = 0; chunks < kMaxReadChunks;) {
         const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n > 0) {
             if (m_trace)
@@ -47,6 +50,7 @@ int SerialPort::readInput()
             in.append(chunk, int(n));
             if (size_t(n) < sizeof chunk)
                 break;
+            ++chunks;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -214,6 +218,11 @@ void SerialPort::applyEvents()
         case JudgeEvent::UncertainEcho:
             ++m_counters.uncertainEchoes;
             note = QStringLiteral("this answer may be the request's own echo");
+            break;
+        case JudgeEvent::NeverSilent:
+            ++m_counters.neverSilent;
+            m_lastNeverSilent = note = QStringLiteral("the line never fell silent: %1 bytes in %2 ms")
+                                           .arg(e.length).arg(e.latenessNs / kMs);
             break;
         case JudgeEvent::Fault:
             m_error = note = e.fault == EchoFault::Unexpected

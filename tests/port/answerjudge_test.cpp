@@ -263,6 +263,55 @@ TEST(AnswerJudge, AnAnswerThatIsTheRequestIsJudgedByWhenItCameAndWhatFollows)
     }
 }
 
+// The answer must begin within the time-out and end within its own time on
+// the wire after it, plus the slack; over a network, within the time-out
+// and the slack. Bytes that keep coming end the wait there, judged as on a
+// quiet line: a babbling line, a trickled answer. An answer that ends in
+// time is taken, however late it began.
+TEST(AnswerJudge, BytesThatNeverStopEndTheWaitAtTheAnswersBound)
+{
+    const QByteArray request = hexWithCrc("010400000002");
+    const QByteArray answer = hexWithCrc("0104040001 0002");
+    AnswerJudge::Settings network = slowLine(100, true);
+    network.characterNs = 0;
+    network.interCharacterNs = network.answerTimeoutNs;
+    const qint64 slack = AnswerJudge::kAnswerSlackNs;
+    const qint64 serialBound = 200 * kMs + answer.size() * slowLine(200).characterNs + slack;
+    const struct {
+        const char *what;
+        AnswerJudge::Settings settings;
+        QByteArray bytes;   // sent one at a time, from first on, every
+        qint64 first, every;
+        qint64 bound;       // after the request
+        bool taken;
+    } cases[] = {
+        {"babble", slowLine(200), QByteArray(400, char(0xFF)), 1 * kMs, 5 * kMs, serialBound, false},
+        {"answer begun at the time-out", slowLine(200), answer, 199 * kMs, slowLine(200).characterNs,
+         serialBound, true},
+        {"answer trickled over a network", network, answer, 10 * kMs, 30 * kMs, 100 * kMs + slack, false},
+        {"answer quickly over a network", network, answer, 99 * kMs, 1 * kMs, 100 * kMs + slack, true},
+    };
+    for (const auto &c : cases) {
+        JudgedLine line(c.settings);
+        const qint64 sent = line.send(request);
+        int byBound = 0;
+        for (int i = 0; i < c.bytes.size(); ++i) {
+            const qint64 at = sent + c.first + i * c.every;
+            line.arrive(at, c.bytes.mid(i, 1));
+            byBound += at <= sent + c.bound;
+        }
+        const QByteArray got = line.receive(answer.size());
+        EXPECT_EQ(got == answer, c.taken) << c.what;
+        EXPECT_LE(line.now, sent + c.bound) << c.what;
+        ASSERT_EQ(line.count(JudgeEvent::NeverSilent), c.taken ? 0 : 1) << c.what;
+        EXPECT_EQ(line.judge.neverSilent(), !c.taken) << c.what;
+        if (!c.taken) {
+            EXPECT_EQ(line.events.last().length, byBound) << c.what;
+            EXPECT_EQ(line.events.last().latenessNs, c.bound) << c.what;
+        }
+    }
+}
+
 // A line that never falls silent: the oldest bytes go as noise.
 TEST(AnswerJudge, InputNeverGrowsPastItsBound)
 {

@@ -104,6 +104,48 @@ TEST(TcpLine, AnAnswerInPiecesIsOneAnswer)
     ::close(listener);
 }
 
+// A far end that never stops sending (a flood of zero bytes as fast as the
+// socket takes them) or trickles its answer (a byte every 60 ms against a
+// 100 ms time-out): the wait ends at the answer's bound, what came is handed
+// over as on a quiet line (the driver fails it), and the port says what came.
+TEST(TcpLine, AFarEndThatNeverStopsSendingEndsTheWaitAtTheBound)
+{
+    const QByteArray request = frame("010400000002");
+    const QByteArray answer = frame("01040403E803E9");
+    for (const bool flood : {true, false}) {
+        TcpAddress address{QStringLiteral("127.0.0.1"), 0};
+        QString error;
+        const int listener = listenTcp(&address, &error);
+        ASSERT_GE(listener, 0) << qPrintable(error);
+        TcpPort port;
+        port.setAnswerTimeout(100);
+        ASSERT_TRUE(port.open(address, LineSettings())) << qPrintable(port.errorString());
+        const int far = accept(listener, nullptr, nullptr);
+        ASSERT_GE(far, 0);
+        std::thread farEnd([&] {
+            char heard[8];
+            ::recv(far, heard, sizeof heard, MSG_WAITALL);
+            const QByteArray zeros(4096, '\0');
+            for (int i = 0; flood ? ::send(far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0
+                                  : i < answer.size(); ++i) {
+                if (!flood && ::send(far, answer.constData() + i, 1, MSG_NOSIGNAL) == 1)
+                    usleep(60000);
+            }
+        });
+        ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
+        char buffer[9] = {};
+        const int got = port.receive(buffer, 9);
+        EXPECT_NE(QByteArray(buffer, qMax(got, 0)), answer) << "flood " << flood;
+        EXPECT_TRUE(port.neverSilent()) << "flood " << flood;
+        EXPECT_TRUE(port.lastNeverSilent().startsWith(QLatin1String("the line never fell silent: ")))
+            << qPrintable(port.lastNeverSilent());
+        ::shutdown(far, SHUT_RDWR);
+        farEnd.join();
+        ::close(far);
+        ::close(listener);
+    }
+}
+
 const char kPeer[] = "/usr/bin/python3|" PYMODBUS_PEER;
 
 TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
