@@ -182,6 +182,8 @@ Options:
       --trace              print every frame, with timestamps, on standard error
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
+      --no-lock            a tcp:// line: take no lock, so that another master
+                           on this machine may share the converter's line
       --entry ENTRY        plugin (Qt's plug-in loader, default) or create
                            (the plain entry CreateDriver)
       --plugin PATH        the plug-in library (default: the one installed

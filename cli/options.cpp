@@ -23,6 +23,7 @@ const FlagOption kFlagOptions[] = {
     {"sim", &Options::sim},
     {"trace", &Options::trace},
     {"local-echo", &Options::localEcho},
+    {"no-lock", &Options::noLock},
     {"sim-pace", &Options::simPace},
     {"sim-echo", &Options::simEcho},
     {"stats", &Options::stats},
@@ -339,6 +340,11 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
     if (!options->device.isEmpty() && !simOption.isEmpty()) {
         *error = QStringLiteral("%1 applies only to the built-in simulated line, not with --device")
                      .arg(simOption);
+        return false;
+    }
+    if (options->noLock && !isTcpUrl(options->device)) {
+        *error = QStringLiteral("--no-lock goes only with a -d tcp:// line (a serial device is always "
+                                "taken for one master)");
         return false;
     }
     if (commands->isEmpty()) {

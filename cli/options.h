@@ -34,6 +34,7 @@ struct Options
     int polls = 0;             // 0: poll until interrupted
     bool trace = false;
     bool localEcho = false;    // the adapter hands every request back
+    bool noLock = false;       // a TCP line used without its one-master lock
     bool stats = false;        // per-station statistics of the line
     bool dryRun = false;       // restore: show what would be written
     bool yes = false;          // restore: write without asking

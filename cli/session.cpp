@@ -147,6 +147,11 @@ int Session::startLine()
     QString ignored; // a bad tcp:// was refused with the options
     const bool overTcp = isTcpUrl(path) && parseTcpUrl(path, &tcp, &ignored);
     m_port.reset(overTcp ? new TcpPort : new SerialPort);
+    if (overTcp && m_options.noLock) {
+        static_cast<TcpPort *>(m_port.get())->setLocking(false);
+        warn(QStringLiteral("--no-lock: %1 is used without its lock: another master on this machine "
+                            "may use the converter's line at the same time").arg(path));
+    }
     m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
     m_port->setDriverSetting(*defaults);

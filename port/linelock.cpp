@@ -43,15 +43,19 @@ QString lockHolder(const struct stat &st)
         const int at = fields.value(1) == QLatin1String("->") ? 2 : 1;
         if (fields.size() < at + 5 || fields[at] != QLatin1String("FLOCK") || fields[at + 4] != inode)
             continue;
-        const QString pid = fields[at + 3];
-        const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
-        return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
-                              : QStringLiteral("%1 (pid %2)").arg(name, pid);
+        return processText(fields[at + 3].toLongLong());
     }
     return QString();
 }
 
 } // namespace
+
+QString processText(qint64 pid)
+{
+    const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
+    return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                          : QStringLiteral("%1 (pid %2)").arg(name).arg(pid);
+}
 
 QString lineInUseText(const QString &path)
 {

@@ -21,6 +21,8 @@ void releaseLine(int fd);
 
 // The text for a device that refused to open with EBUSY (held exclusively).
 QString lineInUseText(const QString &path);
+// A process as the texts name it: "servoctl (pid 4242)", or "process 4242".
+QString processText(qint64 pid);
 
 // Whether a program has claimed the open device, without claiming it: its
 // text ("/dev/ttyUSB0 is in use by servoctl (pid 4242)"), or empty when

@@ -1,6 +1,8 @@
 #include "tcpline.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -8,13 +10,10 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <QFile>
-
-#include "linedebt.h"
 #include "linelock.h"
-#include "sharedfile.h"
 #include "systemerror.h"
 
 namespace {
@@ -142,7 +141,7 @@ int listenTcp(TcpAddress *address, QString *error)
     return -1;
 }
 
-int claimTcpLine(const TcpAddress &address, QString *error, QString *warning)
+int claimTcpLine(const TcpAddress &address, QString *error)
 {
     AddressList list;
     QString ignored;
@@ -150,20 +149,40 @@ int claimTcpLine(const TcpAddress &address, QString *error, QString *warning)
     QString host = resolve(address, false, &list, &ignored) ? numericHost(list.first) : QString();
     if (host.isEmpty())
         host = address.host.toLower();
-    host.replace(QLatin1Char(':'), QLatin1Char('_')).replace(QLatin1Char('/'), QLatin1Char('_'));
-    const QByteArray path = QFile::encodeName(
-        QStringLiteral("%1/modbus-tcp-%2-%3.lock").arg(lineDebtFolder(), host).arg(address.port));
-    // Another user's lock file is locked as it is: a lock needs no writing.
-    int fd = openSharedFileToRead(path, warning);
-    if (fd < 0 && warning->isEmpty())
-        fd = openSharedFileToWrite(path, warning);
-    if (fd < 0)
-        return -1;
-    if (!claimLine(fd, address.url(), error)) {
+    const QByteArray name = "teco-servo/modbus-tcp/" + host.toUtf8() + ':' + QByteArray::number(address.port);
+    sockaddr_un where = {};
+    where.sun_family = AF_UNIX;
+    // An abstract name: its first byte is zero, and no file stands for it.
+    const int nameLength = qMin(name.size(), int(sizeof where.sun_path) - 1);
+    std::memcpy(where.sun_path + 1, name.constData(), size_t(nameLength));
+    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(nameLength));
+    const sockaddr *at = reinterpret_cast<const sockaddr *>(&where);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, at, length) == 0 && ::listen(fd, 4) == 0)
+        return fd;
+    const int reason = errno;
+    if (fd >= 0)
         ::close(fd);
+    if (reason != EADDRINUSE) {
+        errno = reason;
+        *error = systemError("cannot lock %1", address.url());
         return -1;
     }
-    return fd;
+    // The holder listens: a connection tells who it is.
+    QString holder;
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ucred peer = {};
+    socklen_t peerSize = sizeof peer;
+    if (probe >= 0 && ::connect(probe, at, length) == 0
+        && ::getsockopt(probe, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) == 0 && peer.pid > 0) {
+        holder = processText(peer.pid);
+    }
+    if (probe >= 0)
+        ::close(probe);
+    *error = holder.isEmpty() ? lineInUseText(address.url())
+                              : QStringLiteral("%1 is in use by %2").arg(address.url(), holder);
+    return -1;
 }
 
 long sendToSocket(int fd, const char *data, long length)

@@ -19,14 +19,14 @@ int connectTcp(const TcpAddress &address, int timeoutMs, int interruptFd, QStrin
 // the one taken when it was 0. -1 with *error otherwise.
 int listenTcp(TcpAddress *address, QString *error);
 
-// One master on a converter's line within this machine: an advisory lock on
-// a file named after the address the host resolves to and the port, in the
-// lock folder (lineDebtFolder()). The lock descriptor, or -1: with *error
-// when another program holds it ("tcp://127.0.0.1:5020 is in use by
-// servoctl (pid 4242)"), or with *warning alone when no lock could be had
-// (a link or another's file under the name: left alone) and the line may be
-// used without one.
-int claimTcpLine(const TcpAddress &address, QString *error, QString *warning);
+// One master on a converter's line within this machine: a listening socket
+// bound to an abstract name made of the address the host resolves to and
+// the port. No file stands for it, so none can be planted in its place or
+// left behind, and it goes with its holder however that ends. The lock
+// descriptor, or -1 with *error: "tcp://127.0.0.1:5020 is in use by servoctl
+// (pid 4242)" when another program holds it (whoever that is), or why no
+// lock could be had.
+int claimTcpLine(const TcpAddress &address, QString *error);
 
 // Writes to a socket without SIGPIPE when the far end has gone.
 long sendToSocket(int fd, const char *data, long length);

@@ -25,10 +25,7 @@ bool TcpPort::open(const TcpAddress &address, const LineSettings &settings)
     m_settings = settings;
     m_absent = false;
     QString error;
-    QString warning;
-    m_lockFd = claimTcpLine(address, &error, &warning);
-    warnOnce(warning);
-    if (!error.isEmpty())
+    if (m_locking && (m_lockFd = claimTcpLine(address, &error)) < 0)
         return fail(error);
     const int fd = connectTcp(address, kConnectTimeoutMs, interruptFd(), &error);
     if (fd < 0) {

@@ -11,7 +11,8 @@
 // answer is framed by its length within the answer time-out.
 //
 // One master per converter line within this machine: open() takes the
-// host:port lock (claimTcpLine) before it connects. A refused, unreachable
+// host:port lock (claimTcpLine) before it connects, and fails without it
+// unless locking is off. A refused, unreachable
 // or timed-out connection leaves the port absent (isAbsent()): the line is
 // not there, as an unplugged adapter is not; a connection that closes is a
 // lost line, and reopen() connects again.
@@ -26,6 +27,10 @@ public:
     bool reopen() override;
     void close() override;
 
+    // Off: no lock is taken, and another master on this machine may share
+    // the converter's line (on by default).
+    void setLocking(bool on) { m_locking = on; }
+
     TcpAddress address() const { return m_address; }
     bool isAbsent() const { return m_absent; }
 
@@ -33,6 +38,7 @@ private:
     TcpAddress m_address;
     LineSettings m_settings;
     int m_lockFd = -1;
+    bool m_locking = true;
     bool m_absent = false;
 };
 

@@ -77,6 +77,7 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"--plugin=", "info"}, "--plugin"},
         {{"--device", "/dev/null", "read", "HR1"}, "--sim applies only to the built-in simulated line, not with --device"},
         {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
+        {{"--no-lock", "read", "HR1"}, "--no-lock goes only with a -d tcp:// line"},
         {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
         {{"--sim-stations", "0-2", "read", "HR1"}, "--sim-stations: 0-2: stations are numbers from 1 to 247"},
         {{"--sim-faults", "drop=0.1,", "read", "HR1"}, "--sim-faults: empty fault in drop=0.1,"},

@@ -218,6 +218,34 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n"))) << qPrintable(poll.out());
 }
 
+// The lock has no file another user could plant or remove: whoever holds
+// its name (here this test) is named and servoctl does not go on; with
+// --no-lock it does, and says so.
+TEST(TcpLine, TheLockIsHeldByWhoeverHoldsItsNameAndNoLockIsSaid)
+{
+    const std::unique_ptr<ChildProcess> sim = startServosim();
+    const QString url = urlOf(*sim);
+    TcpAddress address;
+    QString error;
+    ASSERT_TRUE(parseTcpUrl(url, &address, &error)) << qPrintable(error);
+    const int held = claimTcpLine(address, &error);
+    ASSERT_GE(held, 0) << qPrintable(error);
+    const Outcome refused = servoctl({"-d", url, "read", "HR1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
+                                       .arg(QRegularExpression::escape(url)).arg(getpid()))
+                    .match(refused.err).hasMatch())
+        << qPrintable(refused.err);
+    const Outcome unlocked = servoctl({"-d", url, "--no-lock", "read", "IR1"});
+    EXPECT_EQ(unlocked.status, 0) << qPrintable(unlocked.err);
+    EXPECT_EQ(unlocked.out, QLatin1String("IR1 = 1000\n"));
+    EXPECT_EQ(unlocked.err, QStringLiteral("servoctl: --no-lock: %1 is used without its lock: another master "
+                                           "on this machine may use the converter's line at the same time\n")
+                                .arg(url));
+    ::close(held);
+    EXPECT_EQ(servoctl({"-d", url, "read", "IR1"}).out, QLatin1String("IR1 = 1000\n"));
+}
+
 // The server gone mid-poll: said once, waited for without CPU, and polled
 // again when it is back on the same port.
 TEST(TcpLine, PollWaitsForALostConnectionAndGoesOnWhenTheServerIsBack)
