@@ -74,6 +74,8 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
     QByteArray exception;
     if (t.kind == Transaction::Late)
         flags.append("late");
+    if (asked && !RtuRequest(t.request.bytes).beyondLimits().isEmpty())
+        flags.append("beyond_limits");
     if (t.kind == Transaction::Unasked && t.askedStation >= 0 && t.askedStation != quint8(first.at(0)))
         flags.append("other_station");
     if (t.kind == Transaction::Exchange) {

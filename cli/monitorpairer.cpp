@@ -30,6 +30,11 @@ bool MonitorPairer::fitsAwaited(const HeardFrame &frame) const
                || (bytes.size() > 1 && (byteAt(bytes, 1) & 0x7F) == byteAt(m_awaited.bytes, 1));
     if (m_awaitedRequest.isKnown())
         return m_awaitedRequest.isAnswer(bytes.constData(), bytes.size());
+    // Beyond Modbus's limits and more than a frame can carry: only an
+    // exception answers it.
+    if (!m_awaitedRequest.beyondLimits().isEmpty())
+        return bytes.size() == 5 && byteAt(bytes, 0) == byteAt(m_awaited.bytes, 0)
+               && byteAt(bytes, 1) == (byteAt(m_awaited.bytes, 1) | 0x80);
     const quint8 function = byteAt(m_awaited.bytes, 1);
     return byteAt(bytes, 0) == byteAt(m_awaited.bytes, 0)
            && (byteAt(bytes, 1) == function || byteAt(bytes, 1) == (function | 0x80));

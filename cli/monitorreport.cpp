@@ -200,6 +200,8 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
     QStringList flags;
     if (t.kind == Transaction::Late)
         flags.append(QStringLiteral("late answer, after the next request began"));
+    if (const QString beyond = RtuRequest(request).beyondLimits(); !beyond.isEmpty())
+        flags.append(beyond);
     const QList<MonitorValue> values = transactionValues(t, map);
     if (!values.isEmpty()) {
         QStringList shown;

@@ -88,6 +88,19 @@ RtuRequest::RtuRequest(const QByteArray &frame)
     }
 }
 
+QString RtuRequest::beyondLimits() const
+{
+    if (m_frame.size() < 6)
+        return QString();
+    const quint8 f = function();
+    const int most = f == 1 || f == 2 ? 2000 : f == 3 || f == 4 ? 125 : f == 15 ? 1968 : f == 16 ? 123 : 0;
+    const int quantity = quint8(m_frame.at(4)) << 8 | quint8(m_frame.at(5));
+    if (most == 0 || (quantity >= 1 && quantity <= most))
+        return QString();
+    const char *items = f == 1 || f == 2 || f == 15 ? "bits" : "registers";
+    return QStringLiteral("%1 %2, Modbus allows 1 to %3").arg(quantity).arg(QLatin1String(items)).arg(most);
+}
+
 bool RtuRequest::isNormalAnswer(const char *data, int size) const
 {
     if (!isKnown() || size != m_answerLength || quint8(data[0]) != station()

@@ -2,6 +2,7 @@
 #define RTUANSWER_H
 
 #include <QByteArray>
+#include <QString>
 
 // What a Modbus RTU master can tell about an answer from the request it has
 // sent. A normal answer repeats the station and function; a read answer
@@ -36,6 +37,11 @@ public:
     {
         return isNormalAnswer(data, size) || isExceptionAnswer(data, size);
     }
+    // The items asked for are beyond what Modbus allows a request of its
+    // function (reads of 1 to 2000 bits or 1 to 125 registers, writes of 1
+    // to 1968 coils or 1 to 123 registers): "130 registers, Modbus allows 1
+    // to 125"; empty within them, and for other functions.
+    QString beyondLimits() const;
     // True when the normal answers of both requests would look the same.
     bool answersLookAlike(const RtuRequest &other) const;
     // True when a normal answer can be byte for byte this request: always
