@@ -144,7 +144,8 @@ const TextOption kTextOptions[] = {
     {"sim-seed", [](const QString &value, Options *o, QString *error) {
          if (parseDecimal(value, 0, std::numeric_limits<quint64>::max(), &o->simSeed))
              return true;
-         *error = QStringLiteral("%1 is not a whole number").arg(value);
+         *error = QStringLiteral("%1: a seed is a whole number from 0 to %2")
+                      .arg(value).arg(std::numeric_limits<quint64>::max());
          return false;
      }},
     {"sim-model", [](const QString &value, Options *o, QString *error) {

@@ -109,6 +109,17 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         return false;
     }
     if (backup) {
+        // A signed entry holds its own range, not the word's or dword's.
+        if (entry->isSigned) {
+            const qint64 most = entry->type->bits == 16 ? 32767 : 2147483647;
+            bool ok = false;
+            const qint64 number = words[2].toLongLong(&ok, 10);
+            if (!ok || number < -most - 1 || number > most) {
+                *error = QStringLiteral("%1: %2 takes a whole number from %3 to %4, not %5")
+                             .arg(words[0], words[1]).arg(-most - 1).arg(most).arg(words[2]);
+                return false;
+            }
+        }
         if (!encodeValues({words[2]}, *entry->type, &entry->data, &why)) {
             *error = QStringLiteral("%1: %2").arg(words[0], why);
             return false;

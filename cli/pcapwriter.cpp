@@ -3,6 +3,8 @@
 #include <QtEndian>
 
 #include "newfile.h"
+#include "systemerror.h"
+#include "writeall.h"
 
 namespace {
 
@@ -56,9 +58,8 @@ bool PcapWriter::open(const QString &path, QString *error)
         *error = QStringLiteral("cannot write %1: %2").arg(path, m_file.errorString());
         return false;
     }
-    const QByteArray head = header();
-    if (m_file.write(head) != head.size()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, m_file.errorString());
+    if (!write(header())) {
+        *error = m_error;
         return false;
     }
     return true;
@@ -66,18 +67,16 @@ bool PcapWriter::open(const QString &path, QString *error)
 
 bool PcapWriter::append(const QByteArray &frame, qint64 epochUs)
 {
-    const QByteArray bytes = packet(frame, epochUs);
-    if (m_file.write(bytes) != bytes.size()) {
-        m_error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
+    return m_error.isEmpty() && write(packet(frame, epochUs));
+}
+
+// Straight to the file, unbuffered, so that a failure says its reason (a
+// full disk) rather than the buffer's "Unknown error".
+bool PcapWriter::write(const QByteArray &bytes)
+{
+    if (const int error = writeAll(m_file.handle(), bytes)) {
+        m_error = QStringLiteral("cannot write %1: %2").arg(m_path, systemReason(error));
         return false;
     }
     return true;
-}
-
-bool PcapWriter::flush()
-{
-    if (m_file.flush())
-        return true;
-    m_error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
-    return false;
 }

@@ -16,9 +16,10 @@ public:
 
     // Creates path (a new file only); false with *error set.
     bool open(const QString &path, QString *error);
-    // False once a write has failed: errorString() says why.
+    // Each packet is written at once. False once a write has failed:
+    // errorString() says why ("No space left on device").
     bool append(const QByteArray &frame, qint64 epochUs);
-    bool flush();
+    bool flush() { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
 
     // The file's bytes before the packets, and one packet: for tests.
@@ -26,6 +27,8 @@ public:
     static QByteArray packet(const QByteArray &frame, qint64 epochUs);
 
 private:
+    bool write(const QByteArray &bytes);
+
     QString m_path;
     QFile m_file;
     QString m_error;

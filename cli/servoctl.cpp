@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 
 #include <QCoreApplication>
@@ -28,10 +29,24 @@ int finish(int status)
     return status ? status : 1;
 }
 
+// Descriptors 0 to 2 left closed by the caller are taken first, read-only
+// from /dev/null: otherwise the signals' pipe or a line would be opened as
+// "standard output" and get the data. Writing to them fails, as it would
+// to a closed one, and finish() says so.
+void holdStandardDescriptors()
+{
+    // The lowest free descriptor is the one taken: fd itself.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", O_RDONLY);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    holdStandardDescriptors();
     // First of all: a signal in the first milliseconds ends servoctl in order too.
     if (!installInterruptHandlers()) {
         std::fprintf(stderr, "servoctl: cannot make a pipe for the signal handlers\n");

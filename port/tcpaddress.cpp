@@ -46,8 +46,9 @@ bool splitHostPort(const QString &text, int minPort, TcpAddress *address)
 
 QString TcpAddress::url() const
 {
-    const QString shown = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
-    return QStringLiteral("%1%2:%3").arg(QLatin1String(kScheme), shown).arg(port);
+    // Joined, not .arg()-chained: a host may hold a "%" (an IPv6 zone).
+    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QLatin1String(kScheme) + shown + QLatin1Char(':') + QString::number(port);
 }
 
 bool isTcpUrl(const QString &device)

@@ -1,5 +1,11 @@
 // The monitor's pure parts with given times: the framer's splits, the
 // pairer's verdicts as the user reads them, the capture's bytes.
+#include <csignal>
+
+#include <sys/resource.h>
+
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include "linesettings.h"
@@ -211,6 +217,25 @@ TEST(PcapWriter, WritesUser0PacketsOfBareFrames)
     EXPECT_EQ(PcapWriter::header().toHex(), QByteArray("d4c3b2a1020004000000000000000000ffff000093000000"));
     EXPECT_EQ(PcapWriter::packet(QByteArray::fromHex("0103"), 1700000000123456LL).toHex(),
               QByteArray("00f1536540e201000200000002000000" "0103"));
+
+    // A write the file system refuses (here a size limit, as a full disk
+    // would) is said with its reason.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("capture.pcap"));
+    PcapWriter writer;
+    QString error;
+    ASSERT_TRUE(writer.open(path, &error)) << qPrintable(error);
+    rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = 64;
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = writer.append(QByteArray(100, '\x01'), 0);
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(writer.errorString(), QStringLiteral("cannot write %1: File too large").arg(path));
 }
 
 } // namespace

@@ -79,6 +79,7 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"--local-echo=yes", "read", "HR1"}, "--local-echo takes no value"},
         {{"--no-lock", "read", "HR1"}, "--no-lock goes only with a -d tcp:// line"},
         {{"--sim-model", "Servo", "read", "HR1"}, "--sim-model: unknown model: Servo"},
+        {{"--sim-seed", "-1", "read", "HR1"}, "--sim-seed: -1: a seed is a whole number from 0 to 18446744073709551615"},
         {{"--sim-stations", "0-2", "read", "HR1"}, "--sim-stations: 0-2: stations are numbers from 1 to 247"},
         {{"--sim-faults", "drop=0.1,", "read", "HR1"}, "--sim-faults: empty fault in drop=0.1,"},
         {{"--line", "RS485,9600", "read", "HR1"}, "RS485,9600"},

@@ -182,6 +182,19 @@ TEST(Servoctl, ARefusedSingleWriteOnAnEchoingLineIsNeverReportedWritten)
 
 // Two programs on one line would take each other's answers: the second
 // is refused, and told who holds the line.
+// Values that cannot reach a closed standard output fail the run, saying
+// so; nothing else takes its descriptor.
+TEST(Servoctl, AClosedStandardOutputFailsTheRunAndSaysWhy)
+{
+    for (const char *format : {"dec", "json"}) {
+        ChildProcess run("/bin/sh", QStringList{"-c", "exec \"$@\" >&-", "sh"}
+                                        + QString::fromLocal8Bit(SERVOCTL_COMMAND).split(QLatin1Char('|'))
+                                        + QStringList{"--sim", "read", "HR1", "-f", QLatin1String(format)});
+        EXPECT_EQ(run.finish(), 1) << format;
+        EXPECT_TRUE(run.err().endsWith(QLatin1String(": Bad file descriptor\n"))) << qPrintable(run.err());
+    }
+}
+
 TEST(Servoctl, ALineInUseIsRefused)
 {
     int master = -1, slave = -1;

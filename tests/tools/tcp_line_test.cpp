@@ -158,6 +158,11 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
         EXPECT_FALSE(parseTcpUrl(QLatin1String(bad), &address, &error)) << bad;
         EXPECT_EQ(error, QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)").arg(QLatin1String(bad)));
     }
+    // A zone in an IPv6 host is shown as it was written.
+    TcpAddress zoned;
+    QString error;
+    ASSERT_TRUE(parseTcpUrl(QStringLiteral("tcp://[fe80::1%1]:502"), &zoned, &error)) << qPrintable(error);
+    EXPECT_EQ(zoned.url(), QStringLiteral("tcp://[fe80::1%1]:502"));
     const Outcome run = servoctl({"-d", "tcp://host:0", "read", "HR1"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, QStringLiteral("servoctl: -d: invalid TCP line: tcp://host:0 (tcp://HOST:PORT, PORT 1 to 65535) "
