@@ -26,6 +26,18 @@ int wholeFrameAtStart(const QByteArray &bytes)
     return 0;
 }
 
+// Where the first whole frame with its CRC that more bytes follow begins
+// after something else (noise read together with the frames after it); 0
+// when none does.
+int wholeFrameAfter(const QByteArray &bytes)
+{
+    for (int at = 1; at + 4 < bytes.size(); ++at) {
+        if (wholeFrameAtStart(bytes.mid(at)) > 0)
+            return at;
+    }
+    return 0;
+}
+
 // Where a whole frame with its CRC ends the bytes, after something else (a
 // burst of noise read together with the frame after it); 0 when none does.
 int wholeFrameAtEnd(const QByteArray &bytes)
@@ -78,20 +90,38 @@ qint64 MonitorFramer::longestIdle(int from, int to) const
 
 void MonitorFramer::finish(QList<HeardFrame> *frames)
 {
+    split(frames, false);
+}
+
+// Frames that piled up (a reader that was late) fill the frame in progress
+// to its bound with no silence to split them by: the whole frames it begins
+// with are split off as frames read at once are, and what follows the last
+// of them stays in progress, to be completed by the bytes after it.
+void MonitorFramer::splitAtBound(QList<HeardFrame> *frames)
+{
+    const int before = m_current.bytes.size();
+    split(frames, true);
+    if (m_current.bytes.size() == before)
+        finish(frames); // no frame in it: noise, delivered whole
+}
+
+void MonitorFramer::split(QList<HeardFrame> *frames, bool keepRest)
+{
     // Times that are estimates can cross (a late read); the line was then
-    // silent for no time at all.
-    m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : qMax<qint64>(0, m_current.beginNs - m_lastEndNs);
+    // silent for no time at all. A rest kept from a split has its own.
+    if (!m_continued)
+        m_current.silenceBeforeNs = m_lastEndNs < 0 ? -1 : qMax<qint64>(0, m_current.beginNs - m_lastEndNs);
     // Two frames in one run of bytes: a whole frame with its CRC at the
     // start is one. Where the next began with a read of its own, the line
     // was idle less than 1.5 characters between them (a master that keeps
     // no silence), by that read's time; within one read (a reader that was
     // late, a pseudo-terminal) its silence cannot be known.
-    bool split = false;
+    bool splitAny = false;
     int consumed = 0;
     while (!hasValidModbusCrc(m_current.bytes)) {
         int whole = wholeFrameAtStart(m_current.bytes);
-        if (whole == 0)
-            whole = wholeFrameAtEnd(m_current.bytes); // noise before it: that goes first
+        if (whole == 0) // noise before a frame: that goes first
+            whole = keepRest ? wholeFrameAfter(m_current.bytes) : wholeFrameAtEnd(m_current.bytes);
         if (whole == 0)
             break;
         const Read *next = m_wholeFrames ? nullptr : readAt(consumed + whole);
@@ -112,15 +142,31 @@ void MonitorFramer::finish(QList<HeardFrame> *frames)
             m_current.beginNs += m_current.silenceBeforeNs;
             m_current.longestGapNs = longestIdle(consumed, consumed + m_current.bytes.size());
         }
-        split = true;
+        splitAny = true;
+    }
+    if (keepRest) {
+        // The reads are counted from the rest's first byte on.
+        QList<Read> rest;
+        for (Read read : qAsConst(m_reads)) {
+            if (read.offset + read.size <= consumed)
+                continue;
+            const int cut = qMax(0, consumed - read.offset);
+            read.offset = read.offset + cut - consumed;
+            read.size -= cut;
+            rest.append(read);
+        }
+        m_reads = rest;
+        m_continued = consumed > 0;
+        return;
     }
     m_current.crcOk = hasValidModbusCrc(m_current.bytes);
     deliver(m_current, frames);
     m_current = HeardFrame();
     m_reads.clear();
+    m_continued = false;
     // Where whole frames come as they begin, two at once mean the reader was
     // late: when the last of them ended is not known either.
-    if (split && m_wholeFrames)
+    if (splitAny && m_wholeFrames)
         m_lastEndNs = -1;
 }
 
@@ -156,7 +202,7 @@ void MonitorFramer::append(const char *data, int size, qint64 nowNs, QList<Heard
         data += take;
         size -= take;
         if (m_current.bytes.size() >= maxFrame())
-            finish(frames);
+            splitAtBound(frames);
     }
 }
 

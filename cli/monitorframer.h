@@ -29,10 +29,10 @@ struct HeardFrame
 // are a whole frame with its CRC: the next one then began too soon, which
 // the silence before it shows. Bytes whose CRC fails but which begin with
 // a whole frame with its CRC, of the length its header gives, are two
-// frames read at once, split there. A
-// frame never grows past maxFrame() bytes
-// (the longest RTU frame), so noise or a wrong baud rate takes bounded
-// memory. Pure: the caller says when bytes came and what time it is.
+// frames read at once, split there. A frame never grows past maxFrame()
+// bytes (the longest RTU frame), so noise or a wrong baud rate takes bounded
+// memory; bytes that piled up to that bound (a reader that was late) are
+// split into the whole frames they hold, the rest kept for what follows. Pure: the caller says when bytes came and what time it is.
 //
 // With wholeFrames (a pseudo-terminal: servosim's tap hands each frame over
 // whole as it begins on the line), a frame ends on the line its characters'
@@ -54,6 +54,8 @@ public:
 
 private:
     void finish(QList<HeardFrame> *frames);
+    void splitAtBound(QList<HeardFrame> *frames);
+    void split(QList<HeardFrame> *frames, bool keepRest);
     void deliver(HeardFrame frame, QList<HeardFrame> *frames);
 
     qint64 m_characterNs;
@@ -74,6 +76,7 @@ private:
     HeardFrame m_current;
     QList<Read> m_reads;
     qint64 m_lastEndNs = -1; // the end of the last frame finished
+    bool m_continued = false; // the frame in progress is the rest of a split
 };
 
 #endif // SERVOCTL_MONITORFRAMER_H

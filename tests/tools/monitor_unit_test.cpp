@@ -118,6 +118,19 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
     EXPECT_EQ(frames[0].bytes.size(), MonitorFramer::maxFrame());
     ASSERT_TRUE(framer.takeAtSilence(0, &frames, true));
     EXPECT_EQ(frames.last().bytes.size(), 600 - 2 * MonitorFramer::maxFrame());
+
+    // Frames that piled up while the reader was late, past the bound in one
+    // read (noise first): every frame whole, none cut at the bound.
+    QByteArray piled("\x55\x66", 2);
+    for (int i = 0; i < 40; ++i)
+        piled += request + answer;
+    frames.clear();
+    framer.append(piled.constData(), piled.size(), 0, &frames);
+    framer.takeAtSilence(0, &frames, true);
+    ASSERT_EQ(frames.size(), 81);
+    EXPECT_EQ(frames[0].bytes, QByteArray("\x55\x66", 2));
+    for (int i = 1; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].bytes, i % 2 ? request : answer) << i;
 }
 
 // Each sequence of frames and the lines the monitor prints for it.
