@@ -109,14 +109,16 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
         return false;
     }
     if (backup) {
-        // A signed entry holds its own range, not the word's or dword's.
+        // A signed entry is refused as what it is, not as the word or dword
+        // it is kept in. Older backups wrote it unsigned: that form is taken.
         if (entry->isSigned) {
             const qint64 most = entry->type->bits == 16 ? 32767 : 2147483647;
             bool ok = false;
             const qint64 number = words[2].toLongLong(&ok, 10);
-            if (!ok || number < -most - 1 || number > most) {
-                *error = QStringLiteral("%1: %2 takes a whole number from %3 to %4, not %5")
-                             .arg(words[0], words[1]).arg(-most - 1).arg(most).arg(words[2]);
+            if (!ok || number < -most - 1 || number > 2 * most + 1) {
+                *error = QStringLiteral("%1: %2 takes a whole number from %3 to %4 (0 to %5 as older "
+                                        "backups wrote it), not %6")
+                             .arg(words[0], words[1]).arg(-most - 1).arg(most).arg(2 * most + 1).arg(words[2]);
                 return false;
             }
         }

@@ -195,8 +195,9 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"# nothing", false, "%1: no entries"},
         {"HR5 word 65536", true, "%1:1: HR5: invalid value for a word: \"65536\""},
         {"HR5.1 bit 2", true, "%1:1: HR5.1: invalid value for a bit: \"2\""},
-        {"HR5 int16 40000", true, "%1:1: HR5: int16 takes a whole number from -32768 to 32767, not 40000"},
-        {"HR5 int32 -2147483649", true, "%1:1: HR5: int32 takes a whole number from -2147483648 to 2147483647"},
+        {"HR5 int16 -40000", true, "%1:1: HR5: int16 takes a whole number from -32768 to 32767 (0 to 65535 "
+                                  "as older backups wrote it), not -40000"},
+        {"HR5 int32 4294967296", true, "%1:1: HR5: int32 takes a whole number from -2147483648 to 2147483647"},
         {"HR5 word", true, "%1:1: HR5: an entry is ADDRESS TYPE VALUE [NAME] [# comment]"},
         // What an older servoctl wrote for a map path holding a newline.
         {"# servoctl 1.0.0 backup\n# map: m\nHR5 word 4242 injected\n" + std::string(kHeaderEnd) + "HR1 word 0", true,
