@@ -22,6 +22,7 @@ const KindInfo kKinds[FaultPlan::KindCount] = {
     {"unheard", nullptr},
     {"twin", nullptr},
     {"noise", nullptr},
+    {"twice", nullptr},
 };
 
 QString knownNames()

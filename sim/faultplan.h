@@ -25,13 +25,14 @@
 // a frame that passes the CRC check. noise: a burst of random bytes on the
 // line, half the time between frames (a silent interval before the answer,
 // which a master can pass over) and half the time inside the answer (which
-// it then fails).
+// it then fails). twice: the answer is sent again a silent interval after
+// it (a converter or drive that repeats itself).
 struct FaultPlan
 {
     // New kinds go last: the draws of a plan and seed stay as they were.
     enum Kind {
         None, Drop, Corrupt, Truncate, WrongStation, Exception, Delay, Late,
-        Unheard, Twin, Noise, KindCount
+        Unheard, Twin, Noise, Twice, KindCount
     };
 
     double rate[KindCount] = {};

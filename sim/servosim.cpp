@@ -153,14 +153,15 @@ void addOptions(QCommandLineParser &parser)
                                                 "receiver disable hands the master its own request.")},
         {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
                                                   "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
-                                                  "unheard=0.02,twin=0.02,noise=0.02 "
+                                                  "unheard=0.02,twin=0.02,noise=0.02,twice=0.02 "
                                                   "(rates from 0 to 1, together at most 1; delay and late "
                                                   "in ms after the colon, default 200 and 1000: a delay "
                                                   "within the master's time-out, a late answer after it; "
                                                   "drop loses the answer of an executed request, unheard "
                                                   "the request itself; twin is a second drive with the "
                                                   "same station answering at once; noise a burst between "
-                                                  "frames or inside the answer)."),
+                                                  "frames or inside the answer; twice the answer sent "
+                                                  "again a silent interval after it)."),
          QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws and of the model's noise (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},

@@ -264,6 +264,19 @@ void SimServer::handle(const QByteArray &frame)
     }
     if (!waitUntil(sendAt))
         return;
+    if (!writeAnswer(answer.frame))
+        return;
+    if (m_trace)
+        m_trace->sent(answer.frame.constData(), answer.frame.size());
+    if (answer.fault != FaultPlan::Twice)
+        return;
+    // Heard requests wait meanwhile: a drive answers in order.
+    if (m_pacing || m_realDevice) {
+        const qint64 again = monotonicNs() + qint64(answer.frame.size()) * m_settings.characterTimeNs()
+                             + m_settings.silentIntervalNs();
+        if (!waitUntil(again))
+            return;
+    }
     if (writeAnswer(answer.frame) && m_trace)
         m_trace->sent(answer.frame.constData(), answer.frame.size());
 }

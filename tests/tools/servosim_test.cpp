@@ -135,8 +135,8 @@ TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
         EXPECT_EQ(plan.toString().toStdString(), g[1]);
     }
     const char *bad[][2] = {
-        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise)"},
-        {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise)"},
+        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise, twice)"},
+        {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise, twice)"},
         {"late=2", "invalid fault rate: late=2 (a number from 0 to 1)"},
         {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 1 to 60000)"},
         {"late=0.1:0", "invalid fault time: late=0.1:0 (milliseconds from 1 to 60000)"},
