@@ -97,7 +97,10 @@ int main(int argc, char **argv)
         }
         status = session.run(step);
     }
+    session.lookForAnswersTooMany();
     session.printStats();
+    if (!status && session.answerInDoubt())
+        status = 1;
     if (interruptSignal()) {
         session.closeLine();
         // The data's reader has what it wanted (servoctl ... --csv - | head).

@@ -454,6 +454,15 @@ int Session::reportWritten(const Step &step, const char *what)
     return 0;
 }
 
+void Session::lookForAnswersTooMany()
+{
+    if (!m_port || interruptSignal())
+        return;
+    m_port->listenForAnswersTooMany();
+    for (const QString &warning : lateAnswerWarnings())
+        warn(warning);
+}
+
 // The late answers the port dropped since the last call, as lines for the
 // user: each station's latest lateness when it grows, and once a station
 // that sent an answer nothing awaited.
@@ -483,6 +492,17 @@ QStringList Session::lateAnswerWarnings()
     for (const LateAnswer &late : m_port->takeLateAnswers()) {
         if (late.latenessNs < 0) {
             m_stats.addLate(late.station);
+            if (late.doubtsLastAnswer) {
+                // It fits the request the station answered last: that
+                // answer may have been the one before, sent again.
+                m_answerInDoubt = true;
+                m_reportedUnasked.insert(late.station);
+                warnings.append(QStringLiteral("station %1 sent an answer too many: what was read from it "
+                                               "may belong to earlier requests (a drive or converter that "
+                                               "answers twice, or another master on the line)")
+                                    .arg(late.station));
+                continue;
+            }
             if (!m_reportedUnasked.contains(late.station)) {
                 m_reportedUnasked.insert(late.station);
                 warnings.append(QStringLiteral("station %1 sent an answer that no request awaited "

@@ -51,6 +51,12 @@ public:
     void closeLine();
     // With --stats: the per-station table of the run so far.
     void printStats();
+    // An answer a drive sent too many put one shown before in doubt: the
+    // run fails (1) though each step went well.
+    bool answerInDoubt() const { return m_answerInDoubt; }
+    // After the last step: where the line may hide an answer too many, a
+    // last look for it, said as after any call.
+    void lookForAnswersTooMany();
 
 private:
     // afterDriverCall(): the command's own outcome decides.
@@ -121,6 +127,7 @@ private:
     std::unique_ptr<WideCsv> m_wide;
     int m_jsonFd = -1;
     QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
+    bool m_answerInDoubt = false;
     QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
     QSet<QPair<int, int>> m_reportedOthers; // station asked, station that answered
 };

@@ -22,6 +22,11 @@ const qint64 kMinOwedMemoryNs = 30000 * kMs;
 const qint64 kBroadcastTurnaroundNs = 200 * kMs;
 // A line that never falls silent does not grow the input beyond this.
 const int kMaxInput = 1024;
+// Arrival times kept for the input's bytes; older ones take a later time.
+const int kMaxArrivals = 64;
+// An answer on the wire may be this many characters shorter than its
+// length says (a drive's clock runs up to a few per cent fast).
+const int kEarlySlackCharacters = 2;
 
 bool isWholeFrameAt(const char *data, int size, int *length)
 {
@@ -41,12 +46,16 @@ void AnswerJudge::reset(qint64 nowNs)
     m_echoFault = EchoFault::None;
     m_tookItself = RtuRequest();
     m_input.clear();
+    m_arrivals.clear();
     m_requestSentNs = 0;
     m_lastActivityNs = nowNs;
     m_lastByteNs = 0;
     m_receivedSinceSend = 0;
     m_quietUntilNs = 0;
     m_owed.clear();
+    std::fill(std::begin(m_outOfStepUntilNs), std::end(m_outOfStepUntilNs), 0);
+    std::fill(std::begin(m_lastTaken), std::end(m_lastTaken), RtuRequest());
+    std::fill(std::begin(m_takenBefore), std::end(m_takenBefore), RtuRequest());
     m_pending = Pending::None;
     m_nowNs = nowNs;
 }
@@ -178,6 +187,11 @@ void AnswerJudge::bytesReceived(const char *data, int size, qint64 nowNs)
     if (size <= 0)
         return;
     m_input.append(data, size);
+    m_receivedTotal += size;
+    const qint64 begin = m_receivedTotal - m_input.size();
+    while (!m_arrivals.isEmpty() && (m_arrivals.first().endAt <= begin || m_arrivals.size() >= kMaxArrivals))
+        m_arrivals.removeFirst();
+    m_arrivals.append(Arrival{m_receivedTotal, nowNs});
     m_receivedSinceSend += size;
     m_lastByteNs = nowNs;
     m_nowNs = qMax(m_nowNs, nowNs);
@@ -397,6 +411,14 @@ JudgeStep AnswerJudge::frameLoop()
             m_lineQuiet = false;
             continue;
         case AnswerScan::Answer:
+            if (cameTooEarly(scan.length)) {
+                note(JudgeEvent(JudgeEvent::Early));
+                dropLateFrame(scan.length);
+                if (m_echoFault != EchoFault::None)
+                    return done();
+                m_lineQuiet = false;
+                continue;
+            }
             if (isEchoBeforeAnswer(scan.length)) {
                 failEcho(EchoFault::Unexpected, false);
             } else if (mayBeOwnEcho(scan.length)) {
@@ -479,6 +501,32 @@ JudgeStep AnswerJudge::judgeItself(WaitEnd last)
         noteAnswerTaken(length);
     }
     return done();
+}
+
+// When the input's first length bytes had all come (no later than that).
+qint64 AnswerJudge::arrivedByNs(int length) const
+{
+    const qint64 end = m_receivedTotal - m_input.size() + length;
+    for (const Arrival &arrival : m_arrivals) {
+        if (arrival.endAt >= end)
+            return arrival.atNs;
+    }
+    return m_lastByteNs;
+}
+
+// A frame fitting the request that had all come before the request's last
+// character and the frame's own were on the wire: sent before the request
+// was heard (a far end that answers twice). Not judged where the far end
+// keeps no wire time, nor for a frame identical to the request (its echo's
+// judgement decides).
+bool AnswerJudge::cameTooEarly(int length) const
+{
+    if (m_set.keepsNoTime || m_set.characterNs <= 0
+        || m_request.frame() == QByteArray::fromRawData(m_input.constData(), length)) {
+        return false;
+    }
+    const qint64 earliest = m_requestOnWireNs + qint64(length - kEarlySlackCharacters) * m_set.characterNs;
+    return arrivedByNs(length) < earliest;
 }
 
 // Without local echo, a frame identical to the request just sent can only
@@ -580,6 +628,7 @@ void AnswerJudge::noteAnswerTaken(int length)
     forgetOld(m_nowNs);
     int carried = -1; // of the earliest owed request this could answer
     int earliest = -1;
+    bool held = true;  // and whether that one held look-alike requests back
     bool uncertain = false;
     for (int i = 0; i < m_owed.size(); ++i) {
         const RtuRequest &owed = m_owed.at(i).request;
@@ -588,6 +637,7 @@ void AnswerJudge::noteAnswerTaken(int length)
         if (carried < 0) {
             carried = m_owed.at(i).carried;
             earliest = i;
+            held = m_owed.at(i).holdUntilNs > m_owed.at(i).sentNs;
         }
         uncertain = uncertain || (owed.frame() != m_request.frame() && owed.isNormalAnswer(frame, length));
     }
@@ -599,8 +649,19 @@ void AnswerJudge::noteAnswerTaken(int length)
         note(JudgeEvent(JudgeEvent::UncertainAnswer));
     // Carried on as long as it lasts: it costs a step check before the next
     // look-alike request, and the first check the drive answers ends it.
+    const int station = m_request.station();
+    const bool outOfStep = m_outOfStepUntilNs[station] > m_nowNs;
     if (carried >= 0)
-        owe(m_request, carried + 1);
+        owe(m_request, carried + 1, held);
+    else if (outOfStep)
+        owe(m_request, 0, false);
+    const RtuRequest &before = m_lastTaken[station];
+    m_lookAlikeInRow = m_lookAlikeInRow
+                       || (m_set.keepsNoTime && before.isKnown() && before.answersLookAlike(m_request)
+                           && before.frame() != m_request.frame());
+    m_takenBefore[station] = before;
+    m_lastTaken[station] = m_request;
+    m_lastTakenSentNs[station] = m_requestSentNs;
     const bool itself = m_request.frame() == QByteArray::fromRawData(frame, length);
     // It may have been the request's echo; a second answer will tell. One
     // that an owed request explains tells nothing.
@@ -611,11 +672,13 @@ void AnswerJudge::noteAnswerTaken(int length)
         m_shownSilent = true;
 }
 
-void AnswerJudge::owe(const RtuRequest &request, int carried)
+void AnswerJudge::owe(const RtuRequest &request, int carried, bool hold, qint64 sentNs)
 {
+    if (sentNs < 0)
+        sentNs = m_requestSentNs;
     if (m_owed.size() >= kMaxOwedAnswers)
         m_owed.removeFirst();
-    m_owed.append(OwedAnswer{request, m_requestSentNs, m_requestSentNs + lateHorizonNs(), carried});
+    m_owed.append(OwedAnswer{request, sentNs, hold ? sentNs + lateHorizonNs() : sentNs, carried});
 }
 
 // The frame answers the earliest owed request it fits; that station's
@@ -644,15 +707,32 @@ void AnswerJudge::dropLateFrame(int length)
     }
     const qint64 previousFrameNs = m_lastFrameNs[late.station];
     m_lastFrameNs[late.station] = m_lastByteNs;
+    bool copy = false; // of an answer taken: not late, one too many
     for (int i = 0; i < m_owed.size(); ++i) {
         if (!m_owed.at(i).request.isAnswer(frame, length))
             continue;
-        late.latenessNs = m_lastByteNs - qMax(m_owed.at(i).sentNs, previousFrameNs);
+        copy = m_owed.at(i).holdUntilNs == m_owed.at(i).sentNs;
+        if (!copy)
+            late.latenessNs = m_lastByteNs - qMax(m_owed.at(i).sentNs, previousFrameNs);
         for (int k = i; k >= 0; --k) {
             if (m_owed.at(k).request.station() == late.station)
                 m_owed.removeAt(k);
         }
         break;
+    }
+    if (late.latenessNs < 0) {
+        // An answer too many: the station is out of step with our requests.
+        m_outOfStepUntilNs[late.station] = m_nowNs + owedMemoryNs();
+        // It fits the request the station answered last, whose answer may
+        // have been the one before's, sent twice.
+        const RtuRequest &last = m_lastTaken[late.station];
+        const RtuRequest &before = m_takenBefore[late.station];
+        if (!copy && last.isKnown() && last.isAnswer(frame, length) && before.isKnown()
+            && before.answersLookAlike(last) && before.frame() != last.frame()) {
+            late.doubtsLastAnswer = true;
+            owe(last, 0, false, m_lastTakenSentNs[late.station]);
+            m_lastTaken[late.station] = RtuRequest();
+        }
     }
     note(late);
     m_input.remove(0, length);

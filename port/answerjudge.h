@@ -19,6 +19,7 @@ struct PortCounters
     qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
     qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
     qint64 neverSilent = 0;      // answers cut at their bound: the line never fell silent
+    qint64 earlyFrames = 0;      // frames that came before the request's answer could
 };
 
 // How the line's echo disagrees with the port's local-echo setting.
@@ -37,6 +38,9 @@ struct LateAnswer
     // answer that this frame fits), or from the station's answer before it
     // if that came later; -1 when no request of ours was owed one.
     qint64 latenessNs = -1;
+    // None was owed, and the frame fits the request the station answered
+    // last: the answer taken for that one may have been an earlier one's.
+    bool doubtsLastAnswer = false;
 };
 
 // A whole frame from a station that no request of ours owed an answer:
@@ -60,8 +64,9 @@ struct JudgeEvent
         UncertainAnswer, // the answer taken may be owed to an earlier request
         UncertainEcho,   // the answer taken may be the request's own echo
         Fault,           // the echo disagrees with the setting (fault); what is in is dropped
-        NeverSilent      // bytes kept coming until the answer's bound: length of them since
+        NeverSilent,     // bytes kept coming until the answer's bound: length of them since
                          // the request, over latenessNs from its end on the wire
+        Early            // the Late frame that follows came before the answer could
     };
     explicit JudgeEvent(Kind k) : kind(k) {}
     Kind kind;
@@ -69,6 +74,7 @@ struct JudgeEvent
     int station = 0;
     int askedStation = -1;
     qint64 latenessNs = -1;
+    bool doubtsLastAnswer = false;
     EchoFault fault = EchoFault::None;
     QByteArray heard;
 };
@@ -106,8 +112,17 @@ enum class WaitEnd { None, Bytes, Quiet, Stopped };
 //   its place. A look-alike request is first preceded by a step check
 //   (stepCheckFor); only where that went unanswered does the hold apply,
 //   and past the horizon an answer taken while an owed request that asks
-//   something else would get one that looks the same is uncertain. An owed request is remembered until its station
-//   answers anything, for at least 30 s (twice the horizon where longer).
+//   something else would get one that looks the same is uncertain. An owed
+//   request is remembered until its station answers anything, for at least
+//   30 s (twice the horizon where longer).
+// - Where the wire's time is kept, a frame that had all come before the
+//   request and its answer could have been on the wire is no answer to it:
+//   an earlier one, sent again. A station that sent an answer no request
+//   was owed (sent twice, or another master's) is out of step for as long
+//   as an owed request is remembered: each request it answers stays owed,
+//   with no hold, so a step check goes before the next look-alike request;
+//   and where the frame fits the request it answered last, that one is
+//   owed again, its answer in doubt.
 // - The answer must begin within the answer time-out (or the first-byte
 //   time-out) and end within its own length on the wire after that, plus
 //   kAnswerSlackNs for an adapter's latency; over a network, where the wire
@@ -215,6 +230,11 @@ public:
     bool isSilent() const { return m_set.knownSilent || m_shownSilent; }
     qint64 lastActivityNs() const { return m_lastActivityNs; }
     int owedCount() const { return m_owed.size(); }
+    // Where the wire's time is not seen, a far end that sends each answer
+    // twice, the copy after the next request left, is one answer ahead from
+    // then on, and shows nothing until it has an answer too many: true once
+    // answers were taken for two look-alike requests to a station in a row.
+    bool mayHideAnAnswerTooMany() const { return m_lookAlikeInRow; }
     QList<JudgeEvent> takeEvents();
 
 private:
@@ -223,7 +243,7 @@ private:
     {
         RtuRequest request;
         qint64 sentNs;      // when this request left
-        qint64 holdUntilNs; // look-alike requests wait until then
+        qint64 holdUntilNs; // look-alike requests wait until then (sentNs: not at all)
         int carried;        // times the debt was carried on
     };
 
@@ -244,7 +264,9 @@ private:
     void noteNoAnswer();
     void noteNeverSilent();
     void noteAnswerTaken(int length);
-    void owe(const RtuRequest &request, int carried);
+    void owe(const RtuRequest &request, int carried, bool hold = true, qint64 sentNs = -1);
+    qint64 arrivedByNs(int length) const;
+    bool cameTooEarly(int length) const;
     void dropLateFrame(int length);
     void dropNoise(int length);
     void note(const JudgeEvent &event) { m_events.append(event); }
@@ -268,6 +290,18 @@ private:
     qint64 m_quietUntilNs = 0;   // a short answer's rest may come until then
     QList<OwedAnswer> m_owed;    // oldest first
     qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
+    qint64 m_outOfStepUntilNs[256] = {}; // by station: it sent an answer none was owed
+    RtuRequest m_lastTaken[256];  // by station, the request it answered last
+    RtuRequest m_takenBefore[256]; // and the one before
+    qint64 m_lastTakenSentNs[256] = {};
+    bool m_lookAlikeInRow = false;
+    struct Arrival
+    {
+        qint64 endAt; // the bytes received up to here
+        qint64 atNs;  // had come by then
+    };
+    QList<Arrival> m_arrivals;   // of the input's bytes, oldest first
+    qint64 m_receivedTotal = 0;
     Pending m_pending = Pending::None;
     bool m_lineQuiet = false;
     bool m_echoStarted = false;

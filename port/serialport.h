@@ -122,6 +122,9 @@ public:
     // Reads what the line sent unasked and settles it (late answers, noise),
     // as before every request; false when the line failed.
     bool settleInput();
+    // Before the line is left, where mayHideAnAnswerTooMany(): listens one
+    // answer time-out for what is still coming, and settles it.
+    void listenForAnswersTooMany();
     // AbstractDeviceInterface
     int receive(char *buffer, int maxLength) override;
     int send(const char *data, int length) override;

@@ -182,7 +182,7 @@ void SerialPort::applyEvents()
         case JudgeEvent::Late:
             ++m_counters.lateAnswers;
             if (m_lateAnswers.size() < kMaxLateAnswersKept)
-                m_lateAnswers.append(LateAnswer{e.station, e.latenessNs});
+                m_lateAnswers.append(LateAnswer{e.station, e.latenessNs, e.doubtsLastAnswer});
             note = e.latenessNs >= 0
                        ? QStringLiteral("dropped a late answer from station %1, %2 ms after its request")
                              .arg(e.station).arg(e.latenessNs / kMs)
@@ -218,6 +218,10 @@ void SerialPort::applyEvents()
         case JudgeEvent::UncertainEcho:
             ++m_counters.uncertainEchoes;
             note = QStringLiteral("this answer may be the request's own echo");
+            break;
+        case JudgeEvent::Early:
+            ++m_counters.earlyFrames;
+            note = QStringLiteral("a frame came before the request's answer could have");
             break;
         case JudgeEvent::NeverSilent:
             ++m_counters.neverSilent;
@@ -274,6 +278,17 @@ QList<OtherStationAnswer> SerialPort::takeOtherStationAnswers()
     QList<OtherStationAnswer> taken;
     taken.swap(m_otherStations);
     return taken;
+}
+
+void SerialPort::listenForAnswersTooMany()
+{
+    if (m_fd < 0 || m_lost || !m_judge.mayHideAnAnswerTooMany())
+        return;
+    const qint64 until = monotonicNs() + answerTimeoutNs();
+    while (!isStopped() && readMore(until, 0)) {
+        m_judge.settle(false);
+        applyEvents();
+    }
 }
 
 bool SerialPort::settleInput()

@@ -1,12 +1,17 @@
 // The judge driven through a million generated sequences of requests to two
-// drives that answer in order: on time, late, never, cut short or with an
-// exception, among other stations' frames, noise and echoes. What must hold
-// whatever comes: no answer is handed to a request it does not fit on the
-// wire; every byte received is accounted for once; no look-alike request is
-// sent while an owed answer could still be taken for its own.
+// drives that answer in order: on time, late, never, cut short, twice or with
+// an exception, among other stations' frames, noise and echoes, on a serial
+// line and (one sequence in four) over a link that keeps no wire time. What
+// must hold whatever comes: no answer is handed to a request it does not fit
+// on the wire; every byte received is accounted for once; no look-alike
+// request is sent while an owed answer could still be taken for its own; no
+// answer to another question is taken unflagged, but where the wire's time
+// is not seen and the far end has not yet shown it answers twice (counted).
 #include <algorithm>
 #include <cstdio>
 #include <random>
+
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +32,7 @@ struct Tally
     qint64 requests = 0, taken = 0, bytes = 0, holdsChecked = 0, faults = 0;
     qint64 wrongFit = 0, unaccounted = 0, heldTooShort = 0;
     qint64 checks = 0, wrongTaken = 0, wrongFlagged = 0;
+    qint64 doubled = 0, wrongUntold = 0;
 };
 
 class Model
@@ -42,7 +48,10 @@ public:
         s.silentIntervalNs = 2 * kMs;
         s.characterNs = kCharNs;
         s.knownSilent = chance(50);
+        s.keepsNoTime = chance(25);
         JudgedLine line(s);
+        line.onWire = true;
+        m_shown.clear();
         qint64 driveFreeAt[3] = {}; // a drive answers in order: the next one no sooner
         QList<Owed> owed;
         const int requests = 1 + pick(4);
@@ -98,10 +107,15 @@ private:
             if (request.isNormalAnswer(got.constData(), length) && got.left(length) != answerTo(request, false)) {
                 const auto flagged = std::any_of(line->events.begin() + eventsBefore, line->events.end(),
                                                  [](const JudgeEvent &e) { return e.kind == JudgeEvent::UncertainAnswer; });
-                ++(flagged ? t->wrongFlagged : t->wrongTaken);
+                const bool untold = line->judge.settings().keepsNoTime && !m_shown.contains(request.station());
+                ++(flagged ? t->wrongFlagged : untold ? t->wrongUntold : t->wrongTaken);
             }
         }
         settleOwed(owed, line->events.mid(eventsBefore));
+        for (const JudgeEvent &e : line->events.mid(eventsAtSend)) {
+            if (e.kind == JudgeEvent::Late && e.latenessNs < 0)
+                m_shown.insert(e.station); // an answer too many: out of step
+        }
         if (whole)
             forgetStation(owed, quint8(got.at(0)));
         else if (got.isEmpty() && !request.isBroadcast() && request.isKnown())
@@ -189,8 +203,23 @@ private:
         } else {
             line->arrive(end, answer);
         }
+        if (chance(4)) {
+            // Sent twice. On a half-duplex wire the copy begins before the
+            // master may send again (a silent interval, 2 ms); a link that
+            // keeps no time may bring it any time later.
+            const bool noTime = line->judge.settings().keepsNoTime;
+            const qint64 gap = noTime ? pick(30) * kMs : pick(20) * kMs / 10;
+            *freeAt = end + gap + answer.size() * kCharNs;
+            line->arrive(*freeAt, answer);
+            ++m_doubled;
+        }
     }
 
+public:
+    qint64 m_doubled = 0;
+
+private:
+    QSet<int> m_shown; // stations that sent an answer none was owed
     std::mt19937_64 m_rng;
 };
 
@@ -208,9 +237,12 @@ TEST(AnswerJudgeModel, AMillionSequencesKeepTheInvariants)
     std::printf("  answers that do not fit their request on the wire: %lld\n"
                 "  times the bytes were not all accounted for once: %lld\n"
                 "  look-alike requests sent within the horizon of an owed one: %lld\n"
-                "  answers taken that answered another question: %lld (flagged uncertain: %lld more)\n",
+                "  answers taken that answered another question: %lld (flagged uncertain: %lld more)\n"
+                "  answers sent twice: %lld\n"
+                "  copies taken for the next request before the far end had shown it (links that keep no wire time): %lld\n",
                 (long long)t.wrongFit, (long long)t.unaccounted, (long long)t.heldTooShort,
-                (long long)t.wrongTaken, (long long)t.wrongFlagged);
+                (long long)t.wrongTaken, (long long)t.wrongFlagged, (long long)model.m_doubled,
+                (long long)t.wrongUntold);
     EXPECT_GT(t.taken, kSequences);
     EXPECT_EQ(t.wrongFit, 0);
     EXPECT_EQ(t.unaccounted, 0);

@@ -312,6 +312,38 @@ TEST(AnswerJudge, BytesThatNeverStopEndTheWaitAtTheAnswersBound)
     }
 }
 
+// An answer sent twice, its copy after the next request left. Where the
+// wire's time is kept, the copy came before the next answer could: dropped,
+// and the true answer taken. Where it is not, the copy passes for the next
+// answer; the true one then comes as an answer too many that puts it in
+// doubt, and the next look-alike request waits for a step check.
+TEST(AnswerJudge, AnAnswerSentTwiceIsDroppedOrPutsTheLastInDoubt)
+{
+    const QByteArray first = hexWithCrc("010300000001"), second = hexWithCrc("010300020001");
+    const QByteArray answer1 = hexWithCrc("010302002A"), answer2 = hexWithCrc("010302002B");
+    for (const bool keepsNoTime : {false, true}) {
+        JudgedLine line(slowLine(1000, keepsNoTime));
+        line.onWire = true;
+        const qint64 c = line.judge.settings().characterNs;
+        const qint64 t1 = line.send(first);
+        line.arrive(t1 + 20 * c, answer1);
+        ASSERT_EQ(line.receive(7), answer1);
+        const qint64 t2 = line.send(second);
+        line.arrive(t2 + kMs, answer1);
+        line.arrive(t2 + 20 * c, answer2);
+        EXPECT_EQ(line.receive(7), keepsNoTime ? answer1 : answer2) << keepsNoTime;
+        EXPECT_EQ(line.count(JudgeEvent::Early), keepsNoTime ? 0 : 1) << keepsNoTime;
+        line.settleAt(t2 + 21 * c);
+        const RtuRequest check = line.stepCheck(RtuRequest(hexWithCrc("010300040001")));
+        ASSERT_EQ(line.count(JudgeEvent::Late), 1) << keepsNoTime;
+        EXPECT_EQ(line.events.last().latenessNs, -1);
+        EXPECT_EQ(line.events.last().doubtsLastAnswer, keepsNoTime);
+        EXPECT_EQ(line.judge.mayHideAnAnswerTooMany(), keepsNoTime);
+        // Out of step either way: the answer just taken stays owed.
+        EXPECT_TRUE(check.isKnown()) << keepsNoTime;
+    }
+}
+
 // A line that never falls silent: the oldest bytes go as noise.
 TEST(AnswerJudge, InputNeverGrowsPastItsBound)
 {

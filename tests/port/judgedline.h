@@ -54,7 +54,7 @@ public:
         collect();
         if (judge.echoFault() != EchoFault::None)
             return -1;
-        judge.requestSent(request, now);
+        judge.requestSent(request, now, onWire ? now + frame.size() * judge.settings().characterNs : 0);
         if (judge.settings().localEcho) {
             bool ok = false;
             run([&](WaitEnd last) { return judge.readEcho(last, &ok); });
@@ -116,6 +116,9 @@ public:
 
     AnswerJudge judge;
     qint64 now;
+    // The request's last character told to the judge as the port does (its
+    // length on the wire after sending), not the sending itself.
+    bool onWire = false;
     qint64 received = 0;
     qint64 handed = 0;
     QList<JudgeEvent> events;

@@ -223,6 +223,31 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n"))) << qPrintable(poll.out());
 }
 
+// A far end that sends every answer twice (servosim's twice fault, at once
+// or a silent interval later): what servoctl shows is right, or the run
+// fails saying that what was read may belong to earlier requests.
+TEST(TcpLine, AnswersSentTwiceAreNeverShownAsGood)
+{
+    for (const bool paced : {false, true}) {
+        const std::unique_ptr<ChildProcess> sim =
+            startServosim(0, paced ? QStringList{"--pace", "--faults", "twice=1"} : QStringList{"--faults", "twice=1"});
+        const Outcome run = servoctl({"-d", urlOf(*sim), "read", "IR1", "word", "2", "then", "read", "IR3", "word",
+                                      "2", "then", "read", "IR5", "word", "2", "then", "read", "IR7", "word", "2"});
+        if (run.status == 0) {
+            EXPECT_EQ(run.out, QStringLiteral("> read IR1 word 2\nIR1 = 1000\nIR2 = 1001\n"
+                                              "> read IR3 word 2\nIR3 = 1002\nIR4 = 1003\n"
+                                              "> read IR5 word 2\nIR5 = 1004\nIR6 = 1005\n"
+                                              "> read IR7 word 2\nIR7 = 1006\nIR8 = 1007\n"))
+                << "paced " << paced;
+        } else {
+            EXPECT_EQ(run.status, 1) << qPrintable(run.err);
+            EXPECT_TRUE(run.err.contains(QLatin1String("servoctl: station 1 sent an answer too many: what was read "
+                                                       "from it may belong to earlier requests")))
+                << qPrintable(run.err);
+        }
+    }
+}
+
 // The lock has no file another user could plant or remove: whoever holds
 // its name (here this test) is named and servoctl does not go on; with
 // --no-lock it does, and says so.
