@@ -163,5 +163,14 @@ AnswerScan scanAnswer(const RtuRequest &request, const char *data, int size, boo
     }
     if (lineQuiet)
         return {AnswerScan::Unclear, size};
+    // A whole answer further on ends what began before it: frames on one
+    // line do not interleave, so that start was noise, not a frame still
+    // coming. (An answer of the request's length cannot lie inside a frame
+    // of that length begun before it.)
+    const int expected = request.answerLength();
+    for (int k = 1; request.isKnown() && k + expected <= size; ++k) {
+        if (request.isNormalAnswer(data + k, expected) && isWholeFrame(data + k, size - k, expected))
+            return {AnswerScan::Noise, k};
+    }
     return start.verdict == AnswerScan::Unclear ? AnswerScan{AnswerScan::Incomplete, -1} : start;
 }

@@ -22,7 +22,8 @@ AnswerJudge::Settings slowLine(int timeoutMs, bool keepsNoTime = false)
 }
 
 // Whole frames that cannot answer the request just sent are late answers
-// (or another station's): dropped, and the real answer that follows taken.
+// (or another station's): dropped, and the real answer that follows taken
+// as soon as it is in.
 TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
 {
     struct Case
@@ -40,6 +41,7 @@ TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
         {"01050000FF00", "01050001FF00", "01050000FF00", false},   // another coil echoed
         {"010F0000000301 05", "010F00000002", "010F00000003", false}, // another quantity
         {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
+        {"010300000001", "0703FA", "010302002A", true},             // a false start of 260 bytes
     };
     for (const Case &c : cases) {
         JudgedLine line(slowLine(5000));
@@ -47,6 +49,7 @@ TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
         const qint64 sent = line.send(hexWithCrc(c.request));
         line.arrive(sent + 150 * kMs, (c.noise ? QByteArray::fromHex(c.dropped) : hexWithCrc(c.dropped)) + answer);
         EXPECT_EQ(line.receive(answer.size()), answer) << c.request;
+        EXPECT_EQ(line.now, sent + 150 * kMs) << c.request << " " << c.dropped << ": taken as it came";
         ASSERT_EQ(line.events.size(), 1) << c.request;
         const JudgeEvent &e = line.events[0];
         EXPECT_EQ(e.kind, c.noise ? JudgeEvent::Noise : c.other >= 0 ? JudgeEvent::OtherStation : JudgeEvent::Late);
