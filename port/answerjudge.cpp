@@ -498,7 +498,9 @@ JudgeStep AnswerJudge::judgeItself(WaitEnd last)
         // keeps no wire time (a simulator without pacing).
         m_echoDoubt = true;
         note(JudgeEvent(JudgeEvent::UncertainEcho));
-        noteAnswerTaken(length);
+        // Perhaps no drive answered: what the station owed stays owed. A
+        // second answer will still show the echo.
+        m_tookItself = m_request;
     }
     return done();
 }
@@ -622,8 +624,13 @@ void AnswerJudge::noteAnswerTaken(int length)
 {
     const char *frame = m_input.constData();
     m_tookItself = RtuRequest();
-    if (!hasValidModbusCrc(frame, length))
-        return; // damaged on the line: the driver fails it
+    if (!hasValidModbusCrc(frame, length)) {
+        // Damaged on the line (the driver fails it), or the cut end of an
+        // earlier answer: the real one may still come. Owed with no hold, a
+        // step check goes before the next look-alike request.
+        owe(m_request, 0, false);
+        return;
+    }
     m_lastFrameNs[m_request.station()] = m_lastByteNs;
     forgetOld(m_nowNs);
     int carried = -1; // of the earliest owed request this could answer
@@ -653,11 +660,12 @@ void AnswerJudge::noteAnswerTaken(int length)
     const bool outOfStep = m_outOfStepUntilNs[station] > m_nowNs;
     if (carried >= 0)
         owe(m_request, carried + 1, held);
-    else if (outOfStep)
+    else if (outOfStep || m_set.network)
         owe(m_request, 0, false);
     const RtuRequest &before = m_lastTaken[station];
     m_lookAlikeInRow = m_lookAlikeInRow
-                       || (m_set.keepsNoTime && before.isKnown() && before.answersLookAlike(m_request)
+                       || (m_set.keepsNoTime && !m_set.network && before.isKnown()
+                           && before.answersLookAlike(m_request)
                            && before.frame() != m_request.frame());
     m_takenBefore[station] = before;
     m_lastTaken[station] = m_request;

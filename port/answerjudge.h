@@ -122,7 +122,11 @@ enum class WaitEnd { None, Bytes, Quiet, Stopped };
 //   as an owed request is remembered: each request it answers stays owed,
 //   with no hold, so a step check goes before the next look-alike request;
 //   and where the frame fits the request it answered last, that one is
-//   owed again, its answer in doubt.
+//   owed again, its answer in doubt. Over a network, where a copy can come
+//   after the next request with nothing to tell it by, every station is
+//   treated so from the start; so is a request whose answer came damaged.
+//   An answer that may be the request's own echo proves no order: what the
+//   station owed stays owed.
 // - The answer must begin within the answer time-out (or the first-byte
 //   time-out) and end within its own length on the wire after that, plus
 //   kAnswerSlackNs for an adapter's latency; over a network, where the wire
@@ -161,6 +165,10 @@ public:
         bool localEcho = false;
         bool knownSilent = false;
         bool keepsNoTime = false; // a pseudo-terminal: arrival times tell nothing
+        // A network link: a far end's copy of an answer can come after the
+        // next request with nothing to tell it by, so every answer taken
+        // stays owed (no hold) and a look-alike request gets a step check.
+        bool network = false;
         // The wait for an answer's first byte, from when the request's last
         // character is on the wire; -1: the answer time-out from sending.
         qint64 firstByteNs = -1;

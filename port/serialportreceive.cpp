@@ -169,6 +169,7 @@ void SerialPort::syncJudge()
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
     set.keepsNoTime = m_onPty || m_overNetwork;
+    set.network = m_overNetwork;
     set.firstByteNs = m_firstByteNs;
     m_judge.configure(set);
 }
