@@ -15,7 +15,7 @@
 
 #include "drv_dev_setting.h"
 #include "frametrace.h"
-#include "linedebt.h"
+#include "linedebtfile.h"
 #include "linelock.h"
 #include "lowlatency.h"
 #include "serialport_p.h"

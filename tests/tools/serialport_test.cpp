@@ -18,6 +18,7 @@
 #include "bitwise_crc.h"
 #include "frametrace.h"
 #include "hosttest.h"
+#include "linedebtfile.h"
 #include "termiosline.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(PortOnPty, TraceShowsEachFrameInHexWithATimestamp)
     EXPECT_TRUE(lines[3].endsWith(QLatin1String(" -- no answer within 50 ms")));
 }
 
-// What the judge drops is counted and listed (its cases: tests/port), and
+// What the judge drops is counted and listed (its cases: tests/rtu), and
 // the real answer that follows is taken.
 TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
 {
@@ -361,7 +362,7 @@ TEST_F(PortOnPty, WithLocalEchoTheRequestIsReadBackBeforeTheAnswer)
     ::close(wake[1]);
 }
 
-// Without the setting, an echo the judge shows (its cases: tests/port) stops
+// Without the setting, an echo the judge shows (its cases: tests/rtu) stops
 // the port, at the answer or at the next request.
 TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
 {
@@ -393,7 +394,7 @@ TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
 }
 
 // Without the setting, a function-6 answer that is the request itself
-// (its cases: tests/port): on a pseudo-terminal, whose far end keeps no
+// (its cases: tests/rtu): on a pseudo-terminal, whose far end keeps no
 // time, it is uncertain after the time-out with nothing following it; a line
 // known silent takes it at once.
 TEST_F(PortOnPty, WithoutLocalEchoAnAnswerThatIsTheRequestIsUncertainUnlessKnownSilent)

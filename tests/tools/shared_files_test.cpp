@@ -14,7 +14,7 @@
 
 #include "bitwise_crc.h"
 #include "hosttest.h"
-#include "linedebt.h"
+#include "linedebtfile.h"
 #include "servoctl_run.h"
 #include "termiosline.h"
 #include "test_files.h"

@@ -7,14 +7,11 @@
 namespace {
 
 const int kExceptionLength = 5;
-const int kWriteAnswerLength = 8;
 const int kReadAnswerOverhead = 5; // station, function, byte count, CRC
 const int kEchoOffset = 2;         // address and value or quantity
 const int kEchoLength = 4;
 
 bool isRead(quint8 function) { return function >= 1 && function <= 4; }
-bool isSingleWrite(quint8 function) { return function == 5 || function == 6; }
-bool isMultipleWrite(quint8 function) { return function == 15 || function == 16; }
 
 bool isWholeFrame(const char *data, int size, int length)
 {
@@ -72,20 +69,8 @@ AnswerScan judgeStart(const RtuRequest &request, const char *data, int size)
 
 RtuRequest::RtuRequest(const QByteArray &frame)
     : m_frame(frame)
+    , m_answerLength(rtuAnswerLengthFor(frame.constData(), frame.size()))
 {
-    if (frame.size() < 8)
-        return;
-    const quint8 f = function();
-    if (isRead(f) && frame.size() == 8) {
-        const int quantity = quint8(frame.at(4)) << 8 | quint8(frame.at(5));
-        const int byteCount = f <= 2 ? (quantity + 7) / 8 : 2 * quantity;
-        if (byteCount <= 255)
-            m_answerLength = kReadAnswerOverhead + byteCount;
-    } else if (isSingleWrite(f) && frame.size() == 8) {
-        m_answerLength = kWriteAnswerLength;
-    } else if (isMultipleWrite(f) && frame.size() == 9 + quint8(frame.at(6))) {
-        m_answerLength = kWriteAnswerLength;
-    }
 }
 
 QString RtuRequest::beyondLimits() const
@@ -133,20 +118,6 @@ bool RtuRequest::canBeItsOwnAnswer() const
 {
     return isKnown() && !isBroadcast() && m_frame.size() == m_answerLength
            && isNormalAnswer(m_frame.constData(), m_frame.size());
-}
-
-int rtuAnswerLength(const char *data, int size)
-{
-    if (size < 2)
-        return -1;
-    const quint8 function = quint8(data[1]);
-    if (function & 0x80)
-        return kExceptionLength;
-    if (isRead(function))
-        return size < 3 ? -1 : kReadAnswerOverhead + quint8(data[2]);
-    if (isSingleWrite(function) || isMultipleWrite(function))
-        return kWriteAnswerLength;
-    return 0;
 }
 
 AnswerScan scanAnswer(const RtuRequest &request, const char *data, int size, bool lineQuiet)

@@ -1,4 +1,4 @@
-#include "linedebt.h"
+#include "linedebtfile.h"
 
 #include <cerrno>
 
@@ -67,11 +67,7 @@ void leaveLineDebt(int fd, const LineDebt &debt, const QString &folder, QString 
     // Another user's program may hold the line next: it reads the file, but
     // only we may change it.
     fchmod(file, 0644);
-    QByteArray text = "line " + owner(fd) + "\nquiet " + QByteArray::number(debt.quietUntilNs) + '\n';
-    for (const LineDebt::Owed &owed : debt.owed) {
-        text += "owed " + QByteArray::number(owed.sentNs) + ' ' + QByteArray::number(owed.holdUntilNs) + ' '
-                + QByteArray::number(owed.carried) + ' ' + owed.request.toHex() + '\n';
-    }
+    const QByteArray text = lineDebtText(debt, owner(fd));
     // No half a debt: an empty file is none; one that cannot even be
     // emptied goes.
     if ((ftruncate(file, 0) != 0 || writeAll(file, text) != 0) && ftruncate(file, 0) != 0)
@@ -99,17 +95,5 @@ LineDebt takeLineDebt(int fd, const QString &folder, QString *warning)
     else
         *warning = QStringLiteral("%1 belongs to another user").arg(QFile::decodeName(path));
     ::close(file);
-    const QList<QByteArray> lines = text.split('\n');
-    if (lines.value(0) != "line " + owner(fd))
-        return debt;
-    for (const QByteArray &line : lines.mid(1)) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.value(0) == "quiet" && fields.size() == 2) {
-            debt.quietUntilNs = fields[1].toLongLong();
-        } else if (fields.value(0) == "owed" && fields.size() == 5) {
-            debt.owed.append(LineDebt::Owed{QByteArray::fromHex(fields[4]), fields[1].toLongLong(),
-                                            fields[2].toLongLong(), fields[3].toInt()});
-        }
-    }
-    return debt;
+    return lineDebtFromText(text, owner(fd));
 }

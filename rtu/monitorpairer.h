@@ -28,7 +28,7 @@ struct Transaction
 
 // Pairs requests with answers, as Modbus RTU allows: one request at a time,
 // answered by the station asked with the same function (or its exception),
-// at the length the request implies (port/rtuanswer.h); a request for more
+// at the length the request implies (rtuanswer.h); a request for more
 // items than any answer can carry, by an exception alone. A frame with a bad
 // CRC while an answer is awaited is that answer, damaged, when it begins
 // with the station asked or has its function second; otherwise it is noise. A request of a function

@@ -29,10 +29,6 @@ public:
     // Bytes thrown away so far while searching for frames.
     qint64 discarded() const { return m_discarded; }
 
-    // Length of the request that begins the buffer: 0 when the function is
-    // not one with a known length, -1 when more bytes are needed to know.
-    static int requestLength(const char *data, int size);
-
 private:
     bool takeBeforeKnownRequest(QByteArray *frame);
 

@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "rtulength.h"
+
 // What a Modbus RTU master can tell about an answer from the request it has
 // sent. A normal answer repeats the station and function; a read answer
 // carries the byte count the request asks for; a write acknowledgement
@@ -54,12 +56,6 @@ private:
     QByteArray m_frame;
     int m_answerLength = 0;
 };
-
-// Length of the answer frame that begins data, read from its own header:
-// 5 for an exception, 8 for a write acknowledgement, 5 plus the byte count
-// for a read; -1 when more bytes are needed to know; 0 for a function whose
-// answers have no length a master can know.
-int rtuAnswerLength(const char *data, int size);
 
 // How the bytes received after a request begin.
 struct AnswerScan

@@ -1,18 +1,7 @@
 #include "rtuframer.h"
 
 #include "modbuscrc.h"
-
-int RtuFramer::requestLength(const char *data, int size)
-{
-    if (size < 2)
-        return -1;
-    const quint8 function = quint8(data[1]);
-    if (function >= 1 && function <= 6)
-        return 8;
-    if (function == 15 || function == 16)
-        return size < 7 ? -1 : 9 + quint8(data[6]);
-    return 0;
-}
+#include "rtulength.h"
 
 void RtuFramer::append(const char *data, int length)
 {
@@ -35,7 +24,7 @@ bool RtuFramer::takeFrame(QByteArray *frame)
     int start = 0;
     bool found = false;
     for (;;) {
-        const int length = requestLength(data + start, size - start);
+        const int length = rtuRequestLength(data + start, size - start);
         if (length <= 0 || size - start < length)
             break;
         if (hasValidModbusCrc(data + start, length)) {
@@ -49,7 +38,7 @@ bool RtuFramer::takeFrame(QByteArray *frame)
     m_discarded += start;
     if (!found) {
         m_buffer.remove(0, start);
-        if (requestLength(m_buffer.constData(), m_buffer.size()) == 0)
+        if (rtuRequestLength(m_buffer.constData(), m_buffer.size()) == 0)
             return takeBeforeKnownRequest(frame);
     }
     return found;
@@ -63,7 +52,7 @@ bool RtuFramer::takeBeforeKnownRequest(QByteArray *frame)
     const char *data = m_buffer.constData();
     const int size = m_buffer.size();
     for (int start = 1; start + 8 <= size; ++start) {
-        const int length = requestLength(data + start, size - start);
+        const int length = rtuRequestLength(data + start, size - start);
         if (length <= 0 || size - start < length || !hasValidModbusCrc(data + start, length))
             continue;
         const bool isFrame = hasValidModbusCrc(data, start);

@@ -1,7 +1,7 @@
 #include "monitorframer.h"
 
 #include "modbuscrc.h"
-#include "rtuanswer.h"
+#include "rtulength.h"
 
 namespace {
 
@@ -13,13 +13,7 @@ int wholeFrameAtStart(const QByteArray &bytes)
 {
     const char *data = bytes.constData();
     const int size = bytes.size();
-    const quint8 function = size > 1 ? quint8(data[1]) : 0;
-    int requestLength = 0;
-    if (function >= 1 && function <= 6)
-        requestLength = 8;
-    else if ((function == 15 || function == 16) && size > 6)
-        requestLength = 9 + quint8(data[6]);
-    for (const int length : {rtuAnswerLength(data, size), requestLength}) {
+    for (const int length : {rtuAnswerLength(data, size), rtuRequestLength(data, size)}) {
         if (length >= 4 && length < size && hasValidModbusCrc(data, length))
             return length;
     }
