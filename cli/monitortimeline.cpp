@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "plot.h"
+#include "gnuplot.h"
 
 // A frame read at once (a pseudo-terminal, a burst from an adapter) is
 // drawn for at least its time on the wire, or its bar would not show.

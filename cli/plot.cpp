@@ -1,35 +1,22 @@
 #include "plot.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <vector>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
-
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include "csvlogstream.h"
+#include "gnuplot.h"
+#include "interrupt.h"
 #include "options.h"
 #include "parammap.h"
-#include "interrupt.h"
-#include "newfile.h"
 #include "plan.h"
-#include "systemerror.h"
-#include "termiosline.h"
 
 namespace {
 
@@ -44,12 +31,6 @@ const int kColumns = 1000;
 // A signal of whole numbers taking at most this many values over the log
 // (a bit, a status, a set-point) changes in steps and is drawn as steps.
 const int kStepValuesUpTo = 16;
-
-// gnuplot works in its own folder under these fixed names, so nothing the
-// user named (quotes, blanks) ever stands in its script as a path.
-const char kScriptName[] = "plot.gp";
-const char kImageName[] = "plot.png";
-const char kErrorsName[] = "gnuplot.err";
 
 // One point of a column, n the row's place in its series.
 struct Point
@@ -333,7 +314,7 @@ QByteArray plotScript(const Chart &chart)
         QStringLiteral("set encoding utf8"),
         QStringLiteral("if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo %1 font 'sans,13' } "
                        "else { set terminal png %1 font 'sans' 13 }").arg(size),
-        QStringLiteral("set output '%1'").arg(QLatin1String(kImageName)),
+        QStringLiteral("set output '%1'").arg(QLatin1String(plotPngName)),
         QStringLiteral("set grid"),
         QStringLiteral("set border lw 1.5"),
         QStringLiteral("set xrange [0:%1]").arg(number(qMax(double(chart.endMs - chart.startMs) / chart.msPerUnit, 1e-3))),
@@ -351,123 +332,6 @@ QByteArray plotScript(const Chart &chart)
         lines += panelCommands(chart, chart.panels[p], p == chart.panels.size() - 1, anyKey);
     lines.append(QStringLiteral("unset multiplot"));
     return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
-}
-
-// What gnuplot said of its failure: its own error line naming the script,
-// else the first line it wrote.
-QString gnuplotError(const QDir &dir, int status)
-{
-    QFile file(dir.filePath(QLatin1String(kErrorsName)));
-    file.open(QIODevice::ReadOnly);
-    const QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    const QString scriptLine = QStringLiteral("\"%1\" line ").arg(QLatin1String(kScriptName));
-    for (const QString &line : lines) {
-        if (line.startsWith(scriptLine) && !line.contains(QLatin1String(": warning:")))
-            return QStringLiteral("gnuplot: ") + line.trimmed();
-    }
-    if (!lines.isEmpty())
-        return QStringLiteral("gnuplot: ") + lines[0].trimmed();
-    return QStringLiteral("gnuplot ended with status %1").arg(status);
-}
-
-// gnuplot's wait status, -1 with errno when it cannot be waited for. When
-// servoctl is asked to end, so is gnuplot's whole group: SIGTERM, and
-// SIGKILL after kEndGraceNs for a gnuplot that hangs on; what is left of
-// the group once gnuplot has gone is killed too.
-int waitForGnuplot(pid_t pid)
-{
-    const qint64 kEndGraceNs = 2000000000;
-    qint64 killAtNs = 0;
-    int status = 0;
-    for (;;) {
-        const pid_t ended = waitpid(pid, &status, killAtNs ? WNOHANG : 0);
-        if (ended == pid)
-            break;
-        if (ended < 0 && errno != EINTR)
-            return -1;
-        if (!interruptSignal())
-            continue;
-        if (!killAtNs) {
-            kill(-pid, SIGTERM);
-            killAtNs = monotonicNs() + kEndGraceNs;
-        } else if (monotonicNs() >= killAtNs) {
-            kill(-pid, SIGKILL);
-        }
-        if (ended == 0) {
-            const timespec pause = {0, 10000000};
-            nanosleep(&pause, nullptr);
-        }
-    }
-    if (killAtNs)
-        kill(-pid, SIGKILL);
-    return status;
-}
-
-// Runs gnuplot on the script in dir, with no shell between; empty when it
-// drew the image.
-QString runGnuplot(const QString &program, const QDir &dir)
-{
-    const QByteArray path = QFile::encodeName(program);
-    const QByteArray folder = QFile::encodeName(dir.path());
-    char name[] = "gnuplot";
-    char script[sizeof kScriptName];
-    std::memcpy(script, kScriptName, sizeof kScriptName);
-    char *const argv[] = {name, script, nullptr};
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0)
-        return QStringLiteral("cannot start gnuplot: %1").arg(systemReason());
-    if (pid == 0) { // only async-signal-safe calls from here
-        // A group of its own, which servoctl ends whole (a gnuplot that is
-        // a script ends its own children too); and gone with servoctl,
-        // should servoctl be killed outright.
-        setpgid(0, 0);
-        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
-            _exit(127);
-        const int null = ::open("/dev/null", O_RDWR);
-        const int errors = chdir(folder.constData()) == 0
-                               ? ::open(kErrorsName, O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
-        if (null < 0 || errors < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0
-            || dup2(errors, STDERR_FILENO) < 0) {
-            _exit(127);
-        }
-        execv(path.constData(), argv);
-        _exit(127);
-    }
-    setpgid(pid, pid); // as the child does, whichever runs first
-    setChildGroupToKill(pid);
-    const int status = waitForGnuplot(pid);
-    clearChildGroupToKill();
-    if (status < 0)
-        return QStringLiteral("gnuplot: %1").arg(systemReason());
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return QString();
-    return gnuplotError(dir, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-}
-
-bool writeFileIn(const QDir &dir, const QString &name, const QByteArray &contents)
-{
-    QFile file(dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.flush();
-}
-
-// Draws the chart into dir's image; false with *error set.
-bool draw(const Chart &chart, const QDir &dir, QString *error)
-{
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
-    if (program.isEmpty()) {
-        *error = QStringLiteral("plot needs gnuplot (apt-get install gnuplot-nox)");
-        return false;
-    }
-    bool written = writeFileIn(dir, QLatin1String(kScriptName), plotScript(chart));
-    for (size_t i = 0; i < chart.series.size() && written; ++i)
-        written = writeFileIn(dir, QStringLiteral("%1.dat").arg(i), seriesData(chart.series[i], chart));
-    if (!written) {
-        *error = QStringLiteral("cannot write gnuplot's files into %1").arg(dir.path());
-        return false;
-    }
-    *error = runGnuplot(program, dir);
-    return error->isEmpty();
 }
 
 // Names and units from the map, by the label servoctl logs an item under.
@@ -524,21 +388,13 @@ bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, 
     }
     nameSeries(map, &chart);
     layOut(csvPath, &chart);
-    const QTemporaryDir temporary(QDir::temp().filePath(QStringLiteral("servoctl-plot-XXXXXX")));
-    if (!temporary.isValid()) {
-        *error = QStringLiteral("cannot make a folder for gnuplot: %1").arg(temporary.errorString());
+    QList<QPair<QString, QByteArray>> files;
+    for (size_t i = 0; i < chart.series.size(); ++i)
+        files.append({QStringLiteral("%1.dat").arg(i), seriesData(chart.series[i], chart)});
+    if (!drawPng(plotScript(chart), files, pngPath, error,
+                 QStringLiteral("plot needs gnuplot (apt-get install gnuplot-nox)"))) {
         return false;
     }
-    const QDir dir(temporary.path());
-    if (!draw(chart, dir, error))
-        return false;
-    QFile image(dir.filePath(QLatin1String(kImageName)));
-    if (!image.open(QIODevice::ReadOnly) || image.size() == 0) {
-        *error = QStringLiteral("gnuplot drew no image");
-        return false;
-    }
-    if (!writeNewFile(pngPath, image.readAll(), error))
-        return false;
     const int lines = int(chart.series.size());
     const int panels = chart.panels.size();
     std::printf("%s: plot of %lld rows, %d %s in %d %s, %dx%d\n", qPrintable(pngPath), chart.rows, lines,
@@ -547,40 +403,6 @@ bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, 
 }
 
 } // namespace
-
-const char plotPngName[] = "plot.png";
-
-bool drawPng(const QByteArray &script, const QList<QPair<QString, QByteArray>> &files, const QString &pngPath,
-             QString *error)
-{
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
-    if (program.isEmpty()) {
-        *error = QStringLiteral("gnuplot is needed (apt-get install gnuplot-nox)");
-        return false;
-    }
-    const QTemporaryDir temporary(QDir::temp().filePath(QStringLiteral("servoctl-plot-XXXXXX")));
-    if (!temporary.isValid()) {
-        *error = QStringLiteral("cannot make a folder for gnuplot: %1").arg(temporary.errorString());
-        return false;
-    }
-    const QDir dir(temporary.path());
-    bool written = writeFileIn(dir, QLatin1String(kScriptName), script);
-    for (const auto &file : files)
-        written = written && writeFileIn(dir, file.first, file.second);
-    if (!written) {
-        *error = QStringLiteral("cannot write gnuplot's files into %1").arg(dir.path());
-        return false;
-    }
-    *error = runGnuplot(program, dir);
-    if (!error->isEmpty())
-        return false;
-    QFile image(dir.filePath(QLatin1String(plotPngName)));
-    if (!image.open(QIODevice::ReadOnly) || image.size() == 0) {
-        *error = QStringLiteral("gnuplot drew no image");
-        return false;
-    }
-    return writeNewFile(pngPath, image.readAll(), error);
-}
 
 int plotCsvLog(const QString &csvPath, const QString &pngPath, const ParamFile &map)
 {

@@ -1,9 +1,6 @@
 #ifndef SERVOCTL_PLOT_H
 #define SERVOCTL_PLOT_H
 
-#include <QByteArray>
-#include <QList>
-#include <QPair>
 #include <QString>
 
 // The size of the PNG that plot draws, in pixels.
@@ -19,12 +16,5 @@ struct ParamFile;
 // memory does not grow with its length. Prints what it wrote, or one line
 // on standard error; returns the exit status, 0 or 1.
 int plotCsvLog(const QString &csvPath, const QString &pngPath, const ParamFile &map);
-
-// Another picture drawn the same safe way: gnuplot runs script in a folder
-// of its own beside the named data files, draws into plotPngName there, and
-// the picture goes into the new file pngPath. False with *error set.
-extern const char plotPngName[];
-bool drawPng(const QByteArray &script, const QList<QPair<QString, QByteArray>> &files, const QString &pngPath,
-             QString *error);
 
 #endif // SERVOCTL_PLOT_H
