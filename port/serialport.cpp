@@ -109,7 +109,7 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_line = settings;
     m_kernelRs485 = kernelRs485;
     m_onPty = isPseudoTerminal(fd);
-    m_overNetwork = false;
+    m_link = &terminalLink;
     m_saved = saved;
     m_savedValid = savedValid;
     startAfresh();
@@ -123,7 +123,7 @@ void SerialPort::adoptSocket(int fd, const QString &name, const LineSettings &se
     m_path = name;
     m_line = settings;
     m_onPty = false;
-    m_overNetwork = true;
+    m_link = &socketLink;
     startAfresh();
 }
 
@@ -221,21 +221,21 @@ qint64 SerialPort::silentIntervalNs() const
 {
     if (m_silentIntervalNs >= 0)
         return m_silentIntervalNs;
-    return m_overNetwork ? 0 : m_line.silentIntervalNs();
+    return m_link->keepsLineTime ? m_line.silentIntervalNs() : 0;
 }
 
 // Over TCP an answer's bytes may come in pieces as the network pleases: the
 // rest of a begun answer is awaited as long as the answer itself.
 qint64 SerialPort::interCharacterTimeoutNs() const
 {
-    if (m_overNetwork)
+    if (!m_link->keepsLineTime)
         return qMax(answerTimeoutNs(), m_interCharFloorNs);
     return qMax(m_line.characterTimeNs() * 3 / 2, m_interCharFloorNs);
 }
 
 qint64 SerialPort::characterNs() const
 {
-    return m_overNetwork ? 0 : m_line.characterTimeNs();
+    return m_link->keepsLineTime ? m_line.characterTimeNs() : 0;
 }
 
 qint64 SerialPort::answerTimeoutNs() const

@@ -10,6 +10,7 @@
 #include "answerjudge.h"
 #include "deadlinesleeper.h"
 #include "linesettings.h"
+#include "link.h"
 
 class DeviceSetting;
 class DriverSetting;
@@ -65,7 +66,6 @@ public:
     // close() still restores those from before open(). Unread input is dropped.
     bool setLineSettings(const LineSettings &settings);
     bool isOpen() const { return m_fd >= 0; }
-    bool overNetwork() const { return m_overNetwork; } // a TCP line
     // The device's descriptor (-1 while closed), and its settings from
     // before open(); for a program's last-resort restore in a signal handler.
     int handle() const { return m_fd; }
@@ -177,7 +177,8 @@ private:
     bool m_savedValid = false;
     bool m_kernelRs485 = false, m_lowLatency = false;
     bool m_lowLatencySet = false; // switched on by open, off by close
-    bool m_onPty = false, m_overNetwork = false; // a pseudo-terminal, a socket: timing tells nothing
+    bool m_onPty = false; // a pseudo-terminal: timing tells nothing
+    const Link *m_link = &terminalLink;
     bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
     bool m_localEcho = false, m_knownSilent = false;

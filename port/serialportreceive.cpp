@@ -55,7 +55,7 @@ int SerialPort::readInput()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_overNetwork)) {
+        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_link->endOfInputIsLoss)) {
             markLost(n == 0 ? hangUpText() : systemReason());
             return -1;
         }
@@ -168,8 +168,8 @@ void SerialPort::syncJudge()
     set.characterNs = characterNs();
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
-    set.keepsNoTime = m_onPty || m_overNetwork;
-    set.network = m_overNetwork;
+    set.keepsNoTime = m_onPty || !m_link->keepsLineTime;
+    set.network = !m_link->keepsLineTime;
     set.firstByteNs = m_firstByteNs;
     m_judge.configure(set);
 }

@@ -11,7 +11,6 @@
 
 #include "frametrace.h"
 #include "serialport_p.h"
-#include "tcpline.h"
 #include "termiosline.h"
 
 namespace {
@@ -74,8 +73,7 @@ int SerialPort::transmit(const RtuRequest &request)
     const qint64 writeStartNs = monotonicNs();
     int written = 0;
     while (written < length) {
-        const ssize_t n = m_overNetwork ? sendToSocket(m_fd, data + written, length - written)
-                                        : ::write(m_fd, data + written, size_t(length - written));
+        const long n = m_link->write(m_fd, data + written, length - written);
         if (n > 0) {
             written += int(n);
             continue;
@@ -90,8 +88,7 @@ int SerialPort::transmit(const RtuRequest &request)
         markLost(systemError("write"));
         break;
     }
-    while (!m_overNetwork && tcdrain(m_fd) != 0 && errno == EINTR) {
-    }
+    m_link->drain(m_fd);
     m_judge.requestSent(request, monotonicNs(), writeStartNs + qint64(length) * characterNs());
     m_handedOver = 0;
     ++m_counters.requests;

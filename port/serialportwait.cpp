@@ -33,7 +33,7 @@ void SerialPort::markLost(const QString &reason)
 
 QString SerialPort::hangUpText() const
 {
-    return m_overNetwork ? QStringLiteral("the connection was closed") : QStringLiteral("the device hung up");
+    return m_link->hangUpText();
 }
 
 bool SerialPort::checkInterrupt()
