@@ -11,6 +11,7 @@
 #include "deadlinesleeper.h"
 #include "linesettings.h"
 #include "link.h"
+#include "verdictreport.h"
 
 class DeviceSetting;
 class DriverSetting;
@@ -103,22 +104,22 @@ public:
     qint64 owedMemoryNs() const;
     void setInterruptFd(int fd) { m_interruptFd = fd; } // readable: every wait ends; not owned
     void setTrace(FrameTrace *trace) { m_trace = trace; } // not owned; null: none
-    PortCounters counters() const { return m_counters; }
+    PortCounters counters() const { return m_report.counters(); }
     EchoFault echoFault() const { return m_judge.echoFault(); }
     // "the line garbled our own request: sent 01 03 ..., heard 01 83 ...".
-    QString lastGarbledEcho() const { return m_lastGarbledEcho; }
+    QString lastGarbledEcho() const { return m_report.lastGarbledEcho(); }
     bool echoGarbled() const { return m_judge.echoGarbled(); } // the last request: unanswered
     // The last request's answer was cut at its bound: what the line sent
     // ("the line never fell silent: 960 bytes in 200 ms").
     bool neverSilent() const { return m_judge.neverSilent(); }
-    QString lastNeverSilent() const { return m_lastNeverSilent; }
+    QString lastNeverSilent() const { return m_report.lastNeverSilent(); }
     // The late answers dropped since the last call.
-    QList<LateAnswer> takeLateAnswers();
+    QList<LateAnswer> takeLateAnswers() { return m_report.takeLateAnswers(); }
     // Files in the lock folder left alone since the last call ("... is a
     // symbolic link"), each said once in the port's life.
     QStringList takeWarnings();
     // Other stations' frames dropped since the last call.
-    QList<OtherStationAnswer> takeOtherStationAnswers();
+    QList<OtherStationAnswer> takeOtherStationAnswers() { return m_report.takeOtherStationAnswers(); }
     // Reads what the line sent unasked and settles it (late answers, noise),
     // as before every request; false when the line failed.
     bool settleInput();
@@ -188,11 +189,7 @@ private:
     AnswerJudge m_judge;
     int m_handedOver = 0;  // bytes of the answer given to the caller
     LineDebt m_inherited;  // left by the line's last program, not yet taken
-    PortCounters m_counters;
-    QList<LateAnswer> m_lateAnswers;
-    QList<OtherStationAnswer> m_otherStations;
-    QString m_lastGarbledEcho;
-    QString m_lastNeverSilent;
+    VerdictReport m_report;
     FrameTrace *m_trace = nullptr;
     QStringList m_warnings, m_warningsSaid; // not yet taken, and all ever said
 };

@@ -91,7 +91,7 @@ int SerialPort::transmit(const RtuRequest &request)
     m_link->drain(m_fd);
     m_judge.requestSent(request, monotonicNs(), writeStartNs + qint64(length) * characterNs());
     m_handedOver = 0;
-    ++m_counters.requests;
+    ++m_report.counters().requests;
     if (m_trace)
         m_trace->sent(data, written);
     if (m_localEcho && written == length && !isStopped() && !takeEcho())
@@ -117,7 +117,7 @@ bool SerialPort::checkStep(const RtuRequest &next)
         m_trace->note(QStringLiteral("station %1 owes an answer that would look like the next one's: "
                                      "a read first, to see it answers in step")
                           .arg(check.station()));
-    ++m_counters.stepChecks;
+    ++m_report.counters().stepChecks;
     if (!waitUntilClear(check) || transmit(check) < 0)
         return false;
     frameOnLine();
