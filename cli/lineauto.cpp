@@ -7,7 +7,6 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,7 +14,7 @@
 
 #include "interrupt.h"
 #include "monitor.h"
-#include "monitorframer.h"
+#include "linelistener.h"
 #include "plan.h"
 #include "session.h"
 #include "systemerror.h"
@@ -54,33 +53,17 @@ bool listenAt(int fd, const LineSettings &settings, qint64 windowNs, int enough,
     if (!configureTerminal(fd, settings, &error))
         return false;
     tcflush(fd, TCIFLUSH);
-    MonitorFramer framer(settings.characterTimeNs(), settings.silentIntervalNs(), pty);
+    LineListener listener(fd, settings, pty, interruptWakeFd());
     const qint64 endNs = monotonicNs() + windowNs;
-    char chunk[1024];
-    for (;;) {
-        const qint64 now = monotonicNs();
-        if (now >= endNs || heard->frames.size() >= enough || interruptSignal())
-            break;
-        qint64 deadline = endNs;
-        if (framer.deadlineNs() >= 0)
-            deadline = qMin(deadline, framer.deadlineNs());
-        pollfd fds[2] = {{fd, POLLIN, 0}, {interruptWakeFd(), POLLIN, 0}};
-        const qint64 waitNs = qMax<qint64>(deadline - now, 0);
-        const timespec wait{time_t(waitNs / 1000000000), long(waitNs % 1000000000)};
-        const int ready = ppoll(fds, 2, &wait, nullptr);
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n > 0)
-                framer.append(chunk, int(n), monotonicNs(), &heard->frames);
-        } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    while (monotonicNs() < endNs && heard->frames.size() < enough && !interruptSignal()) {
+        if (listener.listen(endNs, &heard->frames) != LineListener::End::Listened) {
             // No writer on a pseudo-terminal yet: nothing to hear, and
             // polling again would spin.
             timespec pause{0, 20000000};
             nanosleep(&pause, nullptr);
         }
-        framer.takeAtSilence(monotonicNs(), &heard->frames);
     }
-    framer.takeAtSilence(0, &heard->frames, true);
+    listener.finish(&heard->frames);
     heard->good = int(std::count_if(heard->frames.cbegin(), heard->frames.cend(),
                                     [](const HeardFrame &f) { return f.crcOk; }));
     return !interruptSignal();

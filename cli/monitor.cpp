@@ -9,7 +9,6 @@
 #include <ctime>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,8 +20,8 @@
 #include "dataout.h"
 #include "interrupt.h"
 #include "linelock.h"
+#include "linelistener.h"
 #include "lowlatency.h"
-#include "monitorframer.h"
 #include "monitorjson.h"
 #include "monitorpairer.h"
 #include "monitorreport.h"
@@ -43,12 +42,6 @@ QString clockText(qint64 epochMs)
     return QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
-timespec toTimespec(qint64 ns)
-{
-    ns = qMax<qint64>(ns, 0);
-    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
-}
-
 qint64 realtimeMinusMonotonicNs()
 {
     timespec real;
@@ -64,7 +57,6 @@ public:
         : m_step(step)
         , m_options(options)
         , m_settings(options.line.value_or(LineSettings()))
-        , m_framer(m_settings.characterTimeNs(), m_settings.silentIntervalNs())
         , m_pairer(kAnswerWaitNs)
     {
     }
@@ -86,7 +78,7 @@ private:
     const Options &m_options;
     LineSettings m_settings;
     MonitorJudging m_judging;
-    MonitorFramer m_framer;
+    std::unique_ptr<LineListener> m_listener; // once the device is open
     MonitorPairer m_pairer;
     std::unique_ptr<MonitorStats> m_stats;
     std::unique_ptr<MonitorTimeline> m_timeline;
@@ -265,38 +257,20 @@ bool Listener::handle(const QList<HeardFrame> &frames, qint64 nowNs)
 bool Listener::listen()
 {
     const qint64 endNs = m_options.durationS > 0 ? monotonicNs() + qint64(m_options.durationS) * 1000000000 : -1;
-    char chunk[4096];
     while (!m_done && !interruptSignal()) {
         qint64 deadline = endNs;
-        for (const qint64 due : {m_framer.deadlineNs(), m_pairer.deadlineNs()}) {
-            if (due >= 0 && (deadline < 0 || due < deadline))
-                deadline = due;
-        }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {interruptWakeFd(), POLLIN, 0}};
-        timespec wait;
-        if (deadline >= 0)
-            wait = toTimespec(deadline - monotonicNs());
-        const int ready = ppoll(fds, 2, deadline >= 0 ? &wait : nullptr, nullptr);
-        if (ready < 0 && errno != EINTR) {
+        if (const qint64 due = m_pairer.deadlineNs(); due >= 0 && (deadline < 0 || due < deadline))
+            deadline = due;
+        QList<HeardFrame> frames;
+        const LineListener::End end = m_listener->listen(deadline, &frames);
+        if (end == LineListener::End::Failed) {
             fail(systemError("waiting on %1", m_options.device));
             return false;
         }
-        QList<HeardFrame> frames;
-        bool lost = false;
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
-            if (n > 0)
-                m_framer.append(chunk, int(n), monotonicNs(), &frames);
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                lost = true;
-        } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            lost = true;
-        }
         const qint64 now = monotonicNs();
-        m_framer.takeAtSilence(now, &frames);
         if (!handle(frames, now))
             return false;
-        if (lost) {
+        if (end == LineListener::End::Lost) {
             fail(QStringLiteral("%1 was closed").arg(m_options.device));
             return false;
         }
@@ -313,7 +287,7 @@ int Listener::run()
     const bool pty = isPseudoTerminal(m_fd);
     m_judging = {m_settings.characterTimeNs(), m_settings.silentIntervalNs(), !pty,
                  pty ? m_settings.silentIntervalNs() / 2 : 0};
-    m_framer = MonitorFramer(m_settings.characterTimeNs(), m_settings.silentIntervalNs(), pty);
+    m_listener.reset(new LineListener(m_fd, m_settings, pty, interruptWakeFd()));
     m_stats.reset(new MonitorStats(m_judging));
     if (!m_options.timelinePath.isEmpty())
         m_timeline.reset(new MonitorTimeline(m_judging));
@@ -331,7 +305,7 @@ int Listener::run()
     bool ok = listen();
     if (ok && !m_done && !interruptSignal()) {
         QList<HeardFrame> frames;
-        m_framer.takeAtSilence(0, &frames, true);
+        m_listener->finish(&frames);
         ok = handle(frames, -1);
     }
     if (m_options.stats) {
