@@ -242,30 +242,6 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
     return false;
 }
 
-QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
-{
-    int backups = 0;
-    int restores = 0;
-    int monitors = 0;
-    for (const Step &step : steps) {
-        monitors += step.action == Step::Monitor ? 1 : 0;
-        if (options.dryRun && step.action != Step::Station && step.action != Step::Restore)
-            return QStringLiteral("--dry-run goes only with restore, not with %1").arg(step.text);
-        backups += step.action == Step::Backup ? 1 : 0;
-        restores += step.action == Step::Restore ? 1 : 0;
-    }
-    for (const auto &[given, name] : {std::pair(options.dryRun, "--dry-run"), std::pair(options.yes, "--yes"),
-                                      std::pair(options.anyLine, "--any-line")}) {
-        if (given && restores == 0)
-            return QStringLiteral("%1 goes only with restore").arg(QLatin1String(name));
-    }
-    if (options.dryRun && options.yes)
-        return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
-    const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) { return step.action == Step::Plot; });
-    if (!options.mapPath.isEmpty() && backups == 0 && !plots && monitors == 0)
-        return QStringLiteral("--map goes only with backup, plot or monitor");
-    return QString();
-}
 
 int runBackup(const Step &step, const Options &options, const ParamLine &line)
 {

@@ -21,10 +21,6 @@ struct PortCounters;
 // (simulated or a device) is refused without --any-line; false with a text
 // naming the word.
 bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error);
-// What the options ask of the chain as a whole: --dry-run, --yes and
-// --any-line go with restore alone, --map with one backup. Empty when
-// nothing is wrong.
-QString paramOptionsRefusal(const Options &options, const QList<Step> &steps);
 
 // The line values come from, as backups, logs and statistics name it:
 // "built-in simulated line, SETTINGS" or "DEVICE, SETTINGS", the device's

@@ -106,14 +106,3 @@ QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
     return text + ",\"ok\":" + (finding.isFound() ? "true" : "false") + "}\n";
 }
 
-QString jsonRefusal(const Options &options, const QList<Step> &steps)
-{
-    if (!options.json)
-        return QString();
-    for (const Step &step : steps) {
-        if (step.action == Step::Read || step.action == Step::Poll || step.action == Step::Scan
-            || step.action == Step::Monitor)
-            return QString();
-    }
-    return QStringLiteral("--format json writes what read, poll, scan or monitor find: it goes with one of them");
-}

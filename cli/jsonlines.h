@@ -29,7 +29,5 @@ QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const Item
 QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text);
 QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings);
 
-// --format json goes with read, poll, scan or monitor (monitorjson.h): empty when it does.
-QString jsonRefusal(const Options &options, const QList<Step> &steps);
 
 #endif // SERVOCTL_JSONLINES_H

@@ -82,20 +82,6 @@ QList<int> lineAutoRates()
     return {9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200};
 }
 
-QString lineAutoRefusal(const Options &options, const QList<Step> &steps)
-{
-    if (!options.lineAuto)
-        return QString();
-    for (const Step &step : steps) {
-        if (step.action != Step::Monitor && step.action != Step::Scan)
-            return QStringLiteral("--line auto goes only with monitor or scan");
-    }
-    if (options.device.isEmpty())
-        return QStringLiteral("--line auto listens to a device (-d), not to the built-in simulated line");
-    if (isTcpUrl(options.device))
-        return QStringLiteral("--line auto listens to a serial line: over TCP the converter's own settings apply");
-    return QString();
-}
 
 int rateFromPace(const QList<HeardFrame> &frames, const LineSettings &base)
 {

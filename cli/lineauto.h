@@ -17,8 +17,6 @@ struct Step;
 // The rates listened at, in order: the common ones first, then the slow.
 QList<int> lineAutoRates();
 
-// --line auto goes only with monitor and scan, on a device.
-QString lineAutoRefusal(const Options &options, const QList<Step> &steps);
 
 // On a pseudo-terminal every byte comes whatever the speed set, so only the
 // pace of the frames can tell the rate: the slowest rate at which the line

@@ -350,25 +350,6 @@ bool buildMonitor(const Command &command, const Options &options, Chain *chain, 
     return readParamFile(options.mapPath, ParamFileKind::Map, &step->params, error);
 }
 
-QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps)
-{
-    bool monitor = false;
-    for (const Step &step : steps)
-        monitor = monitor || step.action == Step::Monitor;
-    if (monitor && steps.size() > 1)
-        return QStringLiteral("monitor runs alone, not joined with \"then\"");
-    for (const auto &[given, name] : {std::pair(!options.pcapPath.isEmpty(), "--pcap"),
-                                      std::pair(!options.timelinePath.isEmpty(), "--timeline"),
-                                      std::pair(options.count > 0, "--count"),
-                                      std::pair(options.durationS > 0, "--duration")}) {
-        if (given && !monitor)
-            return QStringLiteral("%1 goes only with monitor").arg(QLatin1String(name));
-    }
-    // Drawn when the listening ends by itself: an interrupt ends gnuplot too.
-    if (!options.timelinePath.isEmpty() && options.count == 0 && options.durationS == 0)
-        return QStringLiteral("--timeline needs --count or --duration: the picture is drawn when the listening ends");
-    return QString();
-}
 
 int runMonitor(const Step &step, const Options &options)
 {

@@ -15,8 +15,6 @@ struct Chain;
 // The command's words and the options it goes with, checked.
 bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step,
                   QString *error);
-// --pcap, --count and --duration go only with monitor, which runs alone.
-QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps);
 // Opens a device to listen to, read-only, as its only reader (a second
 // would take bytes from the first): the descriptor, or -1 with *error.
 // Close it with closeListening().

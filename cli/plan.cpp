@@ -1,11 +1,7 @@
 #include "plan.h"
 
-#include "backup.h"
 #include "commands.h"
-#include "jsonlines.h"
-#include "lineauto.h"
-#include "widecsv.h"
-#include "monitor.h"
+#include "optionrules.h"
 
 namespace {
 

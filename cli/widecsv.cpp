@@ -98,15 +98,3 @@ bool WideCsv::endRow()
     return true;
 }
 
-QString wideCsvRefusal(const Options &options, const QList<Step> &steps)
-{
-    if (options.wideCsvPath.isEmpty())
-        return QString();
-    int reads = 0;
-    for (const Step &step : steps)
-        reads += step.action == Step::Read || step.action == Step::Poll ? 1 : 0;
-    if (reads == 1)
-        return QString();
-    return QStringLiteral("--csv-wide has one column a signal: it goes with one read or poll a run, not %1")
-        .arg(reads);
-}

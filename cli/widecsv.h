@@ -49,7 +49,5 @@ private:
 // in turn.
 QStringList wideColumns(const Step &step);
 
-// --csv-wide goes with one read or one poll a run: empty when it does.
-QString wideCsvRefusal(const Options &options, const QList<Step> &steps);
 
 #endif // SERVOCTL_WIDECSV_H
