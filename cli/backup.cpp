@@ -1,4 +1,5 @@
 #include "backup.h"
+#include "commandruns.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include "interrupt.h"
 #include "newfile.h"
 #include "serialport.h"
+#include "session.h"
 
 namespace {
 
@@ -242,9 +244,10 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
     return false;
 }
 
-
-int runBackup(const Step &step, const Options &options, const ParamLine &line)
+int runBackup(Session &session, const Step &step)
 {
+    const Options &options = session.options();
+    const ParamLine line = session.paramLine(step);
     QStringList lines = backupHeader(step, options, *line.port);
     for (const ParamEntry &entry : step.params.entries) {
         quint64 value = 0;
@@ -265,8 +268,10 @@ int runBackup(const Step &step, const Options &options, const ParamLine &line)
 
 // A plan first (every entry read, nothing written, as --dry-run), then,
 // once confirmed, the entries that differ written and read back.
-int runRestore(const Step &step, const Options &options, const ParamLine &line)
+int runRestore(Session &session, const Step &step)
 {
+    const Options &options = session.options();
+    const ParamLine line = session.paramLine(step);
     const QList<ParamEntry> &entries = step.params.entries;
     if (step.params.station >= 0 && step.params.station != step.station) {
         std::fprintf(stderr, "servoctl: %s was saved from station %d; restoring to station %d\n",

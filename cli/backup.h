@@ -44,7 +44,4 @@ struct ParamLine
     std::function<int(const QString &context, const PortCounters &before, bool done)> check;
 };
 
-int runBackup(const Step &step, const Options &options, const ParamLine &line);
-int runRestore(const Step &step, const Options &options, const ParamLine &line);
-
 #endif // SERVOCTL_BACKUP_H

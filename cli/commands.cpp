@@ -1,9 +1,9 @@
 #include "commands.h"
 
 #include "backup.h"
+#include "commandruns.h"
 #include "manualaddress.h"
 #include "monitor.h"
-#include "session.h"
 #include "stationlist.h"
 #include "stepchecks.h"
 #include "typedvalues.h"
@@ -283,15 +283,15 @@ const int kHelpColumn = 31;
 const std::vector<CommandEntry> &commandTable()
 {
     static const std::vector<CommandEntry> kCommands = {
-        {"info", Step::Info, false, false, false, false, buildInfo, &Session::info,
+        {"info", Step::Info, false, false, false, false, buildInfo, runInfo,
          "info", "identity, limits and default settings of the driver"},
-        {"read", Step::Read, true, false, false, true, buildReadOrWrite, &Session::read,
+        {"read", Step::Read, true, false, false, true, buildReadOrWrite, runRead,
          "read ADDRESS [TYPE] [COUNT] [FORMAT]",
          "read COUNT items (default 1) of TYPE (default\n"
          "word; bit for DO and DI)"},
-        {"write", Step::Write, true, false, false, false, buildReadOrWrite, &Session::write,
+        {"write", Step::Write, true, false, false, false, buildReadOrWrite, runWrite,
          "write ADDRESS TYPE VALUE...", "write the values, one item each"},
-        {"poll", Step::Poll, true, true, false, true, buildPoll, &Session::poll,
+        {"poll", Step::Poll, true, true, false, true, buildPoll, runPoll,
          "poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]",
          "read every address of every --station again\n"
          "every --interval until Ctrl-C, with times to\n"
@@ -300,17 +300,17 @@ const std::vector<CommandEntry> &commandTable()
          "read; a lost line (an adapter pulled out) is\n"
          "waited for and taken up again at the same\n"
          "path; \"then\" may follow only with --polls"},
-        {"station", Step::Station, false, true, false, false, buildStation, &Session::station,
+        {"station", Step::Station, false, true, false, false, buildStation, runStation,
          "station LIST",
          "address these stations ({station}; several only\n"
          "for poll) in the commands that follow"},
-        {"scan", Step::Scan, true, false, false, false, buildScan, &Session::scan,
+        {"scan", Step::Scan, true, false, false, false, buildScan, runScan,
          "scan [STATIONS] [baud LIST] [parity LIST] [stop LIST]",
          "find the stations that answer, and the line\n"
          "settings they are at (see \"Scanning\" below)"},
-        {"backup", Step::Backup, true, false, true, false, buildParamCommand, &Session::backup,
+        {"backup", Step::Backup, true, false, true, false, buildParamCommand, runBackup,
          "backup --map MAP -o FILE", "read the parameters MAP lists into a new FILE"},
-        {"restore", Step::Restore, true, false, false, false, buildParamCommand, &Session::restore,
+        {"restore", Step::Restore, true, false, false, false, buildParamCommand, runRestore,
          "restore FILE [--dry-run]",
          "read every entry and show what differs (the\n"
          "plan), then, once confirmed, write those\n"
@@ -320,7 +320,7 @@ const std::vector<CommandEntry> &commandTable()
          "it writes only with --yes. A backup taken on\n"
          "the other kind of line (simulated or a\n"
          "device) is refused without --any-line"},
-        {"plot", Step::Plot, false, true, true, false, buildPlot, &Session::plot,
+        {"plot", Step::Plot, false, true, true, false, buildPlot, runPlot,
          "plot FILE -o OUT.png [--map MAP]",
          "draw a CSV log (--csv) with gnuplot into a new\n"
          "PNG of 1200x700 pixels: a panel for each\n"
@@ -328,7 +328,7 @@ const std::vector<CommandEntry> &commandTable()
          "axis, from the first row in seconds (in minutes\n"
          "past 10 minutes), named as --map says; signals\n"
          "of whole numbers, at most 16 values, as steps"},
-        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, &Session::monitor,
+        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, runMonitor,
          "monitor -d DEVICE",
          "listen to a line through an adapter of its\n"
          "own, never sending: one line per request and\n"

@@ -35,7 +35,7 @@ struct CommandEntry
     // offending word.
     bool (*build)(const Command &command, const Options &options, Chain *chain, Step *step,
                   QString *error);
-    int (Session::*run)(const Step &step);
+    int (*run)(Session &session, const Step &step); // commandruns.h
     const char *usage;    // the command and its words in --help
     const char *help;     // what it does, its lines joined by '\n'
 };

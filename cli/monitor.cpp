@@ -15,6 +15,7 @@
 #include <QDateTime>
 
 #include "backup.h"
+#include "commandruns.h"
 #include "commands.h"
 #include "csvlog.h"
 #include "dataout.h"
@@ -350,14 +351,8 @@ bool buildMonitor(const Command &command, const Options &options, Chain *chain, 
     return readParamFile(options.mapPath, ParamFileKind::Map, &step->params, error);
 }
 
-
-int runMonitor(const Step &step, const Options &options)
+int runMonitor(Session &session, const Step &step)
 {
-    Listener listener(step, options);
+    Listener listener(step, session.options());
     return listener.run();
-}
-
-int Session::monitor(const Step &step)
-{
-    return runMonitor(step, m_options);
 }

@@ -10,7 +10,8 @@ struct Step;
 struct Chain;
 
 // servoctl monitor: listens to a line through a device of its own (an
-// adapter wired in parallel), never sending, and shows every transaction.
+// adapter wired in parallel), never sending, and shows every transaction
+// (runMonitor: until interrupted, --count or --duration).
 
 // The command's words and the options it goes with, checked.
 bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step,
@@ -20,7 +21,5 @@ bool buildMonitor(const Command &command, const Options &options, Chain *chain, 
 // Close it with closeListening().
 int openListening(const QString &path, QString *error);
 void closeListening(int fd);
-// Listens until interrupted, --count or --duration; the exit status.
-int runMonitor(const Step &step, const Options &options);
 
 #endif // SERVOCTL_MONITOR_H

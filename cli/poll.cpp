@@ -25,10 +25,6 @@
 
 namespace {
 
-// How often the path of a lost line is looked for: a stat a quarter second
-// costs no CPU worth counting, and the line is back soon after it is.
-const int kLostLineLookMs = 250;
-
 QString clockText(qint64 epochMs)
 {
     return QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("HH:mm:ss.zzz"));
@@ -72,10 +68,9 @@ QString labelsOf(const Step &step, const Fetch &fetch)
     return labels.join(QStringLiteral(", "));
 }
 
-} // namespace
 
 // What one poll has seen so far.
-struct Session::PollRun
+struct PollRun
 {
     explicit PollRun(const Step &polled) : step(polled) {}
 
@@ -95,60 +90,157 @@ struct Session::PollRun
     QMap<int, QStringList> itemLines; // the station's, by item: shown in the order typed
 };
 
-int Session::poll(const Step &step)
+enum class FetchOutcome { Good, Failed, Uncertain, LineBack, EndPoll };
+
+// What the line did around a read (a signal, an echo fault, late answers,
+// the device gone): Good when the read's own outcome decides.
+FetchOutcome lineEvents(Session &session, PollRun *run, const PortCounters &before)
 {
-    PollRun run(step);
-    run.live = isatty(STDOUT_FILENO) && !m_trace;
-    // Only an address's own read can go past the standard: merged ones stop at it.
-    for (const Step &item : step.items)
-        warnPastStandard(QStringLiteral("poll %1").arg(item.address.text), item);
-    int reads = 0;
-    for (const int station : step.stations) {
-        run.fetches.insert(station, planFetches(step.items));
-        reads += run.fetches[station].size();
+    if (interruptSignal())
+        return FetchOutcome::EndPoll;
+    if (session.port()->echoFault() != EchoFault::None) {
+        run->echoFault = session.echoFaultText();
+        return FetchOutcome::EndPoll;
     }
-    QString header = QStringLiteral("polling ") + itemsText(step.items);
-    if (step.stations.size() > 1)
-        header += QStringLiteral(" at stations ") + stationListText(step.stations);
-    header += QStringLiteral(" every %1 ms").arg(m_options.intervalMs);
-    if (step.items.size() > 1 || step.stations.size() > 1)
-        header += QStringLiteral(", %1 %2 a cycle").arg(reads).arg(QLatin1String(reads == 1 ? "read" : "reads"));
-    std::printf("%s; Ctrl-C stops\n", qPrintable(header));
-    std::fflush(stdout);
-    const qint64 intervalNs = qint64(m_options.intervalMs) * 1000000;
-    qint64 next = monotonicNs();
-    while (!interruptSignal()) {
-        if (!pollCycle(&run))
-            break;
-        if (m_options.polls > 0 && run.polls >= m_options.polls)
-            break;
-        next += intervalNs;
-        if (run.linesLost && run.shownLines == 0)
-            next = qMax(next, monotonicNs());
-        for (qint64 remaining; !interruptSignal() && (remaining = next - monotonicNs()) > 0;) {
-            pollfd pfd = {interruptWakeFd(), POLLIN, 0};
-            const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
-            ppoll(&pfd, 1, &ts, nullptr);
+    // What changed on the line is said once, above the live display.
+    QStringList warnings = session.lateAnswerWarnings();
+    if (const QString garbled = session.garbledWarning(before); !garbled.isEmpty())
+        warnings.append(garbled);
+    for (const QString &warning : warnings)
+        warn(warning);
+    if (!warnings.isEmpty())
+        run->shownLines = 0;
+    if (session.port()->isLost()) {
+        // Said once; then no polls, and no CPU, until the device is back.
+        ++run->linesLost;
+        warn(session.port()->errorString());
+        if (!session.waitForLineBack())
+            return FetchOutcome::EndPoll;
+        warn(QStringLiteral("line back: %1").arg(session.options().device));
+        return FetchOutcome::LineBack;
+    }
+    return FetchOutcome::Good;
+}
+
+// Each item of a fetch that failed, as a JSON line; true when that fails.
+bool logFetchFailure(Session &session, PollRun *run, int station, const Fetch &fetch, const QString &text,
+                     qint64 readAtMs)
+{
+    for (const int item : fetch.items) {
+        if (session.logFailure(run->step.items[size_t(item)], station, text, readAtMs)) {
+            run->logFailed = true;
+            return true;
         }
     }
-    return pollSummary(run);
+    return false;
+}
+
+// The fetch's items from its answer, on the display and in the log.
+FetchOutcome showFetch(Session &session, PollRun *run, int station, const Fetch &fetch,
+                       const QByteArray &data, qint64 readAtMs)
+{
+    const QString prefix = stationPrefix(run->step, station);
+    for (const int item : fetch.items) {
+        const Step &itemStep = run->step.items[size_t(item)];
+        Step logged = itemStep;
+        logged.station = station;
+        const QByteArray itemBytes = itemData(fetch, itemStep, data);
+        for (const QString &line : describeItems(itemStep, itemBytes))
+            run->itemLines[item].append(prefix + line);
+        if (session.logValues(logged, itemValues(itemStep, itemBytes), readAtMs)) {
+            run->logFailed = true;
+            return FetchOutcome::EndPoll;
+        }
+    }
+    return FetchOutcome::Good;
+}
+
+// Reads fetch index of the station's list and shows its items; a merged
+// read that the drive refuses is split into the items' own reads.
+FetchOutcome pollFetch(Session &session, PollRun *run, int station, QList<Fetch> *fetches, int index,
+                       QString *error)
+{
+    const Fetch fetch = fetches->at(index);
+    const PortCounters before = session.port()->counters();
+    const QByteArray data = session.driverRead(driverCommand(fetch.read));
+    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (const FetchOutcome outcome = lineEvents(session, run, before); outcome != FetchOutcome::Good)
+        return outcome;
+    const QString prefix = stationPrefix(run->step, station);
+    if (session.driver()->hasError()) {
+        // 0x02: the drive lacks a register of the run; other codes pass.
+        if (fetch.merged() && driverExceptionCode(session.failureText()) == 0x02) {
+            warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
+                     .arg(station).arg(itemsText(itemsOf(run->step, fetch)), session.failureText()));
+            run->shownLines = 0;
+            fetches->removeAt(index);
+            const QList<Fetch> own = splitFetch(fetch, run->step.items);
+            for (int i = own.size() - 1; i >= 0; --i)
+                fetches->insert(index, own[i]);
+            return pollFetch(session, run, station, fetches, index, error);
+        }
+        const QString labels = run->step.items.size() > 1 ? labelsOf(run->step, fetch) + QStringLiteral(": ")
+                                                           : QString();
+        *error = session.failureText();
+        run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
+        return logFetchFailure(session, run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll
+                                                                               : FetchOutcome::Failed;
+    }
+    // Values that may be another request's are not shown as if they were these.
+    const bool echoDoubt = session.port()->counters().uncertainEchoes > before.uncertainEchoes;
+    if (session.port()->counters().uncertainAnswers > before.uncertainAnswers || echoDoubt) {
+        const QString text = QStringLiteral("uncertain: ")
+            + (echoDoubt ? uncertainEchoText("answer") : uncertainText(station, "answer"));
+        if (run->live)
+            run->itemLines[fetch.items.first()].append(prefix + text);
+        else
+            warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
+        return logFetchFailure(session, run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll
+                                                                             : FetchOutcome::Uncertain;
+    }
+    return showFetch(session, run, station, fetch, data, readAtMs);
+}
+
+void showCycle(Session &session, PollRun *run)
+{
+    if (session.trace())
+        session.trace()->flush();
+    QStringList lines;
+    lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText(QDateTime::currentMSecsSinceEpoch()))
+                     .arg(run->polls).arg(run->good)
+                 + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString()));
+    lines += run->lines;
+    if (session.options().stats && run->live)
+        lines += session.statsLines();
+    // A display taller than the terminal cannot be redrawn in place: it scrolls.
+    const bool inPlace = run->live && qMax(lines.size(), run->shownLines) < terminalRows();
+    if (inPlace && run->shownLines)
+        std::printf("\033[%dA", run->shownLines);
+    for (const QString &line : qAsConst(lines))
+        std::printf(inPlace ? "\033[K%s\n" : "%s\n", qPrintable(line));
+    if (inPlace) {
+        for (int i = lines.size(); i < run->shownLines; ++i)
+            std::printf("\033[K\n");
+        run->shownLines = qMax(run->shownLines, lines.size());
+    }
+    std::fflush(stdout);
 }
 
 // One cycle: false when the poll ends (a signal, an echo fault, a line
 // lost and not back).
-bool Session::pollCycle(PollRun *run)
+bool pollCycle(Session &session, PollRun *run)
 {
     run->lines.clear();
     QString cycleError;
     QString cycleErrorContext;
     bool cycleDoubtful = false;
     for (const int station : run->step.stations) {
-        m_port->setStationId(station);
+        session.port()->setStationId(station);
         run->itemLines.clear();
         QList<Fetch> &fetches = run->fetches[station];
         for (int i = 0; i < fetches.size(); ++i) {
             QString error;
-            const FetchOutcome outcome = pollFetch(run, station, &fetches, i, &error);
+            const FetchOutcome outcome = pollFetch(session, run, station, &fetches, i, &error);
             if (outcome == FetchOutcome::EndPoll)
                 return false;
             if (outcome == FetchOutcome::LineBack) {
@@ -166,7 +258,7 @@ bool Session::pollCycle(PollRun *run)
         for (const QStringList &lines : qAsConst(run->itemLines))
             run->lines += lines;
     }
-    if (endWideRow()) {
+    if (session.endWideRow()) {
         run->logFailed = true;
         return false;
     }
@@ -175,145 +267,11 @@ bool Session::pollCycle(PollRun *run)
     run->uncertain += cycleDoubtful ? 1 : 0;
     run->lastError = cycleError;
     run->lastErrorContext = cycleErrorContext;
-    showCycle(run);
+    showCycle(session, run);
     return true;
 }
 
-// Reads fetch index of the station's list and shows its items; a merged
-// read that the drive refuses is split into the items' own reads.
-Session::FetchOutcome Session::pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index,
-                                        QString *error)
-{
-    const Fetch fetch = fetches->at(index);
-    const PortCounters before = m_port->counters();
-    const QByteArray data = driverRead(driverCommand(fetch.read));
-    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
-    if (const FetchOutcome outcome = lineEvents(run, before); outcome != FetchOutcome::Good)
-        return outcome;
-    const QString prefix = stationPrefix(run->step, station);
-    if (m_driver->hasError()) {
-        // 0x02: the drive lacks a register of the run; other codes pass.
-        if (fetch.merged() && driverExceptionCode(failureText()) == 0x02) {
-            warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
-                     .arg(station).arg(itemsText(itemsOf(run->step, fetch)), failureText()));
-            run->shownLines = 0;
-            fetches->removeAt(index);
-            const QList<Fetch> own = splitFetch(fetch, run->step.items);
-            for (int i = own.size() - 1; i >= 0; --i)
-                fetches->insert(index, own[i]);
-            return pollFetch(run, station, fetches, index, error);
-        }
-        const QString labels = run->step.items.size() > 1 ? labelsOf(run->step, fetch) + QStringLiteral(": ")
-                                                           : QString();
-        *error = failureText();
-        run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
-        return logFetchFailure(run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll
-                                                                      : FetchOutcome::Failed;
-    }
-    // Values that may be another request's are not shown as if they were these.
-    const bool echoDoubt = m_port->counters().uncertainEchoes > before.uncertainEchoes;
-    if (m_port->counters().uncertainAnswers > before.uncertainAnswers || echoDoubt) {
-        const QString text = QStringLiteral("uncertain: ")
-            + (echoDoubt ? uncertainEchoText("answer") : uncertainText(station, "answer"));
-        if (run->live)
-            run->itemLines[fetch.items.first()].append(prefix + text);
-        else
-            warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
-        return logFetchFailure(run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll
-                                                                    : FetchOutcome::Uncertain;
-    }
-    return showFetch(run, station, fetch, data, readAtMs);
-}
-
-// Each item of a fetch that failed, as a JSON line; true when that fails.
-bool Session::logFetchFailure(PollRun *run, int station, const Fetch &fetch, const QString &text,
-                              qint64 readAtMs)
-{
-    for (const int item : fetch.items) {
-        if (logFailure(run->step.items[size_t(item)], station, text, readAtMs)) {
-            run->logFailed = true;
-            return true;
-        }
-    }
-    return false;
-}
-
-// What the line did around a read (a signal, an echo fault, late answers,
-// the device gone): Good when the read's own outcome decides.
-Session::FetchOutcome Session::lineEvents(PollRun *run, const PortCounters &before)
-{
-    if (interruptSignal())
-        return FetchOutcome::EndPoll;
-    if (m_port->echoFault() != EchoFault::None) {
-        run->echoFault = echoFaultText();
-        return FetchOutcome::EndPoll;
-    }
-    // What changed on the line is said once, above the live display.
-    QStringList warnings = lateAnswerWarnings();
-    if (const QString garbled = garbledWarning(before); !garbled.isEmpty())
-        warnings.append(garbled);
-    for (const QString &warning : warnings)
-        warn(warning);
-    if (!warnings.isEmpty())
-        run->shownLines = 0;
-    if (m_port->isLost()) {
-        // Said once; then no polls, and no CPU, until the device is back.
-        ++run->linesLost;
-        warn(m_port->errorString());
-        if (!waitForLineBack())
-            return FetchOutcome::EndPoll;
-        warn(QStringLiteral("line back: %1").arg(m_options.device));
-        return FetchOutcome::LineBack;
-    }
-    return FetchOutcome::Good;
-}
-
-// The fetch's items from its answer, on the display and in the log.
-Session::FetchOutcome Session::showFetch(PollRun *run, int station, const Fetch &fetch,
-                                         const QByteArray &data, qint64 readAtMs)
-{
-    const QString prefix = stationPrefix(run->step, station);
-    for (const int item : fetch.items) {
-        const Step &itemStep = run->step.items[size_t(item)];
-        Step logged = itemStep;
-        logged.station = station;
-        const QByteArray itemBytes = itemData(fetch, itemStep, data);
-        for (const QString &line : describeItems(itemStep, itemBytes))
-            run->itemLines[item].append(prefix + line);
-        if (logValues(logged, itemValues(itemStep, itemBytes), readAtMs)) {
-            run->logFailed = true;
-            return FetchOutcome::EndPoll;
-        }
-    }
-    return FetchOutcome::Good;
-}
-
-void Session::showCycle(PollRun *run)
-{
-    if (m_trace)
-        m_trace->flush();
-    QStringList lines;
-    lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText(QDateTime::currentMSecsSinceEpoch()))
-                     .arg(run->polls).arg(run->good)
-                 + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString()));
-    lines += run->lines;
-    if (m_options.stats && run->live)
-        lines += statsLines();
-    // A display taller than the terminal cannot be redrawn in place: it scrolls.
-    const bool inPlace = run->live && qMax(lines.size(), run->shownLines) < terminalRows();
-    if (inPlace && run->shownLines)
-        std::printf("\033[%dA", run->shownLines);
-    for (const QString &line : qAsConst(lines))
-        std::printf(inPlace ? "\033[K%s\n" : "%s\n", qPrintable(line));
-    if (inPlace) {
-        for (int i = lines.size(); i < run->shownLines; ++i)
-            std::printf("\033[K\n");
-        run->shownLines = qMax(run->shownLines, lines.size());
-    }
-    std::fflush(stdout);
-}
-
-int Session::pollSummary(const PollRun &run)
+int pollSummary(const PollRun &run)
 {
     QString summary = QStringLiteral("%1 polls, %2 good").arg(run.polls).arg(run.good);
     if (run.uncertain)
@@ -333,30 +291,43 @@ int Session::pollSummary(const PollRun &run)
     return 0;
 }
 
-// The device went away (a USB adapter pulled out): waits, without polling
-// the line, until the same path can be opened again. False on a signal.
-bool Session::waitForLineBack()
+} // namespace
+
+int runPoll(Session &session, const Step &step)
 {
-    clearLineToRestore();
-    m_port->close();
-    const QByteArray path = m_options.device.toLocal8Bit();
-    // A TCP line is back when it takes a connection again.
-    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
-    QString said; // why the path, once back, cannot be opened: said once each
-    for (;;) {
-        if (interruptSignal())
-            return false;
-        if (tcp || access(path.constData(), F_OK) == 0) {
-            if (m_port->reopen()) {
-                lineOpened();
-                return true;
-            }
-            if (!(tcp && tcp->isAbsent()) && m_port->errorString() != said) {
-                said = m_port->errorString();
-                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
-            }
-        }
-        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
-        ::poll(&pfd, 1, kLostLineLookMs);
+    PollRun run(step);
+    run.live = isatty(STDOUT_FILENO) && !session.trace();
+    // Only an address's own read can go past the standard: merged ones stop at it.
+    for (const Step &item : step.items)
+        warnPastStandard(QStringLiteral("poll %1").arg(item.address.text), item);
+    int reads = 0;
+    for (const int station : step.stations) {
+        run.fetches.insert(station, planFetches(step.items));
+        reads += run.fetches[station].size();
     }
+    QString header = QStringLiteral("polling ") + itemsText(step.items);
+    if (step.stations.size() > 1)
+        header += QStringLiteral(" at stations ") + stationListText(step.stations);
+    header += QStringLiteral(" every %1 ms").arg(session.options().intervalMs);
+    if (step.items.size() > 1 || step.stations.size() > 1)
+        header += QStringLiteral(", %1 %2 a cycle").arg(reads).arg(QLatin1String(reads == 1 ? "read" : "reads"));
+    std::printf("%s; Ctrl-C stops\n", qPrintable(header));
+    std::fflush(stdout);
+    const qint64 intervalNs = qint64(session.options().intervalMs) * 1000000;
+    qint64 next = monotonicNs();
+    while (!interruptSignal()) {
+        if (!pollCycle(session, &run))
+            break;
+        if (session.options().polls > 0 && run.polls >= session.options().polls)
+            break;
+        next += intervalNs;
+        if (run.linesLost && run.shownLines == 0)
+            next = qMax(next, monotonicNs());
+        for (qint64 remaining; !interruptSignal() && (remaining = next - monotonicNs()) > 0;) {
+            pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+            const timespec ts = {time_t(remaining / 1000000000), long(remaining % 1000000000)};
+            ppoll(&pfd, 1, &ts, nullptr);
+        }
+    }
+    return pollSummary(run);
 }

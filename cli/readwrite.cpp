@@ -1,6 +1,7 @@
 // The read and write commands: an item read and shown, or written and
 // acknowledged (a broadcast sent), through the driver on the session's line.
 
+#include "commandruns.h"
 #include "session.h"
 
 #include <cstdio>
@@ -21,43 +22,16 @@ void warnPastStandard(const QString &context, const Step &step)
         warn(QStringLiteral("%1: %2").arg(context, text));
 }
 
-int Session::read(const Step &step)
-{
-    const QString context = QStringLiteral("read %1").arg(step.address.text);
-    warnPastStandard(context, step);
-    const PortCounters before = m_port->counters();
-    const QByteArray data = driverRead(driverCommand(step));
-    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
-    if (const int status = callOutcome(context, before, true, step.station, "answer"); status != kGoOn) {
-        if (!interruptSignal() && logFailure(step, step.station, lastFailureText(), readAtMs) == 0)
-            endWideRow();
-        return status;
-    }
-    if (m_trace)
-        m_trace->flush();
-    for (const QString &line : describeItems(step, data))
-        std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-    if (const int status = logValues(step, itemValues(step, data), readAtMs))
-        return status;
-    return endWideRow();
-}
+namespace {
 
-int Session::write(const Step &step)
+int reportWritten(Session &session, const Step &step, const char *what)
 {
-    const QString context = QStringLiteral("write %1").arg(step.address.text);
-    warnPastStandard(context, step);
-    if (step.broadcast)
-        return broadcast(step);
-    if (const int status = showWhetherTheLineEchoes(step, context); status != kGoOn)
-        return status;
-    const PortCounters before = m_port->counters();
-    const bool done = driverWrite(driverCommand(step), step.data);
-    if (const int status = callOutcome(context, before, done, step.station, "acknowledgement");
-        status != kGoOn) {
-        return status;
-    }
-    return reportWritten(step, "wrote");
+    if (session.trace())
+        session.trace()->flush();
+    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what, step.count,
+                step.count == 1 ? step.type->name : step.type->plural);
+    std::fflush(stdout);
+    return 0;
 }
 
 // A function-5 or 6 write is acknowledged with the request's own bytes,
@@ -68,43 +42,74 @@ int Session::write(const Step &step)
 // Bits inside registers need none (the driver reads before it writes), nor
 // the special store (the driver's own words). The read's own failure is no
 // failure of the write; a line that stopped (it echoes, it was lost) is.
-int Session::showWhetherTheLineEchoes(const Step &step, const QString &context)
+int showWhetherTheLineEchoes(Session &session, const Step &step, const QString &context)
 {
     const bool coils = !step.address.area->registers;
-    if (!step.address.area->requestPerItem || m_port->localEcho() || m_port->isSilent()
+    if (!step.address.area->requestPerItem || session.port()->localEcho() || session.port()->isSilent()
         || (!coils && step.type->code == CommunicatorCommand::Bit)
         || (!coils && step.type->code == CommunicatorCommand::Bit2)
         || (!coils && step.address.number >= kStoreFirst && step.address.number <= kStoreLast))
-        return kGoOn;
-    const PortCounters before = m_port->counters();
-    driverRead(CommunicatorCommand(coils ? CommunicatorCommand::Bit : CommunicatorCommand::Word, 1,
+        return Session::kGoOn;
+    const PortCounters before = session.port()->counters();
+    session.driverRead(CommunicatorCommand(coils ? CommunicatorCommand::Bit : CommunicatorCommand::Word, 1,
                                    step.address.text));
-    return afterDriverCall(context, before);
+    return session.afterDriverCall(context, before);
 }
 
 // Station 0: every drive carries the write out and none answers, so it is
 // sent once and not waited for; the driver's "no response" is expected.
-int Session::broadcast(const Step &step)
+int broadcast(Session &session, const Step &step)
 {
-    const PortCounters before = m_port->counters();
-    const int retries = m_port->retryCount();
-    m_port->setRetryCount(0);
-    driverWrite(driverCommand(step), step.data);
-    m_port->setRetryCount(retries);
+    const PortCounters before = session.port()->counters();
+    const int retries = session.port()->retryCount();
+    session.port()->setRetryCount(0);
+    session.driverWrite(driverCommand(step), step.data);
+    session.port()->setRetryCount(retries);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (const int status = afterDriverCall(context, before); status != kGoOn)
+    if (const int status = session.afterDriverCall(context, before); status != Session::kGoOn)
         return status;
-    if (m_port->counters().requests == before.requests || m_port->echoGarbled())
-        return failure(context, failureText());
-    return reportWritten(step, "broadcast sent,");
+    if (session.port()->counters().requests == before.requests || session.port()->echoGarbled())
+        return failure(context, session.failureText());
+    return reportWritten(session, step, "broadcast sent,");
 }
 
-int Session::reportWritten(const Step &step, const char *what)
+} // namespace
+
+int runRead(Session &session, const Step &step)
 {
-    if (m_trace)
-        m_trace->flush();
-    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what, step.count,
-                step.count == 1 ? step.type->name : step.type->plural);
+    const QString context = QStringLiteral("read %1").arg(step.address.text);
+    warnPastStandard(context, step);
+    const PortCounters before = session.port()->counters();
+    const QByteArray data = session.driverRead(driverCommand(step));
+    const qint64 readAtMs = QDateTime::currentMSecsSinceEpoch();
+    if (const int status = session.callOutcome(context, before, true, step.station, "answer"); status != Session::kGoOn) {
+        if (!interruptSignal() && session.logFailure(step, step.station, lastFailureText(), readAtMs) == 0)
+            session.endWideRow();
+        return status;
+    }
+    if (session.trace())
+        session.trace()->flush();
+    for (const QString &line : describeItems(step, data))
+        std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
-    return 0;
+    if (const int status = session.logValues(step, itemValues(step, data), readAtMs))
+        return status;
+    return session.endWideRow();
+}
+
+int runWrite(Session &session, const Step &step)
+{
+    const QString context = QStringLiteral("write %1").arg(step.address.text);
+    warnPastStandard(context, step);
+    if (step.broadcast)
+        return broadcast(session, step);
+    if (const int status = showWhetherTheLineEchoes(session, step, context); status != Session::kGoOn)
+        return status;
+    const PortCounters before = session.port()->counters();
+    const bool done = session.driverWrite(driverCommand(step), step.data);
+    if (const int status = session.callOutcome(context, before, done, step.station, "acknowledgement");
+        status != Session::kGoOn) {
+        return status;
+    }
+    return reportWritten(session, step, "wrote");
 }

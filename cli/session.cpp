@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -18,7 +19,6 @@
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
-#include "plot.h"
 #include "serialport.h"
 #include "simline.h"
 #include "simserver.h"
@@ -34,7 +34,12 @@ void warn(const QString &text)
 }
 
 namespace {
+
 QString g_lastFailure;
+// How often the path of a lost line is looked for: a stat a quarter second
+// costs no CPU worth counting, and the line is back soon after it is.
+const int kLostLineLookMs = 250;
+
 } // namespace
 
 QString lastFailureText()
@@ -249,49 +254,15 @@ int Session::run(const Step &step)
     const CommandEntry &command = commandOf(step.action);
     // A monitor opens its device itself, read-only.
     if (!command.usesLine || step.action == Step::Monitor)
-        return (this->*command.run)(step);
+        return command.run(*this, step);
     if (const int status = openLine(step))
         return status;
     if (const int status = openLog(step))
         return status;
-    const int status = (this->*command.run)(step);
+    const int status = command.run(*this, step);
     if (m_trace)
         m_trace->flush();
     return status;
-}
-
-// Each later step carries the station.
-int Session::station(const Step &)
-{
-    return 0;
-}
-
-// A file into a file: no line, no driver call.
-int Session::plot(const Step &step)
-{
-    return plotCsvLog(step.path, m_options.outputPath, step.params);
-}
-
-int Session::info(const Step &)
-{
-    std::unique_ptr<DeviceSetting> port(m_driver->getDefaultSerialDeviceSetting());
-    std::unique_ptr<DriverSetting> setting(m_driver->getDefaultDriverSetting());
-    std::printf("driver:        %s\n", qPrintable(m_driver->name()));
-    std::printf("vendor:        %s\n", qPrintable(m_driver->vender()));
-    std::printf("version:       %s\n", qPrintable(m_driver->getVersionNumber()));
-    std::printf("plug-in:       %s\n", qPrintable(m_pluginPath));
-    std::printf("entry point:   %s\n",
-                m_options.entry == DriverLoader::QtPlugin ? "Qt plug-in instance" : "CreateDriver");
-    std::printf("block limits:  %d registers, %d bits per request\n",
-                m_driver->getBlockAccessSize(), m_driver->getBitBlockAccessSize());
-    std::printf("flags:         0x%02X\n", m_driver->supportedCommunicationFlags());
-    std::printf("line:          %s\n", qPrintable(m_driver->getStringBasedDefaultDriverSetting()));
-    std::printf("default port:  %s, %d baud, %d data bits, stop bits code %d, parity code %d\n",
-                qPrintable(port->string), port->baudrate, port->databits, port->stopbits,
-                port->parity);
-    std::printf("protocol:      time-out %d ms, %d retries, station %d, delay %d ms\n",
-                setting->timeout, setting->retry, setting->stationid, setting->delay);
-    return 0;
 }
 
 // What follows every call of the driver: nothing more after a signal, the
@@ -426,4 +397,32 @@ QStringList Session::lateAnswerWarnings()
                             .arg(late.station).arg(ms).arg(m_port->answerTimeout()));
     }
     return warnings;
+}
+
+// The device went away (a USB adapter pulled out): waits, without polling
+// the line, until the same path can be opened again. False on a signal.
+bool Session::waitForLineBack()
+{
+    clearLineToRestore();
+    m_port->close();
+    const QByteArray path = m_options.device.toLocal8Bit();
+    // A TCP line is back when it takes a connection again.
+    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
+    QString said; // why the path, once back, cannot be opened: said once each
+    for (;;) {
+        if (interruptSignal())
+            return false;
+        if (tcp || access(path.constData(), F_OK) == 0) {
+            if (m_port->reopen()) {
+                lineOpened();
+                return true;
+            }
+            if (!(tcp && tcp->isAbsent()) && m_port->errorString() != said) {
+                said = m_port->errorString();
+                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
+            }
+        }
+        pollfd pfd = {interruptWakeFd(), POLLIN, 0};
+        ::poll(&pfd, 1, kLostLineLookMs);
+    }
 }

@@ -14,7 +14,6 @@
 #include "linestats.h"
 #include "plan.h"
 
-struct CommandEntry;
 struct CommunicatorCommand;
 class CsvLog;
 class WideCsv;
@@ -28,14 +27,14 @@ class SimLine;
 class SimServer;
 class WatchedPort;
 
-// Runs a checked plan: the driver, and once a step needs it, the line: a
-// serial device or the built-in simulated line on a pseudo-terminal served by
-// a thread of ours.
+// The line a run's commands work with, opened once the first command needs
+// it: the driver, and a serial device, a TCP converter or the built-in
+// simulated line on a pseudo-terminal served by a thread of ours; the
+// trace, the statistics and the logs the options ask for. Each command's
+// run function (commands.h) is handed the session and uses what is public
+// here; the session knows no command.
 class Session
 {
-    // Each command's entry names what it runs here.
-    friend const std::vector<CommandEntry> &commandTable();
-
 public:
     explicit Session(const Options &options);
     ~Session();
@@ -58,60 +57,49 @@ public:
     // last look for it, said as after any call.
     void lookForAnswersTooMany();
 
-private:
-    // afterDriverCall(): the command's own outcome decides.
+    // What the commands work with.
+    const Options &options() const { return m_options; }
+    DriverInterface *driver() const { return m_driver; }
+    const QString &pluginPath() const { return m_pluginPath; }
+    SerialPort *port() const { return m_port.get(); }
+    FrameTrace *trace() const { return m_trace.get(); }
+    LineStats &stats() { return m_stats; }
+    // The driver's calls, through the counting port.
+    QByteArray driverRead(const CommunicatorCommand &command);
+    bool driverWrite(const CommunicatorCommand &command, const QByteArray &data);
+    // afterDriverCall(), callOutcome(): the command's own outcome decides.
     static constexpr int kGoOn = -1;
-
-    // Opens the line once, and addresses the step's station on it.
-    int openLine(const Step &step);
-    int startLine();
-    void lineOpened();
-    void warnOfLockFolder();
-    int startSimulatedLine(const LineSettings &settings);
-    int info(const Step &step);
-    int station(const Step &step);
-    int plot(const Step &step);
-    int read(const Step &step);
-    int write(const Step &step);
-    int showWhetherTheLineEchoes(const Step &step, const QString &context);
-    int broadcast(const Step &step);
+    // What follows every call of the driver; and that with whether the
+    // call was done and what it waited for ("answer").
     int afterDriverCall(const QString &context, const PortCounters &before);
     int callOutcome(const QString &context, const PortCounters &before, bool done, int station,
                     const char *what);
     QString echoFaultText() const;
     QString garbledWarning(const PortCounters &before) const;
     QString failureText() const;
-    int reportWritten(const Step &step, const char *what);
-    // The driver's calls, through the counting port.
-    QByteArray driverRead(const CommunicatorCommand &command);
-    bool driverWrite(const CommunicatorCommand &command, const QByteArray &data);
-    int openLog(const Step &step);
+    QStringList lateAnswerWarnings();
     int logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs);
     // A read that failed: a JSON line, and an empty cell of --csv-wide.
     int logFailure(const Step &item, int station, const QString &text, qint64 epochMs);
     // --csv-wide's row of the read or the poll cycle.
     int endWideRow();
     int writeJson(const QByteArray &line);
+    // --stats's table of the run so far, as lines.
     QStringList statsLines() const;
-    // poll.cpp
-    struct PollRun;
-    enum class FetchOutcome { Good, Failed, Uncertain, LineBack, EndPoll };
-    int poll(const Step &step);
-    bool pollCycle(PollRun *run);
-    FetchOutcome pollFetch(PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error);
-    FetchOutcome lineEvents(PollRun *run, const PortCounters &before);
-    bool logFetchFailure(PollRun *run, int station, const Fetch &fetch, const QString &text, qint64 readAtMs);
-    FetchOutcome showFetch(PollRun *run, int station, const Fetch &fetch, const QByteArray &data,
-                           qint64 readAtMs);
-    void showCycle(PollRun *run);
-    int pollSummary(const PollRun &run);
+    // The session's line as backup and restore drive it.
     ParamLine paramLine(const Step &step);
-    int backup(const Step &step);
-    int restore(const Step &step);
-    int scan(const Step &step);
-    int monitor(const Step &step); // monitor.cpp
+    // The device went away (a USB adapter pulled out): waits, without
+    // polling the line, until it can be opened again. False on a signal.
     bool waitForLineBack();
-    QStringList lateAnswerWarnings();
+
+private:
+    // Opens the line once, and addresses the step's station on it.
+    int openLine(const Step &step);
+    int startLine();
+    void lineOpened();
+    void warnOfLockFolder();
+    int startSimulatedLine(const LineSettings &settings);
+    int openLog(const Step &step);
 
     Options m_options;
     DriverLoader m_loader;
