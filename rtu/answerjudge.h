@@ -91,68 +91,16 @@ struct JudgeStep
 // How the wait a step asked for ended.
 enum class WaitEnd { None, Bytes, Quiet, Stopped };
 
-// The judgement of a Modbus RTU master's line, with no device and no clock:
-// fed the requests sent, the bytes received and the times they came (all
-// nanoseconds on one monotonic clock), it says what each stretch of bytes is.
-//
-// - The answer to the request just sent is framed whole before its first
-//   byte is handed over. A whole frame with a good CRC that cannot answer it
-//   (another station or function, another byte count, another echoed
-//   address, value or quantity) is a late answer, dropped; one from a
-//   station no request of ours owes an answer is another station's. Bytes
-//   that begin no frame before one that does are noise. Frames that arrive
-//   while no answer is awaited are judged alike.
-// - A request that got no answer is owed one. A later request whose answer
-//   would look the same, a repeat of it included, is held back until the
-//   owed answer has come or the late-answer horizon, twice the answer
-//   time-out, has passed since the owed request.
-// - A drive answers in the order it is asked: once an answer from a station
-//   has come, its earlier requests are owed nothing more; but where the
-//   answer could be an owed one's, the request it is taken for is owed in
-//   its place. A look-alike request is first preceded by a step check
-//   (stepCheckFor); only where that went unanswered does the hold apply,
-//   and past the horizon an answer taken while an owed request that asks
-//   something else would get one that looks the same is uncertain. An owed
-//   request is remembered until its station answers anything, for at least
-//   30 s (twice the horizon where longer).
-// - Where the wire's time is kept, a frame that had all come before the
-//   request and its answer could have been on the wire is no answer to it:
-//   an earlier one, sent again. A station that sent an answer no request
-//   was owed (sent twice, or another master's) is out of step for as long
-//   as an owed request is remembered: each request it answers stays owed,
-//   with no hold, so a step check goes before the next look-alike request;
-//   and where the frame fits the request it answered last, that one is
-//   owed again, its answer in doubt. Over a network, where a copy can come
-//   after the next request with nothing to tell it by, every station is
-//   treated so from the start; so is a request whose answer came damaged.
-//   An answer that may be the request's own echo proves no order: what the
-//   station owed stays owed.
-// - The answer must begin within the answer time-out (or the first-byte
-//   time-out) and end within its own length on the wire after that, plus
-//   kAnswerSlackNs for an adapter's latency; over a network, where the wire
-//   is not seen, within the time-out and the slack. Bytes that keep coming
-//   (a babbling device, another baud rate, a trickled answer) are judged at
-//   that bound as on a quiet line, and the line is said never to have
-//   fallen silent.
-// - After an answer that came short its rest may still be under way: the
-//   next request waits one more answer time-out. After a broadcast the
-//   drives get 200 ms before the next request.
-// - Local echo on: the request is read back byte for byte before the answer;
-//   one that comes back changed goes unanswered and the next request waits
-//   an answer time-out; nothing, or an answer in its place, is a missing echo.
-// - Local echo off: a frame byte for byte the request just sent is its echo
-//   where no answer can be the request itself (functions 1 to 4, 15, 16 but
-//   reads of 17 to 24 bits at an address whose high byte is 3, broadcasts).
-//   Where one can (functions 5 and 6), once an answer has come with no echo
-//   before it (or the line is known silent) it is the answer; before that,
-//   unless it came later than an echo can (the inter-character time-out; not
-//   where the far end keeps no time), the judge waits up to the answer
-//   time-out for what follows: a second answer makes it the echo (unless an
-//   owed request explains the two). Otherwise it is the answer where it came
-//   no sooner than an acknowledgement can (a silent interval and its own
-//   characters after the request), else uncertain (and later ones are judged
-//   without the wait). A second answer before the next request still shows
-//   the echo.
+// AnswerJudge: what the bytes on a Modbus RTU master's line are, before
+// any of them is handed to the driver: the answer to the request just sent,
+// its echo, a late answer, another station's, noise.
+// Fed: the requests sent, the bytes received and the times they came
+// (nanoseconds on one monotonic clock); it opens no device, reads no clock.
+// Called by: SerialPort (port/), the model test and the fuzz targets.
+// Blocks: never; a JudgeStep says what to wait for and until when.
+// Thread: its caller's, one at a time.
+// Rules: docs/architecture.md, "The judgement's rules"; each is tested in
+// tests/rtu (cases, and invariants over a million random sequences).
 class AnswerJudge
 {
 public:
