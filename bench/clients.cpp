@@ -6,8 +6,7 @@
 #include "driverinterface.h"
 #include "serialport.h"
 
-PluginClient::PluginClient()
-    : m_port(new SerialPort)
+PluginClient::PluginClient() : m_port(new SerialPort)
 {
     m_driver = m_loader.load(QStringLiteral(TECO_SERVO_PLUGIN_PATH), DriverLoader::CreateDriverEntry);
 }
@@ -50,9 +49,10 @@ bool PluginClient::readRegisters(int count)
 bool LibmodbusClient::open(const QString &path, const LineSettings &settings)
 {
     const char parity = settings.parity == LineSettings::NoParity ? 'N'
-                        : settings.parity == LineSettings::OddParity ? 'O' : 'E';
-    m_ctx = modbus_new_rtu(path.toLocal8Bit().constData(), settings.baudRate, parity,
-                           settings.dataBits, settings.stopBits);
+                        : settings.parity == LineSettings::OddParity
+                            ? 'O'
+                            : 'E';
+    m_ctx = modbus_new_rtu(path.toLocal8Bit().constData(), settings.baudRate, parity, settings.dataBits, settings.stopBits);
     if (!m_ctx || modbus_set_slave(m_ctx, 1) != 0 || modbus_connect(m_ctx) != 0) {
         m_error = QStringLiteral("libmodbus: %1").arg(QLatin1String(modbus_strerror(errno)));
         close();

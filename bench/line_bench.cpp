@@ -66,8 +66,7 @@ int answerChars(int count)
 
 double wireMinimumNs(const LineSettings &s, int count)
 {
-    return double(kRequestChars + answerChars(count)) * double(s.characterTimeNs())
-           + double(s.silentIntervalNs());
+    return double(kRequestChars + answerChars(count)) * double(s.characterTimeNs()) + double(s.silentIntervalNs());
 }
 
 struct Totals
@@ -83,8 +82,8 @@ struct Totals
 };
 
 // One run: open, one transaction to settle, n measured ones, close.
-bool runClient(Client &client, const QString &path, const LineSettings &settings, int count,
-               long long n, PacedLine &line, Totals &totals)
+bool runClient(Client &client, const QString &path, const LineSettings &settings, int count, long long n,
+               PacedLine &line, Totals &totals)
 {
     if (!client.open(path, settings)) {
         std::fprintf(stderr, "%s: %s\n", client.name(), qPrintable(client.errorString()));
@@ -168,8 +167,7 @@ int runLine(const QString &plotFile)
         QStringList plotRow = {QString::number(baud)};
         for (const int count : kCounts) {
             const double minimum = wireMinimumNs(settings, count);
-            const long long perRound =
-                qMax(2LL, llround(gSeconds * 1e9 / kRounds / minimum));
+            const long long perRound = qMax(2LL, llround(gSeconds * 1e9 / kRounds / minimum));
             QList<Totals> totals = {Totals(), Totals()};
             if (!alternate(clients, totals, line, settings, count, perRound))
                 return 1;
@@ -182,10 +180,14 @@ int runLine(const QString &plotFile)
             const double theirsLost = theirs - bytes;
             print(QStringLiteral("| %1 | %2 | %3 | %4%5 | %6 | %7%8 | %9 | %10 | %11 / %12 | %13 / %14 "
                                  "| %15 / %16 |")
-                      .arg(baud).arg(count).arg(fixed(minimum / 1e6, 3))
-                      .arg(fixed(ours / 1e6, 3)).arg(failures(totals[0]))
+                      .arg(baud)
+                      .arg(count)
+                      .arg(fixed(minimum / 1e6, 3))
+                      .arg(fixed(ours / 1e6, 3))
+                      .arg(failures(totals[0]))
                       .arg(fixed(minimum / ours, 3))
-                      .arg(fixed(theirs / 1e6, 3)).arg(failures(totals[1]))
+                      .arg(fixed(theirs / 1e6, 3))
+                      .arg(failures(totals[1]))
                       .arg(fixed(minimum / theirs, 3))
                       .arg(fixed(theirs / ours, 3))
                       .arg(fixed(totals[0].gapMeanNs() / 1e3, 0))
@@ -225,7 +227,9 @@ class SlackClient : public Client
 {
 public:
     SlackClient(Client *inner, unsigned long slackNs, const char *label)
-        : m_inner(inner), m_slackNs(slackNs), m_label(label) {}
+        : m_inner(inner), m_slackNs(slackNs), m_label(label)
+    {
+    }
     const char *name() const override { return m_label; }
     bool open(const QString &path, const LineSettings &settings) override
     {
@@ -329,7 +333,9 @@ int runPty()
             const double cpu = t.perTx(&Sample::cpuNs);
             const double less = cpu - sleepCpu[i];
             print(QStringLiteral("| %1 | %2%3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 |")
-                      .arg(count).arg(QLatin1String(clients[i]->name())).arg(failures(t))
+                      .arg(count)
+                      .arg(QLatin1String(clients[i]->name()))
+                      .arg(failures(t))
                       .arg(fixed(1e9 / t.perTx(&Sample::wallNs), 0))
                       .arg(fixed(t.perTx(&Sample::wallNs) / 1e3, 1))
                       .arg(fixed(t.perTx(&Sample::userNs) / 1e3, 1))

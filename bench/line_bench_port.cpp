@@ -116,8 +116,7 @@ int runPort()
             },
             silence, 300);
         DeadlineSleeper sleeper;
-        const Lateness learned = measureWait(
-            [&sleeper](qint64 deadline) { sleeper.sleepUntil(deadline); }, silence, 300);
+        const Lateness learned = measureWait([&sleeper](qint64 deadline) { sleeper.sleepUntil(deadline); }, silence, 300);
         print(QStringLiteral("| clock_nanosleep to the deadline | %1 | %2 | %3 |")
                   .arg(label, fixed(plain.meanNs / 1e3, 1), fixed(plain.cpuNs / 1e3, 1)));
         print(QStringLiteral("| DeadlineSleeper (the port) | %1 | %2 | %3 |")
@@ -133,8 +132,7 @@ int runPort()
     print(QStringLiteral("|---:|---:|---:|"));
     for (const int baud : kBauds) {
         const double wire = 255.0 * double(settingsFor(baud).characterTimeNs()) / 1e6;
-        print(QStringLiteral("| %1 | %2 | %3 % |").arg(baud).arg(fixed(wire, 1))
-                  .arg(fixed(wire / 5.0, 0)));
+        print(QStringLiteral("| %1 | %2 | %3 % |").arg(baud).arg(fixed(wire, 1)).arg(fixed(wire / 5.0, 0)));
     }
     {
         SimLine sim({1});
@@ -154,8 +152,7 @@ int runPort()
                              "%2 us CPU.")
                   .arg(fixed(used.wallNs / n / 1e3, 1), fixed(used.cpuNs / n / 1e3, 1)));
         print(QStringLiteral("Low latency asked of the kernel on this pseudo-terminal: %1.")
-                  .arg(port.lowLatency() ? QStringLiteral("granted")
-                                         : QStringLiteral("not available (no such setting)")));
+                  .arg(port.lowLatency() ? QStringLiteral("granted") : QStringLiteral("not available (no such setting)")));
     }
     return 0;
 }

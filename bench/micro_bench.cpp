@@ -28,8 +28,8 @@ QByteArray sampleBytes(int n)
 
 QByteArray withModbusCrc(QByteArray frame)
 {
-    const unsigned short crc = ModbusRTUSlaveCRC(
-        reinterpret_cast<const unsigned char *>(frame.constData()), unsigned(frame.size()));
+    const unsigned short crc = ModbusRTUSlaveCRC(reinterpret_cast<const unsigned char *>(frame.constData()),
+                                                 unsigned(frame.size()));
     frame.append(char(crc & 0xFF));
     frame.append(char(crc >> 8));
     return frame;
@@ -50,10 +50,7 @@ QByteArray readAnswer(unsigned char function, int dataBytes)
 class AllocScope
 {
 public:
-    explicit AllocScope(benchmark::State &state)
-        : m_state(state), m_start(AllocCounter::current())
-    {
-    }
+    explicit AllocScope(benchmark::State &state) : m_state(state), m_start(AllocCounter::current()) {}
     ~AllocScope()
     {
         const AllocCounter::Counts end = AllocCounter::current();
@@ -91,11 +88,26 @@ void runUpdater(benchmark::State &state, Crc start, Update update)
     state.SetBytesProcessed(state.iterations() * data.size());
 }
 
-void BM_update_crc_16(benchmark::State &s) { runUpdater<unsigned short>(s, 0, update_crc_16); }
-void BM_update_crc_kermit(benchmark::State &s) { runUpdater<unsigned short>(s, 0, update_crc_kermit); }
-void BM_update_crc_dnp(benchmark::State &s) { runUpdater<unsigned short>(s, 0, update_crc_dnp); }
-void BM_update_crc_ccitt(benchmark::State &s) { runUpdater<unsigned short>(s, 0xFFFF, update_crc_ccitt); }
-void BM_update_crc_32(benchmark::State &s) { runUpdater<unsigned int>(s, 0xFFFFFFFFu, update_crc_32); }
+void BM_update_crc_16(benchmark::State &s)
+{
+    runUpdater<unsigned short>(s, 0, update_crc_16);
+}
+void BM_update_crc_kermit(benchmark::State &s)
+{
+    runUpdater<unsigned short>(s, 0, update_crc_kermit);
+}
+void BM_update_crc_dnp(benchmark::State &s)
+{
+    runUpdater<unsigned short>(s, 0, update_crc_dnp);
+}
+void BM_update_crc_ccitt(benchmark::State &s)
+{
+    runUpdater<unsigned short>(s, 0xFFFF, update_crc_ccitt);
+}
+void BM_update_crc_32(benchmark::State &s)
+{
+    runUpdater<unsigned int>(s, 0xFFFFFFFFu, update_crc_32);
+}
 BENCHMARK(BM_update_crc_16);
 BENCHMARK(BM_update_crc_kermit);
 BENCHMARK(BM_update_crc_dnp);
@@ -128,10 +140,22 @@ void runBlock(benchmark::State &state, Sum sum)
     state.SetBytesProcessed(state.iterations() * data.size());
 }
 
-void BM_CRC16Calculate(benchmark::State &s) { runBlock(s, CRC16Calculate); }
-void BM_UInt8CheckSum(benchmark::State &s) { runBlock(s, UInt8CheckSum); }
-void BM_UShortCheckSum(benchmark::State &s) { runBlock(s, UShortCheckSum); }
-void BM_XorUInt8CheckSum(benchmark::State &s) { runBlock(s, XorUInt8CheckSum); }
+void BM_CRC16Calculate(benchmark::State &s)
+{
+    runBlock(s, CRC16Calculate);
+}
+void BM_UInt8CheckSum(benchmark::State &s)
+{
+    runBlock(s, UInt8CheckSum);
+}
+void BM_UShortCheckSum(benchmark::State &s)
+{
+    runBlock(s, UShortCheckSum);
+}
+void BM_XorUInt8CheckSum(benchmark::State &s)
+{
+    runBlock(s, XorUInt8CheckSum);
+}
 BENCHMARK(BM_CRC16Calculate);
 BENCHMARK(BM_UInt8CheckSum);
 BENCHMARK(BM_UShortCheckSum);

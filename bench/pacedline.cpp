@@ -35,8 +35,7 @@ void writeAll(int fd, const char *data, int length)
 
 } // namespace
 
-PacedLine::PacedLine(SimLine *line)
-    : m_line(line)
+PacedLine::PacedLine(SimLine *line) : m_line(line)
 {
 }
 

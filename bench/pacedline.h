@@ -77,8 +77,8 @@ private:
     // Serving thread's view of the wire.
     RtuFramer m_framer;
     DeadlineSleeper m_sleeper; // a character is not late by the timer
-    qint64 m_wireFreeNs = 0;      // end of the last character heard
-    qint64 m_answerEndNs = -1;    // end of the last answer sent; -1 none yet
+    qint64 m_wireFreeNs = 0;   // end of the last character heard
+    qint64 m_answerEndNs = -1; // end of the last answer sent; -1 none yet
 
     std::mutex m_gapMutex;
     long long m_gapCount = 0;

@@ -7,12 +7,9 @@
 namespace {
 
 const Area kAreas[] = {
-    {"HR", "register", true, true, false},
-    {"FN6HR", "register", true, true, true},
-    {"IR", "register", true, false, false},
-    {"DO", "coil", false, true, false},
-    {"FN5DO", "coil", false, true, true},
-    {"DI", "input", false, false, false},
+    {"HR", "register", true, true, false},  {"FN6HR", "register", true, true, true},
+    {"IR", "register", true, false, false}, {"DO", "coil", false, true, false},
+    {"FN5DO", "coil", false, true, true},   {"DI", "input", false, false, false},
 };
 
 // The driver keeps a bit number in one byte and would wrap anything larger.
@@ -54,8 +51,8 @@ const Area *areaByName(const QString &name)
 // Letters, after the FN5 or FN6 that names a function.
 QString takeArea(const QString &text, int *pos)
 {
-    const bool function = text.startsWith(QLatin1String("FN"), Qt::CaseInsensitive)
-                          && text.size() > 2 && isDigit(text[2]);
+    const bool function = text.startsWith(QLatin1String("FN"), Qt::CaseInsensitive) && text.size() > 2
+                          && isDigit(text[2]);
     if (function)
         *pos = 3;
     take(text, pos, isLetter);
@@ -84,7 +81,9 @@ bool parseAddress(const QString &text, Address *address, QString *error)
     quint64 number = 0;
     if (!parseDecimal(take(text, &pos, isDigit), kFirstItem, kLastItem, &number)) {
         *error = QStringLiteral("%1 numbers run from %2 to %3")
-                     .arg(QLatin1String(result.area->itemNoun)).arg(kFirstItem).arg(kLastItem);
+                     .arg(QLatin1String(result.area->itemNoun))
+                     .arg(kFirstItem)
+                     .arg(kLastItem);
         return false;
     }
     result.number = int(number);
@@ -102,8 +101,7 @@ bool parseAddress(const QString &text, Address *address, QString *error)
         pos += 2;
     }
     if (pos < text.size()) {
-        *error = QStringLiteral("unexpected \"%1\" (an address is AREA NUMBER[.BIT][SW], such as HR100)")
-                     .arg(text.mid(pos));
+        *error = QStringLiteral("unexpected \"%1\" (an address is AREA NUMBER[.BIT][SW], such as HR100)").arg(text.mid(pos));
         return false;
     }
     *address = result;
@@ -128,10 +126,8 @@ QString Address::itemLabel(const DataType &type, int index) const
         return QStringLiteral("%1%2.%3").arg(name).arg(number + bitIndex / 16).arg(bitIndex % 16);
     }
     if (type.bits == 8) {
-        return QStringLiteral("%1%2 %3").arg(name).arg(number + index / 2)
-            .arg(QLatin1String(index % 2 ? "high" : "low"));
+        return QStringLiteral("%1%2 %3").arg(name).arg(number + index / 2).arg(QLatin1String(index % 2 ? "high" : "low"));
     }
     const int itemsPerNumber = area->registers ? type.bits / 16 : 1;
-    return QStringLiteral("%1%2%3").arg(name).arg(number + index * itemsPerNumber)
-        .arg(QLatin1String(swapped ? "SW" : ""));
+    return QStringLiteral("%1%2%3").arg(name).arg(number + index * itemsPerNumber).arg(QLatin1String(swapped ? "SW" : ""));
 }

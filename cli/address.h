@@ -14,7 +14,7 @@ struct Area
     const char *itemNoun; // what its numbers count: register, coil or input
     bool registers;       // 16-bit registers, which also hold bits, bytes and dwords
     bool writable;
-    bool requestPerItem;  // written one request per register or coil (functions 6 and 5)
+    bool requestPerItem; // written one request per register or coil (functions 6 and 5)
 };
 
 // The first number of every area and the last one the driver can address.

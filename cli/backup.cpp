@@ -114,8 +114,8 @@ int restoreEntry(const ParamLine &line, const ParamEntry &entry, bool dryRun, Ou
     quint64 current = 0;
     if (const int status = readValue(line, entry, "read", &current); status != kParamCallDone)
         return status;
-    const QString change = QStringLiteral("%1: %2 -> %3").arg(entry.label(), entry.valueText(current),
-                                                             entry.valueText(entry.value));
+    const QString change = QStringLiteral("%1: %2 -> %3")
+                               .arg(entry.label(), entry.valueText(current), entry.valueText(entry.value));
     if (current == entry.value) {
         say(QStringLiteral("%1: %2, unchanged").arg(entry.label(), entry.valueText(current)));
         *outcome = Outcome::Unchanged;
@@ -192,10 +192,14 @@ QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
 {
     if (dryRun) {
         return QStringLiteral("dry run of %1: %2 would be written, %3 unchanged; nothing written")
-            .arg(entriesText(entries)).arg(changed).arg(unchanged);
+            .arg(entriesText(entries))
+            .arg(changed)
+            .arg(unchanged);
     }
     return QStringLiteral("restored %1: %2 written and verified, %3 unchanged")
-        .arg(entriesText(entries)).arg(changed).arg(unchanged);
+        .arg(entriesText(entries))
+        .arg(changed)
+        .arg(unchanged);
 }
 
 } // namespace
@@ -215,14 +219,15 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
         return false;
     }
     if (!backup && command.args.size() != 1) {
-        *error = command.args.isEmpty() ? QStringLiteral("restore needs a backup file: restore FILE")
-                                        : QStringLiteral("restore takes one backup file: %1")
-                                              .arg(command.args.join(QLatin1Char(' ')));
+        *error = command.args.isEmpty()
+                     ? QStringLiteral("restore needs a backup file: restore FILE")
+                     : QStringLiteral("restore takes one backup file: %1").arg(command.args.join(QLatin1Char(' ')));
         return false;
     }
     if (backup && (options.mapPath.isEmpty() || options.outputPath.isEmpty())) {
-        *error = QStringLiteral("backup needs %1").arg(QLatin1String(
-                     options.mapPath.isEmpty() ? "--map MAP, the parameters to read" : "-o FILE, the file to write"));
+        *error = QStringLiteral("backup needs %1")
+                     .arg(QLatin1String(options.mapPath.isEmpty() ? "--map MAP, the parameters to read"
+                                                                  : "-o FILE, the file to write"));
         return false;
     }
     if (step->station == 0) {
@@ -230,8 +235,7 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
         return false;
     }
     step->paramPath = backup ? options.mapPath : command.args[0];
-    if (!readParamFile(step->paramPath, backup ? ParamFileKind::Map : ParamFileKind::Backup,
-                       &step->params, error))
+    if (!readParamFile(step->paramPath, backup ? ParamFileKind::Map : ParamFileKind::Backup, &step->params, error))
         return false;
     // Simulated values on real drives, or the reverse, only when asked for.
     const QString &saved = step->params.line;
@@ -262,7 +266,9 @@ int runBackup(Session &session, const Step &step)
     if (!writeNewFile(options.outputPath, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8(), &error))
         return failure(error);
     say(QStringLiteral("saved %1 of station %2 to %3")
-            .arg(entriesText(step.params.entries.size())).arg(step.station).arg(options.outputPath));
+            .arg(entriesText(step.params.entries.size()))
+            .arg(step.station)
+            .arg(options.outputPath));
     return 0;
 }
 
@@ -291,7 +297,8 @@ int runRestore(Session &session, const Step &step)
         return 0;
     }
     const QString what = QStringLiteral("%1 to station %2 on %3")
-                             .arg(entriesText(toWrite.size())).arg(step.station)
+                             .arg(entriesText(toWrite.size()))
+                             .arg(step.station)
                              .arg(lineText(options, line.port->lineSettings()));
     if (const int status = confirmRestore(options, what))
         return status;

@@ -38,7 +38,7 @@ const int kParamCallDone = -1;
 // kParamCallDone, or the status to return with the failure already said.
 struct ParamLine
 {
-    std::function<QByteArray(const CommunicatorCommand &)> read;   // the driver's, counted
+    std::function<QByteArray(const CommunicatorCommand &)> read; // the driver's, counted
     std::function<bool(const CommunicatorCommand &, const QByteArray &)> write;
     SerialPort *port;
     std::function<int(const QString &context, const PortCounters &before, bool done)> check;

@@ -13,8 +13,7 @@ namespace {
 
 // read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
 // order, each at most once; the type word for registers, bit for the rest.
-bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step,
-                        QString *error)
+bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step, QString *error)
 {
     step->type = dataTypeByName(QStringLiteral("word"));
     step->count = 1;
@@ -93,7 +92,8 @@ bool parseStation(const Command &command, QList<int> *stations, QString *error)
 {
     if (command.args.size() != 1) {
         *error = QStringLiteral("station takes one station number from 0 to %1, or a list: %2")
-                     .arg(kLastStation).arg(command.args.join(QLatin1Char(' ')));
+                     .arg(kLastStation)
+                     .arg(command.args.join(QLatin1Char(' ')));
         return false;
     }
     return parseStationList(command.args[0], 0, kLastStation, stations, error);
@@ -124,8 +124,8 @@ QString plotRefusal(const Options &options)
 }
 
 // One address and the words after it, checked against the chain's store.
-bool buildTarget(const QString &command, const QStringList &args, const Options &options,
-                 Chain *chain, Step *step, QString *error)
+bool buildTarget(const QString &command, const QStringList &args, const Options &options, Chain *chain, Step *step,
+                 QString *error)
 {
     QString why;
     if (!parseTarget(args, options.format, options.zeroBased, chain->store, step, &why)) {
@@ -139,8 +139,7 @@ bool buildTarget(const QString &command, const QStringList &args, const Options 
 
 // poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]: a word that is an
 // address begins the next one.
-bool buildPollItems(const Command &command, const Options &options, Chain *chain, Step *step,
-                    QString *error)
+bool buildPollItems(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     QList<QStringList> targets;
     for (const QString &arg : command.args) {
@@ -169,7 +168,8 @@ bool checkStations(const Command &command, const Step &step, QString *error)
 {
     if (step.stations.size() > 1 && !commandOf(step.action).severalStations) {
         *error = QStringLiteral("%1 addresses one station, and %2 are listed (poll reads several)")
-                     .arg(command.name).arg(step.stations.size());
+                     .arg(command.name)
+                     .arg(step.stations.size());
         return false;
     }
     if (step.stations.size() > 1 && step.stations.contains(kBroadcastStation)) {
@@ -205,36 +205,29 @@ bool buildInfo(const Command &command, const Options &, Chain *chain, Step *step
     return takeStations(command, *chain, step, error);
 }
 
-bool buildStation(const Command &command, const Options &, Chain *chain, Step *step,
-                  QString *error)
+bool buildStation(const Command &command, const Options &, Chain *chain, Step *step, QString *error)
 {
-    return parseStation(command, &chain->stations, error)
-           && takeStations(command, *chain, step, error);
+    return parseStation(command, &chain->stations, error) && takeStations(command, *chain, step, error);
 }
 
-bool buildReadOrWrite(const Command &command, const Options &options, Chain *chain, Step *step,
-                      QString *error)
+bool buildReadOrWrite(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     return takeStations(command, *chain, step, error) && needsAddress(command, error)
            && buildTarget(command.name, command.args, options, chain, step, error);
 }
 
-bool buildPoll(const Command &command, const Options &options, Chain *chain, Step *step,
-               QString *error)
+bool buildPoll(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     return takeStations(command, *chain, step, error) && needsAddress(command, error)
            && buildPollItems(command, options, chain, step, error);
 }
 
-bool buildParamCommand(const Command &command, const Options &options, Chain *chain, Step *step,
-                       QString *error)
+bool buildParamCommand(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
-    return takeStations(command, *chain, step, error)
-           && parseParamCommand(command, options, step, error);
+    return takeStations(command, *chain, step, error) && parseParamCommand(command, options, step, error);
 }
 
-bool buildPlot(const Command &command, const Options &options, Chain *chain, Step *step,
-               QString *error)
+bool buildPlot(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     if (!takeStations(command, *chain, step, error) || !parsePlot(command, step, error))
         return false;
@@ -246,8 +239,7 @@ bool buildPlot(const Command &command, const Options &options, Chain *chain, Ste
 
 // scan probes stations of its own, so --station's are refused, and the
 // chain's left unchecked.
-bool buildScan(const Command &command, const Options &options, Chain *chain, Step *step,
-               QString *error)
+bool buildScan(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     if (!options.stations.isEmpty()) {
         *error = QStringLiteral("scan probes the stations it is given (scan 1-10), not --station's");
@@ -263,12 +255,13 @@ bool buildScan(const Command &command, const Options &options, Chain *chain, Ste
     if (step->scan.scansSettings() && isTcpUrl(options.device)) {
         QString word;
         for (const QString &arg : command.args) {
-            if (word.isEmpty() && QStringList{QStringLiteral("baud"), QStringLiteral("parity"),
-                                              QStringLiteral("stop")}.contains(arg))
+            if (word.isEmpty()
+                && QStringList{QStringLiteral("baud"), QStringLiteral("parity"), QStringLiteral("stop")}.contains(arg))
                 word = arg;
         }
         *error = QStringLiteral("scan: %1: a search of line settings needs a serial line; over TCP "
-                                "the converter's own settings apply (scan only stations)").arg(word);
+                                "the converter's own settings apply (scan only stations)")
+                     .arg(word);
         return false;
     }
     return true;
@@ -283,16 +276,14 @@ const int kHelpColumn = 31;
 const std::vector<CommandEntry> &commandTable()
 {
     static const std::vector<CommandEntry> kCommands = {
-        {"info", Step::Info, false, false, false, false, buildInfo, runInfo,
-         "info", "identity, limits and default settings of the driver"},
-        {"read", Step::Read, true, false, false, true, buildReadOrWrite, runRead,
-         "read ADDRESS [TYPE] [COUNT] [FORMAT]",
+        {"info", Step::Info, false, false, false, false, buildInfo, runInfo, "info",
+         "identity, limits and default settings of the driver"},
+        {"read", Step::Read, true, false, false, true, buildReadOrWrite, runRead, "read ADDRESS [TYPE] [COUNT] [FORMAT]",
          "read COUNT items (default 1) of TYPE (default\n"
          "word; bit for DO and DI)"},
         {"write", Step::Write, true, false, false, false, buildReadOrWrite, runWrite,
          "write ADDRESS TYPE VALUE...", "write the values, one item each"},
-        {"poll", Step::Poll, true, true, false, true, buildPoll, runPoll,
-         "poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]",
+        {"poll", Step::Poll, true, true, false, true, buildPoll, runPoll, "poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]",
          "read every address of every --station again\n"
          "every --interval until Ctrl-C, with times to\n"
          "the millisecond; addresses of one function\n"
@@ -300,8 +291,7 @@ const std::vector<CommandEntry> &commandTable()
          "read; a lost line (an adapter pulled out) is\n"
          "waited for and taken up again at the same\n"
          "path; \"then\" may follow only with --polls"},
-        {"station", Step::Station, false, true, false, false, buildStation, runStation,
-         "station LIST",
+        {"station", Step::Station, false, true, false, false, buildStation, runStation, "station LIST",
          "address these stations ({station}; several only\n"
          "for poll) in the commands that follow"},
         {"scan", Step::Scan, true, false, false, false, buildScan, runScan,
@@ -310,8 +300,7 @@ const std::vector<CommandEntry> &commandTable()
          "settings they are at (see \"Scanning\" below)"},
         {"backup", Step::Backup, true, false, true, false, buildParamCommand, runBackup,
          "backup --map MAP -o FILE", "read the parameters MAP lists into a new FILE"},
-        {"restore", Step::Restore, true, false, false, false, buildParamCommand, runRestore,
-         "restore FILE [--dry-run]",
+        {"restore", Step::Restore, true, false, false, false, buildParamCommand, runRestore, "restore FILE [--dry-run]",
          "read every entry and show what differs (the\n"
          "plan), then, once confirmed, write those\n"
          "values back, each read back and compared;\n"
@@ -320,16 +309,14 @@ const std::vector<CommandEntry> &commandTable()
          "it writes only with --yes. A backup taken on\n"
          "the other kind of line (simulated or a\n"
          "device) is refused without --any-line"},
-        {"plot", Step::Plot, false, true, true, false, buildPlot, runPlot,
-         "plot FILE -o OUT.png [--map MAP]",
+        {"plot", Step::Plot, false, true, true, false, buildPlot, runPlot, "plot FILE -o OUT.png [--map MAP]",
          "draw a CSV log (--csv) with gnuplot into a new\n"
          "PNG of 1200x700 pixels: a panel for each\n"
          "address (or each unit --map names) on one time\n"
          "axis, from the first row in seconds (in minutes\n"
          "past 10 minutes), named as --map says; signals\n"
          "of whole numbers, at most 16 values, as steps"},
-        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, runMonitor,
-         "monitor -d DEVICE",
+        {"monitor", Step::Monitor, true, false, false, true, buildMonitor, runMonitor, "monitor -d DEVICE",
          "listen to a line through an adapter of its\n"
          "own, never sending: one line per request and\n"
          "answer, timed and judged (see \"Monitoring\"\n"

@@ -33,11 +33,10 @@ struct CommandEntry
     // Checks the words after the name into *step; *chain is what is in
     // effect before the command, and after it. False with a text naming the
     // offending word.
-    bool (*build)(const Command &command, const Options &options, Chain *chain, Step *step,
-                  QString *error);
+    bool (*build)(const Command &command, const Options &options, Chain *chain, Step *step, QString *error);
     int (*run)(Session &session, const Step &step); // commandruns.h
-    const char *usage;    // the command and its words in --help
-    const char *help;     // what it does, its lines joined by '\n'
+    const char *usage;                              // the command and its words in --help
+    const char *help;                               // what it does, its lines joined by '\n'
 };
 
 // Every command, in --help's order.

@@ -36,7 +36,6 @@ QByteArray csvField(const QString &text)
     return bytes;
 }
 
-
 CsvLog::~CsvLog()
 {
     if (m_file.isOpen() && flush())
@@ -60,14 +59,13 @@ bool CsvLog::open(const QString &path, const QString &line, QString *error)
     return false;
 }
 
-bool CsvLog::append(qint64 epochMs, int station, const QString &address, const QString &raw,
-                    const QString &value)
+bool CsvLog::append(qint64 epochMs, int station, const QString &address, const QString &raw, const QString &value)
 {
     if (!m_error.isEmpty())
         return false;
     const QString time = QDateTime::fromMSecsSinceEpoch(epochMs).toString(QLatin1String(kTimeFormat));
-    m_pending += csvField(time) + ',' + QByteArray::number(station) + ',' + csvField(address) + ','
-                 + csvField(raw) + ',' + csvField(value) + '\n';
+    m_pending += csvField(time) + ',' + QByteArray::number(station) + ',' + csvField(address) + ',' + csvField(raw)
+                 + ',' + csvField(value) + '\n';
     return m_pending.size() < kMaxPendingBytes || flush();
 }
 
@@ -123,9 +121,9 @@ private:
     CsvRecord m_record;
     QString m_field;
     int m_line = 1;
-    bool m_quoted = false;     // the field began with a quote
-    bool m_inQuotes = false;   // inside it now
-    bool m_skipNext = false;   // the second quote of a doubled one
+    bool m_quoted = false;   // the field began with a quote
+    bool m_inQuotes = false; // inside it now
+    bool m_skipNext = false; // the second quote of a doubled one
 };
 
 bool CsvSplitter::split(const QString &text, QList<CsvRecord> *records, QString *error)
@@ -217,7 +215,9 @@ QString parseRow(const CsvRecord &record, CsvLogRow *row)
 {
     if (record.fields.size() != kFieldCount) {
         return QStringLiteral("a row has %1 fields, this one %2: %3")
-            .arg(kFieldCount).arg(record.fields.size()).arg(record.fields.join(QLatin1Char(',')));
+            .arg(kFieldCount)
+            .arg(record.fields.size())
+            .arg(record.fields.join(QLatin1Char(',')));
     }
     const QStringList &f = record.fields;
     const QDateTime time = QDateTime::fromString(f[0], QLatin1String(kTimeFormat));

@@ -40,8 +40,7 @@ public:
     // and the header; false with *error set.
     bool open(const QString &path, const QString &line, QString *error);
     // False once a write has failed (a full disk): errorString() says why.
-    bool append(qint64 epochMs, int station, const QString &address, const QString &raw,
-                const QString &value);
+    bool append(qint64 epochMs, int station, const QString &address, const QString &raw, const QString &value);
     // Hands the rows to the file, and to the disk at most once a second, so
     // a power cut loses at most the last second's rows.
     bool flush();
@@ -61,7 +60,7 @@ private:
 // One row of a log as read back.
 struct CsvLogRow
 {
-    int line = 0;     // where the row starts in the file, from 1
+    int line = 0; // where the row starts in the file, from 1
     qint64 epochMs = 0;
     int station = 0;
     QString address;

@@ -28,9 +28,10 @@ bool parseRaw(const QByteArray &text, quint64 *raw)
     quint64 value = 0;
     for (int i = 2; i < text.size(); ++i) {
         const char c = text[i];
-        const int digit = c >= '0' && c <= '9' ? c - '0'
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
         if (digit < 0)
             return false;
         value = value << 4 | quint64(digit);
@@ -118,7 +119,9 @@ int CsvLogStream::record(QString *error)
                     c = peek();
                     if (c < 0) {
                         *error = QStringLiteral("%1:%2: a quoted field is never closed: %3")
-                                     .arg(m_path).arg(m_recordLine).arg(QString::fromUtf8(field).left(40));
+                                     .arg(m_path)
+                                     .arg(m_recordLine)
+                                     .arg(QString::fromUtf8(field).left(40));
                         return -1;
                     }
                     advance();
@@ -142,7 +145,9 @@ int CsvLogStream::record(QString *error)
                     const QString shown = quoted ? QLatin1Char('"') + QString::fromUtf8(field) + QLatin1Char('"')
                                                  : QString::fromUtf8(field);
                     *error = QStringLiteral("%1:%2: a quote in a field not quoted whole: %3")
-                                 .arg(m_path).arg(m_line).arg(shown + QChar(c));
+                                 .arg(m_path)
+                                 .arg(m_line)
+                                 .arg(shown + QChar(c));
                     return -1;
                 }
                 field += char(c);
@@ -174,7 +179,8 @@ bool CsvLogStream::parseTime(const QByteArray &text, qint64 *epochMs)
             if (!text.startsWith(m_hourText) || m_hourText.isEmpty()) {
                 const QDateTime hour = QDateTime::fromString(QString::fromLatin1(text.left(13) + ":00:00.000"),
                                                              QLatin1String(kTimeFormat));
-                if (hour.isValid() && hour.toString(QLatin1String(kTimeFormat)).toLatin1() == text.left(13) + ":00:00.000") {
+                if (hour.isValid()
+                    && hour.toString(QLatin1String(kTimeFormat)).toLatin1() == text.left(13) + ":00:00.000") {
                     m_hourText = text.left(13);
                     m_hourMs = hour.toMSecsSinceEpoch();
                 }
@@ -201,8 +207,7 @@ int CsvLogStream::next(CsvLogStreamRow *row, QString *error)
     const std::vector<QByteArray> &f = m_fields;
     quint64 station = 0;
     if (m_fieldCount != kFieldCount) {
-        why = QStringLiteral("a row has %1 fields, this one %2: %3")
-                  .arg(kFieldCount).arg(m_fieldCount).arg(joined(m_fields, m_fieldCount));
+        why = QStringLiteral("a row has %1 fields, this one %2: %3").arg(kFieldCount).arg(m_fieldCount).arg(joined(m_fields, m_fieldCount));
     } else if (!parseTime(f[0], &row->epochMs)) {
         why = QStringLiteral("not a time such as 2026-12-06T06:10:01.123: %1").arg(QString::fromUtf8(f[0]));
     } else if (!parseDecimal(QString::fromUtf8(f[1]), 0, kLastStation, &station)) {

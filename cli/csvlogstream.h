@@ -12,12 +12,12 @@
 // It refuses what readCsvLog refuses, with the same texts.
 struct CsvLogStreamRow
 {
-    int line = 0;      // where the row starts in the file, from 1
+    int line = 0; // where the row starts in the file, from 1
     qint64 epochMs = 0;
     int station = 0;
     QByteArray address; // UTF-8, as logged
     quint64 raw = 0;
-    QByteArray value;   // UTF-8, as logged
+    QByteArray value; // UTF-8, as logged
 };
 
 class CsvLogStream
@@ -35,7 +35,7 @@ public:
     void setLimit(qint64 bytes) { m_limit = bytes; }
 
 private:
-    int peek();                 // the next byte, -1 at the end
+    int peek(); // the next byte, -1 at the end
     void advance() { ++m_at; }
     // 1 with a record in m_fields, 0 at the end, -1 with *error.
     int record(QString *error);

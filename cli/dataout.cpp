@@ -39,4 +39,3 @@ int dataOutputFd()
 {
     return g_dataFd;
 }
-

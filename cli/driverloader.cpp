@@ -30,8 +30,7 @@ DriverInterface *DriverLoader::load(const QString &path, Entry entry)
         QObject *instance = loader.instance();
         DriverInterface *driver = qobject_cast<DriverInterface *>(instance);
         if (!driver) {
-            m_error = instance ? QStringLiteral("%1 is not a driver plug-in").arg(path)
-                               : loader.errorString();
+            m_error = instance ? QStringLiteral("%1 is not a driver plug-in").arg(path) : loader.errorString();
         }
         return driver;
     }

@@ -27,7 +27,7 @@ bool isGarbledAnswerText(const QString &text)
 {
     using namespace TecoServoText;
     static const QString kGarbled[] = {
-        QLatin1String(CrcError), formatPrefix(ShortAnswer), QLatin1String(PacketLoss),
+        QLatin1String(CrcError),        formatPrefix(ShortAnswer),  QLatin1String(PacketLoss),
         QLatin1String(InvalidResponse), formatPrefix(OtherStation),
     };
     for (const QString &garbled : kGarbled) {

@@ -69,8 +69,7 @@ QList<Run> runsOf(const std::vector<Step> &items, QList<int> group)
     QList<Run> runs;
     for (const int index : qAsConst(group)) {
         const Step &item = items[size_t(index)];
-        const bool acrossStore = !runs.isEmpty() && runs.last().first < kStoreFirst
-                                 && firstUnit(item) >= kStoreFirst;
+        const bool acrossStore = !runs.isEmpty() && runs.last().first < kStoreFirst && firstUnit(item) >= kStoreFirst;
         if (!runs.isEmpty() && !acrossStore
             && qMax(runs.last().last, lastUnit(item)) - runs.last().first < readLimit(item)) {
             runs.last().last = qMax(runs.last().last, lastUnit(item));

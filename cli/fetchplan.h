@@ -12,8 +12,8 @@
 // its answer holds.
 struct Fetch
 {
-    Step read;          // the driver's command: an item's own, or a word (bit) run
-    QList<int> items;   // indexes into the poll's items
+    Step read;        // the driver's command: an item's own, or a word (bit) run
+    QList<int> items; // indexes into the poll's items
     bool merged() const { return items.size() > 1; }
 };
 

@@ -99,8 +99,7 @@ QString runGnuplot(const QString &program, const QDir &dir)
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
             _exit(127);
         const int null = ::open("/dev/null", O_RDWR);
-        const int errors = chdir(folder.constData()) == 0
-                               ? ::open(kErrorsName, O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
+        const int errors = chdir(folder.constData()) == 0 ? ::open(kErrorsName, O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
         if (null < 0 || errors < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0
             || dup2(errors, STDERR_FILENO) < 0) {
             _exit(127);

@@ -11,7 +11,7 @@ namespace {
 
 struct Hint
 {
-    QString prefix;  // the start of the driver's text
+    QString prefix; // the start of the driver's text
     const char *text;
     bool namesTypes; // the data types the driver serves follow the text
 };
@@ -24,33 +24,54 @@ const QList<Hint> &hints()
 {
     using namespace TecoServoText;
     static const QList<Hint> kHints = {
-        {QLatin1String(NoResponse), "no answer: wrong station, baud rate or wiring, or the drive is "
-                                    "off; servoctl scan finds who answers", false},
-        {QLatin1String(CrcError), "garbled answer: baud rate or parity mismatch, missing termination "
-                                  "or bias, noise; see poll --stats", false},
-        {QString::asprintf(Exception, 0x01), "the drive serves no such function: the area (or its "
-                                             "FN6/FN5 form) is not valid for that drive", false},
-        {QString::asprintf(Exception, 0x02), "the address is not valid for that drive (HR1 is "
-                                             "register 0 on the wire); --trace shows it", false},
-        {QString::asprintf(Exception, 0x03), "the value or the count is not valid for that drive "
-                                             "(the parameter's range); --trace shows it", false},
-        {QString::asprintf(Exception, 0x04), "the drive failed carrying the request out: look for "
-                                             "an alarm on the drive itself", false},
-        {QString::asprintf(Exception, 0x06), "the drive is busy (storing to EEPROM, say): try "
-                                             "again, or give it time with --delay", false},
-        {formatPrefix(Exception), "the drive refused the request: the address or value is not valid "
-                                  "for that drive; --trace shows it", false},
-        {formatPrefix(OtherStation), "another station answered: two drives set to one station "
-                                     "number, or a late answer; --trace shows it", false},
+        {QLatin1String(NoResponse),
+         "no answer: wrong station, baud rate or wiring, or the drive is "
+         "off; servoctl scan finds who answers",
+         false},
+        {QLatin1String(CrcError),
+         "garbled answer: baud rate or parity mismatch, missing termination "
+         "or bias, noise; see poll --stats",
+         false},
+        {QString::asprintf(Exception, 0x01),
+         "the drive serves no such function: the area (or its "
+         "FN6/FN5 form) is not valid for that drive",
+         false},
+        {QString::asprintf(Exception, 0x02),
+         "the address is not valid for that drive (HR1 is "
+         "register 0 on the wire); --trace shows it",
+         false},
+        {QString::asprintf(Exception, 0x03),
+         "the value or the count is not valid for that drive "
+         "(the parameter's range); --trace shows it",
+         false},
+        {QString::asprintf(Exception, 0x04),
+         "the drive failed carrying the request out: look for "
+         "an alarm on the drive itself",
+         false},
+        {QString::asprintf(Exception, 0x06),
+         "the drive is busy (storing to EEPROM, say): try "
+         "again, or give it time with --delay",
+         false},
+        {formatPrefix(Exception),
+         "the drive refused the request: the address or value is not valid "
+         "for that drive; --trace shows it",
+         false},
+        {formatPrefix(OtherStation),
+         "another station answered: two drives set to one station "
+         "number, or a late answer; --trace shows it",
+         false},
         {formatPrefix(ShortAnswer), kCutShort, false},
         {QLatin1String(PacketLoss), kCutShort, false},
-        {QLatin1String(InvalidResponse), "the answer does not fit the request: another device or "
-                                         "protocol on the line? --trace shows it", false},
+        {QLatin1String(InvalidResponse),
+         "the answer does not fit the request: another device or "
+         "protocol on the line? --trace shows it",
+         false},
         {QLatin1String(UnsupportedType), "the driver serves these data types only: ", true},
         {QStringLiteral("the line never fell silent"),
          "bytes without a pause: a device that sends on and on (a drive babbling, a transmitter "
          "stuck on), traffic at another baud rate, or an answer sent slower than the line "
-         "carries it; --trace shows them", false},
+         "carries it; --trace shows them",
+         false},
     };
     return kHints;
 }

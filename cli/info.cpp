@@ -33,14 +33,13 @@ int runInfo(Session &session, const Step &)
     std::printf("plug-in:       %s\n", qPrintable(session.pluginPath()));
     std::printf("entry point:   %s\n",
                 session.options().entry == DriverLoader::QtPlugin ? "Qt plug-in instance" : "CreateDriver");
-    std::printf("block limits:  %d registers, %d bits per request\n",
-                driver->getBlockAccessSize(), driver->getBitBlockAccessSize());
+    std::printf("block limits:  %d registers, %d bits per request\n", driver->getBlockAccessSize(),
+                driver->getBitBlockAccessSize());
     std::printf("flags:         0x%02X\n", driver->supportedCommunicationFlags());
     std::printf("line:          %s\n", qPrintable(driver->getStringBasedDefaultDriverSetting()));
     std::printf("default port:  %s, %d baud, %d data bits, stop bits code %d, parity code %d\n",
-                qPrintable(port->string), port->baudrate, port->databits, port->stopbits,
-                port->parity);
-    std::printf("protocol:      time-out %d ms, %d retries, station %d, delay %d ms\n",
-                setting->timeout, setting->retry, setting->stationid, setting->delay);
+                qPrintable(port->string), port->baudrate, port->databits, port->stopbits, port->parity);
+    std::printf("protocol:      time-out %d ms, %d retries, station %d, delay %d ms\n", setting->timeout,
+                setting->retry, setting->stationid, setting->delay);
     return 0;
 }

@@ -10,8 +10,7 @@ QList<ItemValue> itemValues(const Step &step, const QByteArray &data)
         quint64 raw = 0;
         if (!itemAt(data, *step.type, i, &raw))
             break;
-        values.append(ItemValue{step.address.itemLabel(*step.type, i), raw,
-                                formatValue(raw, *step.type, step.format)});
+        values.append(ItemValue{step.address.itemLabel(*step.type, i), raw, formatValue(raw, *step.type, step.format)});
     }
     return values;
 }
@@ -24,7 +23,9 @@ QStringList describeItems(const Step &step, const QByteArray &data)
         lines.append(QStringLiteral("%1 = %2").arg(shownLabel(value.label, step.address.manualForm), value.shown));
     if (values.size() < step.count) {
         lines.append(QStringLiteral("(the driver returned %1 bytes: %2 of %3 items)")
-                         .arg(data.size()).arg(values.size()).arg(step.count));
+                         .arg(data.size())
+                         .arg(values.size())
+                         .arg(step.count));
     }
     return lines;
 }

@@ -59,11 +59,16 @@ QByteArray addressText(const Step &item, const QString &label)
 const char *findingName(int kind)
 {
     switch (kind) {
-    case ScanFinding::Answered: return "answered";
-    case ScanFinding::Exception: return "exception";
-    case ScanFinding::Late: return "late";
-    case ScanFinding::Garbled: return "garbled";
-    default: return "other station";
+    case ScanFinding::Answered:
+        return "answered";
+    case ScanFinding::Exception:
+        return "exception";
+    case ScanFinding::Late:
+        return "late";
+    case ScanFinding::Garbled:
+        return "garbled";
+    default:
+        return "other station";
     }
 }
 
@@ -78,15 +83,14 @@ QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const Item
 {
     return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
            + addressText(item, value.label) + ",\"type\":" + jsonString(QLatin1String(item.type->name))
-           + ",\"value\":" + valueText(item, value) + ",\"raw\":" + rawText(item, value.raw)
-           + ",\"ok\":true}\n";
+           + ",\"value\":" + valueText(item, value) + ",\"raw\":" + rawText(item, value.raw) + ",\"ok\":true}\n";
 }
 
 QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text)
 {
     return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
-           + addressText(item, item.address.itemLabel(*item.type, 0)) + ",\"ok\":false,\"error\":"
-           + jsonString(text) + "}\n";
+           + addressText(item, item.address.itemLabel(*item.type, 0))
+           + ",\"ok\":false,\"error\":" + jsonString(text) + "}\n";
 }
 
 QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
@@ -105,4 +109,3 @@ QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
         text += ",\"answered_as\":" + QByteArray::number(finding.answeredAs);
     return text + ",\"ok\":" + (finding.isFound() ? "true" : "false") + "}\n";
 }
-

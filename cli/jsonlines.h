@@ -29,5 +29,4 @@ QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const Item
 QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text);
 QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings);
 
-
 #endif // SERVOCTL_JSONLINES_H

@@ -64,8 +64,9 @@ bool listenAt(int fd, const LineSettings &settings, qint64 windowNs, int enough,
         }
     }
     listener.finish(&heard->frames);
-    heard->good = int(std::count_if(heard->frames.cbegin(), heard->frames.cend(),
-                                    [](const HeardFrame &f) { return f.crcOk; }));
+    heard->good = int(std::count_if(heard->frames.cbegin(), heard->frames.cend(), [](const HeardFrame &f) {
+        return f.crcOk;
+    }));
     return !interruptSignal();
 }
 
@@ -81,7 +82,6 @@ QList<int> lineAutoRates()
 {
     return {9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200};
 }
-
 
 int rateFromPace(const QList<HeardFrame> &frames, const LineSettings &base)
 {
@@ -118,8 +118,9 @@ int settleLineAuto(Plan *plan)
 {
     Options &options = plan->options;
     const QString &path = options.device;
-    const bool scan = std::any_of(plan->steps.cbegin(), plan->steps.cend(),
-                                  [](const Step &step) { return step.action == Step::Scan; });
+    const bool scan = std::any_of(plan->steps.cbegin(), plan->steps.cend(), [](const Step &step) {
+        return step.action == Step::Scan;
+    });
     // As the monitor listens: read-only, the device's only reader.
     QString error;
     const int fd = openListening(path, &error);

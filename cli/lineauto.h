@@ -17,7 +17,6 @@ struct Step;
 // The rates listened at, in order: the common ones first, then the slow.
 QList<int> lineAutoRates();
 
-
 // On a pseudo-terminal every byte comes whatever the speed set, so only the
 // pace of the frames can tell the rate: the slowest rate at which the line
 // could have carried what was heard as fast as it was. -1 when too few

@@ -25,7 +25,6 @@ QString milliseconds(qint64 ns)
     return QString::number(double(ns) / 1e6, 'f', ns < 10000000 ? 2 : 1);
 }
 
-
 // The outcome of a request by the driver's text for it.
 enum class Outcome { Good, Timeout, Crc, Exception, Other };
 
@@ -61,8 +60,10 @@ void appendOtherDrives(QStringList *lines, int station, const QMap<int, qint64> 
 {
     for (auto it = answeredBy.begin(); it != answeredBy.end(); ++it) {
         lines->append(QStringLiteral("station %1: %2 %3 from station %4 (another drive answered)")
-                          .arg(station).arg(it.value())
-                          .arg(QLatin1String(it.value() == 1 ? "answer" : "answers")).arg(it.key()));
+                          .arg(station)
+                          .arg(it.value())
+                          .arg(QLatin1String(it.value() == 1 ? "answer" : "answers"))
+                          .arg(it.key()));
     }
 }
 
@@ -70,8 +71,11 @@ QString ResponseTimes::columns() const
 {
     if (m_count == 0)
         return QStringLiteral("      -          -       -       -");
-    return QStringLiteral("%1  %2  %3  %4").arg(milliseconds(minNs()), 6).arg(milliseconds(quantileNs(0.5)), 9)
-        .arg(milliseconds(quantileNs(0.99)), 6).arg(milliseconds(maxNs()), 6);
+    return QStringLiteral("%1  %2  %3  %4")
+        .arg(milliseconds(minNs()), 6)
+        .arg(milliseconds(quantileNs(0.5)), 9)
+        .arg(milliseconds(quantileNs(0.99)), 6)
+        .arg(milliseconds(maxNs()), 6);
 }
 
 void ResponseTimes::add(qint64 ns)
@@ -152,9 +156,15 @@ QStringList LineStats::table() const
     for (const auto &entry : m_stations) {
         const StationStats &s = entry.second;
         lines.append(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9  ")
-                         .arg(entry.first, 7).arg(s.requests, 8).arg(s.good, 7).arg(s.timeouts, 9)
-                         .arg(s.crcErrors, 10).arg(exceptionText(s.exceptions), 10).arg(s.other, 5)
-                         .arg(s.late, 4).arg(s.retries, 7)
+                         .arg(entry.first, 7)
+                         .arg(s.requests, 8)
+                         .arg(s.good, 7)
+                         .arg(s.timeouts, 9)
+                         .arg(s.crcErrors, 10)
+                         .arg(exceptionText(s.exceptions), 10)
+                         .arg(s.other, 5)
+                         .arg(s.late, 4)
+                         .arg(s.retries, 7)
                      + s.responseTimes.columns());
     }
     for (const auto &entry : m_stations)

@@ -34,14 +34,14 @@ struct StationStats
 {
     qint64 requests = 0;
     qint64 good = 0;
-    qint64 timeouts = 0;   // "PLC no response"
-    qint64 crcErrors = 0;  // "CRC error"
+    qint64 timeouts = 0;          // "PLC no response"
+    qint64 crcErrors = 0;         // "CRC error"
     QMap<int, qint64> exceptions; // "exception code:0xNN", by code
-    qint64 other = 0;      // answers cut short, from another station, or malformed
-    qint64 late = 0;       // answers the port dropped as late
+    qint64 other = 0;             // answers cut short, from another station, or malformed
+    qint64 late = 0;              // answers the port dropped as late
     QMap<int, qint64> answeredBy; // frames from other stations to its requests, by station
-    qint64 retries = 0;    // requests sent again after a failed one
-    ResponseTimes responseTimes; // of good answers, request sent to answer taken
+    qint64 retries = 0;           // requests sent again after a failed one
+    ResponseTimes responseTimes;  // of good answers, request sent to answer taken
 
     qint64 exceptionCount() const;
 };

@@ -15,8 +15,8 @@ QString rangeText(bool zeroBased, bool hex)
 {
     const int first = zeroBased ? 0 : kFirstItem;
     const int last = zeroBased ? kLastItem - 1 : kLastItem;
-    const QString range = hex ? QStringLiteral("0x%1 to 0x%2").arg(QString::number(first, 16).toUpper(),
-                                                                    QString::number(last, 16).toUpper())
+    const QString range = hex ? QStringLiteral("0x%1 to 0x%2")
+                                    .arg(QString::number(first, 16).toUpper(), QString::number(last, 16).toUpper())
                               : QStringLiteral("%1 to %2").arg(first).arg(last);
     return QStringLiteral("numbers run from %1%2").arg(range, QLatin1String(zeroBased ? " with -0 (counted from 0)" : ""));
 }
@@ -24,8 +24,7 @@ QString rangeText(bool zeroBased, bool hex)
 QString numberText(qint64 number, int form)
 {
     const qint64 shown = form & ZeroBased ? number - 1 : number;
-    return form & Hexadecimal ? QStringLiteral("0x") + QString::number(shown, 16).toUpper()
-                              : QString::number(shown);
+    return form & Hexadecimal ? QStringLiteral("0x") + QString::number(shown, 16).toUpper() : QString::number(shown);
 }
 
 } // namespace

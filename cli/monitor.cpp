@@ -55,10 +55,7 @@ class Listener
 {
 public:
     Listener(const Step &step, const Options &options)
-        : m_step(step)
-        , m_options(options)
-        , m_settings(options.line.value_or(LineSettings()))
-        , m_pairer(kAnswerWaitNs)
+        : m_step(step), m_options(options), m_settings(options.line.value_or(LineSettings())), m_pairer(kAnswerWaitNs)
     {
     }
     ~Listener() { close(); }
@@ -319,8 +316,7 @@ int Listener::run()
         QString error;
         if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), &error))
             return fail(error);
-        std::printf("%s: timeline of the last %d transactions\n", qPrintable(m_options.timelinePath),
-                    m_timeline->size());
+        std::printf("%s: timeline of the last %d transactions\n", qPrintable(m_options.timelinePath), m_timeline->size());
         std::fflush(stdout);
     }
     return ok ? 0 : 1;

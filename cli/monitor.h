@@ -14,8 +14,7 @@ struct Chain;
 // (runMonitor: until interrupted, --count or --duration).
 
 // The command's words and the options it goes with, checked.
-bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step,
-                  QString *error);
+bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step, QString *error);
 // Opens a device to listen to, read-only, as its only reader (a second
 // would take bytes from the first): the descriptor, or -1 with *error.
 // Close it with closeListening().

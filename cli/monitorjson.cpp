@@ -88,8 +88,8 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
         } else if (isExceptionAnswer(t.answer)) {
             const int code = quint8(t.answer.bytes.at(2));
             flags.append("exception");
-            exception = ",\"exception\":" + QByteArray::number(code) + ",\"exception_name\":"
-                        + jsonString(exceptionName(code));
+            exception = ",\"exception\":" + QByteArray::number(code)
+                        + ",\"exception_name\":" + jsonString(exceptionName(code));
         }
     }
     if (asked) {
@@ -110,7 +110,6 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
     return "{\"time\":" + jsonString(time) + ",\"kind\":\"" + kKinds[t.kind] + "\",\"station\":" + station
            + ",\"function\":" + function + ",\"address\":" + address + ",\"quantity\":" + quantity
            + ",\"values\":" + valuesText(t, map, format) + ",\"response_ms\":" + msOrNull(response)
-           + ",\"silence_ms\":" + msOrNull(silence) + ",\"flags\":" + flagText + exception
-           + ",\"request\":" + hexOrNull(asked ? t.request.bytes : QByteArray()) + ",\"answer\":"
-           + hexOrNull(t.answer.bytes) + "}\n";
+           + ",\"silence_ms\":" + msOrNull(silence) + ",\"flags\":" + flagText + exception + ",\"request\":"
+           + hexOrNull(asked ? t.request.bytes : QByteArray()) + ",\"answer\":" + hexOrNull(t.answer.bytes) + "}\n";
 }

@@ -40,15 +40,44 @@ Items itemsOf(const QByteArray &request)
     const quint8 function = at(request, 1);
     items.first = word(request, 2) + 1;
     switch (function) {
-    case 1: items.area = "DO"; items.registers = false; items.count = word(request, 4); break;
-    case 2: items.area = "DI"; items.registers = false; items.count = word(request, 4); break;
-    case 3: items.area = "HR"; items.count = word(request, 4); break;
-    case 4: items.area = "IR"; items.count = word(request, 4); break;
-    case 5: items.area = "DO"; items.registers = false; items.count = 1; break;
-    case 6: items.area = "HR"; items.count = 1; break;
-    case 15: items.area = "DO"; items.registers = false; items.count = word(request, 4); break;
-    case 16: items.area = "HR"; items.count = word(request, 4); break;
-    default: break;
+    case 1:
+        items.area = "DO";
+        items.registers = false;
+        items.count = word(request, 4);
+        break;
+    case 2:
+        items.area = "DI";
+        items.registers = false;
+        items.count = word(request, 4);
+        break;
+    case 3:
+        items.area = "HR";
+        items.count = word(request, 4);
+        break;
+    case 4:
+        items.area = "IR";
+        items.count = word(request, 4);
+        break;
+    case 5:
+        items.area = "DO";
+        items.registers = false;
+        items.count = 1;
+        break;
+    case 6:
+        items.area = "HR";
+        items.count = 1;
+        break;
+    case 15:
+        items.area = "DO";
+        items.registers = false;
+        items.count = word(request, 4);
+        break;
+    case 16:
+        items.area = "HR";
+        items.count = word(request, 4);
+        break;
+    default:
+        break;
     }
     if (items.area && request.size() < 8)
         items.area = nullptr;
@@ -92,9 +121,18 @@ bool sameSpace(const Area *area, const Items &items)
 }
 
 const char *const kExceptionNames[] = {
-    "", "illegal function", "illegal data address", "illegal data value", "server device failure",
-    "acknowledge", "server device busy", "", "memory parity error", "",
-    "gateway path unavailable", "gateway target device failed to respond"};
+    "",
+    "illegal function",
+    "illegal data address",
+    "illegal data value",
+    "server device failure",
+    "acknowledge",
+    "server device busy",
+    "",
+    "memory parity error",
+    "",
+    "gateway path unavailable",
+    "gateway target device failed to respond"};
 
 } // namespace
 
@@ -173,19 +211,20 @@ QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map
     return values;
 }
 
-QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map,
-                            ValueFormat format)
+QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map, ValueFormat format)
 {
     if (t.kind == Transaction::Noise) {
-        return QStringLiteral("noise: %1 %2: %3").arg(t.answer.bytes.size())
+        return QStringLiteral("noise: %1 %2: %3")
+            .arg(t.answer.bytes.size())
             .arg(QLatin1String(t.answer.bytes.size() == 1 ? "byte" : "bytes"), hexBytes(t.answer.bytes));
     }
     if (t.kind == Transaction::Unasked) {
         QString text = QStringLiteral("station %1 fn %2: an answer no request asked for: %3")
-                           .arg(at(t.answer.bytes, 0)).arg(at(t.answer.bytes, 1) & 0x7F).arg(hexBytes(t.answer.bytes));
+                           .arg(at(t.answer.bytes, 0))
+                           .arg(at(t.answer.bytes, 1) & 0x7F)
+                           .arg(hexBytes(t.answer.bytes));
         if (t.askedStation >= 0 && t.askedStation != at(t.answer.bytes, 0))
-            text += QStringLiteral(" [answer from station %1, station %2 was asked]")
-                        .arg(at(t.answer.bytes, 0)).arg(t.askedStation);
+            text += QStringLiteral(" [answer from station %1, station %2 was asked]").arg(at(t.answer.bytes, 0)).arg(t.askedStation);
         return text;
     }
     const QByteArray &request = t.request.bytes;
@@ -210,7 +249,8 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
                                                      formatValue(value.raw, *value.type,
                                                                  value.type->bits == 1 ? ValueFormat::Decimal : format)));
         }
-        text += (values.first().read ? QStringLiteral(": ") : QStringLiteral(" written: ")) + shown.join(QLatin1Char(' '));
+        text += (values.first().read ? QStringLiteral(": ") : QStringLiteral(" written: "))
+                + shown.join(QLatin1Char(' '));
     } else if (t.answered() && !items.area) {
         text += QStringLiteral(" -> ") + hexBytes(t.answer.bytes);
     }
@@ -221,7 +261,8 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
     else if (!t.answer.crcOk)
         flags.append(QStringLiteral("CRC error in the answer: %1").arg(hexBytes(t.answer.bytes)));
     else if (isException(t.answer))
-        flags.append(QStringLiteral("exception %1 %2").arg(at(t.answer.bytes, 2), 2, 16, QLatin1Char('0'))
+        flags.append(QStringLiteral("exception %1 %2")
+                         .arg(at(t.answer.bytes, 2), 2, 16, QLatin1Char('0'))
                          .arg(exceptionName(at(t.answer.bytes, 2))));
     const qint64 allowed = judging.gapAllowedNs();
     if (judging.gapInside(t.request))
@@ -296,10 +337,14 @@ QStringList MonitorStats::table() const
                                      "  min ms  median ms  p99 ms  max ms")};
     for (const auto &entry : m_stations) {
         const MonitorStationStats &s = entry.second;
-        lines.append(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  ").arg(entry.first, 7).arg(s.requests, 8)
-                         .arg(s.answered, 8).arg(s.noAnswer, 9)
+        lines.append(QStringLiteral("%1  %2  %3  %4  %5  %6  %7  ")
+                         .arg(entry.first, 7)
+                         .arg(s.requests, 8)
+                         .arg(s.answered, 8)
+                         .arg(s.noAnswer, 9)
                          .arg(exceptionText(s.exceptions), 10)
-                         .arg(s.crcErrors, 10).arg(s.late, 4)
+                         .arg(s.crcErrors, 10)
+                         .arg(s.late, 4)
                      + s.responseTimes.columns());
     }
     for (const auto &entry : m_stations)
@@ -314,7 +359,9 @@ QStringList MonitorStats::table() const
         master += QStringLiteral(", too soon below %1 on a pseudo-terminal").arg(ms(m_judging.tooSoonBelowNs()));
     master += QStringLiteral("), %1 requests too soon").arg(m_tooSoon);
     if (m_tooSoon > 0)
-        master += QStringLiteral(" (%1 % of %2 heard after a frame)").arg(100.0 * m_tooSoon / m_silencesTimed, 0, 'f', 1).arg(m_silencesTimed);
+        master += QStringLiteral(" (%1 % of %2 heard after a frame)")
+                      .arg(100.0 * m_tooSoon / m_silencesTimed, 0, 'f', 1)
+                      .arg(m_silencesTimed);
     lines.append(master);
     return lines;
 }

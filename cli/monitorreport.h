@@ -58,8 +58,7 @@ struct MonitorValue
 QList<MonitorValue> transactionValues(const Transaction &t, const ParamFile *map);
 
 // The transaction's line, without the time in front.
-QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map,
-                            ValueFormat format);
+QString describeTransaction(const Transaction &t, const MonitorJudging &judging, const ParamFile *map, ValueFormat format);
 
 // The area and first item a request names ("HR7") and how many; empty
 // for a function whose items are none of ours.
@@ -77,7 +76,7 @@ QString exceptionName(int code);
 struct MonitorStationStats
 {
     qint64 requests = 0;
-    qint64 answered = 0;  // answers heard, exceptions and damaged ones included
+    qint64 answered = 0; // answers heard, exceptions and damaged ones included
     qint64 noAnswer = 0;
     QMap<int, qint64> exceptions; // by code
     qint64 crcErrors = 0;

@@ -110,9 +110,10 @@ QByteArray MonitorTimeline::script(const QString &title) const
     quoted.replace('\'', "''");
     const QByteArray lines[] = {
         "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo size 1200,"
-            + QByteArray::number(qMax(360, 200 + 90 * int(stations.size()))) + " font 'sans,12' } "
-            "else { set terminal png size 1200," + QByteArray::number(qMax(360, 200 + 90 * int(stations.size())))
-            + " }",
+            + QByteArray::number(qMax(360, 200 + 90 * int(stations.size())))
+            + " font 'sans,12' } "
+              "else { set terminal png size 1200,"
+            + QByteArray::number(qMax(360, 200 + 90 * int(stations.size()))) + " }",
         QByteArray("set output '") + plotPngName + "'",
         "set title '" + quoted + "'",
         "set xlabel 'time (s)'",
@@ -123,14 +124,14 @@ QByteArray MonitorTimeline::script(const QString &title) const
         "set style fill solid 0.8 noborder",
         // Requests above a station's line, answers below, the wait between.
         "plot 'requests.dat' using (($1+$2)/2):3:1:2:($3+0.05):($3+0.35) with boxxyerror lc rgb '#1f5fbf' "
-            "title 'request', \\",
+        "title 'request', \\",
         "     'answers.dat' using 4:3:($1-$4):(0) with vectors nohead lc rgb '#a0a0a0' title 'wait for the answer', \\",
         "     'answers.dat' using (($1+$2)/2):3:1:2:($3-0.35):($3-0.05):($5==2 ? 0xe07000 : 0x2e9e3e) "
-            "with boxxyerror lc rgb variable title 'answer (orange: CRC error)', \\",
+        "with boxxyerror lc rgb variable title 'answer (orange: CRC error)', \\",
         "     'marks.dat' using 1:($3==1 ? $2 : NaN) with points pt 2 ps 2 lw 2 lc rgb '#d00000' title 'no answer', \\",
         "     'marks.dat' using 1:($3==3 ? $2-0.2 : NaN) with points pt 9 ps 1.6 lc rgb '#b000b0' title 'exception', \\",
         "     'marks.dat' using 1:($3==4 ? $2+0.5 : NaN) with points pt 11 ps 1.4 lc rgb '#000000' "
-            "title 'too soon after the last frame', \\",
+        "title 'too soon after the last frame', \\",
         "     'marks.dat' using 1:($3==5 ? $2-0.2 : NaN) with points pt 6 ps 1.6 lc rgb '#e07000' title 'late answer'",
     };
     QByteArray text;

@@ -24,15 +24,13 @@ QString existsText(const QString &path)
 bool isStreamFile(const QString &path)
 {
     struct stat info = {};
-    return stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)
-           && !S_ISDIR(info.st_mode);
+    return stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 }
 
 QString errnoText(const QString &what, const QString &path, int error)
 {
     return QStringLiteral("cannot %1 %2: %3").arg(what, path, systemReason(error));
 }
-
 
 } // namespace
 
@@ -82,8 +80,7 @@ bool writeNewFile(const QString &path, const QByteArray &contents, QString *erro
 
 int createNewFile(const QString &path, QString *error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         *error = errno == EEXIST ? existsText(path) : errnoText(QStringLiteral("create"), path, errno);
     return fd;

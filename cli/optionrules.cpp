@@ -25,7 +25,9 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
     }
     if (options.dryRun && options.yes)
         return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
-    const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) { return step.action == Step::Plot; });
+    const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) {
+        return step.action == Step::Plot;
+    });
     if (!options.mapPath.isEmpty() && backups == 0 && !plots && monitors == 0)
         return QStringLiteral("--map goes only with backup, plot or monitor");
     return QString();
@@ -40,8 +42,7 @@ QString wideCsvRefusal(const Options &options, const QList<Step> &steps)
         reads += step.action == Step::Read || step.action == Step::Poll ? 1 : 0;
     if (reads == 1)
         return QString();
-    return QStringLiteral("--csv-wide has one column a signal: it goes with one read or poll a run, not %1")
-        .arg(reads);
+    return QStringLiteral("--csv-wide has one column a signal: it goes with one read or poll a run, not %1").arg(reads);
 }
 
 QString jsonRefusal(const Options &options, const QList<Step> &steps)
@@ -63,10 +64,9 @@ QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps)
         monitor = monitor || step.action == Step::Monitor;
     if (monitor && steps.size() > 1)
         return QStringLiteral("monitor runs alone, not joined with \"then\"");
-    for (const auto &[given, name] : {std::pair(!options.pcapPath.isEmpty(), "--pcap"),
-                                      std::pair(!options.timelinePath.isEmpty(), "--timeline"),
-                                      std::pair(options.count > 0, "--count"),
-                                      std::pair(options.durationS > 0, "--duration")}) {
+    for (const auto &[given, name] :
+         {std::pair(!options.pcapPath.isEmpty(), "--pcap"), std::pair(!options.timelinePath.isEmpty(), "--timeline"),
+          std::pair(options.count > 0, "--count"), std::pair(options.durationS > 0, "--duration")}) {
         if (given && !monitor)
             return QStringLiteral("%1 goes only with monitor").arg(QLatin1String(name));
     }

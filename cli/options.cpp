@@ -20,18 +20,10 @@ struct FlagOption
 };
 
 const FlagOption kFlagOptions[] = {
-    {"sim", &Options::sim},
-    {"trace", &Options::trace},
-    {"local-echo", &Options::localEcho},
-    {"no-lock", &Options::noLock},
-    {"sim-pace", &Options::simPace},
-    {"sim-echo", &Options::simEcho},
-    {"stats", &Options::stats},
-    {"dry-run", &Options::dryRun},
-    {"yes", &Options::yes},
-    {"any-line", &Options::anyLine},
-    {"zero-based", &Options::zeroBased},
-    {"all-settings", &Options::allSettings},
+    {"sim", &Options::sim},          {"trace", &Options::trace},          {"local-echo", &Options::localEcho},
+    {"no-lock", &Options::noLock},   {"sim-pace", &Options::simPace},     {"sim-echo", &Options::simEcho},
+    {"stats", &Options::stats},      {"dry-run", &Options::dryRun},       {"yes", &Options::yes},
+    {"any-line", &Options::anyLine}, {"zero-based", &Options::zeroBased}, {"all-settings", &Options::allSettings},
 };
 
 // Whole numbers and the values each may take.
@@ -61,8 +53,7 @@ bool parseModbusLine(const QString &value, LineSettings *settings, QString *erro
         return false;
     if (settings->dataBits == 8)
         return true;
-    *error = QStringLiteral("%1: Modbus RTU frames are 8 data bits, not %2")
-                 .arg(value).arg(settings->dataBits);
+    *error = QStringLiteral("%1: Modbus RTU frames are 8 data bits, not %2").arg(value).arg(settings->dataBits);
     return false;
 }
 
@@ -74,37 +65,53 @@ struct TextOption
 };
 
 const TextOption kTextOptions[] = {
-    {"device", [](const QString &value, Options *o, QString *error) {
+    {"device",
+     [](const QString &value, Options *o, QString *error) {
          o->device = value;
          TcpAddress address;
          return !isTcpUrl(value) || parseTcpUrl(value, &address, error);
      }},
-    {"plugin", [](const QString &value, Options *o, QString *) { o->pluginPath = value; return true; }},
-    {"station", [](const QString &value, Options *o, QString *error) {
+    {"plugin",
+     [](const QString &value, Options *o, QString *) {
+         o->pluginPath = value;
+         return true;
+     }},
+    {"station",
+     [](const QString &value, Options *o, QString *error) {
          return parseStationList(value, kBroadcastStation, kLastStation, &o->stations, error);
      }},
-    {"csv", [](const QString &value, Options *o, QString *error) {
+    {"csv",
+     [](const QString &value, Options *o, QString *error) {
          o->csvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
          return checkLogPath(o->csvPath, error);
      }},
-    {"csv-wide", [](const QString &value, Options *o, QString *error) {
+    {"csv-wide",
+     [](const QString &value, Options *o, QString *error) {
          o->wideCsvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
          return checkLogPath(o->wideCsvPath, error);
      }},
-    {"output", [](const QString &value, Options *o, QString *error) {
+    {"output",
+     [](const QString &value, Options *o, QString *error) {
          o->outputPath = value;
          return checkNewFilePath(value, error);
      }},
-    {"map", [](const QString &value, Options *o, QString *) { o->mapPath = value; return true; }},
-    {"pcap", [](const QString &value, Options *o, QString *error) {
+    {"map",
+     [](const QString &value, Options *o, QString *) {
+         o->mapPath = value;
+         return true;
+     }},
+    {"pcap",
+     [](const QString &value, Options *o, QString *error) {
          o->pcapPath = value;
          return checkNewFilePath(value, error);
      }},
-    {"timeline", [](const QString &value, Options *o, QString *error) {
+    {"timeline",
+     [](const QString &value, Options *o, QString *error) {
          o->timelinePath = value;
          return checkNewFilePath(value, error);
      }},
-    {"line", [](const QString &value, Options *o, QString *error) {
+    {"line",
+     [](const QString &value, Options *o, QString *error) {
          if (value == QLatin1String("auto")) {
              o->lineAuto = true;
              return true;
@@ -115,7 +122,8 @@ const TextOption kTextOptions[] = {
          o->line = settings;
          return true;
      }},
-    {"format", [](const QString &value, Options *o, QString *error) {
+    {"format",
+     [](const QString &value, Options *o, QString *error) {
          if (parseValueFormat(value, &o->format))
              return true;
          if (value == QLatin1String("json")) {
@@ -126,32 +134,30 @@ const TextOption kTextOptions[] = {
                       .arg(value, (valueFormatNames() << QStringLiteral("json")).join(QStringLiteral(", ")));
          return false;
      }},
-    {"entry", [](const QString &value, Options *o, QString *error) {
+    {"entry",
+     [](const QString &value, Options *o, QString *error) {
          if (value == QLatin1String("plugin") || value == QLatin1String("create")) {
-             o->entry = value == QLatin1String("create") ? DriverLoader::CreateDriverEntry
-                                                          : DriverLoader::QtPlugin;
+             o->entry = value == QLatin1String("create") ? DriverLoader::CreateDriverEntry : DriverLoader::QtPlugin;
              return true;
          }
          *error = QStringLiteral("unknown entry %1 (plugin or create)").arg(value);
          return false;
      }},
-    {"sim-stations", [](const QString &value, Options *o, QString *error) {
-         return parseStationList(value, 1, kLastStation, &o->simStations, error);
-     }},
-    {"sim-faults", [](const QString &value, Options *o, QString *error) {
-         return FaultPlan::parse(value, &o->simFaults, error);
-     }},
-    {"sim-seed", [](const QString &value, Options *o, QString *error) {
+    {"sim-stations", [](const QString &value, Options *o,
+                        QString *error) { return parseStationList(value, 1, kLastStation, &o->simStations, error); }},
+    {"sim-faults",
+     [](const QString &value, Options *o, QString *error) { return FaultPlan::parse(value, &o->simFaults, error); }},
+    {"sim-seed",
+     [](const QString &value, Options *o, QString *error) {
          if (parseDecimal(value, 0, std::numeric_limits<quint64>::max(), &o->simSeed))
              return true;
-         *error = QStringLiteral("%1: a seed is a whole number from 0 to %2")
-                      .arg(value).arg(std::numeric_limits<quint64>::max());
+         *error = QStringLiteral("%1: a seed is a whole number from 0 to %2").arg(value).arg(std::numeric_limits<quint64>::max());
          return false;
      }},
-    {"sim-model", [](const QString &value, Options *o, QString *error) {
-         return parseDriveModel(value, &o->simModel, error);
-     }},
-    {"sim-line", [](const QString &value, Options *o, QString *error) {
+    {"sim-model",
+     [](const QString &value, Options *o, QString *error) { return parseDriveModel(value, &o->simModel, error); }},
+    {"sim-line",
+     [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
          if (!parseModbusLine(value, &settings, error))
              return false;
@@ -210,8 +216,7 @@ bool applyValue(const QString &name, const QString &value, Options *options, QSt
     if (const NumberOption *number = findOption(kNumberOptions, name)) {
         quint64 parsed = 0;
         if (!parseDecimal(value, quint64(number->min), quint64(number->max), &parsed)) {
-            *error = QStringLiteral("%1 is not a number from %2 to %3").arg(value).arg(number->min)
-                         .arg(number->max);
+            *error = QStringLiteral("%1 is not a number from %2 to %3").arg(value).arg(number->min).arg(number->max);
             return false;
         }
         options->*(number->field) = int(parsed);
@@ -222,8 +227,7 @@ bool applyValue(const QString &name, const QString &value, Options *options, QSt
 
 // The option word at args[*i] and its value, inline or the next word; *i
 // moves past what it took.
-bool takeOption(const QStringList &args, int *i, const QString &name, Options *options,
-                QString *error)
+bool takeOption(const QStringList &args, int *i, const QString &name, Options *options, QString *error)
 {
     const QString &word = args[*i];
     const QString spelled = spelledOption(word);
@@ -297,16 +301,16 @@ InfoRequest infoRequest(const QStringList &args)
 // Options begin with "--", or are -d, -f, -o or -h, wherever they stand;
 // before the first command any other "-X" is taken for an option too (after
 // it, "-5" is a value). Each option is given once.
-bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
-                      QString *error)
+bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands, QString *error)
 {
     QString simOption; // the first --sim or --sim-* given: they mean nothing with --device
     QSet<QString> given;
     for (int i = 0; i < args.size(); ++i) {
         const QString &word = args[i];
         // -0 is an option before the command; after it, a value.
-        const QString name = word == QLatin1String("-0") && commands->isEmpty() ? QStringLiteral("zero-based")
-                                                                               : optionName(word);
+        const QString name = word == QLatin1String("-0") && commands->isEmpty()
+                                 ? QStringLiteral("zero-based")
+                                 : optionName(word);
         const bool isOption = word.startsWith(QLatin1String("--")) || !name.isEmpty()
                               || (commands->isEmpty() && word.size() == 2 && word[0] == QLatin1Char('-'));
         if (isOption) {
@@ -317,8 +321,7 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
                 return false;
             }
             given.insert(name);
-            if ((name == QLatin1String("sim") || name.startsWith(QLatin1String("sim-")))
-                && simOption.isEmpty())
+            if ((name == QLatin1String("sim") || name.startsWith(QLatin1String("sim-"))) && simOption.isEmpty())
                 simOption = spelledOption(word);
             continue;
         }
@@ -339,8 +342,7 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
         }
     }
     if (!options->device.isEmpty() && !simOption.isEmpty()) {
-        *error = QStringLiteral("%1 applies only to the built-in simulated line, not with --device")
-                     .arg(simOption);
+        *error = QStringLiteral("%1 applies only to the built-in simulated line, not with --device").arg(simOption);
         return false;
     }
     if (options->noLock && !isTcpUrl(options->device)) {

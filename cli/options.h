@@ -20,36 +20,36 @@ const int kBroadcastStation = 0;
 // Everything the options set, each value checked.
 struct Options
 {
-    QString device;            // empty: the built-in simulated line, if --sim asks for it
-    bool sim = false;          // the built-in simulated line is asked for (--sim or any --sim-*)
+    QString device;                   // empty: the built-in simulated line, if --sim asks for it
+    bool sim = false;                 // the built-in simulated line is asked for (--sim or any --sim-*)
     std::optional<LineSettings> line; // none: the driver's default settings
-    bool lineAuto = false;     // --line auto: the settings heard on the line (monitor, scan)
-    QList<int> stations;       // empty: the driver's default station
+    bool lineAuto = false;            // --line auto: the settings heard on the line (monitor, scan)
+    QList<int> stations;              // empty: the driver's default station
     int timeout = -1;
     int retries = -1;
     int delay = -1;
-    int interCharMs = -1;      // -1: the port's default floor
+    int interCharMs = -1; // -1: the port's default floor
     ValueFormat format = ValueFormat::Decimal;
     int intervalMs = 1000;
-    int polls = 0;             // 0: poll until interrupted
+    int polls = 0; // 0: poll until interrupted
     bool trace = false;
-    bool localEcho = false;    // the adapter hands every request back
-    bool noLock = false;       // a TCP line used without its one-master lock
-    bool stats = false;        // per-station statistics of the line
-    bool dryRun = false;       // restore: show what would be written
-    bool yes = false;          // restore: write without asking
-    bool anyLine = false;      // restore: a backup of the other kind of line too
-    QString csvPath;           // a log of every value read; empty: none; "-": standard output
-    QString wideCsvPath;       // a log of a row a cycle, a column a signal; as csvPath
-    bool json = false;         // --format json: JSON Lines on standard output
-    bool zeroBased = false;    // -0: register numbers count from 0, as some manuals do
-    bool allSettings = false;  // scan: every setting listed, not only to the first that answers
-    QString outputPath;        // what backup and plot write; empty: none given
-    QString mapPath;           // backup: the parameter map; monitor: names and types
-    QString timelinePath;      // monitor: a new PNG of the traffic against time; empty: none
-    QString pcapPath;          // monitor: a capture of every frame heard; empty: none
-    int count = 0;             // monitor: stop after this many requests; 0: none
-    int durationS = 0;         // monitor: stop after this many seconds; 0: none
+    bool localEcho = false;   // the adapter hands every request back
+    bool noLock = false;      // a TCP line used without its one-master lock
+    bool stats = false;       // per-station statistics of the line
+    bool dryRun = false;      // restore: show what would be written
+    bool yes = false;         // restore: write without asking
+    bool anyLine = false;     // restore: a backup of the other kind of line too
+    QString csvPath;          // a log of every value read; empty: none; "-": standard output
+    QString wideCsvPath;      // a log of a row a cycle, a column a signal; as csvPath
+    bool json = false;        // --format json: JSON Lines on standard output
+    bool zeroBased = false;   // -0: register numbers count from 0, as some manuals do
+    bool allSettings = false; // scan: every setting listed, not only to the first that answers
+    QString outputPath;       // what backup and plot write; empty: none given
+    QString mapPath;          // backup: the parameter map; monitor: names and types
+    QString timelinePath;     // monitor: a new PNG of the traffic against time; empty: none
+    QString pcapPath;         // monitor: a capture of every frame heard; empty: none
+    int count = 0;            // monitor: stop after this many requests; 0: none
+    int durationS = 0;        // monitor: stop after this many seconds; 0: none
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
     QString pluginPath;
     QList<int> simStations = {1, 2, 3};
@@ -77,8 +77,7 @@ struct Command
 
 // Splits the command line into checked options and the commands joined by
 // "then". False with a text naming the offending word.
-bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands,
-                      QString *error);
+bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands, QString *error);
 
 // "MIN to MAX" that option NAME (a whole number, or --station's) takes;
 // empty for any other name.

@@ -74,8 +74,7 @@ QString addressRefusal(const ParamEntry &entry)
     if (a.area->registers && lastRegister(entry) > kLastItem)
         return QStringLiteral("a dword there runs past %1%2").arg(area).arg(kLastItem);
     if (a.area->registers && a.number <= kStoreLast && lastRegister(entry) >= kStoreFirst)
-        return QStringLiteral("HR%1-HR%2 are the driver's special store, not a drive's parameter")
-            .arg(kStoreFirst).arg(kStoreLast);
+        return QStringLiteral("HR%1-HR%2 are the driver's special store, not a drive's parameter").arg(kStoreFirst).arg(kStoreLast);
     return QString();
 }
 
@@ -98,8 +97,7 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
     entry->isSigned = typed && typed->format != ValueFormat::Float;
     entry->type = entry->isSigned ? dataTypeByName(QLatin1String(typed->type)) : dataTypeByName(words[1]);
     static const QStringList kTypes = {QStringLiteral("word"), QStringLiteral("dword"), QStringLiteral("bit")};
-    if (!entry->type || !kTypes.contains(QLatin1String(entry->type->name))
-        || (typed && !entry->isSigned)) {
+    if (!entry->type || !kTypes.contains(QLatin1String(entry->type->name)) || (typed && !entry->isSigned)) {
         *error = QStringLiteral("type %1: an entry is word, dword or bit (int16, int32 signed)").arg(words[1]);
         return false;
     }
@@ -118,7 +116,11 @@ bool parseEntryWords(const QStringList &words, ParamFileKind kind, ParamEntry *e
             if (!ok || number < -most - 1 || number > 2 * most + 1) {
                 *error = QStringLiteral("%1: %2 takes a whole number from %3 to %4 (0 to %5 as older "
                                         "backups wrote it), not %6")
-                             .arg(words[0], words[1]).arg(-most - 1).arg(most).arg(2 * most + 1).arg(words[2]);
+                             .arg(words[0], words[1])
+                             .arg(-most - 1)
+                             .arg(most)
+                             .arg(2 * most + 1)
+                             .arg(words[2]);
                 return false;
             }
         }
@@ -194,8 +196,8 @@ void takeHeaderStation(const QString &comment, ParamFile *file)
 // into it as they were, newlines too). *end is the index past the header.
 bool readBackupHeader(const QStringList &lines, ParamFile *file, int *end, QString *error)
 {
-    static const QStringList kKeys = {QStringLiteral("saved"), QStringLiteral("station"),
-                                      QStringLiteral("line"), QStringLiteral("map")};
+    static const QStringList kKeys = {QStringLiteral("saved"), QStringLiteral("station"), QStringLiteral("line"),
+                                      QStringLiteral("map")};
     QStringList seen;
     for (int i = 1; i < lines.size(); ++i) {
         const QString &text = lines[i];
@@ -209,7 +211,9 @@ bool readBackupHeader(const QStringList &lines, ParamFile *file, int *end, QStri
         if (!text.startsWith(QLatin1String("# ")) || !kKeys.contains(key) || seen.contains(key)
             || text.mid(2 + key.size(), 2) != QLatin1String(": ")) {
             *error = QStringLiteral("%1: not a line of a servoctl backup's header (# saved:, # station:, "
-                                    "# line: or # map:, each once): %2").arg(i + 1).arg(text);
+                                    "# line: or # map:, each once): %2")
+                         .arg(i + 1)
+                         .arg(text);
             return false;
         }
         seen.append(key);
@@ -225,8 +229,7 @@ bool readBackupHeader(const QStringList &lines, ParamFile *file, int *end, QStri
             file->line = value;
         }
     }
-    *error = QStringLiteral(" the servoctl backup's header never ends (its last line is \"%1\")")
-                 .arg(backupHeaderEnd());
+    *error = QStringLiteral(" the servoctl backup's header never ends (its last line is \"%1\")").arg(backupHeaderEnd());
     return false;
 }
 
@@ -246,8 +249,9 @@ QString backupHeaderEnd()
 
 QString paramLineShape(ParamFileKind kind)
 {
-    return kind == ParamFileKind::Backup ? QStringLiteral("ADDRESS TYPE VALUE [NAME] [# comment]")
-                                         : QStringLiteral("ADDRESS TYPE [NAME] [# comment]");
+    return kind == ParamFileKind::Backup
+               ? QStringLiteral("ADDRESS TYPE VALUE [NAME] [# comment]")
+               : QStringLiteral("ADDRESS TYPE [NAME] [# comment]");
 }
 
 QString ParamEntry::label() const
@@ -255,8 +259,7 @@ QString ParamEntry::label() const
     return name.isEmpty() ? address.text : address.text + QLatin1Char(' ') + name;
 }
 
-bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file,
-                    QString *error)
+bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file, QString *error)
 {
     ParamFile result;
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -280,8 +283,9 @@ bool parseParamText(const QString &text, const QString &path, ParamFileKind kind
         entry.comment = comment;
         QString why;
         if (parseEntryWords(words, kind, &entry, &why))
-            why = kind == ParamFileKind::Signals ? repeatRefusal(entry, result.entries)
-                                                 : overlapRefusal(entry, result.entries);
+            why = kind == ParamFileKind::Signals
+                      ? repeatRefusal(entry, result.entries)
+                      : overlapRefusal(entry, result.entries);
         if (!why.isEmpty()) {
             *error = QStringLiteral("%1:%2: %3").arg(path).arg(entry.line).arg(why);
             return false;

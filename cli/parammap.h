@@ -17,11 +17,11 @@ struct ParamEntry
     Address address;
     const DataType *type = nullptr;
     QString name;
-    QString unit;        // "rpm", "counts"; empty when none
+    QString unit; // "rpm", "counts"; empty when none
     QString comment;
-    int line = 0;        // in its file
-    quint64 value = 0;   // a backup's saved value
-    QByteArray data;     // the same, as the driver takes it for a write
+    int line = 0;          // in its file
+    quint64 value = 0;     // a backup's saved value
+    QByteArray data;       // the same, as the driver takes it for a write
     bool isSigned = false; // int16 or int32: values shown and saved with their sign
 
     // "HR100 speed_limit", or the address alone when it has no name.
@@ -54,8 +54,7 @@ enum class ParamFileKind { Map, Backup, Signals };
 // "# KEY: VALUE", so nothing in a header can pass for a value. False with
 // "PATH:LINE: ..." naming the offending word.
 bool readParamFile(const QString &path, ParamFileKind kind, ParamFile *file, QString *error);
-bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file,
-                    QString *error);
+bool parseParamText(const QString &text, const QString &path, ParamFileKind kind, ParamFile *file, QString *error);
 
 // "ADDRESS TYPE [VALUE] [NAME] [# comment]": a line of each kind, for the texts.
 QString paramLineShape(ParamFileKind kind);

@@ -42,8 +42,7 @@ QString lineRefusal(const Options &options, const QList<Command> &commands)
 }
 
 // *chain is what is in effect before the command, and after it.
-bool buildStep(const Command &command, const Options &options, Chain *chain, Step *step,
-               QString *error)
+bool buildStep(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
     const CommandEntry *entry = commandByName(command.name);
@@ -74,7 +73,8 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         const bool last = i == commands.size() - 1;
         if (step.action == Step::Poll && result.options.polls == 0 && !last) {
             *error = QStringLiteral("poll %1: without --polls it polls until interrupted, so the "
-                                    "commands after it would never run").arg(step.address.text);
+                                    "commands after it would never run")
+                         .arg(step.address.text);
             return false;
         }
         result.steps.append(step);
@@ -105,8 +105,7 @@ QString visibleText(const QString &text)
     QString shown;
     for (const QChar c : text) {
         const QChar::Category category = c.category();
-        if (category != QChar::Other_Control && category != QChar::Separator_Line
-            && category != QChar::Separator_Paragraph)
+        if (category != QChar::Other_Control && category != QChar::Separator_Line && category != QChar::Separator_Paragraph)
             shown += c;
         else if (c == QLatin1Char('\r'))
             shown += QLatin1String("\\r");

@@ -19,22 +19,21 @@ struct Step
     enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan, Monitor };
 
     Action action = Info;
-    QString text;                 // the command as typed, echoed before it in a chain
-    int station = 0;              // addressed by this command (Station: from now on)
-    QList<int> stations;          // Poll: every station polled, station the first
-    Address address;              // Read, Write, Poll
+    QString text;        // the command as typed, echoed before it in a chain
+    int station = 0;     // addressed by this command (Station: from now on)
+    QList<int> stations; // Poll: every station polled, station the first
+    Address address;     // Read, Write, Poll
     const DataType *type = nullptr;
-    int count = 0;                // items; a write's number of values
+    int count = 0; // items; a write's number of values
     ValueFormat format = ValueFormat::Decimal;
-    QByteArray data;              // a write's values, as the driver takes them
-    bool broadcast = false;       // a write to station 0 the driver sends as one request
-    std::vector<Step> items;      // Poll: every address polled, each checked as a read
-    QString paramPath;            // Backup: the map; Restore: the backup file
-    ParamFile params;             // and what it holds, checked
-    QString path;                 // Plot: the CSV log it draws
-    ScanRequest scan;             // Scan: the stations and line settings to try
+    QByteArray data;         // a write's values, as the driver takes them
+    bool broadcast = false;  // a write to station 0 the driver sends as one request
+    std::vector<Step> items; // Poll: every address polled, each checked as a read
+    QString paramPath;       // Backup: the map; Restore: the backup file
+    ParamFile params;        // and what it holds, checked
+    QString path;            // Plot: the CSV log it draws
+    ScanRequest scan;        // Scan: the stations and line settings to try
 };
-
 
 // The whole command line, checked before the line opens or anything is sent.
 struct Plan

@@ -59,22 +59,16 @@ struct Series
     bool wholeValues = true;
     QList<double> values, raws; // distinct, up to kStepValuesUpTo + 1
     bool anyFinite = false;
-    double low = 0, high = 0;   // of the values drawn, once anyFinite
-    QString name, unit;          // from the map
+    double low = 0, high = 0; // of the values drawn, once anyFinite
+    QString name, unit;       // from the map
     std::vector<Column> columns;
 
-    double yOf(const CsvLogStreamRow &row) const
-    {
-        return numericValues ? row.value.toDouble() : double(row.raw);
-    }
+    double yOf(const CsvLogStreamRow &row) const { return numericValues ? row.value.toDouble() : double(row.raw); }
     bool steps() const
     {
         return numericValues ? wholeValues && values.size() <= kStepValuesUpTo : raws.size() <= kStepValuesUpTo;
     }
-    QString label() const
-    {
-        return name.isEmpty() ? QString::fromUtf8(address) : name;
-    }
+    QString label() const { return name.isEmpty() ? QString::fromUtf8(address) : name; }
 };
 
 void noteDistinct(QList<double> *seen, double y)
@@ -96,7 +90,7 @@ struct Chart
 {
     QString title;
     QString xLabel;
-    qint64 startMs = 0;      // x = 0
+    qint64 startMs = 0; // x = 0
     qint64 endMs = 0;
     double msPerUnit = 1000; // of the x axis
     qint64 rows = 0;
@@ -109,10 +103,7 @@ struct Chart
 class SeriesIndex
 {
 public:
-    int find(int station, const QByteArray &address) const
-    {
-        return m_byStation[station].value(address, -1);
-    }
+    int find(int station, const QByteArray &address) const { return m_byStation[station].value(address, -1); }
     void add(int station, const QByteArray &address, int index) { m_byStation[station].insert(address, index); }
 
 private:
@@ -293,8 +284,12 @@ QStringList panelCommands(const Chart &chart, const Panel &panel, bool bottom, b
         // gnuplot takes the line type before the points' options, not after.
         const bool marked = !one.steps() && one.rows <= kMarkedRowsUpTo;
         clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linetype %3%4 title %5")
-                           .arg(i).arg(QLatin1String(one.steps() ? "steps" : marked ? "linespoints" : "lines"))
-                           .arg(i % 8 + 1).arg(QLatin1String(marked ? " pointtype 7 pointsize 0.8" : ""))
+                           .arg(i)
+                           .arg(QLatin1String(one.steps() ? "steps"
+                                              : marked    ? "linespoints"
+                                                          : "lines"))
+                           .arg(i % 8 + 1)
+                           .arg(QLatin1String(marked ? " pointtype 7 pointsize 0.8" : ""))
                            .arg(quoted(legendEntry(one, chart.oneStation))));
     }
     lines.append(QStringLiteral("plot ") + clauses.join(QStringLiteral(", \\\n     ")));
@@ -313,7 +308,8 @@ QByteArray plotScript(const Chart &chart)
     QStringList lines = {
         QStringLiteral("set encoding utf8"),
         QStringLiteral("if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo %1 font 'sans,13' } "
-                       "else { set terminal png %1 font 'sans' 13 }").arg(size),
+                       "else { set terminal png %1 font 'sans' 13 }")
+            .arg(size),
         QStringLiteral("set output '%1'").arg(QLatin1String(plotPngName)),
         QStringLiteral("set grid"),
         QStringLiteral("set border lw 1.5"),
@@ -326,8 +322,12 @@ QByteArray plotScript(const Chart &chart)
     for (int i = 0; i < 8; ++i)
         lines.append(QStringLiteral("set linetype %1 linewidth 2.5 linecolor rgb '%2'").arg(i + 1).arg(QLatin1String(kColours[i])));
     lines.append(QStringLiteral("set multiplot layout %1,1 title %2 font ',14' margins %3,%4,%5,%6 spacing 0,0.04")
-                     .arg(chart.panels.size()).arg(quoted(chart.title))
-                     .arg(left).arg(right).arg(bottom).arg(top));
+                     .arg(chart.panels.size())
+                     .arg(quoted(chart.title))
+                     .arg(left)
+                     .arg(right)
+                     .arg(bottom)
+                     .arg(top));
     for (int p = 0; p < chart.panels.size(); ++p)
         lines += panelCommands(chart, chart.panels[p], p == chart.panels.size() - 1, anyKey);
     lines.append(QStringLiteral("unset multiplot"));
@@ -353,10 +353,12 @@ void layOut(const QString &csvPath, Chart *chart)
     for (size_t i = 0; i < chart->series.size(); ++i) {
         const Series &one = chart->series[i];
         chart->oneStation = chart->oneStation && one.station == chart->series[0].station;
-        const QString key = !one.unit.isEmpty() ? QStringLiteral("unit ") + one.unit
-                                                : QStringLiteral("%1 %2").arg(QString::fromUtf8(one.address))
-                                                      .arg(one.numericValues ? "value" : "raw");
-        auto panel = std::find_if(chart->panels.begin(), chart->panels.end(), [&](const Panel &p) { return p.key == key; });
+        const QString key = !one.unit.isEmpty()
+                                ? QStringLiteral("unit ") + one.unit
+                                : QStringLiteral("%1 %2").arg(QString::fromUtf8(one.address)).arg(one.numericValues ? "value" : "raw");
+        auto panel = std::find_if(chart->panels.begin(), chart->panels.end(), [&](const Panel &p) {
+            return p.key == key;
+        });
         if (panel == chart->panels.end())
             panel = chart->panels.insert(chart->panels.end(), Panel{key, {}});
         panel->series.append(int(i));

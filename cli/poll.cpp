@@ -40,7 +40,9 @@ QString itemsText(const std::vector<Step> &items)
 {
     QStringList texts;
     for (const Step &item : items) {
-        texts.append(QStringLiteral("%1 (%2 %3)").arg(shownLabel(item.address.text, item.address.manualForm)).arg(item.count)
+        texts.append(QStringLiteral("%1 (%2 %3)")
+                         .arg(shownLabel(item.address.text, item.address.manualForm))
+                         .arg(item.count)
                          .arg(QLatin1String(item.count == 1 ? item.type->name : item.type->plural)));
     }
     return texts.join(QStringLiteral(", "));
@@ -68,7 +70,6 @@ QString labelsOf(const Step &step, const Fetch &fetch)
     return labels.join(QStringLiteral(", "));
 }
 
-
 // What one poll has seen so far.
 struct PollRun
 {
@@ -83,10 +84,10 @@ struct PollRun
     int uncertain = 0;
     int linesLost = 0;
     bool logFailed = false;
-    QString lastError;  // of the last cycle, if one of its reads failed
-    QString lastErrorContext; // "poll" and what that read was for
-    QString echoFault;  // ends the poll: every read would fail alike
-    QStringList lines;  // the cycle's display
+    QString lastError;                // of the last cycle, if one of its reads failed
+    QString lastErrorContext;         // "poll" and what that read was for
+    QString echoFault;                // ends the poll: every read would fail alike
+    QStringList lines;                // the cycle's display
     QMap<int, QStringList> itemLines; // the station's, by item: shown in the order typed
 };
 
@@ -123,8 +124,7 @@ FetchOutcome lineEvents(Session &session, PollRun *run, const PortCounters &befo
 }
 
 // Each item of a fetch that failed, as a JSON line; true when that fails.
-bool logFetchFailure(Session &session, PollRun *run, int station, const Fetch &fetch, const QString &text,
-                     qint64 readAtMs)
+bool logFetchFailure(Session &session, PollRun *run, int station, const Fetch &fetch, const QString &text, qint64 readAtMs)
 {
     for (const int item : fetch.items) {
         if (session.logFailure(run->step.items[size_t(item)], station, text, readAtMs)) {
@@ -136,8 +136,7 @@ bool logFetchFailure(Session &session, PollRun *run, int station, const Fetch &f
 }
 
 // The fetch's items from its answer, on the display and in the log.
-FetchOutcome showFetch(Session &session, PollRun *run, int station, const Fetch &fetch,
-                       const QByteArray &data, qint64 readAtMs)
+FetchOutcome showFetch(Session &session, PollRun *run, int station, const Fetch &fetch, const QByteArray &data, qint64 readAtMs)
 {
     const QString prefix = stationPrefix(run->step, station);
     for (const int item : fetch.items) {
@@ -157,8 +156,7 @@ FetchOutcome showFetch(Session &session, PollRun *run, int station, const Fetch 
 
 // Reads fetch index of the station's list and shows its items; a merged
 // read that the drive refuses is split into the items' own reads.
-FetchOutcome pollFetch(Session &session, PollRun *run, int station, QList<Fetch> *fetches, int index,
-                       QString *error)
+FetchOutcome pollFetch(Session &session, PollRun *run, int station, QList<Fetch> *fetches, int index, QString *error)
 {
     const Fetch fetch = fetches->at(index);
     const PortCounters before = session.port()->counters();
@@ -171,7 +169,8 @@ FetchOutcome pollFetch(Session &session, PollRun *run, int station, QList<Fetch>
         // 0x02: the drive lacks a register of the run; other codes pass.
         if (fetch.merged() && driverExceptionCode(session.failureText()) == 0x02) {
             warn(QStringLiteral("station %1 refused %2 in one read (%3): reading them one by one")
-                     .arg(station).arg(itemsText(itemsOf(run->step, fetch)), session.failureText()));
+                     .arg(station)
+                     .arg(itemsText(itemsOf(run->step, fetch)), session.failureText()));
             run->shownLines = 0;
             fetches->removeAt(index);
             const QList<Fetch> own = splitFetch(fetch, run->step.items);
@@ -179,24 +178,21 @@ FetchOutcome pollFetch(Session &session, PollRun *run, int station, QList<Fetch>
                 fetches->insert(index, own[i]);
             return pollFetch(session, run, station, fetches, index, error);
         }
-        const QString labels = run->step.items.size() > 1 ? labelsOf(run->step, fetch) + QStringLiteral(": ")
-                                                           : QString();
+        const QString labels = run->step.items.size() > 1 ? labelsOf(run->step, fetch) + QStringLiteral(": ") : QString();
         *error = session.failureText();
         run->itemLines[fetch.items.first()].append(prefix + labels + QStringLiteral("error: ") + *error);
-        return logFetchFailure(session, run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll
-                                                                               : FetchOutcome::Failed;
+        return logFetchFailure(session, run, station, fetch, *error, readAtMs) ? FetchOutcome::EndPoll : FetchOutcome::Failed;
     }
     // Values that may be another request's are not shown as if they were these.
     const bool echoDoubt = session.port()->counters().uncertainEchoes > before.uncertainEchoes;
     if (session.port()->counters().uncertainAnswers > before.uncertainAnswers || echoDoubt) {
         const QString text = QStringLiteral("uncertain: ")
-            + (echoDoubt ? uncertainEchoText("answer") : uncertainText(station, "answer"));
+                             + (echoDoubt ? uncertainEchoText("answer") : uncertainText(station, "answer"));
         if (run->live)
             run->itemLines[fetch.items.first()].append(prefix + text);
         else
             warn(QStringLiteral("poll %1: %2").arg(labelsOf(run->step, fetch), text));
-        return logFetchFailure(session, run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll
-                                                                             : FetchOutcome::Uncertain;
+        return logFetchFailure(session, run, station, fetch, text, readAtMs) ? FetchOutcome::EndPoll : FetchOutcome::Uncertain;
     }
     return showFetch(session, run, station, fetch, data, readAtMs);
 }
@@ -206,8 +202,10 @@ void showCycle(Session &session, PollRun *run)
     if (session.trace())
         session.trace()->flush();
     QStringList lines;
-    lines.append(QStringLiteral("%1  poll %2, %3 good").arg(clockText(QDateTime::currentMSecsSinceEpoch()))
-                     .arg(run->polls).arg(run->good)
+    lines.append(QStringLiteral("%1  poll %2, %3 good")
+                     .arg(clockText(QDateTime::currentMSecsSinceEpoch()))
+                     .arg(run->polls)
+                     .arg(run->good)
                  + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString()));
     lines += run->lines;
     if (session.options().stats && run->live)
@@ -277,8 +275,7 @@ int pollSummary(const PollRun &run)
     if (run.uncertain)
         summary += QStringLiteral(", %1 uncertain").arg(run.uncertain);
     if (run.linesLost) {
-        summary += QStringLiteral(", line lost %1 %2").arg(run.linesLost)
-                       .arg(QLatin1String(run.linesLost == 1 ? "time" : "times"));
+        summary += QStringLiteral(", line lost %1 %2").arg(run.linesLost).arg(QLatin1String(run.linesLost == 1 ? "time" : "times"));
     }
     std::printf("%s\n", qPrintable(summary));
     std::fflush(stdout);

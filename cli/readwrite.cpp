@@ -28,8 +28,8 @@ int reportWritten(Session &session, const Step &step, const char *what)
 {
     if (session.trace())
         session.trace()->flush();
-    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what, step.count,
-                step.count == 1 ? step.type->name : step.type->plural);
+    std::printf("%s: %s %d %s\n", qPrintable(shownLabel(step.address.text, step.address.manualForm)), what,
+                step.count, step.count == 1 ? step.type->name : step.type->plural);
     std::fflush(stdout);
     return 0;
 }
@@ -52,7 +52,7 @@ int showWhetherTheLineEchoes(Session &session, const Step &step, const QString &
         return Session::kGoOn;
     const PortCounters before = session.port()->counters();
     session.driverRead(CommunicatorCommand(coils ? CommunicatorCommand::Bit : CommunicatorCommand::Word, 1,
-                                   step.address.text));
+                                           step.address.text));
     return session.afterDriverCall(context, before);
 }
 

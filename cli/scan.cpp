@@ -19,10 +19,12 @@ int runScan(Session &session, const Step &step)
     SerialPort *port = session.port();
     if (step.scan.scansSettings() && isPseudoTerminal(port->handle())) {
         warn(QStringLiteral("%1 is a pseudo-terminal, which carries no parity: the scan tells baud "
-                            "rates apart there, not parity or stop bits").arg(port->path()));
+                            "rates apart there, not parity or stop bits")
+                 .arg(port->path()));
     }
-    LineScanner scanner(session.driver(), port, session.options(),
-                        [&session](const CommunicatorCommand &command) { return session.driverRead(command); });
+    LineScanner scanner(session.driver(), port, session.options(), [&session](const CommunicatorCommand &command) {
+        return session.driverRead(command);
+    });
     const bool completed = scanner.run(step.scan);
     if (interruptSignal())
         return 0;

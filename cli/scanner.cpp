@@ -80,12 +80,8 @@ qint64 waitForQuiet(int fd, qint64 quietNs)
 
 } // namespace
 
-LineScanner::LineScanner(DriverInterface *driver, SerialPort *port, const Options &options,
-                         DriverRead read)
-    : m_driver(driver)
-    , m_port(port)
-    , m_read(std::move(read))
-    , m_options(options)
+LineScanner::LineScanner(DriverInterface *driver, SerialPort *port, const Options &options, DriverRead read)
+    : m_driver(driver), m_port(port), m_read(std::move(read)), m_options(options)
 {
     m_live = isatty(STDERR_FILENO) && !options.trace;
 }
@@ -120,8 +116,9 @@ bool LineScanner::run(const ScanRequest &request)
     QList<QList<int>> blocks;
     for (const int station : order) {
         const bool likely = isLikelyStation(station);
-        if (blocks.isEmpty() || (m_settings.size() > 1 && !likely
-                                 && (isLikelyStation(blocks.last().last()) || blocks.last().size() >= kBlockStations)))
+        if (blocks.isEmpty()
+            || (m_settings.size() > 1 && !likely
+                && (isLikelyStation(blocks.last().last()) || blocks.last().size() >= kBlockStations)))
             blocks.append(QList<int>());
         blocks.last().append(station);
     }
@@ -188,8 +185,7 @@ bool LineScanner::sweepBlock(int settingsIndex, const QList<int> &block, bool la
                          m_stations.size() == 1 ? "station" : "stations");
         }
         const bool prompt = m_port->lowLatency() || isPseudoTerminal(m_port->handle());
-        sweep.floorNs = qMin(settings.silentIntervalNs() + kTurnroundNs + (prompt ? 0 : kAdapterLatencyNs),
-                             timeoutNs);
+        sweep.floorNs = qMin(settings.silentIntervalNs() + kTurnroundNs + (prompt ? 0 : kAdapterLatencyNs), timeoutNs);
         sweep.firstByteNs = sweep.floorNs;
     }
     ++sweep.nextBlock;
@@ -255,8 +251,7 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
     const PortCounters before = m_port->counters();
     m_port->setFirstByteTimeout(fast ? sweep.firstByteNs : -1);
     m_port->setStationId(station);
-    const CommunicatorCommand command(dataTypeByName(QLatin1String(kProbeType))->code, 1,
-                                      QLatin1String(kProbeAddress));
+    const CommunicatorCommand command(dataTypeByName(QLatin1String(kProbeType))->code, 1, QLatin1String(kProbeAddress));
     const qint64 start = monotonicNs();
     if (fast)
         sweep.recent.append(qMakePair(station, start));
@@ -283,8 +278,7 @@ bool LineScanner::probe(int station, int settingsIndex, bool fast)
         finding.exceptionCode = code;
     } else if (isGarbledAnswerText(error) || (noise && !fast)) {
         finding.kind = ScanFinding::Garbled;
-        finding.why = isGarbledAnswerText(error) ? error.section(QLatin1String(" ("), 0, 0)
-                                           : QStringLiteral("noise bytes");
+        finding.why = isGarbledAnswerText(error) ? error.section(QLatin1String(" ("), 0, 0) : QStringLiteral("noise bytes");
     } else {
         return otherAnswered;
     }
@@ -307,8 +301,7 @@ void LineScanner::learnFirstByte(int settingsIndex, qint64 responseNs, bool late
     sweep.lateDrives += late ? 1 : 0;
     if (sweep.lateDrives < 2 || 2 * sweep.lateDrives < seen.size())
         return;
-    const qint64 typicalNs = seen[seen.size() / 2]
-                             - (kProbeRequestChars + kProbeAnswerChars) * settings.characterTimeNs();
+    const qint64 typicalNs = seen[seen.size() / 2] - (kProbeRequestChars + kProbeAnswerChars) * settings.characterTimeNs();
     const qint64 timeoutNs = qint64(timeoutMs(settingsIndex)) * 1000000;
     sweep.firstByteNs = qMax(sweep.floorNs, qMin(typicalNs + kTurnroundNs, timeoutNs));
 }

@@ -23,13 +23,13 @@ struct ScanFinding
     enum Kind { Answered, Exception, Late, Garbled, OtherStation };
 
     int station = 0;
-    int settingsIndex = 0;   // into LineScanner::settingsTried()
+    int settingsIndex = 0; // into LineScanner::settingsTried()
     Kind kind = Answered;
-    qint64 responseNs = 0;   // Answered, Exception: the read call's time
-    int exceptionCode = 0;   // Exception
-    qint64 latenessNs = -1;  // Late: from the request; -1 when unknown
-    QString why;             // Garbled: what the driver or the port saw
-    int answeredAs = -1;     // OtherStation: the number in the answer
+    qint64 responseNs = 0;  // Answered, Exception: the read call's time
+    int exceptionCode = 0;  // Exception
+    qint64 latenessNs = -1; // Late: from the request; -1 when unknown
+    QString why;            // Garbled: what the driver or the port saw
+    int answeredAs = -1;    // OtherStation: the number in the answer
 
     bool isFound() const { return kind != Garbled; }
 };
@@ -77,11 +77,11 @@ private:
     {
         int nextBlock = 0;
         int probed = 0;
-        qint64 floorNs = 0;     // its least wait for a first byte
-        qint64 firstByteNs = 0; // its wait for a first byte
-        QList<qint64> readsNs;  // the read times of drives found, ascending
-        int lateDrives = 0;     // of them, found only when asked again
-        QList<int> suspects;    // stations whose answers came after their window
+        qint64 floorNs = 0;               // its least wait for a first byte
+        qint64 firstByteNs = 0;           // its wait for a first byte
+        QList<qint64> readsNs;            // the read times of drives found, ascending
+        int lateDrives = 0;               // of them, found only when asked again
+        QList<int> suspects;              // stations whose answers came after their window
         QList<QPair<int, qint64>> recent; // stations swept, when each was asked
     };
 
@@ -108,11 +108,11 @@ private:
     SerialPort *m_port;
     DriverRead m_read;
     Options m_options;
-    bool m_live = false; // progress rewritten in place on a terminal
+    bool m_live = false;       // progress rewritten in place on a terminal
     bool m_confirming = false; // asking suspects again
     QList<int> m_stations;
     QList<LineSettings> m_settings;
-    QList<Sweep> m_sweeps; // by settings index
+    QList<Sweep> m_sweeps;                         // by settings index
     QMap<QPair<int, int>, ScanFinding> m_findings; // by station, settings index
     qint64 m_elapsedNs = 0;
 };

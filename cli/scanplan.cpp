@@ -31,8 +31,7 @@ bool parseStations(const QString &text, QList<int> *stations, QString *error)
     QList<int> withBroadcast;
     if (parseStationList(text, kBroadcastStation, kLastStation, &withBroadcast, error)
         && withBroadcast.contains(kBroadcastStation)) {
-        *error = QStringLiteral("%1: station 0 is the broadcast address, which no drive answers")
-                     .arg(text);
+        *error = QStringLiteral("%1: station 0 is the broadcast address, which no drive answers").arg(text);
         return false;
     }
     return parseStationList(text, 1, kLastStation, stations, error);
@@ -86,12 +85,10 @@ bool parseList(const QString &keyword, const QString &text, bool (*parseItem)(co
     return true;
 }
 
-bool parseKeywordList(const QString &keyword, const QString &text, ScanRequest *request,
-                      QString *error)
+bool parseKeywordList(const QString &keyword, const QString &text, ScanRequest *request, QString *error)
 {
     if (keyword == QLatin1String("baud")) {
-        return parseList(keyword, text, parseBaudRate,
-                         "not a baud rate the port can set (such as 9600, 19200 or 115200)",
+        return parseList(keyword, text, parseBaudRate, "not a baud rate the port can set (such as 9600, 19200 or 115200)",
                          &request->baudRates, error);
     }
     if (keyword == QLatin1String("parity"))
@@ -125,8 +122,7 @@ const char *keywordExample(const QString &word)
 QList<LineSettings> ScanRequest::settingsToTry(const LineSettings &line) const
 {
     const QList<int> bauds = baudRates.isEmpty() ? QList<int>{line.baudRate} : baudRates;
-    const QList<LineSettings::Parity> paritiesTried = parities.isEmpty() ? QList<LineSettings::Parity>{line.parity}
-                                                                          : parities;
+    const QList<LineSettings::Parity> paritiesTried = parities.isEmpty() ? QList<LineSettings::Parity>{line.parity} : parities;
     const QList<int> stops = stopBits.isEmpty() ? QList<int>{line.stopBits} : stopBits;
     QList<LineSettings> tried;
     for (const int baud : bauds) {
@@ -163,7 +159,8 @@ bool parseScanArguments(const QStringList &args, ScanRequest *request, QString *
         if (!example) {
             if (stationsGiven) {
                 *error = QStringLiteral("%1: a second station list (scan [STATIONS] [baud LIST] "
-                                        "[parity LIST] [stop LIST])").arg(word);
+                                        "[parity LIST] [stop LIST])")
+                             .arg(word);
                 return false;
             }
             stationsGiven = true;

@@ -19,10 +19,7 @@ struct ScanRequest
     // traffic): those of the combinations are tried first.
     QList<LineSettings> heard;
 
-    bool scansSettings() const
-    {
-        return !baudRates.isEmpty() || !parities.isEmpty() || !stopBits.isEmpty();
-    }
+    bool scansSettings() const { return !baudRates.isEmpty() || !parities.isEmpty() || !stopBits.isEmpty(); }
     // Every combination with the line's settings, the baud rate outermost,
     // those heard on the line first.
     QList<LineSettings> settingsToTry(const LineSettings &line) const;

@@ -28,8 +28,7 @@ QString answerText(const ScanFinding &finding)
     case ScanFinding::Garbled:
         return QStringLiteral("garbled: ") + finding.why;
     case ScanFinding::OtherStation:
-        return QStringLiteral("answered as station %1 (a wrong station number, or the wiring)")
-            .arg(finding.answeredAs);
+        return QStringLiteral("answered as station %1 (a wrong station number, or the wiring)").arg(finding.answeredAs);
     }
     if (finding.latenessNs < 0)
         return QStringLiteral("late: answered after its request was given up; raise --timeout");
@@ -67,12 +66,12 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
     for (const ScanFinding &finding : findings) {
         const QString settingsText = settings[finding.settingsIndex].toString();
         if (finding.isFound()) {
-            table.append(QStringLiteral("%1  %2  %3").arg(finding.station, 7)
-                             .arg(settingsText, -settingsWidth).arg(answerText(finding)));
+            table.append(QStringLiteral("%1  %2  %3").arg(finding.station, 7).arg(settingsText, -settingsWidth).arg(answerText(finding)));
         } else {
             garbled.append(QStringLiteral("station %1 at %2: %3 (something is there, likely at "
                                           "other line settings)")
-                               .arg(finding.station).arg(settingsText, answerText(finding)));
+                               .arg(finding.station)
+                               .arg(settingsText, answerText(finding)));
         }
     }
     QStringList lines;
@@ -84,11 +83,9 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
     const int found = stationsFound(findings);
     const QString garbledText = garbled.isEmpty()
                                     ? QString()
-                                    : QStringLiteral(" (%1)").arg(countText(garbled.size(), "garbled answer",
-                                                                            "garbled answers"));
+                                    : QStringLiteral(" (%1)").arg(countText(garbled.size(), "garbled answer", "garbled answers"));
     lines.append(QStringLiteral("%1 found%2 in %3 probed at %4, %5 s")
-                     .arg(found ? countText(found, "station", "stations") : QStringLiteral("no station"),
-                          garbledText)
+                     .arg(found ? countText(found, "station", "stations") : QStringLiteral("no station"), garbledText)
                      .arg(stationsProbed)
                      .arg(countText(scanner.settingsProbed(), "line setting", "line settings"))
                      .arg(double(scanner.elapsedNs()) / 1e9, 0, 'f', 1));

@@ -50,8 +50,7 @@ QString lastFailureText()
 int failure(const QString &context, const QString &text)
 {
     g_lastFailure = text;
-    std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ",
-                 qPrintable(text));
+    std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ", qPrintable(text));
     return 1;
 }
 
@@ -73,7 +72,8 @@ QString uncertainText(int station, const char *what)
 {
     return QStringLiteral("the %1 may be a late one for an earlier request that station %2 still "
                           "owed (Modbus RTU cannot tell them apart); raise --timeout")
-        .arg(QLatin1String(what)).arg(station);
+        .arg(QLatin1String(what))
+        .arg(station);
 }
 
 QString uncertainEchoText(const char *what)
@@ -83,8 +83,7 @@ QString uncertainEchoText(const char *what)
         .arg(QLatin1String(what));
 }
 
-Session::Session(const Options &options)
-    : m_options(options)
+Session::Session(const Options &options) : m_options(options)
 {
 }
 
@@ -109,8 +108,7 @@ void Session::closeLine()
 
 int Session::loadDriver(const QString &programDir)
 {
-    m_pluginPath = m_options.pluginPath.isEmpty() ? DriverLoader::defaultPath(programDir)
-                                                  : m_options.pluginPath;
+    m_pluginPath = m_options.pluginPath.isEmpty() ? DriverLoader::defaultPath(programDir) : m_options.pluginPath;
     m_driver = m_loader.load(m_pluginPath, m_options.entry);
     if (!m_driver)
         return failure(QStringLiteral("cannot load the plug-in %1").arg(m_pluginPath), m_loader.errorString());
@@ -154,7 +152,8 @@ int Session::startLine()
     if (overTcp && m_options.noLock) {
         static_cast<TcpPort *>(m_port.get())->setLocking(false);
         warn(QStringLiteral("--no-lock: %1 is used without its lock: another master on this machine "
-                            "may use the converter's line at the same time").arg(path));
+                            "may use the converter's line at the same time")
+                 .arg(path));
     }
     m_watched.reset(new WatchedPort(m_port.get(), m_driver, &m_stats));
     std::unique_ptr<DriverSetting> defaults(m_driver->getDefaultDriverSetting());
@@ -172,15 +171,15 @@ int Session::startLine()
     m_port->setLocalEcho(m_options.localEcho);
     // Its own simulated line: servoctl knows whether that echoes.
     m_port->setKnownSilent(m_simServer && !m_options.simEcho);
-    const bool opened = overTcp ? static_cast<TcpPort *>(m_port.get())->open(tcp, settings)
-                                : m_port->open(path, settings);
+    const bool opened = overTcp ? static_cast<TcpPort *>(m_port.get())->open(tcp, settings) : m_port->open(path, settings);
     if (!opened)
         return failure(QString(), m_port->errorString());
     if (settings.parity != LineSettings::NoParity && isPseudoTerminal(m_port->handle())) {
         LineSettings used = settings;
         used.parity = LineSettings::NoParity;
-        std::fprintf(stderr, "servoctl: %s is a pseudo-terminal, which carries no parity: "
-                             "the line runs %s\n",
+        std::fprintf(stderr,
+                     "servoctl: %s is a pseudo-terminal, which carries no parity: "
+                     "the line runs %s\n",
                      qPrintable(path), qPrintable(used.toString()));
     }
     lineOpened();
@@ -288,8 +287,7 @@ int Session::afterDriverCall(const QString &context, const PortCounters &before)
 // line's events, the driver's failure with its hint, or an answer that may
 // be another request's (never shown as if it were this one's). kGoOn when
 // it went well.
-int Session::callOutcome(const QString &context, const PortCounters &before, bool done, int station,
-                         const char *what)
+int Session::callOutcome(const QString &context, const PortCounters &before, bool done, int station, const char *what)
 {
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
@@ -304,8 +302,7 @@ int Session::callOutcome(const QString &context, const PortCounters &before, boo
 
 QString Session::echoFaultText() const
 {
-    const char *hint = m_port->echoFault() == EchoFault::Unexpected ? "try --local-echo"
-                                                                     : "leave out --local-echo";
+    const char *hint = m_port->echoFault() == EchoFault::Unexpected ? "try --local-echo" : "leave out --local-echo";
     return QStringLiteral("%1: %2").arg(m_port->errorString(), QLatin1String(hint));
 }
 
@@ -314,8 +311,7 @@ QString Session::echoFaultText() const
 // attempt failed otherwise.
 QString Session::garbledWarning(const PortCounters &before) const
 {
-    if (m_port->counters().garbledEchoes == before.garbledEchoes
-        || (m_driver->hasError() && m_port->echoGarbled())) {
+    if (m_port->counters().garbledEchoes == before.garbledEchoes || (m_driver->hasError() && m_port->echoGarbled())) {
         return QString();
     }
     return m_port->lastGarbledEcho();
@@ -363,7 +359,8 @@ QStringList Session::lateAnswerWarnings()
         m_reportedOthers.insert(pair);
         warnings.append(QStringLiteral("station %1 answered a request to station %2 (another drive "
                                        "answered: check the station numbers and the wiring)")
-                            .arg(other.station).arg(other.askedStation));
+                            .arg(other.station)
+                            .arg(other.askedStation));
     }
     for (const LateAnswer &late : m_port->takeLateAnswers()) {
         if (late.latenessNs < 0) {
@@ -394,7 +391,9 @@ QStringList Session::lateAnswerWarnings()
         m_reportedLateMs.insert(late.station, ms);
         warnings.append(QStringLiteral("station %1 answered %2 ms after its request; raise "
                                        "--timeout (now %3 ms)")
-                            .arg(late.station).arg(ms).arg(m_port->answerTimeout()));
+                            .arg(late.station)
+                            .arg(ms)
+                            .arg(m_port->answerTimeout()));
     }
     return warnings;
 }

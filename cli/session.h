@@ -72,8 +72,7 @@ public:
     // What follows every call of the driver; and that with whether the
     // call was done and what it waited for ("answer").
     int afterDriverCall(const QString &context, const PortCounters &before);
-    int callOutcome(const QString &context, const PortCounters &before, bool done, int station,
-                    const char *what);
+    int callOutcome(const QString &context, const PortCounters &before, bool done, int station, const char *what);
     QString echoFaultText() const;
     QString garbledWarning(const PortCounters &before) const;
     QString failureText() const;
@@ -116,7 +115,7 @@ private:
     int m_jsonFd = -1;
     QHash<int, qint64> m_reportedLateMs; // by station, the latest answer reported
     bool m_answerInDoubt = false;
-    QSet<int> m_reportedUnasked;         // stations that sent answers nothing awaited
+    QSet<int> m_reportedUnasked;            // stations that sent answers nothing awaited
     QSet<QPair<int, int>> m_reportedOthers; // station asked, station that answered
 };
 

@@ -108,7 +108,8 @@ QStringList Session::statsLines() const
     QStringList lines = m_stats.table();
     const PortCounters counters = m_port->counters();
     QString line = QStringLiteral("line: %1 noise bytes dropped, %2 answers flagged uncertain")
-                       .arg(counters.noiseBytes).arg(counters.uncertainAnswers + counters.uncertainEchoes);
+                       .arg(counters.noiseBytes)
+                       .arg(counters.uncertainAnswers + counters.uncertainEchoes);
     // Requests the port sent of its own: the line heard more than the table counts.
     if (counters.stepChecks > 0)
         line += QStringLiteral(", %1 step checks sent").arg(counters.stepChecks);
@@ -119,11 +120,13 @@ QStringList Session::statsLines() const
         QStringList injected;
         for (int kind = FaultPlan::None + 1; kind < FaultPlan::KindCount; ++kind) {
             if (sim.faults[kind])
-                injected.append(QStringLiteral("%1 %2").arg(QLatin1String(FaultPlan::name(FaultPlan::Kind(kind))))
+                injected.append(QStringLiteral("%1 %2")
+                                    .arg(QLatin1String(FaultPlan::name(FaultPlan::Kind(kind))))
                                     .arg(sim.faults[kind]));
         }
         if (!m_options.simFaults.isEmpty())
-            text += QStringLiteral(", injected: ") + (injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", ")));
+            text += QStringLiteral(", injected: ")
+                    + (injected.isEmpty() ? QStringLiteral("nothing") : injected.join(QStringLiteral(", ")));
         lines.append(text);
     }
     return lines;
@@ -132,8 +135,7 @@ QStringList Session::statsLines() const
 // The session's line as backup and restore drive it.
 ParamLine Session::paramLine(const Step &step)
 {
-    const auto check = [this, station = step.station](const QString &context, const PortCounters &before,
-                                                     bool done) {
+    const auto check = [this, station = step.station](const QString &context, const PortCounters &before, bool done) {
         const int status = callOutcome(context, before, done, station, "answer");
         return status == kGoOn ? kParamCallDone : status;
     };

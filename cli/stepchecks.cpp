@@ -74,8 +74,7 @@ int lastUnit(const Step &step)
 bool reachesStore(const Step &step)
 {
     const Area &area = *step.address.area;
-    return area.registers && area.writable && step.address.number <= kStoreLast
-           && lastUnit(step) >= kStoreFirst;
+    return area.registers && area.writable && step.address.number <= kStoreLast && lastUnit(step) >= kStoreFirst;
 }
 
 // Words from there on, and bits written there, are the driver's memory, not a
@@ -128,8 +127,9 @@ QString broadcastRefusal(const Step &step)
     if (area.registers && step.type->bits == 1)
         return why + QStringLiteral("the driver reads a register before it writes bits inside it");
     if (area.requestPerItem && unitsSpanned(step) > 1) {
-        return why + QStringLiteral("%1 sends one request per %2, so write one %2 at a time")
-                         .arg(QLatin1String(area.name), QLatin1String(area.itemNoun));
+        return why
+               + QStringLiteral("%1 sends one request per %2, so write one %2 at a time")
+                     .arg(QLatin1String(area.name), QLatin1String(area.itemNoun));
     }
     return QString();
 }
@@ -143,13 +143,17 @@ QString countRefusal(const Step &step)
     const int limit = requestLimit(write, address.area->registers);
     if (units > limit) {
         return QStringLiteral("at most %1 %2 in one %3 (%4 given)")
-            .arg(itemsWithin(step, limit)).arg(QLatin1String(type.plural))
-            .arg(QLatin1String(write ? "write" : "read")).arg(step.count);
+            .arg(itemsWithin(step, limit))
+            .arg(QLatin1String(type.plural))
+            .arg(QLatin1String(write ? "write" : "read"))
+            .arg(step.count);
     }
     if (lastUnit(step) > kLastItem) {
         return QStringLiteral("%1 %2 run past %3%4, the last %5")
-            .arg(step.count).arg(QLatin1String(step.count == 1 ? type.name : type.plural))
-            .arg(QLatin1String(address.area->name)).arg(kLastItem)
+            .arg(step.count)
+            .arg(QLatin1String(step.count == 1 ? type.name : type.plural))
+            .arg(QLatin1String(address.area->name))
+            .arg(kLastItem)
             .arg(QLatin1String(address.area->itemNoun));
     }
     return QString();
@@ -165,12 +169,14 @@ QString writeRefusal(const Step &step)
     if (type.bits == 8 && step.count % 2) {
         return QStringLiteral("bytes are written two to a register: with %1 %2 the driver would also "
                               "write 0 into %3; give an even number of bytes")
-            .arg(step.count).arg(QLatin1String(step.count == 1 ? "byte" : "bytes"))
+            .arg(step.count)
+            .arg(QLatin1String(step.count == 1 ? "byte" : "bytes"))
             .arg(step.address.itemLabel(type, step.count));
     }
     if (type.bits == 1 && step.address.bit > kLastRegisterBit) {
         return QStringLiteral("a bit write names bit 0 to %1 of the register it changes: write %2 instead")
-            .arg(kLastRegisterBit).arg(step.address.itemLabel(type, 0));
+            .arg(kLastRegisterBit)
+            .arg(step.address.itemLabel(type, 0));
     }
     return QString();
 }
@@ -179,8 +185,7 @@ QString writeRefusal(const Step &step)
 
 QString stepRefusal(const Step &step)
 {
-    for (QString (*check)(const Step &) :
-         {typeRefusal, formatRefusalOf, broadcastRefusal, countRefusal, writeRefusal}) {
+    for (QString (*check)(const Step &) : {typeRefusal, formatRefusalOf, broadcastRefusal, countRefusal, writeRefusal}) {
         const QString why = check(step);
         if (!why.isEmpty())
             return why;
@@ -202,6 +207,8 @@ QString pastStandardWarning(const Step &step)
         return QString();
     return QStringLiteral("%1 %2s in one %3 go past the Modbus standard's %4: the driver sends them, but a "
                           "drive that keeps to the standard answers exception 03 (illegal data value)")
-        .arg(units).arg(QLatin1String(area.itemNoun)).arg(QLatin1String(write ? "write" : "read"))
+        .arg(units)
+        .arg(QLatin1String(area.itemNoun))
+        .arg(QLatin1String(write ? "write" : "read"))
         .arg(limit);
 }

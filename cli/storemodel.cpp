@@ -99,7 +99,8 @@ QString StoreModel::wordWriteRefusal(const Step &step) const
     if (lastEntry(step) == kBroadcastEntry && step.count > 1) {
         return QStringLiteral("a word write reaching %1 must write %1 alone: the driver sends all its "
                               "words to the listed stations from HR%2 on and stores none before %1")
-            .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister);
+            .arg(storeLabel(step, kBroadcastEntry))
+            .arg(kBroadcastRegister);
     }
     if (lastEntry(step) == kBroadcastEntry)
         return unlistedStationRefusal(step);
@@ -107,8 +108,12 @@ QString StoreModel::wordWriteRefusal(const Step &step) const
         const StoreEntryRule &rule = storeEntryRule(firstEntry(step) + i);
         if (!holds(rule, valueAt(step, i))) {
             return QStringLiteral("%1 = %2: %3 runs from %4 to %5%6")
-                .arg(storeLabel(step, firstEntry(step) + i)).arg(valueAt(step, i)).arg(QLatin1String(rule.what))
-                .arg(rule.min).arg(rule.max).arg(QLatin1String(rule.why));
+                .arg(storeLabel(step, firstEntry(step) + i))
+                .arg(valueAt(step, i))
+                .arg(QLatin1String(rule.what))
+                .arg(rule.min)
+                .arg(rule.max)
+                .arg(QLatin1String(rule.why));
         }
     }
     return QString();
@@ -124,9 +129,13 @@ QString StoreModel::unlistedStationRefusal(const Step &step) const
         if (!holds(rule, m_entries[entry])) {
             return QStringLiteral("%1 goes to HR%2 of each station the count %3 (%4) lists, and %5 "
                                   "holds none yet: set it to a station (%6 to %7) first")
-                .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister)
-                .arg(storeLabel(step, kStationCountEntry)).arg(listed).arg(storeLabel(step, entry))
-                .arg(rule.min).arg(rule.max);
+                .arg(storeLabel(step, kBroadcastEntry))
+                .arg(kBroadcastRegister)
+                .arg(storeLabel(step, kStationCountEntry))
+                .arg(listed)
+                .arg(storeLabel(step, entry))
+                .arg(rule.min)
+                .arg(rule.max);
         }
     }
     return QString();
@@ -143,8 +152,11 @@ QString StoreModel::readBackRefusal(const Step &step) const
     }
     return QStringLiteral("a read of %1 first reads HR%2 back from the read-back station: set the "
                           "read-back station %3 (%4 to %5) first")
-        .arg(storeLabel(step, kBroadcastEntry)).arg(kBroadcastRegister)
-        .arg(storeLabel(step, kReadBackEntry)).arg(rule.min).arg(rule.max);
+        .arg(storeLabel(step, kBroadcastEntry))
+        .arg(kBroadcastRegister)
+        .arg(storeLabel(step, kReadBackEntry))
+        .arg(rule.min)
+        .arg(rule.max);
 }
 
 // Only word writes within entries 0 to 9 change what the checks look at.

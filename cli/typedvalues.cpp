@@ -74,7 +74,8 @@ bool encodeTypedValues(const QStringList &texts, const TypedValue &typed, QByteA
         }
         if (!ok) {
             *error = QStringLiteral("invalid value for %1 %2: \"%3\"")
-                         .arg(QLatin1String(typed.format == ValueFormat::Float ? "a" : "an"), QLatin1String(typed.name), text);
+                         .arg(QLatin1String(typed.format == ValueFormat::Float ? "a" : "an"),
+                              QLatin1String(typed.name), text);
             return false;
         }
         words.append(QString::number(quint32(number) & (word ? 0xFFFFu : 0xFFFFFFFFu)));

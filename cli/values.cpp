@@ -24,9 +24,8 @@ const struct
     ValueFormat format;
     int bits; // the only item width it goes with; 0: any
 } kFormats[] = {
-    {"dec", ValueFormat::Decimal, 0}, {"hex", ValueFormat::Hex, 0},
-    {"signed", ValueFormat::Signed, 0}, {"bits", ValueFormat::Bits, 0},
-    {"int32", ValueFormat::Int32, 32}, {"float", ValueFormat::Float, 32},
+    {"dec", ValueFormat::Decimal, 0}, {"hex", ValueFormat::Hex, 0},      {"signed", ValueFormat::Signed, 0},
+    {"bits", ValueFormat::Bits, 0},   {"int32", ValueFormat::Int32, 32}, {"float", ValueFormat::Float, 32},
 };
 
 quint64 widthMask(int bits)
@@ -155,8 +154,7 @@ QString formatRefusal(ValueFormat format, const DataType &type)
 {
     for (const auto &entry : kFormats) {
         if (entry.format == format && entry.bits && entry.bits != type.bits) {
-            return QStringLiteral("%1 goes only with dword, not %2")
-                .arg(QLatin1String(entry.name), QLatin1String(type.name));
+            return QStringLiteral("%1 goes only with dword, not %2").arg(QLatin1String(entry.name), QLatin1String(type.name));
         }
     }
     return QString();

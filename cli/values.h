@@ -10,9 +10,9 @@
 // packed, bit i in bit i mod 8 of byte i / 8).
 struct DataType
 {
-    int code;          // CommunicatorCommand::dataType
-    const char *name;  // bit, byte, word, dword, qword, block, bit2
-    int bits;          // width of one item: 1, 8, 16, 32 or 64
+    int code;         // CommunicatorCommand::dataType
+    const char *name; // bit, byte, word, dword, qword, block, bit2
+    int bits;         // width of one item: 1, 8, 16, 32 or 64
     const char *plural;
     const char *refusal; // why the driver serves no such item; null when it does
 };
@@ -41,8 +41,7 @@ QString formatValue(quint64 value, const DataType &type, ValueFormat format);
 // write. Decimal digits with an optional leading minus (two's complement),
 // 0x hexadecimal or 0b binary digits, within the item width, nothing around
 // them; bits also take on/off/true/false.
-bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data,
-                  QString *error);
+bool encodeValues(const QStringList &texts, const DataType &type, QByteArray *data, QString *error);
 
 // Plain decimal digits (no sign, no blanks) within min to max; false for
 // anything else, a number beyond the range included.

@@ -37,11 +37,11 @@ private:
     AbstractDeviceInterface *m_port;
     DriverInterface *m_driver;
     LineStats *m_stats;
-    bool m_open = false;       // a request sent, its outcome not yet known
+    bool m_open = false; // a request sent, its outcome not yet known
     int m_station = 0;
     qint64 m_sentNs = 0;
     qint64 m_lastByteNs = 0;
-    bool m_retry = false;      // the request is sent again after a failed one
+    bool m_retry = false;       // the request is sent again after a failed one
     bool m_interrupted = false; // a signal came while its answer was awaited
 };
 

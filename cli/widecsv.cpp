@@ -97,4 +97,3 @@ bool WideCsv::endRow()
     }
     return true;
 }
-

@@ -49,5 +49,4 @@ private:
 // in turn.
 QStringList wideColumns(const Step &step);
 
-
 #endif // SERVOCTL_WIDECSV_H

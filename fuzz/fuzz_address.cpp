@@ -57,9 +57,12 @@ QString addressText(FuzzInput &in, uint8_t how)
 {
     const QByteArray raw = in.bytes(in.u8() % 48);
     switch (how % 3) {
-    case 0: return QString::fromLatin1(raw);
-    case 1: return QString::fromUtf8(raw);
-    default: return QString(reinterpret_cast<const QChar *>(raw.constData()), raw.size() / 2);
+    case 0:
+        return QString::fromLatin1(raw);
+    case 1:
+        return QString::fromUtf8(raw);
+    default:
+        return QString(reinterpret_cast<const QChar *>(raw.constData()), raw.size() / 2);
     }
 }
 
@@ -96,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (how & 0x20)
             bytes = bytes.repeated(8); // long enough to cross the write limits
         driver.write(&port, cmd, bytes);
-        if (driver.hasError()
-            && !drivertexts::isDefinedFailure(driver.getLastError(), cmd, STATION, true))
+        if (driver.hasError() && !drivertexts::isDefinedFailure(driver.getLastError(), cmd, STATION, true))
             fuzzFailure("undefined write failure text:", driver.getLastError());
     }
     return 0;

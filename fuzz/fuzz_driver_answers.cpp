@@ -52,12 +52,18 @@ QString pickAddress(FuzzInput &in)
 int pickCount(FuzzInput &in)
 {
     switch (in.u8() % 6) {
-    case 0: return in.u8() % 17;
-    case 1: return 118 + in.u8() % 12;  // the register limits
-    case 2: return 245 + in.u8() % 12;  // the byte limits
-    case 3: return 1960 + in.u8() % 60; // the bit limits
-    case 4: return in.i32();
-    default: return 1;
+    case 0:
+        return in.u8() % 17;
+    case 1:
+        return 118 + in.u8() % 12; // the register limits
+    case 2:
+        return 245 + in.u8() % 12; // the byte limits
+    case 3:
+        return 1960 + in.u8() % 60; // the bit limits
+    case 4:
+        return in.i32();
+    default:
+        return 1;
     }
 }
 
@@ -70,13 +76,11 @@ QByteArray pickData(FuzzInput &in)
     return data;
 }
 
-void checkOutcome(DriverTecoServo &driver, const CommunicatorCommand &cmd, int station,
-                  bool write, const QByteArray *result)
+void checkOutcome(DriverTecoServo &driver, const CommunicatorCommand &cmd, int station, bool write, const QByteArray *result)
 {
     if (driver.hasError()) {
         if (!drivertexts::isDefinedFailure(driver.getLastError(), cmd, station, write))
-            fuzzFailure("undefined failure text:", driver.getLastError() + QStringLiteral(" for ")
-                                                       + cmd.address);
+            fuzzFailure("undefined failure text:", driver.getLastError() + QStringLiteral(" for ") + cmd.address);
         return;
     }
     if (result && result->size() != drivertexts::expectedReadSize(cmd))

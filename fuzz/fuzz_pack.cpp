@@ -31,19 +31,34 @@ struct Argument
 struct FormatModel
 {
     Outcome outcome = Outcome::Ok;
-    qint64 total = 0;  // bytes covered, skips included
-    qint64 extent = 0; // end of the bytes really read or written
+    qint64 total = 0;                  // bytes covered, skips included
+    qint64 extent = 0;                 // end of the bytes really read or written
     std::vector<qint64> argumentBytes; // -1: an int; else a buffer of that size
 };
 
 int letterWidth(char c)
 {
     switch (c) {
-    case 'C': case 'c': return 1;
-    case 'S': case 's': case 'v': case 'n': return 2;
-    case 'I': case 'L': case 'i': case 'l': case 'V': case 'N': return 4;
-    case 'x': case 'X': return 1;
-    default: return 0;
+    case 'C':
+    case 'c':
+        return 1;
+    case 'S':
+    case 's':
+    case 'v':
+    case 'n':
+        return 2;
+    case 'I':
+    case 'L':
+    case 'i':
+    case 'l':
+    case 'V':
+    case 'N':
+        return 4;
+    case 'x':
+    case 'X':
+        return 1;
+    default:
+        return 0;
     }
 }
 
@@ -82,8 +97,7 @@ FormatModel model(const char *fmt, int engine)
         }
         ++fmt;
         const bool skip = letter == 'x' || letter == 'X';
-        if (counted && ((!skip && !countable(letter)) || (skip && engine == 1)
-                        || (!skip && count == 0))) {
+        if (counted && ((!skip && !countable(letter)) || (skip && engine == 1) || (!skip && count == 0))) {
             m.outcome = Outcome::BadCount;
             return m;
         }
@@ -155,23 +169,27 @@ void fuzzFormat(FuzzInput &in, const QByteArray &format)
         std::unique_ptr<unsigned char[]> buffer(new unsigned char[size_t(qMax<qint64>(m.extent, 1))]);
         std::memset(buffer.get(), 0, size_t(qMax<qint64>(m.extent, 1)));
         if (engine == 0) {
-            const int result = callWith([&](auto... a) { return DataPack(buffer.get(), fmt, a...); },
-                                        args, 0);
-            const int expected = m.outcome == Outcome::Ok ? int(m.total)
-                                 : m.outcome == Outcome::BadCharacter ? 0 : -1;
+            const int result = callWith([&](auto... a) { return DataPack(buffer.get(), fmt, a...); }, args, 0);
+            const int expected = m.outcome == Outcome::Ok             ? int(m.total)
+                                 : m.outcome == Outcome::BadCharacter ? 0
+                                                                      : -1;
             if (result != expected)
-                fuzzFailure("DataPack result", QStringLiteral("%1 for %2, expected %3")
-                                                   .arg(result).arg(QLatin1String(format)).arg(expected));
+                fuzzFailure("DataPack result",
+                            QStringLiteral("%1 for %2, expected %3").arg(result).arg(QLatin1String(format)).arg(expected));
         } else if (engine == 1) {
             QByteArray packed;
-            callWith([&](auto... a) { packed = ByteArrayPack(fmt, a...); return 0; }, args, 0);
+            callWith(
+                [&](auto... a) {
+                    packed = ByteArrayPack(fmt, a...);
+                    return 0;
+                },
+                args, 0);
             if (packed.size() != (m.outcome == Outcome::Ok ? m.total : 0))
                 fuzzFailure("ByteArrayPack size", QLatin1String(format));
         } else {
             const QByteArray input = in.bytes(size_t(m.extent));
             std::memcpy(buffer.get(), input.constData(), size_t(input.size()));
-            const int result = callWith(
-                [&](auto... a) { return DataUnpack(buffer.get(), fmt, a...); }, args, 0);
+            const int result = callWith([&](auto... a) { return DataUnpack(buffer.get(), fmt, a...); }, args, 0);
             if (result != (m.outcome == Outcome::Ok ? int(m.total) : -1))
                 fuzzFailure("DataUnpack result", QLatin1String(format));
         }

@@ -100,8 +100,7 @@ private:
             return frame;
         }
         case 2: { // an exception answer, its CRC right or wrong
-            QByteArray frame = withCrc(QByteArray(1, requestStation)
-                                             + char(function | 0x80) + char(m_in.u8()));
+            QByteArray frame = withCrc(QByteArray(1, requestStation) + char(function | 0x80) + char(m_in.u8()));
             if (kind & 0x80)
                 frame[4] = char(frame.at(4) ^ 0x01);
             return frame;

@@ -20,9 +20,9 @@ void prepare(QDataStream &stream, uint8_t how)
 bool sameRecord(const DeviceSetting &a, const DeviceSetting &b)
 {
     return a.type == b.type && a.string == b.string && a.string.isNull() == b.string.isNull()
-        && a.baudrate == b.baudrate && a.databits == b.databits && a.stopbits == b.stopbits
-        && a.parity == b.parity && a.extraValue == b.extraValue && a.linkID == b.linkID
-        && a.currentIPIndex == b.currentIPIndex && a.socketData == b.socketData;
+           && a.baudrate == b.baudrate && a.databits == b.databits && a.stopbits == b.stopbits
+           && a.parity == b.parity && a.extraValue == b.extraValue && a.linkID == b.linkID
+           && a.currentIPIndex == b.currentIPIndex && a.socketData == b.socketData;
 }
 
 } // namespace

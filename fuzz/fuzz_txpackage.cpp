@@ -42,10 +42,14 @@ int entry(FuzzInput &in)
 {
     const uint8_t how = in.u8();
     switch (how % 4) {
-    case 0: return -int(how / 4 % 8);  // names another section
-    case 1: return int(in.u8() % 16);  // a small length
-    case 2: return int(int16_t(in.u16()));
-    default: return in.i32();         // anything, overflowing sums included
+    case 0:
+        return -int(how / 4 % 8); // names another section
+    case 1:
+        return int(in.u8() % 16); // a small length
+    case 2:
+        return int(int16_t(in.u16()));
+    default:
+        return in.i32(); // anything, overflowing sums included
     }
 }
 
@@ -68,17 +72,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 package.setSectionSize(sizes);
             break;
         }
-        case 1: package.setData(in.bytes(in.u8())); break;
+        case 1:
+            package.setData(in.bytes(in.u8()));
+            break;
         case 2: {
             QByteArray bytes = in.bytes(in.u8());
             package.setData(bytes.data(), int(in.u8() % (bytes.size() + 1)));
             break;
         }
-        case 3: package.appendByte(in.u8()); break;
-        case 4: package.appendWord(in.u16()); break;
-        case 5: package.appendDWord(in.u32()); break;
-        case 6: package.appendSection(in.bytes(in.u8() % 32)); break;
-        case 7: package.appendString(QString::fromLatin1(in.bytes(in.u8() % 16))); break;
+        case 3:
+            package.appendByte(in.u8());
+            break;
+        case 4:
+            package.appendWord(in.u16());
+            break;
+        case 5:
+            package.appendDWord(in.u32());
+            break;
+        case 6:
+            package.appendSection(in.bytes(in.u8() % 32));
+            break;
+        case 7:
+            package.appendString(QString::fromLatin1(in.bytes(in.u8() % 16)));
+            break;
         case 8:
             package.appendByte2Ascii(in.u8());
             package.appendLRCByte();

@@ -21,8 +21,7 @@ public:
     virtual ~DriverInterface() {}
 
     virtual int totalSize() = 0;
-    virtual bool write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                       const QByteArray &data) = 0;
+    virtual bool write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &data) = 0;
     virtual QByteArray read(AbstractDeviceInterface *port, const CommunicatorCommand &cmd) = 0;
     virtual bool initialize(AbstractDeviceInterface *port) = 0;
     virtual bool validation(const QString &text) = 0;
@@ -42,8 +41,16 @@ public:
     virtual bool isSupportSessionCommand() { return false; }
     virtual void setSessionCommand(QList<CommunicatorCommand> commands) { Q_UNUSED(commands); }
     virtual void clearSessionCommand() {}
-    virtual bool deviceSettingChanged(const DeviceSetting *setting) { Q_UNUSED(setting); return true; }
-    virtual bool isConnected(AbstractDeviceInterface *port) { Q_UNUSED(port); return true; }
+    virtual bool deviceSettingChanged(const DeviceSetting *setting)
+    {
+        Q_UNUSED(setting);
+        return true;
+    }
+    virtual bool isConnected(AbstractDeviceInterface *port)
+    {
+        Q_UNUSED(port);
+        return true;
+    }
 };
 
 #define DriverInterface_iid "com.vantrel.drivers.DriverInterface/1.1"

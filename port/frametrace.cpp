@@ -15,14 +15,13 @@ qint64 wallClockNs()
 
 FrameTrace::FrameTrace(FILE *out)
     : m_sink([out](const QString &line) {
-          std::fprintf(out, "%s\n", line.toLocal8Bit().constData());
-          std::fflush(out);
-      })
+        std::fprintf(out, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(out);
+    })
 {
 }
 
-FrameTrace::FrameTrace(Sink sink)
-    : m_sink(std::move(sink))
+FrameTrace::FrameTrace(Sink sink) : m_sink(std::move(sink))
 {
 }
 
@@ -72,7 +71,7 @@ void FrameTrace::emitLine(qint64 wallNs, const QString &text)
     tm local;
     localtime_r(&seconds, &local);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%06ld ", local.tm_hour, local.tm_min,
-                  local.tm_sec, long(wallNs % 1000000000 / 1000));
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%06ld ", local.tm_hour, local.tm_min, local.tm_sec,
+                  long(wallNs % 1000000000 / 1000));
     m_sink(QLatin1String(stamp) + text);
 }

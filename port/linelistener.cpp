@@ -9,9 +9,7 @@
 #include "termiosline.h"
 
 LineListener::LineListener(int fd, const LineSettings &settings, bool wholeFrames, int wakeFd)
-    : m_fd(fd)
-    , m_wakeFd(wakeFd)
-    , m_framer(settings.characterTimeNs(), settings.silentIntervalNs(), wholeFrames)
+    : m_fd(fd), m_wakeFd(wakeFd), m_framer(settings.characterTimeNs(), settings.silentIntervalNs(), wholeFrames)
 {
 }
 

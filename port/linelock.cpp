@@ -53,8 +53,7 @@ QString lockHolder(const struct stat &st)
 QString processText(qint64 pid)
 {
     const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
-    return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
-                          : QStringLiteral("%1 (pid %2)").arg(name).arg(pid);
+    return name.isEmpty() ? QStringLiteral("process %1").arg(pid) : QStringLiteral("%1 (pid %2)").arg(name).arg(pid);
 }
 
 QString lineInUseText(const QString &path)
@@ -90,8 +89,7 @@ bool claimLine(int fd, const QString &path, QString *error)
             return false;
         }
         const QString holder = lockHolder(st);
-        *error = holder.isEmpty() ? lineInUseText(path)
-                                  : QStringLiteral("%1 is in use by %2").arg(path, holder);
+        *error = holder.isEmpty() ? lineInUseText(path) : QStringLiteral("%1 is in use by %2").arg(path, holder);
         return false;
     }
     if (!isPseudoTerminal(st))

@@ -32,7 +32,8 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     if (fields.size() != 5) {
         return fail(error, QStringLiteral("invalid line settings: \"%1\" (expected "
                                           "MODE,BAUD,PARITY,DATABITS,STOPBITS such as "
-                                          "RS485,9600,NONE,8,2)").arg(text));
+                                          "RS485,9600,NONE,8,2)")
+                               .arg(text));
     }
     LineSettings s;
     const QString mode = fields[0].trimmed().toUpper();
@@ -63,8 +64,8 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     const int index[3] = {1, 3, 4};
     for (int i = 0; i < 3; ++i) {
         if (!ok[i]) {
-            return fail(error, QStringLiteral("invalid %1: %2")
-                                   .arg(QLatin1String(names[i]), fields[index[i]].trimmed()));
+            return fail(error,
+                        QStringLiteral("invalid %1: %2").arg(QLatin1String(names[i]), fields[index[i]].trimmed()));
         }
     }
     if (!checkNumbers(s, error))
@@ -73,23 +74,32 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     return true;
 }
 
-bool LineSettings::fromDeviceSetting(const DeviceSetting &record, Mode mode,
-                                     LineSettings *settings, QString *error)
+bool LineSettings::fromDeviceSetting(const DeviceSetting &record, Mode mode, LineSettings *settings, QString *error)
 {
     LineSettings s;
     s.mode = mode;
     s.baudRate = record.baudrate;
     s.dataBits = record.databits;
     switch (record.parity) {
-    case 0: s.parity = NoParity; break;
-    case 1: s.parity = OddParity; break;
-    case 2: s.parity = EvenParity; break;
+    case 0:
+        s.parity = NoParity;
+        break;
+    case 1:
+        s.parity = OddParity;
+        break;
+    case 2:
+        s.parity = EvenParity;
+        break;
     default:
         return fail(error, QStringLiteral("unsupported parity code: %1").arg(record.parity));
     }
     switch (record.stopbits) {
-    case 0: s.stopBits = 1; break;
-    case 2: s.stopBits = 2; break;
+    case 0:
+        s.stopBits = 1;
+        break;
+    case 2:
+        s.stopBits = 2;
+        break;
     default:
         return fail(error, QStringLiteral("unsupported stop bits code: %1").arg(record.stopbits));
     }

@@ -29,8 +29,7 @@ struct LineSettings
     // matter. On failure settings is untouched and error says why.
     static bool parse(const QString &text, LineSettings *settings, QString *error);
     // The record names no mode; the caller passes it.
-    static bool fromDeviceSetting(const DeviceSetting &record, Mode mode,
-                                  LineSettings *settings, QString *error);
+    static bool fromDeviceSetting(const DeviceSetting &record, Mode mode, LineSettings *settings, QString *error);
 
     QString toString() const;
     // Start bit, data bits, parity bit and stop bits of one character.

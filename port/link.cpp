@@ -21,10 +21,18 @@ void drainTerminal(int fd)
 }
 
 // A socket's bytes are the network's once sent: nothing to wait for.
-void drainNothing(int) {}
+void drainNothing(int)
+{
+}
 
-QString deviceHungUp() { return QStringLiteral("the device hung up"); }
-QString connectionClosed() { return QStringLiteral("the connection was closed"); }
+QString deviceHungUp()
+{
+    return QStringLiteral("the device hung up");
+}
+QString connectionClosed()
+{
+    return QStringLiteral("the connection was closed");
+}
 
 } // namespace
 

@@ -7,9 +7,9 @@
 // UARTs, which deliver at once anyway) are left as they are.
 
 enum class LowLatency {
-    Enabled,      // switched on by this call
-    AlreadyOn,    // the device had it on
-    NotAvailable  // the device has no such setting, or refused it
+    Enabled,     // switched on by this call
+    AlreadyOn,   // the device had it on
+    NotAvailable // the device has no such setting, or refused it
 };
 
 LowLatency enableLowLatency(int fd);

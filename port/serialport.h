@@ -56,8 +56,7 @@ public:
     // it has it; on failure the port stays closed and errorString() says why.
     bool open(const QString &path, const LineSettings &settings);
     bool open(const QString &path, const QString &settingsText);
-    bool open(const QString &path, const DeviceSetting &record,
-              LineSettings::Mode mode = LineSettings::RS485);
+    bool open(const QString &path, const DeviceSetting &record, LineSettings::Mode mode = LineSettings::RS485);
     // Opens the last path again with the same settings, after the line was
     // lost; the time-outs and counters stay.
     virtual bool reopen();
@@ -76,8 +75,8 @@ public:
     QString path() const { return m_path; }
     LineSettings lineSettings() const { return m_line; }
     QString errorString() const { return m_error; }
-    bool kernelRs485() const { return m_kernelRs485; } // the kernel drives the transmitter
-    bool lowLatency() const { return m_lowLatency; }   // received bytes come at once
+    bool kernelRs485() const { return m_kernelRs485; }   // the kernel drives the transmitter
+    bool lowLatency() const { return m_lowLatency; }     // received bytes come at once
     void setDriverSetting(const DriverSetting &setting); // time-out, retries, station, delay
     void setAnswerTimeout(int milliseconds);
     int answerTimeout() const { return m_answerTimeoutMs; }
@@ -102,7 +101,7 @@ public:
     qint64 interCharacterTimeoutNs() const;
     qint64 lateHorizonNs() const;
     qint64 owedMemoryNs() const;
-    void setInterruptFd(int fd) { m_interruptFd = fd; } // readable: every wait ends; not owned
+    void setInterruptFd(int fd) { m_interruptFd = fd; }   // readable: every wait ends; not owned
     void setTrace(FrameTrace *trace) { m_trace = trace; } // not owned; null: none
     PortCounters counters() const { return m_report.counters(); }
     EchoFault echoFault() const { return m_judge.echoFault(); }
@@ -138,6 +137,7 @@ public:
     // Waits the delay itself, watching the interrupt descriptor, and says 0:
     // a signal must not wait for a long delay to end.
     int frameDelay() override;
+
 protected:
     bool fail(const QString &text);
     void warnOnce(const QString &warning);
@@ -174,11 +174,11 @@ private:
     int m_fd = -1;
     QString m_path, m_error;
     LineSettings m_line;
-    termios m_saved;  // the device's settings before open
+    termios m_saved; // the device's settings before open
     bool m_savedValid = false;
     bool m_kernelRs485 = false, m_lowLatency = false;
     bool m_lowLatencySet = false; // switched on by open, off by close
-    bool m_onPty = false; // a pseudo-terminal: timing tells nothing
+    bool m_onPty = false;         // a pseudo-terminal: timing tells nothing
     const Link *m_link = &terminalLink;
     bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
@@ -187,8 +187,8 @@ private:
     qint64 m_interCharFloorNs = 20000000, m_firstByteNs = -1, m_silentIntervalNs = -1;
     DeadlineSleeper m_silence;
     AnswerJudge m_judge;
-    int m_handedOver = 0;  // bytes of the answer given to the caller
-    LineDebt m_inherited;  // left by the line's last program, not yet taken
+    int m_handedOver = 0; // bytes of the answer given to the caller
+    LineDebt m_inherited; // left by the line's last program, not yet taken
     VerdictReport m_report;
     FrameTrace *m_trace = nullptr;
     QStringList m_warnings, m_warningsSaid; // not yet taken, and all ever said

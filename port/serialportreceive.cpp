@@ -74,8 +74,7 @@ bool SerialPort::readMore(qint64 deadlineNs, int dueBytes)
     if (isStopped())
         return false;
     const qint64 now = monotonicNs();
-    const qint64 sleepNs =
-        dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, characterNs()) : 0;
+    const qint64 sleepNs = dueBytes > 0 && now < deadlineNs ? bulkSleepNs(dueBytes, characterNs()) : 0;
     if (sleepNs > 0) {
         sleepInterruptibly(now + sleepNs);
         if (isStopped())
@@ -151,7 +150,8 @@ int SerialPort::receive(char *buffer, int maxLength)
                 m_trace->note(QStringLiteral("no answer within %1 ms").arg(m_answerTimeoutMs));
             else
                 m_trace->note(QStringLiteral("answer ended after %1 bytes; %2 more were expected")
-                                  .arg(m_handedOver + n).arg(maxLength - n));
+                                  .arg(m_handedOver + n)
+                                  .arg(maxLength - n));
         }
     }
     m_handedOver += n;

@@ -39,8 +39,7 @@ bool resolve(const TcpAddress &address, bool passive, AddressList *list, QString
     const int failed = getaddrinfo(host.constData(), port.constData(), &hints, &list->first);
     if (failed == 0)
         return true;
-    *error = QStringLiteral("cannot find %1: %2")
-                 .arg(address.url(), QString::fromLocal8Bit(gai_strerror(failed)));
+    *error = QStringLiteral("cannot find %1: %2").arg(address.url(), QString::fromLocal8Bit(gai_strerror(failed)));
     return false;
 }
 
@@ -83,8 +82,7 @@ int connectTcp(const TcpAddress &address, int timeoutMs, int interruptFd, QStrin
         return -1;
     int failure = ECONNREFUSED;
     for (const addrinfo *info = list.first; info; info = info->ai_next) {
-        const int fd = socket(info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              info->ai_protocol);
+        const int fd = socket(info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info->ai_protocol);
         if (fd < 0) {
             failure = errno;
             continue;
@@ -115,8 +113,7 @@ int listenTcp(TcpAddress *address, QString *error)
         return -1;
     int failure = EADDRNOTAVAIL;
     for (const addrinfo *info = list.first; info; info = info->ai_next) {
-        const int fd = socket(info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              info->ai_protocol);
+        const int fd = socket(info->ai_family, info->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, info->ai_protocol);
         if (fd < 0) {
             failure = errno;
             continue;

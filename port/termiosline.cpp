@@ -26,12 +26,12 @@ struct Speed
 };
 
 const Speed kSpeeds[] = {
-    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
-    {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
-    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
-    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 speed_t speedCode(int baud)
@@ -58,8 +58,7 @@ namespace {
 // terminal's number, minor bits 0-7 and 20-31, major bits 8-15.
 QString sessionOf(unsigned int majorNumber, unsigned int minorNumber)
 {
-    const qint64 terminal = qint64(minorNumber & 0xFF) | qint64(majorNumber) << 8
-                            | qint64(minorNumber & ~0xFFu) << 12;
+    const qint64 terminal = qint64(minorNumber & 0xFF) | qint64(majorNumber) << 8 | qint64(minorNumber & ~0xFFu) << 12;
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -103,8 +102,7 @@ bool isPseudoTerminal(int fd)
 {
     struct stat st;
     // Unix 98 pseudo-terminal slaves: majors 136 to 143.
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136
-           && major(st.st_rdev) <= 143;
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
 int terminalBaudRate(int fd)

@@ -20,9 +20,9 @@ QString VerdictReport::take(const JudgeEvent &e, const QByteArray &sent, QString
             m_lateAnswers.append(LateAnswer{e.station, e.latenessNs, e.doubtsLastAnswer});
         note = e.latenessNs >= 0
                    ? QStringLiteral("dropped a late answer from station %1, %2 ms after its request")
-                         .arg(e.station).arg(e.latenessNs / kMs)
-                   : QStringLiteral("dropped an answer from station %1 that no request awaited")
-                         .arg(e.station);
+                         .arg(e.station)
+                         .arg(e.latenessNs / kMs)
+                   : QStringLiteral("dropped an answer from station %1 that no request awaited").arg(e.station);
         break;
     case JudgeEvent::OtherStation:
         ++m_counters.otherStationAnswers;
@@ -39,8 +39,7 @@ QString VerdictReport::take(const JudgeEvent &e, const QByteArray &sent, QString
     case JudgeEvent::Garbled:
         ++m_counters.garbledEchoes;
         m_lastGarbledEcho = QStringLiteral("the line garbled our own request: sent %1, heard %2%3")
-                                .arg(FrameTrace::hex(sent),
-                                     QLatin1String(e.heard.size() < sent.size() ? "only " : ""),
+                                .arg(FrameTrace::hex(sent), QLatin1String(e.heard.size() < sent.size() ? "only " : ""),
                                      FrameTrace::hex(e.heard));
         *error = note = m_lastGarbledEcho;
         break;
@@ -58,14 +57,13 @@ QString VerdictReport::take(const JudgeEvent &e, const QByteArray &sent, QString
         break;
     case JudgeEvent::NeverSilent:
         ++m_counters.neverSilent;
-        m_lastNeverSilent = note = QStringLiteral("the line never fell silent: %1 bytes in %2 ms")
-                                       .arg(e.length).arg(e.latenessNs / kMs);
+        m_lastNeverSilent = note = QStringLiteral("the line never fell silent: %1 bytes in %2 ms").arg(e.length).arg(e.latenessNs / kMs);
         break;
     case JudgeEvent::Fault:
         *error = note = e.fault == EchoFault::Unexpected
-            ? QStringLiteral("the line echoes our own requests back (an adapter with local echo?)")
-            : QStringLiteral("the line does not echo our own requests back (an adapter without "
-                             "local echo?)");
+                            ? QStringLiteral("the line echoes our own requests back (an adapter with local echo?)")
+                            : QStringLiteral("the line does not echo our own requests back (an adapter without "
+                                             "local echo?)");
         break;
     }
     return note;

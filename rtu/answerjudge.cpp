@@ -7,7 +7,6 @@
 
 using namespace answerjudge;
 
-
 void AnswerJudge::reset(qint64 nowNs)
 {
     m_request = RtuRequest();
@@ -50,8 +49,7 @@ void AnswerJudge::takeDebt(const LineDebt &debt, qint64 nowNs)
         m_quietUntilNs = qMin(debt.quietUntilNs, nowNs + m_set.answerTimeoutNs);
     for (const LineDebt::Owed &owed : debt.owed) {
         const RtuRequest request(owed.request);
-        if (request.isKnown() && owed.sentNs <= nowNs && owed.sentNs + memory > nowNs
-            && m_owed.size() < kMaxOwedAnswers) {
+        if (request.isKnown() && owed.sentNs <= nowNs && owed.sentNs + memory > nowNs && m_owed.size() < kMaxOwedAnswers) {
             const qint64 holdUntil = qBound(owed.sentNs, owed.holdUntilNs, owed.sentNs + lateHorizonNs());
             m_owed.append(OwedAnswer{request, owed.sentNs, holdUntil, qBound(0, owed.carried, kMaxCarriedKept)});
         }
@@ -130,9 +128,9 @@ RtuRequest AnswerJudge::stepCheckFor(const RtuRequest &next) const
         ask.append(char(quantity >> 8)).append(char(quantity & 0xFF));
         appendModbusCrc(ask);
         const RtuRequest check(ask);
-        if (!check.canBeItsOwnAnswer()
-            && std::none_of(alike.begin(), alike.end(),
-                            [&](const RtuRequest &r) { return r.answersLookAlike(check); })) {
+        if (!check.canBeItsOwnAnswer() && std::none_of(alike.begin(), alike.end(), [&](const RtuRequest &r) {
+                return r.answersLookAlike(check);
+            })) {
             return check;
         }
     }
@@ -338,7 +336,7 @@ JudgeStep AnswerJudge::frameLoop()
             // The start of this request's answer, cut short, fails at once;
             // anything else may be noise before the answer.
             const bool cutShort = !m_input.isEmpty() && quint8(m_input.at(0)) == m_request.station()
-                && (m_input.size() < 2 || (quint8(m_input.at(1)) & 0x7F) == m_request.function());
+                                  && (m_input.size() < 2 || (quint8(m_input.at(1)) & 0x7F) == m_request.function());
             if (cutShort) {
                 noteNoAnswer();
                 return done();
@@ -363,6 +361,5 @@ JudgeStep AnswerJudge::frameLoop()
 // the rest is awaited by its length as ever.
 qint64 AnswerJudge::firstByteDeadlineNs() const
 {
-    return m_set.firstByteNs >= 0 ? m_requestOnWireNs + m_set.firstByteNs
-                                  : m_requestSentNs + m_set.answerTimeoutNs;
+    return m_set.firstByteNs >= 0 ? m_requestOnWireNs + m_set.firstByteNs : m_requestSentNs + m_set.answerTimeoutNs;
 }

@@ -10,16 +10,16 @@
 // What the port has seen on its line since it was made.
 struct PortCounters
 {
-    qint64 requests = 0;         // requests sent
-    qint64 lateAnswers = 0;      // whole frames dropped: no answer to the request awaited
-    qint64 stepChecks = 0;       // reads sent to prove a drive in step (stepCheckFor)
-    qint64 uncertainAnswers = 0; // answers taken that an earlier request's could look like
-    qint64 noiseBytes = 0;       // bytes dropped that were no frame
-    qint64 garbledEchoes = 0;    // requests that came back changed (local echo)
+    qint64 requests = 0;            // requests sent
+    qint64 lateAnswers = 0;         // whole frames dropped: no answer to the request awaited
+    qint64 stepChecks = 0;          // reads sent to prove a drive in step (stepCheckFor)
+    qint64 uncertainAnswers = 0;    // answers taken that an earlier request's could look like
+    qint64 noiseBytes = 0;          // bytes dropped that were no frame
+    qint64 garbledEchoes = 0;       // requests that came back changed (local echo)
     qint64 otherStationAnswers = 0; // whole frames from a station no request of ours was owed by
-    qint64 uncertainEchoes = 0;  // answers taken that may have been the request's own echo
-    qint64 neverSilent = 0;      // answers cut at their bound: the line never fell silent
-    qint64 earlyFrames = 0;      // frames that came before the request's answer could
+    qint64 uncertainEchoes = 0;     // answers taken that may have been the request's own echo
+    qint64 neverSilent = 0;         // answers cut at their bound: the line never fell silent
+    qint64 earlyFrames = 0;         // frames that came before the request's answer could
 };
 
 // How the line's echo disagrees with the port's local-echo setting.
@@ -228,27 +228,27 @@ private:
     void note(const JudgeEvent &event) { m_events.append(event); }
 
     Settings m_set;
-    RtuRequest m_request;        // the request just sent
-    bool m_framed = true;        // its answer is framed (or none is awaited)
-    bool m_echoGarbled = false;  // it came back changed: not answered
-    bool m_neverSilent = false;  // its answer was cut at the bound
+    RtuRequest m_request;          // the request just sent
+    bool m_framed = true;          // its answer is framed (or none is awaited)
+    bool m_echoGarbled = false;    // it came back changed: not answered
+    bool m_neverSilent = false;    // its answer was cut at the bound
     bool m_pendingBounded = false; // the wait asked for ends at the bound
-    bool m_shownSilent = false;  // an answer came with no echo before it
-    bool m_echoDoubt = false;    // an answer was left in doubt: later ones are too
+    bool m_shownSilent = false;    // an answer came with no echo before it
+    bool m_echoDoubt = false;      // an answer was left in doubt: later ones are too
     EchoFault m_echoFault = EchoFault::None;
-    RtuRequest m_tookItself;     // the last request taken an answer identical to it
-    QByteArray m_input;          // received, neither handed over nor judged away
+    RtuRequest m_tookItself; // the last request taken an answer identical to it
+    QByteArray m_input;      // received, neither handed over nor judged away
     qint64 m_requestSentNs = 0;
     qint64 m_requestOnWireNs = 0;
     qint64 m_lastActivityNs = 0; // last byte on the line, either way
     qint64 m_lastByteNs = 0;     // last byte received
     int m_receivedSinceSend = 0;
-    qint64 m_quietUntilNs = 0;   // a short answer's rest may come until then
-    QList<OwedAnswer> m_owed;    // oldest first
-    qint64 m_lastFrameNs[256] = {}; // by station, its last whole frame
+    qint64 m_quietUntilNs = 0;           // a short answer's rest may come until then
+    QList<OwedAnswer> m_owed;            // oldest first
+    qint64 m_lastFrameNs[256] = {};      // by station, its last whole frame
     qint64 m_outOfStepUntilNs[256] = {}; // by station: it sent an answer none was owed
-    RtuRequest m_lastTaken[256];  // by station, the request it answered last
-    RtuRequest m_takenBefore[256]; // and the one before
+    RtuRequest m_lastTaken[256];         // by station, the request it answered last
+    RtuRequest m_takenBefore[256];       // and the one before
     qint64 m_lastTakenSentNs[256] = {};
     bool m_lookAlikeInRow = false;
     struct Arrival
@@ -256,14 +256,14 @@ private:
         qint64 endAt; // the bytes received up to here
         qint64 atNs;  // had come by then
     };
-    QList<Arrival> m_arrivals;   // of the input's bytes, oldest first
+    QList<Arrival> m_arrivals; // of the input's bytes, oldest first
     qint64 m_receivedTotal = 0;
     Pending m_pending = Pending::None;
     bool m_lineQuiet = false;
     bool m_echoStarted = false;
     qint64 m_pendingDeadlineNs = 0;
-    qint64 m_nowNs = 0;          // the latest time the judge was told of
-    int m_itselfLength = 0;      // judgeItself's frame, and when it came
+    qint64 m_nowNs = 0;     // the latest time the judge was told of
+    int m_itselfLength = 0; // judgeItself's frame, and when it came
     qint64 m_itselfArrivedNs = 0;
     QList<JudgeEvent> m_events;
 };

@@ -60,8 +60,7 @@ JudgeStep AnswerJudge::readEcho(WaitEnd last, bool *ok)
         m_echoStarted = size > 0;
         const int due = m_echoStarted ? qMax(int(sent.size()), frame) - size : 0;
         return waitFor(Pending::Echo,
-                       m_echoStarted ? m_lastByteNs + m_set.interCharacterNs
-                                     : m_requestSentNs + m_set.answerTimeoutNs,
+                       m_echoStarted ? m_lastByteNs + m_set.interCharacterNs : m_requestSentNs + m_set.answerTimeoutNs,
                        due);
     }
 garbled:
@@ -95,8 +94,7 @@ JudgeStep AnswerJudge::judgeItself(WaitEnd last)
     const qint64 earliestAnswer = m_requestSentNs + m_set.silentIntervalNs
                                   + qint64(m_request.answerLength()) * m_set.characterNs;
     // A far end that keeps no time (a pseudo-terminal): only what follows tells.
-    const bool tooLateForEcho =
-        !m_set.keepsNoTime && m_itselfArrivedNs >= m_requestSentNs + m_set.interCharacterNs;
+    const bool tooLateForEcho = !m_set.keepsNoTime && m_itselfArrivedNs >= m_requestSentNs + m_set.interCharacterNs;
     // After one left in doubt the silence tells nothing new: no second wait.
     if (last != WaitEnd::Quiet && !tooLateForEcho && !m_echoDoubt && !answerFollows(length))
         return waitFor(Pending::Itself, m_requestSentNs + m_set.answerTimeoutNs, 0);

@@ -68,7 +68,7 @@ void AnswerJudge::noteAnswerTaken(int length)
     forgetOld(m_nowNs);
     int carried = -1; // of the earliest owed request this could answer
     int earliest = -1;
-    bool held = true;  // and whether that one held look-alike requests back
+    bool held = true; // and whether that one held look-alike requests back
     bool uncertain = false;
     for (int i = 0; i < m_owed.size(); ++i) {
         const RtuRequest &owed = m_owed.at(i).request;
@@ -98,8 +98,7 @@ void AnswerJudge::noteAnswerTaken(int length)
     const RtuRequest &before = m_lastTaken[station];
     m_lookAlikeInRow = m_lookAlikeInRow
                        || (m_set.keepsNoTime && !m_set.network && before.isKnown()
-                           && before.answersLookAlike(m_request)
-                           && before.frame() != m_request.frame());
+                           && before.answersLookAlike(m_request) && before.frame() != m_request.frame());
     m_takenBefore[station] = before;
     m_lastTaken[station] = m_request;
     m_lastTakenSentNs[station] = m_requestSentNs;

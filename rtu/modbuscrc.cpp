@@ -20,8 +20,7 @@ constexpr std::array<quint16, 256> makeTable()
 }
 
 constexpr std::array<quint16, 256> TABLE = makeTable();
-static_assert(TABLE[1] == 0xC0C1 && TABLE[128] == 0xA001 && TABLE[255] == 0x4040,
-              "CRC-16/MODBUS table");
+static_assert(TABLE[1] == 0xC0C1 && TABLE[128] == 0xA001 && TABLE[255] == 0x4040, "CRC-16/MODBUS table");
 
 } // namespace
 

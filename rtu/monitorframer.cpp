@@ -47,9 +47,7 @@ int wholeFrameAtEnd(const QByteArray &bytes)
 } // namespace
 
 MonitorFramer::MonitorFramer(qint64 characterNs, qint64 silentIntervalNs, bool wholeFrames)
-    : m_characterNs(characterNs)
-    , m_silentNs(silentIntervalNs)
-    , m_wholeFrames(wholeFrames)
+    : m_characterNs(characterNs), m_silentNs(silentIntervalNs), m_wholeFrames(wholeFrames)
 {
 }
 

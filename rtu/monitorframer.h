@@ -9,13 +9,13 @@
 struct HeardFrame
 {
     QByteArray bytes;
-    qint64 beginNs = 0;           // its first character began
-    qint64 endNs = 0;             // its last character ended
+    qint64 beginNs = 0; // its first character began
+    qint64 endNs = 0;   // its last character ended
     // Since the frame before it ended; -1 when not known (the first frame,
     // or one read together with the frame before it: then its begin is not
     // known either, and no answer time is taken from it).
     qint64 silenceBeforeNs = -1;
-    qint64 longestGapNs = 0;      // the longest the line was idle between its bytes
+    qint64 longestGapNs = 0; // the longest the line was idle between its bytes
     bool crcOk = false;
 
     bool isEmpty() const { return bytes.isEmpty(); }
@@ -75,7 +75,7 @@ private:
 
     HeardFrame m_current;
     QList<Read> m_reads;
-    qint64 m_lastEndNs = -1; // the end of the last frame finished
+    qint64 m_lastEndNs = -1;  // the end of the last frame finished
     bool m_continued = false; // the frame in progress is the rest of a split
 };
 

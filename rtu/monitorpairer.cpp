@@ -15,8 +15,7 @@ bool isAnswerShaped(const HeardFrame &frame)
 
 } // namespace
 
-MonitorPairer::MonitorPairer(qint64 answerWaitNs)
-    : m_answerWaitNs(answerWaitNs)
+MonitorPairer::MonitorPairer(qint64 answerWaitNs) : m_answerWaitNs(answerWaitNs)
 {
 }
 

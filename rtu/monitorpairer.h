@@ -19,8 +19,8 @@ struct Transaction
         Noise     // bytes that make no frame
     };
     Kind kind = Exchange;
-    HeardFrame request; // Exchange and Late: the request answered
-    HeardFrame answer;  // Exchange (if any), Late, Unasked; Noise: the bytes
+    HeardFrame request;    // Exchange and Late: the request answered
+    HeardFrame answer;     // Exchange (if any), Late, Unasked; Noise: the bytes
     int askedStation = -1; // Unasked: the station whose answer was awaited (-1: none)
 
     bool answered() const { return !answer.isEmpty(); }

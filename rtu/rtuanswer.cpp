@@ -11,7 +11,10 @@ const int kReadAnswerOverhead = 5; // station, function, byte count, CRC
 const int kEchoOffset = 2;         // address and value or quantity
 const int kEchoLength = 4;
 
-bool isRead(quint8 function) { return function >= 1 && function <= 4; }
+bool isRead(quint8 function)
+{
+    return function >= 1 && function <= 4;
+}
 
 bool isWholeFrame(const char *data, int size, int length)
 {
@@ -22,8 +25,7 @@ bool isWholeFrame(const char *data, int size, int length)
 // bytes, or any whole frame with its CRC?
 bool startsFrame(const RtuRequest &request, const char *data, int size)
 {
-    if (size >= 2 && quint8(data[0]) == request.station()
-        && (quint8(data[1]) & 0x7F) == request.function()) {
+    if (size >= 2 && quint8(data[0]) == request.station() && (quint8(data[1]) & 0x7F) == request.function()) {
         return true;
     }
     return isWholeFrame(data, size, rtuAnswerLength(data, size));
@@ -68,8 +70,7 @@ AnswerScan judgeStart(const RtuRequest &request, const char *data, int size)
 } // namespace
 
 RtuRequest::RtuRequest(const QByteArray &frame)
-    : m_frame(frame)
-    , m_answerLength(rtuAnswerLengthFor(frame.constData(), frame.size()))
+    : m_frame(frame), m_answerLength(rtuAnswerLengthFor(frame.constData(), frame.size()))
 {
 }
 
@@ -88,8 +89,7 @@ QString RtuRequest::beyondLimits() const
 
 bool RtuRequest::isNormalAnswer(const char *data, int size) const
 {
-    if (!isKnown() || size != m_answerLength || quint8(data[0]) != station()
-        || quint8(data[1]) != function()) {
+    if (!isKnown() || size != m_answerLength || quint8(data[0]) != station() || quint8(data[1]) != function()) {
         return false;
     }
     if (isRead(function()))
@@ -105,13 +105,12 @@ bool RtuRequest::isExceptionAnswer(const char *data, int size) const
 
 bool RtuRequest::answersLookAlike(const RtuRequest &other) const
 {
-    if (!isKnown() || !other.isKnown() || station() != other.station()
-        || function() != other.function() || m_answerLength != other.m_answerLength) {
+    if (!isKnown() || !other.isKnown() || station() != other.station() || function() != other.function()
+        || m_answerLength != other.m_answerLength) {
         return false;
     }
     return isRead(function())
-           || std::memcmp(m_frame.constData() + kEchoOffset,
-                          other.m_frame.constData() + kEchoOffset, kEchoLength) == 0;
+           || std::memcmp(m_frame.constData() + kEchoOffset, other.m_frame.constData() + kEchoOffset, kEchoLength) == 0;
 }
 
 bool RtuRequest::canBeItsOwnAnswer() const

@@ -4,15 +4,24 @@
 
 namespace {
 
-const int kSingleRequestLength = 8;  // station, function, address, value, CRC
+const int kSingleRequestLength = 8;     // station, function, address, value, CRC
 const int kMultipleRequestOverhead = 9; // and quantity, byte count
 const int kExceptionLength = 5;
 const int kWriteAnswerLength = 8;
 const int kReadAnswerOverhead = 5; // station, function, byte count, CRC
 
-bool isRead(quint8 function) { return function >= 1 && function <= 4; }
-bool isSingleWrite(quint8 function) { return function == 5 || function == 6; }
-bool isMultipleWrite(quint8 function) { return function == 15 || function == 16; }
+bool isRead(quint8 function)
+{
+    return function >= 1 && function <= 4;
+}
+bool isSingleWrite(quint8 function)
+{
+    return function == 5 || function == 6;
+}
+bool isMultipleWrite(quint8 function)
+{
+    return function == 15 || function == 16;
+}
 
 } // namespace
 

@@ -45,8 +45,7 @@ const char *driveModelName(DriveModel model)
     return "?";
 }
 
-ServoModel::ServoModel(quint64 seed, qint64 nowNs)
-    : m_timeNs(nowNs), m_random(seed)
+ServoModel::ServoModel(quint64 seed, qint64 nowNs) : m_timeNs(nowNs), m_random(seed)
 {
 }
 

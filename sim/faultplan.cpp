@@ -56,8 +56,7 @@ bool parseItem(const QString &item, FaultPlan *plan, bool *named, QString *error
         bool ok = false;
         const int ms = value.section(QLatin1Char(':'), 1).toInt(&ok);
         if (!ok || ms < 1 || ms > 60000) {
-            *error = QStringLiteral("invalid fault time: %1 (milliseconds from 1 to 60000)")
-                         .arg(item.trimmed());
+            *error = QStringLiteral("invalid fault time: %1 (milliseconds from 1 to 60000)").arg(item.trimmed());
             return false;
         }
         plan->*kKinds[kind].waitMs = ms;
@@ -89,7 +88,8 @@ bool FaultPlan::parse(const QString &text, FaultPlan *plan, QString *error)
     for (const QString &item : items) {
         if (item.trimmed().isEmpty()) {
             *error = QStringLiteral("empty fault in %1 (faults are NAME=RATE separated by single "
-                                    "commas)").arg(text);
+                                    "commas)")
+                         .arg(text);
             return false;
         }
         if (!parseItem(item, &result, named, error))
@@ -134,8 +134,7 @@ bool FaultPlan::isEmpty() const
     return true;
 }
 
-FaultInjector::FaultInjector(const FaultPlan &plan, quint64 seed)
-    : m_plan(plan), m_random(seed)
+FaultInjector::FaultInjector(const FaultPlan &plan, quint64 seed) : m_plan(plan), m_random(seed)
 {
 }
 

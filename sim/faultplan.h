@@ -31,8 +31,19 @@ struct FaultPlan
 {
     // New kinds go last: the draws of a plan and seed stay as they were.
     enum Kind {
-        None, Drop, Corrupt, Truncate, WrongStation, Exception, Delay, Late,
-        Unheard, Twin, Noise, Twice, KindCount
+        None,
+        Drop,
+        Corrupt,
+        Truncate,
+        WrongStation,
+        Exception,
+        Delay,
+        Late,
+        Unheard,
+        Twin,
+        Noise,
+        Twice,
+        KindCount
     };
 
     double rate[KindCount] = {};

@@ -65,8 +65,7 @@ QString describe(const QByteArray &path, mode_t mode)
 
 } // namespace
 
-PtyLink::PtyLink(const QString &path)
-    : m_path(path)
+PtyLink::PtyLink(const QString &path) : m_path(path)
 {
 }
 

@@ -60,8 +60,9 @@ int fail(const QString &text)
 
 void printStats(const SimStats &s, qint64 echoed)
 {
-    std::fprintf(stderr, "servosim: %lld requests, %lld answered, %lld broadcasts, "
-                         "%lld for other stations, %lld bad frames, %lld exceptions",
+    std::fprintf(stderr,
+                 "servosim: %lld requests, %lld answered, %lld broadcasts, "
+                 "%lld for other stations, %lld bad frames, %lld exceptions",
                  s.frames, s.answered, s.broadcasts, s.otherStations, s.badFrames, s.exceptions);
     if (s.otherBaud)
         std::fprintf(stderr, ", %lld at another baud rate", s.otherBaud);
@@ -118,62 +119,70 @@ int printHelp(const QCommandLineParser &parser)
 void addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
-        {QStringLiteral("stations"), QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
-                                                   "(default 1)."),
+        {QStringLiteral("stations"),
+         QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
+                        "(default 1)."),
          QStringLiteral("LIST"), QStringLiteral("1")},
-        {QStringLiteral("device"), QStringLiteral("Serve this serial device instead of a pseudo-terminal "
-                                                  "(refused while another program holds it)."),
+        {QStringLiteral("device"),
+         QStringLiteral("Serve this serial device instead of a pseudo-terminal "
+                        "(refused while another program holds it)."),
          QStringLiteral("PATH")},
-        {QStringLiteral("line"), QStringLiteral("Line settings (default RS485,9600,NONE,8,2; "
-                                                "DATA is 8, as Modbus RTU frames are)."),
+        {QStringLiteral("line"),
+         QStringLiteral("Line settings (default RS485,9600,NONE,8,2; "
+                        "DATA is 8, as Modbus RTU frames are)."),
          QStringLiteral("MODE,BAUD,PARITY,DATA,STOP"), QStringLiteral("RS485,9600,NONE,8,2")},
-        {QStringLiteral("tcp"), QStringLiteral("Serve over TCP instead, RTU frames as they are (CRC "
-                                               "included, no header), as an Ethernet-to-RS-485 "
-                                               "converter passes them: one master at a time, a "
-                                               "second one refused; HOST defaults to 127.0.0.1, PORT "
-                                               "0 takes a free one (the first line of standard "
-                                               "output names it as tcp://HOST:PORT)."),
+        {QStringLiteral("tcp"),
+         QStringLiteral("Serve over TCP instead, RTU frames as they are (CRC "
+                        "included, no header), as an Ethernet-to-RS-485 "
+                        "converter passes them: one master at a time, a "
+                        "second one refused; HOST defaults to 127.0.0.1, PORT "
+                        "0 takes a free one (the first line of standard "
+                        "output names it as tcp://HOST:PORT)."),
          QStringLiteral("[HOST:]PORT")},
-        {QStringLiteral("link"), QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
-                                                "where nothing is or replacing a link into /dev/pts/ "
-                                                "(anything else is refused; taking over a link to a "
-                                                "terminal that still exists is said); removed at exit "
-                                                "while it is still this one's."),
+        {QStringLiteral("link"),
+         QStringLiteral("Also make PATH a symbolic link to the pseudo-terminal, "
+                        "where nothing is or replacing a link into /dev/pts/ "
+                        "(anything else is refused; taking over a link to a "
+                        "terminal that still exists is said); removed at exit "
+                        "while it is still this one's."),
          QStringLiteral("PATH")},
-        {QStringLiteral("tap"), QStringLiteral("Also make PATH a symbolic link, taken as the line's own is, "
-                                               "to a second pseudo-terminal that hears every byte of the line, "
-                                               "requests and answers, as a listen-only adapter wired in "
-                                               "parallel would; what is written to it never reaches the "
-                                               "line. Answers are then paced, so that the tap hears the "
-                                               "line's timing."),
+        {QStringLiteral("tap"),
+         QStringLiteral("Also make PATH a symbolic link, taken as the line's own is, "
+                        "to a second pseudo-terminal that hears every byte of the line, "
+                        "requests and answers, as a listen-only adapter wired in "
+                        "parallel would; what is written to it never reaches the "
+                        "line. Answers are then paced, so that the tap hears the "
+                        "line's timing."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
         {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
                                                 "at once, before the answer, as an RS-485 adapter without "
                                                 "receiver disable hands the master its own request.")},
-        {QStringLiteral("faults"), QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
-                                                  "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
-                                                  "unheard=0.02,twin=0.02,noise=0.02,twice=0.02 "
-                                                  "(rates from 0 to 1, together at most 1; delay and late "
-                                                  "in ms after the colon, default 200 and 1000: a delay "
-                                                  "within the master's time-out, a late answer after it; "
-                                                  "drop loses the answer of an executed request, unheard "
-                                                  "the request itself; twin is a second drive with the "
-                                                  "same station answering at once; noise a burst between "
-                                                  "frames or inside the answer; twice the answer sent "
-                                                  "again a silent interval after it)."),
+        {QStringLiteral("faults"),
+         QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
+                        "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
+                        "unheard=0.02,twin=0.02,noise=0.02,twice=0.02 "
+                        "(rates from 0 to 1, together at most 1; delay and late "
+                        "in ms after the colon, default 200 and 1000: a delay "
+                        "within the master's time-out, a late answer after it; "
+                        "drop loses the answer of an executed request, unheard "
+                        "the request itself; twin is a second drive with the "
+                        "same station answering at once; noise a burst between "
+                        "frames or inside the answer; twice the answer sent "
+                        "again a silent interval after it)."),
          QStringLiteral("LIST")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the fault draws and of the model's noise (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("model"), QStringLiteral("What the drives do between requests: static (default: "
-                                                 "values change only when written) or servo."),
+        {QStringLiteral("model"),
+         QStringLiteral("What the drives do between requests: static (default: "
+                        "values change only when written) or servo."),
          QStringLiteral("NAME"), QStringLiteral("static")},
         {QStringLiteral("holding"), QStringLiteral("Number of holding registers (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
         {QStringLiteral("input"), QStringLiteral("Number of input registers (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
-        {QStringLiteral("coils"), QStringLiteral("Number of coils (default 65536)."),
-         QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("coils"), QStringLiteral("Number of coils (default 65536)."), QStringLiteral("N"),
+         QStringLiteral("65536")},
         {QStringLiteral("discrete"), QStringLiteral("Number of discrete inputs (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
@@ -215,15 +224,15 @@ QString argumentsError(const QCommandLineParser &parser)
         return QStringLiteral("--device and --tcp name two lines: give one");
     if (parser.isSet(QStringLiteral("tcp")) && parser.isSet(QStringLiteral("link")))
         return QStringLiteral("--link goes with a pseudo-terminal, not with --tcp");
-    if (parser.isSet(QStringLiteral("tap")) && parser.value(QStringLiteral("tap")) == parser.value(QStringLiteral("link")))
+    if (parser.isSet(QStringLiteral("tap"))
+        && parser.value(QStringLiteral("tap")) == parser.value(QStringLiteral("link")))
         return QStringLiteral("--tap and --link name one path: the tap needs a name of its own");
     return QString();
 }
 
 bool readAreaSizes(const QCommandLineParser &parser, SimAreaSizes *sizes, QString *error)
 {
-    int *const sizeFields[] = {&sizes->holdingRegisters, &sizes->inputRegisters, &sizes->coils,
-                               &sizes->discreteInputs};
+    int *const sizeFields[] = {&sizes->holdingRegisters, &sizes->inputRegisters, &sizes->coils, &sizes->discreteInputs};
     const char *const sizeNames[] = {"holding", "input", "coils", "discrete"};
     for (int i = 0; i < 4; ++i) {
         const QString text = parser.value(QLatin1String(sizeNames[i]));
@@ -259,8 +268,7 @@ bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *err
     if (!parseDriveModel(parser.value(QStringLiteral("model")), &s->model, error))
         return false;
     s->tcp.port = -1;
-    if (parser.isSet(QStringLiteral("tcp"))
-        && !parseListenAddress(parser.value(QStringLiteral("tcp")), &s->tcp, error))
+    if (parser.isSet(QStringLiteral("tcp")) && !parseListenAddress(parser.value(QStringLiteral("tcp")), &s->tcp, error))
         return false;
     return readAreaSizes(parser, &s->sizes, error);
 }
@@ -273,10 +281,9 @@ void printServing(const QCommandLineParser &parser, const SimSettings &s, const 
     for (int station : s.stations)
         names.append(QString::number(station));
     std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
-                 qPrintable(server.path()), qPrintable(s.lineSettings.toString()),
-                 qPrintable(s.faults.toString()), driveModelName(s.model));
-    if (!parser.isSet(QStringLiteral("device")) && s.tcp.port < 0
-        && s.lineSettings.parity != LineSettings::NoParity)
+                 qPrintable(server.path()), qPrintable(s.lineSettings.toString()), qPrintable(s.faults.toString()),
+                 driveModelName(s.model));
+    if (!parser.isSet(QStringLiteral("device")) && s.tcp.port < 0 && s.lineSettings.parity != LineSettings::NoParity)
         std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
                              "cannot be checked here, its baud rate can\n");
 }
@@ -321,8 +328,8 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
 
     printServing(parser, s, server);
     if (!tapLink.path().isEmpty()) {
-        std::fprintf(stderr, "servosim: tap %s (%s) hears the line, listen-only\n",
-                     qPrintable(tapLink.path()), qPrintable(tap.path()));
+        std::fprintf(stderr, "servosim: tap %s (%s) hears the line, listen-only\n", qPrintable(tapLink.path()),
+                     qPrintable(tap.path()));
     }
     const bool served = server.run();
     link.remove();

@@ -36,25 +36,40 @@ struct FunctionInfo
 bool functionInfo(quint8 function, FunctionInfo *info)
 {
     switch (function) {
-    case 1: *info = {SimArea::Coils, true, 2000}; return true;
-    case 2: *info = {SimArea::DiscreteInputs, true, 2000}; return true;
-    case 3: *info = {SimArea::HoldingRegisters, false, 125}; return true;
-    case 4: *info = {SimArea::InputRegisters, false, 125}; return true;
-    case 5: *info = {SimArea::Coils, true, 1}; return true;
-    case 6: *info = {SimArea::HoldingRegisters, false, 1}; return true;
-    case 15: *info = {SimArea::Coils, true, 1968}; return true;
-    case 16: *info = {SimArea::HoldingRegisters, false, 123}; return true;
-    default: return false;
+    case 1:
+        *info = {SimArea::Coils, true, 2000};
+        return true;
+    case 2:
+        *info = {SimArea::DiscreteInputs, true, 2000};
+        return true;
+    case 3:
+        *info = {SimArea::HoldingRegisters, false, 125};
+        return true;
+    case 4:
+        *info = {SimArea::InputRegisters, false, 125};
+        return true;
+    case 5:
+        *info = {SimArea::Coils, true, 1};
+        return true;
+    case 6:
+        *info = {SimArea::HoldingRegisters, false, 1};
+        return true;
+    case 15:
+        *info = {SimArea::Coils, true, 1968};
+        return true;
+    case 16:
+        *info = {SimArea::HoldingRegisters, false, 123};
+        return true;
+    default:
+        return false;
     }
 }
 
 } // namespace
 
-SimDrive::SimDrive(int station, const SimAreaSizes &sizes)
-    : m_station(station)
+SimDrive::SimDrive(int station, const SimAreaSizes &sizes) : m_station(station)
 {
-    const int counts[4] = {sizes.coils, sizes.discreteInputs, sizes.holdingRegisters,
-                           sizes.inputRegisters};
+    const int counts[4] = {sizes.coils, sizes.discreteInputs, sizes.holdingRegisters, sizes.inputRegisters};
     for (int i = 0; i < 4; ++i)
         m_areas[i].assign(size_t(qBound(0, counts[i], 65536)), 0);
     std::vector<quint16> &inputs = m_areas[int(SimArea::InputRegisters)];
@@ -160,8 +175,7 @@ QByteArray SimDrive::execute(const QByteArray &pdu)
         answer.append(pdu.mid(1, 4));
     } else if (multiple) {
         for (int i = 0; i < quantity; ++i) {
-            const quint16 v = info.bitArea ? quint16((quint8(pdu[6 + i / 8]) >> (i % 8)) & 1)
-                                           : word(pdu, 6 + 2 * i);
+            const quint16 v = info.bitArea ? quint16((quint8(pdu[6 + i / 8]) >> (i % 8)) & 1) : word(pdu, 6 + 2 * i);
             store(info.area, address + i, v);
         }
         answer.append(pdu.mid(1, 4));

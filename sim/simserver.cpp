@@ -31,8 +31,7 @@ timespec toTimespec(qint64 ns)
 
 } // namespace
 
-SimServer::SimServer(SimLine *line)
-    : m_line(line)
+SimServer::SimServer(SimLine *line) : m_line(line)
 {
 }
 
@@ -124,8 +123,7 @@ bool SimServer::openDevice(const QString &path, const LineSettings &settings)
     m_claimed = true;
     if (!configureTerminal(m_fd, settings, &error))
         return fail(QStringLiteral("%1: %2").arg(path, error));
-    if (settings.mode == LineSettings::RS485
-        && setKernelRs485(m_fd, true, &error) == Rs485Support::Failed) {
+    if (settings.mode == LineSettings::RS485 && setKernelRs485(m_fd, true, &error) == Rs485Support::Failed) {
         return fail(QStringLiteral("%1: %2").arg(path, error));
     }
     if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -293,9 +291,8 @@ bool SimServer::heardAtOurBaudRate()
         return true;
     m_line->countOtherBaud();
     if (m_trace) {
-        m_trace->note(QStringLiteral("sent at %1 baud, the drives are at %2: not understood")
-                          .arg(baud)
-                          .arg(m_settings.baudRate));
+        m_trace
+            ->note(QStringLiteral("sent at %1 baud, the drives are at %2: not understood").arg(baud).arg(m_settings.baudRate));
     }
     return false;
 }
@@ -369,8 +366,7 @@ bool SimServer::run()
                 while (framer.takeFrame(&frame))
                     handle(frame);
                 if (m_trace && framer.discarded() != discardedSeen) {
-                    m_trace->note(QStringLiteral("skipped %1 bytes of noise")
-                                      .arg(framer.discarded() - discardedSeen));
+                    m_trace->note(QStringLiteral("skipped %1 bytes of noise").arg(framer.discarded() - discardedSeen));
                     discardedSeen = framer.discarded();
                 }
             }

@@ -102,9 +102,9 @@ private:
     QString m_error;
     int m_fd = -1;
     bool m_claimed = false; // the device is ours (claimLine)
-    int m_keepOpenFd = -1; // the pty's slave side, so the master never sees EIO
-    int m_listenFd = -1;   // over TCP; m_fd is then the master's connection, -1 while none
-    QString m_master;      // the connected master's address
+    int m_keepOpenFd = -1;  // the pty's slave side, so the master never sees EIO
+    int m_listenFd = -1;    // over TCP; m_fd is then the master's connection, -1 while none
+    QString m_master;       // the connected master's address
     int m_stopPipe[2] = {-1, -1};
     bool m_realDevice = false;
     bool m_pacing = false;

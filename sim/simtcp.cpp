@@ -22,7 +22,8 @@ QString peerName(const sockaddr_storage &peer, socklen_t size)
     char host[NI_MAXHOST];
     char port[NI_MAXSERV];
     if (getnameinfo(reinterpret_cast<const sockaddr *>(&peer), size, host, sizeof host, port, sizeof port,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+                    NI_NUMERICHOST | NI_NUMERICSERV)
+        != 0)
         return QStringLiteral("an unknown address");
     const QString shownHost = QString::fromLatin1(host);
     return (shownHost.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(shownHost) : shownHost)
@@ -60,15 +61,13 @@ void SimServer::acceptMasters()
     for (;;) {
         sockaddr_storage peer = {};
         socklen_t size = sizeof peer;
-        const int fd = accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &size,
-                               SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return; // EAGAIN: none left; anything else: the next poll retries
         const QString name = peerName(peer, size);
         if (m_fd >= 0) {
             ::close(fd);
-            say(QStringLiteral("a second master (%1) on %2 refused: the line has one master (%3)")
-                    .arg(name, m_path, m_master));
+            say(QStringLiteral("a second master (%1) on %2 refused: the line has one master (%3)").arg(name, m_path, m_master));
             continue;
         }
         const int on = 1;

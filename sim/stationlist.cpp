@@ -21,13 +21,12 @@ bool parseItem(const QString &item, int min, int max, int *first, int *last)
 {
     const QStringList ends = item.split(QLatin1Char('-'));
     return ends.size() <= 2 && parseNumber(ends.first(), min, max, first)
-        && parseNumber(ends.last(), min, max, last) && *first <= *last;
+           && parseNumber(ends.last(), min, max, last) && *first <= *last;
 }
 
 } // namespace
 
-bool parseStationList(const QString &text, int min, int max, QList<int> *stations,
-                      QString *error)
+bool parseStationList(const QString &text, int min, int max, QList<int> *stations, QString *error)
 {
     QList<int> result;
     QSet<int> seen;
@@ -36,7 +35,10 @@ bool parseStationList(const QString &text, int min, int max, QList<int> *station
         int last = 0;
         if (!parseItem(item, min, max, &first, &last)) {
             *error = QStringLiteral("%1: stations are numbers from %2 to %3, or ranges such as 1-10, "
-                                    "separated by commas").arg(item).arg(min).arg(max);
+                                    "separated by commas")
+                         .arg(item)
+                         .arg(min)
+                         .arg(max);
             return false;
         }
         for (int station = first; station <= last; ++station) {

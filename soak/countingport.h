@@ -20,10 +20,7 @@ public:
         ++requests;
         return m_port->send(data, length);
     }
-    bool setOption(int option, const QVariant &value) override
-    {
-        return m_port->setOption(option, value);
-    }
+    bool setOption(int option, const QVariant &value) override { return m_port->setOption(option, value); }
     int retryCount() override
     {
         ++failedAttempts;

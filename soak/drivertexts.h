@@ -23,8 +23,7 @@ inline QString description(const CommunicatorCommand &cmd, int station, bool wri
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type > 3)
         return QString();
-    const char *format = write ? TecoServoText::WriteDescription[type]
-                               : TecoServoText::ReadDescription[type];
+    const char *format = write ? TecoServoText::WriteDescription[type] : TecoServoText::ReadDescription[type];
     return QString::asprintf(format, cmd.count, station & 0xFF) + cmd.address + QLatin1Char(')');
 }
 
@@ -64,9 +63,9 @@ inline bool isFailureText(const QString &text, const CommunicatorCommand &cmd)
     static const QRegularExpression patterns = [] {
         QStringList alternatives;
         for (const char *format :
-             {NoResponse, ShortAnswer, OtherStation, Exception, CrcError, PacketLoss,
-              InvalidResponse, ReadWordRange, ReadDWordRange, ReadByteRange, ReadBitRange,
-              WriteWordRange, WriteDWordRange, WriteByteRange, WriteBitInStore, WriteCoilRange})
+             {NoResponse, ShortAnswer, OtherStation, Exception, CrcError, PacketLoss, InvalidResponse,
+              ReadWordRange, ReadDWordRange, ReadByteRange, ReadBitRange, WriteWordRange, WriteDWordRange,
+              WriteByteRange, WriteBitInStore, WriteCoilRange})
             alternatives << formatPattern(format);
         return QRegularExpression(QStringLiteral("^(%1)$").arg(alternatives.join(QLatin1Char('|'))),
                                   QRegularExpression::DotMatchesEverythingOption);
@@ -91,8 +90,7 @@ inline bool isUnsupportedType(int dataType)
 
 // True when lastError is what a failed read or write of cmd may leave:
 // station is the port's station number when the command ended.
-inline bool isDefinedFailure(const QString &lastError, const CommunicatorCommand &cmd,
-                             int station, bool write)
+inline bool isDefinedFailure(const QString &lastError, const CommunicatorCommand &cmd, int station, bool write)
 {
     if (isUnsupportedType(cmd.dataType))
         return lastError == QLatin1String(TecoServoText::UnsupportedType) + cmd.address;

@@ -104,8 +104,7 @@ public:
 private:
     bool runCommand(qint64 n, QString *error);
     QByteArray send(const SoakCommand &c, qint64 n, int retries);
-    void countResult(const SoakCommand &c, qint64 n, const QByteArray &result,
-                     const Outcome &outcome);
+    void countResult(const SoakCommand &c, qint64 n, const QByteArray &result, const Outcome &outcome);
     bool takeLineUpAgain(QString *error);
     void countRetries(const SoakCommand &c, const Outcome &outcome);
 
@@ -133,16 +132,16 @@ private:
 };
 
 SoakRun::SoakRun(const SoakOptions &o, const FaultPlan &plan, const QList<int> &stations)
-    : m_options(o),
-      m_plan(plan),
-      m_line(stations),
-      m_server(&m_line),
-      m_link(m_linkDir.filePath(QStringLiteral("ttySOAK"))),
-      m_unplugger(&m_server, &m_link),
-      m_port(&m_serial),
-      m_mix(m_line.stations(), o.seed),
-      m_retryRandom(o.seed ^ 0x5EEDULL),
-      m_unplugRandom(o.seed ^ 0xAD0ULL)
+    : m_options(o)
+    , m_plan(plan)
+    , m_line(stations)
+    , m_server(&m_line)
+    , m_link(m_linkDir.filePath(QStringLiteral("ttySOAK")))
+    , m_unplugger(&m_server, &m_link)
+    , m_port(&m_serial)
+    , m_mix(m_line.stations(), o.seed)
+    , m_retryRandom(o.seed ^ 0x5EEDULL)
+    , m_unplugRandom(o.seed ^ 0xAD0ULL)
 {
     m_line.setFaults(plan, o.seed);
 }
@@ -160,9 +159,8 @@ bool SoakRun::openTrace(QString *error)
     }
     FILE *traceFile = m_traceFile.get();
     const auto sink = [traceFile](const char *side) {
-        return [traceFile, side](const QString &text) {
-            std::fprintf(traceFile, "%s %s\n", side, qPrintable(text));
-        };
+        return
+            [traceFile, side](const QString &text) { std::fprintf(traceFile, "%s %s\n", side, qPrintable(text)); };
     };
     m_portTrace.reset(new FrameTrace(sink("port")));
     m_lineTrace.reset(new FrameTrace(sink("line")));
@@ -173,11 +171,10 @@ bool SoakRun::openTrace(QString *error)
 bool SoakRun::openLine(QString *error)
 {
     LineSettings settings;
-    if (!LineSettings::parse(QStringLiteral("RS485,115200,NONE,8,2"), &settings, error)
-        || !m_server.openPty(settings) || !m_server.start() || !m_link.make(m_server.path())
-        || !m_serial.open(m_link.path(), settings)) {
+    if (!LineSettings::parse(QStringLiteral("RS485,115200,NONE,8,2"), &settings, error) || !m_server.openPty(settings)
+        || !m_server.start() || !m_link.make(m_server.path()) || !m_serial.open(m_link.path(), settings)) {
         *error = QStringLiteral("cannot set up the line: ") + *error + m_server.errorString()
-            + m_link.errorString() + m_serial.errorString();
+                 + m_link.errorString() + m_serial.errorString();
         return false;
     }
     m_serial.setAnswerTimeout(m_options.timeoutMs);
@@ -204,8 +201,7 @@ bool SoakRun::setUpStore(QString *error)
     const SoakCommand setUp = m_mix.setUpStore();
     m_serial.setRetryCount(10);
     if (!m_driver->write(&m_port, setUp.cmd, setUp.data)) {
-        *error = QStringLiteral("cannot set up the special word store: ")
-            + m_driver->getLastError();
+        *error = QStringLiteral("cannot set up the special word store: ") + m_driver->getLastError();
         return false;
     }
     QString ignored;
@@ -237,7 +233,7 @@ bool SoakRun::runCommand(qint64 n, QString *error)
     const SoakCommand c = m_options.lookAlike ? m_mix.nextLookAlike() : m_mix.next(m_line);
     Outcome outcome;
     outcome.retries = m_options.minRetries
-        + int(m_retryRandom() % quint64(m_options.maxRetries - m_options.minRetries + 1));
+                      + int(m_retryRandom() % quint64(m_options.maxRetries - m_options.minRetries + 1));
     m_serial.setRetryCount(outcome.retries);
     m_serial.setStationId(c.station);
     const qint64 failedBefore = m_port.failedAttempts;
@@ -255,15 +251,13 @@ bool SoakRun::runCommand(qint64 n, QString *error)
     outcome.firstFailed = m_port.failedAttempts - failedBefore > 0;
     outcome.uncertain = m_serial.counters().uncertainAnswers > uncertainBefore;
     if (outcome.unplug && !m_unplugger.waitPluggedIn()) {
-        *error = QStringLiteral("cannot plug the line back in: ") + m_server.errorString()
-            + m_link.errorString();
+        *error = QStringLiteral("cannot plug the line back in: ") + m_server.errorString() + m_link.errorString();
         return false;
     }
     outcome.lost = m_serial.isLost();
     for (const LateAnswer &lateAnswer : m_serial.takeLateAnswers())
         m_tally.longestLateNs = qMax(m_tally.longestLateNs, lateAnswer.latenessNs);
-    outcome.late = m_plan.lateMs > m_options.timeoutMs
-        && m_line.stats().faults[FaultPlan::Late] > lateBefore;
+    outcome.late = m_plan.lateMs > m_options.timeoutMs && m_line.stats().faults[FaultPlan::Late] > lateBefore;
     outcome.requests = m_port.requests - requestsBefore;
 
     countResult(c, n, result, outcome);
@@ -277,9 +271,8 @@ bool SoakRun::runCommand(qint64 n, QString *error)
 QByteArray SoakRun::send(const SoakCommand &c, qint64 n, int retries)
 {
     if (m_traceFile)
-        std::fprintf(m_traceFile.get(), "== %lld %s %s count %d station %d retries %d\n", n,
-                     soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count, c.station,
-                     retries);
+        std::fprintf(m_traceFile.get(), "== %lld %s %s count %d station %d retries %d\n", n, soakKindName(c.kind),
+                     qPrintable(c.cmd.address), c.cmd.count, c.station, retries);
     QByteArray result;
     if (c.write)
         m_driver->write(&m_port, c.cmd, c.data);
@@ -288,8 +281,7 @@ QByteArray SoakRun::send(const SoakCommand &c, qint64 n, int retries)
     return result;
 }
 
-void SoakRun::countResult(const SoakCommand &c, qint64 n, const QByteArray &result,
-                          const Outcome &outcome)
+void SoakRun::countResult(const SoakCommand &c, qint64 n, const QByteArray &result, const Outcome &outcome)
 {
     KindStats &k = m_tally.kinds[int(c.kind)];
     ++k.commands;
@@ -304,9 +296,9 @@ void SoakRun::countResult(const SoakCommand &c, qint64 n, const QByteArray &resu
             if (outcome.uncertain)
                 ++m_tally.flaggedWrong; // the port said it could not tell
             else if (++m_tally.wrongData <= 20)
-                std::printf("WRONG DATA accepted by command %lld: %s %s count %d station %d: %s\n",
-                            n, soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count,
-                            c.station, qPrintable(difference));
+                std::printf("WRONG DATA accepted by command %lld: %s %s count %d station %d: %s\n", n,
+                            soakKindName(c.kind), qPrintable(c.cmd.address), c.cmd.count, c.station,
+                            qPrintable(difference));
         }
         return;
     }
@@ -366,8 +358,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     SoakRun soak(o, plan, stationList);
-    if (!soak.openTrace(&error) || !soak.openLine(&error) || !soak.loadDriver(&error)
-        || !soak.setUpStore(&error) || !soak.run(&error)) {
+    if (!soak.openTrace(&error) || !soak.openLine(&error) || !soak.loadDriver(&error) || !soak.setUpStore(&error)
+        || !soak.run(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;
     }

@@ -6,11 +6,12 @@
 namespace {
 
 const char *const NAMES[int(SoakKind::Count)] = {
-    "read words", "read input words", "read double words", "read bytes", "read coils",
-    "read inputs", "read register bits", "read store", "read broadcast word",
-    "write words", "write words fn6", "write double words", "write bytes",
-    "write register bit", "write register bit fn6", "write coils", "write coils fn5",
-    "write store", "write broadcast word", "write broadcast word fn6", "write broadcast bit"};
+    "read words",          "read input words",   "read double words",      "read bytes",
+    "read coils",          "read inputs",        "read register bits",     "read store",
+    "read broadcast word", "write words",        "write words fn6",        "write double words",
+    "write bytes",         "write register bit", "write register bit fn6", "write coils",
+    "write coils fn5",     "write store",        "write broadcast word",   "write broadcast word fn6",
+    "write broadcast bit"};
 
 int bitRegisters(int bit, int bits)
 {
@@ -36,8 +37,7 @@ QList<int> StoreModel::broadcastStations() const
     return stations;
 }
 
-SoakCommandMix::SoakCommandMix(const QList<int> &stations, quint64 seed)
-    : m_stations(stations), m_random(seed)
+SoakCommandMix::SoakCommandMix(const QList<int> &stations, quint64 seed) : m_stations(stations), m_random(seed)
 {
 }
 
@@ -75,8 +75,7 @@ SoakCommand SoakCommandMix::nextLookAlike()
     SoakCommand c;
     c.kind = SoakKind::ReadInputWords;
     c.station = m_stations.first();
-    c.cmd = CommunicatorCommand(CommunicatorCommand::Word, 2,
-                                QStringLiteral("IR%1").arg(1 + 2 * randomInt(0, 3)));
+    c.cmd = CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("IR%1").arg(1 + 2 * randomInt(0, 3)));
     return c;
 }
 
@@ -172,7 +171,7 @@ SoakCommandMix::CommandShape SoakCommandMix::registerWriteShape(SoakCommand &c)
         s.type = CommunicatorCommand::DoubleWord;
         s.count = randomInt(1, 3);
         s.text = address(randomInt(0, 1) ? "HR" : "FN6HR", randomAddress(2 * s.count))
-            + (randomInt(0, 1) ? QStringLiteral("SW") : QString());
+                 + (randomInt(0, 1) ? QStringLiteral("SW") : QString());
         c.data = randomBytes(4 * s.count);
         break;
     default: // WriteBytes
@@ -194,8 +193,7 @@ SoakCommandMix::CommandShape SoakCommandMix::bitWriteShape(const SimLine &line, 
         s.count = randomInt(1, 3);
         const int bit = randomInt(0, 15);
         const int reg = randomAddress(2) - 1;
-        s.text = address(c.kind == SoakKind::WriteRegisterBit ? "HR" : "FN6HR", reg + 1)
-            + QStringLiteral(".%1").arg(bit);
+        s.text = address(c.kind == SoakKind::WriteRegisterBit ? "HR" : "FN6HR", reg + 1) + QStringLiteral(".%1").arg(bit);
         for (int j = 0; j < s.count; ++j)
             c.data.append(char(randomInt(0, 1)));
         for (int r = 0; r < bitRegisters(bit, s.count); ++r)

@@ -16,10 +16,26 @@ class SimLine;
 // The kinds of command the soak sends: every read and write the driver
 // serves, the special words and the broadcast included.
 enum class SoakKind {
-    ReadWords, ReadInputWords, ReadDWords, ReadBytes, ReadCoils, ReadInputs, ReadRegisterBits,
-    ReadStore, ReadBroadcastWord,
-    WriteWords, WriteWordsFn6, WriteDWords, WriteBytes, WriteRegisterBit, WriteRegisterBitFn6,
-    WriteCoils, WriteCoilsFn5, WriteStore, WriteBroadcastWord, WriteBroadcastWordFn6,
+    ReadWords,
+    ReadInputWords,
+    ReadDWords,
+    ReadBytes,
+    ReadCoils,
+    ReadInputs,
+    ReadRegisterBits,
+    ReadStore,
+    ReadBroadcastWord,
+    WriteWords,
+    WriteWordsFn6,
+    WriteDWords,
+    WriteBytes,
+    WriteRegisterBit,
+    WriteRegisterBitFn6,
+    WriteCoils,
+    WriteCoilsFn5,
+    WriteStore,
+    WriteBroadcastWord,
+    WriteBroadcastWordFn6,
     WriteBroadcastBit,
     Count
 };

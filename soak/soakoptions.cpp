@@ -27,8 +27,7 @@ bool parseSoakOptions(const QStringList &args, SoakOptions *o, QString *error)
         else if (name == QLatin1String("--unplug")) {
             o->unplugRate = value.toDouble(&ok);
             ok = ok && o->unplugRate >= 0 && o->unplugRate <= 1;
-        }
-        else if (name == QLatin1String("--retries")) {
+        } else if (name == QLatin1String("--retries")) {
             bool ok2 = false;
             o->minRetries = value.section(QLatin1Char('-'), 0, 0).toInt(&ok);
             o->maxRetries = value.section(QLatin1Char('-'), 1, 1).toInt(&ok2);

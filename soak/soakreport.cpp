@@ -32,8 +32,8 @@ void printHeading(const SoakOptions &o, const FaultPlan &plan, const SoakTally &
 {
     std::printf("soak: %lld commands, seed %llu, faults %s, answer time-out %d ms, retries %d-%d, "
                 "stations %s\n",
-                o.commands, o.seed, qPrintable(plan.toString()), o.timeoutMs, o.minRetries,
-                o.maxRetries, qPrintable(o.stations));
+                o.commands, o.seed, qPrintable(plan.toString()), o.timeoutMs, o.minRetries, o.maxRetries,
+                qPrintable(o.stations));
     std::printf("time: %.1f s (%.0f commands/s)\n", t.seconds, double(o.commands) / t.seconds);
     qint64 answered = 0;
     for (int f = 0; f < FaultPlan::KindCount; ++f)
@@ -47,13 +47,13 @@ void printHeading(const SoakOptions &o, const FaultPlan &plan, const SoakTally &
 
 void printKinds(const SoakTally &t)
 {
-    std::printf("\n\n%-26s %8s %8s %7s %12s %10s %9s\n", "kind", "commands", "requests", "good",
-                "first failed", "recovered", "failed");
+    std::printf("\n\n%-26s %8s %8s %7s %12s %10s %9s\n", "kind", "commands", "requests", "good", "first failed",
+                "recovered", "failed");
     KindStats total;
     for (int i = 0; i < int(SoakKind::Count); ++i) {
         const KindStats &k = t.kinds[i];
-        std::printf("%-26s %8lld %8lld %7lld %12lld %10lld %9lld\n", soakKindName(SoakKind(i)),
-                    k.commands, k.requests, k.good, k.firstFailed, k.recovered, k.failed);
+        std::printf("%-26s %8lld %8lld %7lld %12lld %10lld %9lld\n", soakKindName(SoakKind(i)), k.commands,
+                    k.requests, k.good, k.firstFailed, k.recovered, k.failed);
         total.commands += k.commands;
         total.requests += k.requests;
         total.good += k.good;
@@ -61,8 +61,8 @@ void printKinds(const SoakTally &t)
         total.recovered += k.recovered;
         total.failed += k.failed;
     }
-    std::printf("%-26s %8lld %8lld %7lld %12lld %10lld %9lld\n\n", "all", total.commands,
-                total.requests, total.good, total.firstFailed, total.recovered, total.failed);
+    std::printf("%-26s %8lld %8lld %7lld %12lld %10lld %9lld\n\n", "all", total.commands, total.requests,
+                total.good, total.firstFailed, total.recovered, total.failed);
 }
 
 // An attempt of one exchange fails on a drop, corrupt, truncate, station,
@@ -75,22 +75,22 @@ void printKinds(const SoakTally &t)
 // commands are counted apart.
 void printRetries(const SoakOptions &o, const FaultPlan &plan, const SoakTally &t)
 {
-    double p = plan.rate[FaultPlan::Drop] + plan.rate[FaultPlan::Corrupt]
-        + plan.rate[FaultPlan::Truncate] + plan.rate[FaultPlan::WrongStation]
-        + plan.rate[FaultPlan::Exception] + plan.rate[FaultPlan::Unheard]
-        + plan.rate[FaultPlan::Twin] + plan.rate[FaultPlan::Noise] / 2;
+    double p = plan.rate[FaultPlan::Drop] + plan.rate[FaultPlan::Corrupt] + plan.rate[FaultPlan::Truncate]
+               + plan.rate[FaultPlan::WrongStation] + plan.rate[FaultPlan::Exception]
+               + plan.rate[FaultPlan::Unheard] + plan.rate[FaultPlan::Twin] + plan.rate[FaultPlan::Noise] / 2;
     p += plan.delayMs > o.timeoutMs ? plan.rate[FaultPlan::Delay] : 0.0;
-    std::printf("single-exchange commands: %-8s %8s %22s %22s\n", "retries", "commands",
-                "first failed (pred.)", "failed (pred.)");
+    std::printf("single-exchange commands: %-8s %8s %22s %22s\n", "retries", "commands", "first failed (pred.)",
+                "failed (pred.)");
     for (auto it = t.byRetries.cbegin(); it != t.byRetries.cend(); ++it) {
         const RetryStats &r = it.value();
         const double first = double(r.commands) * p;
         const double final = double(r.commands) * std::pow(p, it.key() + 1);
-        std::printf("%26s %-8d %8lld %12lld (%7.1f) %12lld (%7.1f)\n", "", it.key(), r.commands,
-                    r.firstFailed, first, r.failed, final);
+        std::printf("%26s %-8d %8lld %12lld (%7.1f) %12lld (%7.1f)\n", "", it.key(), r.commands, r.firstFailed,
+                    first, r.failed, final);
     }
     std::printf("commands that met an answer after the time-out: %lld, first attempt failed %lld, "
-                "failed for good %lld\n", t.metLate.commands, t.metLate.firstFailed, t.metLate.failed);
+                "failed for good %lld\n",
+                t.metLate.commands, t.metLate.firstFailed, t.metLate.failed);
     std::printf("\nfailure texts (without the command's description):\n");
     for (auto it = t.failureTexts.cbegin(); it != t.failureTexts.cend(); ++it)
         std::printf("  %8lld  %s\n", it.value(), qPrintable(it.key()));
@@ -131,15 +131,12 @@ bool printReport(const SoakOptions &o, const FaultPlan &plan, const SoakTally &t
     std::printf("\nport: %lld late answers dropped (the latest %lld ms after its request), "
                 "%lld bytes of noise dropped, %lld answers flagged uncertain (%lld of them "
                 "wrong)\n",
-                counters.lateAnswers, t.longestLateNs / 1000000, counters.noiseBytes, t.flagged,
-                t.flaggedWrong);
+                counters.lateAnswers, t.longestLateNs / 1000000, counters.noiseBytes, t.flagged, t.flaggedWrong);
     std::printf("step checks sent: %lld\n", counters.stepChecks);
-    std::printf("adapter pulled out %lld times: line lost %lld times, taken up again %lld times\n",
-                t.unplugs, t.linesLost, t.recovered);
-    std::printf("\nwrong data accepted: %lld\nundefined failure texts: %lld\n", t.wrongData,
-                t.undefinedTexts);
-    const bool passed = t.wrongData == 0 && t.undefinedTexts == 0 && flat
-        && t.recovered == t.linesLost;
+    std::printf("adapter pulled out %lld times: line lost %lld times, taken up again %lld times\n", t.unplugs,
+                t.linesLost, t.recovered);
+    std::printf("\nwrong data accepted: %lld\nundefined failure texts: %lld\n", t.wrongData, t.undefinedTexts);
+    const bool passed = t.wrongData == 0 && t.undefinedTexts == 0 && flat && t.recovered == t.linesLost;
     std::printf("soak: %s\n", passed ? "passed" : "FAILED");
     return passed;
 }

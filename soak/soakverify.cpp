@@ -55,8 +55,7 @@ SimArea registerArea(const QByteArray &area)
 }
 
 // Bits start..start+count-1 of the register string from reg on.
-QVector<bool> registerBits(const SimLine &line, int station, SimArea area, int reg, int start,
-                           int count)
+QVector<bool> registerBits(const SimLine &line, int station, SimArea area, int reg, int start, int count)
 {
     QVector<bool> bits(count);
     for (int k = 0; k < count; ++k) {
@@ -93,8 +92,7 @@ QByteArray expectedRead(const SoakCommand &c, const SimLine &line, const StoreMo
         return out.left(count);
     case SoakKind::ReadCoils:
     case SoakKind::ReadInputs: {
-        const SimArea area = c.kind == SoakKind::ReadCoils ? SimArea::Coils
-                                                           : SimArea::DiscreteInputs;
+        const SimArea area = c.kind == SoakKind::ReadCoils ? SimArea::Coils : SimArea::DiscreteInputs;
         QVector<bool> bits(count);
         for (int i = 0; i < count; ++i)
             bits[i] = line.value(st, area, t.reg + i) != 0;
@@ -108,8 +106,7 @@ QByteArray expectedRead(const SoakCommand &c, const SimLine &line, const StoreMo
             if (e < 10)
                 appendWord(out, store.entries[e]);
             else
-                appendWord(out, line.value(store.entries[9] & 0xFF, SimArea::HoldingRegisters,
-                                           BROADCAST_REGISTER));
+                appendWord(out, line.value(store.entries[9] & 0xFF, SimArea::HoldingRegisters, BROADCAST_REGISTER));
         }
         return out;
     }
@@ -150,8 +147,8 @@ QList<QPair<int, quint16>> expectedRegisters(const SoakCommand &c)
 }
 
 // A bit write: the bits written changed, every other bit as before.
-bool checkBits(const SimLine &line, int station, int reg, int bit, const QByteArray &data,
-               const quint16 *before, int registers, QString *difference)
+bool checkBits(const SimLine &line, int station, int reg, int bit, const QByteArray &data, const quint16 *before,
+               int registers, QString *difference)
 {
     for (int r = 0; r < registers; ++r) {
         quint16 expected = before[r];
@@ -165,7 +162,9 @@ bool checkBits(const SimLine &line, int station, int reg, int bit, const QByteAr
         const quint16 now = line.value(station, SimArea::HoldingRegisters, reg + r);
         if (now != expected) {
             *difference = QStringLiteral("station %1 register %2 holds %3, expected %4")
-                              .arg(station).arg(reg + r).arg(now, 4, 16, QLatin1Char('0'))
+                              .arg(station)
+                              .arg(reg + r)
+                              .arg(now, 4, 16, QLatin1Char('0'))
                               .arg(expected, 4, 16, QLatin1Char('0'));
             return false;
         }
@@ -177,8 +176,7 @@ bool checkCoils(const SoakCommand &c, const Target &t, const SimLine &line, QStr
 {
     for (int i = 0; i < c.data.size(); ++i) {
         if (line.value(c.station, SimArea::Coils, t.reg + i) != (c.data.at(i) ? 1 : 0)) {
-            *difference = QStringLiteral("coil %1 of station %2 not as written")
-                              .arg(t.reg + i).arg(c.station);
+            *difference = QStringLiteral("coil %1 of station %2 not as written").arg(t.reg + i).arg(c.station);
             return false;
         }
     }
@@ -194,21 +192,17 @@ void updateStore(const SoakCommand &c, const Target &t, StoreModel &store)
         store.entries[9] = 8;
 }
 
-bool checkBroadcast(const SoakCommand &c, const Target &t, const SimLine &line,
-                    const StoreModel &store, QString *difference)
+bool checkBroadcast(const SoakCommand &c, const Target &t, const SimLine &line, const StoreModel &store, QString *difference)
 {
     const QList<int> stations = store.broadcastStations();
     for (int s = 0; s < stations.size(); ++s) {
         const int station = stations.at(s);
         if (c.kind == SoakKind::WriteBroadcastBit) {
             const int index = line.stations().indexOf(station);
-            if (!checkBits(line, station, BROADCAST_REGISTER, t.bit, c.data,
-                           c.before.constData() + index, 1, difference))
+            if (!checkBits(line, station, BROADCAST_REGISTER, t.bit, c.data, c.before.constData() + index, 1, difference))
                 return false;
-        } else if (line.value(station, SimArea::HoldingRegisters, BROADCAST_REGISTER)
-                   != wordAt(c.data, 0)) {
-            *difference = QStringLiteral("register 1299 of station %1 not as broadcast")
-                              .arg(station);
+        } else if (line.value(station, SimArea::HoldingRegisters, BROADCAST_REGISTER) != wordAt(c.data, 0)) {
+            *difference = QStringLiteral("register 1299 of station %1 not as broadcast").arg(station);
             return false;
         }
     }
@@ -221,7 +215,10 @@ bool checkRegisters(const SoakCommand &c, const SimLine &line, QString *differen
         const quint16 now = line.value(c.station, SimArea::HoldingRegisters, reg.first);
         if (now != reg.second) {
             *difference = QStringLiteral("register %1 of station %2 holds %3, written %4")
-                              .arg(reg.first).arg(c.station).arg(now).arg(reg.second);
+                              .arg(reg.first)
+                              .arg(c.station)
+                              .arg(now)
+                              .arg(reg.second);
             return false;
         }
     }
@@ -230,8 +227,7 @@ bool checkRegisters(const SoakCommand &c, const SimLine &line, QString *differen
 
 } // namespace
 
-bool verifyGood(const SoakCommand &c, const QByteArray &result, const SimLine &line,
-                StoreModel &store, QString *difference)
+bool verifyGood(const SoakCommand &c, const QByteArray &result, const SimLine &line, StoreModel &store, QString *difference)
 {
     if (!c.write) {
         const QByteArray expected = expectedRead(c, line, store);
@@ -245,8 +241,7 @@ bool verifyGood(const SoakCommand &c, const QByteArray &result, const SimLine &l
     switch (c.kind) {
     case SoakKind::WriteRegisterBit:
     case SoakKind::WriteRegisterBitFn6:
-        return checkBits(line, c.station, t.reg, t.bit, c.data, c.before.constData(),
-                         c.before.size(), difference);
+        return checkBits(line, c.station, t.reg, t.bit, c.data, c.before.constData(), c.before.size(), difference);
     case SoakKind::WriteCoils:
     case SoakKind::WriteCoilsFn5:
         return checkCoils(c, t, line, difference);

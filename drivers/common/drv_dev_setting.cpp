@@ -23,8 +23,8 @@ void readString(QDataStream &in, QString &text)
     uchar raw[4];
     if (in.status() == QDataStream::Ok && device && !device->isSequential()
         && device->peek(reinterpret_cast<char *>(raw), 4) == 4) {
-        const quint32 bytes = in.byteOrder() == QDataStream::BigEndian
-            ? qFromBigEndian<quint32>(raw) : qFromLittleEndian<quint32>(raw);
+        const quint32 bytes = in.byteOrder() == QDataStream::BigEndian ? qFromBigEndian<quint32>(raw)
+                                                                       : qFromLittleEndian<quint32>(raw);
         if (bytes != 0xFFFFFFFFu && qint64(bytes) > device->bytesAvailable() - 4) {
             device->seek(device->size());
             text.clear();
@@ -42,16 +42,14 @@ DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay)
 {
 }
 
-DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay,
-                             const QString &, unsigned short)
+DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay, const QString &, unsigned short)
     : DriverSetting(timeout, retry, stationid, delay)
 {
 }
 
-DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay,
-                             const QString &, unsigned short, const QString &text, bool flag)
-    : timeout(timeout), retry(retry), stationid(stationid), delay(delay),
-      extraText(text), extraFlag(flag)
+DriverSetting::DriverSetting(int timeout, int retry, int stationid, int delay, const QString &, unsigned short,
+                             const QString &text, bool flag)
+    : timeout(timeout), retry(retry), stationid(stationid), delay(delay), extraText(text), extraFlag(flag)
 {
 }
 
@@ -68,8 +66,8 @@ void DriverSetting::copy(const DriverSetting &other)
 // Qt 4's QDebug did: the dumps assemble their message whole.
 void DriverSetting::dump()
 {
-    QtCompat::debugMessage(QtCompat::asprintf("timeout: %d retry: %d stationid: %d delay: %d ",
-                                              timeout, retry, stationid, delay));
+    QtCompat::debugMessage(QtCompat::asprintf("timeout: %d retry: %d stationid: %d delay: %d ", timeout, retry,
+                                              stationid, delay));
 }
 
 QDataStream &operator<<(QDataStream &out, const DriverSetting &setting)
@@ -84,17 +82,23 @@ QDataStream &operator>>(QDataStream &in, DriverSetting &setting)
     return in;
 }
 
-DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits,
-                             int stopbits, int parity)
+DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits, int stopbits, int parity)
     : DeviceSetting(type, string, baudrate, databits, stopbits, parity, 0, QString())
 {
 }
 
-DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits,
-                             int stopbits, int parity, int extraValue, QString extraText)
-    : type(type), string(string), baudrate(baudrate), databits(databits),
-      stopbits(stopbits), parity(parity), extraValue(extraValue), extraText(extraText),
-      linkID(-1), currentIPIndex(0)
+DeviceSetting::DeviceSetting(device_type type, QString string, int baudrate, int databits, int stopbits,
+                             int parity, int extraValue, QString extraText)
+    : type(type)
+    , string(string)
+    , baudrate(baudrate)
+    , databits(databits)
+    , stopbits(stopbits)
+    , parity(parity)
+    , extraValue(extraValue)
+    , extraText(extraText)
+    , linkID(-1)
+    , currentIPIndex(0)
 {
 }
 
@@ -146,20 +150,19 @@ void DeviceSetting::setSocketData(const QList<QPair<QString, QString> > &data)
 
 void DeviceSetting::dump()
 {
-    const QString text = QtCompat::asprintf("type: %u string: ", quint32(type))
-        + quoted(string)
-        + QtCompat::asprintf(" baudrate: %d databits: %d stopbits: %d parity: %d linkID: %d"
-                             " current ip: ", baudrate, databits, stopbits, parity, linkID)
-        + quoted(socketIP(-1))
-        + QtCompat::asprintf(" current port: %u ", unsigned(port(-1)));
+    const QString text = QtCompat::asprintf("type: %u string: ", quint32(type)) + quoted(string)
+                         + QtCompat::asprintf(" baudrate: %d databits: %d stopbits: %d parity: %d linkID: %d"
+                                              " current ip: ",
+                                              baudrate, databits, stopbits, parity, linkID)
+                         + quoted(socketIP(-1)) + QtCompat::asprintf(" current port: %u ", unsigned(port(-1)));
     QtCompat::debugMessage(text);
 }
 
 QDataStream &operator<<(QDataStream &out, const DeviceSetting &setting)
 {
-    out << qint32(setting.type) << setting.string << setting.baudrate << setting.databits
-        << setting.stopbits << setting.parity << setting.extraValue << setting.linkID
-        << setting.currentIPIndex << quint32(setting.socketData.size());
+    out << qint32(setting.type) << setting.string << setting.baudrate << setting.databits << setting.stopbits
+        << setting.parity << setting.extraValue << setting.linkID << setting.currentIPIndex
+        << quint32(setting.socketData.size());
     for (const QPair<QString, unsigned short> &entry : setting.socketData)
         out << entry.first << quint16(entry.second);
     return out;
@@ -171,8 +174,8 @@ QDataStream &operator>>(QDataStream &in, DeviceSetting &setting)
     in >> type;
     setting.type = device_type(type);
     readString(in, setting.string);
-    in >> setting.baudrate >> setting.databits >> setting.stopbits
-       >> setting.parity >> setting.extraValue >> setting.linkID;
+    in >> setting.baudrate >> setting.databits >> setting.stopbits >> setting.parity >> setting.extraValue
+        >> setting.linkID;
 
     qint32 storedIndex = 0;
     quint32 count = 0;

@@ -10,20 +10,16 @@
 
 // Kind of a runtime port. The runtime owns the values; this library itself
 // only uses the serial port kind.
-enum device_type : qint32 {
-    DEVICE_TYPE_SERIAL = 16
-};
+enum device_type : qint32 { DEVICE_TYPE_SERIAL = 16 };
 
 // A driver's protocol settings, as the runtime stores and traces them.
 class TOOLKIT_EXPORT DriverSetting
 {
 public:
     DriverSetting(int timeout, int retry, int stationid, int delay);
-    DriverSetting(int timeout, int retry, int stationid, int delay,
-                  const QString &unusedText, unsigned short unusedNumber);
-    DriverSetting(int timeout, int retry, int stationid, int delay,
-                  const QString &unusedText, unsigned short unusedNumber,
-                  const QString &text, bool flag);
+    DriverSetting(int timeout, int retry, int stationid, int delay, const QString &unusedText, unsigned short unusedNumber);
+    DriverSetting(int timeout, int retry, int stationid, int delay, const QString &unusedText,
+                  unsigned short unusedNumber, const QString &text, bool flag);
 
     void copy(const DriverSetting &other);
     void dump();
@@ -44,10 +40,9 @@ TOOLKIT_EXPORT QDataStream &operator>>(QDataStream &in, DriverSetting &setting);
 class TOOLKIT_EXPORT DeviceSetting
 {
 public:
-    DeviceSetting(device_type type, QString string, int baudrate, int databits,
-                  int stopbits, int parity);
-    DeviceSetting(device_type type, QString string, int baudrate, int databits,
-                  int stopbits, int parity, int extraValue, QString extraText);
+    DeviceSetting(device_type type, QString string, int baudrate, int databits, int stopbits, int parity);
+    DeviceSetting(device_type type, QString string, int baudrate, int databits, int stopbits, int parity,
+                  int extraValue, QString extraText);
 
     // An index of -1 means currentIPIndex; an index naming no entry gives
     // 0 / a null string, and the setters then change nothing.

@@ -50,8 +50,7 @@ constexpr unsigned int byteOf(char c)
     return static_cast<unsigned char>(c);
 }
 
-unsigned short updateReflected16(const std::array<std::uint16_t, 256> &table,
-                                 unsigned short crc, char c)
+unsigned short updateReflected16(const std::array<std::uint16_t, 256> &table, unsigned short crc, char c)
 {
     return static_cast<unsigned short>(table[(crc ^ byteOf(c)) & 0xFFu] ^ (crc >> 8));
 }
@@ -77,8 +76,7 @@ unsigned short update_crc_dnp(unsigned short crc, char c)
 
 unsigned short update_crc_ccitt(unsigned short crc, char c)
 {
-    return static_cast<unsigned short>(crc_tabccitt[((crc >> 8) ^ byteOf(c)) & 0xFFu]
-                                       ^ ((crc << 8) & 0xFFFFu));
+    return static_cast<unsigned short>(crc_tabccitt[((crc >> 8) ^ byteOf(c)) & 0xFFu] ^ ((crc << 8) & 0xFFFFu));
 }
 
 unsigned int update_crc_32(unsigned int crc, char c)

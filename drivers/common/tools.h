@@ -150,13 +150,10 @@ TOOLKIT_EXPORT QString GetDatabaseName();
 // no digits, digits only) gives DEV_STR_INVALID_PORT.
 enum { DEV_STR_INVALID_PORT = -1 };
 TOOLKIT_EXPORT int DevStrToHmiPort(const QString &dev_str);
-TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort,
-                                                 int &linkId, unsigned char &stationId);
-TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId,
-                                                 QList<LinkIdStationId> &list);
-TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort,
-                                                 const QString &ip, unsigned short port,
-                                                 QList<LinkIdStationId> &list);
+TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, int &linkId, unsigned char &stationId);
+TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId, QList<LinkIdStationId> &list);
+TOOLKIT_EXPORT bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, const QString &ip,
+                                                 unsigned short port, QList<LinkIdStationId> &list);
 
 // ---- Timing and diagnostics ----------------------------------------------
 // Sleeps the full time, resuming after signals; any other failure of the

@@ -59,11 +59,26 @@ QByteArray ToSafeData(const CommunicatorCommand &cmd, const QByteArray &data)
 
 // ---- PLC address and command helpers --------------------------------------------
 
-bool isBitCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Bit; }
-bool isByteCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Byte; }
-bool isWordCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Word; }
-bool isDoubleWordCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::DoubleWord; }
-bool isBlockCommand(const CommunicatorCommand &cmd) { return cmd.dataType == CommunicatorCommand::Block; }
+bool isBitCommand(const CommunicatorCommand &cmd)
+{
+    return cmd.dataType == CommunicatorCommand::Bit;
+}
+bool isByteCommand(const CommunicatorCommand &cmd)
+{
+    return cmd.dataType == CommunicatorCommand::Byte;
+}
+bool isWordCommand(const CommunicatorCommand &cmd)
+{
+    return cmd.dataType == CommunicatorCommand::Word;
+}
+bool isDoubleWordCommand(const CommunicatorCommand &cmd)
+{
+    return cmd.dataType == CommunicatorCommand::DoubleWord;
+}
+bool isBlockCommand(const CommunicatorCommand &cmd)
+{
+    return cmd.dataType == CommunicatorCommand::Block;
+}
 
 bool getBitData(const QByteArray &data)
 {
@@ -92,8 +107,7 @@ int ExtractPLCDeviceAddress(const QByteArray &address, int base)
         return -1;
     const auto isBaseDigit = [base](char c) {
         if (base == 16)
-            return isDigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')
-                   || (c >= 'a' && c <= 'f');
+            return isDigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
         return c >= '0' && c < '0' + base;
     };
     int i = 0;

@@ -242,15 +242,42 @@ QByteArray ExpandBitsToBytes(const QByteArray &bits, unsigned short start, int c
 
 // ---- Bits in scalars --------------------------------------------------------
 
-unsigned short setBit(unsigned short value, unsigned short bit) { return withBit(value, bit, true); }
-unsigned char setBit(unsigned char value, unsigned short bit) { return withBit(value, bit, true); }
-unsigned int setBit(unsigned int value, unsigned short bit) { return withBit(value, bit, true); }
-unsigned short clearBit(unsigned short value, unsigned short bit) { return withBit(value, bit, false); }
-unsigned char clearBit(unsigned char value, unsigned short bit) { return withBit(value, bit, false); }
-unsigned int clearBit(unsigned int value, unsigned short bit) { return withBit(value, bit, false); }
-bool getBit(unsigned short value, unsigned short bit) { return bitOf(value, bit); }
-bool getBit(unsigned char value, unsigned short bit) { return bitOf(value, bit); }
-bool getBit(unsigned int value, unsigned short bit) { return bitOf(value, bit); }
+unsigned short setBit(unsigned short value, unsigned short bit)
+{
+    return withBit(value, bit, true);
+}
+unsigned char setBit(unsigned char value, unsigned short bit)
+{
+    return withBit(value, bit, true);
+}
+unsigned int setBit(unsigned int value, unsigned short bit)
+{
+    return withBit(value, bit, true);
+}
+unsigned short clearBit(unsigned short value, unsigned short bit)
+{
+    return withBit(value, bit, false);
+}
+unsigned char clearBit(unsigned char value, unsigned short bit)
+{
+    return withBit(value, bit, false);
+}
+unsigned int clearBit(unsigned int value, unsigned short bit)
+{
+    return withBit(value, bit, false);
+}
+bool getBit(unsigned short value, unsigned short bit)
+{
+    return bitOf(value, bit);
+}
+bool getBit(unsigned char value, unsigned short bit)
+{
+    return bitOf(value, bit);
+}
+bool getBit(unsigned int value, unsigned short bit)
+{
+    return bitOf(value, bit);
+}
 
 // ---- Scalars in little-endian arrays ----------------------------------------
 

@@ -46,8 +46,7 @@ namespace {
 // readRow until it returns false. A connection that cannot be opened or a
 // failing query reads no row.
 template <typename RowReader>
-void forEachRow(const QString &connection, const QString &text, const QVariantList &values,
-                RowReader readRow)
+void forEachRow(const QString &connection, const QString &text, const QVariantList &values, RowReader readRow)
 {
     if (!QSqlDatabase::contains(connection))
         return;
@@ -67,14 +66,14 @@ void forEachRow(const QString &connection, const QString &text, const QVariantLi
 
 } // namespace
 
-bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, int &linkId,
-                                  unsigned char &stationId)
+bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, int &linkId, unsigned char &stationId)
 {
     bool found = false;
     forEachRow(connection,
                QStringLiteral("SELECT LINK.LINKID, NODE.STATIONID FROM LINK, NODE WHERE "
                               "LINK.HMIPORT = %1 AND NODE.LINKID = LINK.LINKID AND "
-                              "NODE.ISDEFAULT = 1;").arg(hmiPort),
+                              "NODE.ISDEFAULT = 1;")
+                   .arg(hmiPort),
                {}, [&](const QSqlQuery &row) {
                    linkId = row.value(0).toInt();
                    stationId = static_cast<unsigned char>(row.value(1).toUInt() & 0xFF);
@@ -84,12 +83,12 @@ bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, int &l
     return found;
 }
 
-bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId,
-                                  QList<LinkIdStationId> &list)
+bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId, QList<LinkIdStationId> &list)
 {
     forEachRow(connection,
                QStringLiteral("SELECT NODE.STATIONID FROM NODE WHERE NODE.LINKID = %1 AND "
-                              "NODE.ISDEFAULT = 1").arg(linkId),
+                              "NODE.ISDEFAULT = 1")
+                   .arg(linkId),
                {}, [&](const QSqlQuery &row) {
                    list.append({linkId, qint32(row.value(0).toUInt())});
                    return true;
@@ -97,8 +96,8 @@ bool GetLinkIdAndDefaultStationId(const QString &connection, int linkId,
     return !list.isEmpty();
 }
 
-bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, const QString &ip,
-                                  unsigned short port, QList<LinkIdStationId> &list)
+bool GetLinkIdAndDefaultStationId(const QString &connection, int hmiPort, const QString &ip, unsigned short port,
+                                  QList<LinkIdStationId> &list)
 {
     // The address text is bound, never spliced into the statement.
     forEachRow(connection,

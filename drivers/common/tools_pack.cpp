@@ -185,8 +185,7 @@ FormatStatus packFormat(PackTarget &target, const char *fmt, va_list ap)
     return status;
 }
 
-FormatStatus unpackDirective(const unsigned char *in, qint64 &position, const Directive &d,
-                             va_list *ap)
+FormatStatus unpackDirective(const unsigned char *in, qint64 &position, const Directive &d, va_list *ap)
 {
     const qint64 length = coveredBytes(d);
     if (position + length > INT_MAX)

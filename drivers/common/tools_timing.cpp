@@ -28,7 +28,11 @@ qint64 CurrentMSecsSinceBoot()
     // clock_gettime through the system call: C libraries before 2.17 keep
     // the wrapper in librt, which a panel's runtime need not have loaded.
     // The kernel's own timespec, whatever width the C library gives time_t.
-    struct { long tv_sec; long tv_nsec; } now = {0, 0};
+    struct
+    {
+        long tv_sec;
+        long tv_nsec;
+    } now = {0, 0};
     syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000 + qint64(now.tv_nsec) / 1000000;
 }

@@ -39,12 +39,10 @@ constexpr char WriteNoDWord[] = "can't write any double word to ";
 
 // Appended to a failed command's text for data types 0 to 3 (bit, byte,
 // word, double word): the count and station, then the address and ")".
-constexpr const char *ReadDescription[] = {
-    " (read %d bit(s) from %d-", " (read %d byte(s) from %d-",
-    " (read %d word(s) from %d-", " (read %d dword(s) from %d-"};
-constexpr const char *WriteDescription[] = {
-    " (write %d bit to %d-", " (write %d byte to %d-",
-    " (write %d word to %d-", " (write %d dword to %d-"};
+constexpr const char *ReadDescription[] = {" (read %d bit(s) from %d-", " (read %d byte(s) from %d-",
+                                           " (read %d word(s) from %d-", " (read %d dword(s) from %d-"};
+constexpr const char *WriteDescription[] = {" (write %d bit to %d-", " (write %d byte to %d-",
+                                            " (write %d word to %d-", " (write %d dword to %d-"};
 
 } // namespace TecoServoText
 

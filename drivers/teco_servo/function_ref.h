@@ -17,14 +17,11 @@ class FunctionRef<R(Args...)>
 public:
     FunctionRef() = default;
 
-    template <typename F,
-              typename = std::enable_if_t<!std::is_same<std::decay_t<F>, FunctionRef>::value>>
+    template <typename F, typename = std::enable_if_t<!std::is_same<std::decay_t<F>, FunctionRef>::value>>
     FunctionRef(F &&f) // implicit, like std::function
-        : m_object(const_cast<void *>(static_cast<const void *>(&f))),
-          m_call([](void *object, Args... args) -> R {
-              return (*static_cast<std::remove_reference_t<F> *>(object))(
-                  std::forward<Args>(args)...);
-          })
+        : m_object(const_cast<void *>(static_cast<const void *>(&f))), m_call([](void *object, Args... args) -> R {
+            return (*static_cast<std::remove_reference_t<F> *>(object))(std::forward<Args>(args)...);
+        })
     {
     }
 

@@ -40,17 +40,15 @@ void appendWord(QByteArray &frame, unsigned short value)
 
 void appendCrc(QByteArray &frame)
 {
-    const unsigned short crc = ModbusRTUSlaveCRC(
-        reinterpret_cast<const unsigned char *>(frame.constData()),
-        static_cast<unsigned int>(frame.size()));
+    const unsigned short crc = ModbusRTUSlaveCRC(reinterpret_cast<const unsigned char *>(frame.constData()),
+                                                 static_cast<unsigned int>(frame.size()));
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
 }
 
 // Station, function and address, with room for bodyLength more bytes and
 // the CRC: a request is built in one allocation.
-QByteArray header(unsigned char station, unsigned char function, unsigned short address,
-                  int bodyLength)
+QByteArray header(unsigned char station, unsigned char function, unsigned short address, int bodyLength)
 {
     QByteArray frame;
     frame.reserve(4 + bodyLength + 2);
@@ -61,9 +59,8 @@ QByteArray header(unsigned char station, unsigned char function, unsigned short 
 }
 
 // Functions 15 and 16: address, quantity, byte count (low 8 bits) and data.
-QByteArray multipleWriteRequest(unsigned char station, unsigned char function,
-                                unsigned short address, unsigned short quantity,
-                                const QByteArray &data)
+QByteArray multipleWriteRequest(unsigned char station, unsigned char function, unsigned short address,
+                                unsigned short quantity, const QByteArray &data)
 {
     QByteArray frame = header(station, function, address, 3 + data.size());
     appendWord(frame, quantity);
@@ -115,14 +112,13 @@ QByteArray ModbusRTUSlaveBuildReadDevicesRequest(unsigned char station, unsigned
     return frame;
 }
 
-QByteArray ModbusRTUSlaveBuildFn16Request(unsigned char station, unsigned short address,
-                                          unsigned short quantity, const QByteArray &data)
+QByteArray ModbusRTUSlaveBuildFn16Request(unsigned char station, unsigned short address, unsigned short quantity,
+                                          const QByteArray &data)
 {
     return multipleWriteRequest(station, WriteMultipleRegisters, address, quantity, data);
 }
 
-QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short address,
-                                         const QByteArray &data)
+QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short address, const QByteArray &data)
 {
     QByteArray frame = header(station, WriteSingleRegister, address, data.size());
     frame.append(data);
@@ -130,8 +126,8 @@ QByteArray ModbusRTUSlaveBuildFn6Request(unsigned char station, unsigned short a
     return frame;
 }
 
-QByteArray ModbusRTUSlaveBuildFn15Request(unsigned char station, unsigned short address,
-                                          unsigned short quantity, const QByteArray &packedBits)
+QByteArray ModbusRTUSlaveBuildFn15Request(unsigned char station, unsigned short address, unsigned short quantity,
+                                          const QByteArray &packedBits)
 {
     return multipleWriteRequest(station, WriteMultipleCoils, address, quantity, packedBits);
 }
@@ -150,8 +146,7 @@ QByteArray ModbusRTUSlaveExpandBitsToBytes(const unsigned char *data, unsigned i
     return QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(bytes));
 }
 
-void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned short &reg,
-                                unsigned char &bit)
+void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned short &reg, unsigned char &bit)
 {
     const QByteArray t = text.toLatin1();
     const int n = t.size();
@@ -192,7 +187,11 @@ void ModbusRTUSlaveParseAddress(const QString &text, QByteArray &area, unsigned 
 
 ModbusArea ModbusRTUSlaveArea(const QByteArray &letters)
 {
-    static const struct { const char *prefix; ModbusArea area; } prefixes[] = {
+    static const struct
+    {
+        const char *prefix;
+        ModbusArea area;
+    } prefixes[] = {
         {"HR", {ModbusArea::HoldingRegisters, false}},
         {"FN6HR", {ModbusArea::HoldingRegisters, true}},
         {"DO", {ModbusArea::Coils, false}},

@@ -17,10 +17,7 @@ const int SPECIAL_WORD_COUNT = SPECIAL_LAST_REGISTER - SPECIAL_FIRST_REGISTER + 
 } // namespace
 
 DriverTecoServo::DriverTecoServo()
-    : QObject(nullptr),
-      errorFlag(false),
-      debugMode(false),
-      specialWords(SPECIAL_WORD_COUNT, 0)
+    : QObject(nullptr), errorFlag(false), debugMode(false), specialWords(SPECIAL_WORD_COUNT, 0)
 {
 }
 
@@ -134,11 +131,10 @@ Q_EXPORT_PLUGIN2(teco_servo, DriverTecoServo)
 // metadata of the class; the verification text is the panel runtime's.
 extern "C" Q_DECL_EXPORT const char *qt_plugin_query_verification_data()
 {
-    static const char verificationData[] =
-        "pattern=QT_PLUGIN_VERIFICATION_DATA\n"
-        "version=4.7.3\n"
-        "debug=false\n"
-        "buildkey=arm linux gnueabi-g++ full-config";
+    static const char verificationData[] = "pattern=QT_PLUGIN_VERIFICATION_DATA\n"
+                                           "version=4.7.3\n"
+                                           "debug=false\n"
+                                           "buildkey=arm linux gnueabi-g++ full-config";
     return verificationData;
 }
 #endif

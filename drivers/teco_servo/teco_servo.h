@@ -36,8 +36,7 @@ public:
     // attempt (a negative delay counts as 0) and retry up to retryCount times.
     // A null port fails at once with "PLC no response", without description.
     int totalSize() override;
-    bool write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-               const QByteArray &data) override;
+    bool write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &data) override;
     QByteArray read(AbstractDeviceInterface *port, const CommunicatorCommand &cmd) override;
     bool initialize(AbstractDeviceInterface *port) override;
     bool validation(const QString &text) override;
@@ -69,20 +68,17 @@ public:
 
     // Register reads (functions 3 and 4); data come back low byte first.
     // A negative count is refused with the member's range text (bytes too).
-    QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area,
-                         unsigned short address, int count);
-    QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area,
-                         unsigned short address, int count, unsigned char station);
-    QByteArray readDWords(AbstractDeviceInterface *port, const QByteArray &area,
-                          unsigned short address, int count, bool swapWords);
-    QByteArray readBytes(AbstractDeviceInterface *port, const QByteArray &area,
-                         unsigned short address, int count);
+    QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count);
+    QByteArray readWords(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count,
+                         unsigned char station);
+    QByteArray readDWords(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count,
+                          bool swapWords);
+    QByteArray readBytes(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count);
 
     // Bit reads (functions 1 and 2, and bits inside registers).
-    QByteArray readDIDOs(AbstractDeviceInterface *port, const QByteArray &area,
-                         unsigned short address, int count);
-    QByteArray readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area,
-                            unsigned short address, unsigned char bitOffset, int count);
+    QByteArray readDIDOs(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count);
+    QByteArray readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address,
+                            unsigned char bitOffset, int count);
     // Unused here; kept because the plug-in's exported symbols are fixed.
     QByteArray readBits(AbstractDeviceInterface *port, const CommunicatorCommand &command);
 
@@ -90,43 +86,34 @@ public:
     // are written whole: a trailing partial word or double word of the data is
     // not sent. Bytes pad an odd last byte with a zero high byte.
     bool writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
-    bool writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
-                    unsigned char station);
-    bool writeDWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
-                     bool swapWords);
+    bool writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, unsigned char station);
+    bool writeDWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, bool swapWords);
     bool writeBytes(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
 
     // Register writes with one function-6 request per register.
     // The two writeWordWithFN6: unused here, kept as the exported symbols are fixed.
-    bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                          const QByteArray &data);
-    bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                          const QByteArray &data, unsigned char station);
-    bool writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                           const QByteArray &data);
-    bool writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                           const QByteArray &data, unsigned char station);
-    bool writeDWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                            const QByteArray &data, bool swapWords);
-    bool writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                           const QByteArray &data);
+    bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
+    bool writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
+                          unsigned char station);
+    bool writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
+    bool writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
+                           unsigned char station);
+    bool writeDWordsWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, bool swapWords);
+    bool writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
 
     // Bits inside holding registers, by read, modify and write-back. Bit
     // numbers above 15 reach into the following registers. Empty bit data
     // changes nothing: true, and nothing is sent.
-    bool writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
-                    const QByteArray &data);
+    bool writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit, const QByteArray &data);
     bool writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
                     const QByteArray &data, unsigned char station);
-    bool writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                           unsigned char bit, const QByteArray &data);
-    bool writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                           unsigned char bit, const QByteArray &data, unsigned char station);
+    bool writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address, unsigned char bit, const QByteArray &data);
+    bool writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                           const QByteArray &data, unsigned char station);
 
     // Coils with function 15, or one by one with function 5.
     bool writeCoils(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
-    bool writeCoilsWithFN5(AbstractDeviceInterface *port, unsigned short address,
-                           const QByteArray &data);
+    bool writeCoilsWithFN5(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data);
 
     // The special word store, HR60000 to HR60010 (entries 0 to 10: station
     // count, station list 1..8, read-back station, broadcast word), never
@@ -145,14 +132,12 @@ public:
     // - called directly with a register outside 59999..60009 they refuse with
     //   "can't write any word to HR%1" / "can't write any bit to HR%1".
     QByteArray readSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg, int count);
-    bool writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg,
-                             const QByteArray &data, int &progress);
-    bool writeSpecialFN6HRWords(AbstractDeviceInterface *port, unsigned short reg,
-                                const QByteArray &data, int &progress);
+    bool writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg, const QByteArray &data, int &progress);
+    bool writeSpecialFN6HRWords(AbstractDeviceInterface *port, unsigned short reg, const QByteArray &data, int &progress);
     bool writeSpecialHRbit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
                            const QByteArray &data, int &progress);
-    bool writeSpecialFN6HRbit(AbstractDeviceInterface *port, unsigned short reg,
-                              unsigned char bit, const QByteArray &data, int &progress);
+    bool writeSpecialFN6HRbit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
+                              const QByteArray &data, int &progress);
 
 private:
     Q_DISABLE_COPY(DriverTecoServo)
@@ -174,48 +159,41 @@ private:
     // of the port for StationFromPort), request, option call, send, staged
     // reception of answerLength bytes into a bounded stack buffer, CRC. On
     // success hands the answer's bytes from offset 3 to take.
-    bool exchange(AbstractDeviceInterface *port, int station, const RequestBuilder &build,
-                  int answerLength, const AnswerData &take = AnswerData());
+    bool exchange(AbstractDeviceInterface *port, int station, const RequestBuilder &build, int answerLength,
+                  const AnswerData &take = AnswerData());
     // Waits the port's frame delay; a negative delay counts as 0.
     static void waitFrameDelay(AbstractDeviceInterface *port);
     // Repeats attempt (after the delay, with the error cleared) until it
     // leaves no error or the port's retry count is used up; true on success.
     bool repeatAttempts(AbstractDeviceInterface *port, FunctionRef<void()> attempt);
 
-    QByteArray readRegisters(AbstractDeviceInterface *port, const QByteArray &area,
-                             unsigned short address, int count, int station,
-                             const RegisterReadShape &shape);
-    QByteArray readCoilsOrInputs(AbstractDeviceInterface *port, unsigned char function,
-                                 unsigned short address, int count, bool clearTail);
+    QByteArray readRegisters(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address,
+                             int count, int station, const RegisterReadShape &shape);
+    QByteArray readCoilsOrInputs(AbstractDeviceInterface *port, unsigned char function, unsigned short address,
+                                 int count, bool clearTail);
     // Register count limit of a write (123, and below 65536); records rangeText
     // (with %1 = address + 1) when it is exceeded.
     bool registersFit(unsigned short address, int registers, const char *rangeText);
-    bool writeRegisterData(AbstractDeviceInterface *port, unsigned short address,
-                           const QByteArray &wire, int station, const char *rangeText,
-                           WriteMode mode);
-    bool writeSingleRegister(AbstractDeviceInterface *port, unsigned short address,
-                             const QByteArray &wire, int station);
-    bool writeRegisterBits(AbstractDeviceInterface *port, unsigned short address,
-                           unsigned char bit, const QByteArray &data, int station,
-                           WriteMode mode);
-    bool writeCoilData(AbstractDeviceInterface *port, unsigned short address,
-                       const QByteArray &data, WriteMode mode);
+    bool writeRegisterData(AbstractDeviceInterface *port, unsigned short address, const QByteArray &wire,
+                           int station, const char *rangeText, WriteMode mode);
+    bool writeSingleRegister(AbstractDeviceInterface *port, unsigned short address, const QByteArray &wire, int station);
+    bool writeRegisterBits(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                           const QByteArray &data, int station, WriteMode mode);
+    bool writeCoilData(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, WriteMode mode);
     // Sends to the stations of the list from entry progress + 1 on, counting
     // each acknowledgement in progress, waiting the delay between stations.
-    bool broadcastToStations(AbstractDeviceInterface *port, int &progress,
-                             FunctionRef<bool(unsigned char)> send);
-    bool writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
-                           const QByteArray &data, int &progress, WriteMode mode);
+    bool broadcastToStations(AbstractDeviceInterface *port, int &progress, FunctionRef<bool(unsigned char)> send);
+    bool writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg, const QByteArray &data,
+                           int &progress, WriteMode mode);
     bool writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
                          const QByteArray &data, int &progress, WriteMode mode);
     // Refuses a null port and unsupported data types (after one delay wait);
     // false when the command ends here.
     bool acceptCommand(AbstractDeviceInterface *port, const CommunicatorCommand &cmd);
-    QByteArray readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                        const QByteArray &area, unsigned short reg, unsigned char bit);
-    bool writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                   const QByteArray &data, const QByteArray &area, unsigned short reg,
-                   unsigned char bit, int &progress);
+    QByteArray readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &area,
+                        unsigned short reg, unsigned char bit);
+    bool writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &data,
+                   const QByteArray &area, unsigned short reg, unsigned char bit, int &progress);
 
     bool errorFlag;
     // Set by setDebugMode() and read by nothing: the runtime's interface

@@ -12,8 +12,7 @@ namespace {
 
 bool isSpecialRegister(ModbusArea area, unsigned short reg)
 {
-    return area.table == ModbusArea::HoldingRegisters && reg >= SPECIAL_FIRST_REGISTER
-           && reg <= SPECIAL_LAST_REGISTER;
+    return area.table == ModbusArea::HoldingRegisters && reg >= SPECIAL_FIRST_REGISTER && reg <= SPECIAL_LAST_REGISTER;
 }
 
 bool swapsWords(const CommunicatorCommand &cmd)
@@ -59,8 +58,7 @@ QByteArray DriverTecoServo::read(AbstractDeviceInterface *port, const Communicat
 }
 
 QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                                     const QByteArray &area, unsigned short reg,
-                                     unsigned char bit)
+                                     const QByteArray &area, unsigned short reg, unsigned char bit)
 {
     const ModbusArea kind = ModbusRTUSlaveArea(area);
     switch (cmd.dataType) {
@@ -81,8 +79,7 @@ QByteArray DriverTecoServo::readOnce(AbstractDeviceInterface *port, const Commun
     }
 }
 
-bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                            const QByteArray &data)
+bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &data)
 {
     if (!acceptCommand(port, cmd))
         return false;
@@ -99,9 +96,8 @@ bool DriverTecoServo::write(AbstractDeviceInterface *port, const CommunicatorCom
     return result;
 }
 
-bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd,
-                                const QByteArray &data, const QByteArray &area,
-                                unsigned short reg, unsigned char bit, int &progress)
+bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const CommunicatorCommand &cmd, const QByteArray &data,
+                                const QByteArray &area, unsigned short reg, unsigned char bit, int &progress)
 {
     const ModbusArea kind = ModbusRTUSlaveArea(area);
     const bool holding = kind.table == ModbusArea::HoldingRegisters;
@@ -117,8 +113,7 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
             return single ? writeSpecialFN6HRbit(port, reg, bit, data, progress)
                           : writeSpecialHRbit(port, reg, bit, data, progress);
         if (holding)
-            return single ? writeHRbitWithFN6(port, reg, bit, data)
-                          : writeHRbit(port, reg, bit, data);
+            return single ? writeHRbitWithFN6(port, reg, bit, data) : writeHRbit(port, reg, bit, data);
         refusal = TecoServoText::WriteNoBit;
         break;
     case CommunicatorCommand::Byte:
@@ -146,16 +141,14 @@ bool DriverTecoServo::writeOnce(AbstractDeviceInterface *port, const Communicato
     return false;
 }
 
-void DriverTecoServo::appendCmdToReadCommError(unsigned char station,
-                                               const CommunicatorCommand &cmd)
+void DriverTecoServo::appendCmdToReadCommError(unsigned char station, const CommunicatorCommand &cmd)
 {
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type < 4)
         lastError += describe(TecoServoText::ReadDescription[type], station, cmd);
 }
 
-void DriverTecoServo::appendCmdToWriteCommError(unsigned char station,
-                                                const CommunicatorCommand &cmd)
+void DriverTecoServo::appendCmdToWriteCommError(unsigned char station, const CommunicatorCommand &cmd)
 {
     const unsigned int type = static_cast<unsigned int>(cmd.dataType);
     if (type < 4)

@@ -31,9 +31,8 @@ bool DriverTecoServo::queryStation(AbstractDeviceInterface *port, int &station)
     return true;
 }
 
-bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station,
-                               const RequestBuilder &build, int answerLength,
-                               const AnswerData &take)
+bool DriverTecoServo::exchange(AbstractDeviceInterface *port, int station, const RequestBuilder &build,
+                               int answerLength, const AnswerData &take)
 {
     if (station == StationFromPort && !queryStation(port, station))
         return false;
@@ -98,8 +97,7 @@ bool DriverTecoServo::checkException(const char *buffer, unsigned char function)
         unsigned char exception[MIN_ADU];
         std::memcpy(exception, buffer, MIN_ADU);
         if (ModbusRTUSlaveCheckCRC(exception, MIN_ADU))
-            setCommError(QtCompat::asprintf(TecoServoText::Exception,
-                                           unsigned(static_cast<unsigned char>(buffer[2]))));
+            setCommError(QtCompat::asprintf(TecoServoText::Exception, unsigned(static_cast<unsigned char>(buffer[2]))));
         else
             setCommError(QLatin1String(TecoServoText::CrcError));
         return false;
@@ -114,8 +112,7 @@ void DriverTecoServo::waitFrameDelay(AbstractDeviceInterface *port)
     HRSleep(ms > 0 ? static_cast<unsigned long>(ms) : 0ul);
 }
 
-bool DriverTecoServo::repeatAttempts(AbstractDeviceInterface *port,
-                                     FunctionRef<void()> attempt)
+bool DriverTecoServo::repeatAttempts(AbstractDeviceInterface *port, FunctionRef<void()> attempt)
 {
     for (int tries = 0;; ++tries) {
         waitFrameDelay(port);

@@ -34,31 +34,26 @@ struct RegisterReadShape
 namespace {
 
 const RegisterReadShape WORDS = {
-    TecoServoText::ReadWordRange,
-    [](qint64 count) { return count; },
+    TecoServoText::ReadWordRange, [](qint64 count) { return count; },
     [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, count); }};
 
 const RegisterReadShape DWORDS = {
-    TecoServoText::ReadDWordRange,
-    [](qint64 count) { return 2 * count; },
+    TecoServoText::ReadDWordRange, [](qint64 count) { return 2 * count; },
     [](const unsigned char *data, int count) { return fromBigEndianUShortArray(data, 2 * count); }};
 
-const RegisterReadShape SWAPPED_DWORDS = {
-    DWORDS.rangeText, DWORDS.registers,
-    [](const unsigned char *data, int count) { return fromBigEndianULongArray(data, count); }};
+const RegisterReadShape SWAPPED_DWORDS = {DWORDS.rangeText, DWORDS.registers, [](const unsigned char *data, int count) {
+                                              return fromBigEndianULongArray(data, count);
+                                          }};
 
-const RegisterReadShape BYTES = {
-    TecoServoText::ReadByteRange,
-    [](qint64 count) { return count / 2 + count % 2; },
-    [](const unsigned char *data, int count) {
-        return fromBigEndianUShortArray(data, count / 2 + count % 2).left(count);
-    }};
+const RegisterReadShape BYTES = {TecoServoText::ReadByteRange, [](qint64 count) { return count / 2 + count % 2; },
+                                 [](const unsigned char *data, int count) {
+                                     return fromBigEndianUShortArray(data, count / 2 + count % 2).left(count);
+                                 }};
 
 } // namespace
 
-QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const QByteArray &area,
-                                          unsigned short address, int count, int station,
-                                          const RegisterReadShape &shape)
+QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address,
+                                          int count, int station, const RegisterReadShape &shape)
 {
     // A negative count is refused in every member (also for bytes, where
     // rounding would otherwise turn -1 into one register).
@@ -70,17 +65,14 @@ QByteArray DriverTecoServo::readRegisters(AbstractDeviceInterface *port, const Q
     const ModbusFunction function = ModbusRTUSlaveArea(area).registerRead();
     const unsigned short quantity = static_cast<unsigned short>(n);
     QByteArray result;
-    exchange(port, station,
-             [&](unsigned char s) {
-                 return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity);
-             },
-             static_cast<int>(2 * n + 5),
-             [&](const unsigned char *data) { result = shape.convert(data, count); });
+    exchange(
+        port, station,
+        [&](unsigned char s) { return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity); },
+        static_cast<int>(2 * n + 5), [&](const unsigned char *data) { result = shape.convert(data, count); });
     return result;
 }
 
-QByteArray DriverTecoServo::readWords(AbstractDeviceInterface *port, const QByteArray &area,
-                                      unsigned short address, int count)
+QByteArray DriverTecoServo::readWords(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count)
 {
     return readRegisters(port, area, address, count, StationFromPort, WORDS);
 }
@@ -94,48 +86,41 @@ QByteArray DriverTecoServo::readWords(AbstractDeviceInterface *port, const QByte
 QByteArray DriverTecoServo::readDWords(AbstractDeviceInterface *port, const QByteArray &area,
                                        unsigned short address, int count, bool swapWords)
 {
-    return readRegisters(port, area, address, count, StationFromPort,
-                         swapWords ? SWAPPED_DWORDS : DWORDS);
+    return readRegisters(port, area, address, count, StationFromPort, swapWords ? SWAPPED_DWORDS : DWORDS);
 }
 
-QByteArray DriverTecoServo::readBytes(AbstractDeviceInterface *port, const QByteArray &area,
-                                      unsigned short address, int count)
+QByteArray DriverTecoServo::readBytes(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count)
 {
     return readRegisters(port, area, address, count, StationFromPort, BYTES);
 }
 
-QByteArray DriverTecoServo::readCoilsOrInputs(AbstractDeviceInterface *port,
-                                              unsigned char function, unsigned short address,
-                                              int count, bool clearTail)
+QByteArray DriverTecoServo::readCoilsOrInputs(AbstractDeviceInterface *port, unsigned char function,
+                                              unsigned short address, int count, bool clearTail)
 {
     const unsigned short quantity = static_cast<unsigned short>(count);
     QByteArray result;
-    exchange(port, StationFromPort,
-             [&](unsigned char s) {
-                 return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity);
-             },
-             static_cast<int>(bytesForBits(count) + 5),
-             [&](const unsigned char *data) {
-                 result = ModbusRTUSlaveExpandBitsToBytes(data, static_cast<unsigned int>(count));
-                 if (clearTail)
-                     clearUnnecessaryBits(result, count);
-             });
+    exchange(
+        port, StationFromPort,
+        [&](unsigned char s) { return ModbusRTUSlaveBuildReadDevicesRequest(s, function, address, quantity); },
+        static_cast<int>(bytesForBits(count) + 5),
+        [&](const unsigned char *data) {
+            result = ModbusRTUSlaveExpandBitsToBytes(data, static_cast<unsigned int>(count));
+            if (clearTail)
+                clearUnnecessaryBits(result, count);
+        });
     return result;
 }
 
-QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByteArray &area,
-                                      unsigned short address, int count)
+QByteArray DriverTecoServo::readDIDOs(AbstractDeviceInterface *port, const QByteArray &area, unsigned short address, int count)
 {
     if (static_cast<unsigned int>(count) > MAX_READ_BITS || address + qint64(count) > ADDRESS_SPACE) {
-        setCommError(QtCompat::asprintf(TecoServoText::ReadBitRange, count, area.constData(),
-                                       unsigned(address) + 1));
+        setCommError(QtCompat::asprintf(TecoServoText::ReadBitRange, count, area.constData(), unsigned(address) + 1));
         return QByteArray();
     }
     return readCoilsOrInputs(port, ModbusRTUSlaveArea(area).bitRead(), address, count, true);
 }
 
-QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
-                                     const CommunicatorCommand &command)
+QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port, const CommunicatorCommand &command)
 {
     // The letters as every address has them, only DO and DI as written; the
     // number this member's own way, from all the digits of the text.
@@ -162,15 +147,13 @@ QByteArray DriverTecoServo::readBits(AbstractDeviceInterface *port,
 }
 
 QByteArray DriverTecoServo::readIRHRbits(AbstractDeviceInterface *port, const QByteArray &area,
-                                         unsigned short address, unsigned char bitOffset,
-                                         int count)
+                                         unsigned short address, unsigned char bitOffset, int count)
 {
     if (count < 0) {
         setCommError(QtCompat::asprintf(WORDS.rangeText, area.constData(), address + 1));
         return QByteArray();
     }
-    const unsigned int registers =
-        NumOfBitsToNumOfWords(bitOffset, static_cast<unsigned int>(count));
+    const unsigned int registers = NumOfBitsToNumOfWords(bitOffset, static_cast<unsigned int>(count));
     QByteArray bits = readWords(port, area, address, static_cast<int>(registers));
     if (bits.isEmpty() || count == 0)
         return QByteArray();

@@ -35,8 +35,7 @@ unsigned short wordAt(const QByteArray &data, int offset)
 
 } // namespace
 
-QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg,
-                                               int count)
+QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg, int count)
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY || count < 0 || count > MAX_READ_WORDS) {
@@ -45,8 +44,7 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
     }
     if (entry + count > BROADCAST_ENTRY && specialWords[STATION_COUNT_ENTRY] != 0) {
         const unsigned char station = specialWords[READ_BACK_ENTRY] & 0xFF;
-        const QByteArray value =
-            readWords(port, QByteArrayLiteral("HR"), BROADCAST_REGISTER, 1, station);
+        const QByteArray value = readWords(port, QByteArrayLiteral("HR"), BROADCAST_REGISTER, 1, station);
         if (value.size() == 2)
             specialWords[BROADCAST_ENTRY] = wordAt(value, 0);
     }
@@ -60,8 +58,7 @@ QByteArray DriverTecoServo::readSpecialHRWords(AbstractDeviceInterface *port, un
     return result;
 }
 
-bool DriverTecoServo::broadcastToStations(AbstractDeviceInterface *port, int &progress,
-                                          FunctionRef<bool(unsigned char)> send)
+bool DriverTecoServo::broadcastToStations(AbstractDeviceInterface *port, int &progress, FunctionRef<bool(unsigned char)> send)
 {
     const int stations = std::min<int>(specialWords[STATION_COUNT_ENTRY], MAX_STATIONS);
     if (progress < 0)
@@ -75,8 +72,8 @@ bool DriverTecoServo::broadcastToStations(AbstractDeviceInterface *port, int &pr
     return true;
 }
 
-bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg,
-                                        const QByteArray &data, int &progress, WriteMode mode)
+bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned short reg, const QByteArray &data,
+                                        int &progress, WriteMode mode)
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
@@ -92,9 +89,8 @@ bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned 
         return true;
     }
     const bool sent = broadcastToStations(port, progress, [&](unsigned char station) {
-        return mode == WriteMode::Block
-                   ? writeWords(port, BROADCAST_REGISTER, data, station)
-                   : writeWordsWithFN6(port, BROADCAST_REGISTER, data, station);
+        return mode == WriteMode::Block ? writeWords(port, BROADCAST_REGISTER, data, station)
+                                        : writeWordsWithFN6(port, BROADCAST_REGISTER, data, station);
     });
     if (!sent)
         return false;
@@ -103,9 +99,8 @@ bool DriverTecoServo::writeSpecialWords(AbstractDeviceInterface *port, unsigned 
     return true;
 }
 
-bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg,
-                                      unsigned char bit, const QByteArray &data, int &progress,
-                                      WriteMode mode)
+bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
+                                      const QByteArray &data, int &progress, WriteMode mode)
 {
     const unsigned int entry = entryOf(reg);
     if (entry > BROADCAST_ENTRY) {
@@ -115,9 +110,8 @@ bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned sh
     unsigned short &count = specialWords[STATION_COUNT_ENTRY];
     if (entry == BROADCAST_ENTRY) {
         const bool sent = broadcastToStations(port, progress, [&](unsigned char station) {
-            return mode == WriteMode::Block
-                       ? writeHRbit(port, BROADCAST_REGISTER, bit, data, station)
-                       : writeHRbitWithFN6(port, BROADCAST_REGISTER, bit, data, station);
+            return mode == WriteMode::Block ? writeHRbit(port, BROADCAST_REGISTER, bit, data, station)
+                                            : writeHRbitWithFN6(port, BROADCAST_REGISTER, bit, data, station);
         });
         if (!sent) {
             count = std::min(count, MAX_STATIONS);
@@ -133,8 +127,7 @@ bool DriverTecoServo::writeSpecialBit(AbstractDeviceInterface *port, unsigned sh
     return true;
 }
 
-bool DriverTecoServo::writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg,
-                                          const QByteArray &data, int &progress)
+bool DriverTecoServo::writeSpecialHRWords(AbstractDeviceInterface *port, unsigned short reg, const QByteArray &data, int &progress)
 {
     return writeSpecialWords(port, reg, data, progress, WriteMode::Block);
 }
@@ -145,15 +138,14 @@ bool DriverTecoServo::writeSpecialFN6HRWords(AbstractDeviceInterface *port, unsi
     return writeSpecialWords(port, reg, data, progress, WriteMode::Single);
 }
 
-bool DriverTecoServo::writeSpecialHRbit(AbstractDeviceInterface *port, unsigned short reg,
-                                        unsigned char bit, const QByteArray &data, int &progress)
+bool DriverTecoServo::writeSpecialHRbit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
+                                        const QByteArray &data, int &progress)
 {
     return writeSpecialBit(port, reg, bit, data, progress, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeSpecialFN6HRbit(AbstractDeviceInterface *port, unsigned short reg,
-                                           unsigned char bit, const QByteArray &data,
-                                           int &progress)
+bool DriverTecoServo::writeSpecialFN6HRbit(AbstractDeviceInterface *port, unsigned short reg, unsigned char bit,
+                                           const QByteArray &data, int &progress)
 {
     return writeSpecialBit(port, reg, bit, data, progress, WriteMode::Single);
 }

@@ -46,19 +46,18 @@ bool DriverTecoServo::registersFit(unsigned short address, int registers, const 
 }
 
 bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned short address,
-                                        const QByteArray &wire, int station,
-                                        const char *rangeText, WriteMode mode)
+                                        const QByteArray &wire, int station, const char *rangeText, WriteMode mode)
 {
     const int registers = wire.size() / 2;
     if (!registersFit(address, registers, rangeText))
         return false;
     if (mode == WriteMode::Block) {
-        return exchange(port, station,
-                        [&](unsigned char s) {
-                            return ModbusRTUSlaveBuildFn16Request(
-                                s, address, static_cast<unsigned short>(registers), wire);
-                        },
-                        WRITE_ANSWER_LENGTH);
+        return exchange(
+            port, station,
+            [&](unsigned char s) {
+                return ModbusRTUSlaveBuildFn16Request(s, address, static_cast<unsigned short>(registers), wire);
+            },
+            WRITE_ANSWER_LENGTH);
     }
     // The station is asked once before the run and its value not used: a
     // station out of range ends the command before anything is sent, and the
@@ -68,8 +67,7 @@ bool DriverTecoServo::writeRegisterData(AbstractDeviceInterface *port, unsigned 
         return false;
     // Each single-register write asks the port for the station again.
     for (int i = 0; i < registers; ++i) {
-        if (!writeSingleRegister(port, static_cast<unsigned short>(address + i),
-                                 wire.mid(2 * i, 2), station))
+        if (!writeSingleRegister(port, static_cast<unsigned short>(address + i), wire.mid(2 * i, 2), station))
             return false;
     }
     return true;
@@ -80,41 +78,36 @@ bool DriverTecoServo::writeSingleRegister(AbstractDeviceInterface *port, unsigne
 {
     if (!registersFit(address, wire.size() / 2, TecoServoText::WriteWordRange))
         return false;
-    return exchange(port, station,
-                    [&](unsigned char s) { return ModbusRTUSlaveBuildFn6Request(s, address, wire); },
-                    WRITE_ANSWER_LENGTH);
+    return exchange(
+        port, station, [&](unsigned char s) { return ModbusRTUSlaveBuildFn6Request(s, address, wire); },
+        WRITE_ANSWER_LENGTH);
 }
 
-bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address,
-                                 const QByteArray &data)
+bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
-    return writeRegisterData(port, address, wordsToWire(data), StationFromPort,
-                             TecoServoText::WriteWordRange, WriteMode::Block);
+    return writeRegisterData(port, address, wordsToWire(data), StationFromPort, TecoServoText::WriteWordRange,
+                             WriteMode::Block);
 }
 
-bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address,
-                                 const QByteArray &data, unsigned char station)
+bool DriverTecoServo::writeWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data,
+                                 unsigned char station)
 {
-    return writeRegisterData(port, address, wordsToWire(data), station,
-                             TecoServoText::WriteWordRange, WriteMode::Block);
+    return writeRegisterData(port, address, wordsToWire(data), station, TecoServoText::WriteWordRange, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeDWords(AbstractDeviceInterface *port, unsigned short address,
-                                  const QByteArray &data, bool swapWords)
+bool DriverTecoServo::writeDWords(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, bool swapWords)
 {
     return writeRegisterData(port, address, dwordsToWire(data, swapWords), StationFromPort,
                              TecoServoText::WriteDWordRange, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeBytes(AbstractDeviceInterface *port, unsigned short address,
-                                 const QByteArray &data)
+bool DriverTecoServo::writeBytes(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
-    return writeRegisterData(port, address, bytesToWire(data), StationFromPort,
-                             TecoServoText::WriteByteRange, WriteMode::Block);
+    return writeRegisterData(port, address, bytesToWire(data), StationFromPort, TecoServoText::WriteByteRange,
+                             WriteMode::Block);
 }
 
-bool DriverTecoServo::writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                                       const QByteArray &data)
+bool DriverTecoServo::writeWordWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
     return writeSingleRegister(port, address, data, StationFromPort);
 }
@@ -125,18 +118,16 @@ bool DriverTecoServo::writeWordWithFN6(AbstractDeviceInterface *port, unsigned s
     return writeSingleRegister(port, address, data, station);
 }
 
-bool DriverTecoServo::writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                                        const QByteArray &data)
+bool DriverTecoServo::writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
-    return writeRegisterData(port, address, wordsToWire(data), StationFromPort,
-                             TecoServoText::WriteWordRange, WriteMode::Single);
+    return writeRegisterData(port, address, wordsToWire(data), StationFromPort, TecoServoText::WriteWordRange,
+                             WriteMode::Single);
 }
 
 bool DriverTecoServo::writeWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
                                         const QByteArray &data, unsigned char station)
 {
-    return writeRegisterData(port, address, wordsToWire(data), station,
-                             TecoServoText::WriteWordRange, WriteMode::Single);
+    return writeRegisterData(port, address, wordsToWire(data), station, TecoServoText::WriteWordRange, WriteMode::Single);
 }
 
 bool DriverTecoServo::writeDWordsWithFN6(AbstractDeviceInterface *port, unsigned short address,
@@ -146,26 +137,22 @@ bool DriverTecoServo::writeDWordsWithFN6(AbstractDeviceInterface *port, unsigned
                              TecoServoText::WriteDWordRange, WriteMode::Single);
 }
 
-bool DriverTecoServo::writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                                        const QByteArray &data)
+bool DriverTecoServo::writeBytesWithFN6(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
-    return writeRegisterData(port, address, bytesToWire(data), StationFromPort,
-                             TecoServoText::WriteByteRange, WriteMode::Single);
+    return writeRegisterData(port, address, bytesToWire(data), StationFromPort, TecoServoText::WriteByteRange,
+                             WriteMode::Single);
 }
 
-bool DriverTecoServo::writeRegisterBits(AbstractDeviceInterface *port, unsigned short address,
-                                        unsigned char bit, const QByteArray &data, int station,
-                                        WriteMode mode)
+bool DriverTecoServo::writeRegisterBits(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                                        const QByteArray &data, int station, WriteMode mode)
 {
     if (data.isEmpty())
         return true;
-    const int registers =
-        static_cast<int>(NumOfBitsToNumOfWords(bit, static_cast<unsigned int>(data.size())));
+    const int registers = static_cast<int>(NumOfBitsToNumOfWords(bit, static_cast<unsigned int>(data.size())));
     const QByteArray area = QByteArrayLiteral("HR");
     QByteArray copy = station == StationFromPort
                           ? readWords(port, area, address, registers)
-                          : readWords(port, area, address, registers,
-                                      static_cast<unsigned char>(station));
+                          : readWords(port, area, address, registers, static_cast<unsigned char>(station));
     if (copy.isEmpty())
         return false;
     for (int j = 0; j < data.size(); ++j)
@@ -174,45 +161,41 @@ bool DriverTecoServo::writeRegisterBits(AbstractDeviceInterface *port, unsigned 
 
     const QByteArray wire = toBigEndianUShortArray(copy);
     if (mode == WriteMode::Block)
-        return writeRegisterData(port, address, wire, station,
-                                 TecoServoText::WriteWordRange, WriteMode::Block);
+        return writeRegisterData(port, address, wire, station, TecoServoText::WriteWordRange, WriteMode::Block);
     for (int i = 0; i < registers; ++i) {
         if (i > 0)
             waitFrameDelay(port);
-        if (!writeSingleRegister(port, static_cast<unsigned short>(address + i),
-                                 wire.mid(2 * i, 2), station))
+        if (!writeSingleRegister(port, static_cast<unsigned short>(address + i), wire.mid(2 * i, 2), station))
             return false;
     }
     return true;
 }
 
-bool DriverTecoServo::writeHRbit(AbstractDeviceInterface *port, unsigned short address,
-                                 unsigned char bit, const QByteArray &data)
+bool DriverTecoServo::writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                                 const QByteArray &data)
 {
     return writeRegisterBits(port, address, bit, data, StationFromPort, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeHRbit(AbstractDeviceInterface *port, unsigned short address,
-                                 unsigned char bit, const QByteArray &data, unsigned char station)
+bool DriverTecoServo::writeHRbit(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                                 const QByteArray &data, unsigned char station)
 {
     return writeRegisterBits(port, address, bit, data, station, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                                        unsigned char bit, const QByteArray &data)
+bool DriverTecoServo::writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                                        const QByteArray &data)
 {
     return writeRegisterBits(port, address, bit, data, StationFromPort, WriteMode::Single);
 }
 
-bool DriverTecoServo::writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address,
-                                        unsigned char bit, const QByteArray &data,
-                                        unsigned char station)
+bool DriverTecoServo::writeHRbitWithFN6(AbstractDeviceInterface *port, unsigned short address, unsigned char bit,
+                                        const QByteArray &data, unsigned char station)
 {
     return writeRegisterBits(port, address, bit, data, station, WriteMode::Single);
 }
 
-bool DriverTecoServo::writeCoilData(AbstractDeviceInterface *port, unsigned short address,
-                                    const QByteArray &data, WriteMode mode)
+bool DriverTecoServo::writeCoilData(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data, WriteMode mode)
 {
     int station = StationFromPort;
     if (!queryStation(port, station))
@@ -228,32 +211,30 @@ bool DriverTecoServo::writeCoilData(AbstractDeviceInterface *port, unsigned shor
             if (data.at(i))
                 packed[i / 8] = static_cast<char>(packed.at(i / 8) | (1 << (i % 8)));
         }
-        return exchange(port, station,
-                        [&](unsigned char s) {
-                            return ModbusRTUSlaveBuildFn15Request(
-                                s, address, static_cast<unsigned short>(coils), packed);
-                        },
-                        WRITE_ANSWER_LENGTH);
+        return exchange(
+            port, station,
+            [&](unsigned char s) {
+                return ModbusRTUSlaveBuildFn15Request(s, address, static_cast<unsigned short>(coils), packed);
+            },
+            WRITE_ANSWER_LENGTH);
     }
     for (int i = 0; i < coils; ++i) {
         const unsigned short coil = static_cast<unsigned short>(address + i);
         const bool on = data.at(i) != 0;
-        if (!exchange(port, station,
-                      [&](unsigned char s) { return ModbusRTUSlaveBuildFn5Request(s, coil, on); },
-                      WRITE_ANSWER_LENGTH))
+        if (!exchange(
+                port, station, [&](unsigned char s) { return ModbusRTUSlaveBuildFn5Request(s, coil, on); },
+                WRITE_ANSWER_LENGTH))
             return false;
     }
     return true;
 }
 
-bool DriverTecoServo::writeCoils(AbstractDeviceInterface *port, unsigned short address,
-                                 const QByteArray &data)
+bool DriverTecoServo::writeCoils(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
     return writeCoilData(port, address, data, WriteMode::Block);
 }
 
-bool DriverTecoServo::writeCoilsWithFN5(AbstractDeviceInterface *port, unsigned short address,
-                                        const QByteArray &data)
+bool DriverTecoServo::writeCoilsWithFN5(AbstractDeviceInterface *port, unsigned short address, const QByteArray &data)
 {
     return writeCoilData(port, address, data, WriteMode::Single);
 }

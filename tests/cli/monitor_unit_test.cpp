@@ -57,36 +57,46 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
     {
         const char *what;
         QList<QPair<QByteArray, qint64>> chunks; // bytes, read at ns
-        QStringList frames; // "hex crc silence-in-chars gap-in-chars"
-        bool wholeFrames = false; // a pseudo-terminal: each frame read whole as it began
+        QStringList frames;                      // "hex crc silence-in-chars gap-in-chars"
+        bool wholeFrames = false;                // a pseudo-terminal: each frame read whole as it began
     };
     const QList<Case> cases = {
         // A UART's bytes are read once their stop bits are in: the 9 of the
         // answer read at 29c began at 20c, 12 characters after the request.
-        {"request, silence, answer", {{request, 8 * c}, {answer, 29 * c}},
+        {"request, silence, answer",
+         {{request, 8 * c}, {answer, 29 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 12 0"}},
-        {"a gap of two characters inside a frame", {{request.left(3), 3 * c}, {request.mid(3), 10 * c}},
+        {"a gap of two characters inside a frame",
+         {{request.left(3), 3 * c}, {request.mid(3), 10 * c}},
          {request.toHex() + " ok - 2"}},
-        {"bytes read one by one, back to back: no gap", {{request.left(1), c}, {request.mid(1, 1), 2 * c},
-                                                          {request.mid(2), 8 * c}},
+        {"bytes read one by one, back to back: no gap",
+         {{request.left(1), c}, {request.mid(1, 1), 2 * c}, {request.mid(2), 8 * c}},
          {request.toHex() + " ok - 0"}},
-        {"a whole frame, then the next after two characters: too soon", {{request, 8 * c}, {answer, 19 * c}},
+        {"a whole frame, then the next after two characters: too soon",
+         {{request, 8 * c}, {answer, 19 * c}},
          {request.toHex() + " ok - 0", answer.toHex() + " ok 2 0"}},
         {"a master that keeps no silence: its request one character after the answer",
-         {{answer, 9 * c}, {request, 18 * c}}, {answer.toHex() + " ok - 0", request.toHex() + " ok 1 0"}},
-        {"two frames in one read", {{request + answer, 0}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
-        {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}},
+         {{answer, 9 * c}, {request, 18 * c}},
+         {answer.toHex() + " ok - 0", request.toHex() + " ok 1 0"}},
+        {"two frames in one read", {{request + answer, 0}}, {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
+        {"a frame and noise in one read",
+         {{request + QByteArray("\x55\x66", 2), 0}},
          {request.toHex() + " ok - 0", "5566 bad - 0"}},
-        {"noise and a frame in one read", {{QByteArray("\x55\x66", 2) + request, 0}},
+        {"noise and a frame in one read",
+         {{QByteArray("\x55\x66", 2) + request, 0}},
          {"5566 bad - 0", request.toHex() + " ok - 0"}},
-        {"whole frames: the silence counts from the request's last character", {{request, 0}, {answer, 12 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"}, true},
-        {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 0 0"}, true},
+        {"whole frames: the silence counts from the request's last character",
+         {{request, 0}, {answer, 12 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"},
+         true},
+        {"whole frames: an answer as the request ended",
+         {{request, 0}, {answer, 8 * c}},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok 0 0"},
+         true},
         {"whole frames read late, together: the next one's silence is not known",
          {{request + answer, 0}, {request, 30 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0", request.toHex() + " ok - 0"}, true},
+         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0", request.toHex() + " ok - 0"},
+         true},
     };
     for (const Case &test : cases) {
         MonitorFramer framer(c, line.silentIntervalNs(), test.wholeFrames);
@@ -100,9 +110,9 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
         ASSERT_TRUE(framer.takeAtSilence(last + line.silentIntervalNs(), &frames)) << test.what;
         QStringList shown;
         for (const HeardFrame &f : frames) {
-            shown.append(QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(f.bytes.toHex()),
-                             QLatin1String(f.crcOk ? "ok" : "bad"),
-                             f.silenceBeforeNs < 0 ? QStringLiteral("-") : QString::number(f.silenceBeforeNs / c))
+            shown.append(QStringLiteral("%1 %2 %3 %4")
+                             .arg(QString::fromLatin1(f.bytes.toHex()), QLatin1String(f.crcOk ? "ok" : "bad"),
+                                  f.silenceBeforeNs < 0 ? QStringLiteral("-") : QString::number(f.silenceBeforeNs / c))
                              .arg(f.longestGapNs / c));
         }
         EXPECT_EQ(shown.join(QLatin1Char('\n')).toStdString(), test.frames.join(QLatin1Char('\n')).toStdString())
@@ -140,8 +150,9 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     const MonitorJudging judging{line.characterTimeNs(), line.silentIntervalNs(), true};
     ParamFile map;
     QString error;
-    ASSERT_TRUE(parseParamText(QStringLiteral("HR5 word speed_limit\nHR6 dword position\n"), QStringLiteral("m.map"),
-                               ParamFileKind::Map, &map, &error)) << qPrintable(error);
+    ASSERT_TRUE(parseParamText(QStringLiteral("HR5 word speed_limit\nHR6 dword position\n"),
+                               QStringLiteral("m.map"), ParamFileKind::Map, &map, &error))
+        << qPrintable(error);
     const QByteArray read = withCrc("010300000002");
     struct Case
     {
@@ -170,8 +181,7 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
          {heard(read, 0, 8), heard(withCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
          {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 f2"
           " [answer from station 3, station 1 was asked]",
-          "noise: 2 bytes: 55 aa",
-          "station 1 fn 3 HR1 x2  [no answer]"}},
+          "noise: 2 bytes: 55 aa", "station 1 fn 3 HR1 x2  [no answer]"}},
         {"more registers than Modbus allows: a register answer is not this one's, an exception is",
          {heard(withCrc("010300000082"), 0, 8), heard(withCrc("01030400070008"), 20, 29, 12),
           heard(withCrc("010307D00001"), 50, 58, 21), heard(withCrc("018303"), 70, 75, 12)},
@@ -208,28 +218,30 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
     MonitorPairer pairer(1000 * kMs);
     QList<Transaction> done;
     const QByteArray read = withCrc("010300000002");
-    for (const HeardFrame &frame : {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12),
-                                    heard(read, 40, 48, 11), heard(withCrc("018306"), 60, 65, 12),
-                                    heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91),
-                                    heard(read, 300, 308, 209)})
+    for (const HeardFrame &frame :
+         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12), heard(read, 40, 48, 11),
+          heard(withCrc("018306"), 60, 65, 12), heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91),
+          heard(read, 300, 308, 209)})
         pairer.add(frame, &done);
     pairer.finish(&done);
     for (const Transaction &t : qAsConst(done))
         stats.add(t);
-    EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(), QStringList({
-        "station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
-        "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
-        "noise: 0 bursts, 0 bytes",
-        "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
-        "after a frame)"})
-                  .join(QLatin1Char('\n')).toStdString());
+    EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(),
+              QStringList({"station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
+                           "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
+                           "noise: 0 bursts, 0 bytes",
+                           "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
+                           "after a frame)"})
+                  .join(QLatin1Char('\n'))
+                  .toStdString());
 }
 
 TEST(PcapWriter, WritesUser0PacketsOfBareFrames)
 {
     EXPECT_EQ(PcapWriter::header().toHex(), QByteArray("d4c3b2a1020004000000000000000000ffff000093000000"));
     EXPECT_EQ(PcapWriter::packet(QByteArray::fromHex("0103"), 1700000000123456LL).toHex(),
-              QByteArray("00f1536540e201000200000002000000" "0103"));
+              QByteArray("00f1536540e201000200000002000000"
+                         "0103"));
 
     // A write the file system refuses (here a size limit, as a full disk
     // would) is said with its reason.
@@ -259,8 +271,9 @@ namespace {
 TEST(MonitorPlan, RefusesWhatCannotListen)
 {
     const QList<QPair<QStringList, QString>> cases = {
-        {{"--sim", "monitor"}, "monitor listens to a device (-d), not to the built-in simulated line "
-                               "(servosim --tap makes a line to listen to)"},
+        {{"--sim", "monitor"},
+         "monitor listens to a device (-d), not to the built-in simulated line "
+         "(servosim --tap makes a line to listen to)"},
         {{"monitor"}, "no line given: -d DEVICE for a serial line, or --sim for the built-in simulated line"},
         {{"-d", "/dev/null", "monitor", "HR1"}, "monitor takes no arguments: HR1"},
         {{"-d", "/dev/null", "--station", "2", "monitor"},
@@ -286,7 +299,8 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
     Plan plan;
     QString error;
     EXPECT_TRUE(parsePlan({"-d", "/dev/ttyUSB1", "--map", "docs/servo-parameters.map", "--csv", "/tmp/x.csv",
-                           "--count", "5", "monitor"}, &plan, &error)
+                           "--count", "5", "monitor"},
+                          &plan, &error)
                 || error.contains(QLatin1String("servo-parameters.map")))
         << qPrintable(error);
 }

@@ -114,7 +114,8 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
     for (const auto &c : cases) {
         Plan plan;
         QString error;
-        EXPECT_FALSE(parsePlan(QStringList{"--sim", "--trace"} + c.args, &plan, &error)) << qPrintable(c.args.join(' '));
+        EXPECT_FALSE(parsePlan(QStringList{"--sim", "--trace"} + c.args, &plan, &error))
+            << qPrintable(c.args.join(' '));
         EXPECT_TRUE(error.contains(QString::fromUtf8(c.named))) << c.named << " in " << qPrintable(error);
         EXPECT_FALSE(error.contains(QLatin1Char('\n')) || error.contains(QLatin1Char('\r'))) << qPrintable(error);
     }
@@ -144,11 +145,12 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
         const QString line = QRegularExpression(QStringLiteral("\n +--%1 [A-Z]+ [^\n]*").arg(name)).match(help).captured();
         const QString range = optionRange(name);
         if (name != QLatin1String("polls")) { // up to INT_MAX: "N"
-            EXPECT_TRUE(line.contains(QStringLiteral(", ") + range)) << qPrintable(line) << " without " << qPrintable(range);
+            EXPECT_TRUE(line.contains(QStringLiteral(", ") + range))
+                << qPrintable(line) << " without " << qPrintable(range);
         }
         const QStringList bounds = range.split(QStringLiteral(" to "));
-        for (const qint64 value : {bounds[0].toLongLong() - 1, bounds[0].toLongLong(), bounds[1].toLongLong(),
-                                   bounds[1].toLongLong() + 1}) {
+        for (const qint64 value :
+             {bounds[0].toLongLong() - 1, bounds[0].toLongLong(), bounds[1].toLongLong(), bounds[1].toLongLong() + 1}) {
             Plan plan;
             QString error;
             const bool within = value >= bounds[0].toLongLong() && value <= bounds[1].toLongLong();

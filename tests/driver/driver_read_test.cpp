@@ -32,9 +32,8 @@ TEST_F(ReadTest, TenWordsFromHR1)
     const QByteArray data = read(CommunicatorCommand::Word, 10, "HR1");
     EXPECT_FALSE(driver.hasError());
     EXPECT_EQ(hexOf(data), "01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09 00 34 12");
-    EXPECT_EQ(port.calls, strings({"frameDelay", "stationId", "setOption 12 int 0",
-                                       "send 01 03 00 00 00 0A C5 CD", "receive 5",
-                                       "receive 20"}));
+    EXPECT_EQ(port.calls, strings({"frameDelay", "stationId", "setOption 12 int 0", "send 01 03 00 00 00 0A C5 CD",
+                                   "receive 5", "receive 20"}));
 }
 
 // Every protocol error, provoked by the answer to a one-word read of HR100;
@@ -44,7 +43,12 @@ TEST_F(ReadTest, ProtocolErrorsEndWithOneDescription)
     const QByteArray good = readAnswer(3, hex("12 34"));
     QByteArray flipped = good;
     flipped[3] = char(0x13);
-    struct Case { int station; std::vector<std::pair<QByteArray, int>> replies; QString text; };
+    struct Case
+    {
+        int station;
+        std::vector<std::pair<QByteArray, int>> replies;
+        QString text;
+    };
     const Case cases[] = {
         {1, {}, "PLC no response"},
         {1, {{QByteArray(), -1}}, "PLC no response"},
@@ -71,8 +75,7 @@ TEST_F(ReadTest, ProtocolErrorsEndWithOneDescription)
                 port.reply(r.first, r.second);
         EXPECT_TRUE(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, "HR100")).isEmpty());
         EXPECT_TRUE(driver.hasError());
-        EXPECT_EQ(driver.getLastError(),
-                  c.text + QString(" (read 1 word(s) from %1-HR100)").arg(c.station & 0xFF));
+        EXPECT_EQ(driver.getLastError(), c.text + QString(" (read 1 word(s) from %1-HR100)").arg(c.station & 0xFF));
         EXPECT_EQ(port.count("frameDelay"), 2) << c.text;
         EXPECT_EQ(port.sent.size(), c.station == 1 ? 2 : 0) << c.text;
     }
@@ -83,11 +86,9 @@ TEST_F(ReadTest, NoAnswerIsRetriedAfterTheDelayEachTime)
     port.retries = 3;
     EXPECT_TRUE(read(CommunicatorCommand::Word, 2, "HR100").isEmpty());
     const QStringList attempt = strings({"frameDelay", "stationId", "setOption 12 int 0",
-                                 "send " + hexOf(withCrc(hex("01 03 00 63 00 02"))),
-                                 "receive 5"});
-    EXPECT_EQ(port.calls, attempt + QStringList("retryCount") + attempt
-                              + QStringList("retryCount") + attempt + QStringList("retryCount")
-                              + attempt + strings({"retryCount", "stationId"}));
+                                         "send " + hexOf(withCrc(hex("01 03 00 63 00 02"))), "receive 5"});
+    EXPECT_EQ(port.calls, attempt + QStringList("retryCount") + attempt + QStringList("retryCount") + attempt
+                              + QStringList("retryCount") + attempt + strings({"retryCount", "stationId"}));
     EXPECT_EQ(driver.getLastError(), "PLC no response (read 2 word(s) from 1-HR100)");
 }
 
@@ -118,12 +119,18 @@ TEST_F(ReadTest, UnsupportedTypesAndBlocksGetNoDescription)
 // The parser's quirks, seen in the request each address produces.
 TEST_F(ReadTest, AddressesSelectFunctionAndRegister)
 {
-    const struct { int type; int count; const char *address; const char *request; } cases[] = {
+    const struct
+    {
+        int type;
+        int count;
+        const char *address;
+        const char *request;
+    } cases[] = {
         {CommunicatorCommand::Word, 1, "HR100", "01 03 00 63 00 01"},
         {CommunicatorCommand::Word, 1, "hr100", "01 03 00 63 00 01"},
         {CommunicatorCommand::Word, 1, "Fn6Hr12", "01 03 00 0B 00 01"},
         {CommunicatorCommand::Word, 1, "IR100", "01 04 00 63 00 01"},
-        {CommunicatorCommand::Word, 1, "F100", "01 04 FF FF 00 01"},  // area F10, no number left
+        {CommunicatorCommand::Word, 1, "F100", "01 04 FF FF 00 01"}, // area F10, no number left
         {CommunicatorCommand::Word, 1, "HR0", "01 03 FF FF 00 01"},
         {CommunicatorCommand::Word, 1, "HR", "01 03 FF FF 00 01"},
         {CommunicatorCommand::Word, 1, "", "01 04 FF FF 00 01"},
@@ -132,7 +139,7 @@ TEST_F(ReadTest, AddressesSelectFunctionAndRegister)
         {CommunicatorCommand::Word, 1, "HR60011", "01 03 EA 6A 00 01"},
         {CommunicatorCommand::DoubleWord, 1, "HR100SW", "01 03 00 63 00 02"},
         {CommunicatorCommand::Byte, 3, "HR100", "01 03 00 63 00 02"},
-        {CommunicatorCommand::Bit, 1, "HR100.300", "01 03 00 63 00 03"},  // bit 44
+        {CommunicatorCommand::Bit, 1, "HR100.300", "01 03 00 63 00 03"}, // bit 44
         {CommunicatorCommand::Bit, 1, "HR1.2.3", "01 03 00 00 00 01"},
         {CommunicatorCommand::Bit, 1, "HR100.", "01 03 00 63 00 01"},
         {CommunicatorCommand::Bit, 1, "HR60000.1", "01 03 EA 5F 00 01"},
@@ -152,7 +159,13 @@ TEST_F(ReadTest, AddressesSelectFunctionAndRegister)
 
 TEST_F(ReadTest, RangeRefusalsSendNothing)
 {
-    const struct { int type; int count; const char *address; const char *text; } cases[] = {
+    const struct
+    {
+        int type;
+        int count;
+        const char *address;
+        const char *text;
+    } cases[] = {
         {CommunicatorCommand::Word, 125, "HR65412", nullptr},
         {CommunicatorCommand::Word, 126, "HR1", "can't read any word from HR1"},
         {CommunicatorCommand::Word, 2, "HR65536", "can't read any word from HR65536"},

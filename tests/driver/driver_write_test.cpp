@@ -32,7 +32,13 @@ struct WriteTest : ::testing::Test
 
 TEST_F(WriteTest, RequestsForEachAreaAndType)
 {
-    const struct { int type; const char *address; const char *data; std::vector<QString> requests; } cases[] = {
+    const struct
+    {
+        int type;
+        const char *address;
+        const char *data;
+        std::vector<QString> requests;
+    } cases[] = {
         {CommunicatorCommand::Word, "HR101", "34 12", {"01 10 00 64 00 01 02 12 34 A3 03"}},
         {CommunicatorCommand::Word, "FN6HR101", "34 12", {"01 06 00 64 12 34 C5 62"}},
         {CommunicatorCommand::Bit, "DO20", "01 00 01 01 00 00 01 01 01 00", {"01 0F 00 13 00 0A 02 CD 01 72 CB"}},
@@ -43,10 +49,14 @@ TEST_F(WriteTest, RequestsForEachAreaAndType)
         {CommunicatorCommand::DoubleWord, "HR1sw", "78 56 34 12", {hexOf(withCrc(hex("01 10 00 00 00 02 04 12 34 56 78")))}},
         {CommunicatorCommand::DoubleWord, "HR60000", "78 56 34 12", {hexOf(withCrc(hex("01 10 EA 5F 00 02 04 56 78 12 34")))}},
         {CommunicatorCommand::Byte, "HR11", "11 22 33", {hexOf(withCrc(hex("01 10 00 0A 00 02 04 22 11 00 33")))}},
-        {CommunicatorCommand::Block, "fn6hr11", "11 22 33", {hexOf(withCrc(hex("01 06 00 0A 22 11"))),
-                                    hexOf(withCrc(hex("01 06 00 0B 00 33")))}},
-        {CommunicatorCommand::DoubleWord, "FN6HR1SW", "78 56 34 12", {hexOf(withCrc(hex("01 06 00 00 12 34"))),
-                                        hexOf(withCrc(hex("01 06 00 01 56 78")))}},
+        {CommunicatorCommand::Block,
+         "fn6hr11",
+         "11 22 33",
+         {hexOf(withCrc(hex("01 06 00 0A 22 11"))), hexOf(withCrc(hex("01 06 00 0B 00 33")))}},
+        {CommunicatorCommand::DoubleWord,
+         "FN6HR1SW",
+         "78 56 34 12",
+         {hexOf(withCrc(hex("01 06 00 00 12 34"))), hexOf(withCrc(hex("01 06 00 01 56 78")))}},
     };
     for (const auto &c : cases) {
         ScriptedPort port;
@@ -72,7 +82,14 @@ TEST_F(WriteTest, AcknowledgementOnlyNeedsStationFunctionAndCrc)
 
 TEST_F(WriteTest, RangeAndStationChecksComeFirstAndSendNothing)
 {
-    const struct { int station; int type; const char *address; int size; const char *text; } cases[] = {
+    const struct
+    {
+        int station;
+        int type;
+        const char *address;
+        int size;
+        const char *text;
+    } cases[] = {
         {1, CommunicatorCommand::Word, "HR1", 246, nullptr},
         {1, CommunicatorCommand::Word, "HR1", 248, "can't write any word to HR1"},
         {1, CommunicatorCommand::Word, "FN6HR1", 248, "can't write any word to HR1"},
@@ -110,14 +127,9 @@ TEST_F(WriteTest, BitInRegisterByFunction6ReadsOnceThenWritesEachRegisterAfterTh
     const QStringList exchange = strings({"stationId", "setOption 12 int 0"});
     EXPECT_EQ(port.calls,
               QStringList("frameDelay") + exchange
-                  + strings({"send " + hexOf(withCrc(hex("01 03 00 64 00 02"))), "receive 5",
-                                 "receive 4", "frameDelay"})
-                  + exchange
-                  + strings({"send " + hexOf(withCrc(hex("01 06 00 64 92 34"))), "receive 5",
-                                 "receive 3", "frameDelay"})
-                  + exchange
-                  + strings({"send " + hexOf(withCrc(hex("01 06 00 65 00 01"))), "receive 5",
-                                 "receive 3"}));
+                  + strings({"send " + hexOf(withCrc(hex("01 03 00 64 00 02"))), "receive 5", "receive 4", "frameDelay"}) + exchange
+                  + strings({"send " + hexOf(withCrc(hex("01 06 00 64 92 34"))), "receive 5", "receive 3", "frameDelay"})
+                  + exchange + strings({"send " + hexOf(withCrc(hex("01 06 00 65 00 01"))), "receive 5", "receive 3"}));
 }
 
 TEST_F(WriteTest, BitInRegisterByFunction16AndAFailedRead)
@@ -135,7 +147,12 @@ TEST_F(WriteTest, BitInRegisterByFunction16AndAFailedRead)
 
 TEST_F(WriteTest, AreaRefusalsAreRetriedAfterTheDelay)
 {
-    const struct { int type; const char *address; const char *text; } cases[] = {
+    const struct
+    {
+        int type;
+        const char *address;
+        const char *text;
+    } cases[] = {
         {CommunicatorCommand::Word, "DI5", "can't write any word to DI5 (write 1 word to 1-DI5)"},
         {CommunicatorCommand::Word, "IR5", "can't write any word to IR5 (write 1 word to 1-IR5)"},
         {CommunicatorCommand::Bit, "di5", "can't write any bit to di5 (write 1 bit to 1-di5)"},
@@ -148,8 +165,8 @@ TEST_F(WriteTest, AreaRefusalsAreRetriedAfterTheDelay)
         port.retries = 2;
         EXPECT_FALSE(driver.write(&port, CommunicatorCommand(c.type, 1, c.address), hex("01 00")));
         EXPECT_EQ(driver.getLastError(), c.text);
-        EXPECT_EQ(port.calls, strings({"frameDelay", "retryCount", "frameDelay", "retryCount",
-                                           "frameDelay", "retryCount", "stationId"}));
+        EXPECT_EQ(port.calls, strings({"frameDelay", "retryCount", "frameDelay", "retryCount", "frameDelay",
+                                       "retryCount", "stationId"}));
     }
     EXPECT_FALSE(write(CommunicatorCommand::QuadWord, "HR1", hex("01 00")));
     EXPECT_EQ(driver.getLastError(), "unsupported data type: HR1");
@@ -161,10 +178,12 @@ TEST_F(WriteTest, SpecialStoreStartsEmptyAndReadsBackFromEntry9)
     EXPECT_EQ(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 11, "HR60000")), QByteArray(22, 0));
     EXPECT_EQ(port.calls, QStringList("frameDelay"));
     // Count 1, station 5, read-back station 20 (held at 8).
-    EXPECT_TRUE(write(CommunicatorCommand::Word, "HR60000", hex("01 00 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 14 00"), 10));
+    EXPECT_TRUE(write(CommunicatorCommand::Word, "HR60000",
+                      hex("01 00 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 14 00"), 10));
     EXPECT_TRUE(port.sent.isEmpty());
     port.answer(withCrc(hex("08 03 02 AB CD")));
-    EXPECT_EQ(hexOf(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 3, "FN6HR60009"))), "08 00 CD AB 00 00");
+    EXPECT_EQ(hexOf(driver.read(&port, CommunicatorCommand(CommunicatorCommand::Word, 3, "FN6HR60009"))),
+              "08 00 CD AB 00 00");
     EXPECT_EQ(sentHex(), QStringList(hexOf(withCrc(hex("08 03 05 13 00 01")))));
 }
 

@@ -61,13 +61,24 @@ public:
     }
     bool setOption(int option, const QVariant &value) override
     {
-        calls << QStringLiteral("setOption %1 %2 %3")
-                     .arg(option).arg(value.typeName()).arg(value.toString());
+        calls << QStringLiteral("setOption %1 %2 %3").arg(option).arg(value.typeName()).arg(value.toString());
         return true;
     }
-    int retryCount() override { calls << QStringLiteral("retryCount"); return retries; }
-    int stationId() override { calls << QStringLiteral("stationId"); return station; }
-    int frameDelay() override { calls << QStringLiteral("frameDelay"); return delay; }
+    int retryCount() override
+    {
+        calls << QStringLiteral("retryCount");
+        return retries;
+    }
+    int stationId() override
+    {
+        calls << QStringLiteral("stationId");
+        return station;
+    }
+    int frameDelay() override
+    {
+        calls << QStringLiteral("frameDelay");
+        return delay;
+    }
 
     int count(const QString &call) const { return int(calls.count(call)); }
 
@@ -92,7 +103,13 @@ inline std::ostream &operator<<(std::ostream &out, const QStringList &list)
     return out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }
 
-inline void PrintTo(const QString &text, std::ostream *out) { *out << text; }
-inline void PrintTo(const QStringList &list, std::ostream *out) { *out << list; }
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << text;
+}
+inline void PrintTo(const QStringList &list, std::ostream *out)
+{
+    *out << list;
+}
 
 #endif // SCRIPTED_PORT_H

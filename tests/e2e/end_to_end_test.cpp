@@ -28,7 +28,8 @@ TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
     EXPECT_EQ(sim.port.retryCount(), 3);
     EXPECT_EQ(sim.port.stationId(), 1);
     EXPECT_TRUE(driver->initialize(&sim.port));
-    const QByteArray data = driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("IR11")));
+    const QByteArray data = driver->read(&sim.port,
+                                         CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("IR11")));
     EXPECT_FALSE(driver->hasError()) << qPrintable(driver->getLastError());
     EXPECT_EQ(data, hex("F203F303")) << "input registers 10 and 11 of station 1: 1010, 1011";
 }
@@ -53,10 +54,10 @@ struct RoundTrip
     const char *address;
     int type;
     int count;
-    const char *written;   // the command's data, hex
-    const char *readBack;  // what a read of the same command returns, hex
+    const char *written;  // the command's data, hex
+    const char *readBack; // what a read of the same command returns, hex
     SimArea area;
-    int first;             // zero-based address on the drive
+    int first; // zero-based address on the drive
     QList<quint16> onDrive;
 };
 
@@ -138,7 +139,8 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
         }
         case 2: // told apart by the echoed address
             address = QStringLiteral("HR%1").arg(21 + i % 5);
-            driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, address), QByteArray(1, char(i)) + '\0');
+            driver->write(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 1, address),
+                          QByteArray(1, char(i)) + '\0');
             right = sim.line.value(1, hr, 20 + i % 5) == i;
             break;
         case 3: // refused by the drive
@@ -158,8 +160,8 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
     }
     EXPECT_GT(sim.port.counters().lateAnswers, 5);
     EXPECT_GT(good, 12);
-    std::printf("%d good of 32, %d of them wrong, %d flagged uncertain; %lld late answers dropped\n", good,
-                wrong, uncertain, sim.port.counters().lateAnswers);
+    std::printf("%d good of 32, %d of them wrong, %d flagged uncertain; %lld late answers dropped\n", good, wrong,
+                uncertain, sim.port.counters().lateAnswers);
 }
 
 // The faults of real wiring, rehearsed on the simulated line: what the
@@ -211,8 +213,8 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
         int good = 0;
         for (int i = 0; i < 20; ++i) {
             const int first = i % 7;
-            const QByteArray data = driver->read(
-                &sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("HR%1").arg(first + 1)));
+            const QByteArray data = driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2,
+                                                                                QStringLiteral("HR%1").arg(first + 1)));
             if (driver->hasError())
                 continue;
             ++good;

@@ -94,10 +94,10 @@ bool bitOf(const QByteArray &bits, int i)
 
 TEST_F(LibmodbusSlave, ReadFunctionsOneToFourAgreeWithTheRegisterMap)
 {
-    const QByteArray coils = read(CommunicatorCommand::Bit, 37, "DO10");          // function 1
-    const QByteArray inputs = read(CommunicatorCommand::Bit, 21, "DI100");        // function 2
-    const QByteArray holding = read(CommunicatorCommand::Word, 125, "HR876");     // function 3
-    const QByteArray inputRegisters = read(CommunicatorCommand::Word, 3, "IR1");  // function 4
+    const QByteArray coils = read(CommunicatorCommand::Bit, 37, "DO10");         // function 1
+    const QByteArray inputs = read(CommunicatorCommand::Bit, 21, "DI100");       // function 2
+    const QByteArray holding = read(CommunicatorCommand::Word, 125, "HR876");    // function 3
+    const QByteArray inputRegisters = read(CommunicatorCommand::Word, 3, "IR1"); // function 4
     ASSERT_EQ(coils.size(), 5);
     ASSERT_EQ(inputs.size(), 3);
     ASSERT_EQ(holding.size(), 250);
@@ -109,16 +109,15 @@ TEST_F(LibmodbusSlave, ReadFunctionsOneToFourAgreeWithTheRegisterMap)
     for (int i = 0; i < 125; ++i)
         EXPECT_EQ(quint8(holding[2 * i]) | quint8(holding[2 * i + 1]) << 8, map->tab_registers[875 + i]);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(quint8(inputRegisters[2 * i]) | quint8(inputRegisters[2 * i + 1]) << 8,
-                  map->tab_input_registers[i]);
+        EXPECT_EQ(quint8(inputRegisters[2 * i]) | quint8(inputRegisters[2 * i + 1]) << 8, map->tab_input_registers[i]);
 }
 
 TEST_F(LibmodbusSlave, WriteFunctionsFiveSixFifteenAndSixteenChangeTheRegisterMap)
 {
-    write(CommunicatorCommand::Bit, "FN5DO3", QByteArray::fromHex("0100"), 2);            // function 5, twice
-    write(CommunicatorCommand::Word, "FN6HR8", QByteArray::fromHex("3412"), 1);           // function 6
-    write(CommunicatorCommand::Bit, "DO20", QByteArray::fromHex("010101000001"), 6);      // function 15
-    write(CommunicatorCommand::DoubleWord, "HR500", QByteArray::fromHex("78563412"), 1);  // function 16
+    write(CommunicatorCommand::Bit, "FN5DO3", QByteArray::fromHex("0100"), 2);           // function 5, twice
+    write(CommunicatorCommand::Word, "FN6HR8", QByteArray::fromHex("3412"), 1);          // function 6
+    write(CommunicatorCommand::Bit, "DO20", QByteArray::fromHex("010101000001"), 6);     // function 15
+    write(CommunicatorCommand::DoubleWord, "HR500", QByteArray::fromHex("78563412"), 1); // function 16
     EXPECT_EQ(map->tab_bits[2], 1);
     EXPECT_EQ(map->tab_bits[3], 0);
     EXPECT_EQ(map->tab_registers[7], 0x1234);
@@ -127,7 +126,7 @@ TEST_F(LibmodbusSlave, WriteFunctionsFiveSixFifteenAndSixteenChangeTheRegisterMa
         EXPECT_EQ(map->tab_bits[19 + i], coils[i]) << "coil " << 19 + i;
     EXPECT_EQ(map->tab_registers[499], 0x5678);
     EXPECT_EQ(map->tab_registers[500], 0x1234);
-    write(CommunicatorCommand::Bit, "HR600.4", QByteArray::fromHex("00"), 1);             // functions 3 and 16
+    write(CommunicatorCommand::Bit, "HR600.4", QByteArray::fromHex("00"), 1); // functions 3 and 16
     EXPECT_EQ(map->tab_registers[599], (0x1000 + 599) & ~0x10);
 }
 
@@ -137,9 +136,11 @@ TEST_F(LibmodbusSlave, ExceptionAnswersBecomeTheDriversExceptionTexts)
     EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x02 (read 2 word(s) from 1-HR1000)"));
     driver->read(&port, CommunicatorCommand(CommunicatorCommand::Bit, 2001, QStringLiteral("DO1")));
     EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x03 (read 2001 bit(s) from 1-DO1)"));
-    EXPECT_FALSE(driver->write(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, QStringLiteral("FN6HR1001")), QByteArray(2, '\0')));
+    EXPECT_FALSE(driver->write(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, QStringLiteral("FN6HR1001")),
+                               QByteArray(2, '\0')));
     EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x02 (write 1 word to 1-FN6HR1001)"));
-    EXPECT_FALSE(driver->write(&port, CommunicatorCommand(CommunicatorCommand::Bit, 1970, QStringLiteral("DO1")), QByteArray(1970, '\1')));
+    EXPECT_FALSE(driver->write(&port, CommunicatorCommand(CommunicatorCommand::Bit, 1970, QStringLiteral("DO1")),
+                               QByteArray(1970, '\1')));
     EXPECT_EQ(driver->getLastError(), QStringLiteral("exception code:0x03 (write 1970 bit to 1-DO1)"));
 }
 

@@ -92,8 +92,8 @@ protected:
     }
     void startPoller()
     {
-        poller.reset(new ChildProcess(SERVOCTL_COMMAND, {"-d", link, "--line", kLine, "--station", "1-3", "--interval",
-                                                          "0", "poll", "HR1", "2"}));
+        poller.reset(new ChildProcess(SERVOCTL_COMMAND, {"-d", link, "--line", kLine, "--station", "1-3",
+                                                         "--interval", "0", "poll", "HR1", "2"}));
         ASSERT_TRUE(poller->waitFor(QStringLiteral("HR1")));
     }
     void TearDown() override

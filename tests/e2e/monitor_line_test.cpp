@@ -26,8 +26,8 @@ public:
     TappedLine(const QTemporaryDir &dir, const QString &line, const QString &stations, const QString &faults)
         : link(dir.filePath(QStringLiteral("line")))
         , tap(dir.filePath(QStringLiteral("tap")))
-        , m_sim(SERVOSIM_COMMAND, {"--stations", stations, "--line", line, "--faults", faults, "--link", link,
-                                   "--tap", tap})
+        , m_sim(SERVOSIM_COMMAND,
+                {"--stations", stations, "--line", line, "--faults", faults, "--link", link, "--tap", tap})
     {
         m_ready = m_sim.waitFor(QStringLiteral("listen-only\n"));
     }
@@ -51,16 +51,14 @@ private:
 // What a kind of thing came to, by the names servosim gives its faults.
 qint64 counted(const QString &text, const QString &name)
 {
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("(\\d+) %1\\b").arg(name)).match(text);
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("(\\d+) %1\\b").arg(name)).match(text);
     return match.hasMatch() ? match.captured(1).toLongLong() : 0;
 }
 
 // How many requests the monitor's statistics judged too soon; -1 when absent.
 qint64 tooSoon(const QString &out)
 {
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("\\), (\\d+) requests too soon[ \n]")).match(out);
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("\\), (\\d+) requests too soon[ \n]")).match(out);
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
@@ -104,9 +102,9 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
         const int polls = 20; // two reads a station each: IR1 2, HR7
         const int requests = 3 * 2 * polls;
         const QString pcap = dir.filePath(QStringLiteral("line.pcap"));
-        ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--line", line, "--stats", "--count",
-                                                QString::number(requests), "--csv",
-                                                dir.filePath(QStringLiteral("heard.csv")), "--pcap", pcap, "monitor"});
+        ChildProcess monitor(SERVOCTL_COMMAND,
+                             {"-d", sim.tap, "--line", line, "--stats", "--count", QString::number(requests),
+                              "--csv", dir.filePath(QStringLiteral("heard.csv")), "--pcap", pcap, "monitor"});
         ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
         const Outcome poll = servoctl({"-d", sim.link, "--line", line, "--station", "1-3", "--polls",
                                        QString::number(polls), "--interval", "0", "--csv",
@@ -136,8 +134,8 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
             std::printf("tshark is not installed: the capture is not decoded\n");
             continue;
         }
-        ChildProcess tshark("/usr/bin/tshark", {"-r", pcap, "-o",
-                                                "uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\""});
+        ChildProcess tshark("/usr/bin/tshark",
+                            {"-r", pcap, "-o", "uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\""});
         ASSERT_EQ(tshark.finish(), 0) << qPrintable(tshark.err());
         const QStringList packets = tshark.out().trimmed().split(QLatin1Char('\n'));
         EXPECT_EQ(packets.size(), 2 * requests);
@@ -156,8 +154,8 @@ TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)
     TappedLine sim(dir, line, QStringLiteral("1"), QString());
     ASSERT_TRUE(sim.ready());
     const int requests = 40;
-    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--line", line, "--stats", "--count",
-                                            QString::number(requests), "monitor"});
+    ChildProcess monitor(SERVOCTL_COMMAND,
+                         {"-d", sim.tap, "--line", line, "--stats", "--count", QString::number(requests), "monitor"});
     ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
     modbus_t *client = modbus_new_rtu(sim.link.toLocal8Bit().constData(), 9600, 'N', 8, 1);
     ASSERT_NE(client, nullptr);
@@ -227,8 +225,10 @@ TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
         TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QLatin1String(test.stations),
                        QLatin1String(test.faults));
         ASSERT_TRUE(sim.ready());
-        ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "--count", QString::number(test.polls *
-                                                (QString::fromLatin1(test.stations).contains(',') ? 2 : 1)), "monitor"});
+        ChildProcess monitor(SERVOCTL_COMMAND,
+                             {"-d", sim.tap, "--stats", "--count",
+                              QString::number(test.polls * (QString::fromLatin1(test.stations).contains(',') ? 2 : 1)),
+                              "monitor"});
         ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
         servoctl({"-d", sim.link, "--station", test.stations, "--polls", QString::number(test.polls), "--interval",
                   "0", "--retries", "0", "--timeout", "300", "poll", "HR1", "2"});
@@ -273,7 +273,8 @@ for line in open(sys.argv[1]):
     print(o["kind"], o["station"], o["function"], o["address"], o["quantity"],
           ",".join(str(v["raw"]) for v in o["values"]) or "-", ",".join(o["flags"]) or "-",
           o.get("exception_name", "-"), "ok" if ok else "frames disagree")
-)", out.fileName()});
+)",
+                                             out.fileName()});
     ASSERT_EQ(python.finish(), 0) << qPrintable(python.err());
     const QStringList lines = python.out().trimmed().split(QLatin1Char('\n'));
     EXPECT_EQ(lines.size(), polls) << qPrintable(monitor.out());
@@ -317,7 +318,9 @@ TEST(MonitorOnTap, RefusesADeviceAnotherReaderHolds)
     EXPECT_EQ(held.err.toStdString(),
               QStringLiteral("servoctl: monitor: %1 is in use by %2 (pid %3): a second reader would take bytes "
                              "from it (a monitor listens through an adapter of its own)\n")
-                  .arg(sim.link, ownName()).arg(getpid()).toStdString());
+                  .arg(sim.link, ownName())
+                  .arg(getpid())
+                  .toStdString());
     ::close(master);
 
     ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "monitor"});
@@ -345,7 +348,8 @@ TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
     EXPECT_EQ(monitor.finish(5000), 128 + SIGTERM);
     EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
         << qPrintable(monitor.out());
-    EXPECT_TRUE(monitor.err().endsWith(QLatin1String("servoctl: interrupted by SIGTERM\n"))) << qPrintable(monitor.err());
+    EXPECT_TRUE(monitor.err().endsWith(QLatin1String("servoctl: interrupted by SIGTERM\n")))
+        << qPrintable(monitor.err());
 }
 
 } // namespace

@@ -31,18 +31,23 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     ASSERT_FALSE(line.isEmpty()) << qPrintable(sim.err());
     const QStringList onLine{"-d", line, "--timeout", "2000"};
     // HR11 and HR12 hold the dword 70000, the low word first.
-    ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1500", "4464", "1", "then", "write", "HR20",
-                                            "word", "9", "then", "write", "DO4", "bit", "1"}).status, 0);
+    ASSERT_EQ(servoctl(onLine
+                       + QStringList{"write", "HR10", "word", "1500", "4464", "1", "then", "write", "HR20", "word",
+                                     "9", "then", "write", "DO4", "bit", "1"})
+                  .status,
+              0);
 
     // The header, a dry run and a restore off a terminal without --yes:
     // docs/servoctl.md's examples; here a dword, a register's bit and a coil.
     EXPECT_EQ(servoctl(onLine + QStringList{"backup", "--map", map, "-o", saved}).status, 0);
     const QString file = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
-                                            "HR20.3 bit 1 reverse\nDO4 bit 1\n"))) << qPrintable(file);
+                                            "HR20.3 bit 1 reverse\nDO4 bit 1\n")))
+        << qPrintable(file);
 
-    ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3",
-                                            "bit", "0"}).status, 0);
+    ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3", "bit", "0"})
+                  .status,
+              0);
     const std::string plan = "HR10 speed_limit: 1200 -> 1500, would be written\n"
                              "HR11 position_limit: 5 -> 70000, would be written\n"
                              "HR20.3 reverse: 0 -> 1, would be written\nDO4: 1, unchanged\n";
@@ -51,17 +56,20 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     // Its "from" values, read from the drive, show that neither wrote.
     const Outcome restore = servoctl(onLine + QStringList{"--station", "1", "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 0) << qPrintable(restore.err);
-    EXPECT_EQ(restore.out.toStdString(), plan + "HR10 speed_limit: 1200 -> 1500, written, verified\n"
-                                                "HR11 position_limit: 5 -> 70000, written, verified\n"
-                                                "HR20.3 reverse: 0 -> 1, written, verified\n"
-                                                "restored 4 entries: 3 written and verified, 1 unchanged\n");
+    EXPECT_EQ(restore.out.toStdString(),
+              plan
+                  + "HR10 speed_limit: 1200 -> 1500, written, verified\n"
+                    "HR11 position_limit: 5 -> 70000, written, verified\n"
+                    "HR20.3 reverse: 0 -> 1, written, verified\n"
+                    "restored 4 entries: 3 written and verified, 1 unchanged\n");
     const Outcome readBack = servoctl(onLine + QStringList{"read", "HR10", "word", "3", "then", "read", "HR20"});
     EXPECT_EQ(readBack.out.toStdString(), "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n"
                                           "> read HR20\nHR20 = 9\n");
     // Saved from station 1, restored onto station 2: said, and done.
     const Outcome other = servoctl(onLine + QStringList{"--station", "2", "restore", saved, "--dry-run"});
     EXPECT_TRUE(other.err.contains(QStringLiteral("servoctl: %1 was saved from station 1; restoring to station 2\n")
-                                       .arg(saved))) << qPrintable(other.err);
+                                       .arg(saved)))
+        << qPrintable(other.err);
     EXPECT_TRUE(other.out.endsWith(QLatin1String("4 would be written, 0 unchanged; nothing written\n")));
 }
 
@@ -76,7 +84,8 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
     const QString file = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(file.contains(QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
-                                             "word 4242 injected\n").arg(dir.filePath("drive"))))
+                                             "word 4242 injected\n")
+                                  .arg(dir.filePath("drive"))))
         << qPrintable(file);
     EXPECT_TRUE(file.endsWith(QLatin1String(" writes it back\nHR10 word 77\n"))) << qPrintable(file);
 
@@ -84,9 +93,11 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
     const QString line = servedLine(sim);
     const Outcome refused = servoctl({"-d", line, "restore", saved, "--yes"});
     EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err, QStringLiteral("servoctl: restore: %1 was saved on another kind of line (built-in simulated "
-                                          "line, RS485,9600,NONE,8,2); not restored onto %2 without --any-line (see "
-                                          "servoctl --help)\n").arg(saved, line));
+    EXPECT_EQ(refused.err,
+              QStringLiteral("servoctl: restore: %1 was saved on another kind of line (built-in simulated "
+                             "line, RS485,9600,NONE,8,2); not restored onto %2 without --any-line (see "
+                             "servoctl --help)\n")
+                  .arg(saved, line));
     const Outcome deliberate = servoctl({"-d", line, "--any-line", "restore", saved, "--yes"});
     EXPECT_EQ(deliberate.status, 0) << qPrintable(deliberate.err);
     EXPECT_EQ(deliberate.out, QLatin1String("HR10: 0 -> 77, would be written\nHR10: 0 -> 77, written, verified\n"
@@ -103,13 +114,15 @@ TEST(ServoctlBackup, OnATerminalRestoreAsksFirst)
     const QString saved = fileIn(dir, "saved.txt", "HR7 word 9\n");
     ChildProcess sim(SERVOSIM_COMMAND, {});
     const QString line = servedLine(sim);
-    for (const auto &[answer, status, value] : {std::tuple("n\n", 3, "0"), std::tuple("\n", 3, "0"),
-                                                std::tuple("Yes\n", 0, "9")}) {
+    for (const auto &[answer, status, value] :
+         {std::tuple("n\n", 3, "0"), std::tuple("\n", 3, "0"), std::tuple("Yes\n", 0, "9")}) {
         int master = -1, terminal = -1;
         ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
         ChildProcess restore(SERVOCTL_COMMAND, {"-d", line, "restore", saved}, terminal);
         EXPECT_TRUE(restore.waitFor(QStringLiteral("servoctl: write 1 entry to station 1 on %1, RS485,9600,NONE,8,2? "
-                                                   "[y/N] ").arg(line))) << qPrintable(restore.err());
+                                                   "[y/N] ")
+                                        .arg(line)))
+            << qPrintable(restore.err());
         EXPECT_EQ(::write(master, answer, strlen(answer)), ssize_t(strlen(answer)));
         EXPECT_EQ(restore.finish(), status) << qPrintable(restore.err());
         EXPECT_EQ(servoctl({"-d", line, "read", "HR7"}).out, QStringLiteral("HR7 = %1\n").arg(QLatin1String(value)));
@@ -122,8 +135,9 @@ TEST(ServoctlBackup, OnATerminalRestoreAsksFirst)
 TEST(ServoctlBackup, ARestoreThatCannotReadItsPlanWritesNothing)
 {
     QTemporaryDir dir;
-    const QString saved = fileIn(dir, "saved.txt", "HR1 word 5 a\nHR2 word 0\nHR20 word 7\n"
-                                                   "HR21 word 8 past_end\nHR22 word 9\n");
+    const QString saved = fileIn(dir, "saved.txt",
+                                 "HR1 word 5 a\nHR2 word 0\nHR20 word 7\n"
+                                 "HR21 word 8 past_end\nHR22 word 9\n");
     ChildProcess sim(SERVOSIM_COMMAND, {"--holding", "20"});
     const QString line = servedLine(sim);
     // What it says: docs/servoctl.md's example of a drive with fewer registers.
@@ -145,7 +159,8 @@ TEST(ServoctlBackup, AReadBackThatDiffersStopsTheRestore)
     EXPECT_TRUE(restore.err.endsWith(QLatin1String("servoctl: DO2 fault_reset: wrote 1, read back 0\nservoctl: restore "
                                                    "stopped at DO2 fault_reset (the drive acknowledged its write; the "
                                                    "read-back did not confirm it): written and verified: HR5; not "
-                                                   "reached: HR6\n"))) << qPrintable(restore.err);
+                                                   "reached: HR6\n")))
+        << qPrintable(restore.err);
 }
 
 TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
@@ -156,8 +171,8 @@ TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
     const Outcome backup = servoctl({"--sim", "--station", "9", "--timeout", "100", "backup", "--map", map, "-o", saved});
     EXPECT_EQ(backup.status, 1);
     EXPECT_TRUE(backup.err.contains(QLatin1String("servoctl: read HR10 speed_limit: PLC no response")));
-    EXPECT_TRUE(backup.err.endsWith(QStringLiteral("backup stopped at HR10 speed_limit: nothing written to %1\n")
-                                        .arg(saved))) << qPrintable(backup.err);
+    EXPECT_TRUE(backup.err.endsWith(QStringLiteral("backup stopped at HR10 speed_limit: nothing written to %1\n").arg(saved)))
+        << qPrintable(backup.err);
     EXPECT_FALSE(QFile::exists(saved));
 }
 
@@ -195,8 +210,9 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"# nothing", false, "%1: no entries"},
         {"HR5 word 65536", true, "%1:1: HR5: invalid value for a word: \"65536\""},
         {"HR5.1 bit 2", true, "%1:1: HR5.1: invalid value for a bit: \"2\""},
-        {"HR5 int16 -40000", true, "%1:1: HR5: int16 takes a whole number from -32768 to 32767 (0 to 65535 "
-                                  "as older backups wrote it), not -40000"},
+        {"HR5 int16 -40000", true,
+         "%1:1: HR5: int16 takes a whole number from -32768 to 32767 (0 to 65535 "
+         "as older backups wrote it), not -40000"},
         {"HR5 int32 4294967296", true, "%1:1: HR5: int32 takes a whole number from -2147483648 to 2147483647"},
         {"HR5 word", true, "%1:1: HR5: an entry is ADDRESS TYPE VALUE [NAME] [# comment]"},
         // What an older servoctl wrote for a map path holding a newline.
@@ -210,7 +226,8 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         EXPECT_FALSE(parseParamText(QString::fromStdString(c.text), QStringLiteral("F"),
                                     c.backupFile ? ParamFileKind::Backup : ParamFileKind::Map, &file, &error))
             << c.text;
-        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.named).arg(QLatin1Char('F')))) << c.named << " in " << qPrintable(error);
+        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.named).arg(QLatin1Char('F'))))
+            << c.named << " in " << qPrintable(error);
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << qPrintable(error);
     }
     QTemporaryDir dir;
@@ -219,7 +236,8 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.isEmpty()) << qPrintable(run.out);
     EXPECT_EQ(run.err, QStringLiteral("servoctl: %1:2: DI5 bit: DI is read-only; a map holds what restore writes back "
-                                      "(HR, FN6HR, DO, FN5DO) (see servoctl --help)\n").arg(path));
+                                      "(HR, FN6HR, DO, FN5DO) (see servoctl --help)\n")
+                           .arg(path));
     EXPECT_FALSE(QFile::exists(dir.filePath("new.txt")));
 }
 

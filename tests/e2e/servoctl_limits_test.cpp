@@ -28,12 +28,12 @@ TEST(ServoctlLimits, PastTheStandardIsSentWithOneWarning)
         const char *warning; // what the warning line begins with
     } cases[] = {
         {{"read", "DI1", "bit", "2000"}, "TX 01 02 00 00 07 D0", nullptr},
-        {{"read", "DI1", "bit", "2001"}, "TX 01 02 00 00 07 D1",
+        {{"read", "DI1", "bit", "2001"},
+         "TX 01 02 00 00 07 D1",
          "read DI1: 2001 inputs in one read go past the Modbus standard's 2000"},
         {{"read", "FN5DO1", "bit2", "2008"}, "TX 01 01 00 00 07 D8", "read FN5DO1: 2008 coils in one read"},
         {coilValues(1968), "TX 01 0F 00 00 07 B0", nullptr},
-        {coilValues(1969), "TX 01 0F 00 00 07 B1",
-         "write DO1: 1969 coils in one write go past the Modbus standard's 1968"},
+        {coilValues(1969), "TX 01 0F 00 00 07 B1", "write DO1: 1969 coils in one write go past the Modbus standard's 1968"},
         {{"--polls", "1", "poll", "DO1", "bit", "2001"}, "TX 01 01 00 00 07 D1", "poll DO1: 2001 coils in one read"},
     };
     for (const auto &c : cases) {

@@ -49,8 +49,8 @@ TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
     EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 20), 700u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2) << "nothing left beside the image";
     const QString help = servoctl({"--help"}).out;
-    for (const char *said : {"plot FILE -o OUT.png [--map MAP]", "PNG of 1200x700 pixels", "time,station,address,raw,value",
-                             "TYPE [NAME [UNIT]] [# comment]"})
+    for (const char *said : {"plot FILE -o OUT.png [--map MAP]", "PNG of 1200x700 pixels",
+                             "time,station,address,raw,value", "TYPE [NAME [UNIT]] [# comment]"})
         EXPECT_TRUE(help.contains(QLatin1String(said))) << said;
 }
 
@@ -67,22 +67,21 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         int status;
         const char *said; // after "servoctl: "; LOG stands for the log's path
     } cases[] = {
-        {header + good + "2026-12-06T06:10:02.000,248,IR1,0x03E8,1\n", {"-o", "x.png"}, 1,
-         "LOG:3: not a station (0 to 247): 248"},
-        {header + "2026-12-06T06:10:01,1,IR1,0x03E8,1\n", {"-o", "x.png"}, 1,
+        {header + good + "2026-12-06T06:10:02.000,248,IR1,0x03E8,1\n", {"-o", "x.png"}, 1, "LOG:3: not a station (0 to 247): 248"},
+        {header + "2026-12-06T06:10:01,1,IR1,0x03E8,1\n",
+         {"-o", "x.png"},
+         1,
          "LOG:2: not a time such as 2026-12-06T06:10:01.123: 2026-12-06T06:10:01"},
-        {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1,
-         "LOG:2: not a raw value such as 0x03E8: 1000"},
-        {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1,
-         "LOG:3: a row has 5 fields, this one 6:"},
-        {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1,
-         "LOG:2: a quoted field is never closed: 1"},
-        {"time,station,address,value\n" + good, {"-o", "x.png"}, 1,
+        {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: 1000"},
+        {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1, "LOG:3: a row has 5 fields, this one 6:"},
+        {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1, "LOG:2: a quoted field is never closed: 1"},
+        {"time,station,address,value\n" + good,
+         {"-o", "x.png"},
+         1,
          "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value: "
          "time,station,address,value"},
         {header, {"-o", "x.png"}, 1, "LOG: no rows to plot"},
-        {header + "2026-12-06T06:10:01.000,1,IR2,0x7FC00000,nan\n", {"-o", "x.png"}, 1,
-         "LOG: no value to draw, every one is nan or inf"},
+        {header + "2026-12-06T06:10:01.000,1,IR2,0x7FC00000,nan\n", {"-o", "x.png"}, 1, "LOG: no value to draw, every one is nan or inf"},
         {header + good, {"-o", "log.csv"}, 2, "-o: DIR/log.csv exists: servoctl never replaces a file"},
         {header + good, {}, 2, "plot needs -o OUT.png"},
         {header + good, {"extra", "-o", "x.png"}, 2, "plot takes one CSV log: LOG extra"},
@@ -94,8 +93,9 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         for (const QString &arg : c.args)
             args.append(arg.endsWith(QLatin1String(".csv")) || arg.endsWith(QLatin1String(".png")) ? dir.filePath(arg) : arg);
         const Outcome run = servoctl(args);
-        const QString said = QStringLiteral("servoctl: ") + QString::fromUtf8(c.said)
-                                 .replace(QLatin1String("LOG"), log).replace(QLatin1String("DIR"), dir.path());
+        const QString
+            said = QStringLiteral("servoctl: ")
+                   + QString::fromUtf8(c.said).replace(QLatin1String("LOG"), log).replace(QLatin1String("DIR"), dir.path());
         EXPECT_EQ(run.status, c.status) << c.said;
         EXPECT_TRUE(run.err.startsWith(said)) << qPrintable(run.err);
         EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << qPrintable(run.err);
@@ -194,7 +194,8 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
                                "IR1 word speed rpm  # actual\nIR2 dword position counts\nIR4.1 bit at_speed\n");
     const QString seen = dir.filePath(QStringLiteral("seen.gp"));
     fileIn(dir, QStringLiteral("gnuplot"),
-           "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '" + gnuplot.toLocal8Bit() + "' \"$@\"\n", 0500);
+           "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '" + gnuplot.toLocal8Bit() + "' \"$@\"\n",
+           0500);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", dir.path().toLocal8Bit());
     const Outcome run = servoctl({"plot", csv, "--map", map, "-o", dir.filePath("run.png")});
@@ -275,7 +276,8 @@ TEST(ServoctlPlot, PlotsALongLogInBoundedMemory)
     out.close();
     const Outcome run = servoctl({"plot", csv, "-o", dir.filePath("long.png")});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, dir.filePath("long.png") + QStringLiteral(": plot of 2000001 rows, 3 lines in 3 panels, 1200x700\n"));
+    EXPECT_EQ(run.out,
+              dir.filePath("long.png") + QStringLiteral(": plot of 2000001 rows, 3 lines in 3 panels, 1200x700\n"));
     rusage children = {};
     getrusage(RUSAGE_CHILDREN, &children);
     EXPECT_LT(children.ru_maxrss, 100 * 1024) << "peak kB";
@@ -298,10 +300,11 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
         EXPECT_FALSE(CsvLog().open(path, QString(), &error));
         EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
     }
-    EXPECT_EQ(contentsOf(path).toStdString(), "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
-                                            "time,station,address,raw,value\n"
-                                            "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
-                                            "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
+    EXPECT_EQ(contentsOf(path).toStdString(),
+              "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
+              "time,station,address,raw,value\n"
+              "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
+              "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
     QList<CsvLogRow> rows;
     ASSERT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
     ASSERT_EQ(rows.size(), 2);

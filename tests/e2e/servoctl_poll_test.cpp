@@ -19,8 +19,7 @@ QStringList valueLines(const QString &out)
 // The first number after "station" in the statistics row of station.
 QList<qint64> statsRow(const QString &out, int station)
 {
-    const QRegularExpression row(QStringLiteral("^ +%1((?: +\\S+)+)").arg(station),
-                                 QRegularExpression::MultilineOption);
+    const QRegularExpression row(QStringLiteral("^ +%1((?: +\\S+)+)").arg(station), QRegularExpression::MultilineOption);
     QList<qint64> numbers;
     const QString fields = row.match(out.section(QStringLiteral("statistics ("), 1)).captured(1);
     for (const QString &field : fields.split(QLatin1Char(' '), Qt::SkipEmptyParts))
@@ -40,21 +39,32 @@ qint64 injected(const QString &out, const char *kind)
 // shows is what its own read shows.
 TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
 {
-    const QList<QStringList> items = {{"HR1", "word", "2"}, {"HR3", "signed"}, {"HR2.14", "bit", "4"},
-                                      {"HR100SW", "dword", "hex"}, {"HR101", "byte", "2"}, {"IR1"},
-                                      {"IR5", "dword"}, {"DO3", "bit", "2"}, {"DO40"}};
-    const QStringList setUp = {"write", "HR1", "word", "11", "12", "-3", "then", "write", "HR100", "word",
-                               "0x1234", "0xABCD", "then", "write", "DO40", "bit", "1", "then", "station",
-                               "2", "then", "write", "HR1", "word", "21", "22"};
+    const QList<QStringList> items = {
+        {"HR1", "word", "2"},
+        {"HR3", "signed"},
+        {"HR2.14", "bit", "4"},
+        {"HR100SW", "dword", "hex"},
+        {"HR101", "byte", "2"},
+        {"IR1"},
+        {"IR5", "dword"},
+        {"DO3", "bit", "2"},
+        {"DO40"}};
+    const QStringList setUp = {"write",   "HR1",    "word",   "11",    "12",    "-3",   "then", "write", "HR100",
+                               "word",    "0x1234", "0xABCD", "then",  "write", "DO40", "bit",  "1",     "then",
+                               "station", "2",      "then",   "write", "HR1",   "word", "21",   "22"};
     QStringList pollArgs = QStringList{"--sim"} + setUp + QStringList{"then", "station", "1,2", "then", "poll"};
     QStringList readArgs = QStringList{"--sim"} + setUp;
     for (const QStringList &item : items)
         pollArgs << item;
-    pollArgs << "--stats" << "--polls" << "1";
+    pollArgs << "--stats"
+             << "--polls"
+             << "1";
     for (const char *station : {"1", "2"}) {
-        readArgs << "then" << "station" << station;
+        readArgs << "then"
+                 << "station" << station;
         for (const QStringList &item : items)
-            readArgs << "then" << "read" << item;
+            readArgs << "then"
+                     << "read" << item;
     }
     const Outcome polled = servoctl(pollArgs);
     ASSERT_EQ(polled.status, 0) << qPrintable(polled.err);
@@ -85,8 +95,8 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
 // faults the simulated line injected, each once.
 TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
 {
-    const Outcome run = servoctl({"--sim", "--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed", "7",
-                                  "--line", "RS485,115200,NONE,8,2", "--timeout", "100", "--interval", "0",
+    const Outcome run = servoctl({"--sim", "--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed",
+                                  "7", "--line", "RS485,115200,NONE,8,2", "--timeout", "100", "--interval", "0",
                                   "--polls", "150", "--stats", "poll", "HR1", "IR1"});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     // requests good time-outs CRC exceptions other late retries
@@ -98,8 +108,7 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - injected(run.out, "exception"));
     EXPECT_GE(row[2], drops);
     EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
-    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception"))))
-        << qPrintable(run.out);
+    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception")))) << qPrintable(run.out);
     // Retried each: only a command's last failure goes unretried.
     EXPECT_EQ(row[7], requests - 300);
     // The rates the line was given, within four standard deviations.

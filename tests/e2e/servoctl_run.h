@@ -25,7 +25,8 @@ inline Outcome servoctl(const QStringList &args)
 inline QString servedLine(ChildProcess &servosim)
 {
     return servosim.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)
-        ? servosim.out().section(QLatin1Char('\n'), 0, 0) : QString();
+               ? servosim.out().section(QLatin1Char('\n'), 0, 0)
+               : QString();
 }
 
 #endif // SERVOCTL_RUN_H

@@ -90,7 +90,9 @@ TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
     const Outcome late = scan({"--sim-faults", "late=1:700", "--sim-stations", "4", "scan", "4"});
     EXPECT_EQ(late.status, 0) << qPrintable(late.err);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("\n      4  RS485,9600,NONE,8,2    late: \\d+ ms, use --timeout \\d+00\n"))
-                    .match(late.out).hasMatch()) << qPrintable(late.out);
+                    .match(late.out)
+                    .hasMatch())
+        << qPrintable(late.out);
 }
 
 // A drive that answers in another station's number is found as the

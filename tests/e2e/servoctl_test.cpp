@@ -61,15 +61,15 @@ TEST(Servoctl, ALineIsAskedForNeverAssumed)
     } cases[] = {
         {{"read", "HR1"}, 2, noLine},
         {{"--station", "1", "backup", "--map", "M", "-o", "b.txt"}, 2, noLine},
-        {{"--sim-stations", "4", "--station", "4", "read", "IR1"}, 0,
-         "servoctl: simulated drives 4 on /dev/pts/"},
+        {{"--sim-stations", "4", "--station", "4", "read", "IR1"}, 0, "servoctl: simulated drives 4 on /dev/pts/"},
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(c.args);
         EXPECT_EQ(run.status, c.status) << qPrintable(c.args.join(' '));
         EXPECT_TRUE(c.status == 2 ? run.err == QLatin1String(c.err) && run.out.isEmpty()
                                   : run.err.startsWith(QLatin1String(c.err)))
-            << qPrintable(c.args.join(' ')) << "\n" << qPrintable(run.err);
+            << qPrintable(c.args.join(' ')) << "\n"
+            << qPrintable(run.err);
     }
 }
 
@@ -91,9 +91,9 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
         {mostWords, "HR1: wrote 123 words\n"},
         {{"write", "HR1", "byte", "0x56", "0x78", "then", "read", "HR1", "-f", "hex"}, "HR1 = 0x7856\n"},
         {{"write", "HR1.15", "bit", "1"}, "HR1.15: wrote 1 bit\n"},
-        {{"write", "HR60001", "word", "2", "3", "then", "write", "HR60000", "word", "2", "then", "write", "HR60009",
-          "word", "2", "then", "write", "HR60010", "word", "0x1234", "then", "station", "3", "then", "read", "HR1300",
-          "hex"},
+        {{"write", "HR60001", "word",  "2",       "3",    "then", "write", "HR60000", "word",
+          "2",     "then",    "write", "HR60009", "word", "2",    "then",  "write",   "HR60010",
+          "word",  "0x1234",  "then",  "station", "3",    "then", "read",  "HR1300",  "hex"},
          "HR1300 = 0x1234\n"},
         {{"write", "HR60000", "word", "8", "247", "then", "write", "HR60009", "word", "8"}, "HR60009: wrote 1 word\n"},
         {{"--polls", "1", "--interval", "0", "poll", "HR1", "then", "read", "HR2"}, "HR2 = 0\n"},
@@ -135,15 +135,23 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          ""},
         {{"-d", line, "read", "HR1"}, 1, "", echoes},
         {{"-d", line, "write", "HR1", "word", "5", "6"}, 1, "", echoes},
-        {{"-d", line, "--polls", "2", "poll", "HR1"}, 1, "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
+        {{"-d", line, "--polls", "2", "poll", "HR1"},
+         1,
+         "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
          echoes},
         // Echoed whatever the station: then no drive answers.
-        {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"}, 1, "",
+        {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"},
+         1,
+         "",
          "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
          "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
-        {{"--sim", "--sim-echo", "--local-echo", "read", "IR1"}, 0, "IR1 = 1000\n",
+        {{"--sim", "--sim-echo", "--local-echo", "read", "IR1"},
+         0,
+         "IR1 = 1000\n",
          "servoctl: the simulated adapter echoes every request back\n"},
-        {{"--sim", "--local-echo", "read", "HR1"}, 1, "",
+        {{"--sim", "--local-echo", "read", "HR1"},
+         1,
+         "",
          "servoctl: the line does not echo our own requests back (an adapter without local echo?): "
          "leave out --local-echo\n"},
     };
@@ -153,7 +161,8 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
         EXPECT_EQ(run.status, c.status) << qPrintable(what) << "\n" << qPrintable(run.err);
         EXPECT_EQ(run.out.toStdString(), c.out) << qPrintable(what);
         EXPECT_TRUE(*c.err ? run.err.endsWith(QLatin1String(c.err)) : run.err.isEmpty())
-            << qPrintable(what) << "\n" << qPrintable(run.err);
+            << qPrintable(what) << "\n"
+            << qPrintable(run.err);
         EXPECT_EQ(run.err.count(QLatin1String("servoctl: the line ")), QByteArray(c.err).contains("the line") ? 1 : 0)
             << qPrintable(run.err);
     }
@@ -205,8 +214,10 @@ TEST(Servoctl, ALineInUseIsRefused)
     const Outcome second = servoctl({"-d", path, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
-                                       .arg(QRegularExpression::escape(path)).arg(first.pid()))
-                    .match(second.err).hasMatch())
+                                       .arg(QRegularExpression::escape(path))
+                                       .arg(first.pid()))
+                    .match(second.err)
+                    .hasMatch())
         << qPrintable(second.err);
     first.signal(SIGINT);
     EXPECT_EQ(first.finish(), 130);
@@ -225,10 +236,8 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
         int signal;
         int status;
     } cases[] = {
-        {{"--stats", "read", "HR1"}, SIGINT, 130},
-        {{"write", "HR1", "word", "5"}, SIGTERM, 143},
-        {{"--stats", "poll", "HR1"}, SIGINT, 130},
-        {{"poll", "HR1"}, SIGTERM, 143},
+        {{"--stats", "read", "HR1"}, SIGINT, 130},         {{"write", "HR1", "word", "5"}, SIGTERM, 143},
+        {{"--stats", "poll", "HR1"}, SIGINT, 130},         {{"poll", "HR1"}, SIGTERM, 143},
         {{"--delay", "5000", "read", "HR1"}, SIGINT, 130}, // before the first request
     };
     for (const auto &c : cases) {
@@ -236,8 +245,10 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         termios before;
         tcgetattr(slave, &before);
-        const QStringList args = QStringList{"-d", QString::fromLocal8Bit(ptsname(master)), "--timeout",
-                                             "3000", "--retries", "3"} + c.command;
+        const QStringList args = QStringList{"-d",        QString::fromLocal8Bit(ptsname(master)),
+                                             "--timeout", "3000",
+                                             "--retries", "3"}
+                                 + c.command;
         ChildProcess child(SERVOCTL_COMMAND, args);
         // A request on the line: servoctl waits for the answer that never
         // comes; or, with a delay, the line set up raw: it waits the delay.
@@ -254,7 +265,8 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
                                              .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))))
             << qPrintable(child.err());
         if (c.command.contains(QLatin1String("--stats"))) {
-            EXPECT_TRUE(child.out().contains(QLatin1String(" max ms\nline: "))) << "a station row: " << qPrintable(child.out());
+            EXPECT_TRUE(child.out().contains(QLatin1String(" max ms\nline: ")))
+                << "a station row: " << qPrintable(child.out());
         }
         termios after;
         tcgetattr(slave, &after);

@@ -41,16 +41,16 @@ QStringList sent(const Outcome &outcome)
 // the order reads decode them (low word first, high first with SW).
 TEST(ServoctlTyped, FloatsAndInt32sReadBackExactly)
 {
-    const Outcome run = servoctl(sim({"write", "HR10", "float", "-3.14", "then", "write", "HR12", "int32", "-100000",
-                                      "then", "write", "HR14SW", "float", "1.5", "then", "write", "HR16", "int16",
-                                      "-1500", "then", "read", "HR10", "dword", "float", "then", "read", "HR12",
-                                      "dword", "int32", "then", "read", "HR14SW", "dword", "float", "then", "read",
-                                      "HR16", "signed", "then", "read", "HR10", "word", "6", "hex"}));
+    const Outcome run = servoctl(sim(
+        {"write",  "HR10",  "float", "-3.14", "then",   "write", "HR12",  "int32", "-100000", "then",   "write",
+         "HR14SW", "float", "1.5",   "then",  "write",  "HR16",  "int16", "-1500", "then",    "read",   "HR10",
+         "dword",  "float", "then",  "read",  "HR12",   "dword", "int32", "then",  "read",    "HR14SW", "dword",
+         "float",  "then",  "read",  "HR16",  "signed", "then",  "read",  "HR10",  "word",    "6",      "hex"}));
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(shown(run), QStringList({"HR10: wrote 1 dword", "HR12: wrote 1 dword", "HR14SW: wrote 1 dword",
-                                       "HR16: wrote 1 word", "HR10 = -3.14", "HR12 = -100000", "HR14SW = 1.5",
-                                       "HR16 = -1500", "HR10 = 0xF5C3", "HR11 = 0xC048", "HR12 = 0x7960",
-                                       "HR13 = 0xFFFE", "HR14 = 0x3FC0", "HR15 = 0x0000"}));
+    EXPECT_EQ(shown(run),
+              QStringList({"HR10: wrote 1 dword", "HR12: wrote 1 dword", "HR14SW: wrote 1 dword", "HR16: wrote 1 word",
+                           "HR10 = -3.14", "HR12 = -100000", "HR14SW = 1.5", "HR16 = -1500", "HR10 = 0xF5C3",
+                           "HR11 = 0xC048", "HR12 = 0x7960", "HR13 = 0xFFFE", "HR14 = 0x3FC0", "HR15 = 0x0000"}));
 }
 
 // Refused whole before anything is sent, naming the word; status 2.

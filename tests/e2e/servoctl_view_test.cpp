@@ -18,17 +18,17 @@ TEST(ServoctlView, ShowsDwordsAsInt32AndFloat)
         QStringList view;
         const char *shown;
     } cases[] = {
-        {"0x3F800000", {"float"}, "1"},       {"0xC0490FDB", {"float"}, "-3.1415927"},
-        {"0x00000000", {"float"}, "0"},       {"0x80000000", {"float"}, "-0"},
-        {"0x7FC00000", {"float"}, "nan"},     {"0xFFC00001", {"float"}, "nan"},
-        {"0x7F800000", {"float"}, "inf"},     {"0xFF800000", {"float"}, "-inf"},
-        {"0xFFFFFFFF", {"int32"}, "-1"},      {"0x80000000", {"-f", "int32"}, "-2147483648"},
+        {"0x3F800000", {"float"}, "1"},   {"0xC0490FDB", {"float"}, "-3.1415927"},
+        {"0x00000000", {"float"}, "0"},   {"0x80000000", {"float"}, "-0"},
+        {"0x7FC00000", {"float"}, "nan"}, {"0xFFC00001", {"float"}, "nan"},
+        {"0x7F800000", {"float"}, "inf"}, {"0xFF800000", {"float"}, "-inf"},
+        {"0xFFFFFFFF", {"int32"}, "-1"},  {"0x80000000", {"-f", "int32"}, "-2147483648"},
     };
     QStringList args{"--sim"}, expected;
     for (const auto &c : cases) {
         const QString address = QStringLiteral("HR%1").arg(10 + 2 * expected.size());
-        args << "write" << address << "dword" << c.written << "then" << "read" << address << "dword" << c.view
-             << "then";
+        args << "write" << address << "dword" << c.written << "then"
+             << "read" << address << "dword" << c.view << "then";
         expected << address + " = " + QLatin1String(c.shown);
     }
     args.removeLast();

@@ -32,25 +32,25 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
         const char *request; // hex, without CRC
         const char *answer;  // hex, without CRC; null: no answer
     } exchanges[] = {
-        {"0106006412 34", "0106006412 34"},             // write register 100
-        {"01030063 0002", "010304 0000 1234"},          // read 99 and 100
+        {"0106006412 34", "0106006412 34"},              // write register 100
+        {"01030063 0002", "010304 0000 1234"},           // read 99 and 100
         {"0110000A 0002 04 ABCD 0001", "0110000A 0002"}, // write 10 and 11
         {"0103000A 0002", "010304 ABCD 0001"},
-        {"01040000 0003", "010406 03E8 03E9 03EA"},     // station x 1000 + address
+        {"01040000 0003", "010406 03E8 03E9 03EA"}, // station x 1000 + address
         {"05040002 0001", "050402 138A"},
-        {"0105000A FF00", "0105000A FF00"},             // coil 10 on
-        {"010F000C 000A 02 CD01", "010F000C 000A"},     // coils 12 to 21
-        {"01010008 0010", "010102 D41C"},               // coils 8 to 23
-        {"01020000 000A", "010202 4902"},               // inputs on at multiples of 3
-        {"012B0E01 00", "01AB01"},                       // illegal function
-        {"0103007D 007E", "018303"},                    // 126 registers
-        {"01030513 0002", "018302"},                    // past register 1299
-        {"01010000 07D1", "018103"},                    // 2001 bits
-        {"0105000A 1234", "018503"},                    // coil value neither on nor off
-        {"0110000A 0002 02 ABCD", "019003"},            // byte count short
+        {"0105000A FF00", "0105000A FF00"},         // coil 10 on
+        {"010F000C 000A 02 CD01", "010F000C 000A"}, // coils 12 to 21
+        {"01010008 0010", "010102 D41C"},           // coils 8 to 23
+        {"01020000 000A", "010202 4902"},           // inputs on at multiples of 3
+        {"012B0E01 00", "01AB01"},                  // illegal function
+        {"0103007D 007E", "018303"},                // 126 registers
+        {"01030513 0002", "018302"},                // past register 1299
+        {"01010000 07D1", "018103"},                // 2001 bits
+        {"0105000A 1234", "018503"},                // coil value neither on nor off
+        {"0110000A 0002 02 ABCD", "019003"},        // byte count short
         {"0106FFFF 0001", "018602"},
-        {"02030000 0001", nullptr},                     // another station's drive
-        {"00060001 0007", nullptr},                     // broadcast
+        {"02030000 0001", nullptr}, // another station's drive
+        {"00060001 0007", nullptr}, // broadcast
     };
     for (const auto &e : exchanges) {
         const SimAnswer answer = line.process(hexWithCrc(e.request));
@@ -87,7 +87,8 @@ TEST(SimLine, AnExceptionFaultWritesNothing)
         line.setFaults(busy, 1);
         EXPECT_EQ(line.process(hexWithCrc(r[0])).frame.toHex(), hexWithCrc(r[1]).toHex());
         line.setFaults(FaultPlan(), 1);
-        EXPECT_EQ(line.process(hexWithCrc("0103000A 0002")).frame.toHex(), hexWithCrc("010304 1234 0000").toHex()) << r[0];
+        EXPECT_EQ(line.process(hexWithCrc("0103000A 0002")).frame.toHex(), hexWithCrc("010304 1234 0000").toHex())
+            << r[0];
         EXPECT_EQ(line.process(hexWithCrc("0101000A 0003")).frame.toHex(), hexWithCrc("010101 00").toHex()) << r[0];
     }
     EXPECT_EQ(line.stats().exceptions, 0) << "no request was illegal";
@@ -135,7 +136,8 @@ TEST(FaultPlan, ParsesRatesAndRefusesNonsense)
         EXPECT_EQ(plan.toString().toStdString(), g[1]);
     }
     const char *bad[][2] = {
-        {"lose=0.1", "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise, twice)"},
+        {"lose=0.1",
+         "unknown fault: lose=0.1 (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise, twice)"},
         {"drop", "unknown fault: drop (known: drop, corrupt, truncate, station, exception, delay, late, unheard, twin, noise, twice)"},
         {"late=2", "invalid fault rate: late=2 (a number from 0 to 1)"},
         {"delay=0.1:x", "invalid fault time: delay=0.1:x (milliseconds from 1 to 60000)"},
@@ -341,7 +343,8 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
                       QStringLiteral("servosim: not replacing %1: it %2\n").arg(path, QLatin1String(c.refusal)).toStdString());
         }
         EXPECT_EQ(run.err.contains(QStringLiteral("took %1 over from %2, a terminal still there").arg(path, other.path())),
-                  c.before == toOther) << c.before << ": " << qPrintable(run.err);
+                  c.before == toOther)
+            << c.before << ": " << qPrintable(run.err);
         EXPECT_EQ(stateOf(path), c.afterExit) << c.before;
     }
 }

@@ -104,8 +104,7 @@ TEST_F(LockFolder, WhatAnotherUserPutUnderTheNameIsLeftAlone)
         std::function<void()> plant;
         std::function<void()> unchanged;
     } cases[] = {
-        {"is a symbolic link", [&] { symlink(QFile::encodeName(secret).constData(), name.constData()); },
-         secretUntouched},
+        {"is a symbolic link", [&] { symlink(QFile::encodeName(secret).constData(), name.constData()); }, secretUntouched},
         {"is a symbolic link", // to where nothing is yet: nothing is made there
          [&] { symlink(QFile::encodeName(secret + QStringLiteral(".new")).constData(), name.constData()); },
          [&] { EXPECT_FALSE(QFile::exists(secret + QStringLiteral(".new"))); }},
@@ -128,8 +127,8 @@ TEST_F(LockFolder, AnotherUsersDebtFileIsReadButNeitherChangedNorRemoved)
     leaveLineDebt(slave, someDebt(), lockDir.path(), &said);
     ASSERT_EQ(chown(QFile::encodeName(debtPath).constData(), 65534, 65534), 0);
     const QByteArray theirs = contentsOf(debtPath);
-    expectLeftAlone(debtPath + QStringLiteral(" belongs to another user"),
-                    [&] { EXPECT_EQ(contentsOf(debtPath), theirs); }, true);
+    expectLeftAlone(
+        debtPath + QStringLiteral(" belongs to another user"), [&] { EXPECT_EQ(contentsOf(debtPath), theirs); }, true);
 }
 
 // Every user's next program may read what we leave; only we may change it,
@@ -167,8 +166,8 @@ TEST(LockFolderOfServoctl, APlantedLinkIsSaidOnceAndItsTargetKept)
     QFile::remove(debtPath);
     ASSERT_EQ(symlink(QFile::encodeName(secret).constData(), QFile::encodeName(debtPath).constData()), 0);
 
-    const Outcome run = servoctl({"-d", QString::fromLocal8Bit(ptsname(master)), "--timeout", "50",
-                                  "--retries", "0", "read", "HR1"});
+    const Outcome run = servoctl({"-d", QString::fromLocal8Bit(ptsname(master)), "--timeout", "50", "--retries",
+                                  "0", "read", "HR1"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.count(QStringLiteral("servoctl: %1 is a symbolic link: left alone\n").arg(debtPath)), 1)
         << qPrintable(run.err);

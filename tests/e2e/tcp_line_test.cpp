@@ -24,8 +24,8 @@ namespace {
 // servosim --tcp on a free port of the loopback, or on the one given.
 std::unique_ptr<ChildProcess> startServosim(int port = 0, const QStringList &more = {})
 {
-    auto sim = std::make_unique<ChildProcess>(
-        SERVOSIM_COMMAND, QStringList{"--tcp", QString::number(port), "--stations", "1,2"} + more);
+    auto sim = std::make_unique<ChildProcess>(SERVOSIM_COMMAND,
+                                              QStringList{"--tcp", QString::number(port), "--stations", "1,2"} + more);
     EXPECT_TRUE(sim->waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(sim->err());
     return sim;
 }
@@ -126,8 +126,9 @@ TEST(TcpLine, AFarEndThatNeverStopsSendingEndsTheWaitAtTheBound)
             char heard[8];
             ::recv(far, heard, sizeof heard, MSG_WAITALL);
             const QByteArray zeros(4096, '\0');
-            for (int i = 0; flood ? ::send(far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0
-                                  : i < answer.size(); ++i) {
+            for (int i = 0;
+                 flood ? ::send(far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0 : i < answer.size();
+                 ++i) {
                 if (!flood && ::send(far, answer.constData() + i, 1, MSG_NOSIGNAL) == 1)
                     usleep(60000);
             }
@@ -156,7 +157,8 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
         TcpAddress address;
         QString error;
         EXPECT_FALSE(parseTcpUrl(QLatin1String(bad), &address, &error)) << bad;
-        EXPECT_EQ(error, QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)").arg(QLatin1String(bad)));
+        EXPECT_EQ(error,
+                  QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)").arg(QLatin1String(bad)));
     }
     // A zone in an IPv6 host is shown as it was written.
     TcpAddress zoned;
@@ -187,8 +189,9 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     ASSERT_TRUE(QRegularExpression(QStringLiteral("^tcp://127\\.0\\.0\\.1:[1-9][0-9]*$")).match(url).hasMatch())
         << qPrintable(url);
 
-    const Outcome run = servoctl({"-d", url, "--station", "2", "read", "IR1", "word", "3", "then", "write", "HR7",
-                                  "word", "4321", "-5", "then", "read", "HR7", "word", "2", "signed"});
+    const Outcome run = servoctl({"-d",   url,    "--station", "2",    "read", "IR1",   "word",
+                                  "3",    "then", "write",     "HR7",  "word", "4321",  "-5",
+                                  "then", "read", "HR7",       "word", "2",    "signed"});
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, QStringLiteral("> read IR1 word 3\nIR1 = 2000\nIR2 = 2001\nIR3 = 2002\n"
                                       "> write HR7 word 4321 -5\nHR7: wrote 2 words\n"
@@ -205,8 +208,10 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     const Outcome second = servoctl({"-d", url, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
-                                       .arg(QRegularExpression::escape(url)).arg(poll.pid()))
-                    .match(second.err).hasMatch())
+                                       .arg(QRegularExpression::escape(url))
+                                       .arg(poll.pid()))
+                    .match(second.err)
+                    .hasMatch())
         << qPrintable(second.err);
     const int intruder = socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = loopback(portOf(url));
@@ -220,7 +225,8 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, %1 good").arg(shown + 2))) << qPrintable(poll.out());
     poll.signal(SIGINT);
     EXPECT_EQ(poll.finish(), 130);
-    EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n"))) << qPrintable(poll.out());
+    EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n")))
+        << qPrintable(poll.out());
 }
 
 // A far end that sends every answer twice (servosim's twice fault, at once
@@ -272,8 +278,10 @@ TEST(TcpLine, TheLockIsHeldByWhoeverHoldsItsNameAndNoLockIsSaid)
     const Outcome refused = servoctl({"-d", url, "read", "HR1"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
-                                       .arg(QRegularExpression::escape(url)).arg(getpid()))
-                    .match(refused.err).hasMatch())
+                                       .arg(QRegularExpression::escape(url))
+                                       .arg(getpid()))
+                    .match(refused.err)
+                    .hasMatch())
         << qPrintable(refused.err);
     const Outcome unlocked = servoctl({"-d", url, "--no-lock", "read", "IR1"});
     EXPECT_EQ(unlocked.status, 0) << qPrintable(unlocked.err);

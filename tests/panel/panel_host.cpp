@@ -36,8 +36,14 @@ namespace {
 int checks = 0;
 int failures = 0;
 
-QByteArray shown(const QString &text) { return '"' + text.toLocal8Bit() + '"'; }
-QByteArray shown(int value) { return QByteArray::number(value); }
+QByteArray shown(const QString &text)
+{
+    return '"' + text.toLocal8Bit() + '"';
+}
+QByteArray shown(int value)
+{
+    return QByteArray::number(value);
+}
 
 // Data as upper-case hex ("34 12"), so that a failure's text reads as itself.
 QString hexText(const QByteArray &bytes)
@@ -56,8 +62,7 @@ void check(const char *what, const T &got, const T &expected)
         std::printf("ok    %s\n", what);
     } else {
         ++failures;
-        std::printf("FAIL  %s: %s, not %s\n", what, shown(got).constData(),
-                    shown(expected).constData());
+        std::printf("FAIL  %s: %s, not %s\n", what, shown(got).constData(), shown(expected).constData());
     }
     std::fflush(stdout);
 }
@@ -188,20 +193,25 @@ void checkIdentity(const char *route, DriverInterface *driver)
     check("identity", driver->name() + '/' + driver->vender() + '/' + driver->getVersionNumber(),
           QString("Teco Servo/Modbus/1.0.0"));
     check("limits, size and flags",
-          QString("%1 %2 %3 %4").arg(driver->getBlockAccessSize()).arg(driver->getBitBlockAccessSize())
-              .arg(driver->totalSize(), 0, 16).arg(driver->supportedCommunicationFlags(), 0, 16),
+          QString("%1 %2 %3 %4")
+              .arg(driver->getBlockAccessSize())
+              .arg(driver->getBitBlockAccessSize())
+              .arg(driver->totalSize(), 0, 16)
+              .arg(driver->supportedCommunicationFlags(), 0, 16),
           QString("125 2008 44000 70"));
-    check("line settings", driver->getStringBasedDefaultDriverSetting(),
-          QString("RS485,9600,NONE,8,2"));
+    check("line settings", driver->getStringBasedDefaultDriverSetting(), QString("RS485,9600,NONE,8,2"));
     std::unique_ptr<DriverSetting> settings(driver->getDefaultDriverSetting());
     check("default driver setting",
-          QString("%1 %2 %3 %4").arg(settings->timeout).arg(settings->retry)
-              .arg(settings->stationid).arg(settings->delay),
+          QString("%1 %2 %3 %4").arg(settings->timeout).arg(settings->retry).arg(settings->stationid).arg(settings->delay),
           QString("500 3 1 0"));
     std::unique_ptr<DeviceSetting> device(driver->getDefaultSerialDeviceSetting());
     check("default port setting",
-          QString("%1 %2 %3 %4 %5 %6").arg(int(device->type)).arg(device->string)
-              .arg(device->baudrate).arg(device->databits).arg(device->stopbits)
+          QString("%1 %2 %3 %4 %5 %6")
+              .arg(int(device->type))
+              .arg(device->string)
+              .arg(device->baudrate)
+              .arg(device->databits)
+              .arg(device->stopbits)
               .arg(device->parity),
           QString("16 COM2 9600 8 0 2"));
 }
@@ -217,7 +227,8 @@ void driveTheLine(DriverInterface *driver, PanelPort &port)
     };
     auto write = [&](int type, const char *address, const QByteArray &data) {
         return driver->write(&port, C(type, 1, QString::fromLatin1(address)), data)
-            ? QString("written") : driver->getLastError();
+                   ? QString("written")
+                   : driver->getLastError();
     };
     auto hex = [](const QByteArray &bytes) { return hexText(bytes); };
     const QString written("written");
@@ -231,7 +242,8 @@ void driveTheLine(DriverInterface *driver, PanelPort &port)
     check("read HR100 dword swapped", read(C::DoubleWord, 1, "HR100SW"), QString("FE FF 34 12"));
     check("write HR100.4 bit", write(C::Bit, "HR100.4", QByteArray(1, 1)), written);
     check("read HR100 after the bit", read(C::Word, 1, "HR100"), hex(words({0x1234 | 0x10})));
-    check("write DO20 10 coils (function 15)", write(C::Bit, "DO20", QByteArray::fromHex("01000101000001010100")), written);
+    check("write DO20 10 coils (function 15)", write(C::Bit, "DO20", QByteArray::fromHex("01000101000001010100")),
+          written);
     check("read DO20 10 coils", read(C::Bit, 10, "DO20"), QString("CD 01"));
     check("write FN5DO5 (function 5)", write(C::Bit, "FN5DO5", QByteArray(1, 1)), written);
     check("read DO5", read(C::Bit, 1, "DO5"), QString("01"));
@@ -250,8 +262,7 @@ void driveTheLine(DriverInterface *driver, PanelPort &port)
     check("store: HR60010 read back", read(C::Word, 1, "HR60010"), hex(words({0x5678})));
     port.station = 9;
     port.timeoutMs = 200;
-    check("silent station 9", read(C::Word, 1, "HR1"),
-          QString("PLC no response (read 1 word(s) from 9-HR1)"));
+    check("silent station 9", read(C::Word, 1, "HR1"), QString("PLC no response (read 1 word(s) from 9-HR1)"));
     check("silent station 9, a write", write(C::Word, "HR1", words({1})),
           QString("PLC no response (write 1 word to 9-HR1)"));
 }
@@ -270,14 +281,12 @@ int main(int argc, char *argv[])
     // What Qt 4's loader compares with its own before it takes the plug-in.
     void *handle = ::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     typedef const char *(*Query)();
-    Query query = handle ? reinterpret_cast<Query>(::dlsym(handle, "qt_plugin_query_verification_data"))
-                         : nullptr;
+    Query query = handle ? reinterpret_cast<Query>(::dlsym(handle, "qt_plugin_query_verification_data")) : nullptr;
 #if QT_VERSION < 0x050000
     // Built against Qt 4: that Qt's own version and build key.
     check("verification data: Qt " QT_VERSION_STR ", build key \"" QT_BUILD_KEY "\", release",
           QString(query ? query() : "(none)"),
-          QString("pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=" QT_VERSION_STR
-                  "\ndebug=false\nbuildkey=" QT_BUILD_KEY));
+          QString("pattern=QT_PLUGIN_VERIFICATION_DATA\nversion=" QT_VERSION_STR "\ndebug=false\nbuildkey=" QT_BUILD_KEY));
 #else
     // Built against Qt 5: the panel runtime's.
     check("verification data: the panel runtime's", QString(query ? query() : "(none)"),
@@ -320,7 +329,8 @@ int main(int argc, char *argv[])
                 port.retries = 1;
                 check("a busy drive's exception, after a retry",
                       driver->read(&port, CommunicatorCommand(CommunicatorCommand::Word, 1, "HR1")).isEmpty()
-                          ? driver->getLastError() : QString(),
+                          ? driver->getLastError()
+                          : QString(),
                       QString("exception code:0x06 (read 1 word(s) from 1-HR1)"));
             } else {
                 driveTheLine(driver, port);

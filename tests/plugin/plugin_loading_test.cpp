@@ -24,7 +24,11 @@ namespace {
 template <typename Pmf>
 long vtableSlot(Pmf pmf)
 {
-    struct Raw { std::uintptr_t ptr; std::ptrdiff_t adj; } raw;
+    struct Raw
+    {
+        std::uintptr_t ptr;
+        std::ptrdiff_t adj;
+    } raw;
     static_assert(sizeof(Pmf) == sizeof(Raw), "unexpected member pointer layout");
     std::memcpy(&raw, &pmf, sizeof raw);
 #if defined(__arm__) || defined(__aarch64__)

@@ -21,8 +21,7 @@ QByteArray streamed(const Record &record, QDataStream::ByteOrder order = QDataSt
 
 TEST(DriverSettingRecord, StreamsFourBigEndianNumbers)
 {
-    EXPECT_EQ(streamed(DriverSetting(500, 3, 1, 0)),
-              hex("000001F4 00000003 00000001 00000000"));
+    EXPECT_EQ(streamed(DriverSetting(500, 3, 1, 0)), hex("000001F4 00000003 00000001 00000000"));
     EXPECT_EQ(streamed(DriverSetting(500, 3, 1, 0), QDataStream::LittleEndian),
               hex("F4010000 03000000 01000000 00000000"));
     EXPECT_EQ(streamed(DriverSetting(500, 3, 1, -1)).right(4), hex("FFFFFFFF"));
@@ -69,8 +68,7 @@ TEST(DriverSettingRecord, DumpKeepsTheTrailingSpace)
     DriverSetting(500, 3, 1, 0).dump();
     DriverSetting(-5, 0, 300, 2).dump();
     EXPECT_EQ(DebugCapture::messages(),
-              strings({"timeout: 500 retry: 3 stationid: 1 delay: 0 ",
-                           "timeout: -5 retry: 0 stationid: 300 delay: 2 "}));
+              strings({"timeout: 500 retry: 3 stationid: 1 delay: 0 ", "timeout: -5 retry: 0 stationid: 300 delay: 2 "}));
 }
 
 DeviceSetting defaultSerial()
@@ -88,9 +86,8 @@ DeviceSetting withTwoEntries()
 
 TEST(DeviceSettingRecord, StreamsTheDefaultSerialRecord)
 {
-    EXPECT_EQ(streamed(defaultSerial()),
-              hex("00000010 00000008 0043004F004D0032 00002580 00000008 00000000 00000002"
-                  "00000000 FFFFFFFF 00000000 00000000"));
+    EXPECT_EQ(streamed(defaultSerial()), hex("00000010 00000008 0043004F004D0032 00002580 00000008 00000000 00000002"
+                                             "00000000 FFFFFFFF 00000000 00000000"));
     EXPECT_EQ(streamed(defaultSerial(), QDataStream::LittleEndian),
               hex("10000000 08000000 43004F004D003200 80250000 08000000 00000000 02000000"
                   "00000000 FFFFFFFF 00000000 00000000"));
@@ -205,10 +202,10 @@ TEST(DeviceSettingRecord, DumpText)
     record.dump();
     EXPECT_EQ(DebugCapture::messages(),
               strings({"type: 16 string: \"COM2\" baudrate: 9600 databits: 8 stopbits: 0 "
-                           "parity: 2 linkID: -1 current ip: \"\" current port: 0 ",
-                           "type: 4294967295 string: \"COM2\" baudrate: 9600 databits: 8 "
-                           "stopbits: 0 parity: 2 linkID: -1 current ip: \"10.0.0.1\" "
-                           "current port: 502 "}));
+                       "parity: 2 linkID: -1 current ip: \"\" current port: 0 ",
+                       "type: 4294967295 string: \"COM2\" baudrate: 9600 databits: 8 "
+                       "stopbits: 0 parity: 2 linkID: -1 current ip: \"10.0.0.1\" "
+                       "current port: 502 "}));
 }
 
 } // namespace

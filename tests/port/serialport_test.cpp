@@ -78,8 +78,7 @@ protected:
         ASSERT_TRUE(openRawPty(&master, &keepOpen));
         path = QString::fromLocal8Bit(ptsname(master));
         fcntl(master, F_SETFL, O_NONBLOCK);
-        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2")))
-            << qPrintable(port.errorString());
+        ASSERT_TRUE(port.open(path, QStringLiteral("RS485,1200,NONE,8,2"))) << qPrintable(port.errorString());
         port.setAnswerTimeout(5000);
     }
     void TearDown() override
@@ -192,12 +191,12 @@ TEST_F(PortOnPty, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
     struct Case
     {
         const char *request, *dropped, *answer;
-        bool noise; // the dropped bytes begin no frame
+        bool noise;     // the dropped bytes begin no frame
         int other = -1; // the dropped frame's station, which no request of ours owes an answer
     } const cases[] = {
-        {"010300000001", "0203020007", "010302002A", false, 2},    // another station
-        {"010300000001", "01030400010002", "010302002A", false},   // another byte count
-        {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
+        {"010300000001", "0203020007", "010302002A", false, 2},  // another station
+        {"010300000001", "01030400010002", "010302002A", false}, // another byte count
+        {"010300000001", "FF00FF", "010302002A", true},          // noise before the answer
     };
     for (const Case &c : cases) {
         const QByteArray request = hexWithCrc(c.request);
@@ -319,9 +318,9 @@ TEST_F(PortOnPty, WithLocalEchoTheRequestIsReadBackBeforeTheAnswer)
     {
         QByteArray back; // empty: nothing, or with interrupt the signal
         bool interrupt;
-        int received;    // of the answer's first 5 bytes
+        int received; // of the answer's first 5 bytes
         EchoFault fault;
-        QString error;   // empty: none
+        QString error; // empty: none
     } cases[] = {
         {request + answer, false, 5, EchoFault::None, QString()},
         {garbled + answer, false, 0, EchoFault::None, sent + QLatin1String("01 03 00 80 00 01 84 0A")},
@@ -387,7 +386,8 @@ TEST_F(PortOnPty, WithoutLocalEchoAnEchoingLineFailsAndStopsThePort)
         deliver(hexWithCrc(c.answer));
         EXPECT_EQ(port.send(next.constData(), next.size()), -1) << c.request;
         EXPECT_EQ(port.echoFault(), EchoFault::Unexpected) << c.request;
-        EXPECT_EQ(port.errorString(), QStringLiteral("the line echoes our own requests back (an adapter with local echo?)"));
+        EXPECT_EQ(port.errorString(),
+                  QStringLiteral("the line echoes our own requests back (an adapter with local echo?)"));
         EXPECT_EQ(port.retryCount(), 0);
         EXPECT_TRUE(port.takeLateAnswers().isEmpty()) << c.request;
     }
@@ -445,14 +445,17 @@ TEST(SerialPortOpen, RefusesWhatIsNotASerialLine)
         QString error;
     } refused[] = {
         {QStringLiteral("/dev/null"), QStringLiteral("^/dev/null is not a serial device$")},
-        {QStringLiteral("/dev/ptmx"), QStringLiteral("^/dev/ptmx is the master side of a new pseudo-terminal, not a line$")},
+        {QStringLiteral("/dev/ptmx"),
+         QStringLiteral("^/dev/ptmx is the master side of a new pseudo-terminal, not a line$")},
         {QStringLiteral("/nonexistent/tty"), QStringLiteral("^cannot open /nonexistent/tty: ")},
         {sessionTerminal, QStringLiteral("^%1 is a login session's terminal \\(.+, pid %2\\), not a line$")
-                              .arg(QRegularExpression::escape(sessionTerminal)).arg(shell)},
+                              .arg(QRegularExpression::escape(sessionTerminal))
+                              .arg(shell)},
     };
     for (const auto &r : refused) {
         EXPECT_FALSE(port.open(r.path, QStringLiteral("RS485,9600,NONE,8,2")));
-        EXPECT_TRUE(QRegularExpression(r.error).match(port.errorString()).hasMatch()) << qPrintable(port.errorString());
+        EXPECT_TRUE(QRegularExpression(r.error).match(port.errorString()).hasMatch())
+            << qPrintable(port.errorString());
     }
     kill(shell, SIGKILL);
     waitpid(shell, nullptr, 0);

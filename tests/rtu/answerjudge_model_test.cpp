@@ -26,7 +26,11 @@ const qint64 kMs = JudgedLine::kMs;
 const qint64 kCharNs = 100000; // about 110 kBd
 const int kSequences = 1000000;
 
-struct Owed { RtuRequest request; qint64 sentNs; };
+struct Owed
+{
+    RtuRequest request;
+    qint64 sentNs;
+};
 
 struct Tally
 {
@@ -108,7 +112,9 @@ private:
             t->wrongFit += !request.isAnswer(got.constData(), length);
             if (request.isNormalAnswer(got.constData(), length) && got.left(length) != answerTo(request, false)) {
                 const auto flagged = std::any_of(line->events.begin() + eventsBefore, line->events.end(),
-                                                 [](const JudgeEvent &e) { return e.kind == JudgeEvent::UncertainAnswer; });
+                                                 [](const JudgeEvent &e) {
+                                                     return e.kind == JudgeEvent::UncertainAnswer;
+                                                 });
                 const bool untold = line->judge.settings().keepsNoTime && !line->judge.settings().network
                                     && !m_shown.contains(request.station());
                 ++(flagged ? t->wrongFlagged : untold ? t->wrongUntold : t->wrongTaken);
@@ -146,7 +152,7 @@ private:
     // writes of three values to one register, a multiple write; broadcasts.
     QByteArray randomRequest()
     {
-        static const char *const shapes[] = {"0300000001", "0300020001", "0300000002", "0600100000",
+        static const char *const shapes[] = {"0300000001", "0300020001", "0300000002",      "0600100000",
                                              "0600100001", "0600100002", "10000000010200FF"};
         const char station = char(chance(3) ? 0 : 1 + pick(2));
         return withCrc(station + QByteArray::fromHex(shapes[pick(7)]));
@@ -243,9 +249,8 @@ TEST(AnswerJudgeModel, AMillionSequencesKeepTheInvariants)
                 "  answers taken that answered another question: %lld (flagged uncertain: %lld more)\n"
                 "  answers sent twice: %lld\n"
                 "  copies taken for the next request before the far end had shown it (pseudo-terminals): %lld\n",
-                (long long)t.wrongFit, (long long)t.unaccounted, (long long)t.heldTooShort,
-                (long long)t.wrongTaken, (long long)t.wrongFlagged, (long long)model.m_doubled,
-                (long long)t.wrongUntold);
+                (long long)t.wrongFit, (long long)t.unaccounted, (long long)t.heldTooShort, (long long)t.wrongTaken,
+                (long long)t.wrongFlagged, (long long)model.m_doubled, (long long)t.wrongUntold);
     EXPECT_GT(t.taken, kSequences);
     EXPECT_EQ(t.wrongFit, 0);
     EXPECT_EQ(t.unaccounted, 0);

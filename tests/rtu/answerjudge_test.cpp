@@ -29,19 +29,19 @@ TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
     struct Case
     {
         const char *request, *dropped, *answer;
-        bool noise; // the dropped bytes begin no frame
+        bool noise;     // the dropped bytes begin no frame
         int other = -1; // the dropped frame's station, which no request of ours owes an answer
     } const cases[] = {
-        {"010300000001", "0203020007", "010302002A", false, 2},    // another station
-        {"010300000001", "0104020007", "010302002A", false},       // another function
-        {"010300000001", "01030400010002", "010302002A", false},   // another byte count
-        {"0101000000 0A", "010103FFFFFF", "0101020302", false},     // another bit count
-        {"01101387000102 0007", "011000000001", "019002", false},   // another address acknowledged
-        {"010600000007", "010600000005", "010600000007", false},   // another value echoed
-        {"01050000FF00", "01050001FF00", "01050000FF00", false},   // another coil echoed
+        {"010300000001", "0203020007", "010302002A", false, 2},       // another station
+        {"010300000001", "0104020007", "010302002A", false},          // another function
+        {"010300000001", "01030400010002", "010302002A", false},      // another byte count
+        {"0101000000 0A", "010103FFFFFF", "0101020302", false},       // another bit count
+        {"01101387000102 0007", "011000000001", "019002", false},     // another address acknowledged
+        {"010600000007", "010600000005", "010600000007", false},      // another value echoed
+        {"01050000FF00", "01050001FF00", "01050000FF00", false},      // another coil echoed
         {"010F0000000301 05", "010F00000002", "010F00000003", false}, // another quantity
-        {"010300000001", "FF00FF", "010302002A", true},             // noise before the answer
-        {"010300000001", "0703FA", "010302002A", true},             // a false start of 260 bytes
+        {"010300000001", "FF00FF", "010302002A", true},               // noise before the answer
+        {"010300000001", "0703FA", "010302002A", true},               // a false start of 260 bytes
     };
     for (const Case &c : cases) {
         JudgedLine line(slowLine(5000));
@@ -52,7 +52,9 @@ TEST(AnswerJudge, WhatCannotAnswerTheRequestIsDroppedAndTheRealAnswerTaken)
         EXPECT_EQ(line.now, sent + 150 * kMs) << c.request << " " << c.dropped << ": taken as it came";
         ASSERT_EQ(line.events.size(), 1) << c.request;
         const JudgeEvent &e = line.events[0];
-        EXPECT_EQ(e.kind, c.noise ? JudgeEvent::Noise : c.other >= 0 ? JudgeEvent::OtherStation : JudgeEvent::Late);
+        EXPECT_EQ(e.kind, c.noise        ? JudgeEvent::Noise
+                          : c.other >= 0 ? JudgeEvent::OtherStation
+                                         : JudgeEvent::Late);
         EXPECT_EQ(e.length, c.noise ? 3 : hexWithCrc(c.dropped).size()) << c.request;
         if (c.other >= 0) {
             EXPECT_EQ(e.station, c.other);
@@ -101,15 +103,18 @@ TEST(AnswerJudge, ALookAlikeRequestWaitsForTheOwedAnswerOrTheHorizon)
 // late, and the request goes at once. Unanswered, the hold applies.
 TEST(AnswerJudge, AfterALostAnswerALookAlikeRequestWaitsForAStepCheck)
 {
-    struct Case { const char *owed, *next, *check; } const cases[] = {
-        {"010400000002", "010400040002", "010400040001"},             // fewer registers
-        {"010300000001", "010300020001", "010300020002"},             // one: two
-        {"010600100007", "010600100007", ""},                         // a repeat: the hold does
-        {"010F000300020103", "010F000300020100", "010100030001"},     // coils: a read of one
-        {"010100000008", "010100100008", "010100100009"},             // 8 bits or fewer: one byte
+    struct Case
+    {
+        const char *owed, *next, *check;
+    } const cases[] = {
+        {"010400000002", "010400040002", "010400040001"},         // fewer registers
+        {"010300000001", "010300020001", "010300020002"},         // one: two
+        {"010600100007", "010600100007", ""},                     // a repeat: the hold does
+        {"010F000300020103", "010F000300020100", "010100030001"}, // coils: a read of one
+        {"010100000008", "010100100008", "010100100009"},         // 8 bits or fewer: one byte
         {"0110001000020400010002", "0110001000020400030004", "010300100001"},
-        {"010300000001", "010300000002", ""},                         // not alike: none
-        {"020300000001", "010300000001", ""},                         // another station: none
+        {"010300000001", "010300000002", ""}, // not alike: none
+        {"020300000001", "010300000001", ""}, // another station: none
     };
     for (const Case &c : cases) {
         JudgedLine line(slowLine(400));
@@ -226,7 +231,7 @@ TEST(AnswerJudge, AnAnswerThatIsTheRequestIsJudgedByWhenItCameAndWhatFollows)
         const char *follows; // 20 ms after that; null: nothing
         bool fault;
         int uncertain;
-        int takenAfterMs;    // when it was handed over, from the request
+        int takenAfterMs; // when it was handed over, from the request
     } cases[] = {
         {"refused after its echo", false, false, false, 0, "018602", true, 0, -1},
         {"nothing follows, too soon", false, false, false, 0, nullptr, false, 1, 1000},
@@ -280,17 +285,17 @@ TEST(AnswerJudge, BytesThatNeverStopEndTheWaitAtTheAnswersBound)
     network.interCharacterNs = network.answerTimeoutNs;
     const qint64 slack = AnswerJudge::kAnswerSlackNs;
     const qint64 serialBound = 200 * kMs + answer.size() * slowLine(200).characterNs + slack;
-    const struct {
+    const struct
+    {
         const char *what;
         AnswerJudge::Settings settings;
-        QByteArray bytes;   // sent one at a time, from first on, every
+        QByteArray bytes; // sent one at a time, from first on, every
         qint64 first, every;
-        qint64 bound;       // after the request
+        qint64 bound; // after the request
         bool taken;
     } cases[] = {
         {"babble", slowLine(200), QByteArray(400, char(0xFF)), 1 * kMs, 5 * kMs, serialBound, false},
-        {"answer begun at the time-out", slowLine(200), answer, 199 * kMs, slowLine(200).characterNs,
-         serialBound, true},
+        {"answer begun at the time-out", slowLine(200), answer, 199 * kMs, slowLine(200).characterNs, serialBound, true},
         {"answer trickled over a network", network, answer, 10 * kMs, 30 * kMs, 100 * kMs + slack, false},
         {"answer quickly over a network", network, answer, 99 * kMs, 1 * kMs, 100 * kMs + slack, true},
     };

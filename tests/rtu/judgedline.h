@@ -16,8 +16,7 @@ class JudgedLine
 public:
     static constexpr qint64 kMs = 1000000;
 
-    explicit JudgedLine(const AnswerJudge::Settings &settings, qint64 startNs = 1000 * kMs)
-        : now(startNs)
+    explicit JudgedLine(const AnswerJudge::Settings &settings, qint64 startNs = 1000 * kMs) : now(startNs)
     {
         judge.configure(settings);
         judge.reset(now);
@@ -102,8 +101,9 @@ public:
 
     int count(JudgeEvent::Kind kind) const
     {
-        return int(std::count_if(events.begin(), events.end(),
-                                 [kind](const JudgeEvent &e) { return e.kind == kind; }));
+        return int(std::count_if(events.begin(), events.end(), [kind](const JudgeEvent &e) {
+            return e.kind == kind;
+        }));
     }
     // Every byte received is handed over, judged away, or still in.
     qint64 accounted() const
@@ -124,7 +124,11 @@ public:
     QList<JudgeEvent> events;
 
 private:
-    struct Arrival { qint64 at; QByteArray bytes; };
+    struct Arrival
+    {
+        qint64 at;
+        QByteArray bytes;
+    };
 
     void deliver()
     {
@@ -135,7 +139,7 @@ private:
     }
     void collect() { events += judge.takeEvents(); }
     bool arrivesBy(qint64 t) const { return !m_pending.isEmpty() && m_pending.first().at <= t; }
-    template<typename Step>
+    template <typename Step>
     void run(Step step)
     {
         WaitEnd last = WaitEnd::None;

@@ -37,8 +37,7 @@ inline ::testing::AssertionResult openRawPty(int *master, int *slave)
 // time-outs: the suite also runs on loaded machines and under emulation.
 struct SimulatedLine
 {
-    explicit SimulatedLine(const QList<int> &stations,
-                           const QString &settingsText = QStringLiteral("RS485,115200,NONE,8,2"),
+    explicit SimulatedLine(const QList<int> &stations, const QString &settingsText = QStringLiteral("RS485,115200,NONE,8,2"),
                            const SimAreaSizes &sizes = SimAreaSizes())
         : line(stations, sizes), server(&line)
     {

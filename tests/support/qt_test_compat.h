@@ -57,13 +57,31 @@ class DebugCapture
 {
 public:
 #if QT_VERSION >= 0x050000
-    DebugCapture() { previous = qInstallMessageHandler(&DebugCapture::handler); messages().clear(); }
-    ~DebugCapture() { qInstallMessageHandler(previous); }
+    DebugCapture()
+    {
+        previous = qInstallMessageHandler(&DebugCapture::handler);
+        messages().clear();
+    }
+    ~DebugCapture()
+    {
+        qInstallMessageHandler(previous);
+    }
 #else
-    DebugCapture() { previous = qInstallMsgHandler(&DebugCapture::handler); messages().clear(); }
-    ~DebugCapture() { qInstallMsgHandler(previous); }
+    DebugCapture()
+    {
+        previous = qInstallMsgHandler(&DebugCapture::handler);
+        messages().clear();
+    }
+    ~DebugCapture()
+    {
+        qInstallMsgHandler(previous);
+    }
 #endif
-    static QStringList &messages() { static QStringList list; return list; }
+    static QStringList &messages()
+    {
+        static QStringList list;
+        return list;
+    }
 
 private:
 #if QT_VERSION >= 0x050000
@@ -89,8 +107,7 @@ inline void removeFolder(const QString &path)
     if (path.isEmpty())
         return;
     QDir dir(path);
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         if (entry.isDir() && !entry.isSymLink())
             removeFolder(entry.filePath());

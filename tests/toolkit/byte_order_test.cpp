@@ -42,7 +42,8 @@ TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
         {"from BE ushort", [](QByteArray &a) { a = fromBigEndianUShortArray(bytes(a), 2); }, "12 34 56 78", "34 12 78 56"},
         {"from BE ulong", [](QByteArray &a) { a = fromBigEndianULongArray(bytes(a), 1); }, "12 34 56 78", "78 56 34 12"},
         {"from BE, n 0", [](QByteArray &a) { a = fromBigEndianUShortArray(bytes(a), 0); }, "12 34", ""},
-        {"from BE, 2n overflows", [](QByteArray &a) { a = fromBigEndianUShortArray(bytes(a), INT_MAX / 2 + 1); }, "12", ""},
+        {"from BE, 2n overflows", [](QByteArray &a) { a = fromBigEndianUShortArray(bytes(a), INT_MAX / 2 + 1); },
+         "12", ""},
         {"from BE, 4n overflows", [](QByteArray &a) { a = fromBigEndianULongArray(bytes(a), INT_MAX / 4 + 1); }, "12", ""},
         {"to LE ushort, tail kept", toLittleEndianUShortArray, "12 34 56", "34 12 56"},
         {"to LE ulong, tail kept", toLittleEndianULongArray, "12 34 56 78 9A", "78 56 34 12 9A"},
@@ -66,21 +67,53 @@ TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
         {"clear 9", [](QByteArray &a) { clearUnnecessaryBits(a, 9); }, "FF FF", "FF 01"},
         {"clear 16", [](QByteArray &a) { clearUnnecessaryBits(a, 16); }, "FF FF", "FF FF"},
         {"clear past end", [](QByteArray &a) { clearUnnecessaryBits(a, 17); }, "FF FF", "FF FF"},
-        {"set bits", [](QByteArray &a) { setBit(a, 0, true); setBit(a, 15, false); }, "00 80", "01 00"},
-        {"set outside", [](QByteArray &a) { setBit(a, 16, true); setBit(a, -1, true); }, "00 00", "00 00"},
-        {"set raw", [](QByteArray &a) { setBit(reinterpret_cast<unsigned char *>(a.data()), 9, true); setBit(reinterpret_cast<unsigned char *>(a.data()), -9, true); }, "00 00", "00 02"},
-        {"copy", [](QByteArray &a) { QByteArray s = hex("0D"); CopyBits(a, s, 6, 4); }, "00 00", "40 03"},
-        {"copy inside both only", [](QByteArray &a) { QByteArray s = hex("0D"); CopyBits(a, s, 14, 8); }, "00 00", "00 40"},
-        {"copy count < 0", [](QByteArray &a) { QByteArray s = hex("FF"); CopyBits(a, s, 0, -1); }, "00", "00"},
+        {"set bits",
+         [](QByteArray &a) {
+             setBit(a, 0, true);
+             setBit(a, 15, false);
+         },
+         "00 80", "01 00"},
+        {"set outside",
+         [](QByteArray &a) {
+             setBit(a, 16, true);
+             setBit(a, -1, true);
+         },
+         "00 00", "00 00"},
+        {"set raw",
+         [](QByteArray &a) {
+             setBit(reinterpret_cast<unsigned char *>(a.data()), 9, true);
+             setBit(reinterpret_cast<unsigned char *>(a.data()), -9, true);
+         },
+         "00 00", "00 02"},
+        {"copy",
+         [](QByteArray &a) {
+             QByteArray s = hex("0D");
+             CopyBits(a, s, 6, 4);
+         },
+         "00 00", "40 03"},
+        {"copy inside both only",
+         [](QByteArray &a) {
+             QByteArray s = hex("0D");
+             CopyBits(a, s, 14, 8);
+         },
+         "00 00", "00 40"},
+        {"copy count < 0",
+         [](QByteArray &a) {
+             QByteArray s = hex("FF");
+             CopyBits(a, s, 0, -1);
+         },
+         "00", "00"},
         {"expand", [](QByteArray &a) { a = ExpandBitsToBytes(a, 0, 4); }, "05", "01 00 01 00"},
         {"expand to the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 6); }, "05", "01 00 00 00 00 00"},
         {"expand past the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 7); }, "05", ""},
-        {"register bit read: bits 5..14 of A5F0", [](QByteArray &a) {
+        {"register bit read: bits 5..14 of A5F0",
+         [](QByteArray &a) {
              a = fromBigEndianUShortArray(bytes(a), int(NumOfBitsToNumOfWords(5, 10)));
              RightShiftNBits(a, 5);
              FitBitArray(a, 10);
              clearUnnecessaryBits(a, 10);
-         }, "A5 F0 0F 0F", "2F 01"},
+         },
+         "A5 F0 0F 0F", "2F 01"},
     };
     for (const ArrayCase &c : cases) {
         QByteArray a = hex(c.in);
@@ -93,10 +126,15 @@ TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
 
 TEST(ByteOrder, CountsRoundUpWithoutWrapping)
 {
-    const struct { unsigned int (*f)(unsigned int, unsigned int); unsigned int start, count, n; } cases[] = {
-        {NumOfBitsToNumOfWords, 0, 16, 1}, {NumOfBitsToNumOfWords, 1, 16, 2},
-        {NumOfBitsToNumOfWords, 0, 0, 0}, {NumOfBitsToNumOfWords, UINT_MAX, 1, 0x10000000u},
-        {NumOfBitsToNumOfDWords, 1, 32, 2}, {NumOfBitsToNumOfBytes, 3, 5, 1}, {NumOfBitsToNumOfBytes, 3, 6, 2},
+    const struct
+    {
+        unsigned int (*f)(unsigned int, unsigned int);
+        unsigned int start, count, n;
+    } cases[] = {
+        {NumOfBitsToNumOfWords, 0, 16, 1},  {NumOfBitsToNumOfWords, 1, 16, 2},
+        {NumOfBitsToNumOfWords, 0, 0, 0},   {NumOfBitsToNumOfWords, UINT_MAX, 1, 0x10000000u},
+        {NumOfBitsToNumOfDWords, 1, 32, 2}, {NumOfBitsToNumOfBytes, 3, 5, 1},
+        {NumOfBitsToNumOfBytes, 3, 6, 2},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.f(c.start, c.count), c.n) << c.start << "+" << c.count;
@@ -136,9 +174,24 @@ TEST(Scalars, LittleEndianValues)
 
 TEST(SafeData, LengthFollowsTheDataType)
 {
-    const struct { int type, count, length; } cases[] = {
-        {0, 9, 2}, {0, 8, 1}, {6, 9, 2}, {1, 3, 3}, {2, 3, 6}, {3, 3, 12}, {4, 3, 24}, {5, 7, 7},
-        {7, 3, 0}, {-1, 3, 0}, {0, -1, 0}, {2, -1, 0}, {2, INT_MAX, 0}, {4, INT_MAX / 8 + 1, 0},
+    const struct
+    {
+        int type, count, length;
+    } cases[] = {
+        {0, 9, 2},
+        {0, 8, 1},
+        {6, 9, 2},
+        {1, 3, 3},
+        {2, 3, 6},
+        {3, 3, 12},
+        {4, 3, 24},
+        {5, 7, 7},
+        {7, 3, 0},
+        {-1, 3, 0},
+        {0, -1, 0},
+        {2, -1, 0},
+        {2, INT_MAX, 0},
+        {4, INT_MAX / 8 + 1, 0},
         {0, INT_MAX, 268435456},
     };
     for (const auto &c : cases)

@@ -49,8 +49,9 @@ TEST(BlockChecksums, SumsXorAndCrc16)
     EXPECT_EQ(XorUInt8CheckSum(data, 2), 0xFD);
     EXPECT_EQ(CRC16Calculate(reinterpret_cast<const unsigned char *>(CHECK), 9), 0xBB3D);
     for (int length : {0, -1})
-        EXPECT_EQ(CRC16Calculate(data, length) | UInt8CheckSum(data, length)
-                      | UShortCheckSum(data, length) | XorUInt8CheckSum(data, length), 0);
+        EXPECT_EQ(CRC16Calculate(data, length) | UInt8CheckSum(data, length) | UShortCheckSum(data, length)
+                      | XorUInt8CheckSum(data, length),
+                  0);
 }
 
 } // namespace

@@ -38,10 +38,9 @@ protected:
              {"CREATE TABLE LINK (LINKID INTEGER, HMIPORT INTEGER)",
               "CREATE TABLE NODE (LINKID INTEGER, STATIONID INTEGER, ISDEFAULT INTEGER, IP TEXT, PORT INTEGER)",
               "INSERT INTO LINK VALUES (7, 1003)", "INSERT INTO LINK VALUES (8, 1011)",
-              "INSERT INTO LINK VALUES (9, 2000)",
-              "INSERT INTO NODE VALUES (7, 300, 1, '', 0)", "INSERT INTO NODE VALUES (7, 5, 0, '', 0)",
-              "INSERT INTO NODE VALUES (8, 3, 1, '', 0)", "INSERT INTO NODE VALUES (8, 4, 1, '', 0)",
-              "INSERT INTO NODE VALUES (9, 11, 1, '192.168.1.10', 502)",
+              "INSERT INTO LINK VALUES (9, 2000)", "INSERT INTO NODE VALUES (7, 300, 1, '', 0)",
+              "INSERT INTO NODE VALUES (7, 5, 0, '', 0)", "INSERT INTO NODE VALUES (8, 3, 1, '', 0)",
+              "INSERT INTO NODE VALUES (8, 4, 1, '', 0)", "INSERT INTO NODE VALUES (9, 11, 1, '192.168.1.10', 502)",
               "INSERT INTO NODE VALUES (9, 12, 1, '192.168.1.11', 502)",
               "INSERT INTO NODE VALUES (9, 13, 1, '192.168.1.10', 503)",
               "INSERT INTO NODE VALUES (9, 14, 0, '192.168.1.10', 502)",
@@ -77,16 +76,24 @@ TEST_F(ProjectDatabase, LinkAndStationsOfAPortOrLink)
 
 TEST_F(ProjectDatabase, StationsByAddressTakeTheAddressAsPlainText)
 {
-    const struct { const char *ip; unsigned short port; Rows found; } cases[] = {
-        {"192.168.1.10", 502, {{9, 11}}}, {"192.168.1.10", 503, {{9, 13}}},
-        {"192.168.1.12", 502, {}}, {"it's", 502, {{9, 15}}},
-        {"' OR '1'='1", 502, {}}, {"x' OR 1=1 --", 502, {}},
-        {"192.168.1.10' OR NODE.IP <> '", 502, {}}, {"'; DROP TABLE NODE; --", 502, {}},
+    const struct
+    {
+        const char *ip;
+        unsigned short port;
+        Rows found;
+    } cases[] = {
+        {"192.168.1.10", 502, {{9, 11}}},
+        {"192.168.1.10", 503, {{9, 13}}},
+        {"192.168.1.12", 502, {}},
+        {"it's", 502, {{9, 15}}},
+        {"' OR '1'='1", 502, {}},
+        {"x' OR 1=1 --", 502, {}},
+        {"192.168.1.10' OR NODE.IP <> '", 502, {}},
+        {"'; DROP TABLE NODE; --", 502, {}},
     };
     for (const auto &c : cases) {
         QList<LinkIdStationId> list;
-        EXPECT_EQ(GetLinkIdAndDefaultStationId(CONNECTION, 2000, c.ip, c.port, list),
-                  !c.found.empty()) << c.ip;
+        EXPECT_EQ(GetLinkIdAndDefaultStationId(CONNECTION, 2000, c.ip, c.port, list), !c.found.empty()) << c.ip;
         EXPECT_EQ(rows(list), c.found) << c.ip;
     }
 }
@@ -100,10 +107,22 @@ TEST_F(ProjectDatabase, UnopenableDatabaseFindsNothing)
 
 TEST(DevStrToHmiPort, SerialNumberOrEthernet)
 {
-    const struct { const char *name; int port; } cases[] = {
-        {"COM2", 1003}, {"COM10", 1011}, {"ETHERNET", 2000}, {"ethernet1", 2000}, {"Ethernet", 2000},
-        {"/dev/ttyS0", 1001}, {"COM99999999999", 1001}, {"", DEV_STR_INVALID_PORT},
-        {"COM", DEV_STR_INVALID_PORT}, {"12", DEV_STR_INVALID_PORT}, {"COM2 ", DEV_STR_INVALID_PORT},
+    const struct
+    {
+        const char *name;
+        int port;
+    } cases[] = {
+        {"COM2", 1003},
+        {"COM10", 1011},
+        {"ETHERNET", 2000},
+        {"ethernet1", 2000},
+        {"Ethernet", 2000},
+        {"/dev/ttyS0", 1001},
+        {"COM99999999999", 1001},
+        {"", DEV_STR_INVALID_PORT},
+        {"COM", DEV_STR_INVALID_PORT},
+        {"12", DEV_STR_INVALID_PORT},
+        {"COM2 ", DEV_STR_INVALID_PORT},
     };
     for (const auto &c : cases)
         EXPECT_EQ(DevStrToHmiPort(QString::fromLatin1(c.name)), c.port) << c.name;

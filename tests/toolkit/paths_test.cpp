@@ -27,7 +27,12 @@ TEST(ProjectPaths, FollowTheDirectoriesThatExist)
     ASSERT_FALSE(appDir.exists("compile") || appDir.exists("database")) << "left over";
     const std::shared_ptr<void> cleanUp(nullptr, [&](void *) { removeMadeDirectories(appDir); });
 
-    const struct { std::vector<QString> make; const char *compilePath; const char *database; } cases[] = {
+    const struct
+    {
+        std::vector<QString> make;
+        const char *compilePath;
+        const char *database;
+    } cases[] = {
         {{}, ".", "database"},
         {{"database"}, ".", "database/database"},
         {{"compile"}, "compile", "compile/database"},

@@ -51,7 +51,11 @@ TEST(Diagnostics, ClockAndProcesses)
 TEST(Diagnostics, DumpByteArrayShowsHexThenTextUpToTheFirstZero)
 {
     DebugCapture capture;
-    const struct { QByteArray in; QString out; } cases[] = {
+    const struct
+    {
+        QByteArray in;
+        QString out;
+    } cases[] = {
         {QByteArray("AB\n"), "(0X41 0X42 0Xa ) : AB\n"},
         {QByteArray(), "() : "},
         {QByteArray("A\0B", 3), "(0X41 0X0 0X42 ) : A"},

@@ -50,7 +50,11 @@ TEST(TxPackage, ChecksInBinaryAndAscii)
     EXPECT_EQ(p.byteArrayData(), hex("FF 02") + "FD" + hex("8B")); // FF+02+'F'+'D' = 0x18B
 
     p.setData(hex("01 02 04 08"));
-    const struct { int n; int fcs; } fcs[] = {{0, 0x0F}, {1, 0x07}, {3, 0x01}, {4, 0}, {9, 0}, {-3, 0x0F}};
+    const struct
+    {
+        int n;
+        int fcs;
+    } fcs[] = {{0, 0x0F}, {1, 0x07}, {3, 0x01}, {4, 0}, {9, 0}, {-3, 0x0F}};
     for (const auto &c : fcs)
         EXPECT_EQ(TxPackage::calculateFCS(&p, c.n), c.fcs) << c.n;
     EXPECT_EQ(TxPackage::calculateFCS(nullptr, 0), 0);
@@ -75,14 +79,20 @@ TEST(TxPackage, BuffersAndSectionListsAreReplacedSafely)
     p.setSectionSize(listOf({-4, 1}));
     EXPECT_EQ(p.totalSize(), 0);
     p.setSectionSize(listOf({INT_MAX, 1})); // refused
-    EXPECT_EQ(p.sectionStartIndex(1), -4); // the list before
+    EXPECT_EQ(p.sectionStartIndex(1), -4);  // the list before
     p.setSectionSize(EmptyPackageSizeList());
     EXPECT_EQ(p.numberOfSections(), 0);
 }
 
 TEST(TxPackage, NegativeEntriesReadTheirLengthSafely)
 {
-    const struct { const char *name; std::vector<int> sizes; int section, size; const char *data; } cases[] = {
+    const struct
+    {
+        const char *name;
+        std::vector<int> sizes;
+        int section, size;
+        const char *data;
+    } cases[] = {
         {"length from section 1", {2, 4, -1}, 2, 3, "CDE"},
         {"names itself", {2, 4, -2}, 2, 0, ""},
         {"names a negative entry", {2, -3, -1}, 2, 0, ""},
@@ -98,8 +108,7 @@ TEST(TxPackage, NegativeEntriesReadTheirLengthSafely)
     for (const auto &c : cases) {
         TxPackage p;
         p.setSectionSize(listOf(c.sizes));
-        p.setData(QByteArray(c.name).startsWith("stored") ? hex("FF FF FF FF 00")
-                                                          : "AB" + hex("03 00 00 00") + "CDEFGH");
+        p.setData(QByteArray(c.name).startsWith("stored") ? hex("FF FF FF FF 00") : "AB" + hex("03 00 00 00") + "CDEFGH");
         EXPECT_EQ(p.sectionSize(c.section), c.size) << c.name;
         EXPECT_EQ(p.dataAt(c.section), QByteArray(c.data)) << c.name;
     }
