@@ -273,7 +273,7 @@ const int kHelpColumn = 31;
 
 } // namespace
 
-const std::vector<CommandEntry> &commandTable()
+const CommandTable &commandTable()
 {
     static const std::vector<CommandEntry> kCommands = {
         {"info", Step::Info, false, false, false, false, buildInfo, runInfo, "info",
@@ -327,20 +327,17 @@ const std::vector<CommandEntry> &commandTable()
 
 const CommandEntry *commandByName(const QString &name)
 {
-    for (const CommandEntry &entry : commandTable()) {
-        if (name == QLatin1String(entry.name))
-            return &entry;
-    }
-    return nullptr;
+    return findCommand(commandTable(), name);
 }
 
 const CommandEntry &commandOf(Step::Action action)
 {
-    for (const CommandEntry &entry : commandTable()) {
-        if (entry.action == action)
-            return entry;
-    }
-    Q_UNREACHABLE();
+    return commandFor(commandTable(), action);
+}
+
+bool parsePlan(const QStringList &args, Plan *plan, QString *error)
+{
+    return parsePlan(args, commandTable(), plan, error);
 }
 
 QString commandsHelp()

@@ -1,49 +1,21 @@
 #ifndef SERVOCTL_COMMANDS_H
 #define SERVOCTL_COMMANDS_H
 
-#include <vector>
-
 #include <QString>
+#include <QStringList>
 
-#include "plan.h"
-#include "storemodel.h"
+#include "commandentry.h"
 
-class Session;
-
-// The driver's station when none is given (its default DriverSetting).
-const int kDriverDefaultStation = 1;
-
-// What the commands before one leave for it.
-struct Chain
-{
-    QList<int> stations = {kDriverDefaultStation}; // addressed from now on
-    StoreModel store;
-};
-
-// One command of servoctl, whole: its word, what it asks of the line and of
-// the options, how its words are checked, what it runs, and its --help lines.
-struct CommandEntry
-{
-    const char *name;
-    Step::Action action;
-    bool usesLine;        // needs -d or --sim; the line opens before it runs
-    bool severalStations; // may address more than one station at once
-    bool writesOutput;    // -o names the file it writes
-    bool readsValues;     // --csv logs the values it reads
-    // Checks the words after the name into *step; *chain is what is in
-    // effect before the command, and after it. False with a text naming the
-    // offending word.
-    bool (*build)(const Command &command, const Options &options, Chain *chain, Step *step, QString *error);
-    int (*run)(Session &session, const Step &step); // commandruns.h
-    const char *usage;                              // the command and its words in --help
-    const char *help;                               // what it does, its lines joined by '\n'
-};
-
+// servoctl's commands (the table lives in commands.cpp, each command's run
+// in a file of its own: commandruns.h).
 // Every command, in --help's order.
-const std::vector<CommandEntry> &commandTable();
+const CommandTable &commandTable();
 // Null when there is no such command.
 const CommandEntry *commandByName(const QString &name);
 const CommandEntry &commandOf(Step::Action action);
+
+// The command line checked against this table (plan.h).
+bool parsePlan(const QStringList &args, Plan *plan, QString *error);
 
 // --help's list of the commands, from the table.
 QString commandsHelp();

@@ -1,17 +1,17 @@
 #include "plan.h"
 
-#include "commands.h"
+#include "commandentry.h"
 #include "optionrules.h"
 
 namespace {
 
 // -o names the one file a backup or a plot writes; --csv logs what reads read.
-QString fileOptionsRefusal(const Options &options, const QList<Step> &steps)
+QString fileOptionsRefusal(const CommandTable &commands, const Options &options, const QList<Step> &steps)
 {
     int writers = 0;
     bool reads = false;
     for (const Step &step : steps) {
-        const CommandEntry &command = commandOf(step.action);
+        const CommandEntry &command = commandFor(commands, step.action);
         writers += command.writesOutput ? 1 : 0;
         reads = reads || command.readsValues;
     }
@@ -27,12 +27,12 @@ QString fileOptionsRefusal(const Options &options, const QList<Step> &steps)
 // A forgotten -d must not quietly become simulated drives whose values a
 // backup or a script then takes for real ones. An unknown command is named
 // as such later.
-QString lineRefusal(const Options &options, const QList<Command> &commands)
+QString lineRefusal(const CommandTable &table, const Options &options, const QList<Command> &commands)
 {
     if (!options.device.isEmpty() || options.sim)
         return QString();
     for (const Command &command : commands) {
-        const CommandEntry *entry = commandByName(command.name);
+        const CommandEntry *entry = findCommand(table, command.name);
         if (entry && entry->usesLine) {
             return QStringLiteral("no line given: -d DEVICE for a serial line, or --sim for the "
                                   "built-in simulated line");
@@ -42,10 +42,11 @@ QString lineRefusal(const Options &options, const QList<Command> &commands)
 }
 
 // *chain is what is in effect before the command, and after it.
-bool buildStep(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+bool buildStep(const CommandTable &table, const Command &command, const Options &options, Chain *chain, Step *step,
+               QString *error)
 {
     step->text = (QStringList{command.name} + command.args).join(QLatin1Char(' '));
-    const CommandEntry *entry = commandByName(command.name);
+    const CommandEntry *entry = findCommand(table, command.name);
     if (!entry) {
         *error = QStringLiteral("unknown command: %1").arg(command.name);
         return false;
@@ -54,13 +55,13 @@ bool buildStep(const Command &command, const Options &options, Chain *chain, Ste
     return entry->build(command, options, chain, step, error);
 }
 
-bool buildPlan(const QStringList &args, Plan *plan, QString *error)
+bool buildPlan(const QStringList &args, const CommandTable &table, Plan *plan, QString *error)
 {
     Plan result;
     QList<Command> commands;
     if (!parseCommandLine(args, &result.options, &commands, error))
         return false;
-    *error = lineRefusal(result.options, commands);
+    *error = lineRefusal(table, result.options, commands);
     if (!error->isEmpty())
         return false;
     Chain chain;
@@ -68,7 +69,7 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
         chain.stations = result.options.stations;
     for (int i = 0; i < commands.size(); ++i) {
         Step step;
-        if (!buildStep(commands[i], result.options, &chain, &step, error))
+        if (!buildStep(table, commands[i], result.options, &chain, &step, error))
             return false;
         const bool last = i == commands.size() - 1;
         if (step.action == Step::Poll && result.options.polls == 0 && !last) {
@@ -81,7 +82,7 @@ bool buildPlan(const QStringList &args, Plan *plan, QString *error)
     }
     *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
-        *error = fileOptionsRefusal(result.options, result.steps);
+        *error = fileOptionsRefusal(table, result.options, result.steps);
     if (error->isEmpty())
         *error = wideCsvRefusal(result.options, result.steps);
     if (error->isEmpty())
@@ -119,10 +120,28 @@ QString visibleText(const QString &text)
     return shown;
 }
 
-bool parsePlan(const QStringList &args, Plan *plan, QString *error)
+bool parsePlan(const QStringList &args, const CommandTable &commands, Plan *plan, QString *error)
 {
-    if (buildPlan(args, plan, error))
+    if (buildPlan(args, commands, plan, error))
         return true;
     *error = visibleText(*error);
     return false;
+}
+
+const CommandEntry *findCommand(const CommandTable &commands, const QString &name)
+{
+    for (const CommandEntry &entry : commands) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+const CommandEntry &commandFor(const CommandTable &commands, Step::Action action)
+{
+    for (const CommandEntry &entry : commands) {
+        if (entry.action == action)
+            return entry;
+    }
+    Q_UNREACHABLE();
 }

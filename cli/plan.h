@@ -42,8 +42,11 @@ struct Plan
     QList<Step> steps;
 };
 
-// False with a text naming the offending word.
-bool parsePlan(const QStringList &args, Plan *plan, QString *error);
+struct CommandEntry;
+
+// The command line checked against the commands a table holds (commands.h
+// has servoctl's): false with a text naming the offending word.
+bool parsePlan(const QStringList &args, const std::vector<CommandEntry> &commands, Plan *plan, QString *error);
 
 // A refusal, or a backup header's line, is one line: control characters
 // and line separators the user typed (a carriage return pasted along), a

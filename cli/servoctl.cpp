@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include "commands.h"
 #include "dataout.h"
 #include "help.h"
 #include "interrupt.h"
@@ -95,7 +96,7 @@ int main(int argc, char **argv)
             std::printf("> %s\n", qPrintable(step.text));
             std::fflush(stdout);
         }
-        status = session.run(step);
+        status = session.run(step, commandOf(step.action));
     }
     session.lookForAnswersTooMany();
     session.printStats();

@@ -8,7 +8,7 @@
 #include <QDateTime>
 #include <QVariant>
 
-#include "commands.h"
+#include "commandentry.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
@@ -248,9 +248,8 @@ int Session::startSimulatedLine(const LineSettings &masterSettings)
     return 0;
 }
 
-int Session::run(const Step &step)
+int Session::run(const Step &step, const CommandEntry &command)
 {
-    const CommandEntry &command = commandOf(step.action);
     // A monitor opens its device itself, read-only.
     if (!command.usesLine || step.action == Step::Monitor)
         return command.run(*this, step);

@@ -14,6 +14,7 @@
 #include "linestats.h"
 #include "plan.h"
 
+struct CommandEntry;
 struct CommunicatorCommand;
 class CsvLog;
 class WideCsv;
@@ -44,7 +45,7 @@ public:
     int loadDriver(const QString &programDir);
     // What the step's command entry runs, after the line and the log are
     // open when it uses the line.
-    int run(const Step &step);
+    int run(const Step &step, const CommandEntry &command);
     // Closes the line, restoring the device's settings, and stops the
     // simulated line.
     void closeLine();

@@ -15,7 +15,7 @@
 #include "monitorreport.h"
 #include "parammap.h"
 #include "pcapwriter.h"
-#include "plan.h"
+#include "commands.h"
 
 namespace {
 

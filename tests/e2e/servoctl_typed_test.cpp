@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plan.h"
+#include "commands.h"
 #include "servoctl_run.h"
 #include "test_files.h"
 
