@@ -4,18 +4,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "linesettings.h"
 #include "manualaddress.h"
 #include "plan.h"
-#include "scanner.h"
 
 namespace {
-
-QByteArray jsonString(const QString &text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
 
 QByteArray timeText(qint64 epochMs)
 {
@@ -56,28 +48,18 @@ QByteArray addressText(const Step &item, const QString &label)
     return text;
 }
 
-const char *findingName(int kind)
+} // namespace
+
+QByteArray jsonString(const QString &text)
 {
-    switch (kind) {
-    case ScanFinding::Answered:
-        return "answered";
-    case ScanFinding::Exception:
-        return "exception";
-    case ScanFinding::Late:
-        return "late";
-    case ScanFinding::Garbled:
-        return "garbled";
-    default:
-        return "other station";
-    }
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
 }
 
-QByteArray msText(qint64 ns)
+QByteArray jsonMs(qint64 ns)
 {
     return QByteArray::number(double(ns) / 1e6, 'f', 3);
 }
-
-} // namespace
 
 QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value)
 {
@@ -91,21 +73,4 @@ QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QStr
     return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
            + addressText(item, item.address.itemLabel(*item.type, 0))
            + ",\"ok\":false,\"error\":" + jsonString(text) + "}\n";
-}
-
-QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
-{
-    QByteArray text = "{\"station\":" + QByteArray::number(finding.station) + ",\"line\":"
-                      + jsonString(settings.toString()) + ",\"found\":\"" + findingName(finding.kind) + '"';
-    if (finding.kind == ScanFinding::Answered || finding.kind == ScanFinding::Exception)
-        text += ",\"ms\":" + msText(finding.responseNs);
-    if (finding.kind == ScanFinding::Exception)
-        text += ",\"exception\":" + QByteArray::number(finding.exceptionCode);
-    if (finding.kind == ScanFinding::Late && finding.latenessNs >= 0)
-        text += ",\"late_ms\":" + msText(finding.latenessNs);
-    if (finding.kind == ScanFinding::Garbled)
-        text += ",\"why\":" + jsonString(finding.why);
-    if (finding.kind == ScanFinding::OtherStation)
-        text += ",\"answered_as\":" + QByteArray::number(finding.answeredAs);
-    return text + ",\"ok\":" + (finding.isFound() ? "true" : "false") + "}\n";
 }

@@ -7,7 +7,7 @@
 
 #include <fcntl.h>
 
-#include "backup.h"
+#include "paramline.h"
 #include "csvlog.h"
 #include "dataout.h"
 #include "jsonlines.h"
@@ -17,8 +17,6 @@
 #include "faultplan.h"
 #include "frametrace.h"
 #include "interrupt.h"
-#include "scanner.h"
-#include "scanreport.h"
 #include "serialport.h"
 #include "simline.h"
 #include "systemerror.h"

@@ -9,9 +9,6 @@
 // Then what servoctl prints for a person moves to standard error, so that
 // a pipe (servoctl ... --csv - | head) carries the data alone.
 
-// Whether path names standard output. Decided before divertTextToStderr().
-bool isStandardOutput(const QString &path);
-
 // Keeps standard output for the data alone and points the person's text
 // (descriptor 1, printf's) at standard error. False when no descriptor is
 // left.

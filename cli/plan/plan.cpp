@@ -145,3 +145,9 @@ const CommandEntry &commandFor(const CommandTable &commands, Step::Action action
     }
     Q_UNREACHABLE();
 }
+
+QString lineText(const Options &options, const LineSettings &settings)
+{
+    const QString where = options.device.isEmpty() ? QLatin1String(kSimulatedLineText) : visibleText(options.device);
+    return QStringLiteral("%1, %2").arg(where, settings.toString());
+}

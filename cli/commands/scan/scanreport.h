@@ -1,6 +1,7 @@
 #ifndef SERVOCTL_SCANREPORT_H
 #define SERVOCTL_SCANREPORT_H
 
+#include <QByteArray>
 #include <QList>
 #include <QStringList>
 
@@ -13,5 +14,9 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed);
 
 // The stations that answered at all, each counted once.
 int stationsFound(const QList<ScanFinding> &findings);
+
+// --format json's line for a finding: {"station":1,"line":"RS485,9600,NONE,8,2",
+// "found":"answered","ms":1.234,"ok":true}.
+QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings);
 
 #endif // SERVOCTL_SCANREPORT_H

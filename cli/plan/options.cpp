@@ -5,8 +5,7 @@
 
 #include <QSet>
 
-#include "dataout.h"
-#include "newfile.h"
+#include "pathchecks.h"
 #include "simline.h"
 #include "stationlist.h"
 #include "tcpaddress.h"

@@ -204,12 +204,6 @@ QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
 
 } // namespace
 
-QString lineText(const Options &options, const LineSettings &settings)
-{
-    const QString where = options.device.isEmpty() ? QLatin1String(kSimulatedLineText) : visibleText(options.device);
-    return QStringLiteral("%1, %2").arg(where, settings.toString());
-}
-
 bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error)
 {
     const bool backup = step->action == Step::Backup;

@@ -14,16 +14,6 @@ int g_dataFd = STDOUT_FILENO;
 
 } // namespace
 
-bool isStandardOutput(const QString &path)
-{
-    if (path == QLatin1String("-"))
-        return true;
-    struct stat named = {};
-    struct stat out = {};
-    return stat(QFile::encodeName(path).constData(), &named) == 0 && fstat(STDOUT_FILENO, &out) == 0
-           && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
-}
-
 bool divertTextToStderr()
 {
     if (g_dataFd != STDOUT_FILENO)

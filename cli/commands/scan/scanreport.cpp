@@ -2,6 +2,9 @@
 
 #include <QSet>
 
+#include "jsonlines.h"
+#include "linesettings.h"
+
 namespace {
 
 const qint64 kMs = 1000000;
@@ -90,4 +93,41 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
                      .arg(countText(scanner.settingsProbed(), "line setting", "line settings"))
                      .arg(double(scanner.elapsedNs()) / 1e9, 0, 'f', 1));
     return lines;
+}
+
+namespace {
+
+const char *findingName(int kind)
+{
+    switch (kind) {
+    case ScanFinding::Answered:
+        return "answered";
+    case ScanFinding::Exception:
+        return "exception";
+    case ScanFinding::Late:
+        return "late";
+    case ScanFinding::Garbled:
+        return "garbled";
+    default:
+        return "other station";
+    }
+}
+
+} // namespace
+
+QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
+{
+    QByteArray text = "{\"station\":" + QByteArray::number(finding.station) + ",\"line\":"
+                      + jsonString(settings.toString()) + ",\"found\":\"" + findingName(finding.kind) + '"';
+    if (finding.kind == ScanFinding::Answered || finding.kind == ScanFinding::Exception)
+        text += ",\"ms\":" + jsonMs(finding.responseNs);
+    if (finding.kind == ScanFinding::Exception)
+        text += ",\"exception\":" + QByteArray::number(finding.exceptionCode);
+    if (finding.kind == ScanFinding::Late && finding.latenessNs >= 0)
+        text += ",\"late_ms\":" + jsonMs(finding.latenessNs);
+    if (finding.kind == ScanFinding::Garbled)
+        text += ",\"why\":" + jsonString(finding.why);
+    if (finding.kind == ScanFinding::OtherStation)
+        text += ",\"answered_as\":" + QByteArray::number(finding.answeredAs);
+    return text + ",\"ok\":" + (finding.isFound() ? "true" : "false") + "}\n";
 }

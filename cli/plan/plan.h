@@ -53,4 +53,9 @@ bool parsePlan(const QStringList &args, const std::vector<CommandEntry> &command
 // path or a file held show as escapes.
 QString visibleText(const QString &text);
 
+// The line values come from, as backups, logs and statistics name it:
+// "built-in simulated line, SETTINGS" or "DEVICE, SETTINGS", the device's
+// control characters spelled out.
+QString lineText(const Options &options, const LineSettings &settings);
+
 #endif // SERVOCTL_PLAN_H

@@ -10,22 +10,11 @@
 #include <QFileInfo>
 
 #include "dataout.h"
+#include "pathchecks.h"
 #include "systemerror.h"
 #include "writeall.h"
 
 namespace {
-
-QString existsText(const QString &path)
-{
-    return QStringLiteral("%1 exists: servoctl never replaces a file; give a new name").arg(path);
-}
-
-// An existing file a log may be written into: a fifo, a terminal, a device.
-bool isStreamFile(const QString &path)
-{
-    struct stat info = {};
-    return stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
-}
 
 QString errnoText(const QString &what, const QString &path, int error)
 {
@@ -33,21 +22,6 @@ QString errnoText(const QString &what, const QString &path, int error)
 }
 
 } // namespace
-
-bool checkNewFilePath(const QString &path, QString *error)
-{
-    const QFileInfo info(path);
-    if (info.exists() || info.isSymLink()) {
-        *error = existsText(path);
-        return false;
-    }
-    const QFileInfo folder(info.absolutePath());
-    if (!folder.isDir()) {
-        *error = QStringLiteral("%1: no folder %2").arg(path, info.absolutePath());
-        return false;
-    }
-    return true;
-}
 
 bool writeNewFile(const QString &path, const QByteArray &contents, QString *error)
 {
@@ -84,11 +58,6 @@ int createNewFile(const QString &path, QString *error)
     if (fd < 0)
         *error = errno == EEXIST ? existsText(path) : errnoText(QStringLiteral("create"), path, errno);
     return fd;
-}
-
-bool checkLogPath(const QString &path, QString *error)
-{
-    return path == QLatin1String("-") || isStreamFile(path) || checkNewFilePath(path, error);
 }
 
 int openLogFile(const QString &path, bool *stream, QString *error)

@@ -8,17 +8,14 @@
 #include "itemvalues.h"
 
 struct Options;
-struct ScanFinding;
 struct Step;
-struct LineSettings;
 
 // --format json: JSON Lines on standard output, one object a line.
 //   a reading:  {"time":"2026-12-06T06:10:01.123","station":1,"address":"HR12",
 //                "type":"word","value":1500,"raw":[1500],"ok":true}
 //   a failure:  {"time":...,"station":1,"address":"HR12","ok":false,
 //                "error":"<the driver's text>"}
-//   a finding of scan: {"station":1,"line":"RS485,9600,NONE,8,2",
-//                "found":"answered","ms":1.234,"ok":true}
+//   a finding of scan: scanreport.h
 // value is the number as printed (a JSON number for dec, signed, int32 and
 // float, null for a float that is no number; a string for hex and bits);
 // raw the item's registers in address order (two for a dword), its byte,
@@ -27,6 +24,8 @@ struct LineSettings;
 
 QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value);
 QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text);
-QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings);
+// A JSON string (quotes and escapes); a time in nanoseconds as milliseconds.
+QByteArray jsonString(const QString &text);
+QByteArray jsonMs(qint64 ns);
 
 #endif // SERVOCTL_JSONLINES_H
