@@ -6,8 +6,8 @@
 
 #include "commandentry.h"
 
-// servoctl's commands (the table lives in commands.cpp, each command's run
-// in a file of its own: commandruns.h).
+// servoctl's commands: the table in commands.cpp lists the entries, each
+// command's (its words' checks, its run, its help) in its folder.
 // Every command, in --help's order.
 const CommandTable &commandTable();
 // Null when there is no such command.

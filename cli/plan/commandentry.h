@@ -34,7 +34,7 @@ struct CommandEntry
     // effect before the command, and after it. False with a text naming the
     // offending word.
     bool (*build)(const Command &command, const Options &options, Chain *chain, Step *step, QString *error);
-    int (*run)(Session &session, const Step &step); // commandruns.h
+    int (*run)(Session &session, const Step &step); // 0 done, 1 failed
     const char *usage;                              // the command and its words in --help
     const char *help;                               // what it does, its lines joined by '\n'
 };

@@ -1,5 +1,5 @@
 #include "backup.h"
-#include "commandruns.h"
+#include "commandwords.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -204,6 +204,11 @@ QString restoreSummary(int entries, int changed, int unchanged, bool dryRun)
 
 } // namespace
 
+namespace {
+
+// backup (with --map and -o) and restore FILE, the map or the file read
+// whole; a backup taken on the other kind of line (simulated or a device)
+// is refused without --any-line.
 bool parseParamCommand(const Command &command, const Options &options, Step *step, QString *error)
 {
     const bool backup = step->action == Step::Backup;
@@ -240,6 +245,11 @@ bool parseParamCommand(const Command &command, const Options &options, Step *ste
                  .arg(step->paramPath, saved,
                       options.device.isEmpty() ? QStringLiteral("the built-in simulated line") : options.device);
     return false;
+}
+
+bool buildParamCommand(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+{
+    return takeStations(command, *chain, false, step, error) && parseParamCommand(command, options, step, error);
 }
 
 int runBackup(Session &session, const Step &step)
@@ -308,3 +318,26 @@ int runRestore(Session &session, const Step &step)
     say(restoreSummary(entries.size(), written.size(), entries.size() - written.size(), false));
     return 0;
 }
+
+} // namespace
+
+extern const CommandEntry backupCommand = {
+    "backup", Step::Backup, true, false, true, false, buildParamCommand, runBackup, "backup --map MAP -o FILE", "read the parameters MAP lists into a new FILE"};
+extern const CommandEntry restoreCommand = {
+    "restore",
+    Step::Restore,
+    true,
+    false,
+    false,
+    false,
+    buildParamCommand,
+    runRestore,
+    "restore FILE [--dry-run]",
+    "read every entry and show what differs (the\n"
+    "plan), then, once confirmed, write those\n"
+    "values back, each read back and compared;\n"
+    "stops at the first failure, saying what it\n"
+    "wrote. On a terminal it asks (y/N); otherwise\n"
+    "it writes only with --yes. A backup taken on\n"
+    "the other kind of line (simulated or a\n"
+    "device) is refused without --any-line"};

@@ -1,25 +1,22 @@
-// The commands that use no line: info (the plug-in and its defaults),
-// station (the station of the commands after it) and plot (a log drawn).
-#include "commandruns.h"
+// info: the plug-in's identity, limits and default settings; no line.
+#include "commandwords.h"
 
 #include <cstdio>
 #include <memory>
 
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
-#include "plot.h"
 #include "session.h"
 
-// Each later step carries the station.
-int runStation(Session &, const Step &)
-{
-    return 0;
-}
+namespace {
 
-// A file into a file: no line, no driver call.
-int runPlot(Session &session, const Step &step)
+bool buildInfo(const Command &command, const Options &, Chain *chain, Step *step, QString *error)
 {
-    return plotCsvLog(step.path, session.options().outputPath, step.params);
+    if (!command.args.isEmpty()) {
+        *error = QStringLiteral("info takes no arguments");
+        return false;
+    }
+    return takeStations(command, *chain, false, step, error);
 }
 
 int runInfo(Session &session, const Step &)
@@ -43,3 +40,9 @@ int runInfo(Session &session, const Step &)
                 setting->retry, setting->stationid, setting->delay);
     return 0;
 }
+
+} // namespace
+
+extern const CommandEntry infoCommand = {
+    "info", Step::Info, false,   false,  false,
+    false,  buildInfo,  runInfo, "info", "identity, limits and default settings of the driver"};

@@ -15,7 +15,7 @@
 #include <QDateTime>
 
 #include "backup.h"
-#include "commandruns.h"
+#include "commandwords.h"
 #include "commands.h"
 #include "csvlog.h"
 #include "dataout.h"
@@ -322,8 +322,6 @@ int Listener::run()
     return ok ? 0 : 1;
 }
 
-} // namespace
-
 bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
 {
     step->stations = chain->stations;
@@ -352,3 +350,20 @@ int runMonitor(Session &session, const Step &step)
     Listener listener(step, session.options());
     return listener.run();
 }
+
+} // namespace
+
+extern const CommandEntry monitorCommand = {
+    "monitor",
+    Step::Monitor,
+    true,
+    false,
+    false,
+    true,
+    buildMonitor,
+    runMonitor,
+    "monitor -d DEVICE",
+    "listen to a line through an adapter of its\n"
+    "own, never sending: one line per request and\n"
+    "answer, timed and judged (see \"Monitoring\"\n"
+    "below)"};

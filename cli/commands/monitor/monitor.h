@@ -4,17 +4,10 @@
 #include <QList>
 #include <QString>
 
-struct Command;
-struct Options;
-struct Step;
-struct Chain;
-
 // servoctl monitor: listens to a line through a device of its own (an
 // adapter wired in parallel), never sending, and shows every transaction
 // (runMonitor: until interrupted, --count or --duration).
 
-// The command's words and the options it goes with, checked.
-bool buildMonitor(const Command &command, const Options &options, Chain *chain, Step *step, QString *error);
 // Opens a device to listen to, read-only, as its only reader (a second
 // would take bytes from the first): the descriptor, or -1 with *error.
 // Close it with closeListening().

@@ -1,5 +1,6 @@
 // servoctl's poll: every address of every station, again and again, with
 // as few requests a cycle as the driver's limits allow.
+#include "commandwords.h"
 #include "session.h"
 
 #include <cstdio>
@@ -288,7 +289,37 @@ int pollSummary(const PollRun &run)
     return 0;
 }
 
-} // namespace
+// poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]: a word that is an
+// address begins the next one.
+bool buildPollItems(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+{
+    QList<QStringList> targets;
+    for (const QString &arg : command.args) {
+        Address address;
+        QString ignored;
+        if (targets.isEmpty() || parseManualAddress(arg, options.zeroBased, &address, &ignored))
+            targets.append(QStringList());
+        targets.last().append(arg);
+    }
+    for (const QStringList &args : qAsConst(targets)) {
+        Step item = *step;
+        if (!buildTarget(command.name, args, options, chain, &item, error))
+            return false;
+        step->items.push_back(item);
+    }
+    const Step first = step->items.front();
+    step->address = first.address;
+    step->type = first.type;
+    step->count = first.count;
+    step->format = first.format;
+    return true;
+}
+
+bool buildPoll(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+{
+    return takeStations(command, *chain, true, step, error) && needsAddress(command, error)
+           && buildPollItems(command, options, chain, step, error);
+}
 
 int runPoll(Session &session, const Step &step)
 {
@@ -328,3 +359,23 @@ int runPoll(Session &session, const Step &step)
     }
     return pollSummary(run);
 }
+
+} // namespace
+
+extern const CommandEntry pollCommand = {
+    "poll",
+    Step::Poll,
+    true,
+    true,
+    false,
+    true,
+    buildPoll,
+    runPoll,
+    "poll ADDRESS [TYPE] [COUNT] [FORMAT] [ADDRESS ...]",
+    "read every address of every --station again\n"
+    "every --interval until Ctrl-C, with times to\n"
+    "the millisecond; addresses of one function\n"
+    "within 125 registers or 2000 bits share a\n"
+    "read; a lost line (an adapter pulled out) is\n"
+    "waited for and taken up again at the same\n"
+    "path; \"then\" may follow only with --polls"};

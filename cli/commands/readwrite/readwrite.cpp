@@ -1,7 +1,7 @@
 // The read and write commands: an item read and shown, or written and
 // acknowledged (a broadcast sent), through the driver on the session's line.
 
-#include "commandruns.h"
+#include "commandwords.h"
 #include "session.h"
 
 #include <cstdio>
@@ -75,6 +75,14 @@ int broadcast(Session &session, const Step &step)
 
 } // namespace
 
+namespace {
+
+bool buildReadOrWrite(const Command &command, const Options &options, Chain *chain, Step *step, QString *error)
+{
+    return takeStations(command, *chain, false, step, error) && needsAddress(command, error)
+           && buildTarget(command.name, command.args, options, chain, step, error);
+}
+
 int runRead(Session &session, const Step &step)
 {
     const QString context = QStringLiteral("read %1").arg(step.address.text);
@@ -113,3 +121,20 @@ int runWrite(Session &session, const Step &step)
     }
     return reportWritten(session, step, "wrote");
 }
+
+} // namespace
+
+extern const CommandEntry readCommand = {
+    "read",
+    Step::Read,
+    true,
+    false,
+    false,
+    true,
+    buildReadOrWrite,
+    runRead,
+    "read ADDRESS [TYPE] [COUNT] [FORMAT]",
+    "read COUNT items (default 1) of TYPE (default\n"
+    "word; bit for DO and DI)"};
+extern const CommandEntry writeCommand = {
+    "write", Step::Write, true, false, false, false, buildReadOrWrite, runWrite, "write ADDRESS TYPE VALUE...", "write the values, one item each"};
