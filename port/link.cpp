@@ -7,34 +7,48 @@
 
 #include "tcpline.h"
 
+Link::~Link() = default;
+
+long Link::read(int fd, char *data, long length)
+{
+    return long(::read(fd, data, size_t(length)));
+}
+
 namespace {
 
-long writeTerminal(int fd, const char *data, long length)
+class TerminalLink : public Link
 {
-    return long(::write(fd, data, size_t(length)));
-}
-
-void drainTerminal(int fd)
-{
-    while (tcdrain(fd) != 0 && errno == EINTR) {
+public:
+    bool keepsLineTime() const override { return true; }
+    bool endOfInputIsLoss() const override { return false; }
+    long write(int fd, const char *data, long length) override { return long(::write(fd, data, size_t(length))); }
+    void drain(int fd) override
+    {
+        while (tcdrain(fd) != 0 && errno == EINTR) {
+        }
     }
-}
+    QString hangUpText() const override { return QStringLiteral("the device hung up"); }
+};
 
-// A socket's bytes are the network's once sent: nothing to wait for.
-void drainNothing(int)
+class SocketLink : public Link
 {
-}
-
-QString deviceHungUp()
-{
-    return QStringLiteral("the device hung up");
-}
-QString connectionClosed()
-{
-    return QStringLiteral("the connection was closed");
-}
+public:
+    bool keepsLineTime() const override { return false; }
+    bool endOfInputIsLoss() const override { return true; }
+    long write(int fd, const char *data, long length) override { return sendToSocket(fd, data, length); }
+    // A socket's bytes are the network's once sent: nothing to wait for.
+    void drain(int) override {}
+    QString hangUpText() const override { return QStringLiteral("the connection was closed"); }
+};
 
 } // namespace
 
-const Link terminalLink = {true, false, writeTerminal, drainTerminal, deviceHungUp};
-const Link socketLink = {false, true, sendToSocket, drainNothing, connectionClosed};
+std::unique_ptr<Link> terminalLink()
+{
+    return std::make_unique<TerminalLink>();
+}
+
+std::unique_ptr<Link> socketLink()
+{
+    return std::make_unique<SocketLink>();
+}

@@ -109,21 +109,21 @@ bool SerialPort::open(const QString &path, const LineSettings &settings)
     m_line = settings;
     m_kernelRs485 = kernelRs485;
     m_onPty = isPseudoTerminal(fd);
-    m_link = &terminalLink;
+    m_link = terminalLink();
     m_saved = saved;
     m_savedValid = savedValid;
     startAfresh();
     return true;
 }
 
-void SerialPort::adoptSocket(int fd, const QString &name, const LineSettings &settings)
+void SerialPort::adopt(int fd, std::unique_ptr<Link> link, const QString &name, const LineSettings &settings)
 {
     SerialPort::close(); // not a subclass's, which would let go of what it holds besides
     m_fd = fd;
     m_path = name;
     m_line = settings;
     m_onPty = false;
-    m_link = &socketLink;
+    m_link = std::move(link);
     startAfresh();
 }
 
@@ -221,21 +221,21 @@ qint64 SerialPort::silentIntervalNs() const
 {
     if (m_silentIntervalNs >= 0)
         return m_silentIntervalNs;
-    return m_link->keepsLineTime ? m_line.silentIntervalNs() : 0;
+    return m_link->keepsLineTime() ? m_line.silentIntervalNs() : 0;
 }
 
 // Over TCP an answer's bytes may come in pieces as the network pleases: the
 // rest of a begun answer is awaited as long as the answer itself.
 qint64 SerialPort::interCharacterTimeoutNs() const
 {
-    if (!m_link->keepsLineTime)
+    if (!m_link->keepsLineTime())
         return qMax(answerTimeoutNs(), m_interCharFloorNs);
     return qMax(m_line.characterTimeNs() * 3 / 2, m_interCharFloorNs);
 }
 
 qint64 SerialPort::characterNs() const
 {
-    return m_link->keepsLineTime ? m_line.characterTimeNs() : 0;
+    return m_link->keepsLineTime() ? m_line.characterTimeNs() : 0;
 }
 
 qint64 SerialPort::answerTimeoutNs() const

@@ -1,6 +1,8 @@
 #ifndef SERIALPORT_H
 #define SERIALPORT_H
 
+#include <memory>
+
 #include <termios.h>
 
 #include <QString>
@@ -57,6 +59,9 @@ public:
     bool open(const QString &path, const LineSettings &settings);
     bool open(const QString &path, const QString &settingsText);
     bool open(const QString &path, const DeviceSetting &record, LineSettings::Mode mode = LineSettings::RS485);
+    // A connected descriptor as the line, reached through link and named
+    // name (a TCP line's socket); both are the port's, closed with it.
+    void adopt(int fd, std::unique_ptr<Link> link, const QString &name, const LineSettings &settings);
     // Opens the last path again with the same settings, after the line was
     // lost; the time-outs and counters stay.
     virtual bool reopen();
@@ -145,8 +150,6 @@ protected:
     // A reopen's: the same adapter, what its answers showed still holds.
     bool shownSilent() const { return m_judge.shownSilent(); }
     void setShownSilent(bool on) { m_judge.setShownSilent(on); }
-    // A connected socket as the line, named name; closed with the port.
-    void adoptSocket(int fd, const QString &name, const LineSettings &settings);
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
@@ -179,7 +182,7 @@ private:
     bool m_kernelRs485 = false, m_lowLatency = false;
     bool m_lowLatencySet = false; // switched on by open, off by close
     bool m_onPty = false;         // a pseudo-terminal: timing tells nothing
-    const Link *m_link = &terminalLink;
+    std::unique_ptr<Link> m_link = terminalLink();
     bool m_lost = false, m_interrupted = false;
     int m_interruptFd = -1;
     bool m_localEcho = false, m_knownSilent = false;

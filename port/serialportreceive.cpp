@@ -42,7 +42,7 @@ int SerialPort::readInput()
     QByteArray in;
     char chunk[256];
     for (int chunks = 0; chunks < kMaxReadChunks;) {
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        const ssize_t n = m_link->read(m_fd, chunk, sizeof chunk);
         if (n > 0) {
             if (m_trace)
                 m_trace->received(chunk, int(n));
@@ -54,7 +54,7 @@ int SerialPort::readInput()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_link->endOfInputIsLoss)) {
+        if ((n < 0 && errno != EAGAIN) || (n == 0 && m_link->endOfInputIsLoss())) {
             markLost(n == 0 ? hangUpText() : systemReason());
             return -1;
         }
@@ -167,8 +167,8 @@ void SerialPort::syncJudge()
     set.characterNs = characterNs();
     set.localEcho = m_localEcho;
     set.knownSilent = m_knownSilent;
-    set.keepsNoTime = m_onPty || !m_link->keepsLineTime;
-    set.network = !m_link->keepsLineTime;
+    set.keepsNoTime = m_onPty || !m_link->keepsLineTime();
+    set.network = !m_link->keepsLineTime();
     set.firstByteNs = m_firstByteNs;
     m_judge.configure(set);
 }

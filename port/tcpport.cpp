@@ -33,7 +33,7 @@ bool TcpPort::open(const TcpAddress &address, const LineSettings &settings)
         close();
         return fail(error);
     }
-    adoptSocket(fd, address.url(), settings);
+    adopt(fd, socketLink(), address.url(), settings);
     return true;
 }
 

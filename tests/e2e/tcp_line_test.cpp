@@ -1,23 +1,19 @@
 // RTU over TCP: servoctl -d tcp://HOST:PORT against servosim --tcp and
 // against pymodbus (an independent peer), and pymodbus against servosim.
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
-#include <thread>
 
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include "modbuscrc.h"
 #include "servoctl_run.h"
 #include "tcpaddress.h"
 #include "tcpline.h"
-#include "tcpport.h"
 
 namespace {
 
@@ -59,92 +55,6 @@ int closedPort()
     getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
     ::close(fd);
     return ntohs(address.sin_port);
-}
-
-QByteArray frame(const char *hex)
-{
-    QByteArray bytes = QByteArray::fromHex(hex);
-    appendModbusCrc(bytes);
-    return bytes;
-}
-
-// Silences mean nothing over TCP: an answer that comes in two pieces 150 ms
-// apart (the serial line's inter-character time-out is 20 ms) is one answer,
-// framed by its length within the answer time-out.
-TEST(TcpLine, AnAnswerInPiecesIsOneAnswer)
-{
-    TcpAddress address{QStringLiteral("127.0.0.1"), 0};
-    QString error;
-    const int listener = listenTcp(&address, &error);
-    ASSERT_GE(listener, 0) << qPrintable(error);
-    TcpPort port;
-    port.setAnswerTimeout(1000);
-    ASSERT_TRUE(port.open(address, LineSettings())) << qPrintable(port.errorString());
-    pollfd waiting = {listener, POLLIN, 0};
-    ASSERT_EQ(poll(&waiting, 1, 10000), 1);
-    const int far = accept(listener, nullptr, nullptr);
-    ASSERT_GE(far, 0);
-
-    const QByteArray request = frame("010300000002");
-    const QByteArray answer = frame("010304000A000B");
-    std::thread converter([&] {
-        char heard[8];
-        EXPECT_EQ(::recv(far, heard, sizeof heard, MSG_WAITALL), 8);
-        EXPECT_EQ(QByteArray(heard, 8), request);
-        EXPECT_EQ(::send(far, answer.constData(), 3, 0), 3);
-        usleep(150000);
-        EXPECT_EQ(::send(far, answer.constData() + 3, size_t(answer.size() - 3), 0), answer.size() - 3);
-    });
-    ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
-    char buffer[9] = {};
-    EXPECT_EQ(port.receive(buffer, 9), 9);
-    converter.join();
-    EXPECT_EQ(QByteArray(buffer, 9), answer);
-    ::close(far);
-    ::close(listener);
-}
-
-// A far end that never stops sending (a flood of zero bytes as fast as the
-// socket takes them) or trickles its answer (a byte every 60 ms against a
-// 100 ms time-out): the wait ends at the answer's bound, what came is handed
-// over as on a quiet line (the driver fails it), and the port says what came.
-TEST(TcpLine, AFarEndThatNeverStopsSendingEndsTheWaitAtTheBound)
-{
-    const QByteArray request = frame("010400000002");
-    const QByteArray answer = frame("01040403E803E9");
-    for (const bool flood : {true, false}) {
-        TcpAddress address{QStringLiteral("127.0.0.1"), 0};
-        QString error;
-        const int listener = listenTcp(&address, &error);
-        ASSERT_GE(listener, 0) << qPrintable(error);
-        TcpPort port;
-        port.setAnswerTimeout(100);
-        ASSERT_TRUE(port.open(address, LineSettings())) << qPrintable(port.errorString());
-        const int far = accept(listener, nullptr, nullptr);
-        ASSERT_GE(far, 0);
-        std::thread farEnd([&] {
-            char heard[8];
-            ::recv(far, heard, sizeof heard, MSG_WAITALL);
-            const QByteArray zeros(4096, '\0');
-            for (int i = 0;
-                 flood ? ::send(far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0 : i < answer.size();
-                 ++i) {
-                if (!flood && ::send(far, answer.constData() + i, 1, MSG_NOSIGNAL) == 1)
-                    usleep(60000);
-            }
-        });
-        ASSERT_EQ(port.send(request.constData(), request.size()), request.size());
-        char buffer[9] = {};
-        const int got = port.receive(buffer, 9);
-        EXPECT_NE(QByteArray(buffer, qMax(got, 0)), answer) << "flood " << flood;
-        EXPECT_TRUE(port.neverSilent()) << "flood " << flood;
-        EXPECT_TRUE(port.lastNeverSilent().startsWith(QLatin1String("the line never fell silent: ")))
-            << qPrintable(port.lastNeverSilent());
-        ::shutdown(far, SHUT_RDWR);
-        farEnd.join();
-        ::close(far);
-        ::close(listener);
-    }
 }
 
 const char kPeer[] = "/usr/bin/python3|" PYMODBUS_PEER;

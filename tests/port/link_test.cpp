@@ -1,0 +1,173 @@
+// The port on a link it is handed: the near end of a socket pair, the test
+// playing the far end. What the link says it is decides how answers are
+// framed and what an ended far end means.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "modbuscrc.h"
+#include "link.h"
+#include "serialport.h"
+
+namespace {
+
+QByteArray frame(const char *hex)
+{
+    QByteArray bytes = QByteArray::fromHex(hex);
+    appendModbusCrc(bytes);
+    return bytes;
+}
+
+// A socket that keeps the line's time (as a terminal does) or not (as a
+// converter's connection does), whose writes fail once asked to.
+class FakeLink : public Link
+{
+public:
+    FakeLink(bool keepsTime, const bool *failWrites) : m_keepsTime(keepsTime), m_failWrites(failWrites) {}
+    bool keepsLineTime() const override { return m_keepsTime; }
+    bool endOfInputIsLoss() const override { return !m_keepsTime; }
+    long write(int fd, const char *data, long length) override
+    {
+        if (*m_failWrites) {
+            errno = EIO;
+            return -1;
+        }
+        return long(::send(fd, data, size_t(length), MSG_NOSIGNAL));
+    }
+    void drain(int) override {}
+    QString hangUpText() const override { return QStringLiteral("the far end left"); }
+
+private:
+    bool m_keepsTime;
+    const bool *m_failWrites;
+};
+
+// A port on a fresh pair, and the far end's descriptor (blocking).
+struct LinkedPort
+{
+    explicit LinkedPort(bool keepsTime, int answerTimeoutMs = 1000)
+    {
+        int pair[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        fcntl(pair[0], F_SETFL, O_NONBLOCK);
+        far = pair[1];
+        port.setAnswerTimeout(answerTimeoutMs);
+        port.adopt(pair[0], std::make_unique<FakeLink>(keepsTime, &failWrites), QStringLiteral("far"), LineSettings());
+    }
+    ~LinkedPort()
+    {
+        port.close();
+        ::close(far);
+    }
+    void expectRequest(const QByteArray &request)
+    {
+        QByteArray heard(request.size(), '\0');
+        EXPECT_EQ(::recv(far, heard.data(), size_t(heard.size()), MSG_WAITALL), heard.size());
+        EXPECT_EQ(heard.toHex(), request.toHex());
+    }
+
+    bool failWrites = false;
+    SerialPort port;
+    int far = -1;
+};
+
+const QByteArray kRequest = frame("010300000002");
+const QByteArray kAnswer = frame("010304000A000B");
+
+// An answer in two pieces 150 ms apart (the inter-character time-out is
+// 20 ms): where the link keeps no line time it is one answer, framed by its
+// length; where it does, the silence ends the answer after its third byte.
+TEST(PortOnALink, SilencesFrameAnswersOnlyWhereTheLinkKeepsTheLinesTime)
+{
+    for (const bool keepsTime : {false, true}) {
+        LinkedPort line(keepsTime);
+        std::thread farEnd([&] {
+            line.expectRequest(kRequest);
+            EXPECT_EQ(::send(line.far, kAnswer.constData(), 3, 0), 3);
+            usleep(150000);
+            ::send(line.far, kAnswer.constData() + 3, size_t(kAnswer.size() - 3), 0);
+        });
+        ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
+        char buffer[9] = {};
+        const int got = line.port.receive(buffer, 9);
+        farEnd.join();
+        if (keepsTime)
+            EXPECT_LT(got, 9) << "a silence within it";
+        else
+            EXPECT_EQ(QByteArray(buffer, qMax(got, 0)).toHex(), kAnswer.toHex());
+    }
+}
+
+// A far end that never stops sending (zero bytes as fast as the socket takes
+// them) or trickles its answer (a byte every 60 ms against a 100 ms
+// time-out): the wait ends at the answer's bound, what came is handed over
+// as on a quiet line (the driver fails it), and the port says what came.
+TEST(PortOnALink, AFarEndThatNeverStopsSendingEndsTheWaitAtTheBound)
+{
+    const QByteArray request = frame("010400000002");
+    const QByteArray answer = frame("01040403E803E9");
+    for (const bool flood : {true, false}) {
+        LinkedPort line(false, 100);
+        std::thread farEnd([&] {
+            line.expectRequest(request);
+            const QByteArray zeros(4096, '\0');
+            for (int i = 0; flood ? ::send(line.far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0
+                                  : i < answer.size();
+                 ++i) {
+                if (!flood && ::send(line.far, answer.constData() + i, 1, MSG_NOSIGNAL) == 1)
+                    usleep(60000);
+            }
+        });
+        ASSERT_EQ(line.port.send(request.constData(), request.size()), request.size());
+        char buffer[9] = {};
+        const int got = line.port.receive(buffer, 9);
+        EXPECT_NE(QByteArray(buffer, qMax(got, 0)), answer) << "flood " << flood;
+        EXPECT_TRUE(line.port.neverSilent()) << "flood " << flood;
+        EXPECT_TRUE(line.port.lastNeverSilent().startsWith(QLatin1String("the line never fell silent: ")))
+            << qPrintable(line.port.lastNeverSilent());
+        ::shutdown(line.far, SHUT_RDWR);
+        farEnd.join();
+    }
+}
+
+// The far end stops sending for good, or the link stops taking bytes: the
+// line is lost, said once with why, and every call after fails at once
+// without a retry.
+TEST(PortOnALink, AnEndedFarEndOrAFailedWriteLosesTheLine)
+{
+    const struct
+    {
+        bool keepsTime;
+        bool failWrite; // else the far end shuts its sending side
+        const char *error;
+    } cases[] = {
+        {false, false, "line lost: far (the far end left)"},
+        {true, false, "line lost: far (the device reports input but gives none)"},
+        {false, true, "line lost: far (write: Input/output error)"},
+    };
+    for (const auto &c : cases) {
+        LinkedPort line(c.keepsTime);
+        char buffer[9];
+        if (c.failWrite) {
+            line.failWrites = true;
+            EXPECT_EQ(line.port.send(kRequest.constData(), kRequest.size()), -1);
+        } else {
+            ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
+            line.expectRequest(kRequest);
+            ::shutdown(line.far, SHUT_WR);
+            EXPECT_EQ(line.port.receive(buffer, 9), -1);
+        }
+        EXPECT_TRUE(line.port.isLost()) << c.error;
+        EXPECT_EQ(line.port.errorString(), QLatin1String(c.error));
+        EXPECT_EQ(line.port.retryCount(), 0);
+        EXPECT_EQ(line.port.send(kRequest.constData(), kRequest.size()), -1);
+        EXPECT_EQ(line.port.errorString(), QLatin1String(c.error)) << "said once";
+    }
+}
+
+} // namespace
