@@ -9,9 +9,24 @@
 
 Link::~Link() = default;
 
-long Link::read(int fd, char *data, long length)
+QByteArray Link::rtuBytes(const char *data, long length)
 {
-    return long(::read(fd, data, size_t(length)));
+    return QByteArray(data, int(length));
+}
+
+bool Link::matchesAnswers() const
+{
+    return false;
+}
+
+QList<JudgeEvent> Link::takeEvents()
+{
+    return {};
+}
+
+QString Link::fault() const
+{
+    return QString();
 }
 
 namespace {

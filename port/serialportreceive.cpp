@@ -40,13 +40,16 @@ qint64 bulkSleepNs(int dueBytes, qint64 characterNs)
 int SerialPort::readInput()
 {
     QByteArray in;
+    int taken = 0;
     char chunk[256];
     for (int chunks = 0; chunks < kMaxReadChunks;) {
-        const ssize_t n = m_link->read(m_fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n > 0) {
-            if (m_trace)
-                m_trace->received(chunk, int(n));
-            in.append(chunk, int(n));
+            taken += int(n);
+            const QByteArray rtu = m_link->rtuBytes(chunk, long(n));
+            if (m_trace && !rtu.isEmpty())
+                m_trace->received(rtu.constData(), rtu.size());
+            in.append(rtu);
             if (size_t(n) < sizeof chunk)
                 break;
             ++chunks;
@@ -60,11 +63,21 @@ int SerialPort::readInput()
         }
         break;
     }
+    for (const JudgeEvent &event : m_link->takeEvents()) {
+        const QString note = m_report.take(event, QByteArray(), &m_error);
+        if (m_trace && !note.isEmpty())
+            m_trace->note(note);
+    }
+    if (!m_link->fault().isEmpty()) {
+        markLost(m_link->fault());
+        return -1;
+    }
     if (!in.isEmpty()) {
         m_judge.bytesReceived(in.constData(), in.size(), monotonicNs());
         applyEvents();
     }
-    return in.size();
+    // What the link took counts, whole or not: the device gave input.
+    return taken;
 }
 
 // Waits for more input until the deadline; true when some came. With
@@ -166,9 +179,10 @@ void SerialPort::syncJudge()
     set.silentIntervalNs = silentIntervalNs();
     set.characterNs = characterNs();
     set.localEcho = m_localEcho;
-    set.knownSilent = m_knownSilent;
+    set.knownSilent = m_knownSilent || m_link->matchesAnswers(); // no echo over Modbus TCP
     set.keepsNoTime = m_onPty || !m_link->keepsLineTime();
     set.network = !m_link->keepsLineTime();
+    set.matchedAnswers = m_link->matchesAnswers();
     set.firstByteNs = m_firstByteNs;
     m_judge.configure(set);
 }

@@ -3,6 +3,7 @@
 namespace {
 
 const char kScheme[] = "tcp://";
+const char kModbusScheme[] = "modbus+tcp://";
 
 // "HOST:PORT" or "[V6]:PORT" into its parts; false when either is missing
 // or the port is not a number from minPort to 65535.
@@ -48,18 +49,40 @@ QString TcpAddress::url() const
 {
     // Joined, not .arg()-chained: a host may hold a "%" (an IPv6 zone).
     const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return QLatin1String(kScheme) + shown + QLatin1Char(':') + QString::number(port);
+    return QLatin1String(modbusTcp ? kModbusScheme : kScheme) + shown + QLatin1Char(':') + QString::number(port);
+}
+
+bool isModbusTcpUrl(const QString &device)
+{
+    return device.startsWith(QLatin1String(kModbusScheme), Qt::CaseInsensitive);
 }
 
 bool isTcpUrl(const QString &device)
 {
-    return device.startsWith(QLatin1String(kScheme), Qt::CaseInsensitive);
+    return device.startsWith(QLatin1String(kScheme), Qt::CaseInsensitive) || isModbusTcpUrl(device);
 }
 
 bool parseTcpUrl(const QString &text, TcpAddress *address, QString *error)
 {
-    if (isTcpUrl(text) && splitHostPort(text.mid(int(sizeof kScheme) - 1), 1, address))
+    if (isModbusTcpUrl(text)) {
+        QString rest = text.mid(int(sizeof kModbusScheme) - 1);
+        const bool portGiven = rest.startsWith(QLatin1Char('[')) ? !rest.endsWith(QLatin1Char(']'))
+                                                                 : rest.contains(QLatin1Char(':'));
+        if (!portGiven)
+            rest += QLatin1Char(':') + QString::number(kModbusTcpPort);
+        if (splitHostPort(rest, 1, address)) {
+            address->modbusTcp = true;
+            return true;
+        }
+        *error = QStringLiteral("invalid Modbus TCP address: %1 (modbus+tcp://HOST[:PORT], PORT 1 to 65535, "
+                                "502 where none is given)")
+                     .arg(text);
+        return false;
+    }
+    if (isTcpUrl(text) && splitHostPort(text.mid(int(sizeof kScheme) - 1), 1, address)) {
+        address->modbusTcp = false;
         return true;
+    }
     *error = QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)").arg(text);
     return false;
 }

@@ -25,7 +25,8 @@ bool TcpPort::open(const TcpAddress &address, const LineSettings &settings)
     m_settings = settings;
     m_absent = false;
     QString error;
-    if (m_locking && (m_lockFd = claimTcpLine(address, &error)) < 0)
+    // A Modbus TCP server takes several masters and keeps them apart itself.
+    if (m_locking && !address.modbusTcp && (m_lockFd = claimTcpLine(address, &error)) < 0)
         return fail(error);
     const int fd = connectTcp(address, kConnectTimeoutMs, interruptFd(), &error);
     if (fd < 0) {
@@ -33,7 +34,7 @@ bool TcpPort::open(const TcpAddress &address, const LineSettings &settings)
         close();
         return fail(error);
     }
-    adopt(fd, socketLink(), address.url(), settings);
+    adopt(fd, address.modbusTcp ? mbapLink() : socketLink(), address.url(), settings);
     return true;
 }
 

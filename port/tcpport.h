@@ -5,14 +5,17 @@
 #include "tcpaddress.h"
 
 // An RS-485 line reached through an Ethernet converter that passes RTU
-// frames unchanged over a TCP connection (CRC included, no header): the
-// serial port's judgement and counters on a socket (serialport.h). The far
-// end keeps the line's time, so no silence is kept or read here and an
-// answer is framed by its length within the answer time-out.
+// frames unchanged over a TCP connection (CRC included, no header), or
+// through a Modbus TCP gateway (the frames as MBAP, each answer matched to
+// its request by transaction: mbaplink.cpp): the serial port's judgement
+// and counters on a socket (serialport.h). The far end keeps the line's
+// time, so no silence is kept or read here and an answer is framed by its
+// length within the answer time-out.
 //
 // One master per converter line within this machine: open() takes the
 // host:port lock (claimTcpLine) before it connects, and fails without it
-// unless locking is off. A refused, unreachable
+// unless locking is off. A Modbus TCP gateway serves several masters, and
+// takes no lock. A refused, unreachable
 // or timed-out connection leaves the port absent (isAbsent()): the line is
 // not there, as an unplugged adapter is not; a connection that closes is a
 // lost line, and reopen() connects again.

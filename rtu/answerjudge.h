@@ -117,6 +117,9 @@ public:
         // next request with nothing to tell it by, so every answer taken
         // stays owed (no hold) and a look-alike request gets a step check.
         bool network = false;
+        // The link matches answers to requests (Modbus TCP's transaction
+        // number) and drops the others: nothing is ever owed.
+        bool matchedAnswers = false;
         // The wait for an answer's first byte, from when the request's last
         // character is on the wire; -1: the answer time-out from sending.
         qint64 firstByteNs = -1;

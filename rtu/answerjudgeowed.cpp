@@ -114,6 +114,8 @@ void AnswerJudge::noteAnswerTaken(int length)
 
 void AnswerJudge::owe(const RtuRequest &request, int carried, bool hold, qint64 sentNs)
 {
+    if (m_set.matchedAnswers)
+        return;
     if (sentNs < 0)
         sentNs = m_requestSentNs;
     if (m_owed.size() >= kMaxOwedAnswers)

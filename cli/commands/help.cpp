@@ -117,9 +117,12 @@ On the line:
     uncertain where they cannot tell (docs/servoctl.md).
 
 Options:
-  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0), or
+  -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0);
                            tcp://HOST:PORT for RTU frames over TCP through an
-                           Ethernet-to-RS-485 converter (no scan of settings)
+                           Ethernet-to-RS-485 converter that passes them
+                           unchanged; modbus+tcp://HOST[:PORT] for Modbus TCP
+                           (MBAP, port 502 by default) to a gateway or drive
+                           (over TCP no scan of settings)
       --sim                the built-in simulated line instead (any --sim-...
                            option below implies it)
       --line TEXT          line settings MODE,BAUD,PARITY,8,STOP (Modbus RTU
@@ -183,7 +186,8 @@ Options:
       --local-echo         the adapter hands every request back before the
                            answer: read back and checked
       --no-lock            a tcp:// line: take no lock, so that another master
-                           on this machine may share the converter's line
+                           on this machine may share the converter's line (a
+                           modbus+tcp:// server keeps its masters apart)
       --entry ENTRY        plugin (Qt's plug-in loader, default) or create
                            (the plain entry CreateDriver)
       --plugin PATH        the plug-in library (default: the one installed

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""pymodbus as an independent peer of servoctl and servosim, RTU frames over TCP.
+"""pymodbus as an independent peer of servoctl and servosim over TCP.
 
-server HOST: serves station 1 with holding register i = 1000 + i and coil i
-  on where i is even (wire addresses from 0), on a free port; prints
-  "port N" once it listens.
+server HOST [mbap]: serves station 1 with holding register i = 1000 + i and
+  coil i on where i is even (wire addresses from 0), on a free port, as RTU
+  frames over TCP or, with mbap, as Modbus TCP; prints "port N" once it
+  listens.
 client HOST PORT STATION: reads input registers 0-2 and holding register 4
   of STATION and prints "IR 0-2: a b c" and "HR 4: v".
 Exits 3 when pymodbus cannot be imported, so that a test can skip.
@@ -16,19 +17,20 @@ try:
     from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                     ModbusSlaveContext)
     from pymodbus.framer.rtu_framer import ModbusRtuFramer
+    from pymodbus.framer.socket_framer import ModbusSocketFramer
     from pymodbus.server.async_io import ModbusTcpServer
 except ImportError as error:
     print(f"pymodbus is missing: {error}", file=sys.stderr)
     sys.exit(3)
 
 
-async def serve(host):
+async def serve(host, framer):
     store = ModbusSlaveContext(
         hr=ModbusSequentialDataBlock(0, [1000 + i for i in range(100)]),
         co=ModbusSequentialDataBlock(0, [i % 2 == 0 for i in range(100)]),
         zero_mode=True)
     context = ModbusServerContext(slaves={1: store}, single=False)
-    server = ModbusTcpServer(context, ModbusRtuFramer, None, (host, 0))
+    server = ModbusTcpServer(context, framer, None, (host, 0))
     task = asyncio.create_task(server.serve_forever())
     await server.serving
     print(f"port {server.server.sockets[0].getsockname()[1]}", flush=True)
@@ -50,6 +52,7 @@ def read(host, port, station):
 
 if __name__ == "__main__":
     if sys.argv[1] == "server":
-        asyncio.run(serve(sys.argv[2]))
+        mbap = sys.argv[3:] == ["mbap"]
+        asyncio.run(serve(sys.argv[2], ModbusSocketFramer if mbap else ModbusRtuFramer))
     else:
         read(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))

@@ -70,11 +70,30 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
         EXPECT_EQ(error,
                   QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)").arg(QLatin1String(bad)));
     }
-    // A zone in an IPv6 host is shown as it was written.
-    TcpAddress zoned;
+    // A zone in an IPv6 host is shown as it was written; Modbus TCP's port
+    // is 502 where none is given.
+    const struct
+    {
+        const char *text, *url;
+    } good[] = {
+        {"tcp://[fe80::1%1]:502", "tcp://[fe80::1%1]:502"},
+        {"modbus+tcp://gateway", "modbus+tcp://gateway:502"},
+        {"MODBUS+TCP://[::1]", "modbus+tcp://[::1]:502"},
+        {"modbus+tcp://10.0.0.7:5020", "modbus+tcp://10.0.0.7:5020"},
+    };
     QString error;
-    ASSERT_TRUE(parseTcpUrl(QStringLiteral("tcp://[fe80::1%1]:502"), &zoned, &error)) << qPrintable(error);
-    EXPECT_EQ(zoned.url(), QStringLiteral("tcp://[fe80::1%1]:502"));
+    for (const auto &g : good) {
+        TcpAddress address;
+        ASSERT_TRUE(parseTcpUrl(QLatin1String(g.text), &address, &error)) << qPrintable(error);
+        EXPECT_EQ(address.url(), QLatin1String(g.url));
+    }
+    for (const char *bad : {"modbus+tcp://", "modbus+tcp://host:0", "modbus+tcp://::1", "modbus+tcp://[::1]:"}) {
+        TcpAddress address;
+        EXPECT_FALSE(parseTcpUrl(QLatin1String(bad), &address, &error)) << bad;
+        EXPECT_EQ(error, QStringLiteral("invalid Modbus TCP address: %1 (modbus+tcp://HOST[:PORT], PORT 1 to 65535, "
+                                        "502 where none is given)")
+                             .arg(QLatin1String(bad)));
+    }
     const Outcome run = servoctl({"-d", "tcp://host:0", "read", "HR1"});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, QStringLiteral("servoctl: -d: invalid TCP line: tcp://host:0 (tcp://HOST:PORT, PORT 1 to 65535) "
@@ -230,29 +249,35 @@ TEST(TcpLine, PollWaitsForALostConnectionAndGoesOnWhenTheServerIsBack)
     EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
 }
 
+// As RTU frames over TCP and as Modbus TCP, each answer matched by its
+// transaction.
 TEST(TcpLine, PymodbusServesServoctlAndReadsServosim)
 {
-    ChildProcess server(kPeer, {"server", "127.0.0.1"});
-    if (!server.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) {
-        if (server.finish() == 3)
-            GTEST_SKIP() << "python3-pymodbus is not installed: " << qPrintable(server.err());
-        FAIL() << qPrintable(server.err());
+    for (const char *scheme : {"tcp", "modbus+tcp"}) {
+        const bool mbap = QLatin1String(scheme) != QLatin1String("tcp");
+        ChildProcess server(kPeer, mbap ? QStringList{"server", "127.0.0.1", "mbap"} : QStringList{"server", "127.0.0.1"});
+        if (!server.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) {
+            if (server.finish() == 3)
+                GTEST_SKIP() << "python3-pymodbus is not installed: " << qPrintable(server.err());
+            FAIL() << qPrintable(server.err());
+        }
+        const QString peer = QStringLiteral("%1://127.0.0.1:%2")
+                                 .arg(QLatin1String(scheme), server.out().section(QLatin1Char(' '), 1).trimmed());
+        const Outcome run = servoctl({"-d", peer, "read", "HR1", "word", "3", "then", "read", "DO1", "bit", "4",
+                                      "then", "write", "HR5", "word", "777", "then", "read", "HR5"});
+        EXPECT_EQ(run.status, 0) << scheme << qPrintable(run.err);
+        EXPECT_EQ(run.out, QStringLiteral("> read HR1 word 3\nHR1 = 1000\nHR2 = 1001\nHR3 = 1002\n"
+                                          "> read DO1 bit 4\nDO1 = 1\nDO2 = 0\nDO3 = 1\nDO4 = 0\n"
+                                          "> write HR5 word 777\nHR5: wrote 1 word\n> read HR5\nHR5 = 777\n"));
+        const Outcome poll = servoctl({"-d", peer, "--polls", "2", "--interval", "10", "poll", "HR2"});
+        EXPECT_EQ(poll.status, 0) << qPrintable(poll.err);
+        EXPECT_EQ(poll.out.count(QLatin1String("\nHR2 = 1001\n")), 2) << qPrintable(poll.out);
+        EXPECT_TRUE(poll.out.endsWith(QLatin1String("2 polls, 2 good\n"))) << qPrintable(poll.out);
+        const Outcome scan = servoctl({"-d", peer, "scan", "1-2"});
+        EXPECT_EQ(scan.status, 0) << qPrintable(scan.err);
+        EXPECT_TRUE(scan.out.contains(QLatin1String("1 station found in 2 probed"))) << qPrintable(scan.out);
+        server.signal(SIGTERM);
     }
-    const QString peer = QStringLiteral("tcp://127.0.0.1:%1").arg(server.out().section(QLatin1Char(' '), 1).trimmed());
-    const Outcome run = servoctl({"-d", peer, "read", "HR1", "word", "3", "then", "read", "DO1", "bit", "4",
-                                  "then", "write", "HR5", "word", "777", "then", "read", "HR5"});
-    EXPECT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, QStringLiteral("> read HR1 word 3\nHR1 = 1000\nHR2 = 1001\nHR3 = 1002\n"
-                                      "> read DO1 bit 4\nDO1 = 1\nDO2 = 0\nDO3 = 1\nDO4 = 0\n"
-                                      "> write HR5 word 777\nHR5: wrote 1 word\n> read HR5\nHR5 = 777\n"));
-    const Outcome poll = servoctl({"-d", peer, "--polls", "2", "--interval", "10", "poll", "HR2"});
-    EXPECT_EQ(poll.status, 0) << qPrintable(poll.err);
-    EXPECT_EQ(poll.out.count(QLatin1String("\nHR2 = 1001\n")), 2) << qPrintable(poll.out);
-    EXPECT_TRUE(poll.out.endsWith(QLatin1String("2 polls, 2 good\n"))) << qPrintable(poll.out);
-    const Outcome scan = servoctl({"-d", peer, "scan", "1-2"});
-    EXPECT_EQ(scan.status, 0) << qPrintable(scan.err);
-    EXPECT_TRUE(scan.out.contains(QLatin1String("1 station found in 2 probed"))) << qPrintable(scan.out);
-    server.signal(SIGTERM);
 
     const std::unique_ptr<ChildProcess> sim = startServosim();
     const QString url = urlOf(*sim);

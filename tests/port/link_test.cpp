@@ -51,13 +51,17 @@ private:
 struct LinkedPort
 {
     explicit LinkedPort(bool keepsTime, int answerTimeoutMs = 1000)
+        : LinkedPort(std::make_unique<FakeLink>(keepsTime, &failWrites), answerTimeoutMs)
+    {
+    }
+    LinkedPort(std::unique_ptr<Link> link, int answerTimeoutMs)
     {
         int pair[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         fcntl(pair[0], F_SETFL, O_NONBLOCK);
         far = pair[1];
         port.setAnswerTimeout(answerTimeoutMs);
-        port.adopt(pair[0], std::make_unique<FakeLink>(keepsTime, &failWrites), QStringLiteral("far"), LineSettings());
+        port.adopt(pair[0], std::move(link), QStringLiteral("far"), LineSettings());
     }
     ~LinkedPort()
     {
@@ -168,6 +172,44 @@ TEST(PortOnALink, AnEndedFarEndOrAFailedWriteLosesTheLine)
         EXPECT_EQ(line.port.send(kRequest.constData(), kRequest.size()), -1);
         EXPECT_EQ(line.port.errorString(), QLatin1String(c.error)) << "said once";
     }
+}
+
+// Modbus TCP: each request a new transaction, its header exact; only the
+// answer with the request's number is handed over, as an RTU frame; one
+// with another number (a request that timed out) is a late answer, said
+// with how late; a header no Modbus TCP peer sends loses the line.
+TEST(PortOnALink, ModbusTcpMatchesAnswersByTransaction)
+{
+    LinkedPort line(mbapLink(), 150);
+    const auto far = [&](const char *hex) {
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        EXPECT_EQ(::send(line.far, bytes.constData(), size_t(bytes.size()), 0), bytes.size());
+    };
+    char buffer[9] = {};
+    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
+    line.expectRequest(QByteArray::fromHex("000100000006010300000002"));
+    EXPECT_EQ(line.port.receive(buffer, 9), 0) << "no answer to transaction 1";
+
+    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
+    line.expectRequest(QByteArray::fromHex("000200000006010300000002"));
+    far("00010000000701030400010002"); // transaction 1's, late
+    far("000200000007010304000A00");   // transaction 2's, in two pieces
+    far("0B");
+    EXPECT_EQ(line.port.receive(buffer, 9), 9);
+    EXPECT_EQ(QByteArray(buffer, 9).toHex(), kAnswer.toHex());
+    EXPECT_EQ(line.port.counters().lateAnswers, 1);
+    const QList<LateAnswer> late = line.port.takeLateAnswers();
+    ASSERT_EQ(late.size(), 1);
+    EXPECT_EQ(late[0].station, 1);
+    EXPECT_GE(late[0].latenessNs, 150000000);
+
+    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
+    line.expectRequest(QByteArray::fromHex("000300000006010300000002"));
+    far("000300050007010304000A000B");
+    EXPECT_EQ(line.port.receive(buffer, 9), -1);
+    EXPECT_EQ(line.port.errorString(),
+              QLatin1String("line lost: far (the far end does not speak Modbus TCP: protocol identifier 5, not 0 "
+                            "(Modbus))"));
 }
 
 } // namespace
