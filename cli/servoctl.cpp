@@ -96,7 +96,7 @@ int main(int argc, char **argv)
             std::printf("> %s\n", qPrintable(step.text));
             std::fflush(stdout);
         }
-        status = session.run(step, commandOf(step.action));
+        status = session.run(step, *step.entry);
     }
     session.lookForAnswersTooMany();
     session.printStats();

@@ -401,26 +401,32 @@ QStringList Session::lateAnswerWarnings()
 // the line, until the same path can be opened again. False on a signal.
 bool Session::waitForLineBack()
 {
-    clearLineToRestore();
-    m_port->close();
-    const QByteArray path = m_options.device.toLocal8Bit();
-    // A TCP line is back when it takes a connection again.
-    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
     QString said; // why the path, once back, cannot be opened: said once each
     for (;;) {
         if (interruptSignal())
             return false;
-        if (tcp || access(path.constData(), F_OK) == 0) {
-            if (m_port->reopen()) {
-                lineOpened();
-                return true;
-            }
-            if (!(tcp && tcp->isAbsent()) && m_port->errorString() != said) {
-                said = m_port->errorString();
-                warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, said));
-            }
-        }
+        if (tryLineBack(&said))
+            return true;
         pollfd pfd = {interruptWakeFd(), POLLIN, 0};
         ::poll(&pfd, 1, kLostLineLookMs);
     }
+}
+
+bool Session::tryLineBack(QString *said)
+{
+    clearLineToRestore();
+    m_port->close();
+    // A TCP line is back when it takes a connection again.
+    const TcpPort *tcp = dynamic_cast<const TcpPort *>(m_port.get());
+    if (!tcp && access(m_options.device.toLocal8Bit().constData(), F_OK) != 0)
+        return false;
+    if (m_port->reopen()) {
+        lineOpened();
+        return true;
+    }
+    if (!(tcp && tcp->isAbsent()) && m_port->errorString() != *said) {
+        *said = m_port->errorString();
+        warn(QStringLiteral("%1 is back but cannot be taken up: %2; waiting").arg(m_options.device, *said));
+    }
+    return false;
 }

@@ -91,6 +91,9 @@ public:
     // The device went away (a USB adapter pulled out): waits, without
     // polling the line, until it can be opened again. False on a signal.
     bool waitForLineBack();
+    // One try of the same, at once: true when the line is open again. Why
+    // the path, once back, cannot be taken up is said once (*said keeps it).
+    bool tryLineBack(QString *said);
 
 private:
     // Opens the line once, and addresses the step's station on it.

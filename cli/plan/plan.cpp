@@ -6,12 +6,12 @@
 namespace {
 
 // -o names the one file a backup or a plot writes; --csv logs what reads read.
-QString fileOptionsRefusal(const CommandTable &commands, const Options &options, const QList<Step> &steps)
+QString fileOptionsRefusal(const Options &options, const QList<Step> &steps)
 {
     int writers = 0;
     bool reads = false;
     for (const Step &step : steps) {
-        const CommandEntry &command = commandFor(commands, step.action);
+        const CommandEntry &command = *step.entry;
         writers += command.writesOutput ? 1 : 0;
         reads = reads || command.readsValues;
     }
@@ -52,6 +52,7 @@ bool buildStep(const CommandTable &table, const Command &command, const Options 
         return false;
     }
     step->action = entry->action;
+    step->entry = entry;
     return entry->build(command, options, chain, step, error);
 }
 
@@ -82,7 +83,7 @@ bool buildPlan(const QStringList &args, const CommandTable &table, Plan *plan, Q
     }
     *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
-        *error = fileOptionsRefusal(table, result.options, result.steps);
+        *error = fileOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = wideCsvRefusal(result.options, result.steps);
     if (error->isEmpty())
@@ -98,6 +99,8 @@ bool buildPlan(const QStringList &args, const CommandTable &table, Plan *plan, Q
 }
 
 } // namespace
+
+StepData::~StepData() = default;
 
 // A refusal is one line: control characters the user typed (a carriage
 // return pasted along) or a file held show as escapes.
