@@ -68,10 +68,15 @@ public:
                 m_reader.clear();
                 break;
             }
+            // A gateway's 0x0A or 0x0B says that no answer came: the station
+            // said nothing, and nothing of it is handed over.
+            const bool noAnswer = frame.pdu.size() == 2 && (quint8(frame.pdu[0]) & 0x80)
+                                  && (frame.pdu.at(1) == 0x0A || frame.pdu.at(1) == 0x0B);
             if (frame.transaction == quint16(m_transaction) && !m_answered) {
                 m_answered = true;
-                rtu += rtuFromMbap(frame);
-            } else {
+                if (!noAnswer)
+                    rtu += rtuFromMbap(frame);
+            } else if (!noAnswer) {
                 dropped(frame);
             }
         }
