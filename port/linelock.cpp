@@ -53,7 +53,34 @@ QString lockHolder(const struct stat &st)
 QString processText(qint64 pid)
 {
     const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
-    return name.isEmpty() ? QStringLiteral("process %1").arg(pid) : QStringLiteral("%1 (pid %2)").arg(name).arg(pid);
+    if (name.isEmpty())
+        return QStringLiteral("process %1").arg(pid);
+    return QStringLiteral("%1 (pid %2)").arg(name).arg(pid) + gatewayHint(pid, name);
+}
+
+// A servoctl gateway holding the line serves it over Modbus TCP: where to
+// connect instead, as its command line says.
+QString gatewayHint(qint64 pid, const QString &name)
+{
+    if (name != QLatin1String("servoctl"))
+        return QString();
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QList<QByteArray> args = file.read(64 * 1024).split('\0');
+    const int gateway = args.indexOf("gateway");
+    if (gateway < 0)
+        return QString();
+    QString listen = QStringLiteral("127.0.0.1:502");
+    const int at = args.indexOf("listen", gateway);
+    if (at > 0 && at + 1 < args.size())
+        listen = QString::fromLocal8Bit(args[at + 1]);
+    if (!listen.contains(QLatin1Char(':')))
+        listen = QStringLiteral("127.0.0.1:") + listen;
+    if (listen.endsWith(QLatin1String(":0")))
+        return QStringLiteral(", a Modbus TCP gateway: connect to it instead (-d modbus+tcp://, at the address it "
+                              "printed)");
+    return QStringLiteral(", a Modbus TCP gateway: connect to it instead (-d modbus+tcp://%1)").arg(listen);
 }
 
 QString lineInUseText(const QString &path)

@@ -21,8 +21,12 @@ void releaseLine(int fd);
 
 // The text for a device that refused to open with EBUSY (held exclusively).
 QString lineInUseText(const QString &path);
-// A process as the texts name it: "servoctl (pid 4242)", or "process 4242".
+// A process as the texts name it: "servoctl (pid 4242)", or "process 4242";
+// a servoctl gateway with where to connect instead (gatewayHint).
 QString processText(qint64 pid);
+// ", a Modbus TCP gateway: connect to it instead (-d
+// modbus+tcp://127.0.0.1:502)" for a servoctl gateway; empty otherwise.
+QString gatewayHint(qint64 pid, const QString &name);
 
 // Whether a program has claimed the open device, without claiming it: its
 // text ("/dev/ttyUSB0 is in use by servoctl (pid 4242)"), or empty when
