@@ -1,8 +1,19 @@
 #include "commands.h"
 
 // Each command's entry, in its folder under commands/.
-extern const CommandEntry infoCommand, readCommand, writeCommand, pollCommand, stationCommand, scanCommand,
-    backupCommand, restoreCommand, plotCommand, monitorCommand;
+// clang-format off
+extern const CommandEntry
+    infoCommand,
+    readCommand,
+    writeCommand,
+    pollCommand,
+    stationCommand,
+    scanCommand,
+    backupCommand,
+    restoreCommand,
+    plotCommand,
+    monitorCommand;
+// clang-format on
 
 namespace {
 
@@ -14,21 +25,27 @@ const int kHelpColumn = 31;
 
 const CommandTable &commandTable()
 {
-    // --help lists them in this order.
+    // --help lists them in this order; a command is a row.
+    // clang-format off
     static const CommandTable kCommands = {
-        infoCommand, readCommand,   writeCommand,   pollCommand, stationCommand,
-        scanCommand, backupCommand, restoreCommand, plotCommand, monitorCommand};
+        infoCommand,
+        readCommand,
+        writeCommand,
+        pollCommand,
+        stationCommand,
+        scanCommand,
+        backupCommand,
+        restoreCommand,
+        plotCommand,
+        monitorCommand,
+    };
+    // clang-format on
     return kCommands;
 }
 
 const CommandEntry *commandByName(const QString &name)
 {
     return findCommand(commandTable(), name);
-}
-
-const CommandEntry &commandOf(Step::Action action)
-{
-    return commandFor(commandTable(), action);
 }
 
 bool parsePlan(const QStringList &args, Plan *plan, QString *error)

@@ -12,7 +12,6 @@
 const CommandTable &commandTable();
 // Null when there is no such command.
 const CommandEntry *commandByName(const QString &name);
-const CommandEntry &commandOf(Step::Action action);
 
 // The command line checked against this table (plan.h).
 bool parsePlan(const QStringList &args, Plan *plan, QString *error);

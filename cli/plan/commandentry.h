@@ -43,7 +43,5 @@ using CommandTable = std::vector<CommandEntry>;
 
 // Null when there is no such command in the table.
 const CommandEntry *findCommand(const CommandTable &commands, const QString &name);
-// The entry of a step's command, which the table has.
-const CommandEntry &commandFor(const CommandTable &commands, Step::Action action);
 
 #endif // SERVOCTL_COMMANDENTRY_H

@@ -140,15 +140,6 @@ const CommandEntry *findCommand(const CommandTable &commands, const QString &nam
     return nullptr;
 }
 
-const CommandEntry &commandFor(const CommandTable &commands, Step::Action action)
-{
-    for (const CommandEntry &entry : commands) {
-        if (entry.action == action)
-            return entry;
-    }
-    Q_UNREACHABLE();
-}
-
 QString lineText(const Options &options, const LineSettings &settings)
 {
     const QString where = options.device.isEmpty() ? QLatin1String(kSimulatedLineText) : visibleText(options.device);

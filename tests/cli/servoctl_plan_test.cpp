@@ -135,11 +135,13 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
                     || help.contains(QStringLiteral("\n  %1\n").arg(QLatin1String(entry.usage))))
             << entry.name;
         EXPECT_EQ(commandByName(QLatin1String(entry.name)), &entry);
-        EXPECT_EQ(&commandOf(entry.action), &entry);
+        if (entry.action != Step::Other) {
+            EXPECT_FALSE(actions.contains(entry.action)) << entry.name;
+        }
         actions.insert(entry.action);
     }
-    EXPECT_EQ(actions.size(), int(commandTable().size()));
-    EXPECT_EQ(actions.size(), Step::Monitor + 1) << "an action without its entry";
+    actions.remove(Step::Other);
+    EXPECT_EQ(actions.size(), int(Step::Other)) << "an action the rules name without its entry";
 
     for (const QString &name : numberOptionNames()) {
         const QString line = QRegularExpression(QStringLiteral("\n +--%1 [A-Z]+ [^\n]*").arg(name)).match(help).captured();
