@@ -12,7 +12,8 @@ extern const CommandEntry
     backupCommand,
     restoreCommand,
     plotCommand,
-    monitorCommand;
+    monitorCommand,
+    gatewayCommand;
 // clang-format on
 
 namespace {
@@ -38,6 +39,7 @@ const CommandTable &commandTable()
         restoreCommand,
         plotCommand,
         monitorCommand,
+        gatewayCommand,
     };
     // clang-format on
     return kCommands;

@@ -5,8 +5,9 @@ server HOST [mbap]: serves station 1 with holding register i = 1000 + i and
   coil i on where i is even (wire addresses from 0), on a free port, as RTU
   frames over TCP or, with mbap, as Modbus TCP; prints "port N" once it
   listens.
-client HOST PORT STATION: reads input registers 0-2 and holding register 4
-  of STATION and prints "IR 0-2: a b c" and "HR 4: v".
+client HOST PORT STATION [mbap]: reads input registers 0-2 and holding
+  register 4 of STATION, as RTU over TCP or Modbus TCP, and prints
+  "IR 0-2: a b c" and "HR 4: v".
 Exits 3 when pymodbus cannot be imported, so that a test can skip.
 """
 import asyncio
@@ -37,8 +38,8 @@ async def serve(host, framer):
     await task
 
 
-def read(host, port, station):
-    client = ModbusTcpClient(host, port=port, framer=ModbusRtuFramer, timeout=3)
+def read(host, port, station, framer):
+    client = ModbusTcpClient(host, port=port, framer=framer, timeout=3)
     if not client.connect():
         sys.exit("cannot connect")
     inputs = client.read_input_registers(0, 3, slave=station)
@@ -52,7 +53,7 @@ def read(host, port, station):
 
 if __name__ == "__main__":
     if sys.argv[1] == "server":
-        mbap = sys.argv[3:] == ["mbap"]
-        asyncio.run(serve(sys.argv[2], ModbusSocketFramer if mbap else ModbusRtuFramer))
+        asyncio.run(serve(sys.argv[2], ModbusSocketFramer if sys.argv[3:] == ["mbap"] else ModbusRtuFramer))
     else:
-        read(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
+        mbap = sys.argv[5:] == ["mbap"]
+        read(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), ModbusSocketFramer if mbap else ModbusRtuFramer)
