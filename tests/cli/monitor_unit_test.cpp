@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bitwise_crc.h"
 #include "linesettings.h"
 #include "modbuscrc.h"
 #include "monitorframer.h"
@@ -20,13 +21,6 @@
 namespace {
 
 const qint64 kMs = 1000000;
-
-QByteArray withCrc(const char *hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex);
-    appendModbusCrc(frame);
-    return frame;
-}
 
 HeardFrame heard(const QByteArray &bytes, qint64 beginMs, qint64 endMs, qint64 silenceMs = -1, qint64 gapUs = 0)
 {
@@ -51,8 +45,8 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
 {
     const LineSettings line = line9600();
     const qint64 c = line.characterTimeNs();
-    const QByteArray request = withCrc("010300000002");
-    const QByteArray answer = withCrc("0103040000002a");
+    const QByteArray request = hexWithCrc("010300000002");
+    const QByteArray answer = hexWithCrc("0103040000002a");
     struct Case
     {
         const char *what;
@@ -153,7 +147,7 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     ASSERT_TRUE(parseParamText(QStringLiteral("HR5 word speed_limit\nHR6 dword position\n"),
                                QStringLiteral("m.map"), ParamFileKind::Map, &map, &error))
         << qPrintable(error);
-    const QByteArray read = withCrc("010300000002");
+    const QByteArray read = hexWithCrc("010300000002");
     struct Case
     {
         const char *what;
@@ -162,10 +156,10 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     };
     const QList<Case> cases = {
         {"a read answered",
-         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12)},
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
         {"an exception, and the master too soon before it",
-         {heard(read, 0, 8, 2), heard(withCrc("018302"), 20, 25, 12)},
+         {heard(read, 0, 8, 2), heard(hexWithCrc("018302"), 20, 25, 12)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
           "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
         {"a damaged answer, with a gap inside",
@@ -173,27 +167,28 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 ff ff]"
           "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
         {"no answer, then another station's late one after the next request",
-         {heard(read, 0, 8), heard(withCrc("020300000002"), 200, 208, 192), heard(withCrc("01030400010002"), 220, 229, 12)},
+         {heard(read, 0, 8), heard(hexWithCrc("020300000002"), 200, 208, 192),
+          heard(hexWithCrc("01030400010002"), 220, 229, 12)},
          {"station 1 fn 3 HR1 x2  [no answer]",
           "station 1 fn 3 HR1 x2: HR1=1 HR2=2  answer 212.00 ms  [late answer, after the next request began]",
           "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
         {"an answer from a station not asked, and noise",
-         {heard(read, 0, 8), heard(withCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
+         {heard(read, 0, 8), heard(hexWithCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
          {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 f2"
           " [answer from station 3, station 1 was asked]",
           "noise: 2 bytes: 55 aa", "station 1 fn 3 HR1 x2  [no answer]"}},
         {"more registers than Modbus allows: a register answer is not this one's, an exception is",
-         {heard(withCrc("010300000082"), 0, 8), heard(withCrc("01030400070008"), 20, 29, 12),
-          heard(withCrc("010307D00001"), 50, 58, 21), heard(withCrc("018303"), 70, 75, 12)},
+         {heard(hexWithCrc("010300000082"), 0, 8), heard(hexWithCrc("01030400070008"), 20, 29, 12),
+          heard(hexWithCrc("010307D00001"), 50, 58, 21), heard(hexWithCrc("018303"), 70, 75, 12)},
          {"station 1 fn 3: an answer no request asked for: 01 03 04 00 07 00 08 4a 34",
           "station 1 fn 3 HR1 x130  [130 registers, Modbus allows 1 to 125]  [no answer]",
           "station 1 fn 3 HR2001 x1  answer 12.00 ms  silence 21.00 ms  [exception 03 illegal data value]"}},
         {"an unknown function, shown raw",
-         {heard(withCrc("01080000abcd"), 0, 8), heard(withCrc("01080000abcd"), 20, 28, 12)},
+         {heard(hexWithCrc("01080000abcd"), 0, 8), heard(hexWithCrc("01080000abcd"), 20, 28, 12)},
          {"station 1 fn 8 01 08 00 00 ab cd 5e ae -> 01 08 00 00 ab cd 5e ae  answer 12.00 ms"}},
         {"a write of the map's parameters, and a broadcast",
-         {heard(withCrc("0110000400030600640002000100"), 0, 15), heard(withCrc("011000040003"), 27, 35, 12),
-          heard(withCrc("000600040001"), 50, 58, 15)},
+         {heard(hexWithCrc("0110000400030600640002000100"), 0, 15), heard(hexWithCrc("011000040003"), 27, 35, 12),
+          heard(hexWithCrc("000600040001"), 50, 58, 15)},
          {"station 1 fn 16 HR5 x3 written: speed_limit=100 position=65538  answer 12.00 ms",
           "station 0 fn 6 HR5 x1 written: speed_limit=1  silence 15.00 ms  [broadcast]"}},
     };
@@ -217,11 +212,11 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
     MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
     MonitorPairer pairer(1000 * kMs);
     QList<Transaction> done;
-    const QByteArray read = withCrc("010300000002");
+    const QByteArray read = hexWithCrc("010300000002");
     for (const HeardFrame &frame :
-         {heard(read, 0, 8), heard(withCrc("01030400070009"), 20, 29, 12), heard(read, 40, 48, 11),
-          heard(withCrc("018306"), 60, 65, 12), heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91),
-          heard(read, 300, 308, 209)})
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12), heard(read, 40, 48, 11),
+          heard(hexWithCrc("018306"), 60, 65, 12), heard(read, 67, 75, 2),
+          heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)})
         pairer.add(frame, &done);
     pairer.finish(&done);
     for (const Transaction &t : qAsConst(done))
@@ -279,7 +274,6 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
         {{"-d", "/dev/null", "--station", "2", "monitor"},
          "monitor hears every station: --station goes with the commands that ask"},
         {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
-        {{"-d", "/dev/null", "--count", "0", "monitor"}, "--count: 0 is not a number from 1 to 2147483647"},
         {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
         {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
         {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
@@ -289,6 +283,12 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
         {{"-d", "/dev/null", "--format", "json", "info"},
          "--format json writes what read, poll, scan or monitor find: it goes with one of them"},
         {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
+        {{"-d", "/dev/null", "--line", "auto", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"-d", "/dev/null", "--line", "auto", "scan", "then", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"--sim", "--line", "auto", "scan"}, "--line auto listens to a device (-d), not to the built-in simulated line"},
+        {{"-d", "tcp://127.0.0.1:1", "--line", "auto", "scan"},
+         "--line auto listens to a serial line: over TCP the converter's own settings apply"},
+        {{"-d", "/dev/null", "--line", "autox", "monitor"}, "--line: invalid line settings: \"autox\""},
     };
     for (const auto &test : cases) {
         Plan plan;

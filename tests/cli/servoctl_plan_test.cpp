@@ -28,7 +28,6 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"write", "HR-1", "word", "1"}, "HR-1"},
         {{"write", "HRX1", "word", "1"}, "HRX1"},
         {{"write", QStringLiteral("HR\u00E91"), "word", "1"}, "HR\u00E91"},
-        {{"write", "FN6HR0", "word", "1"}, "FN6HR0"},
         {{"write", "HR1.256", "bit", "1"}, "HR1.256"},
         {{"write", "HR1.20", "bit", "1"}, "write HR2.4 instead"},
         {{"write", "HR1", "byte", "0x56"}, "write 0 into HR1 high"},
@@ -44,6 +43,26 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"-f", "int32", "read", "HR1"}, "int32 goes only with dword, not word"},
         {{"poll", "DI1", "bit", "--format", "float", "--polls", "1"}, "float goes only with dword, not bit"},
         {{"read", "HR1", "dword", "-f", "double"}, "unknown format double"},
+        {{"write", "HR1", "float", "nan"}, "invalid value for a float: \"nan\""},
+        {{"write", "HR1", "float", "1e40"}, "\"1e40\""},
+        {{"write", "HR1", "float", "+1.5"}, "\"+1.5\""},
+        {{"write", "HR1", "float", "0x10"}, "\"0x10\""},
+        {{"write", "HR1", "int32", "2147483648"}, "invalid value for an int32: \"2147483648\""},
+        {{"write", "HR1", "int32", "-2147483649"}, "\"-2147483649\""},
+        {{"write", "HR1", "int16", "-32769"}, "invalid value for an int16: \"-32769\""},
+        {{"write", "DO1", "float", "1"}, "dword goes only with"},
+        {{"write", "HR1", "double", "1"}, "unknown data type: double"},
+        {{"-0", "read", "HR65536"}, "read HR65536: numbers run from 0 to 65535 with -0 (counted from 0)"},
+        {{"-0", "read", "HR-1"}, "read HR-1: numbers run from 0 to 65535 with -0 (counted from 0)"},
+        {{"-0", "read", "XY1"}, "unknown area \"XY\""},
+        {{"read", "HR0x0"}, "read HR0x0: numbers run from 0x1 to 0x10000"},
+        {{"--zero-based", "read", "HR0x10000"}, "HR0x10000: numbers run from 0x0 to 0xFFFF with -0"},
+        {{"read", "HR0x"}, "read HR0x:"},
+        {{"read", "HR0x1G"}, "HR0x1G"},
+        {{"-0", "-0", "read", "HR1"}, "-0 (--zero-based) given twice"},
+        {{"--format", "json", "write", "HR1", "word", "1"}, "--format json"},
+        {{"--format", "json", "--csv", "-", "read", "HR1"}, "one of --csv -, --csv-wide - and --format json"},
+        {{"--csv-wide", "-", "read", "HR1", "then", "read", "HR2"}, "not 2"},
         {{"read", "DO1", "word"}, "DO1"},
         {{"read", "HR1", "word", "hex", "word"}, "word"},
         {{"write", "DI5", "bit", "1"}, "DI5"},
@@ -119,6 +138,31 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         EXPECT_TRUE(error.contains(QString::fromUtf8(c.named))) << c.named << " in " << qPrintable(error);
         EXPECT_FALSE(error.contains(QLatin1Char('\n')) || error.contains(QLatin1Char('\r'))) << qPrintable(error);
     }
+    // After the command "-0" is a value, as "-5" is.
+    Plan plan;
+    QString error;
+    EXPECT_TRUE(parsePlan({"--sim", "write", "HR1", "word", "-0"}, &plan, &error)) << qPrintable(error);
+    EXPECT_FALSE(plan.options.zeroBased);
+}
+
+// A forgotten -d must not become the simulated drives: every command that
+// uses a line needs -d or --sim (or a --sim-... option).
+TEST(ServoctlPlan, ALineIsAskedForNeverAssumed)
+{
+    for (const QStringList &args :
+         {QStringList{"read", "HR1"}, QStringList{"--station", "1", "backup", "--map", "M", "-o", "b.txt"}}) {
+        Plan plan;
+        QString error;
+        EXPECT_FALSE(parsePlan(args, &plan, &error)) << qPrintable(args.join(' '));
+        EXPECT_EQ(error, QLatin1String("no line given: -d DEVICE for a serial line, or --sim for the built-in "
+                                       "simulated line"));
+    }
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(parsePlan({"--sim-stations", "4", "--station", "4", "read", "IR1"}, &plan, &error))
+        << qPrintable(error);
+    EXPECT_TRUE(plan.options.sim);
+    EXPECT_EQ(plan.options.simStations, QList<int>{4});
 }
 
 // --help is made from the tables: each command's lines, laid out in two
@@ -129,6 +173,8 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
     EXPECT_FALSE(help.contains(QLatin1Char('{'))) << "a field left unfilled";
     EXPECT_TRUE(help.contains(QLatin1String("\n  write ADDRESS TYPE VALUE...  write the values, one item each\n")));
     EXPECT_TRUE(help.contains(QLatin1String("\n  read ADDRESS [TYPE] [COUNT] [FORMAT]\n                               read COUNT")));
+    for (const char *said : {"PNG of 1200x700 pixels", "time,station,address,raw,value", "TYPE [NAME [UNIT]] [# comment]"})
+        EXPECT_TRUE(help.contains(QLatin1String(said))) << said;
     QSet<int> actions;
     for (const CommandEntry &entry : commandTable()) {
         EXPECT_TRUE(help.contains(QStringLiteral("\n  %1 ").arg(QLatin1String(entry.usage)))

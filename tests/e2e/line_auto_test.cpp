@@ -55,30 +55,6 @@ TEST(LineAuto, TellsEachRateByThePaceOfItsFrames)
     EXPECT_EQ(rateFromPace(together, line), -1);
 }
 
-TEST(LineAuto, GoesOnlyWithMonitorOrScanOnADevice)
-{
-    const struct
-    {
-        QStringList args;
-        const char *refusal;
-    } cases[] = {
-        {{"-d", "/dev/null", "--line", "auto", "read", "HR1"}, "--line auto goes only with monitor or scan"},
-        {{"-d", "/dev/null", "--line", "auto", "scan", "then", "read", "HR1"}, "--line auto goes only with monitor or scan"},
-        {{"--sim", "--line", "auto", "scan"}, "--line auto listens to a device (-d), not to the built-in simulated line"},
-        {{"-d", "tcp://127.0.0.1:1", "--line", "auto", "scan"},
-         "--line auto listens to a serial line: over TCP the converter's own settings apply"},
-        {{"-d", "/dev/null", "--line", "autox", "monitor"}, nullptr},
-    };
-    for (const auto &test : cases) {
-        SCOPED_TRACE(test.args.join(' ').toStdString());
-        const Outcome refused = servoctl(test.args);
-        EXPECT_EQ(refused.status, 2);
-        if (test.refusal) {
-            EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1 (see servoctl --help)\n").arg(test.refusal));
-        }
-    }
-}
-
 // servosim at 19200 with a tap; a poller on its line while the test wants one.
 class LineAutoOnTap : public ::testing::Test
 {

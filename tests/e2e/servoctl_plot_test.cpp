@@ -48,10 +48,6 @@ TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
     EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 16), 1200u);
     EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 20), 700u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2) << "nothing left beside the image";
-    const QString help = servoctl({"--help"}).out;
-    for (const char *said : {"plot FILE -o OUT.png [--map MAP]", "PNG of 1200x700 pixels",
-                             "time,station,address,raw,value", "TYPE [NAME [UNIT]] [# comment]"})
-        EXPECT_TRUE(help.contains(QLatin1String(said))) << said;
 }
 
 // Bad logs fail when plot runs (status 1), naming the file, line and word;
@@ -202,7 +198,6 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     qputenv("PATH", path);
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, dir.filePath("run.png") + QStringLiteral(": plot of 150 rows, 3 lines in 3 panels, 1200x700\n"));
-    EXPECT_EQ(qFromBigEndian<quint32>(contentsOf(dir.filePath("run.png")).constData() + 16), 1200u);
     const QString script = QString::fromUtf8(contentsOf(seen));
     EXPECT_TRUE(script.contains(QLatin1String("set multiplot layout 3,1 title 'run.csv, 2026-12-06 06:10:00'")))
         << qPrintable(script);

@@ -1,7 +1,5 @@
 // servoctl poll of several addresses and stations, its statistics and its
 // log, on the built-in simulated line.
-#include <cmath>
-
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -109,13 +107,9 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     EXPECT_GE(row[2], drops);
     EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
     EXPECT_TRUE(run.out.contains(QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception")))) << qPrintable(run.out);
-    // Retried each: only a command's last failure goes unretried.
+    // Retried each: only a command's last failure goes unretried. The
+    // rates the line was given: FaultPlan.FaultsRepeatFromTheSeedAtTheirRates.
     EXPECT_EQ(row[7], requests - 300);
-    // The rates the line was given, within four standard deviations.
-    for (const auto &[count, rate] : {std::pair<qint64, double>{drops, 0.1}, {corrupts, 0.1}}) {
-        const double expected = rate * double(requests);
-        EXPECT_NEAR(double(count), expected, 4 * std::sqrt(expected * (1 - rate)));
-    }
 }
 
 // Answers in another station's number belong to the station asked: no row

@@ -35,6 +35,7 @@ TEST(Servoctl, InfoThroughEitherEntry)
 
 // What main() makes of a refusal of the plan (ServoctlPlan has every case),
 // here one that only the whole chain shows: status 2, one line, nothing sent.
+// It stands for every refusal of the plan; the others are checked in process.
 TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
 {
     const Outcome run = servoctl({"--sim", "--trace", "write", "HR60001", "word", "2", "then", "write", "HR60000",
@@ -44,33 +45,6 @@ TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
     EXPECT_EQ(run.err, QLatin1String("servoctl: write HR60010: HR60010 goes to HR1300 of each station the count "
                                      "HR60000 (2) lists, and HR60002 holds none yet: set it to a station (1 to 247) "
                                      "first (see servoctl --help)\n"));
-}
-
-// A forgotten -d must not become the simulated drives: every command that
-// uses a line needs -d or --sim (or a --sim-... option); info and plot need
-// none (HelpAndInfo, ServoctlPlot).
-TEST(Servoctl, ALineIsAskedForNeverAssumed)
-{
-    const char *const noLine = "servoctl: no line given: -d DEVICE for a serial line, or --sim for the built-in "
-                               "simulated line (see servoctl --help)\n";
-    const struct
-    {
-        QStringList args;
-        int status;
-        const char *err; // all of standard error, or its start when the run goes on
-    } cases[] = {
-        {{"read", "HR1"}, 2, noLine},
-        {{"--station", "1", "backup", "--map", "M", "-o", "b.txt"}, 2, noLine},
-        {{"--sim-stations", "4", "--station", "4", "read", "IR1"}, 0, "servoctl: simulated drives 4 on /dev/pts/"},
-    };
-    for (const auto &c : cases) {
-        const Outcome run = servoctl(c.args);
-        EXPECT_EQ(run.status, c.status) << qPrintable(c.args.join(' '));
-        EXPECT_TRUE(c.status == 2 ? run.err == QLatin1String(c.err) && run.out.isEmpty()
-                                  : run.err.startsWith(QLatin1String(c.err)))
-            << qPrintable(c.args.join(' ')) << "\n"
-            << qPrintable(run.err);
-    }
 }
 
 TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "commands.h"
 #include "servoctl_run.h"
 #include "test_files.h"
 
@@ -51,51 +50,6 @@ TEST(ServoctlTyped, FloatsAndInt32sReadBackExactly)
               QStringList({"HR10: wrote 1 dword", "HR12: wrote 1 dword", "HR14SW: wrote 1 dword", "HR16: wrote 1 word",
                            "HR10 = -3.14", "HR12 = -100000", "HR14SW = 1.5", "HR16 = -1500", "HR10 = 0xF5C3",
                            "HR11 = 0xC048", "HR12 = 0x7960", "HR13 = 0xFFFE", "HR14 = 0x3FC0", "HR15 = 0x0000"}));
-}
-
-// Refused whole before anything is sent, naming the word; status 2.
-TEST(ServoctlTyped, RefusesBadTypedValuesAndAddressesNamingTheWord)
-{
-    const struct
-    {
-        QStringList args;
-        const char *named;
-    } cases[] = {
-        {{"write", "HR1", "float", "nan"}, "invalid value for a float: \"nan\""},
-        {{"write", "HR1", "float", "1e40"}, "\"1e40\""},
-        {{"write", "HR1", "float", "+1.5"}, "\"+1.5\""},
-        {{"write", "HR1", "float", "0x10"}, "\"0x10\""},
-        {{"write", "HR1", "int32", "2147483648"}, "invalid value for an int32: \"2147483648\""},
-        {{"write", "HR1", "int32", "-2147483649"}, "\"-2147483649\""},
-        {{"write", "HR1", "int16", "-32769"}, "invalid value for an int16: \"-32769\""},
-        {{"write", "DO1", "float", "1"}, "dword goes only with"},
-        {{"write", "HR1", "double", "1"}, "unknown data type: double"},
-        {{"-0", "read", "HR65536"}, "read HR65536: numbers run from 0 to 65535 with -0 (counted from 0)"},
-        {{"-0", "read", "HR-1"}, "read HR-1: numbers run from 0 to 65535 with -0 (counted from 0)"},
-        {{"-0", "read", "XY1"}, "unknown area \"XY\""},
-        {{"read", "HR0x0"}, "read HR0x0: numbers run from 0x1 to 0x10000"},
-        {{"--zero-based", "read", "HR0x10000"}, "HR0x10000: numbers run from 0x0 to 0xFFFF with -0"},
-        {{"read", "HR0x"}, "read HR0x:"},
-        {{"read", "HR0x1G"}, "HR0x1G"},
-        {{"-0", "-0", "read", "HR1"}, "-0 (--zero-based) given twice"},
-        {{"--format", "json", "write", "HR1", "word", "1"}, "--format json"},
-        {{"--format", "json", "--csv", "-", "read", "HR1"}, "one of --csv -, --csv-wide - and --format json"},
-        {{"--csv-wide", "-", "read", "HR1", "then", "read", "HR2"}, "not 2"},
-    };
-    for (const auto &c : cases) {
-        Plan plan;
-        QString error;
-        EXPECT_FALSE(parsePlan(sim(c.args), &plan, &error)) << qPrintable(c.args.join(' '));
-        EXPECT_TRUE(error.contains(QLatin1String(c.named))) << qPrintable(error);
-    }
-    // After the command "-0" is a value, as "-5" is.
-    Plan plan;
-    QString error;
-    EXPECT_TRUE(parsePlan(sim({"write", "HR1", "word", "-0"}), &plan, &error)) << qPrintable(error);
-    EXPECT_FALSE(plan.options.zeroBased);
-    const Outcome refused = servoctl(sim({"write", "HR1", "int32", "1", "then", "read", "HR0x0"}));
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err, "servoctl: read HR0x0: numbers run from 0x1 to 0x10000 (see servoctl --help)\n");
 }
 
 // -0 and hexadecimal numbers reach the wire as the plain number they mean,

@@ -12,12 +12,12 @@
 #include <QTemporaryDir>
 
 #include "bitwise_crc.h"
-#include "child_process.h"
 #include "faultplan.h"
 #include "hosttest.h"
 #include "modbuscrc.h"
 #include "ptylink.h"
 #include "rtuframer.h"
+#include "servoctl_run.h"
 #include "termiosline.h"
 
 namespace {
@@ -256,25 +256,19 @@ TEST(SimServer, UnpluggedAndPluggedBackServesTheSameDrivesOnANewTerminal)
     ::close(client);
 }
 
-struct SimRun
-{
-    int status = -1; // exit status; -1 when killed or not started
-    QString err;
-};
-
 // servosim started as a user starts it. Once it has printed its terminal's
 // path, whileServing runs; then it is interrupted.
-SimRun servosim(const QStringList &args, const std::function<void(const QString &)> &whileServing = {})
+Outcome servosim(const QStringList &args, const std::function<void(const QString &)> &whileServing = {})
 {
     ChildProcess child(SERVOSIM_COMMAND, args);
-    if (child.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)
-        && child.out().startsWith(QLatin1String("/dev/"))) {
+    const QString terminal = servedLine(child);
+    if (terminal.startsWith(QLatin1String("/dev/"))) {
         if (whileServing)
-            whileServing(child.out().section(QLatin1Char('\n'), 0, 0));
+            whileServing(terminal);
         child.signal(SIGTERM);
     }
     const int status = child.finish();
-    return SimRun{status, child.err()};
+    return Outcome{status, child.out(), child.err()};
 }
 
 // What is at a path, as the tables below say it: "nothing", "directory",
@@ -332,7 +326,7 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("ttySIM"));
         place(QLatin1String(c.before), path);
-        const SimRun run = servosim({"--link", path}, [&](const QString &terminal) {
+        const Outcome run = servosim({"--link", path}, [&](const QString &terminal) {
             EXPECT_EQ(stateOf(path), "link to " + terminal.toStdString());
             if (c.takenOverBy && QFile::remove(path))
                 place(QLatin1String(c.takenOverBy), path);
@@ -358,7 +352,6 @@ TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
     } mistakes[] = {
         {{"--bogus"}, "Unknown option 'bogus'."},
         {{"--link", ""}, "--link takes a path, not an empty one"},
-        {{"--device", ""}, "--device takes a path, not an empty one"},
         {{"--line", "RS485,9600,NONE,7,2"}, "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
         {{"--model", "servos"}, "unknown model: servos (static or servo)"},
         {{"--pace", "--seed", "2", "--pace"}, "--pace given twice"},
@@ -367,7 +360,7 @@ TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
         {{"--faults", "drop=0.1,drop=0.2"}, "fault named twice: drop"},
     };
     for (const auto &m : mistakes) {
-        const SimRun run = servosim(m.args);
+        const Outcome run = servosim(m.args);
         EXPECT_EQ(run.status, 2) << qPrintable(m.args.join(' '));
         EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m.said + "\n");
     }
@@ -379,8 +372,8 @@ TEST(Servosim, TakesTheDeviceForItselfAndRefusesOneInUse)
     SimLine drives({1});
     SimServer unused(&drives); // its pseudo-terminal stands in for a device
     ASSERT_TRUE(unused.openPty(LineSettings()));
-    SimRun second;
-    const SimRun first = servosim({"--device", unused.path()}, [&](const QString &) {
+    Outcome second;
+    const Outcome first = servosim({"--device", unused.path()}, [&](const QString &) {
         second = servosim({"--device", unused.path()});
     });
     EXPECT_EQ(first.status, 0) << qPrintable(first.err);

@@ -106,14 +106,6 @@ TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
         {"expand", [](QByteArray &a) { a = ExpandBitsToBytes(a, 0, 4); }, "05", "01 00 01 00"},
         {"expand to the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 6); }, "05", "01 00 00 00 00 00"},
         {"expand past the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 7); }, "05", ""},
-        {"register bit read: bits 5..14 of A5F0",
-         [](QByteArray &a) {
-             a = fromBigEndianUShortArray(bytes(a), int(NumOfBitsToNumOfWords(5, 10)));
-             RightShiftNBits(a, 5);
-             FitBitArray(a, 10);
-             clearUnnecessaryBits(a, 10);
-         },
-         "A5 F0 0F 0F", "2F 01"},
     };
     for (const ArrayCase &c : cases) {
         QByteArray a = hex(c.in);
