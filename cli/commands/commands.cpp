@@ -1,20 +1,24 @@
 #include "commands.h"
 
-// Each command's entry, in its folder under commands/.
+// Every command, a row each, in --help's order; its entry, NAMECommand,
+// is in its folder under commands/.
 // clang-format off
-extern const CommandEntry
-    infoCommand,
-    readCommand,
-    writeCommand,
-    pollCommand,
-    stationCommand,
-    scanCommand,
-    backupCommand,
-    restoreCommand,
-    plotCommand,
-    monitorCommand,
-    gatewayCommand;
+#define SERVOCTL_COMMANDS(ROW) \
+    ROW(info)                  \
+    ROW(read)                  \
+    ROW(write)                 \
+    ROW(poll)                  \
+    ROW(station)               \
+    ROW(scan)                  \
+    ROW(backup)                \
+    ROW(restore)               \
+    ROW(plot)                  \
+    ROW(monitor)               \
+    ROW(gateway)
 // clang-format on
+
+#define SERVOCTL_DECLARE(name) extern const CommandEntry name##Command;
+SERVOCTL_COMMANDS(SERVOCTL_DECLARE)
 
 namespace {
 
@@ -26,22 +30,8 @@ const int kHelpColumn = 31;
 
 const CommandTable &commandTable()
 {
-    // --help lists them in this order; a command is a row.
-    // clang-format off
-    static const CommandTable kCommands = {
-        infoCommand,
-        readCommand,
-        writeCommand,
-        pollCommand,
-        stationCommand,
-        scanCommand,
-        backupCommand,
-        restoreCommand,
-        plotCommand,
-        monitorCommand,
-        gatewayCommand,
-    };
-    // clang-format on
+#define SERVOCTL_ENTRY(name) name##Command,
+    static const CommandTable kCommands = {SERVOCTL_COMMANDS(SERVOCTL_ENTRY)};
     return kCommands;
 }
 
