@@ -114,7 +114,7 @@ void GatewayServer::serve(int stopFd, int statsFd)
             char byte;
             while (::read(statsFd, &byte, 1) > 0) {
             }
-            for (const QString &line : m_stats.lines())
+            for (const QString &line : statsLines())
                 std::printf("%s\n", qPrintable(line));
             std::fflush(stdout);
         }
@@ -136,6 +136,14 @@ void GatewayServer::serve(int stopFd, int statsFd)
         closeIdle(monotonicNs());
         serveNext();
     }
+}
+
+QStringList GatewayServer::statsLines() const
+{
+    QStringList lines = m_stats.lines();
+    for (const auto &client : m_clients)
+        lines.append(QStringLiteral("client %1: %2").arg(client->peer, client->tally.text()));
+    return lines;
 }
 
 // No wait while a request is queued; else until the next idle time-out.

@@ -58,7 +58,8 @@ public:
     // Until stopFd becomes readable; when statsFd does, the statistics are
     // printed (and the byte read).
     void serve(int stopFd, int statsFd);
-    QStringList statsLines() const { return m_stats.lines(); }
+    // By station, then by client connected.
+    QStringList statsLines() const;
 
 private:
     struct Client;
