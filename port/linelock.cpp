@@ -55,20 +55,24 @@ QString processText(qint64 pid)
     const QString name = readTrimmed(QStringLiteral("/proc/%1/comm").arg(pid));
     if (name.isEmpty())
         return QStringLiteral("process %1").arg(pid);
-    return QStringLiteral("%1 (pid %2)").arg(name).arg(pid) + gatewayHint(pid, name);
+    return QStringLiteral("%1 (pid %2)").arg(name).arg(pid) + gatewayHint(pid);
 }
 
 // A servoctl gateway holding the line serves it over Modbus TCP: where to
-// connect instead, as its command line says.
-QString gatewayHint(qint64 pid, const QString &name)
+// connect instead, as its command line says. The command line, not the
+// process's name, which is the emulator's where one runs servoctl.
+QString gatewayHint(qint64 pid)
 {
-    if (name != QLatin1String("servoctl"))
-        return QString();
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     const QList<QByteArray> args = file.read(64 * 1024).split('\0');
-    const int gateway = args.indexOf("gateway");
+    int program = -1;
+    for (int i = 0; i < args.size() && program < 0; ++i) {
+        if (args[i] == "servoctl" || args[i].endsWith("/servoctl"))
+            program = i;
+    }
+    const int gateway = program < 0 ? -1 : args.indexOf("gateway", program);
     if (gateway < 0)
         return QString();
     QString listen = QStringLiteral("127.0.0.1:502");

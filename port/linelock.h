@@ -26,7 +26,7 @@ QString lineInUseText(const QString &path);
 QString processText(qint64 pid);
 // ", a Modbus TCP gateway: connect to it instead (-d
 // modbus+tcp://127.0.0.1:502)" for a servoctl gateway; empty otherwise.
-QString gatewayHint(qint64 pid, const QString &name);
+QString gatewayHint(qint64 pid);
 
 // Whether a program has claimed the open device, without claiming it: its
 // text ("/dev/ttyUSB0 is in use by servoctl (pid 4242)"), or empty when
