@@ -273,31 +273,7 @@ void GatewayServer::serveNext()
         const Request request = client.queue.front();
         client.queue.pop_front();
         const qint64 waitNs = monotonicNs() - request.queuedNs;
-        const GatewayLine::Outcome outcome = m_line->transact(rtuFromMbap(request.frame));
-        switch (outcome.kind) {
-        case GatewayLine::Outcome::Answer: {
-            const QByteArray pdu = outcome.rtu.mid(1, outcome.rtu.size() - 3);
-            const bool exception = quint8(pdu[0]) & 0x80;
-            const int code = exception && pdu.size() > 1 ? quint8(pdu[1]) : 0;
-            for (GatewayTally *tally : {&client.tally, &m_stats.station(request.frame.unit), &m_stats.total()})
-                tally->add(exception ? GatewayTally::Exception : GatewayTally::Answered, code, waitNs);
-            reply(client, request.frame, pdu);
-            break;
-        }
-        case GatewayLine::Outcome::Sent:
-            for (GatewayTally *tally : {&client.tally, &m_stats.station(0), &m_stats.total()})
-                tally->add(GatewayTally::Broadcast, 0, waitNs);
-            break;
-        case GatewayLine::Outcome::Gone:
-            refuse(client, request.frame, kPathUnavailable, GatewayTally::Exception, waitNs);
-            break;
-        case GatewayLine::Outcome::Uncertain:
-            refuse(client, request.frame, kTargetFailed, GatewayTally::Uncertain, waitNs);
-            break;
-        case GatewayLine::Outcome::NoAnswer:
-            refuse(client, request.frame, kTargetFailed, GatewayTally::TimedOut, waitNs);
-            break;
-        }
+        answer(client, request, m_line->transact(rtuFromMbap(request.frame)), waitNs);
         if (!writeTo(client)) {
             closeClient(index, QStringLiteral("it stopped taking its answers"));
             return;
@@ -306,6 +282,40 @@ void GatewayServer::serveNext()
         if (client.fd < 0)
             closeClient(index, client.closeWhy);
         return;
+    }
+}
+
+// What the line's outcome gives the client: the answer, an exception, or
+// nothing for a broadcast, whatever became of it.
+void GatewayServer::answer(Client &client, const Request &request, const GatewayLine::Outcome &outcome, qint64 waitNs)
+{
+    if (request.frame.unit == 0) {
+        const bool sent = outcome.kind == GatewayLine::Outcome::Sent;
+        for (GatewayTally *tally : {&client.tally, &m_stats.station(0), &m_stats.total()})
+            tally->add(sent ? GatewayTally::Broadcast : GatewayTally::Exception, sent ? 0 : kPathUnavailable, waitNs);
+        return;
+    }
+    switch (outcome.kind) {
+    case GatewayLine::Outcome::Answer: {
+        const QByteArray pdu = outcome.rtu.mid(1, outcome.rtu.size() - 3);
+        const bool exception = quint8(pdu[0]) & 0x80;
+        const int code = exception && pdu.size() > 1 ? quint8(pdu[1]) : 0;
+        for (GatewayTally *tally : {&client.tally, &m_stats.station(request.frame.unit), &m_stats.total()})
+            tally->add(exception ? GatewayTally::Exception : GatewayTally::Answered, code, waitNs);
+        reply(client, request.frame, pdu);
+        break;
+    }
+    case GatewayLine::Outcome::Sent:
+        break;
+    case GatewayLine::Outcome::Gone:
+        refuse(client, request.frame, kPathUnavailable, GatewayTally::Exception, waitNs);
+        break;
+    case GatewayLine::Outcome::Uncertain:
+        refuse(client, request.frame, kTargetFailed, GatewayTally::Uncertain, waitNs);
+        break;
+    case GatewayLine::Outcome::NoAnswer:
+        refuse(client, request.frame, kTargetFailed, GatewayTally::TimedOut, waitNs);
+        break;
     }
 }
 

@@ -78,6 +78,7 @@ private:
     bool writeTo(Client &client);
     void closeClient(size_t index, const QString &why);
     void serveNext();
+    void answer(Client &client, const Request &request, const GatewayLine::Outcome &outcome, qint64 waitNs);
     void reply(Client &client, const MbapFrame &request, const QByteArray &pdu);
     void refuse(Client &client, const MbapFrame &request, int code, GatewayTally::End end, qint64 waitNs);
     void closeIdle(qint64 nowNs);
