@@ -146,12 +146,6 @@ private:
         m_lastError = error;
     }
 
-    static void gatewayLog(const QString &text)
-    {
-        std::fprintf(stderr, "servoctl: gateway: %s\n", qPrintable(text));
-        std::fflush(stderr);
-    }
-
     Session &m_session;
     qint64 m_lastTryNs = 0, m_lostSince = 0;
     QString m_said, m_lastError;

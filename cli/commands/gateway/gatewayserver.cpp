@@ -35,12 +35,6 @@ bool isWriteFunction(int function)
     return function == 5 || function == 6 || function == 15 || function == 16;
 }
 
-void log(const QString &text)
-{
-    std::fprintf(stderr, "servoctl: gateway: %s\n", qPrintable(text));
-    std::fflush(stderr);
-}
-
 QString peerText(const sockaddr_storage &address)
 {
     char host[INET6_ADDRSTRLEN] = {};
@@ -59,6 +53,12 @@ QString peerText(const sockaddr_storage &address)
 } // namespace
 
 GatewayLine::~GatewayLine() = default;
+
+void gatewayLog(const QString &text)
+{
+    std::fprintf(stderr, "servoctl: gateway: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
 
 struct GatewayServer::Client
 {
@@ -171,7 +171,9 @@ void GatewayServer::accept()
     const QString peer = peerText(address);
     if (int(m_clients.size()) >= m_settings.maxClients) {
         ::close(fd);
-        log(QStringLiteral("%1 refused: %2 clients already (clients N sets how many)").arg(peer).arg(m_clients.size()));
+        gatewayLog(QStringLiteral("%1 refused: %2 clients already (clients N sets how many)")
+                       .arg(peer)
+                       .arg(m_clients.size()));
         return;
     }
     const int on = 1;
@@ -181,7 +183,7 @@ void GatewayServer::accept()
     client->peer = peer;
     client->lastRequestNs = monotonicNs();
     m_clients.push_back(std::move(client));
-    log(QStringLiteral("%1 connected (%2 of %3 clients)").arg(peer).arg(m_clients.size()).arg(m_settings.maxClients));
+    gatewayLog(QStringLiteral("%1 connected (%2 of %3 clients)").arg(peer).arg(m_clients.size()).arg(m_settings.maxClients));
 }
 
 void GatewayServer::drop(Client &client, const QString &why)
@@ -367,5 +369,5 @@ void GatewayServer::closeClient(size_t index, const QString &why)
         ::close(client->fd);
     if (m_turn > index)
         --m_turn;
-    log(QStringLiteral("%1 closed (%2): %3").arg(client->peer, why, client->tally.text()));
+    gatewayLog(QStringLiteral("%1 closed (%2): %3").arg(client->peer, why, client->tally.text()));
 }

@@ -34,6 +34,10 @@ public:
     virtual Outcome transact(const QByteArray &request) = 0;
 };
 
+// "servoctl: gateway: TEXT" on standard error, a line a connection or an
+// event of the line.
+void gatewayLog(const QString &text);
+
 struct GatewaySettings
 {
     TcpAddress listen{QStringLiteral("127.0.0.1"), kModbusTcpPort, true};
