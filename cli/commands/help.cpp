@@ -33,12 +33,16 @@ store, served to word commands that start there and to bit writes: 60000
 station count, 60001-60008 station list, 60009 read-back station, 60010 the
 word broadcast to register 1300 of the listed drives. With -0 numbers count
 from 0 (HR0 is HR1), as manuals often write them; HR0x10 is hexadecimal.
-Where the forms differ both are shown: HR17 (0x10 zero-based).
+Where the forms differ both are shown: HR17 (0x10 zero-based). Reference
+numbers name the area by their first digit and count from 1 whatever -0
+says: 40001, 400001 and 4x0001 are HR1, 30001 IR1, 10001 DI1, 00001 DO1.
 
 Data types: bit, byte, word, dword, block (bytes), bit2 (bits); qword is
 refused (the driver serves no 64-bit items).
 Formats: dec (default), hex, signed, bits; for dword also int32 (two's
 complement) and float (IEEE-754 single), low word first (high with SW).
+A register read with int32 or float and no type reads dwords; int16 reads a
+word as signed.
 Values: decimal (negative ones in two's complement), 0x hexadecimal, 0b binary,
 with no blank or plus sign; bits also on, off, true, false. Writes also take
 int16, int32 or float in place of the type (write HR10 float -3.14): a word
@@ -130,6 +134,10 @@ Options:
                            (default: the driver's, RS485,9600,NONE,8,2);
                            monitor, scan: "auto" takes them from the traffic
                            heard (docs/servoctl.md)
+  -b, --baud N             the line's baud rate, over --line's or the
+                           driver's setting
+  -P, --parity PARITY      none, even or odd, likewise
+  -s, --stop-bits N        1 or 2, likewise
       --station LIST       station number, {station}, or for poll a list
                            such as 1-3,7 (default: the driver's, 1)
       --timeout MS         answer time-out, {timeout}
@@ -144,8 +152,8 @@ Options:
                            dword reads int32 or float; json: JSON Lines of
                            read, poll and scan on standard output (keys in
                            docs/servoctl.md)
-      --interval MS        time between polls, {interval} (default 1000)
-      --polls N            stop polling after N reads (default 0: never)
+      --interval MS        poll: time between polls, {interval} (default 1000)
+      --polls N            poll: stop after N reads (default 0: never)
       --stats              per station: requests, good answers, time-outs,
                            CRC errors, exceptions by code, other failures,
                            late answers dropped, retries and response times

@@ -128,13 +128,12 @@ int Session::openLine(const Step &step)
 int Session::startLine()
 {
     LineSettings settings;
-    if (m_options.line) {
-        settings = *m_options.line;
-    } else {
+    if (!m_options.line) {
         QString error;
         if (!LineSettings::parse(m_driver->getStringBasedDefaultDriverSetting(), &settings, &error))
             return failure(QStringLiteral("the driver's default line settings"), error);
     }
+    settings = m_options.lineSettings(settings);
     if (m_options.trace)
         m_trace.reset(new FrameTrace(stderr));
 

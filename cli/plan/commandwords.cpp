@@ -7,7 +7,8 @@
 namespace {
 
 // read and poll: ADDRESS [TYPE] [COUNT] [FORMAT], the last three in any
-// order, each at most once; the type word for registers, bit for the rest.
+// order, each at most once; the type word for registers (dword for int32
+// and float), bit for the rest; int16 is a word shown signed.
 bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step *step, QString *error)
 {
     step->type = dataTypeByName(QStringLiteral("word"));
@@ -22,6 +23,16 @@ bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step
         if (const DataType *type = dataTypeByName(arg)) {
             step->type = type;
             given = &typeGiven;
+        } else if (arg.compare(QLatin1String("int16"), Qt::CaseInsensitive) == 0) {
+            // A word shown signed, as write takes an int16: a type and a format.
+            if (typeGiven) {
+                *error = QStringLiteral("a second data type, count or format: %1").arg(arg);
+                return false;
+            }
+            step->type = dataTypeByName(QStringLiteral("word"));
+            step->format = ValueFormat::Signed;
+            typeGiven = true;
+            given = &formatGiven;
         } else if (parseValueFormat(arg, &step->format)) {
             given = &formatGiven;
         } else if (parseDecimal(arg, 1, kLastItem, &count)) {
@@ -37,9 +48,13 @@ bool parseReadArguments(const QStringList &args, ValueFormat defaultFormat, Step
         }
         *given = true;
     }
-    // Coils and inputs hold nothing but bits.
+    // Coils and inputs hold nothing but bits; int32 and float view the two
+    // registers of a dword, as write takes them.
+    const bool twoRegisters = step->format == ValueFormat::Int32 || step->format == ValueFormat::Float;
     if (!typeGiven && !step->address.area->registers)
         step->type = dataTypeByName(QStringLiteral("bit"));
+    else if (!typeGiven && twoRegisters)
+        step->type = dataTypeByName(QStringLiteral("dword"));
     return true;
 }
 

@@ -11,6 +11,53 @@ const QRegularExpression kTyped(QStringLiteral("^((?:FN[0-9])?[A-Za-z]+)(0[xX][0
 const QRegularExpression kLabel(QStringLiteral("^((?:FN[0-9])?[A-Za-z]+)([0-9]+)(.*)$"));
 const QRegularExpression kArea(QStringLiteral("^((?:FN[0-9])?[A-Za-z]+)"));
 
+// Reference numbers: the first digit names the table, the rest counts from
+// 1, in four or five digits (40001, 400001; 4x0001 alike).
+const QRegularExpression kReference(QStringLiteral("^([0-9])([xX]?)([0-9]+)(.*)$"));
+const struct
+{
+    char digit;
+    const char *area;
+} kReferenceTables[] = {{'0', "DO"}, {'1', "DI"}, {'3', "IR"}, {'4', "HR"}};
+
+const char kReferenceHelp[] = "reference numbers begin 0 (coils, DO), 1 (inputs, DI), 3 (input registers, IR) or 4 "
+                              "(holding registers, HR): 40001 is HR1";
+
+// An address that begins with a digit, as a reference number into *text
+// in servoctl's terms; false with a text saying how to write it.
+bool referenceAddress(const QString &given, QString *text, QString *error)
+{
+    const QRegularExpressionMatch match = kReference.match(given);
+    const QString digits = match.captured(3);
+    if (!match.hasMatch() || digits.size() < 4 || digits.size() > 5) {
+        *error = QStringLiteral("an address names its area, such as HR100 (or IR, DO, DI); %1").arg(QLatin1String(kReferenceHelp));
+        return false;
+    }
+    const char digit = char(match.captured(1)[0].unicode());
+    // 0x0001 reads as hexadecimal as well as coil 1.
+    if (digit == '0' && !match.captured(2).isEmpty()) {
+        *error = QStringLiteral("0x%1 could be hexadecimal or a coil: write DO%2").arg(digits).arg(digits.toInt());
+        return false;
+    }
+    for (const auto &table : kReferenceTables) {
+        if (table.digit != digit)
+            continue;
+        const int number = digits.toInt();
+        if (number < kFirstItem || number > kLastItem) {
+            *error = QStringLiteral("the number after the table's digit runs from %1 to %2 (%3 is %4)")
+                         .arg(kFirstItem)
+                         .arg(kLastItem)
+                         .arg(QLatin1Char(digit) + QString::number(kFirstItem).rightJustified(4, QLatin1Char('0')),
+                              QLatin1String(table.area) + QString::number(kFirstItem));
+            return false;
+        }
+        *text = QLatin1String(table.area) + QString::number(number) + match.captured(4);
+        return true;
+    }
+    *error = QLatin1String(kReferenceHelp);
+    return false;
+}
+
 QString rangeText(bool zeroBased, bool hex)
 {
     const int first = zeroBased ? 0 : kFirstItem;
@@ -29,8 +76,15 @@ QString numberText(qint64 number, int form)
 
 } // namespace
 
-bool parseManualAddress(const QString &text, bool zeroBased, Address *address, QString *error)
+bool parseManualAddress(const QString &typed, bool zeroBased, Address *address, QString *error)
 {
+    // A reference number counts from 1 whatever -0 says.
+    QString text = typed;
+    if (!text.isEmpty() && text[0].isDigit()) {
+        if (!referenceAddress(typed, &text, error))
+            return false;
+        return parseAddress(text, address, error);
+    }
     const QRegularExpressionMatch match = kTyped.match(text);
     const bool hex = match.hasMatch() && match.captured(2).startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
     if (!zeroBased && !hex)

@@ -9,7 +9,9 @@ struct Address;
 // mbpoll's -0: HR0 is the first register, HR1 without it) or hexadecimal
 // (HR0x10). servoctl turns them into its own numbering, counted from 1 in
 // decimal, before the address reaches the driver, whose texts stay as they
-// are (HR0 there means register 65535).
+// are (HR0 there means register 65535). Reference numbers as manuals print
+// them name the table by their first digit and count from 1: 40001,
+// 400001 and 4x0001 are HR1, 30001 IR1, 10001 DI1, 00001 DO1.
 enum ManualForm { ZeroBased = 1, Hexadecimal = 2 };
 
 // parseAddress() of text after that conversion: address->text is the

@@ -18,11 +18,8 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
         backups += step.action == Step::Backup ? 1 : 0;
         restores += step.action == Step::Restore ? 1 : 0;
     }
-    for (const auto &[given, name] : {std::pair(options.dryRun, "--dry-run"), std::pair(options.yes, "--yes"),
-                                      std::pair(options.anyLine, "--any-line")}) {
-        if (given && restores == 0)
-            return QStringLiteral("%1 goes only with restore").arg(QLatin1String(name));
-    }
+    if (options.dryRun && restores == 0)
+        return QStringLiteral("--dry-run goes only with restore");
     if (options.dryRun && options.yes)
         return QStringLiteral("--yes goes only with a restore that writes, not with --dry-run");
     const bool plots = std::any_of(steps.begin(), steps.end(), [](const Step &step) {
@@ -30,6 +27,49 @@ QString paramOptionsRefusal(const Options &options, const QList<Step> &steps)
     });
     if (!options.mapPath.isEmpty() && backups == 0 && !plots && monitors == 0)
         return QStringLiteral("--map goes only with backup, plot or monitor");
+    return QString();
+}
+
+namespace {
+
+constexpr unsigned actionBit(Step::Action action)
+{
+    return 1u << action;
+}
+
+// Options that only some commands use: given with none of them, they would
+// change nothing, and the user would think they had.
+const struct
+{
+    const char *name;  // the long name
+    const char *shown; // as the refusal names it
+    unsigned actions;  // actionBit()s of the commands that use it
+    const char *users; // and their names
+} kOptionUsers[] = {
+    {"polls", "--polls", actionBit(Step::Poll), "poll"},
+    {"interval", "--interval", actionBit(Step::Poll), "poll"},
+    {"zero-based", "-0 (--zero-based)", actionBit(Step::Read) | actionBit(Step::Write) | actionBit(Step::Poll),
+     "read, write or poll"},
+    {"all-settings", "--all-settings", actionBit(Step::Scan), "scan"},
+    {"pcap", "--pcap", actionBit(Step::Monitor), "monitor"},
+    {"timeline", "--timeline", actionBit(Step::Monitor), "monitor"},
+    {"count", "--count", actionBit(Step::Monitor), "monitor"},
+    {"duration", "--duration", actionBit(Step::Monitor), "monitor"},
+    {"yes", "--yes", actionBit(Step::Restore), "restore"},
+    {"any-line", "--any-line", actionBit(Step::Restore), "restore"},
+};
+
+} // namespace
+
+QString unusedOptionRefusal(const Options &options, const QList<Step> &steps)
+{
+    unsigned actions = 0;
+    for (const Step &step : steps)
+        actions |= actionBit(step.action);
+    for (const auto &option : kOptionUsers) {
+        if (options.given.contains(QLatin1String(option.name)) && !(actions & option.actions))
+            return QStringLiteral("%1 goes only with %2").arg(QLatin1String(option.shown), QLatin1String(option.users));
+    }
     return QString();
 }
 
@@ -64,12 +104,6 @@ QString monitorOptionsRefusal(const Options &options, const QList<Step> &steps)
         monitor = monitor || step.action == Step::Monitor;
     if (monitor && steps.size() > 1)
         return QStringLiteral("monitor runs alone, not joined with \"then\"");
-    for (const auto &[given, name] :
-         {std::pair(!options.pcapPath.isEmpty(), "--pcap"), std::pair(!options.timelinePath.isEmpty(), "--timeline"),
-          std::pair(options.count > 0, "--count"), std::pair(options.durationS > 0, "--duration")}) {
-        if (given && !monitor)
-            return QStringLiteral("%1 goes only with monitor").arg(QLatin1String(name));
-    }
     // Drawn when the listening ends by itself: an interrupt ends gnuplot too.
     if (!options.timelinePath.isEmpty() && options.count == 0 && options.durationS == 0)
         return QStringLiteral("--timeline needs --count or --duration: the picture is drawn when the listening ends");
@@ -88,5 +122,11 @@ QString lineAutoRefusal(const Options &options, const QList<Step> &steps)
         return QStringLiteral("--line auto listens to a device (-d), not to the built-in simulated line");
     if (isTcpUrl(options.device))
         return QStringLiteral("--line auto listens to a serial line: over TCP the converter's own settings apply");
+    for (const auto &[given, name] :
+         {std::pair(options.baud.has_value(), "--baud"), std::pair(options.parity.has_value(), "--parity"),
+          std::pair(options.stopBits.has_value(), "--stop-bits")}) {
+        if (given)
+            return QStringLiteral("%1 goes not with --line auto, which takes the settings heard").arg(QLatin1String(name));
+    }
     return QString();
 }

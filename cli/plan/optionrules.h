@@ -10,6 +10,9 @@
 // anything runs: each returns the refusal, one line naming the option (and
 // the command where there is one), or an empty text. Pure.
 QString paramOptionsRefusal(const Options &options, const QList<Step> &steps);
+// An option that only commands absent from the plan use (--polls without
+// poll).
+QString unusedOptionRefusal(const Options &options, const QList<Step> &steps);
 // --csv-wide: one read or poll a run.
 QString wideCsvRefusal(const Options &options, const QList<Step> &steps);
 // --format json: with a command that finds values.

@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include "pathchecks.h"
+#include "scanplan.h"
 #include "simline.h"
 #include "stationlist.h"
 #include "tcpaddress.h"
@@ -121,6 +122,30 @@ const TextOption kTextOptions[] = {
          o->line = settings;
          return true;
      }},
+    {"baud",
+     [](const QString &value, Options *o, QString *error) {
+         int baud = 0;
+         if (!parseBaudRate(value, &baud))
+             *error = QStringLiteral("unsupported baud rate: %1").arg(value);
+         o->baud = baud;
+         return error->isEmpty();
+     }},
+    {"parity",
+     [](const QString &value, Options *o, QString *error) {
+         LineSettings::Parity parity = LineSettings::NoParity;
+         if (!parseParity(value, &parity))
+             *error = QStringLiteral("unknown parity %1 (none, even or odd)").arg(value);
+         o->parity = parity;
+         return error->isEmpty();
+     }},
+    {"stop-bits",
+     [](const QString &value, Options *o, QString *error) {
+         int stopBits = 0;
+         if (!parseStopBits(value, &stopBits))
+             *error = QStringLiteral("a character has 1 or 2 stop bits, not %1").arg(value);
+         o->stopBits = stopBits;
+         return error->isEmpty();
+     }},
     {"format",
      [](const QString &value, Options *o, QString *error) {
          if (parseValueFormat(value, &o->format))
@@ -180,15 +205,14 @@ bool takesValue(const QString &name)
     return findOption(kNumberOptions, name) || findOption(kTextOptions, name);
 }
 
-// The short options and their long names (-h is help's).
+// The short options and their long names (-h is help's); -b, -P and -s
+// as in mbpoll, whose hands type them.
 const struct
 {
     const char *word;
     const char *name;
 } kShortOptions[] = {
-    {"-d", "device"},
-    {"-f", "format"},
-    {"-o", "output"},
+    {"-d", "device"}, {"-f", "format"}, {"-o", "output"}, {"-b", "baud"}, {"-P", "parity"}, {"-s", "stop-bits"},
 };
 
 // An option word as the user spelled it, without an inline "=value".
@@ -297,7 +321,7 @@ InfoRequest infoRequest(const QStringList &args)
     return InfoRequest::None;
 }
 
-// Options begin with "--", or are -d, -f, -o or -h, wherever they stand;
+// Options begin with "--", or are -d, -f, -o, -b, -P, -s or -h, wherever they stand;
 // before the first command any other "-X" is taken for an option too (after
 // it, "-5" is a value). Each option is given once.
 bool parseCommandLine(const QStringList &args, Options *options, QList<Command> *commands, QString *error)
@@ -320,6 +344,7 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
                 return false;
             }
             given.insert(name);
+            options->given.append(name);
             if ((name == QLatin1String("sim") || name.startsWith(QLatin1String("sim-"))) && simOption.isEmpty())
                 simOption = spelledOption(word);
             continue;

@@ -20,11 +20,14 @@ const int kBroadcastStation = 0;
 // Everything the options set, each value checked.
 struct Options
 {
-    QString device;                   // empty: the built-in simulated line, if --sim asks for it
-    bool sim = false;                 // the built-in simulated line is asked for (--sim or any --sim-*)
-    std::optional<LineSettings> line; // none: the driver's default settings
-    bool lineAuto = false;            // --line auto: the settings heard on the line (monitor, scan)
-    QList<int> stations;              // empty: the driver's default station
+    QString device;                             // empty: the built-in simulated line, if --sim asks for it
+    bool sim = false;                           // the built-in simulated line is asked for (--sim or any --sim-*)
+    std::optional<LineSettings> line;           // none: the driver's default settings
+    std::optional<int> baud;                    // --baud (-b), over --line's or the driver's
+    std::optional<LineSettings::Parity> parity; // --parity (-P), likewise
+    std::optional<int> stopBits;                // --stop-bits (-s), likewise
+    bool lineAuto = false;                      // --line auto: the settings heard on the line (monitor, scan)
+    QList<int> stations;                        // empty: the driver's default station
     int timeout = -1;
     int retries = -1;
     int delay = -1;
@@ -59,6 +62,19 @@ struct Options
     bool simPace = false;
     bool simEcho = false;
     std::optional<LineSettings> simLine; // none: the settings the line is opened with
+
+    QStringList given; // every option given, by its long name
+
+    // The line's settings: --line's, or base when it is not given, with
+    // --baud, --parity and --stop-bits over them.
+    LineSettings lineSettings(const LineSettings &base) const
+    {
+        LineSettings settings = line.value_or(base);
+        settings.baudRate = baud.value_or(settings.baudRate);
+        settings.parity = parity.value_or(settings.parity);
+        settings.stopBits = stopBits.value_or(settings.stopBits);
+        return settings;
+    }
 
     // Data for another program goes to standard output: the person's text
     // then goes to standard error.

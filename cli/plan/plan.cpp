@@ -81,7 +81,9 @@ bool buildPlan(const QStringList &args, const CommandTable &table, Plan *plan, Q
         }
         result.steps.append(step);
     }
-    *error = paramOptionsRefusal(result.options, result.steps);
+    *error = unusedOptionRefusal(result.options, result.steps);
+    if (error->isEmpty())
+        *error = paramOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())
         *error = fileOptionsRefusal(result.options, result.steps);
     if (error->isEmpty())

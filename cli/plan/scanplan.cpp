@@ -37,34 +37,6 @@ bool parseStations(const QString &text, QList<int> *stations, QString *error)
     return parseStationList(text, 1, kLastStation, stations, error);
 }
 
-bool parseBaudRate(const QString &word, int *baudRate)
-{
-    quint64 value = 0;
-    if (!parseDecimal(word, 1, INT_MAX, &value) || !isStandardBaudRate(int(value)))
-        return false;
-    *baudRate = int(value);
-    return true;
-}
-
-bool parseParity(const QString &word, LineSettings::Parity *parity)
-{
-    for (const auto &entry : kParities) {
-        if (word.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0) {
-            *parity = entry.parity;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool parseStopBits(const QString &word, int *stopBits)
-{
-    if (word != QLatin1String("1") && word != QLatin1String("2"))
-        return false;
-    *stopBits = word.toInt();
-    return true;
-}
-
 // "9600,19200": each item read by parseItem, none twice.
 template <typename T>
 bool parseList(const QString &keyword, const QString &text, bool (*parseItem)(const QString &, T *),
@@ -118,6 +90,34 @@ const char *keywordExample(const QString &word)
 }
 
 } // namespace
+
+bool parseBaudRate(const QString &word, int *baudRate)
+{
+    quint64 value = 0;
+    if (!parseDecimal(word, 1, INT_MAX, &value) || !isStandardBaudRate(int(value)))
+        return false;
+    *baudRate = int(value);
+    return true;
+}
+
+bool parseParity(const QString &word, LineSettings::Parity *parity)
+{
+    for (const auto &entry : kParities) {
+        if (word.compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0) {
+            *parity = entry.parity;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseStopBits(const QString &word, int *stopBits)
+{
+    if (word != QLatin1String("1") && word != QLatin1String("2"))
+        return false;
+    *stopBits = word.toInt();
+    return true;
+}
 
 QList<LineSettings> ScanRequest::settingsToTry(const LineSettings &line) const
 {

@@ -25,6 +25,12 @@ struct ScanRequest
     QList<LineSettings> settingsToTry(const LineSettings &line) const;
 };
 
+// One field of the line settings as a word: a standard baud rate; none,
+// even or odd; 1 or 2. False when the word is none of them.
+bool parseBaudRate(const QString &word, int *baudRate);
+bool parseParity(const QString &word, LineSettings::Parity *parity);
+bool parseStopBits(const QString &word, int *stopBits);
+
 // The scan's words after "scan"; false with a text naming the offending one.
 bool parseScanArguments(const QStringList &args, ScanRequest *request, QString *error);
 

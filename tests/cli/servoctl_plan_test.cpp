@@ -39,8 +39,22 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"write", "HR1", "word", "0x0x5"}, "\"0x0x5\""},
         {{"read", "HR1", "qword"}, "qword"},
         {{"read", "HR1", "qword", "float"}, "qword: the driver serves no 64-bit items"},
-        {{"read", "HR1", "float"}, "float goes only with dword, not word"},
-        {{"-f", "int32", "read", "HR1"}, "int32 goes only with dword, not word"},
+        {{"read", "HR1", "word", "float"}, "float goes only with dword, not word"},
+        {{"-f", "int32", "read", "HR1", "word"}, "int32 goes only with dword, not word"},
+        {{"read", "HR1", "dword", "int16"}, "a second data type, count or format: int16"},
+        {{"read", "0x0001"}, "0x0001 could be hexadecimal or a coil: write DO1"},
+        {{"read", "100"}, "read 100: an address names its area, such as HR100"},
+        {{"read", "20001"}, "read 20001: reference numbers begin 0 (coils, DO), 1 (inputs, DI), 3"},
+        {{"read", "40000"}, "read 40000: the number after the table's digit runs from 1 to 65536 (40001 is HR1)"},
+        {{"read", "4x70000"}, "(40001 is HR1)"},
+        {{"read", "4000001"}, "read 4000001: an address names its area"},
+        {{"read", "HR1", "--polls", "3"}, "--polls goes only with poll"},
+        {{"--interval", "5", "read", "HR1"}, "--interval goes only with poll"},
+        {{"-0", "scan"}, "-0 (--zero-based) goes only with read, write or poll"},
+        {{"--all-settings", "read", "HR1"}, "--all-settings goes only with scan"},
+        {{"-b", "19201", "read", "HR1"}, "-b: unsupported baud rate: 19201"},
+        {{"-P", "mark", "read", "HR1"}, "-P: unknown parity mark (none, even or odd)"},
+        {{"--stop-bits", "3", "read", "HR1"}, "--stop-bits: a character has 1 or 2 stop bits, not 3"},
         {{"poll", "DI1", "bit", "--format", "float", "--polls", "1"}, "float goes only with dword, not bit"},
         {{"read", "HR1", "dword", "-f", "double"}, "unknown format double"},
         {{"write", "HR1", "float", "nan"}, "invalid value for a float: \"nan\""},
@@ -145,6 +159,54 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
     EXPECT_FALSE(plan.options.zeroBased);
 }
 
+// What a field engineer types from habit or a drive's manual, and what
+// servoctl makes of it.
+TEST(ServoctlPlan, TakesReferenceNumbersAndFormatsThatImplyTheirType)
+{
+    const struct
+    {
+        QStringList args;
+        const char *address; // as the driver gets it
+        const char *type;
+        ValueFormat format;
+    } cases[] = {
+        {{"read", "HR22", "float"}, "HR22", "dword", ValueFormat::Float},
+        {{"-f", "int32", "read", "HR22", "2"}, "HR22", "dword", ValueFormat::Int32},
+        {{"read", "HR22", "int16"}, "HR22", "word", ValueFormat::Signed},
+        {{"read", "DO1", "int32"}, nullptr, nullptr, ValueFormat::Int32}, // a coil is no dword: refused
+        {{"read", "40001"}, "HR1", "word", ValueFormat::Decimal},
+        {{"read", "465536"}, "HR65536", "word", ValueFormat::Decimal},
+        {{"-0", "read", "4x0010.3", "bit"}, "HR10.3", "bit", ValueFormat::Decimal}, // -0 leaves references alone
+        {{"read", "30002", "float"}, "IR2", "dword", ValueFormat::Float},
+        {{"read", "10001"}, "DI1", "bit", ValueFormat::Decimal},
+        {{"read", "00017"}, "DO17", "bit", ValueFormat::Decimal},
+    };
+    for (const auto &c : cases) {
+        Plan plan;
+        QString error;
+        const bool parsed = parsePlan(QStringList{"--sim"} + c.args, &plan, &error);
+        ASSERT_EQ(parsed, c.address != nullptr) << qPrintable(c.args.join(' ') + ": " + error);
+        if (!parsed)
+            continue;
+        const Step &step = plan.steps.first();
+        EXPECT_EQ(step.address.text, QLatin1String(c.address)) << qPrintable(c.args.join(' '));
+        EXPECT_STREQ(step.type->name, c.type) << qPrintable(c.args.join(' '));
+        EXPECT_EQ(step.format, c.format) << qPrintable(c.args.join(' '));
+    }
+    // -b, -P and -s change their field of --line's settings, or of the base.
+    Plan plan;
+    QString error;
+    ASSERT_TRUE(parsePlan({"--sim", "--line", "RS485,9600,NONE,8,2", "-b", "19200", "-P", "even", "--stop-bits=1",
+                           "read", "HR1"},
+                          &plan, &error))
+        << qPrintable(error);
+    EXPECT_EQ(plan.options.lineSettings(LineSettings()).toString(), QLatin1String("RS485,19200,EVEN,8,1"));
+    ASSERT_TRUE(parsePlan({"--sim", "-P", "odd", "read", "HR1"}, &plan, &error)) << qPrintable(error);
+    LineSettings base;
+    base.baudRate = 38400;
+    EXPECT_EQ(plan.options.lineSettings(base).toString(), QLatin1String("RS485,38400,ODD,8,2"));
+}
+
 // A forgotten -d must not become the simulated drives: every command that
 // uses a line needs -d or --sim (or a --sim-... option).
 TEST(ServoctlPlan, ALineIsAskedForNeverAssumed)
@@ -202,10 +264,12 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
             Plan plan;
             QString error;
             const bool within = value >= bounds[0].toLongLong() && value <= bounds[1].toLongLong();
-            // --count and --duration go only with monitor, which listens to a device.
+            // --count and --duration go only with monitor, which listens to a
+            // device; --polls and --interval only with poll.
             const bool monitors = name == QLatin1String("count") || name == QLatin1String("duration");
+            const bool polls = name == QLatin1String("polls") || name == QLatin1String("interval");
             const QStringList command = monitors ? QStringList{"-d", "/dev/ttyUSB1", "monitor"}
-                                                 : QStringList{"--sim", "read", "HR1"};
+                                                 : QStringList{"--sim", polls ? "poll" : "read", "HR1"};
             EXPECT_EQ(parsePlan(QStringList{"--" + name, QString::number(value)} + command, &plan, &error), within)
                 << qPrintable(name) << " " << value;
             EXPECT_EQ(error.contains(QStringLiteral("is not a number from ") + range), !within) << qPrintable(error);

@@ -55,7 +55,7 @@ class Listener
 {
 public:
     Listener(const Step &step, const Options &options)
-        : m_step(step), m_options(options), m_settings(options.line.value_or(LineSettings())), m_pairer(kAnswerWaitNs)
+        : m_step(step), m_options(options), m_settings(options.lineSettings(LineSettings())), m_pairer(kAnswerWaitNs)
     {
     }
     ~Listener() { close(); }
