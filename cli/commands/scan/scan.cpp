@@ -67,11 +67,13 @@ int runScan(Session &session, const Step &step)
         return failure(QStringLiteral("scan"), port->errorString());
     if (session.trace())
         session.trace()->flush();
+    const bool overTcp = isTcpUrl(session.options().device);
     for (const ScanFinding &finding : scanner.findings()) {
-        if (const int status = session.writeJson(jsonFinding(finding, scanner.settingsTried().value(finding.settingsIndex))))
+        const LineSettings settings = scanner.settingsTried().value(finding.settingsIndex);
+        if (const int status = session.writeJson(jsonFinding(finding, settings, overTcp)))
             return status;
     }
-    for (const QString &line : scanReport(scanner, int(step.scan.stations.size())))
+    for (const QString &line : scanReport(scanner, int(step.scan.stations.size()), overTcp))
         std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
     return stationsFound(scanner.findings()) ? 0 : 1;

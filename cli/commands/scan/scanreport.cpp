@@ -8,6 +8,7 @@
 namespace {
 
 const qint64 kMs = 1000000;
+const char kConverterSettings[] = "the converter's";
 // A time-out suggested for a late station: a fifth above its lateness,
 // rounded up to whole 100 ms.
 const qint64 kSuggestionStepMs = 100;
@@ -57,7 +58,7 @@ int stationsFound(const QList<ScanFinding> &findings)
     return stations.size();
 }
 
-QStringList scanReport(const LineScanner &scanner, int stationsProbed)
+QStringList scanReport(const LineScanner &scanner, int stationsProbed, bool overTcp)
 {
     const QList<ScanFinding> findings = scanner.findings();
     const QList<LineSettings> settings = scanner.settingsTried();
@@ -67,7 +68,9 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
     QStringList table;
     QStringList garbled;
     for (const ScanFinding &finding : findings) {
-        const QString settingsText = settings[finding.settingsIndex].toString();
+        // Over TCP the converter's own settings apply, which no probe checks.
+        const QString settingsText = overTcp ? QString::fromLatin1(kConverterSettings)
+                                             : settings[finding.settingsIndex].toString();
         if (finding.isFound()) {
             table.append(QStringLiteral("%1  %2  %3").arg(finding.station, 7).arg(settingsText, -settingsWidth).arg(answerText(finding)));
         } else {
@@ -87,10 +90,11 @@ QStringList scanReport(const LineScanner &scanner, int stationsProbed)
     const QString garbledText = garbled.isEmpty()
                                     ? QString()
                                     : QStringLiteral(" (%1)").arg(countText(garbled.size(), "garbled answer", "garbled answers"));
-    lines.append(QStringLiteral("%1 found%2 in %3 probed at %4, %5 s")
+    lines.append(QStringLiteral("%1 found%2 in %3 probed %4, %5 s")
                      .arg(found ? countText(found, "station", "stations") : QStringLiteral("no station"), garbledText)
                      .arg(stationsProbed)
-                     .arg(countText(scanner.settingsProbed(), "line setting", "line settings"))
+                     .arg(overTcp ? QStringLiteral("over TCP")
+                                  : QStringLiteral("at ") + countText(scanner.settingsProbed(), "line setting", "line settings"))
                      .arg(double(scanner.elapsedNs()) / 1e9, 0, 'f', 1));
     return lines;
 }
@@ -115,10 +119,11 @@ const char *findingName(int kind)
 
 } // namespace
 
-QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings)
+QByteArray jsonFinding(const ScanFinding &finding, const LineSettings &settings, bool overTcp)
 {
-    QByteArray text = "{\"station\":" + QByteArray::number(finding.station) + ",\"line\":"
-                      + jsonString(settings.toString()) + ",\"found\":\"" + findingName(finding.kind) + '"';
+    QByteArray text = "{\"station\":" + QByteArray::number(finding.station)
+                      + ",\"line\":" + (overTcp ? QByteArray("null") : jsonString(settings.toString()))
+                      + ",\"found\":\"" + findingName(finding.kind) + '"';
     if (finding.kind == ScanFinding::Answered || finding.kind == ScanFinding::Exception)
         text += ",\"ms\":" + jsonMs(finding.responseNs);
     if (finding.kind == ScanFinding::Exception)
