@@ -172,6 +172,9 @@ TOOLKIT_EXPORT QString dumpByteArray(const QByteArray &a);
 TOOLKIT_EXPORT unsigned char UInt8CheckSum(const unsigned char *data, int length);
 TOOLKIT_EXPORT unsigned short UShortCheckSum(const unsigned char *data, int length);
 TOOLKIT_EXPORT unsigned char XorUInt8CheckSum(const unsigned char *data, int length);
+// CRC-16/ARC (polynomial 0x8005 reflected, start value 0; "123456789" gives
+// 0xBB3D), not the Modbus RTU CRC, which starts at 0xFFFF: a frame's CRC is
+// update_crc_16 folded from 0xFFFF, low byte sent first.
 TOOLKIT_EXPORT unsigned short CRC16Calculate(const unsigned char *data, int length);
 
 #endif // TOOLS_H

@@ -18,6 +18,7 @@ Crc fold(Crc crc, Update update)
 TEST(Crc, CheckValuesOfTheCommonParameterSets)
 {
     EXPECT_EQ(fold<unsigned short>(0, update_crc_16), 0xBB3D);
+    EXPECT_EQ(fold<unsigned short>(0xFFFF, update_crc_16), 0x4B37); // Modbus, as tools.h tells integrators
     EXPECT_EQ(fold<unsigned short>(0xFFFF, update_crc_ccitt), 0x29B1);
     EXPECT_EQ(fold<unsigned short>(0, update_crc_kermit), 0x2189);
     EXPECT_EQ(static_cast<unsigned short>(~fold<unsigned short>(0, update_crc_dnp)), 0xEA82);
