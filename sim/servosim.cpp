@@ -66,12 +66,17 @@ void printStats(const SimStats &s, qint64 echoed)
                  s.frames, s.answered, s.broadcasts, s.otherStations, s.badFrames, s.exceptions);
     if (s.otherBaud)
         std::fprintf(stderr, ", %lld at another baud rate", s.otherBaud);
-    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
-        if (s.faults[kind])
-            std::fprintf(stderr, ", %lld %s", s.faults[kind], FaultPlan::name(FaultPlan::Kind(kind)));
-    }
     if (echoed)
         std::fprintf(stderr, ", %lld echoed", echoed);
+    // Injected faults by their --faults names, apart from what the drives
+    // themselves answered ("exception 11" beside "0 exceptions").
+    const char *separator = "; injected: ";
+    for (int kind = FaultPlan::Drop; kind < FaultPlan::KindCount; ++kind) {
+        if (s.faults[kind]) {
+            std::fprintf(stderr, "%s%s %lld", separator, FaultPlan::name(FaultPlan::Kind(kind)), s.faults[kind]);
+            separator = ", ";
+        }
+    }
     std::fprintf(stderr, "\n");
 }
 
