@@ -89,9 +89,11 @@ int main(int argc, char **argv)
     }
     Session session(plan.options);
     int status = session.loadDriver(QCoreApplication::applicationDirPath());
+    const Step *ran = nullptr; // the last step begun
     for (const Step &step : plan.steps) {
         if (status || interruptSignal())
             break;
+        ran = &step;
         if (plan.steps.size() > 1) {
             std::printf("> %s\n", qPrintable(step.text));
             std::fflush(stdout);
@@ -104,9 +106,12 @@ int main(int argc, char **argv)
         status = 1;
     if (interruptSignal()) {
         session.closeLine();
-        // The data's reader has what it wanted (servoctl ... --csv - | head).
-        if (interruptSignal() == SIGPIPE && plan.options.dataOnStdout())
-            return 0;
+        // Stopping a command that runs until stopped is its end (Ctrl-C, as
+        // the poll's header offers, or poll | head); the data's reader gone
+        // is the end of any (servoctl ... --csv - | head).
+        const bool stopped = ran && runsUntilStopped(*ran, plan.options);
+        if (stopped || (interruptSignal() == SIGPIPE && plan.options.dataOnStdout()))
+            return status;
         std::fprintf(stderr, "servoctl: interrupted by %s\n", interruptSignalName());
         return 128 + interruptSignal();
     }

@@ -222,10 +222,15 @@ Exit status: 0 done, 1 a command failed (the driver's error text is printed,
 then a "hint:" line on what usually causes it; or the line is in use, was lost or echoed otherwise than --local-echo says,
 or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong (also no line given), 3 restore was not confirmed (no "y" on
-the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
-SIGPIPE ended it (the line is closed and its settings restored). While data
-goes to standard output (--csv -, --csv-wide -, --format json) the rest goes
-to standard error, and a reader gone (| head) ends servoctl with 0.
+the terminal, or no terminal and no --yes) and wrote nothing. A poll without
+--polls, a monitor without --count or --duration and a gateway run until
+stopped: Ctrl-C (SIGINT), SIGTERM, SIGHUP or their reader gone (| head,
+SIGPIPE) is their end, with the status of what ran (0 when nothing failed).
+Any other command a signal cuts short ends with 128 + the signal (130 for
+SIGINT, 143 for SIGTERM), "interrupted by" said; the line is closed and its
+settings restored either way. While data goes to standard output (--csv -,
+--csv-wide -, --format json) the rest goes to standard error, and a reader
+gone (| head) ends any command with the status of what ran.
 
 Examples:
   servoctl info

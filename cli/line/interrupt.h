@@ -4,7 +4,8 @@
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE end servoctl in order: the handler
 // only records the signal and makes interruptWakeFd() readable, which ends
 // every wait of the port and of servoctl within milliseconds; the program
-// then closes its line (which restores the device's settings) and exits with
+// then closes its line (which restores the device's settings) and exits:
+// with 0 when it stopped a command that runs until stopped, else with
 // 128 + the signal. A second SIGINT, SIGTERM or SIGHUP ends the program at
 // once, as if no handler were there, after restoring the line's settings
 // (SIGPIPE repeats with every write to a reader that is gone, so it never

@@ -133,6 +133,20 @@ bool parsePlan(const QStringList &args, const CommandTable &commands, Plan *plan
     return false;
 }
 
+bool runsUntilStopped(const Step &step, const Options &options)
+{
+    switch (step.action) {
+    case Step::Poll:
+        return options.polls == 0;
+    case Step::Monitor:
+        return options.count == 0 && options.durationS == 0;
+    case Step::Gateway:
+        return true;
+    default:
+        return false;
+    }
+}
+
 const CommandEntry *findCommand(const CommandTable &commands, const QString &name)
 {
     for (const CommandEntry &entry : commands) {

@@ -28,7 +28,7 @@ struct Step
 {
     // The commands the plan's rules name; Other: one that no rule names,
     // which its entry and its data say everything about.
-    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan, Monitor, Other };
+    enum Action { Info, Station, Read, Write, Poll, Backup, Restore, Plot, Scan, Monitor, Gateway, Other };
 
     Action action = Info;
     const CommandEntry *entry = nullptr; // in the table the plan was checked against
@@ -59,6 +59,11 @@ struct Plan
 // The command line checked against the commands a table holds (commands.h
 // has servoctl's): false with a text naming the offending word.
 bool parsePlan(const QStringList &args, const std::vector<CommandEntry> &commands, Plan *plan, QString *error);
+
+// A command that ends only when stopped (poll without --polls, monitor
+// without --count or --duration, gateway): a signal or a reader gone is
+// its end, not a failure.
+bool runsUntilStopped(const Step &step, const Options &options);
 
 // A refusal, or a backup header's line, is one line: control characters
 // and line separators the user typed (a carriage return pasted along), a

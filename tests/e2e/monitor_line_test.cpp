@@ -345,11 +345,10 @@ TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
     ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "monitor"});
     ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
     monitor.signal(SIGTERM);
-    EXPECT_EQ(monitor.finish(5000), 128 + SIGTERM);
+    EXPECT_EQ(monitor.finish(5000), 0); // runs until stopped: stopping it is no failure
     EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
         << qPrintable(monitor.out());
-    EXPECT_TRUE(monitor.err().endsWith(QLatin1String("servoctl: interrupted by SIGTERM\n")))
-        << qPrintable(monitor.err());
+    EXPECT_FALSE(monitor.err().contains(QLatin1String("interrupted"))) << qPrintable(monitor.err());
 }
 
 } // namespace

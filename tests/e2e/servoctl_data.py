@@ -41,14 +41,16 @@ class CsvToPipes(unittest.TestCase):
         self.assertIn("2 polls, 2 good", out.stderr)
 
     def test_a_reader_that_goes_away_ends_servoctl_quietly(self):
-        # poll without --polls runs until its reader, head, has what it wanted
+        # poll without --polls runs until its reader, head, has what it
+        # wanted: its end, whether it writes data or a person's text
         shell = " ".join("'%s'" % a for a in SERVOCTL)
-        out = subprocess.run(
-            ["bash", "-c", "set -o pipefail; %s --sim poll HR1 --interval 1 --csv - | head -n 3" % shell],
-            capture_output=True, text=True, timeout=TIMEOUT_S, stdin=subprocess.DEVNULL)
-        self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertEqual(len(out.stdout.splitlines()), 3)
-        self.assertNotIn("interrupted", out.stderr)
+        for output in ("--csv -", "--format json", ""):
+            out = subprocess.run(
+                ["bash", "-c", "set -o pipefail; %s --sim poll HR1 --interval 1 %s | head -n 3" % (shell, output)],
+                capture_output=True, text=True, timeout=TIMEOUT_S, stdin=subprocess.DEVNULL)
+            self.assertEqual(out.returncode, 0, output + ": " + out.stderr)
+            self.assertEqual(len(out.stdout.splitlines()), 3)
+            self.assertNotIn("interrupted", out.stderr)
 
     def test_dev_stdout_and_fifos_but_never_a_users_file(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -66,12 +66,12 @@ TEST(ServoctlLimits, WhatAStandardDriveTakesPassesWithoutWarning)
         QStringList command;
         const char *shown;
     } cases[] = {
-        {{"poll", "DI1", "bit", "1000", "DI1001", "bit", "1000"}, ", 1 read a cycle"},
-        {{"poll", "DI1", "bit", "1000", "DI1001", "bit", "1001"}, ", 2 reads a cycle"},
+        {{"--polls", "1", "poll", "DI1", "bit", "1000", "DI1001", "bit", "1000"}, ", 1 read a cycle"},
+        {{"--polls", "1", "poll", "DI1", "bit", "1000", "DI1001", "bit", "1001"}, ", 2 reads a cycle"},
         {QStringList{"write", "FN5DO1", "bit"} + coilValues(1969).mid(3), "FN5DO1: wrote 1969 bits\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--sim", "--line", "RS485,115200,NONE,8,2", "--polls", "1"} + c.command);
+        const Outcome run = servoctl(QStringList{"--sim", "--line", "RS485,115200,NONE,8,2"} + c.command);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
         EXPECT_TRUE(run.out.contains(QLatin1String(c.shown))) << c.shown << " in " << qPrintable(run.out);
         EXPECT_FALSE(run.err.contains(QLatin1String(kPastStandard))) << qPrintable(run.err);

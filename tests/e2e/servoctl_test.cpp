@@ -194,14 +194,17 @@ TEST(Servoctl, ALineInUseIsRefused)
                     .hasMatch())
         << qPrintable(second.err);
     first.signal(SIGINT);
-    EXPECT_EQ(first.finish(), 130);
+    // Stopped as offered: 1 once a cycle found no answer, else 0; never 130.
+    const int status = first.finish();
+    EXPECT_TRUE(status == 0 || status == 1) << status;
     ::close(master);
     ::close(slave);
 }
 
 // SIGINT and SIGTERM end a long wait at once, in order: the device gets
-// its settings back, one line says why, and the status says which signal.
-// The request whose wait was cut short counts as no failure of the line.
+// its settings back, one line says why, and the status says which signal;
+// a poll, which runs until stopped, ends with what its cycles found. The
+// request whose wait was cut short counts as no failure of the line.
 TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
 {
     const struct
@@ -211,7 +214,7 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
         int status;
     } cases[] = {
         {{"--stats", "read", "HR1"}, SIGINT, 130},         {{"write", "HR1", "word", "5"}, SIGTERM, 143},
-        {{"--stats", "poll", "HR1"}, SIGINT, 130},         {{"poll", "HR1"}, SIGTERM, 143},
+        {{"--stats", "poll", "HR1"}, SIGINT, 0},           {{"poll", "HR1"}, SIGTERM, 0},
         {{"--delay", "5000", "read", "HR1"}, SIGINT, 130}, // before the first request
     };
     for (const auto &c : cases) {
@@ -235,8 +238,9 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
         child.signal(c.signal);
         EXPECT_EQ(child.finish(), c.status) << qPrintable(c.command.join(' ')) << qPrintable(child.err());
         EXPECT_LT(timer.elapsed(), 1500) << "not the 4 attempts of 3 s";
-        EXPECT_TRUE(child.err().endsWith(QStringLiteral("servoctl: interrupted by %1\n")
-                                             .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))))
+        EXPECT_EQ(child.err().endsWith(QStringLiteral("servoctl: interrupted by %1\n")
+                                           .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))),
+                  c.status != 0)
             << qPrintable(child.err());
         if (c.command.contains(QLatin1String("--stats"))) {
             EXPECT_TRUE(child.out().contains(QLatin1String(" max ms\nline: ")))
@@ -284,7 +288,7 @@ TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
     const int pollsBefore = poll.out().count(QLatin1String(" good\n"));
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, ").arg(pollsBefore + 2)));
     poll.signal(SIGINT);
-    EXPECT_EQ(poll.finish(), 130);
+    EXPECT_EQ(poll.finish(), 0);
     EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
     EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
     drives->signal(SIGTERM);

@@ -198,7 +198,7 @@ int runGateway(Session &session, const Step &step)
 
 extern const CommandEntry gatewayCommand = {
     "gateway",
-    Step::Other,
+    Step::Gateway,
     true,
     false,
     false,

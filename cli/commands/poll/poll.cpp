@@ -272,7 +272,10 @@ bool pollCycle(Session &session, PollRun *run)
 
 int pollSummary(const PollRun &run)
 {
-    QString summary = QStringLiteral("%1 polls, %2 good").arg(run.polls).arg(run.good);
+    QString summary = QStringLiteral("%1 %2, %3 good")
+                          .arg(run.polls)
+                          .arg(QLatin1String(run.polls == 1 ? "poll" : "polls"))
+                          .arg(run.good);
     if (run.uncertain)
         summary += QStringLiteral(", %1 uncertain").arg(run.uncertain);
     if (run.linesLost) {
@@ -284,7 +287,7 @@ int pollSummary(const PollRun &run)
         return failure(QString(), run.echoFault);
     if (run.logFailed)
         return 1;
-    if (!run.lastError.isEmpty() && !interruptSignal())
+    if (!run.lastError.isEmpty())
         return driverFailure(run.lastErrorContext, run.lastError);
     return 0;
 }
