@@ -25,6 +25,7 @@
 #include "stepchecks.h"
 #include "storemodel.h"
 #include "tcpport.h"
+#include "teco_servo_texts.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -60,11 +61,13 @@ CommunicatorCommand driverCommand(const Step &step)
 }
 
 // A failure the driver reported: its text, then what usually causes it.
-int driverFailure(const QString &context, const QString &text)
+int driverFailure(const QString &context, const QString &text, const QString &cost)
 {
     failure(context, text);
     if (const QString hint = hintFor(text); !hint.isEmpty())
         std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(hint));
+    if (!cost.isEmpty())
+        std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(cost));
     return 1;
 }
 
@@ -205,17 +208,21 @@ void Session::warnOfLockFolder()
 
 QByteArray Session::driverRead(const CommunicatorCommand &command)
 {
+    const qint64 start = monotonicNs();
     m_watched->beginCall();
     const QByteArray data = m_driver->read(m_watched.get(), command);
     m_watched->endCall();
+    m_callNs = monotonicNs() - start;
     return data;
 }
 
 bool Session::driverWrite(const CommunicatorCommand &command, const QByteArray &data)
 {
+    const qint64 start = monotonicNs();
     m_watched->beginCall();
     const bool done = m_driver->write(m_watched.get(), command, data);
     m_watched->endCall();
+    m_callNs = monotonicNs() - start;
     return done;
 }
 
@@ -289,8 +296,21 @@ int Session::callOutcome(const QString &context, const PortCounters &before, boo
 {
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
-    if (m_driver->hasError() || !done)
-        return driverFailure(context, failureText());
+    if (m_driver->hasError() || !done) {
+        // A silent station makes every attempt wait out the time-out: what
+        // a poll pays for it each cycle.
+        const QString text = failureText();
+        const qint64 requests = m_port->counters().requests - before.requests;
+        const QString cost = requests < 2 || !text.startsWith(QLatin1String(TecoServoText::NoResponse))
+                                 ? QString()
+                                 : QStringLiteral("it took %1 s: %2 requests (--retries %3) at --timeout "
+                                                  "%4 ms; lower them to give up sooner")
+                                       .arg(double(m_callNs) / 1e9, 0, 'f', 1)
+                                       .arg(requests)
+                                       .arg(m_port->retryCount())
+                                       .arg(m_port->answerTimeout());
+        return driverFailure(context, text, cost);
+    }
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(station, what));
     if (m_port->counters().uncertainEchoes > before.uncertainEchoes)

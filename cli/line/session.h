@@ -113,6 +113,7 @@ private:
     std::unique_ptr<SimServer> m_simServer;
     std::unique_ptr<SerialPort> m_port;
     std::unique_ptr<WatchedPort> m_watched; // what the driver is handed: m_port, counted
+    qint64 m_callNs = 0;                    // the last driver call took
     LineStats m_stats;
     std::unique_ptr<CsvLog> m_csv;
     std::unique_ptr<WideCsv> m_wide;
@@ -134,8 +135,9 @@ int failure(const QString &context, const QString &text);
 QString lastFailureText();
 // The driver's command for a read or write step.
 CommunicatorCommand driverCommand(const Step &step);
-// The same for the driver's text, and a line on what usually causes it.
-int driverFailure(const QString &context, const QString &text);
+// The same for the driver's text, and a line on what usually causes it;
+// cost, when not empty, a line on what the failure took.
+int driverFailure(const QString &context, const QString &text, const QString &cost = QString());
 // Why an answer (or acknowledgement) is not shown as good.
 QString uncertainText(int station, const char *what);
 QString uncertainEchoText(const char *what);

@@ -19,6 +19,7 @@
 #include "frametrace.h"
 #include "interrupt.h"
 #include "manualaddress.h"
+#include "pollstatus.h"
 #include "serialport.h"
 #include "stationlist.h"
 #include "tcpport.h"
@@ -89,6 +90,11 @@ struct PollRun
     QString lastErrorContext;         // "poll" and what that read was for
     QString echoFault;                // ends the poll: every read would fail alike
     QStringList lines;                // the cycle's display
+    QString status;                   // why the cycle was slow, if it was
+    qint64 cycleNs = 0;               // the last cycle's reads took
+    PollTrouble statusTrouble;        // counted when standard error last heard why
+    qint64 statusAtNs = 0;            // and when
+    int statusPoll = 1;               // the first poll it has not heard of
     QMap<int, QStringList> itemLines; // the station's, by item: shown in the order typed
 };
 
@@ -207,7 +213,8 @@ void showCycle(Session &session, PollRun *run)
                      .arg(clockText(QDateTime::currentMSecsSinceEpoch()))
                      .arg(run->polls)
                      .arg(run->good)
-                 + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString()));
+                 + (run->uncertain ? QStringLiteral(", %1 uncertain").arg(run->uncertain) : QString())
+                 + (run->live && !run->status.isEmpty() ? QStringLiteral("; ") + run->status : QString()));
     lines += run->lines;
     if (session.options().stats && run->live)
         lines += session.statsLines();
@@ -225,10 +232,29 @@ void showCycle(Session &session, PollRun *run)
     std::fflush(stdout);
 }
 
+// Why the poll is slow, on a terminal standard error when the display is
+// not one: at most once a second, the retries and failures since.
+void reportTrouble(Session &session, PollRun *run)
+{
+    const qint64 now = monotonicNs();
+    if (run->live || !isatty(STDERR_FILENO) || now - run->statusAtNs < 1000000000)
+        return;
+    const PollTrouble trouble = PollTrouble::of(session.stats(), run->step.stations);
+    const QString status = pollStatus(run->cycleNs, session.options().intervalMs, trouble - run->statusTrouble,
+                                      QStringLiteral("poll %1").arg(run->statusPoll));
+    if (!status.isEmpty())
+        warn(QStringLiteral("poll %1: %2").arg(run->polls).arg(status));
+    run->statusTrouble = trouble;
+    run->statusAtNs = now;
+    run->statusPoll = run->polls + 1;
+}
+
 // One cycle: false when the poll ends (a signal, an echo fault, a line
 // lost and not back).
 bool pollCycle(Session &session, PollRun *run)
 {
+    const qint64 startNs = monotonicNs();
+    const PollTrouble before = PollTrouble::of(session.stats(), run->step.stations);
     run->lines.clear();
     QString cycleError;
     QString cycleErrorContext;
@@ -266,7 +292,11 @@ bool pollCycle(Session &session, PollRun *run)
     run->uncertain += cycleDoubtful ? 1 : 0;
     run->lastError = cycleError;
     run->lastErrorContext = cycleErrorContext;
+    run->cycleNs = monotonicNs() - startNs;
+    run->status = pollStatus(run->cycleNs, session.options().intervalMs,
+                             PollTrouble::of(session.stats(), run->step.stations) - before);
     showCycle(session, run);
+    reportTrouble(session, run);
     return true;
 }
 
