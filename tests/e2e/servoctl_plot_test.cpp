@@ -2,6 +2,7 @@
 // plot as a user runs it.
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -55,6 +56,7 @@ TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
 TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
 {
     const QByteArray header = "time,station,address,raw,value\n";
+    const QByteArray now = "time,station,address,raw,value,kind,error\n";
     const QByteArray good = "2026-12-06T06:10:01.000,1,IR1,0x03E8,1000\n";
     const struct
     {
@@ -67,14 +69,27 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         {header + "2026-12-06T06:10:01,1,IR1,0x03E8,1\n",
          {"-o", "x.png"},
          1,
-         "LOG:2: not a time such as 2026-12-06T06:10:01.123: 2026-12-06T06:10:01"},
+         "LOG:2: not a time such as 2026-12-06T06:10:01.123+01:00: 2026-12-06T06:10:01"},
+        {now + "2026-12-06T06:10:01.000+1:300,1,IR1,,,read,x\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: not a time such as 2026-12-06T06:10:01.123+01:00: 2026-12-06T06:10:01.000+1:300"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,IR1,0x03E8,1000,wrote,\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: not a kind (read, write or broadcast): wrote"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,IR1,0x03E8,1000,read,timed out\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: a failed read with a value: 0x03E8,1000"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,HR1,,,write,timed out\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: "},
         {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: 1000"},
         {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1, "LOG:3: a row has 5 fields, this one 6:"},
         {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1, "LOG:2: a quoted field is never closed: 1"},
         {"time,station,address,value\n" + good,
          {"-o", "x.png"},
          1,
-         "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value: "
+         "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value,kind,error: "
          "time,station,address,value"},
         {header, {"-o", "x.png"}, 1, "LOG: no rows to plot"},
         {header + "2026-12-06T06:10:01.000,1,IR2,0x7FC00000,nan\n", {"-o", "x.png"}, 1, "LOG: no value to draw, every one is nan or inf"},
@@ -282,7 +297,10 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.csv"));
-    const qint64 ms = QDateTime(QDate(2026, 12, 6), QTime(6, 10, 1, 123)).toMSecsSinceEpoch();
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "XST-5:30"); // 5 h 30 min east of UTC, without time zone data
+    tzset();
+    const qint64 ms = QDateTime(QDate(2026, 12, 6), QTime(0, 40, 1, 123), Qt::UTC).toMSecsSinceEpoch();
     QString error;
     {
         CsvLog log;
@@ -291,23 +309,34 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
             << qPrintable(error);
         EXPECT_TRUE(log.append(ms, 2, QStringLiteral("HR100 low"), QStringLiteral("0xE8"), QStringLiteral("a,\"b\"\nc")));
         EXPECT_TRUE(log.append(ms + 1, 247, QStringLiteral("IR2SW"), QStringLiteral("0x3F800000"), QStringLiteral("1.0")));
+        EXPECT_TRUE(log.append(ms + 2, 3, QStringLiteral("IR1"), QString(), QString(), LogKind::Read,
+                               QStringLiteral("PLC no response")));
+        EXPECT_TRUE(log.append(ms + 3, 0, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1"),
+                               LogKind::Broadcast));
         EXPECT_TRUE(log.flush());
         EXPECT_FALSE(CsvLog().open(path, QString(), &error));
         EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
     }
     EXPECT_EQ(contentsOf(path).toStdString(),
               "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
-              "time,station,address,raw,value\n"
-              "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
-              "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
+              "time,station,address,raw,value,kind,error\n"
+              "2026-12-06T06:10:01.123+05:30,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\",read,\n"
+              "2026-12-06T06:10:01.124+05:30,247,IR2SW,0x3F800000,1.0,read,\n"
+              "2026-12-06T06:10:01.125+05:30,3,IR1,,,read,PLC no response\n"
+              "2026-12-06T06:10:01.126+05:30,0,HR1,0x0001,1,broadcast,\n");
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
     QList<CsvLogRow> rows;
     ASSERT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 4);
     EXPECT_EQ(rows[0].value, QStringLiteral("a,\"b\"\nc"));
     EXPECT_EQ(rows[1].line, 5);
     EXPECT_EQ(rows[1].epochMs, ms + 1);
     EXPECT_EQ(rows[1].station, 247);
     EXPECT_EQ(rows[1].raw, 0x3F800000u);
+    EXPECT_EQ(rows[2].epochMs, ms + 2) << "read back by its offset, in any time zone";
+    EXPECT_EQ(rows[2].error, QStringLiteral("PLC no response"));
+    EXPECT_EQ(rows[3].kind, LogKind::Broadcast);
 }
 
 // A disk filling up takes part of a write and then refuses the rest: the
