@@ -83,6 +83,7 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
          1,
          "LOG:2: a failed read with a value: 0x03E8,1000"},
         {now + "2026-12-06T06:10:01.000+01:00,1,HR1,,,write,timed out\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: "},
+        {now + "2026-12-06T06:10:01.000+01:00,1,HR1,0x0001,1,write,\n", {"-o", "x.png"}, 1, "LOG: no reads to plot, only writes"},
         {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: 1000"},
         {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1, "LOG:3: a row has 5 fields, this one 6:"},
         {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1, "LOG:2: a quoted field is never closed: 1"},
@@ -180,13 +181,28 @@ TEST(ServoctlPlot, EndsAHangingGnuplotWhenItEnds)
     }
 }
 
-// A log of a speed, a position and a status bit, named by a map: a panel
-// each on one time axis, named with their units, the bit in steps. A
-// gnuplot on PATH keeps the script it is given and hands it to the real one.
-TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
+// servoctl plot with a gnuplot on PATH that keeps the script and data it is
+// given in dir's "seen" folder and hands them to the real one.
+Outcome plotKeepingScript(const QTemporaryDir &dir, const QStringList &args)
 {
     const QString gnuplot = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
-    if (gnuplot.isEmpty())
+    QDir(dir.path()).mkdir(QStringLiteral("seen"));
+    fileIn(dir, QStringLiteral("gnuplot"),
+           "#!/bin/sh\n/bin/cp plot.gp *.dat '" + dir.filePath(QStringLiteral("seen")).toLocal8Bit() + "'\nexec '"
+               + gnuplot.toLocal8Bit() + "' \"$@\"\n",
+           0500);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toLocal8Bit());
+    const Outcome run = servoctl(QStringList{"plot"} + args);
+    qputenv("PATH", path);
+    return run;
+}
+
+// A log of a speed, a position and a status bit, named by a map: a panel
+// each on one time axis, named with their units, the bit in steps.
+TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("gnuplot")).isEmpty())
         GTEST_SKIP() << "no gnuplot";
     QTemporaryDir dir;
     QByteArray log = "time,station,address,raw,value\n";
@@ -203,17 +219,10 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     // An old map's line, without a unit, is read as before.
     const QString map = fileIn(dir, QStringLiteral("signals.map"),
                                "IR1 word speed rpm  # actual\nIR2 dword position counts\nIR4.1 bit at_speed\n");
-    const QString seen = dir.filePath(QStringLiteral("seen.gp"));
-    fileIn(dir, QStringLiteral("gnuplot"),
-           "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '" + gnuplot.toLocal8Bit() + "' \"$@\"\n",
-           0500);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", dir.path().toLocal8Bit());
-    const Outcome run = servoctl({"plot", csv, "--map", map, "-o", dir.filePath("run.png")});
-    qputenv("PATH", path);
+    const Outcome run = plotKeepingScript(dir, {csv, "--map", map, "-o", dir.filePath("run.png")});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, dir.filePath("run.png") + QStringLiteral(": plot of 150 rows, 3 lines in 3 panels, 1200x700\n"));
-    const QString script = QString::fromUtf8(contentsOf(seen));
+    const QString script = QString::fromUtf8(contentsOf(dir.filePath("seen/plot.gp")));
     EXPECT_TRUE(script.contains(QLatin1String("set multiplot layout 3,1 title 'run.csv, 2026-12-06 06:10:00'")))
         << qPrintable(script);
     EXPECT_EQ(script.count(QLatin1String("\nplot ")), 3);
@@ -235,6 +244,46 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     const Outcome refused = servoctl({"plot", csv, "--map", bad, "-o", dir.filePath("bad.png")});
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1:2: IR1 repeats IR1 of line 1 (see servoctl --help)\n").arg(bad));
+}
+
+// Two drives' set-points in one panel: the second line dashed, the first
+// broken at its failed read (NaN in its data) and crossed at the foot,
+// each write marked at its time and labelled, the unacknowledged one red.
+TEST(ServoctlPlot, BreaksLinesAtFailedReadsAndMarksWrites)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("gnuplot")).isEmpty())
+        GTEST_SKIP() << "no gnuplot";
+    QTemporaryDir dir;
+    const QString csv = fileIn(
+        dir, QStringLiteral("log.csv"),
+        "time,station,address,raw,value,kind,error\n"
+        "2026-12-06T06:10:00.000+05:30,1,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:00.000+05:30,2,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:00.500+05:30,1,HR1,,,read,PLC no response\n"
+        "2026-12-06T06:10:00.500+05:30,2,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:01.500+05:30,1,HR1,0x04B0,1200,write,\n"
+        "2026-12-06T06:10:01.600+05:30,2,HR1,0xFCE0,-800,write,PLC no response\n"
+        "2026-12-06T06:10:02.000+05:30,1,HR1,0x04B0,1200,read,\n"
+        "2026-12-06T06:10:02.000+05:30,2,HR1,0x0000,0,read,\n");
+    const Outcome run = plotKeepingScript(dir, {csv, "-o", dir.filePath("log.png")});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out,
+              dir.filePath("log.png")
+                  + QStringLiteral(": plot of 8 rows (1 failed read, 2 writes), 2 lines in 1 panel, 1200x700\n"));
+    EXPECT_EQ(contentsOf(dir.filePath("seen/0.dat")), "0.0000 0\n0.5000 NaN\n2.0000 1200\n");
+    EXPECT_EQ(contentsOf(dir.filePath("seen/0-failed.dat")), "0.5000\n");
+    const QString script = QString::fromUtf8(contentsOf(dir.filePath("seen/plot.gp")));
+    for (const char *line :
+         {"title 'log.csv, 2026-12-06 06:10:00 +05:30'",
+          "set arrow from 1.5, graph 0 to 1.5, graph 1 nohead front linewidth 1.5 dashtype 2 linecolor rgb '#333333'",
+          "set arrow from 1.6, graph 0 to 1.6, graph 1 nohead front linewidth 1.5 dashtype 3 linecolor rgb '#cc0000'",
+          "set label 'station 1 HR1 := 1200' at first 1.5, screen ",
+          "set label 'station 2 HR1 := -800 (unconfirmed)' at first 1.6, screen ",
+          "'0.dat' using 1:2 with steps linetype 1 title 'station 1 HR1'",
+          "'0-failed.dat' using 1:(-60) with points linetype 1 pointtype 2",
+          "'1.dat' using 1:2 with steps linetype 2 dashtype 2 title 'station 2 HR1'"})
+        EXPECT_TRUE(script.contains(QLatin1String(line))) << line << "\n" << qPrintable(script);
+    EXPECT_FALSE(QFile::exists(dir.filePath("seen/1-failed.dat")));
 }
 
 // A long log is read as it goes, never whole: 2,000,000 rows (about 95 MB)
