@@ -316,7 +316,7 @@ int Listener::run()
     }
     if (ok && m_timeline && !interruptSignal()) {
         QString error;
-        if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), &error))
+        if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), m_clockOffsetNs, &error))
             return fail(error);
         std::printf("%s: timeline of the last %d transactions\n", qPrintable(m_options.timelinePath), m_timeline->size());
         std::fflush(stdout);
