@@ -18,7 +18,7 @@ endif()
 install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
               docs/integration.md docs/performance.md docs/reliability.md
               docs/servo-parameters.map docs/plot-signals.map docs/commissioning-trend.png
-              docs/line-efficiency.png docs/plot-example.png
+              docs/line-efficiency.png docs/plot-example.png docs/plot-outage.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 
 # The gateway as a service, an instance a line, and its configuration's example.

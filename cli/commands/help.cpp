@@ -150,8 +150,8 @@ Options:
                            (default 20)
   -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
                            dword reads int32 or float; json: JSON Lines of
-                           read, poll and scan on standard output (keys in
-                           docs/servoctl.md)
+                           read, poll, scan and the writes of their run on
+                           standard output (keys in docs/servoctl.md)
       --interval MS        poll: time between polls, {interval} (default 1000)
       --polls N            poll: stop after N reads (default 0: never)
       --stats              per station: requests, good answers, time-outs,
@@ -159,12 +159,15 @@ Options:
                            late answers dropped, retries and response times
                            (min, median, 99th percentile, max); live under
                            poll's values, and at the end of the run
-      --csv FILE           log every value read or polled into a new FILE,
-                           a row each: time,station,address,raw,value (local
-                           time to the millisecond, the address and value as
-                           printed, raw the item's bits in hex); - (or
-                           /dev/stdout) writes it to standard output, a fifo
-                           takes it as it is
+      --csv FILE           log every value read or polled, every failed
+                           read and every write into a new FILE, a row
+                           each: time,station,address,raw,value,kind,error
+                           (local time to the millisecond with its offset
+                           from UTC, the address and value as printed, raw
+                           the item's bits in hex, kind read, write or
+                           broadcast, error why a read failed or a write was
+                           not acknowledged); - (or /dev/stdout) writes it
+                           to standard output, a fifo takes it as it is
       --csv-wide FILE      log one read or poll as a row a cycle, a column a
                            signal, for spreadsheets (- as --csv)
   -0, --zero-based         register numbers count from 0, as in manuals

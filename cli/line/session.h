@@ -79,8 +79,12 @@ public:
     QString failureText() const;
     QStringList lateAnswerWarnings();
     int logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs);
-    // A read that failed: a JSON line, and an empty cell of --csv-wide.
+    // A read that failed: a JSON line, a row for each of its items in the
+    // CSV log, and an empty cell of --csv-wide.
     int logFailure(const Step &item, int station, const QString &text, qint64 epochMs);
+    // A write sent, at the time it was commanded: a JSON line and a CSV row
+    // an item, with the values written; error empty when acknowledged.
+    int logWrite(const Step &step, qint64 epochMs, const QString &error);
     // --csv-wide's row of the read or the poll cycle.
     int endWideRow();
     int writeJson(const QByteArray &line);
@@ -103,6 +107,7 @@ private:
     void warnOfLockFolder();
     int startSimulatedLine(const LineSettings &settings);
     int openLog(const Step &step);
+    int flushCsv();
 
     Options m_options;
     DriverLoader m_loader;

@@ -57,7 +57,44 @@ int Session::writeJson(const QByteArray &line)
 
 int Session::logFailure(const Step &item, int station, const QString &text, qint64 epochMs)
 {
-    return writeJson(jsonFailure(epochMs, item, station, text));
+    if (const int status = writeJson(jsonFailure(epochMs, item, station, text)))
+        return status;
+    if (!m_csv)
+        return 0;
+    // A row for each item, so that each signal's line breaks at the outage.
+    for (int i = 0; i < item.count; ++i) {
+        if (!m_csv->append(epochMs, station, item.address.itemLabel(*item.type, i), QString(), QString(),
+                           LogKind::Read, text))
+            break;
+    }
+    return flushCsv();
+}
+
+int Session::logWrite(const Step &step, qint64 epochMs, const QString &error)
+{
+    const LogKind kind = step.broadcast ? LogKind::Broadcast : LogKind::Write;
+    const QList<ItemValue> values = itemValues(step, step.data);
+    for (const ItemValue &value : values) {
+        if (const int status = writeJson(jsonReading(epochMs, step, step.station, value, kind, error)))
+            return status;
+    }
+    if (!m_csv)
+        return 0;
+    for (const ItemValue &value : values) {
+        if (!m_csv->append(epochMs, step.station, value.label,
+                           formatValue(value.raw, *step.type, ValueFormat::Hex), value.shown, kind, error))
+            break;
+    }
+    return flushCsv();
+}
+
+// A log that cannot be written fails the run: what is missing from it
+// happened but was not kept.
+int Session::flushCsv()
+{
+    if (m_csv->flush() || interruptSignal())
+        return 0;
+    return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
 }
 
 int Session::endWideRow()
@@ -67,8 +104,6 @@ int Session::endWideRow()
     return failure(QStringLiteral("log %1").arg(m_options.wideCsvPath), m_wide->errorString());
 }
 
-// A log that cannot be written fails the run: values missing from it were
-// read but not kept.
 int Session::logValues(const Step &step, const QList<ItemValue> &values, qint64 epochMs)
 {
     for (const ItemValue &value : values) {
@@ -84,9 +119,7 @@ int Session::logValues(const Step &step, const QList<ItemValue> &values, qint64 
         if (!m_csv->append(epochMs, step.station, value.label, raw, value.shown))
             break;
     }
-    if (m_csv->flush() || interruptSignal())
-        return 0;
-    return failure(QStringLiteral("log %1").arg(m_options.csvPath), m_csv->errorString());
+    return flushCsv();
 }
 
 // The statistics table, with what only the port (or the simulated line)

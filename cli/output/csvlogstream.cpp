@@ -9,7 +9,6 @@
 
 namespace {
 
-const int kFieldCount = 5;
 const int kBlockBytes = 1 << 20;
 const char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss.zzz";
 
@@ -52,6 +51,18 @@ int digitsAt(const QByteArray &text, int at, int count)
     return value;
 }
 
+// "HH:mm:ss.zzz" at text[11], added to dayMs.
+bool parseClock(const QByteArray &text, qint64 dayMs, qint64 *epochMs)
+{
+    const int hour = digitsAt(text, 11, 2), minute = digitsAt(text, 14, 2), second = digitsAt(text, 17, 2);
+    const int ms = digitsAt(text, 20, 3);
+    if (text[13] != ':' || text[16] != ':' || text[19] != '.' || hour < 0 || hour > 23 || minute < 0 || minute > 59
+        || second < 0 || second > 59 || ms < 0)
+        return false;
+    *epochMs = dayMs + hour * 3600000 + minute * 60000 + second * 1000 + ms;
+    return true;
+}
+
 } // namespace
 
 bool CsvLogStream::open(const QString &path, QString *error)
@@ -71,7 +82,8 @@ bool CsvLogStream::open(const QString &path, QString *error)
     if (got < 0)
         return false;
     const QString header = got ? joined(m_fields, m_fieldCount) : QString();
-    if (header != QLatin1String(kCsvLogHeader)) {
+    m_columns = m_fieldCount;
+    if (header != QLatin1String(kCsvLogHeader) && header != QLatin1String(kCsvLogHeaderBefore)) {
         *error = QStringLiteral("%1:1: not a servoctl log, whose first line is %2: %3")
                      .arg(path, QLatin1String(kCsvLogHeader), header);
         return false;
@@ -167,10 +179,27 @@ int CsvLogStream::record(QString *error)
     }
 }
 
-bool CsvLogStream::parseTime(const QByteArray &text, qint64 *epochMs)
+bool CsvLogStream::parseTime(const QByteArray &text, CsvLogStreamRow *row)
 {
-    // The local time of each hour once; minutes, seconds and milliseconds
-    // added on, as QDateTime would (the hour's start tells its offset).
+    row->offsetGiven = text.size() == 29 && (text[23] == '+' || text[23] == '-') && text[26] == ':';
+    if (row->offsetGiven) {
+        // An instant: the date's days, the clock and the offset, no time zone asked.
+        const int hours = digitsAt(text, 24, 2), minutes = digitsAt(text, 27, 2);
+        if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59)
+            return false;
+        row->offsetMinutes = (text[23] == '-' ? -1 : 1) * (hours * 60 + minutes);
+        if (!m_dayText.isEmpty() && text.startsWith(m_dayText) && text[10] == 'T')
+            return parseClock(text, m_day * 86400000 - row->offsetMinutes * 60000, &row->epochMs);
+        const QDate day = QDate::fromString(QString::fromLatin1(text.left(10)), QStringLiteral("yyyy-MM-dd"));
+        if (!day.isValid() || text[10] != 'T')
+            return false;
+        m_dayText = text.left(10);
+        m_day = day.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+        return parseClock(text, m_day * 86400000 - row->offsetMinutes * 60000, &row->epochMs);
+    }
+    // Older logs: local time. The local time of each hour once; minutes,
+    // seconds and milliseconds added on, as QDateTime would (the hour's start
+    // tells its offset).
     if (text.size() == 23 && text[13] == ':' && text[16] == ':' && text[19] == '.') {
         const int minute = digitsAt(text, 14, 2);
         const int second = digitsAt(text, 17, 2);
@@ -186,14 +215,53 @@ bool CsvLogStream::parseTime(const QByteArray &text, qint64 *epochMs)
                 }
             }
             if (!m_hourText.isEmpty() && text.startsWith(m_hourText)) {
-                *epochMs = m_hourMs + minute * 60000 + second * 1000 + ms;
+                row->epochMs = m_hourMs + minute * 60000 + second * 1000 + ms;
                 return true;
             }
         }
     }
     const QDateTime time = QDateTime::fromString(QString::fromUtf8(text), QLatin1String(kTimeFormat));
-    *epochMs = time.toMSecsSinceEpoch();
+    row->epochMs = time.toMSecsSinceEpoch();
     return time.isValid();
+}
+
+// What is wrong with the record as a row, else empty with *row filled in.
+QString CsvLogStream::rowError(CsvLogStreamRow *row)
+{
+    const std::vector<QByteArray> &f = m_fields;
+    quint64 station = 0;
+    if (m_fieldCount != m_columns) {
+        return QStringLiteral("a row has %1 fields, this one %2: %3").arg(m_columns).arg(m_fieldCount).arg(joined(m_fields, m_fieldCount));
+    }
+    if (!parseTime(f[0], row))
+        return QStringLiteral("not a time such as 2026-12-06T06:10:01.123+01:00: %1").arg(QString::fromUtf8(f[0]));
+    if (!parseDecimal(QString::fromUtf8(f[1]), 0, kLastStation, &station))
+        return QStringLiteral("not a station (0 to %1): %2").arg(kLastStation).arg(QString::fromUtf8(f[1]));
+    if (f[2].isEmpty())
+        return QStringLiteral("no address");
+    row->kind = LogKind::Read;
+    row->error.clear();
+    if (m_columns > 5) {
+        const QByteArray &kind = f[5];
+        if (kind == logKindName(LogKind::Write))
+            row->kind = LogKind::Write;
+        else if (kind == logKindName(LogKind::Broadcast))
+            row->kind = LogKind::Broadcast;
+        else if (kind != logKindName(LogKind::Read))
+            return QStringLiteral("not a kind (read, write or broadcast): %1").arg(QString::fromUtf8(kind));
+        row->error = f[6];
+    }
+    // A failed read has neither raw bits nor a value: nothing came.
+    row->raw = 0;
+    const bool failedRead = row->kind == LogKind::Read && !row->error.isEmpty();
+    if (failedRead && (!f[3].isEmpty() || !f[4].isEmpty()))
+        return QStringLiteral("a failed read with a value: %1").arg(QString::fromUtf8(f[3] + ',' + f[4]));
+    if (!failedRead && !parseRaw(f[3], &row->raw))
+        return QStringLiteral("not a raw value such as 0x03E8: %1").arg(QString::fromUtf8(f[3]));
+    row->station = int(station);
+    row->address = f[2];
+    row->value = f[4];
+    return QString();
 }
 
 int CsvLogStream::next(CsvLogStreamRow *row, QString *error)
@@ -203,26 +271,10 @@ int CsvLogStream::next(CsvLogStreamRow *row, QString *error)
         return got;
     m_consumed = m_bufferStart + m_at;
     row->line = m_recordLine;
-    QString why;
-    const std::vector<QByteArray> &f = m_fields;
-    quint64 station = 0;
-    if (m_fieldCount != kFieldCount) {
-        why = QStringLiteral("a row has %1 fields, this one %2: %3").arg(kFieldCount).arg(m_fieldCount).arg(joined(m_fields, m_fieldCount));
-    } else if (!parseTime(f[0], &row->epochMs)) {
-        why = QStringLiteral("not a time such as 2026-12-06T06:10:01.123: %1").arg(QString::fromUtf8(f[0]));
-    } else if (!parseDecimal(QString::fromUtf8(f[1]), 0, kLastStation, &station)) {
-        why = QStringLiteral("not a station (0 to %1): %2").arg(kLastStation).arg(QString::fromUtf8(f[1]));
-    } else if (f[2].isEmpty()) {
-        why = QStringLiteral("no address");
-    } else if (!parseRaw(f[3], &row->raw)) {
-        why = QStringLiteral("not a raw value such as 0x03E8: %1").arg(QString::fromUtf8(f[3]));
-    }
+    const QString why = rowError(row);
     if (!why.isEmpty()) {
         *error = QStringLiteral("%1:%2: %3").arg(m_path).arg(m_recordLine).arg(why);
         return -1;
     }
-    row->station = int(station);
-    row->address = f[2];
-    row->value = f[4];
     return 1;
 }

@@ -7,17 +7,23 @@
 #include <QFile>
 #include <QString>
 
+#include "csvlog.h"
+
 // A servoctl CSV log (csvlog.h) read row by row, for logs of any length:
 // memory holds one read-ahead block and one row, whatever the file's size.
-// It refuses what readCsvLog refuses, with the same texts.
+// readCsvLog reads a whole log through it.
 struct CsvLogStreamRow
 {
     int line = 0; // where the row starts in the file, from 1
     qint64 epochMs = 0;
+    int offsetMinutes = 0; // the time's offset from UTC as logged
+    bool offsetGiven = false;
     int station = 0;
     QByteArray address; // UTF-8, as logged
-    quint64 raw = 0;
-    QByteArray value; // UTF-8, as logged
+    quint64 raw = 0;    // 0 for a failed read
+    QByteArray value;   // UTF-8, as logged
+    LogKind kind = LogKind::Read;
+    QByteArray error; // UTF-8; empty: read, or acknowledged
 };
 
 class CsvLogStream
@@ -39,8 +45,8 @@ private:
     void advance() { ++m_at; }
     // 1 with a record in m_fields, 0 at the end, -1 with *error.
     int record(QString *error);
-    QString rowError(const CsvLogStreamRow &row) const;
-    bool parseTime(const QByteArray &text, qint64 *epochMs);
+    QString rowError(CsvLogStreamRow *row);
+    bool parseTime(const QByteArray &text, CsvLogStreamRow *row);
 
     QString m_path;
     QFile m_file;
@@ -53,9 +59,13 @@ private:
     int m_recordLine = 1;
     std::vector<QByteArray> m_fields;
     int m_fieldCount = 0;
+    int m_columns = 0; // of the header: older logs have five
     // The local time of the hour last seen, "yyyy-MM-ddTHH", and its start.
     QByteArray m_hourText;
     qint64 m_hourMs = 0;
+    // The date last seen with an offset, "yyyy-MM-dd", and its days since 1970.
+    QByteArray m_dayText;
+    qint64 m_day = 0;
 };
 
 #endif // SERVOCTL_CSVLOGSTREAM_H

@@ -11,7 +11,7 @@ namespace {
 
 QByteArray timeText(qint64 epochMs)
 {
-    return jsonString(QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")));
+    return jsonString(logTimeText(epochMs));
 }
 
 // The value as printed: its text is a JSON number already, but for hex and
@@ -61,16 +61,19 @@ QByteArray jsonMs(qint64 ns)
     return QByteArray::number(double(ns) / 1e6, 'f', 3);
 }
 
-QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value)
+QByteArray jsonReading(qint64 epochMs, const Step &item, int station, const ItemValue &value, LogKind kind,
+                       const QString &error)
 {
     return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
-           + addressText(item, value.label) + ",\"type\":" + jsonString(QLatin1String(item.type->name))
-           + ",\"value\":" + valueText(item, value) + ",\"raw\":" + rawText(item, value.raw) + ",\"ok\":true}\n";
+           + addressText(item, value.label) + ",\"kind\":\"" + logKindName(kind)
+           + "\",\"type\":" + jsonString(QLatin1String(item.type->name)) + ",\"value\":" + valueText(item, value)
+           + ",\"raw\":" + rawText(item, value.raw)
+           + (error.isEmpty() ? QByteArray(",\"ok\":true}\n") : ",\"ok\":false,\"error\":" + jsonString(error) + "}\n");
 }
 
 QByteArray jsonFailure(qint64 epochMs, const Step &item, int station, const QString &text)
 {
     return "{\"time\":" + timeText(epochMs) + ",\"station\":" + QByteArray::number(station) + ','
-           + addressText(item, item.address.itemLabel(*item.type, 0))
+           + addressText(item, item.address.itemLabel(*item.type, 0)) + ",\"kind\":\"read\""
            + ",\"ok\":false,\"error\":" + jsonString(text) + "}\n";
 }

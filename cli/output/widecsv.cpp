@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <QDateTime>
-
 #include "csvlog.h"
 #include "dataout.h"
 #include "newfile.h"
@@ -86,7 +84,7 @@ bool WideCsv::endRow()
         return false;
     if (m_rowMs < 0)
         return true; // nothing read this cycle
-    QByteArray row = csvField(QDateTime::fromMSecsSinceEpoch(m_rowMs).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")));
+    QByteArray row = csvField(logTimeText(m_rowMs));
     for (const QString &name : qAsConst(m_columns))
         row += ',' + csvField(m_cells.value(name));
     m_cells.clear();

@@ -1,5 +1,7 @@
 #include "commandwords.h"
 
+#include <algorithm>
+
 #include "manualaddress.h"
 #include "stepchecks.h"
 #include "typedvalues.h"
@@ -73,6 +75,12 @@ bool parseWriteArguments(const QStringList &args, Step *step, QString *error)
         return false;
     }
     step->count = args.size() - 2;
+    // Logs show the values written as given: a typed value in its format,
+    // a negative one signed.
+    const bool negative = std::any_of(args.begin() + 2, args.end(), [](const QString &arg) {
+        return arg.startsWith(QLatin1Char('-'));
+    });
+    step->format = typed ? typed->format : negative ? ValueFormat::Signed : ValueFormat::Decimal;
     return true;
 }
 

@@ -1,9 +1,11 @@
 // The monitor's pure parts with given times: the framer's splits, the
 // pairer's verdicts as the user reads them, the capture's bytes.
 #include <csignal>
+#include <ctime>
 
 #include <sys/resource.h>
 
+#include <QDateTime>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include "monitorframer.h"
 #include "monitorpairer.h"
 #include "monitorreport.h"
+#include "monitortimeline.h"
 #include "parammap.h"
 #include "pcapwriter.h"
 #include "commands.h"
@@ -229,6 +232,47 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
                            "after a frame)"})
                   .join(QLatin1Char('\n'))
                   .toStdString());
+}
+
+// Over 16 s a frame's bar keeps three thousandths of the span (a few
+// pixels, not the 10 ms of its 9 bytes), a damaged answer comes first and the key still gives each kind
+// its own colour, an exception shows its code, and the axis says when the
+// listening began.
+TEST(MonitorTimeline, KeepsItsKeyBarsAndCodesOverALongListening)
+{
+    const LineSettings line = line9600();
+    MonitorTimeline timeline({line.characterTimeNs(), line.silentIntervalNs(), true});
+    MonitorPairer pairer(1000 * kMs);
+    QList<Transaction> done;
+    const QByteArray read = hexWithCrc("010300000002");
+    QByteArray damaged = hexWithCrc("01030400070009");
+    damaged[4] = '\x08';
+    for (const HeardFrame &frame :
+         {heard(read, 0, 8), heard(damaged, 20, 29, 12), heard(read, 8000, 8008),
+          heard(hexWithCrc("018306"), 8020, 8025, 12), heard(read, 15960, 15968),
+          heard(hexWithCrc("01030400070009"), 15980, 15989, 12)})
+        pairer.add(frame, &done);
+    pairer.finish(&done);
+    for (const Transaction &t : qAsConst(done))
+        timeline.add(t);
+    // from, to, station, the wait's start, the mark (2 a CRC error, 3 an exception)
+    EXPECT_EQ(timeline.answers().toStdString(),
+              "0.020000 0.067971 1 0.009167 2\n"
+              "8.020000 8.067971 1 8.009167 3\n"
+              "15.980000 16.027971 1 15.969167 0\n");
+    EXPECT_EQ(timeline.marks().toStdString(), "0.020000 1 2 -\n8.020000 1 3 06\n");
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "XST-5:30"); // 5 h 30 min east of UTC, without time zone data
+    tzset();
+    const qint64 at = QDateTime(QDate(2026, 12, 6), QTime(0, 40, 1, 123), Qt::UTC).toMSecsSinceEpoch() * kMs;
+    const QString script = QString::fromUtf8(timeline.script(QStringLiteral("line"), at));
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
+    for (const char *part :
+         {"set xlabel 'time (s) from 2026-12-06 06:10:01.123 +05:30'", "with boxxyerror lc rgb '#2e9e3e' title 'answer'",
+          "with boxxyerror lc rgb '#e07000' title 'answer with a CRC error'",
+          "'marks.dat' using 1:($3==3 ? $2-0.2 : NaN):4 with labels"})
+        EXPECT_TRUE(script.contains(QLatin1String(part))) << part << "\n" << qPrintable(script);
 }
 
 TEST(PcapWriter, WritesUser0PacketsOfBareFrames)

@@ -13,9 +13,9 @@ folder, with BINDIR (servoctl, servosim) first on PATH. A command ending in
 as they come. /tmp/ in a command is a folder in that folder, so that two
 runs of the test cannot meet there.
 
-What no run can repeat is compared by shape: clock times, dates, times in
-ms or s with a decimal point, the figures of a statistics row, and the
-number of a pseudo-terminal.
+What no run can repeat is compared by shape: clock times, dates (with their
+offset from UTC), times in ms or s with a decimal point, the figures of a
+statistics row, and the number of a pseudo-terminal.
 """
 import os
 import re
@@ -28,7 +28,7 @@ TIMEOUT_S = 120
 
 NORMALISE = [
     (re.compile(r"/dev/pts/\d+"), "/dev/pts/N"),
-    (re.compile(r"\d{4}-\d\d-\d\d[T ]\d\d:\d\d:\d\d(\.\d+)?"), "DATE TIME"),
+    (re.compile(r"\d{4}-\d\d-\d\d[T ]\d\d:\d\d:\d\d(\.\d+)?([+-]\d\d:\d\d)?"), "DATE TIME"),
     (re.compile(r"\b\d\d:\d\d:\d\d\.\d+"), "TIME"),
     (re.compile(r"\b\d+\.\d+ (ms|s)\b"), r"T \1"),
     # a statistics row ends in min, median, 99th percentile and max

@@ -10,6 +10,7 @@ the arguments.
 """
 import csv
 import json
+from datetime import datetime
 import os
 import subprocess
 import sys
@@ -35,8 +36,11 @@ class CsvToPipes(unittest.TestCase):
         out = run("--sim", "poll", "HR1", "IR1", "--polls", "2", "--interval", "0", "--csv", "-")
         self.assertEqual(out.returncode, 0, out.stderr)
         rows = list(csv.reader(out.stdout.splitlines()))
-        self.assertEqual(rows[0], ["time", "station", "address", "raw", "value"])
-        self.assertEqual([r[2:] for r in rows[1:]], [["HR1", "0x0000", "0"], ["IR1", "0x03E8", "1000"]] * 2)
+        self.assertEqual(rows[0], ["time", "station", "address", "raw", "value", "kind", "error"])
+        self.assertEqual([r[2:] for r in rows[1:]], [["HR1", "0x0000", "0", "read", ""],
+                                                     ["IR1", "0x03E8", "1000", "read", ""]] * 2)
+        # an instant wherever it is read: local time and its offset from UTC
+        self.assertTrue(all(datetime.fromisoformat(r[0]).utcoffset() is not None for r in rows[1:]), rows)
         # the person's text went to standard error
         self.assertIn("2 polls, 2 good", out.stderr)
 
@@ -59,7 +63,7 @@ class CsvToPipes(unittest.TestCase):
                 out = subprocess.run(SERVOCTL + ["--sim", "--csv", "/dev/stdout", "read", "HR1", "word", "2"],
                                      stdout=sink, stderr=subprocess.PIPE, text=True, timeout=TIMEOUT_S)
             self.assertEqual(out.returncode, 0, out.stderr)
-            self.assertEqual(contents(target).splitlines()[0], "time,station,address,raw,value")
+            self.assertEqual(contents(target).splitlines()[0], "time,station,address,raw,value,kind,error")
             before = contents(target)
             out = run("--sim", "--csv", target, "read", "HR1")
             self.assertEqual(out.returncode, 2)
@@ -89,11 +93,16 @@ class JsonLines(unittest.TestCase):
                            "0xBEEF", "then", "read", "HR10", "dword", "float", "then", "read", "HR12",
                            "word", "2", "hex", "--format", "json")
         for item in found:
-            self.assertEqual(set(item), {"time", "station", "address", "type", "value", "raw", "ok"})
-        self.assertEqual([(i["address"], i["type"], i["value"], i["raw"], i["ok"]) for i in found],
-                         [("HR10", "dword", -3.14, [0xF5C3, 0xC048], True),
-                          ("HR12", "word", "0x05DC", [1500], True),
-                          ("HR13", "word", "0xBEEF", [0xBEEF], True)])
+            self.assertEqual(set(item), {"time", "station", "address", "kind", "type", "value", "raw", "ok"})
+            self.assertIsNotNone(datetime.fromisoformat(item["time"]).utcoffset(), item)
+        # the writes as given, then the reads as asked
+        self.assertEqual([(i["kind"], i["address"], i["type"], i["value"], i["raw"]) for i in found],
+                         [("write", "HR10", "dword", -3.14, [0xF5C3, 0xC048]),
+                          ("write", "HR12", "word", 1500, [1500]),
+                          ("write", "HR13", "word", 0xBEEF, [0xBEEF]),
+                          ("read", "HR10", "dword", -3.14, [0xF5C3, 0xC048]),
+                          ("read", "HR12", "word", "0x05DC", [1500]),
+                          ("read", "HR13", "word", "0xBEEF", [0xBEEF])])
         polled = self.lines("--sim", "--station", "1,2", "poll", "IR1", "signed", "--polls", "2",
                             "--interval", "0", "--format", "json")
         self.assertEqual([(i["station"], i["value"]) for i in polled], [(1, 1000), (2, 2000)] * 2)
@@ -104,8 +113,13 @@ class JsonLines(unittest.TestCase):
         # the driver's text, as servoctl also says it on standard error
         said = self.out.stderr.splitlines()[1]
         self.assertTrue(said.startswith("servoctl: read HR1: PLC "), said)
-        self.assertEqual(found, [{"time": found[0]["time"], "station": 9, "address": "HR1", "ok": False,
-                                  "error": said[len("servoctl: read HR1: "):]}])
+        self.assertEqual(found, [{"time": found[0]["time"], "station": 9, "address": "HR1", "kind": "read",
+                                  "ok": False, "error": said[len("servoctl: read HR1: "):]}])
+        # a write not acknowledged: what was sent, and why it is in doubt
+        found = self.lines("--sim", "--station", "9", "--retries", "0", "--timeout", "50", "write", "HR1",
+                           "int16", "-5", "then", "read", "HR1", "--format", "json", status=1)
+        self.assertEqual([(i["kind"], i["value"], i["raw"], i["ok"], i["error"]) for i in found],
+                         [("write", -5, [0xFFFB], False, "PLC no response (write 1 word to 9-HR1)")])
 
     def test_scan_findings_and_manual_addresses(self):
         found = self.lines("--sim", "--sim-stations", "2,4", "scan", "1-4", "--format", "json")

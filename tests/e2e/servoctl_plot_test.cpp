@@ -2,6 +2,7 @@
 // plot as a user runs it.
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -55,6 +56,7 @@ TEST(ServoctlPlot, DrawsALogIntoAPngOfTheDocumentedSize)
 TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
 {
     const QByteArray header = "time,station,address,raw,value\n";
+    const QByteArray now = "time,station,address,raw,value,kind,error\n";
     const QByteArray good = "2026-12-06T06:10:01.000,1,IR1,0x03E8,1000\n";
     const struct
     {
@@ -67,14 +69,28 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         {header + "2026-12-06T06:10:01,1,IR1,0x03E8,1\n",
          {"-o", "x.png"},
          1,
-         "LOG:2: not a time such as 2026-12-06T06:10:01.123: 2026-12-06T06:10:01"},
+         "LOG:2: not a time such as 2026-12-06T06:10:01.123+01:00: 2026-12-06T06:10:01"},
+        {now + "2026-12-06T06:10:01.000+1:300,1,IR1,,,read,x\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: not a time such as 2026-12-06T06:10:01.123+01:00: 2026-12-06T06:10:01.000+1:300"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,IR1,0x03E8,1000,wrote,\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: not a kind (read, write or broadcast): wrote"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,IR1,0x03E8,1000,read,timed out\n",
+         {"-o", "x.png"},
+         1,
+         "LOG:2: a failed read with a value: 0x03E8,1000"},
+        {now + "2026-12-06T06:10:01.000+01:00,1,HR1,,,write,timed out\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: "},
+        {now + "2026-12-06T06:10:01.000+01:00,1,HR1,0x0001,1,write,\n", {"-o", "x.png"}, 1, "LOG: no reads to plot, only writes"},
         {header + "2026-12-06T06:10:01.000,1,\"a\nb\",1000,1\n", {"-o", "x.png"}, 1, "LOG:2: not a raw value such as 0x03E8: 1000"},
         {header + good + good.left(good.size() - 1) + ",5\n", {"-o", "x.png"}, 1, "LOG:3: a row has 5 fields, this one 6:"},
         {header + "2026-12-06T06:10:01.000,1,IR1,0x03E8,\"1\n", {"-o", "x.png"}, 1, "LOG:2: a quoted field is never closed: 1"},
         {"time,station,address,value\n" + good,
          {"-o", "x.png"},
          1,
-         "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value: "
+         "LOG:1: not a servoctl log, whose first line is time,station,address,raw,value,kind,error: "
          "time,station,address,value"},
         {header, {"-o", "x.png"}, 1, "LOG: no rows to plot"},
         {header + "2026-12-06T06:10:01.000,1,IR2,0x7FC00000,nan\n", {"-o", "x.png"}, 1, "LOG: no value to draw, every one is nan or inf"},
@@ -165,13 +181,28 @@ TEST(ServoctlPlot, EndsAHangingGnuplotWhenItEnds)
     }
 }
 
-// A log of a speed, a position and a status bit, named by a map: a panel
-// each on one time axis, named with their units, the bit in steps. A
-// gnuplot on PATH keeps the script it is given and hands it to the real one.
-TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
+// servoctl plot with a gnuplot on PATH that keeps the script and data it is
+// given in dir's "seen" folder and hands them to the real one.
+Outcome plotKeepingScript(const QTemporaryDir &dir, const QStringList &args)
 {
     const QString gnuplot = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
-    if (gnuplot.isEmpty())
+    QDir(dir.path()).mkdir(QStringLiteral("seen"));
+    fileIn(dir, QStringLiteral("gnuplot"),
+           "#!/bin/sh\n/bin/cp plot.gp *.dat '" + dir.filePath(QStringLiteral("seen")).toLocal8Bit() + "'\nexec '"
+               + gnuplot.toLocal8Bit() + "' \"$@\"\n",
+           0500);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toLocal8Bit());
+    const Outcome run = servoctl(QStringList{"plot"} + args);
+    qputenv("PATH", path);
+    return run;
+}
+
+// A log of a speed, a position and a status bit, named by a map: a panel
+// each on one time axis, named with their units, the bit in steps.
+TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("gnuplot")).isEmpty())
         GTEST_SKIP() << "no gnuplot";
     QTemporaryDir dir;
     QByteArray log = "time,station,address,raw,value\n";
@@ -188,17 +219,10 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     // An old map's line, without a unit, is read as before.
     const QString map = fileIn(dir, QStringLiteral("signals.map"),
                                "IR1 word speed rpm  # actual\nIR2 dword position counts\nIR4.1 bit at_speed\n");
-    const QString seen = dir.filePath(QStringLiteral("seen.gp"));
-    fileIn(dir, QStringLiteral("gnuplot"),
-           "#!/bin/sh\n/bin/cp plot.gp '" + seen.toLocal8Bit() + "'\nexec '" + gnuplot.toLocal8Bit() + "' \"$@\"\n",
-           0500);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", dir.path().toLocal8Bit());
-    const Outcome run = servoctl({"plot", csv, "--map", map, "-o", dir.filePath("run.png")});
-    qputenv("PATH", path);
+    const Outcome run = plotKeepingScript(dir, {csv, "--map", map, "-o", dir.filePath("run.png")});
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, dir.filePath("run.png") + QStringLiteral(": plot of 150 rows, 3 lines in 3 panels, 1200x700\n"));
-    const QString script = QString::fromUtf8(contentsOf(seen));
+    const QString script = QString::fromUtf8(contentsOf(dir.filePath("seen/plot.gp")));
     EXPECT_TRUE(script.contains(QLatin1String("set multiplot layout 3,1 title 'run.csv, 2026-12-06 06:10:00'")))
         << qPrintable(script);
     EXPECT_EQ(script.count(QLatin1String("\nplot ")), 3);
@@ -220,6 +244,46 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     const Outcome refused = servoctl({"plot", csv, "--map", bad, "-o", dir.filePath("bad.png")});
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err, QStringLiteral("servoctl: %1:2: IR1 repeats IR1 of line 1 (see servoctl --help)\n").arg(bad));
+}
+
+// Two drives' set-points in one panel: the second line dashed, the first
+// broken at its failed read (NaN in its data) and crossed at the foot,
+// each write marked at its time and labelled, the unacknowledged one red.
+TEST(ServoctlPlot, BreaksLinesAtFailedReadsAndMarksWrites)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("gnuplot")).isEmpty())
+        GTEST_SKIP() << "no gnuplot";
+    QTemporaryDir dir;
+    const QString csv = fileIn(
+        dir, QStringLiteral("log.csv"),
+        "time,station,address,raw,value,kind,error\n"
+        "2026-12-06T06:10:00.000+05:30,1,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:00.000+05:30,2,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:00.500+05:30,1,HR1,,,read,PLC no response\n"
+        "2026-12-06T06:10:00.500+05:30,2,HR1,0x0000,0,read,\n"
+        "2026-12-06T06:10:01.500+05:30,1,HR1,0x04B0,1200,write,\n"
+        "2026-12-06T06:10:01.600+05:30,2,HR1,0xFCE0,-800,write,PLC no response\n"
+        "2026-12-06T06:10:02.000+05:30,1,HR1,0x04B0,1200,read,\n"
+        "2026-12-06T06:10:02.000+05:30,2,HR1,0x0000,0,read,\n");
+    const Outcome run = plotKeepingScript(dir, {csv, "-o", dir.filePath("log.png")});
+    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out,
+              dir.filePath("log.png")
+                  + QStringLiteral(": plot of 8 rows (1 failed read, 2 writes), 2 lines in 1 panel, 1200x700\n"));
+    EXPECT_EQ(contentsOf(dir.filePath("seen/0.dat")), "0.0000 0\n0.5000 NaN\n2.0000 1200\n");
+    EXPECT_EQ(contentsOf(dir.filePath("seen/0-failed.dat")), "0.5000\n");
+    const QString script = QString::fromUtf8(contentsOf(dir.filePath("seen/plot.gp")));
+    for (const char *line :
+         {"title 'log.csv, 2026-12-06 06:10:00 +05:30'",
+          "set arrow from 1.5, graph 0 to 1.5, graph 1 nohead front linewidth 1.5 dashtype 2 linecolor rgb '#333333'",
+          "set arrow from 1.6, graph 0 to 1.6, graph 1 nohead front linewidth 1.5 dashtype 3 linecolor rgb '#cc0000'",
+          "set label 'station 1 HR1 := 1200' at first 1.5, screen ",
+          "set label 'station 2 HR1 := -800 (unconfirmed)' at first 1.6, screen ",
+          "'0.dat' using 1:2 with steps linetype 1 title 'station 1 HR1'",
+          "'0-failed.dat' using 1:(-60) with points linetype 1 pointtype 2",
+          "'1.dat' using 1:2 with steps linetype 2 dashtype 2 title 'station 2 HR1'"})
+        EXPECT_TRUE(script.contains(QLatin1String(line))) << line << "\n" << qPrintable(script);
+    EXPECT_FALSE(QFile::exists(dir.filePath("seen/1-failed.dat")));
 }
 
 // A long log is read as it goes, never whole: 2,000,000 rows (about 95 MB)
@@ -282,7 +346,10 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.csv"));
-    const qint64 ms = QDateTime(QDate(2026, 12, 6), QTime(6, 10, 1, 123)).toMSecsSinceEpoch();
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "XST-5:30"); // 5 h 30 min east of UTC, without time zone data
+    tzset();
+    const qint64 ms = QDateTime(QDate(2026, 12, 6), QTime(0, 40, 1, 123), Qt::UTC).toMSecsSinceEpoch();
     QString error;
     {
         CsvLog log;
@@ -291,23 +358,34 @@ TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
             << qPrintable(error);
         EXPECT_TRUE(log.append(ms, 2, QStringLiteral("HR100 low"), QStringLiteral("0xE8"), QStringLiteral("a,\"b\"\nc")));
         EXPECT_TRUE(log.append(ms + 1, 247, QStringLiteral("IR2SW"), QStringLiteral("0x3F800000"), QStringLiteral("1.0")));
+        EXPECT_TRUE(log.append(ms + 2, 3, QStringLiteral("IR1"), QString(), QString(), LogKind::Read,
+                               QStringLiteral("PLC no response")));
+        EXPECT_TRUE(log.append(ms + 3, 0, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1"),
+                               LogKind::Broadcast));
         EXPECT_TRUE(log.flush());
         EXPECT_FALSE(CsvLog().open(path, QString(), &error));
         EXPECT_TRUE(error.contains(QLatin1String("servoctl never replaces a file"))) << qPrintable(error);
     }
     EXPECT_EQ(contentsOf(path).toStdString(),
               "# line: /dev/serial/\"a,b\", RS485,9600,NONE,8,2\n"
-              "time,station,address,raw,value\n"
-              "2026-12-06T06:10:01.123,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\"\n"
-              "2026-12-06T06:10:01.124,247,IR2SW,0x3F800000,1.0\n");
+              "time,station,address,raw,value,kind,error\n"
+              "2026-12-06T06:10:01.123+05:30,2,HR100 low,0xE8,\"a,\"\"b\"\"\nc\",read,\n"
+              "2026-12-06T06:10:01.124+05:30,247,IR2SW,0x3F800000,1.0,read,\n"
+              "2026-12-06T06:10:01.125+05:30,3,IR1,,,read,PLC no response\n"
+              "2026-12-06T06:10:01.126+05:30,0,HR1,0x0001,1,broadcast,\n");
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
     QList<CsvLogRow> rows;
     ASSERT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 4);
     EXPECT_EQ(rows[0].value, QStringLiteral("a,\"b\"\nc"));
     EXPECT_EQ(rows[1].line, 5);
     EXPECT_EQ(rows[1].epochMs, ms + 1);
     EXPECT_EQ(rows[1].station, 247);
     EXPECT_EQ(rows[1].raw, 0x3F800000u);
+    EXPECT_EQ(rows[2].epochMs, ms + 2) << "read back by its offset, in any time zone";
+    EXPECT_EQ(rows[2].error, QStringLiteral("PLC no response"));
+    EXPECT_EQ(rows[3].kind, LogKind::Broadcast);
 }
 
 // A disk filling up takes part of a write and then refuses the rest: the

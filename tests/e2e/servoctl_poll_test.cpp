@@ -1,5 +1,6 @@
 // servoctl poll of several addresses and stations, its statistics and its
 // log, on the built-in simulated line.
+#include <QDateTime>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -130,4 +131,55 @@ TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
                                           "answered: check the station numbers and the wiring)\n")),
               1)
         << qPrintable(run.err);
+}
+
+// The log holds every read, a failed one with its error and no value, and
+// every write with what it sent and whether it was acknowledged, each at
+// its time, in order, with its offset from UTC. Station 2 is absent.
+TEST(ServoctlPoll, LogsFailedReadsAndWritesAtTheirTimes)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "XST-5:30"); // 5 h 30 min east of UTC, without time zone data
+    const QString noAnswer = QStringLiteral("2,HR%1,,,read,PLC no response (read 2 word(s) from 2-HR1)");
+    const QStringList cycle = {"1,HR1,0xFCE0,64736,read,", "1,HR2,0x0000,0,read,", noAnswer.arg(1), noAnswer.arg(2)};
+    const struct
+    {
+        QStringList args;
+        int status;
+        QStringList rows; // after the time
+    } cases[] = {
+        {{"--polls", "2", "write", "HR1", "word", "-800", "then", "write", "HR10", "float", "1.5", "then",
+          "station", "1,2", "then", "poll", "HR1", "word", "2"},
+         1,
+         QStringList{"1,HR1,0xFCE0,-800,write,", "1,HR10,0x3FC00000,1.5,write,"} + cycle + cycle},
+        {{"--station", "2", "write", "DO3", "bit", "on", "then", "read", "HR1"},
+         1,
+         {"2,DO3,0x1,1,write,PLC no response (write 1 bit to 2-DO3)"}},
+        {{"station", "0", "then", "write", "HR3", "word", "4", "then", "station", "1", "then", "read", "HR3"},
+         0,
+         {"0,HR3,0x0004,4,broadcast,", "1,HR3,0x0004,4,read,"}},
+    };
+    for (const auto &c : cases) {
+        const Outcome run = servoctl(QStringList{"--sim", "--sim-stations", "1", "--timeout", "50", "--retries",
+                                                 "0", "--interval", "0", "--csv", "-"}
+                                     + c.args);
+        EXPECT_EQ(run.status, c.status) << qPrintable(run.err);
+        QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        EXPECT_EQ(lines.value(0), QStringLiteral("time,station,address,raw,value,kind,error"));
+        QStringList rows;
+        QDateTime last;
+        for (const QString &line : lines.mid(1)) {
+            const QString time = line.section(QLatin1Char(','), 0, 0);
+            EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+05:30$"))
+                            .match(time)
+                            .hasMatch())
+                << qPrintable(time);
+            const QDateTime at = QDateTime::fromString(time, Qt::ISODateWithMs);
+            EXPECT_TRUE(at >= last) << qPrintable(line);
+            last = at;
+            rows.append(line.section(QLatin1Char(','), 1));
+        }
+        EXPECT_EQ(rows, c.rows);
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
 }

@@ -205,11 +205,13 @@ bool Listener::show(const Transaction &t)
     if (m_timeline)
         m_timeline->add(t);
     if (m_csvOpen && t.kind == Transaction::Exchange) { // a late answer's values the master dropped
+        // The master's writes too: what it commanded, beside what it read.
         for (const MonitorValue &value : transactionValues(t, map)) {
-            if (!value.read)
-                continue;
+            const LogKind kind = value.read           ? LogKind::Read
+                                 : value.station == 0 ? LogKind::Broadcast
+                                                      : LogKind::Write;
             if (!m_csv.append(epochMs, value.station, value.label, formatValue(value.raw, *value.type, ValueFormat::Hex),
-                              formatValue(value.raw, *value.type, m_options.format))) {
+                              formatValue(value.raw, *value.type, m_options.format), kind)) {
                 fail(m_csv.errorString());
                 return false;
             }
@@ -314,7 +316,7 @@ int Listener::run()
     }
     if (ok && m_timeline && !interruptSignal()) {
         QString error;
-        if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), &error))
+        if (!m_timeline->draw(m_options.timelinePath, lineText(m_options, m_settings), m_clockOffsetNs, &error))
             return fail(error);
         std::printf("%s: timeline of the last %d transactions\n", qPrintable(m_options.timelinePath), m_timeline->size());
         std::fflush(stdout);

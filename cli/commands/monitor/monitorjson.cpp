@@ -1,9 +1,9 @@
 #include "monitorjson.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include "csvlog.h"
 #include "parammap.h"
 
 namespace {
@@ -106,9 +106,8 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
     for (const QByteArray &flag : qAsConst(flags))
         flagText += (flagText.size() > 1 ? ",\"" : "\"") + flag + '"';
     flagText += ']';
-    const QString time = QDateTime::fromMSecsSinceEpoch(epochMs).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
-    return "{\"time\":" + jsonString(time) + ",\"kind\":\"" + kKinds[t.kind] + "\",\"station\":" + station
-           + ",\"function\":" + function + ",\"address\":" + address + ",\"quantity\":" + quantity
+    return "{\"time\":" + jsonString(logTimeText(epochMs)) + ",\"kind\":\"" + kKinds[t.kind] + "\",\"station\":"
+           + station + ",\"function\":" + function + ",\"address\":" + address + ",\"quantity\":" + quantity
            + ",\"values\":" + valuesText(t, map, format) + ",\"response_ms\":" + msOrNull(response)
            + ",\"silence_ms\":" + msOrNull(silence) + ",\"flags\":" + flagText + exception + ",\"request\":"
            + hexOrNull(asked ? t.request.bytes : QByteArray()) + ",\"answer\":" + hexOrNull(t.answer.bytes) + "}\n";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 #include <cstdio>
 
@@ -31,6 +32,9 @@ const int kColumns = 1000;
 // A signal of whole numbers taking at most this many values over the log
 // (a bit, a status, a set-point) changes in steps and is drawn as steps.
 const int kStepValuesUpTo = 16;
+// Rows of write labels above the top panel; a label that finds no room is
+// left out, its mark stays.
+const int kLabelRows = 3;
 
 // One point of a column, n the row's place in its series.
 struct Point
@@ -44,7 +48,8 @@ struct Point
 struct Column
 {
     Point first, low, high, last;
-    Point gap; // the first undefined value (a float's nan), which breaks the line
+    Point gap;    // the first undefined value (a float's nan, a failed read), which breaks the line
+    Point failed; // the first failed read, marked at the panel's foot
 };
 
 // The rows of one station and address.
@@ -53,6 +58,7 @@ struct Series
     int station = 0;
     QByteArray address;
     qint64 rows = 0;
+    qint64 failures = 0;       // failed reads
     qint64 seen = 0;           // rows of the second reading
     bool numericValues = true; // else the raw bits are drawn
     // Of the values (v) and of the raw bits (r), for the step rule.
@@ -85,6 +91,18 @@ struct Panel
     QList<int> series;
 };
 
+// A write, marked where it was commanded: the first of its time column,
+// and how many more the column holds.
+struct WriteMark
+{
+    qint64 ms = -1; // none in the column
+    int station = 0;
+    QByteArray address, value;
+    LogKind kind = LogKind::Write;
+    bool unconfirmed = false; // the drive did not acknowledge it
+    int more = 0;
+};
+
 // What the image shows.
 struct Chart
 {
@@ -94,7 +112,11 @@ struct Chart
     qint64 endMs = 0;
     double msPerUnit = 1000; // of the x axis
     qint64 rows = 0;
+    qint64 failedReads = 0;
+    qint64 writes = 0;
+    std::optional<int> offsetMinutes; // from UTC, of the first row; none in older logs
     std::vector<Series> series;
+    std::vector<WriteMark> marks; // a time column each
     QList<Panel> panels;
     bool oneStation = true;
 };
@@ -119,11 +141,18 @@ bool survey(const QString &csvPath, Chart *chart, SeriesIndex *index, qint64 *co
     CsvLogStreamRow row;
     int got;
     while ((got = log.next(&row, error)) > 0) {
-        if (chart->rows == 0)
+        if (chart->rows == 0) {
             chart->startMs = chart->endMs = row.epochMs;
+            if (row.offsetGiven)
+                chart->offsetMinutes = row.offsetMinutes;
+        }
         ++chart->rows;
         chart->startMs = qMin(chart->startMs, row.epochMs);
         chart->endMs = qMax(chart->endMs, row.epochMs);
+        if (row.kind != LogKind::Read) {
+            ++chart->writes;
+            continue;
+        }
         int i = index->find(row.station, row.address);
         if (i < 0) {
             i = int(chart->series.size());
@@ -133,6 +162,11 @@ bool survey(const QString &csvPath, Chart *chart, SeriesIndex *index, qint64 *co
             chart->series.back().address = row.address;
         }
         Series &one = chart->series[size_t(i)];
+        if (!row.error.isEmpty()) { // a gap in the signal, no value
+            ++chart->failedReads;
+            ++one.failures;
+            continue;
+        }
         ++one.rows;
         bool number = false;
         const double value = row.value.toDouble(&number);
@@ -156,16 +190,33 @@ bool reduce(const QString &csvPath, qint64 consumed, Chart *chart, const SeriesI
     log.setLimit(consumed);
     for (Series &one : chart->series)
         one.columns.assign(kColumns, Column());
+    chart->marks.assign(kColumns, WriteMark());
     const double span = double(qMax<qint64>(1, chart->endMs - chart->startMs));
     CsvLogStreamRow row;
     int got;
     while ((got = log.next(&row, error)) > 0) {
+        const size_t column = size_t(qMin<qint64>(kColumns - 1,
+                                                  qint64(double(row.epochMs - chart->startMs) / span * kColumns)));
+        if (row.kind != LogKind::Read) {
+            WriteMark &mark = chart->marks[column];
+            if (mark.ms >= 0) {
+                ++mark.more;
+                mark.unconfirmed = mark.unconfirmed || !row.error.isEmpty();
+            } else {
+                mark = WriteMark{
+                    row.epochMs, row.station, row.address, row.value, row.kind, !row.error.isEmpty(), 0};
+            }
+            continue;
+        }
         Series &one = chart->series[size_t(index.find(row.station, row.address))];
-        const Point point{row.epochMs, one.yOf(row), one.seen++};
-        Column &c = one.columns[size_t(qMin<qint64>(kColumns - 1, qint64(double(row.epochMs - chart->startMs) / span * kColumns)))];
+        // A failed read breaks the line as a value that is no number does.
+        const Point point{row.epochMs, row.error.isEmpty() ? one.yOf(row) : std::nan(""), one.seen++};
+        Column &c = one.columns[column];
         if (!std::isfinite(point.y)) {
             if (c.gap.n < 0)
                 c.gap = point;
+            if (!row.error.isEmpty() && c.failed.n < 0)
+                c.failed = point;
             continue;
         }
         if (!one.anyFinite)
@@ -200,6 +251,17 @@ QByteArray seriesData(const Series &series, const Chart &chart)
             data += QByteArray::number(double(p.ms - chart.startMs) / chart.msPerUnit, 'f', 4) + ' '
                     + (std::isfinite(p.y) ? QByteArray::number(p.y, 'g', 17) : QByteArray("NaN")) + '\n';
         }
+    }
+    return data;
+}
+
+// The times of a series' failed reads, a line each.
+QByteArray failureData(const Series &series, const Chart &chart)
+{
+    QByteArray data;
+    for (const Column &c : series.columns) {
+        if (c.failed.n >= 0)
+            data += QByteArray::number(double(c.failed.ms - chart.startMs) / chart.msPerUnit, 'f', 4) + '\n';
     }
     return data;
 }
@@ -279,21 +341,104 @@ QStringList panelCommands(const Chart &chart, const Panel &panel, bool bottom, b
         panel.series.size() > 1 || anyKey ? QStringLiteral("set key outside right top") : QStringLiteral("unset key"),
     };
     QStringList clauses;
-    for (const int i : panel.series) {
+    // Lines of one panel that run together (two drives at one set-point)
+    // would hide each other: each after the first is dashed and marked
+    // otherwise, and lets the ones below show through.
+    static const int kPointTypes[] = {7, 5, 9, 11, 13};
+    for (int j = 0; j < panel.series.size(); ++j) {
+        const int i = panel.series[j];
         const Series &one = chart.series[size_t(i)];
         // gnuplot takes the line type before the points' options, not after.
         const bool marked = !one.steps() && one.rows <= kMarkedRowsUpTo;
-        clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linetype %3%4 title %5")
+        clauses.append(QStringLiteral("'%1.dat' using 1:2 with %2 linetype %3%4%5 title %6")
                            .arg(i)
                            .arg(QLatin1String(one.steps() ? "steps"
                                               : marked    ? "linespoints"
                                                           : "lines"))
                            .arg(i % 8 + 1)
-                           .arg(QLatin1String(marked ? " pointtype 7 pointsize 0.8" : ""))
+                           .arg(j ? QStringLiteral(" dashtype %1").arg((j - 1) % 4 + 2) : QString())
+                           .arg(marked ? QStringLiteral(" pointtype %1 pointsize 0.8").arg(kPointTypes[j % 5]) : QString())
                            .arg(quoted(legendEntry(one, chart.oneStation))));
+        if (!one.failures)
+            continue;
+        // A value read between failures would be a line of no length: a dot
+        // each. Each failed read a cross at the panel's foot, in the line's colour.
+        if (!marked)
+            clauses.append(QStringLiteral("'%1.dat' using 1:2 with points linetype %2 pointtype 7 pointsize 0.5 notitle")
+                               .arg(i)
+                               .arg(i % 8 + 1));
+        clauses.append(QStringLiteral("'%1-failed.dat' using 1:(%2) with points linetype %3 pointtype 2 pointsize 1.2 notitle")
+                           .arg(i)
+                           .arg(number(low - pad / 2))
+                           .arg(i % 8 + 1));
     }
     lines.append(QStringLiteral("plot ") + clauses.join(QStringLiteral(", \\\n     ")));
     return lines;
+}
+
+// The text of a write's label: what was set, and to what.
+QString markText(const Chart &chart, const WriteMark &mark, const QHash<QByteArray, QString> &names)
+{
+    const QString name = names.value(mark.address, QString::fromUtf8(mark.address));
+    QString text = QStringLiteral("%1 := %2").arg(name, QString::fromUtf8(mark.value));
+    if (!chart.oneStation || mark.kind == LogKind::Broadcast)
+        text = QStringLiteral("station %1 ").arg(mark.station) + text;
+    if (mark.more)
+        text += QStringLiteral(" (+%1)").arg(mark.more);
+    if (mark.kind == LogKind::Broadcast)
+        text += QStringLiteral(" (broadcast)");
+    if (mark.unconfirmed)
+        text += QStringLiteral(" (unconfirmed)");
+    return text;
+}
+
+// A label above the top panel, in one of kLabelRows rows.
+struct MarkLabel
+{
+    double x = 0;
+    int row = 0;
+    QString text;
+    bool unconfirmed = false;
+    bool leftOfMark = false; // near the right edge
+};
+
+// A vertical mark across every panel where each write was commanded, and
+// its label in the first row above the top panel where it overlaps none.
+QList<MarkLabel> writeMarks(const Chart &chart, double left, double right, QStringList *lines)
+{
+    QHash<QByteArray, QString> names;
+    for (const Series &one : chart.series) {
+        if (!one.name.isEmpty())
+            names.insert(one.address, one.name);
+    }
+    const double xSpan = qMax(double(chart.endMs - chart.startMs) / chart.msPerUnit, 1e-3);
+    // About 7 pixels a character at the labels' font.
+    const double xPerChar = 7.0 / ((right - left) * kPlotWidth) * xSpan;
+    double freeFrom[kLabelRows];
+    std::fill(std::begin(freeFrom), std::end(freeFrom), -1e300);
+    QList<MarkLabel> labels;
+    for (const WriteMark &mark : chart.marks) {
+        if (mark.ms < 0)
+            continue;
+        const double x = double(mark.ms - chart.startMs) / chart.msPerUnit;
+        lines->append(QStringLiteral("set arrow from %1, graph 0 to %1, graph 1 nohead front linewidth 1.5 "
+                                     "dashtype %2 linecolor rgb '%3'")
+                          .arg(number(x))
+                          .arg(mark.unconfirmed ? 3 : 2)
+                          .arg(QLatin1String(mark.unconfirmed ? "#cc0000" : "#333333")));
+        const QString text = markText(chart, mark, names);
+        const double width = (text.size() + 2) * xPerChar;
+        const bool leftOfMark = x + width > xSpan;
+        const double from = leftOfMark ? x - width : x;
+        for (int row = 0; row < kLabelRows; ++row) {
+            if (from >= freeFrom[row]) {
+                freeFrom[row] = from + width;
+                labels.append(MarkLabel{x, row, text, mark.unconfirmed, leftOfMark});
+                break;
+            }
+        }
+    }
+    return labels;
 }
 
 QByteArray plotScript(const Chart &chart)
@@ -304,7 +449,13 @@ QByteArray plotScript(const Chart &chart)
     const QString size = QStringLiteral("size %1,%2 noenhanced").arg(kPlotWidth).arg(kPlotHeight);
     // The panels share the x axis: the same left and right edges and range,
     // with the time's numbers under the bottom one only.
-    const double top = 0.93, bottom = 0.09, left = 0.09, right = anyKey ? 0.80 : 0.97;
+    const double bottom = 0.09, left = 0.09, right = anyKey ? 0.80 : 0.97;
+    QStringList marks;
+    const QList<MarkLabel> labels = writeMarks(chart, left, right, &marks);
+    int labelRows = 0;
+    for (const MarkLabel &label : labels)
+        labelRows = qMax(labelRows, label.row + 1);
+    const double top = 0.93 - labelRows * 0.03;
     QStringList lines = {
         QStringLiteral("set encoding utf8"),
         QStringLiteral("if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) { set terminal pngcairo %1 font 'sans,13' } "
@@ -328,8 +479,20 @@ QByteArray plotScript(const Chart &chart)
                      .arg(right)
                      .arg(bottom)
                      .arg(top));
-    for (int p = 0; p < chart.panels.size(); ++p)
+    lines += marks; // arrows stay set for every panel
+    for (const MarkLabel &label : labels) {
+        lines.append(QStringLiteral("set label %1 at first %2, screen %3 %4 font ',10' textcolor rgb '%5'")
+                         .arg(quoted(label.text))
+                         .arg(number(label.x))
+                         .arg(number(top + 0.008 + 0.03 * label.row))
+                         .arg(QLatin1String(label.leftOfMark ? "right offset 0.2,0" : "left offset -0.2,0"))
+                         .arg(QLatin1String(label.unconfirmed ? "#cc0000" : "#333333")));
+    }
+    for (int p = 0; p < chart.panels.size(); ++p) {
         lines += panelCommands(chart, chart.panels[p], p == chart.panels.size() - 1, anyKey);
+        if (p == 0 && !labels.isEmpty())
+            lines.append(QStringLiteral("unset label")); // drawn once, above the top panel
+    }
     lines.append(QStringLiteral("unset multiplot"));
     return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
 }
@@ -366,9 +529,13 @@ void layOut(const QString &csvPath, Chart *chart)
     const bool minutes = chart->endMs - chart->startMs > kSecondsUpToMs;
     chart->xLabel = minutes ? QStringLiteral("time (min)") : QStringLiteral("time (s)");
     chart->msPerUnit = minutes ? 60000.0 : 1000.0;
-    chart->title = QStringLiteral("%1, %2").arg(
-        QFileInfo(csvPath).fileName(),
-        QDateTime::fromMSecsSinceEpoch(chart->startMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    // The start as the log's clock read it; an older log's, as this machine's.
+    const QDateTime start = chart->offsetMinutes
+                                ? QDateTime::fromMSecsSinceEpoch(chart->startMs, Qt::OffsetFromUTC, *chart->offsetMinutes * 60)
+                                : QDateTime::fromMSecsSinceEpoch(chart->startMs);
+    chart->title = QStringLiteral("%1, %2%3")
+                       .arg(QFileInfo(csvPath).fileName(), start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                            chart->offsetMinutes ? QLatin1Char(' ') + utcOffsetText(*chart->offsetMinutes) : QString());
 }
 
 bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, QString *error)
@@ -384,23 +551,39 @@ bool plot(const QString &csvPath, const QString &pngPath, const ParamFile &map, 
     }
     if (!reduce(csvPath, consumed, &chart, *index, error))
         return false;
-    if (std::none_of(chart.series.begin(), chart.series.end(), [](const Series &s) { return s.anyFinite; })) {
+    if (chart.series.empty()) {
+        *error = QStringLiteral("%1: no reads to plot, only writes").arg(csvPath);
+        return false;
+    }
+    // A log of failed reads alone is drawn: the outage is what it shows.
+    if (!chart.failedReads
+        && std::none_of(chart.series.begin(), chart.series.end(), [](const Series &s) { return s.anyFinite; })) {
         *error = QStringLiteral("%1: no value to draw, every one is nan or inf").arg(csvPath);
         return false;
     }
     nameSeries(map, &chart);
     layOut(csvPath, &chart);
     QList<QPair<QString, QByteArray>> files;
-    for (size_t i = 0; i < chart.series.size(); ++i)
+    for (size_t i = 0; i < chart.series.size(); ++i) {
         files.append({QStringLiteral("%1.dat").arg(i), seriesData(chart.series[i], chart)});
+        if (chart.series[i].failures)
+            files.append({QStringLiteral("%1-failed.dat").arg(i), failureData(chart.series[i], chart)});
+    }
     if (!drawPng(plotScript(chart), files, pngPath, error,
                  QStringLiteral("plot needs gnuplot (apt-get install gnuplot-nox)"))) {
         return false;
     }
     const int lines = int(chart.series.size());
     const int panels = chart.panels.size();
-    std::printf("%s: plot of %lld rows, %d %s in %d %s, %dx%d\n", qPrintable(pngPath), chart.rows, lines,
-                lines == 1 ? "line" : "lines", panels, panels == 1 ? "panel" : "panels", kPlotWidth, kPlotHeight);
+    QStringList events;
+    if (chart.failedReads)
+        events.append(QStringLiteral("%1 failed %2").arg(chart.failedReads).arg(chart.failedReads == 1 ? "read" : "reads"));
+    if (chart.writes)
+        events.append(QStringLiteral("%1 %2").arg(chart.writes).arg(chart.writes == 1 ? "write" : "writes"));
+    const QString eventText = events.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(events.join(QStringLiteral(", ")));
+    std::printf("%s: plot of %lld rows%s, %d %s in %d %s, %dx%d\n", qPrintable(pngPath), chart.rows,
+                qPrintable(eventText), lines, lines == 1 ? "line" : "lines", panels,
+                panels == 1 ? "panel" : "panels", kPlotWidth, kPlotHeight);
     return true;
 }
 

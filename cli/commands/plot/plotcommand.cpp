@@ -62,4 +62,6 @@ extern const CommandEntry plotCommand = {
     "address (or each unit --map names) on one time\n"
     "axis, from the first row in seconds (in minutes\n"
     "past 10 minutes), named as --map says; signals\n"
-    "of whole numbers, at most 16 values, as steps"};
+    "of whole numbers, at most 16 values, as steps;\n"
+    "a failed read breaks its line, and each write\n"
+    "is marked where it was commanded"};

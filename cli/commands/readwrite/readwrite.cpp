@@ -56,6 +56,18 @@ int showWhetherTheLineEchoes(Session &session, const Step &step, const QString &
     return session.afterDriverCall(context, before);
 }
 
+// The write in the logs, at the time it was commanded (status: the outcome,
+// kGoOn when acknowledged); then that outcome.
+int logWritten(Session &session, const Step &step, qint64 commandedAtMs, int status)
+{
+    QString error;
+    if (status != Session::kGoOn)
+        error = interruptSignal() ? QStringLiteral("interrupted: not known whether it was carried out") : lastFailureText();
+    if (const int logged = session.logWrite(step, commandedAtMs, error))
+        return logged;
+    return status;
+}
+
 // Station 0: every drive carries the write out and none answers, so it is
 // sent once and not waited for; the driver's "no response" is expected.
 int broadcast(Session &session, const Step &step)
@@ -63,13 +75,16 @@ int broadcast(Session &session, const Step &step)
     const PortCounters before = session.port()->counters();
     const int retries = session.port()->retryCount();
     session.port()->setRetryCount(0);
+    const qint64 commandedAtMs = QDateTime::currentMSecsSinceEpoch();
     session.driverWrite(driverCommand(step), step.data);
     session.port()->setRetryCount(retries);
     const QString context = QStringLiteral("write %1").arg(step.address.text);
-    if (const int status = session.afterDriverCall(context, before); status != Session::kGoOn)
-        return status;
-    if (session.port()->counters().requests == before.requests || session.port()->echoGarbled())
-        return failure(context, session.failureText());
+    int status = session.afterDriverCall(context, before);
+    if (status == Session::kGoOn
+        && (session.port()->counters().requests == before.requests || session.port()->echoGarbled()))
+        status = failure(context, session.failureText());
+    if (const int outcome = logWritten(session, step, commandedAtMs, status); outcome != Session::kGoOn)
+        return outcome;
     return reportWritten(session, step, "broadcast sent,");
 }
 
@@ -114,11 +129,11 @@ int runWrite(Session &session, const Step &step)
     if (const int status = showWhetherTheLineEchoes(session, step, context); status != Session::kGoOn)
         return status;
     const PortCounters before = session.port()->counters();
+    const qint64 commandedAtMs = QDateTime::currentMSecsSinceEpoch();
     const bool done = session.driverWrite(driverCommand(step), step.data);
-    if (const int status = session.callOutcome(context, before, done, step.station, "acknowledgement");
-        status != Session::kGoOn) {
-        return status;
-    }
+    const int status = session.callOutcome(context, before, done, step.station, "acknowledgement");
+    if (const int outcome = logWritten(session, step, commandedAtMs, status); outcome != Session::kGoOn)
+        return outcome;
     return reportWritten(session, step, "wrote");
 }
 
