@@ -90,3 +90,14 @@ QString hintFor(const QString &driverErrorText)
     }
     return QString();
 }
+
+QString costHint(const QString &driverErrorText, qint64 callNs, qint64 requests, int retries, int timeoutMs)
+{
+    if (requests < 2 || !driverErrorText.startsWith(QLatin1String(TecoServoText::NoResponse)))
+        return QString();
+    return QStringLiteral("it took %1 s: %2 requests (--retries %3) at --timeout %4 ms; lower them to give up sooner")
+        .arg(double(callNs) / 1e9, 0, 'f', 1)
+        .arg(requests)
+        .arg(retries)
+        .arg(timeoutMs);
+}

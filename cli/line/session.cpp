@@ -25,7 +25,6 @@
 #include "stepchecks.h"
 #include "storemodel.h"
 #include "tcpport.h"
-#include "teco_servo_texts.h"
 #include "termiosline.h"
 #include "watchedport.h"
 
@@ -297,18 +296,9 @@ int Session::callOutcome(const QString &context, const PortCounters &before, boo
     if (const int status = afterDriverCall(context, before); status != kGoOn)
         return status;
     if (m_driver->hasError() || !done) {
-        // A silent station makes every attempt wait out the time-out: what
-        // a poll pays for it each cycle.
         const QString text = failureText();
         const qint64 requests = m_port->counters().requests - before.requests;
-        const QString cost = requests < 2 || !text.startsWith(QLatin1String(TecoServoText::NoResponse))
-                                 ? QString()
-                                 : QStringLiteral("it took %1 s: %2 requests (--retries %3) at --timeout "
-                                                  "%4 ms; lower them to give up sooner")
-                                       .arg(double(m_callNs) / 1e9, 0, 'f', 1)
-                                       .arg(requests)
-                                       .arg(m_port->retryCount())
-                                       .arg(m_port->answerTimeout());
+        const QString cost = costHint(text, m_callNs, requests, m_port->retryCount(), m_port->answerTimeout());
         return driverFailure(context, text, cost);
     }
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
