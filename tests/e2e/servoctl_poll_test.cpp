@@ -148,8 +148,8 @@ TEST(ServoctlPoll, LogsFailedReadsAndWritesAtTheirTimes)
         int status;
         QStringList rows; // after the time
     } cases[] = {
-        {{"--polls", "2", "write", "HR1", "word", "-800", "then", "write", "HR10", "float", "1.5", "then",
-          "station", "1,2", "then", "poll", "HR1", "word", "2"},
+        {{"--polls", "2",   "--interval", "0",       "write", "HR1",  "word", "-800", "then", "write", "HR10",
+          "float",   "1.5", "then",       "station", "1,2",   "then", "poll", "HR1",  "word", "2"},
          1,
          QStringList{"1,HR1,0xFCE0,-800,write,", "1,HR10,0x3FC00000,1.5,write,"} + cycle + cycle},
         {{"--station", "2", "write", "DO3", "bit", "on", "then", "read", "HR1"},
@@ -161,7 +161,7 @@ TEST(ServoctlPoll, LogsFailedReadsAndWritesAtTheirTimes)
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--sim", "--sim-stations", "1", "--timeout", "50", "--retries",
-                                                 "0", "--interval", "0", "--csv", "-"}
+                                                 "0", "--csv", "-"}
                                      + c.args);
         EXPECT_EQ(run.status, c.status) << qPrintable(run.err);
         QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
