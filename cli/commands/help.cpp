@@ -169,7 +169,9 @@ Options:
                            any address; monitor: names and types of the
                            values shown
       --pcap FILE          monitor: every frame heard into a new capture
-                           FILE (pcap, link type USER0 = 147, bare RTU)
+                           FILE (pcap, link type USER0 = 147, bare RTU); -
+                           writes it to standard output (for a pipe into
+                           wireshark -k -i -), a fifo takes it as it is
       --timeline FILE      monitor: the last 2000 transactions against time,
                            a row a station, into a new PNG FILE (needs
                            gnuplot, and --count or --duration)
@@ -216,7 +218,7 @@ or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong (also no line given), 3 restore was not confirmed (no "y" on
 the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored). While data
-goes to standard output (--csv -, --csv-wide -, --format json) the rest goes
+goes to standard output (--csv -, --csv-wide -, --pcap -, --format json) the rest goes
 to standard error, and a reader gone (| head) ends servoctl with 0.
 
 Examples:

@@ -275,6 +275,11 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
          "monitor hears every station: --station goes with the commands that ask"},
         {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
         {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
+        {{"-d", "/dev/null", "--pcap", "/dev/stdout", "--csv", "-", "monitor"},
+         "standard output takes one of --csv -, "
+         "--csv-wide -, --pcap - and --format json, not --csv - and --pcap -"},
+        {{"-d", "/dev/null", "--pcap", "/etc/passwd", "monitor"},
+         "--pcap: /etc/passwd exists: servoctl never replaces a file"},
         {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
         {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
         {{"-d", "/dev/null", "--timeline", "t.png", "monitor"},

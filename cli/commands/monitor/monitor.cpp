@@ -228,15 +228,13 @@ bool Listener::handle(const QList<HeardFrame> &frames, qint64 nowNs)
 {
     QList<Transaction> done;
     for (const HeardFrame &frame : frames) {
+        // A reader gone away (| wireshark, closed) is a signal, which ends the listening.
         if (m_pcapOpen && !m_pcap.append(frame.bytes, epochNs(frame.beginNs) / 1000)) {
-            fail(m_pcap.errorString());
+            if (!interruptSignal())
+                fail(m_pcap.errorString());
             return false;
         }
         m_pairer.add(frame, &done);
-    }
-    if (m_pcapOpen && !frames.isEmpty() && !m_pcap.flush()) {
-        fail(m_pcap.errorString());
-        return false;
     }
     if (nowNs >= 0)
         m_pairer.idle(nowNs, &done);
