@@ -12,6 +12,7 @@
 #include "linesettings.h"
 #include "modbuscrc.h"
 #include "monitorframer.h"
+#include "monitorjson.h"
 #include "monitorpairer.h"
 #include "monitorreport.h"
 #include "parammap.h"
@@ -158,6 +159,16 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
         {"a read answered",
          {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
+        {"an answer as the request ended",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 8, 17, 0)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 0.00 ms"}},
+        // The monitor read the request late, or the line is faster than its baud rate.
+        {"an answer timed before its request ended",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 7, 16, 0)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
+        {"an answer read together with its request",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
         {"an exception, and the master too soon before it",
          {heard(read, 0, 8, 2), heard(hexWithCrc("018302"), 20, 25, 12)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
@@ -209,26 +220,41 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
 TEST(MonitorStats, CountsPerStationAndForTheMaster)
 {
     const LineSettings line = line9600();
-    MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
-    MonitorPairer pairer(1000 * kMs);
-    QList<Transaction> done;
     const QByteArray read = hexWithCrc("010300000002");
-    for (const HeardFrame &frame :
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12), heard(read, 40, 48, 11),
-          heard(hexWithCrc("018306"), 60, 65, 12), heard(read, 67, 75, 2),
-          heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)})
-        pairer.add(frame, &done);
-    pairer.finish(&done);
-    for (const Transaction &t : qAsConst(done))
-        stats.add(t);
-    EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(),
-              QStringList({"station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
-                           "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
-                           "noise: 0 bursts, 0 bytes",
-                           "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
-                           "after a frame)"})
-                  .join(QLatin1Char('\n'))
-                  .toStdString());
+    const QByteArray answer = hexWithCrc("01030400070009");
+    const QString header = QStringLiteral("station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms");
+    const QList<QPair<QList<HeardFrame>, QStringList>> cases = {
+        {{heard(read, 0, 8), heard(answer, 20, 29, 12), heard(read, 40, 48, 11), heard(hexWithCrc("018306"), 60, 65, 12),
+          heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)},
+         {header, "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
+          "noise: 0 bursts, 0 bytes",
+          "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
+          "after a frame)"}},
+        // Three of four answers timed before their requests ended: a wrong baud rate.
+        {{heard(read, 0, 8), heard(answer, 5, 14, 0), heard(read, 30, 38, 16), heard(answer, 37, 46, 0),
+          heard(read, 60, 68, 14), heard(answer, 67, 76, 0), heard(read, 90, 98, 14), heard(answer, 110, 119, 12)},
+         {header, "      1         4         4          0           0           0     0    12.0       12.0    12.0    12.0",
+          "answer times unknown: 3 of 4 answers, left out of min, median, p99 and max (3 timed before their request "
+          "ended); the bytes come faster than the baud rate given allows (--line auto finds the line's)",
+          "noise: 0 bursts, 0 bytes",
+          "master: shortest silence before a request 14.00 ms (4.01 ms needed), 0 requests too soon"}},
+    };
+    for (const auto &test : cases) {
+        MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
+        MonitorPairer pairer(1000 * kMs);
+        QList<Transaction> done;
+        for (const HeardFrame &frame : test.first)
+            pairer.add(frame, &done);
+        pairer.finish(&done);
+        for (const Transaction &t : qAsConst(done))
+            stats.add(t);
+        EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(), test.second.join(QLatin1Char('\n')).toStdString());
+        // JSON says so too.
+        const bool crossed = test.second.size() > 4;
+        EXPECT_EQ(jsonTransaction(0, done.first(), {}, nullptr, ValueFormat::Decimal)
+                      .contains("\"response_ms\":null,\"silence_ms\":null,\"flags\":[\"answer_time_unknown\"]"),
+                  crossed);
+    }
 }
 
 TEST(PcapWriter, WritesUser0PacketsOfBareFrames)

@@ -136,6 +136,11 @@ const char *const kExceptionNames[] = {
 
 } // namespace
 
+QString tooFastText()
+{
+    return QStringLiteral("the bytes come faster than the baud rate given allows (--line auto finds the line's)");
+}
+
 QString ms(qint64 ns)
 {
     return QString::number(double(ns) / 1e6, 'f', 2) + QStringLiteral(" ms");
@@ -272,8 +277,10 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
     if (judging.tooSoon(t.request))
         flags.append(QStringLiteral("silence %1 before the request, %2 needed")
                          .arg(ms(t.request.silenceBeforeNs), ms(judging.silentNs)));
-    if (t.answered() && t.answer.silenceBeforeNs >= 0)
-        text += QStringLiteral("  answer %1").arg(ms(t.answer.beginNs - t.request.endNs));
+    if (t.answered()) {
+        const qint64 answerNs = t.answerNs();
+        text += answerNs < 0 ? QStringLiteral("  answer time unknown") : QStringLiteral("  answer %1").arg(ms(answerNs));
+    }
     if (t.request.silenceBeforeNs >= 0)
         text += QStringLiteral("  silence %1").arg(ms(t.request.silenceBeforeNs));
     for (const QString &flag : qAsConst(flags))
@@ -321,8 +328,17 @@ void MonitorStats::add(const Transaction &t)
     }
     if (isException(t.answer))
         ++s.exceptions[at(t.answer.bytes, 2)];
-    if (t.answer.silenceBeforeNs >= 0)
-        s.responseTimes.add(t.answer.beginNs - t.request.endNs);
+    ++m_answersToTime;
+    if (const qint64 answerNs = t.answerNs(); answerNs >= 0)
+        s.responseTimes.add(answerNs);
+    else
+        ++m_answersUntimed;
+    m_answersCrossed += t.answerCrossed() ? 1 : 0;
+}
+
+bool MonitorStats::answersTooFastForTheBaud() const
+{
+    return m_answersCrossed >= kCrossedForAHint && 2 * m_answersCrossed > m_answersToTime;
 }
 
 const MonitorStationStats *MonitorStats::station(int station) const
@@ -349,6 +365,16 @@ QStringList MonitorStats::table() const
     }
     for (const auto &entry : m_stations)
         appendOtherDrives(&lines, entry.first, entry.second.answeredBy);
+    if (m_answersUntimed > 0) {
+        QString line = QStringLiteral("answer times unknown: %1 of %2 answers, left out of min, median, p99 and max "
+                                      "(%3 timed before their request ended)")
+                           .arg(m_answersUntimed)
+                           .arg(m_answersToTime)
+                           .arg(m_answersCrossed);
+        if (answersTooFastForTheBaud())
+            line += QStringLiteral("; %1").arg(tooFastText());
+        lines.append(line);
+    }
     if (m_unaskedNoneAwaited)
         lines.append(QStringLiteral("answers while no request was awaited: %1").arg(m_unaskedNoneAwaited));
     lines.append(QStringLiteral("noise: %1 bursts, %2 bytes").arg(m_noiseFrames).arg(m_noiseBytes));
