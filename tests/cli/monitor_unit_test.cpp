@@ -175,7 +175,7 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
           "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
         {"a damaged answer, with a gap inside",
          {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
-         {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 ff ff]"
+         {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 FF FF]"
           "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
         {"no answer, then another station's late one after the next request",
          {heard(read, 0, 8), heard(hexWithCrc("020300000002"), 200, 208, 192),
@@ -185,18 +185,18 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
           "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
         {"an answer from a station not asked, and noise",
          {heard(read, 0, 8), heard(hexWithCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
-         {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 f2"
+         {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 F2"
           " [answer from station 3, station 1 was asked]",
-          "noise: 2 bytes: 55 aa", "station 1 fn 3 HR1 x2  [no answer]"}},
+          "noise: 2 bytes: 55 AA", "station 1 fn 3 HR1 x2  [no answer]"}},
         {"more registers than Modbus allows: a register answer is not this one's, an exception is",
          {heard(hexWithCrc("010300000082"), 0, 8), heard(hexWithCrc("01030400070008"), 20, 29, 12),
           heard(hexWithCrc("010307D00001"), 50, 58, 21), heard(hexWithCrc("018303"), 70, 75, 12)},
-         {"station 1 fn 3: an answer no request asked for: 01 03 04 00 07 00 08 4a 34",
+         {"station 1 fn 3: an answer no request asked for: 01 03 04 00 07 00 08 4A 34",
           "station 1 fn 3 HR1 x130  [130 registers, Modbus allows 1 to 125]  [no answer]",
           "station 1 fn 3 HR2001 x1  answer 12.00 ms  silence 21.00 ms  [exception 03 illegal data value]"}},
         {"an unknown function, shown raw",
          {heard(hexWithCrc("01080000abcd"), 0, 8), heard(hexWithCrc("01080000abcd"), 20, 28, 12)},
-         {"station 1 fn 8 01 08 00 00 ab cd 5e ae -> 01 08 00 00 ab cd 5e ae  answer 12.00 ms"}},
+         {"station 1 fn 8 01 08 00 00 AB CD 5E AE -> 01 08 00 00 AB CD 5E AE  answer 12.00 ms"}},
         {"a write of the map's parameters, and a broadcast",
          {heard(hexWithCrc("0110000400030600640002000100"), 0, 15), heard(hexWithCrc("011000040003"), 27, 35, 12),
           heard(hexWithCrc("000600040001"), 50, 58, 15)},
@@ -224,9 +224,9 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
     const QByteArray answer = hexWithCrc("01030400070009");
     const QString header = QStringLiteral("station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms");
     const QList<QPair<QList<HeardFrame>, QStringList>> cases = {
-        {{heard(read, 0, 8), heard(answer, 20, 29, 12), heard(read, 40, 48, 11), heard(hexWithCrc("018306"), 60, 65, 12),
+        {{heard(read, 0, 8), heard(answer, 20, 29, 12), heard(read, 40, 48, 11), heard(hexWithCrc("01830A"), 60, 65, 12),
           heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)},
-         {header, "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
+         {header, "      1         4         3          1        0Ax1           1     0    12.0       12.0    12.0    12.0",
           "noise: 0 bursts, 0 bytes",
           "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
           "after a frame)"}},
@@ -252,7 +252,8 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
         // JSON says so too.
         const bool crossed = test.second.size() > 4;
         EXPECT_EQ(jsonTransaction(0, done.first(), {}, nullptr, ValueFormat::Decimal)
-                      .contains("\"response_ms\":null,\"silence_ms\":null,\"flags\":[\"answer_time_unknown\"]"),
+                      .contains("\"response_ms\":null,\"silence_ms\":null,\"flags\":[\"answer_time_unknown\"],"
+                                "\"request\":\"010300000002C40B\""),
                   crossed);
     }
 }

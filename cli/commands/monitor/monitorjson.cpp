@@ -21,7 +21,7 @@ QByteArray msOrNull(qint64 ns)
 
 QByteArray hexOrNull(const QByteArray &bytes)
 {
-    return bytes.isEmpty() ? QByteArray("null") : '"' + bytes.toHex() + '"';
+    return bytes.isEmpty() ? QByteArray("null") : '"' + bytes.toHex().toUpper() + '"';
 }
 
 // As printed: a string for hex and bits, null for a float that is no number.

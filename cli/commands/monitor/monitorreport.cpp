@@ -1,5 +1,6 @@
 #include "monitorreport.h"
 
+#include "frametrace.h"
 #include "parammap.h"
 
 namespace {
@@ -14,9 +15,10 @@ int word(const QByteArray &bytes, int index)
     return at(bytes, index) << 8 | at(bytes, index + 1);
 }
 
+// As --trace shows frames: upper case, as the driver its exception codes.
 QString hexBytes(const QByteArray &bytes)
 {
-    return QString::fromLatin1(bytes.toHex(' '));
+    return FrameTrace::hex(bytes);
 }
 
 bool isException(const HeardFrame &answer)
@@ -267,7 +269,7 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
         flags.append(QStringLiteral("CRC error in the answer: %1").arg(hexBytes(t.answer.bytes)));
     else if (isException(t.answer))
         flags.append(QStringLiteral("exception %1 %2")
-                         .arg(at(t.answer.bytes, 2), 2, 16, QLatin1Char('0'))
+                         .arg(QString::number(at(t.answer.bytes, 2), 16).toUpper().rightJustified(2, QLatin1Char('0')))
                          .arg(exceptionName(at(t.answer.bytes, 2))));
     const qint64 allowed = judging.gapAllowedNs();
     if (judging.gapInside(t.request))
