@@ -23,7 +23,11 @@ bool checkLogPath(const QString &path, QString *error);
 
 // Why a path cannot be written: it exists, and servoctl never replaces a file.
 QString existsText(const QString &path);
-// An existing file a log may be written into: a fifo, a terminal, a device.
+// An existing file a log may be written into: a fifo, a terminal, a device;
+// in a folder anyone may write (/tmp), not through a symbolic link, which
+// another user may have put there.
 bool isStreamFile(const QString &path);
+// Whether path's folder is one anyone may write.
+bool inFolderAnyoneWrites(const QString &path);
 
 #endif // SERVOCTL_PATHCHECKS_H

@@ -3,6 +3,8 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 
@@ -335,6 +337,18 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
                           &plan, &error)
                 || error.contains(QLatin1String("servo-parameters.map")))
         << qPrintable(error);
+
+    // A fifo takes a capture; a link to one in /tmp, which anyone may have
+    // put there, is not followed.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("line.fifo"));
+    const QString planted = QStringLiteral("/tmp/servoctl-monitor-test-%1").arg(getpid());
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_EQ(symlink(QFile::encodeName(fifo).constData(), QFile::encodeName(planted).constData()), 0);
+    EXPECT_TRUE(parsePlan({"-d", "/dev/null", "--pcap", fifo, "monitor"}, &plan, &error)) << qPrintable(error);
+    EXPECT_FALSE(parsePlan({"-d", "/dev/null", "--pcap", planted, "monitor"}, &plan, &error));
+    EXPECT_EQ(error, QStringLiteral("--pcap: %1 exists: servoctl never replaces a file; give a new name").arg(planted));
+    unlink(QFile::encodeName(planted).constData());
 }
 
 } // namespace
