@@ -218,8 +218,8 @@ or an answer was uncertain, or plot's log or gnuplot failed), 2 the command
 line was wrong (also no line given), 3 restore was not confirmed (no "y" on
 the terminal, or no terminal and no --yes) and wrote nothing, 128 + the signal when SIGINT (130), SIGTERM (143), SIGHUP or
 SIGPIPE ended it (the line is closed and its settings restored). While data
-goes to standard output (--csv -, --csv-wide -, --pcap -, --format json) the rest goes
-to standard error, and a reader gone (| head) ends servoctl with 0.
+goes to standard output (--csv -, --csv-wide -, --pcap -, --format json) the
+rest goes to standard error, and a reader gone (| head) ends servoctl with 0.
 
 Examples:
   servoctl info

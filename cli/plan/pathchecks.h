@@ -16,9 +16,9 @@ bool checkNewFilePath(const QString &path, QString *error);
 
 // A log (--csv, --csv-wide) or a capture (--pcap) may also go to standard
 // output ("-"; the options turn /dev/stdout into it) or into a file that
-// exists but is no file of the user's to protect: a fifo, a terminal, a device. Such a file is written as it is and
-// never truncated; a regular file or a folder that exists is refused as
-// checkNewFilePath() refuses it.
+// exists but is no file of the user's to protect: a fifo, a terminal, a
+// device. Such a file is written as it is and never truncated; a regular
+// file or a folder that exists is refused as checkNewFilePath() refuses it.
 bool checkLogPath(const QString &path, QString *error);
 
 // Why a path cannot be written: it exists, and servoctl never replaces a file.
