@@ -15,6 +15,19 @@ bool isAnswerShaped(const HeardFrame &frame)
 
 } // namespace
 
+qint64 Transaction::answerNs() const
+{
+    if ((kind != Exchange && kind != Late) || !answered() || answer.silenceBeforeNs < 0 || answerCrossed())
+        return -1;
+    return answer.beginNs - request.endNs;
+}
+
+bool Transaction::answerCrossed() const
+{
+    return (kind == Exchange || kind == Late) && answered() && answer.silenceBeforeNs >= 0
+           && answer.beginNs < request.endNs;
+}
+
 MonitorPairer::MonitorPairer(qint64 answerWaitNs) : m_answerWaitNs(answerWaitNs)
 {
 }

@@ -24,6 +24,15 @@ struct Transaction
     int askedStation = -1; // Unasked: the station whose answer was awaited (-1: none)
 
     bool answered() const { return !answer.isEmpty(); }
+    // End of the request to start of the answer, as their bytes were timed;
+    // -1 where that is not known: the answer was read together with the
+    // frame before it, or its times cross the request's (answerCrossed()).
+    qint64 answerNs() const;
+    // The answer, as timed, began before the request ended: a time no line
+    // can show. Either the request was read late (the machine woke the
+    // listener late) or the bytes come faster than the baud rate given
+    // allows, from whose character time the frames' ends are reckoned.
+    bool answerCrossed() const;
 };
 
 // Pairs requests with answers, as Modbus RTU allows: one request at a time,

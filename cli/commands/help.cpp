@@ -180,7 +180,9 @@ Options:
                            any address; monitor: names and types of the
                            values shown
       --pcap FILE          monitor: every frame heard into a new capture
-                           FILE (pcap, link type USER0 = 147, bare RTU)
+                           FILE (pcap, link type USER0 = 147, bare RTU); -
+                           writes it to standard output (for a pipe into
+                           wireshark -k -i -), a fifo takes it as it is
       --timeline FILE      monitor: the last 2000 transactions against time,
                            a row a station, into a new PNG FILE (needs
                            gnuplot, and --count or --duration)
@@ -232,8 +234,8 @@ SIGPIPE) is their end, with the status of what ran (0 when nothing failed).
 Any other command a signal cuts short ends with 128 + the signal (130 for
 SIGINT, 143 for SIGTERM), "interrupted by" said; the line is closed and its
 settings restored either way. While data goes to standard output (--csv -,
---csv-wide -, --format json) the rest goes to standard error, and a reader
-gone (| head) ends any command with the status of what ran.
+--csv-wide -, --pcap -, --format json) the rest goes to standard error, and
+a reader gone (| head) ends any command with the status of what ran.
 
 Examples:
   servoctl info

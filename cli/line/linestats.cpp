@@ -52,7 +52,9 @@ QString exceptionText(const QMap<int, qint64> &exceptions)
         return QStringLiteral("0");
     QStringList parts;
     for (auto it = exceptions.begin(); it != exceptions.end(); ++it)
-        parts.append(QStringLiteral("%1x%2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
+        parts.append(QStringLiteral("%1x%2")
+                         .arg(QString::number(it.key(), 16).toUpper().rightJustified(2, QLatin1Char('0')))
+                         .arg(it.value()));
     return parts.join(QLatin1Char(' '));
 }
 

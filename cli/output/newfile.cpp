@@ -73,8 +73,10 @@ int openLogFile(const QString &path, bool *stream, QString *error)
         *stream = false;
         return createNewFile(path, error);
     }
-    // No O_TRUNC, and a regular file found after all is the user's: left alone.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    // No O_TRUNC, and a regular file found after all is the user's: left
+    // alone; nor a link put in a shared folder since the check.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CLOEXEC | O_NOCTTY | (inFolderAnyoneWrites(path) ? O_NOFOLLOW : 0));
     if (fd < 0) {
         *error = errnoText(QStringLiteral("open"), path, errno);
         return -1;

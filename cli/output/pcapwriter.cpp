@@ -50,12 +50,13 @@ QByteArray PcapWriter::packet(const QByteArray &frame, qint64 epochUs)
 
 bool PcapWriter::open(const QString &path, QString *error)
 {
-    m_path = path;
-    const int fd = createNewFile(path, error);
+    m_path = path == QLatin1String("-") ? QStringLiteral("standard output") : path;
+    bool stream = false;
+    const int fd = openLogFile(path, &stream, error);
     if (fd < 0)
         return false;
     if (!m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, m_file.errorString());
+        *error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
         return false;
     }
     if (!write(header())) {

@@ -14,12 +14,13 @@ class PcapWriter
 public:
     static const quint32 kLinkTypeUser0 = 147;
 
-    // Creates path (a new file only); false with *error set.
+    // Creates path (a new file), or writes into a fifo, or to standard
+    // output for "-", as checkLogPath() allows; false with *error set.
     bool open(const QString &path, QString *error);
-    // Each packet is written at once. False once a write has failed:
-    // errorString() says why ("No space left on device").
+    // Each packet is written at once, so that a reader at the other end of
+    // a pipe (wireshark -k -i -) shows it as it is heard. False once a
+    // write has failed: errorString() says why ("No space left on device").
     bool append(const QByteArray &frame, qint64 epochUs);
-    bool flush() { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
 
     // The file's bytes before the packets, and one packet: for tests.

@@ -2,6 +2,9 @@
 
 #include <climits>
 #include <limits>
+#include <utility>
+
+#include <unistd.h>
 
 #include <QSet>
 
@@ -102,8 +105,8 @@ const TextOption kTextOptions[] = {
      }},
     {"pcap",
      [](const QString &value, Options *o, QString *error) {
-         o->pcapPath = value;
-         return checkNewFilePath(value, error);
+         o->pcapPath = isStandardOutput(value) ? QStringLiteral("-") : value;
+         return checkLogPath(o->pcapPath, error);
      }},
     {"timeline",
      [](const QString &value, Options *o, QString *error) {
@@ -379,10 +382,22 @@ bool parseCommandLine(const QStringList &args, Options *options, QList<Command> 
         return false;
     }
     options->sim = !simOption.isEmpty();
-    const int toStdout = (options->json ? 1 : 0) + (options->csvPath == QLatin1String("-") ? 1 : 0)
-                         + (options->wideCsvPath == QLatin1String("-") ? 1 : 0);
-    if (toStdout > 1) {
-        *error = QStringLiteral("standard output takes one of --csv -, --csv-wide - and --format json");
+    QStringList toStdout;
+    for (const auto &[asks, name] :
+         {std::pair(options->csvPath == QLatin1String("-"), "--csv -"),
+          std::pair(options->wideCsvPath == QLatin1String("-"), "--csv-wide -"),
+          std::pair(options->pcapPath == QLatin1String("-"), "--pcap -"), std::pair(options->json, "--format json")}) {
+        if (asks)
+            toStdout.append(QLatin1String(name));
+    }
+    if (toStdout.size() > 1) {
+        *error = QStringLiteral("standard output takes one of --csv -, --csv-wide -, --pcap - and --format json, not %1")
+                     .arg(toStdout.join(QLatin1String(" and ")));
+        return false;
+    }
+    if (options->pcapPath == QLatin1String("-") && isatty(STDOUT_FILENO)) {
+        *error = QStringLiteral("--pcap -: standard output is a terminal, and a capture is no text "
+                                "(pipe it: | wireshark -k -i -)");
         return false;
     }
     return true;

@@ -50,7 +50,7 @@ struct Options
     QString outputPath;       // what backup and plot write; empty: none given
     QString mapPath;          // backup: the parameter map; monitor: names and types
     QString timelinePath;     // monitor: a new PNG of the traffic against time; empty: none
-    QString pcapPath;         // monitor: a capture of every frame heard; empty: none
+    QString pcapPath;         // monitor: a capture of every frame heard; empty: none; "-": standard output
     int count = 0;            // monitor: stop after this many requests; 0: none
     int durationS = 0;        // monitor: stop after this many seconds; 0: none
     DriverLoader::Entry entry = DriverLoader::QtPlugin;
@@ -80,7 +80,8 @@ struct Options
     // then goes to standard error.
     bool dataOnStdout() const
     {
-        return json || csvPath == QLatin1String("-") || wideCsvPath == QLatin1String("-");
+        return json || csvPath == QLatin1String("-") || wideCsvPath == QLatin1String("-")
+               || pcapPath == QLatin1String("-");
     }
 };
 

@@ -12,10 +12,19 @@ QString existsText(const QString &path)
     return QStringLiteral("%1 exists: servoctl never replaces a file; give a new name").arg(path);
 }
 
+bool inFolderAnyoneWrites(const QString &path)
+{
+    struct stat folder = {};
+    return stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0
+           && (folder.st_mode & S_IWOTH);
+}
+
 bool isStreamFile(const QString &path)
 {
     struct stat info = {};
-    return stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+    const QByteArray name = QFile::encodeName(path);
+    const int found = inFolderAnyoneWrites(path) ? lstat(name.constData(), &info) : stat(name.constData(), &info);
+    return found == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode);
 }
 
 bool isStandardOutput(const QString &path)

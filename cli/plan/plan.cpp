@@ -120,7 +120,8 @@ QString visibleText(const QString &text)
         else if (c == QLatin1Char('\t'))
             shown += QLatin1String("\\t");
         else
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            shown += QStringLiteral("\\x%1")
+                         .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0')));
     }
     return shown;
 }

@@ -4,6 +4,8 @@
 #include <ctime>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 #include "linesettings.h"
 #include "modbuscrc.h"
 #include "monitorframer.h"
+#include "monitorjson.h"
 #include "monitorpairer.h"
 #include "monitorreport.h"
 #include "monitortimeline.h"
@@ -161,13 +164,23 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
         {"a read answered",
          {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
+        {"an answer as the request ended",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 8, 17, 0)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 0.00 ms"}},
+        // The monitor read the request late, or the line is faster than its baud rate.
+        {"an answer timed before its request ended",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 7, 16, 0)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
+        {"an answer read together with its request",
+         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29)},
+         {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
         {"an exception, and the master too soon before it",
          {heard(read, 0, 8, 2), heard(hexWithCrc("018302"), 20, 25, 12)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
           "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
         {"a damaged answer, with a gap inside",
          {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
-         {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 ff ff]"
+         {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 FF FF]"
           "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
         {"no answer, then another station's late one after the next request",
          {heard(read, 0, 8), heard(hexWithCrc("020300000002"), 200, 208, 192),
@@ -177,18 +190,18 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
           "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
         {"an answer from a station not asked, and noise",
          {heard(read, 0, 8), heard(hexWithCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
-         {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 f2"
+         {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 F2"
           " [answer from station 3, station 1 was asked]",
-          "noise: 2 bytes: 55 aa", "station 1 fn 3 HR1 x2  [no answer]"}},
+          "noise: 2 bytes: 55 AA", "station 1 fn 3 HR1 x2  [no answer]"}},
         {"more registers than Modbus allows: a register answer is not this one's, an exception is",
          {heard(hexWithCrc("010300000082"), 0, 8), heard(hexWithCrc("01030400070008"), 20, 29, 12),
           heard(hexWithCrc("010307D00001"), 50, 58, 21), heard(hexWithCrc("018303"), 70, 75, 12)},
-         {"station 1 fn 3: an answer no request asked for: 01 03 04 00 07 00 08 4a 34",
+         {"station 1 fn 3: an answer no request asked for: 01 03 04 00 07 00 08 4A 34",
           "station 1 fn 3 HR1 x130  [130 registers, Modbus allows 1 to 125]  [no answer]",
           "station 1 fn 3 HR2001 x1  answer 12.00 ms  silence 21.00 ms  [exception 03 illegal data value]"}},
         {"an unknown function, shown raw",
          {heard(hexWithCrc("01080000abcd"), 0, 8), heard(hexWithCrc("01080000abcd"), 20, 28, 12)},
-         {"station 1 fn 8 01 08 00 00 ab cd 5e ae -> 01 08 00 00 ab cd 5e ae  answer 12.00 ms"}},
+         {"station 1 fn 8 01 08 00 00 AB CD 5E AE -> 01 08 00 00 AB CD 5E AE  answer 12.00 ms"}},
         {"a write of the map's parameters, and a broadcast",
          {heard(hexWithCrc("0110000400030600640002000100"), 0, 15), heard(hexWithCrc("011000040003"), 27, 35, 12),
           heard(hexWithCrc("000600040001"), 50, 58, 15)},
@@ -212,26 +225,42 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
 TEST(MonitorStats, CountsPerStationAndForTheMaster)
 {
     const LineSettings line = line9600();
-    MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
-    MonitorPairer pairer(1000 * kMs);
-    QList<Transaction> done;
     const QByteArray read = hexWithCrc("010300000002");
-    for (const HeardFrame &frame :
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12), heard(read, 40, 48, 11),
-          heard(hexWithCrc("018306"), 60, 65, 12), heard(read, 67, 75, 2),
-          heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)})
-        pairer.add(frame, &done);
-    pairer.finish(&done);
-    for (const Transaction &t : qAsConst(done))
-        stats.add(t);
-    EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(),
-              QStringList({"station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms",
-                           "      1         4         3          1        06x1           1     0    12.0       12.0    12.0    12.0",
-                           "noise: 0 bursts, 0 bytes",
-                           "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
-                           "after a frame)"})
-                  .join(QLatin1Char('\n'))
-                  .toStdString());
+    const QByteArray answer = hexWithCrc("01030400070009");
+    const QString header = QStringLiteral("station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms");
+    const QList<QPair<QList<HeardFrame>, QStringList>> cases = {
+        {{heard(read, 0, 8), heard(answer, 20, 29, 12), heard(read, 40, 48, 11), heard(hexWithCrc("01830A"), 60, 65, 12),
+          heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)},
+         {header, "      1         4         3          1        0Ax1           1     0    12.0       12.0    12.0    12.0",
+          "noise: 0 bursts, 0 bytes",
+          "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
+          "after a frame)"}},
+        // Three of four answers timed before their requests ended: a wrong baud rate.
+        {{heard(read, 0, 8), heard(answer, 5, 14, 0), heard(read, 30, 38, 16), heard(answer, 37, 46, 0),
+          heard(read, 60, 68, 14), heard(answer, 67, 76, 0), heard(read, 90, 98, 14), heard(answer, 110, 119, 12)},
+         {header, "      1         4         4          0           0           0     0    12.0       12.0    12.0    12.0",
+          "answer times unknown: 3 of 4 answers, left out of min, median, p99 and max (3 timed before their request "
+          "ended); the bytes come faster than the baud rate given allows (--line auto finds the line's)",
+          "noise: 0 bursts, 0 bytes",
+          "master: shortest silence before a request 14.00 ms (4.01 ms needed), 0 requests too soon"}},
+    };
+    for (const auto &test : cases) {
+        MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
+        MonitorPairer pairer(1000 * kMs);
+        QList<Transaction> done;
+        for (const HeardFrame &frame : test.first)
+            pairer.add(frame, &done);
+        pairer.finish(&done);
+        for (const Transaction &t : qAsConst(done))
+            stats.add(t);
+        EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(), test.second.join(QLatin1Char('\n')).toStdString());
+        // JSON says so too.
+        const bool crossed = test.second.size() > 4;
+        EXPECT_EQ(jsonTransaction(0, done.first(), {}, nullptr, ValueFormat::Decimal)
+                      .contains("\"response_ms\":null,\"silence_ms\":null,\"flags\":[\"answer_time_unknown\"],"
+                                "\"request\":\"010300000002C40B\""),
+                  crossed);
+    }
 }
 
 // Over 16 s a frame's bar keeps three thousandths of the span (a few
@@ -319,6 +348,11 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
          "monitor hears every station: --station goes with the commands that ask"},
         {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
         {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
+        {{"-d", "/dev/null", "--pcap", "/dev/stdout", "--csv", "-", "monitor"},
+         "standard output takes one of --csv -, "
+         "--csv-wide -, --pcap - and --format json, not --csv - and --pcap -"},
+        {{"-d", "/dev/null", "--pcap", "/etc/passwd", "monitor"},
+         "--pcap: /etc/passwd exists: servoctl never replaces a file"},
         {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
         {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
         {{"-d", "/dev/null", "--timeline", "t.png", "monitor"},
@@ -347,6 +381,18 @@ TEST(MonitorPlan, RefusesWhatCannotListen)
                           &plan, &error)
                 || error.contains(QLatin1String("servo-parameters.map")))
         << qPrintable(error);
+
+    // A fifo takes a capture; a link to one in /tmp, which anyone may have
+    // put there, is not followed.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("line.fifo"));
+    const QString planted = QStringLiteral("/tmp/servoctl-monitor-test-%1").arg(getpid());
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_EQ(symlink(QFile::encodeName(fifo).constData(), QFile::encodeName(planted).constData()), 0);
+    EXPECT_TRUE(parsePlan({"-d", "/dev/null", "--pcap", fifo, "monitor"}, &plan, &error)) << qPrintable(error);
+    EXPECT_FALSE(parsePlan({"-d", "/dev/null", "--pcap", planted, "monitor"}, &plan, &error));
+    EXPECT_EQ(error, QStringLiteral("--pcap: %1 exists: servoctl never replaces a file; give a new name").arg(planted));
+    unlink(QFile::encodeName(planted).constData());
 }
 
 } // namespace

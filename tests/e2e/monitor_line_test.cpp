@@ -146,6 +146,46 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
     }
 }
 
+// --pcap - piped into tshark as into Wireshark on a live line, CRCs checked:
+// every request decoded, and the answers tshark finds damaged are as many
+// as the monitor and servosim count.
+TEST(MonitorOnTap, PipesItsCaptureIntoTshark)
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/tshark")))
+        GTEST_SKIP() << "tshark is not installed";
+    QTemporaryDir dir;
+    const QString line = QStringLiteral("RS485,19200,NONE,8,2");
+    TappedLine sim(dir, line, QStringLiteral("1"), QStringLiteral("corrupt=0.3"));
+    ASSERT_TRUE(sim.ready());
+    const int polls = 20;
+    ChildProcess piped("/bin/sh",
+                       QStringList{"-c",
+                                   "{ \"$@\"; echo \"servoctl $?\" >&2; } | /usr/bin/tshark -r - -o "
+                                   "'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"' "
+                                   "-o mbrtu.crc_verification:TRUE -T fields -e mbrtu.crc16.status -e _ws.col.Info",
+                                   "sh"}
+                           + QString::fromLocal8Bit(SERVOCTL_COMMAND).split(QLatin1Char('|'))
+                           + QStringList{"-d", sim.tap, "--line", line, "--stats", "--count",
+                                         QString::number(polls), "--pcap", "-", "monitor"});
+    ASSERT_TRUE(piped.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
+    servoctl({"-d", sim.link, "--line", line, "--polls", QString::number(polls), "--interval", "0", "--retries",
+              "0", "poll", "HR1", "2"});
+    ASSERT_EQ(piped.finish(30000), 0) << qPrintable(piped.err());
+    const qint64 corrupt = counted(sim.stop().section(QLatin1Char('\n'), -2), "corrupt");
+    // The monitor's text went to standard error, the capture alone through the pipe.
+    EXPECT_TRUE(piped.err().contains(QLatin1String("\nservoctl 0\n"))) << qPrintable(piped.err());
+    EXPECT_EQ(statsRow(piped.err(), 1).value(5).toLongLong(), corrupt) << qPrintable(piped.err());
+    const QStringList packets = piped.out().trimmed().split(QLatin1Char('\n'));
+    EXPECT_EQ(packets.size(), 2 * polls) << qPrintable(piped.out());
+    EXPECT_EQ(packets
+                  .filter(QRegularExpression(QStringLiteral("^1\t +Query: Unit: +1, Func: +3: Read Holding Registers$")))
+                  .size(),
+              polls)
+        << qPrintable(piped.out());
+    // Good CRCs only where the monitor and servosim saw no damage.
+    EXPECT_EQ(packets.filter(QRegularExpression(QStringLiteral("^1\t"))).size(), 2 * polls - corrupt);
+}
+
 // libmodbus's RTU client polling back to back sends each request as soon as
 // the answer is in: the monitor must flag those silences.
 TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)

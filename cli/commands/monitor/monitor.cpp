@@ -90,6 +90,7 @@ private:
     qint64 m_clockOffsetNs = 0;
     qint64 m_requests = 0;
     bool m_done = false;
+    bool m_toldTooFast = false;
 };
 
 } // namespace
@@ -202,6 +203,13 @@ bool Listener::show(const Transaction &t)
         std::fflush(stdout);
     }
     m_stats->add(t);
+    // Said once, as soon as it shows: every answer time after it would be unknown too.
+    if (!m_toldTooFast && m_stats->answersTooFastForTheBaud()) {
+        m_toldTooFast = true;
+        warn(QStringLiteral("monitor: answers begin before their requests end at %1 baud: %2")
+                 .arg(m_settings.baudRate)
+                 .arg(tooFastText()));
+    }
     if (m_timeline)
         m_timeline->add(t);
     if (m_csvOpen && t.kind == Transaction::Exchange) { // a late answer's values the master dropped
@@ -230,15 +238,13 @@ bool Listener::handle(const QList<HeardFrame> &frames, qint64 nowNs)
 {
     QList<Transaction> done;
     for (const HeardFrame &frame : frames) {
+        // A reader gone away (| wireshark, closed) is a signal, which ends the listening.
         if (m_pcapOpen && !m_pcap.append(frame.bytes, epochNs(frame.beginNs) / 1000)) {
-            fail(m_pcap.errorString());
+            if (!interruptSignal())
+                fail(m_pcap.errorString());
             return false;
         }
         m_pairer.add(frame, &done);
-    }
-    if (m_pcapOpen && !frames.isEmpty() && !m_pcap.flush()) {
-        fail(m_pcap.errorString());
-        return false;
     }
     if (nowNs >= 0)
         m_pairer.idle(nowNs, &done);

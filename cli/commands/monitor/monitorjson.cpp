@@ -21,7 +21,7 @@ QByteArray msOrNull(qint64 ns)
 
 QByteArray hexOrNull(const QByteArray &bytes)
 {
-    return bytes.isEmpty() ? QByteArray("null") : '"' + bytes.toHex() + '"';
+    return bytes.isEmpty() ? QByteArray("null") : '"' + bytes.toHex().toUpper() + '"';
 }
 
 // As printed: a string for hex and bits, null for a float that is no number.
@@ -99,8 +99,10 @@ QByteArray jsonTransaction(qint64 epochMs, const Transaction &t, const MonitorJu
             flags.append("gap_in_answer");
         if (judging.tooSoon(t.request))
             flags.append("short_silence");
+        if (t.answered() && t.answerNs() < 0)
+            flags.append("answer_time_unknown");
     }
-    const qint64 response = asked && t.answered() && t.answer.silenceBeforeNs >= 0 ? t.answer.beginNs - t.request.endNs : -1;
+    const qint64 response = asked ? t.answerNs() : -1;
     const qint64 silence = asked ? t.request.silenceBeforeNs : t.answer.silenceBeforeNs;
     QByteArray flagText = "[";
     for (const QByteArray &flag : qAsConst(flags))

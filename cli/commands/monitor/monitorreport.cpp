@@ -1,5 +1,6 @@
 #include "monitorreport.h"
 
+#include "frametrace.h"
 #include "parammap.h"
 
 namespace {
@@ -14,9 +15,10 @@ int word(const QByteArray &bytes, int index)
     return at(bytes, index) << 8 | at(bytes, index + 1);
 }
 
+// As --trace shows frames: upper case, as the driver its exception codes.
 QString hexBytes(const QByteArray &bytes)
 {
-    return QString::fromLatin1(bytes.toHex(' '));
+    return FrameTrace::hex(bytes);
 }
 
 bool isException(const HeardFrame &answer)
@@ -135,6 +137,11 @@ const char *const kExceptionNames[] = {
     "gateway target device failed to respond"};
 
 } // namespace
+
+QString tooFastText()
+{
+    return QStringLiteral("the bytes come faster than the baud rate given allows (--line auto finds the line's)");
+}
 
 QString ms(qint64 ns)
 {
@@ -262,7 +269,7 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
         flags.append(QStringLiteral("CRC error in the answer: %1").arg(hexBytes(t.answer.bytes)));
     else if (isException(t.answer))
         flags.append(QStringLiteral("exception %1 %2")
-                         .arg(at(t.answer.bytes, 2), 2, 16, QLatin1Char('0'))
+                         .arg(QString::number(at(t.answer.bytes, 2), 16).toUpper().rightJustified(2, QLatin1Char('0')))
                          .arg(exceptionName(at(t.answer.bytes, 2))));
     const qint64 allowed = judging.gapAllowedNs();
     if (judging.gapInside(t.request))
@@ -272,8 +279,10 @@ QString describeTransaction(const Transaction &t, const MonitorJudging &judging,
     if (judging.tooSoon(t.request))
         flags.append(QStringLiteral("silence %1 before the request, %2 needed")
                          .arg(ms(t.request.silenceBeforeNs), ms(judging.silentNs)));
-    if (t.answered() && t.answer.silenceBeforeNs >= 0)
-        text += QStringLiteral("  answer %1").arg(ms(t.answer.beginNs - t.request.endNs));
+    if (t.answered()) {
+        const qint64 answerNs = t.answerNs();
+        text += answerNs < 0 ? QStringLiteral("  answer time unknown") : QStringLiteral("  answer %1").arg(ms(answerNs));
+    }
     if (t.request.silenceBeforeNs >= 0)
         text += QStringLiteral("  silence %1").arg(ms(t.request.silenceBeforeNs));
     for (const QString &flag : qAsConst(flags))
@@ -321,8 +330,17 @@ void MonitorStats::add(const Transaction &t)
     }
     if (isException(t.answer))
         ++s.exceptions[at(t.answer.bytes, 2)];
-    if (t.answer.silenceBeforeNs >= 0)
-        s.responseTimes.add(t.answer.beginNs - t.request.endNs);
+    ++m_answersToTime;
+    if (const qint64 answerNs = t.answerNs(); answerNs >= 0)
+        s.responseTimes.add(answerNs);
+    else
+        ++m_answersUntimed;
+    m_answersCrossed += t.answerCrossed() ? 1 : 0;
+}
+
+bool MonitorStats::answersTooFastForTheBaud() const
+{
+    return m_answersCrossed >= kCrossedForAHint && 2 * m_answersCrossed > m_answersToTime;
 }
 
 const MonitorStationStats *MonitorStats::station(int station) const
@@ -349,6 +367,16 @@ QStringList MonitorStats::table() const
     }
     for (const auto &entry : m_stations)
         appendOtherDrives(&lines, entry.first, entry.second.answeredBy);
+    if (m_answersUntimed > 0) {
+        QString line = QStringLiteral("answer times unknown: %1 of %2 answers, left out of min, median, p99 and max "
+                                      "(%3 timed before their request ended)")
+                           .arg(m_answersUntimed)
+                           .arg(m_answersToTime)
+                           .arg(m_answersCrossed);
+        if (answersTooFastForTheBaud())
+            line += QStringLiteral("; %1").arg(tooFastText());
+        lines.append(line);
+    }
     if (m_unaskedNoneAwaited)
         lines.append(QStringLiteral("answers while no request was awaited: %1").arg(m_unaskedNoneAwaited));
     lines.append(QStringLiteral("noise: %1 bursts, %2 bytes").arg(m_noiseFrames).arg(m_noiseBytes));

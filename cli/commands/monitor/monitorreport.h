@@ -66,6 +66,9 @@ QString requestAddress(const QByteArray &request, int *quantity);
 // Whether a whole answer is an exception.
 bool isExceptionAnswer(const HeardFrame &answer);
 
+// Why answers came before their requests ended: the hint at --line auto.
+QString tooFastText();
+
 // A time as the monitor shows it: "1.75 ms".
 QString ms(qint64 ns);
 
@@ -94,6 +97,10 @@ public:
     qint64 noiseFrames() const { return m_noiseFrames; }
     qint64 tooSoon() const { return m_tooSoon; }
     QStringList table() const;
+    // Most answers timed before their requests ended, and a few at least:
+    // no late wake-up of the monitor does that, a wrong baud rate does.
+    bool answersTooFastForTheBaud() const;
+    static const int kCrossedForAHint = 3;
 
 private:
     MonitorJudging m_judging;
@@ -103,7 +110,10 @@ private:
     qint64 m_unaskedNoneAwaited = 0;
     qint64 m_shortestSilenceNs = -1;
     qint64 m_tooSoon = 0;
-    qint64 m_silencesTimed = 0; // requests whose silence before them is known
+    qint64 m_silencesTimed = 0;  // requests whose silence before them is known
+    qint64 m_answersToTime = 0;  // whole answers to requests, exceptions included
+    qint64 m_answersUntimed = 0; // of those, whose time is not known (Transaction::answerNs())
+    qint64 m_answersCrossed = 0; // of those, timed before their request ended
 };
 
 #endif // SERVOCTL_MONITORREPORT_H
