@@ -13,6 +13,7 @@
 
 #include "drivemodel.h"
 #include "frametrace.h"
+#include "loadedvalues.h"
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
@@ -87,6 +88,12 @@ void describe(QCommandLineParser &parser)
         "holds station x 1000 + n - 1, and discrete input DIn is on when n - 1\n"
         "is a multiple of 3. Requests to station 0 are broadcasts: every drive\n"
         "executes the writes, none answers.\n\n"
+        "--load FILE starts the drives with the values of a servoctl backup (or a\n"
+        "file of its lines, ADDRESS TYPE VALUE): those of the station its header\n"
+        "names (# station: N; without --stations that drive alone is simulated),\n"
+        "or of every drive when it names none. The file is checked whole first:\n"
+        "a mistake, a station not simulated or an address beyond --holding or\n"
+        "--coils is one line naming the file and its line, status 2.\n\n"
         "--model servo makes each drive a servo whose speed follows a set-point\n"
         "(addresses as servoctl writes them; HR1 is register 0 on the wire): HR1\n"
         "set-point in rpm (signed; beyond +-3000 it trips the drive, until reset),\n"
@@ -185,6 +192,10 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("65536")},
         {QStringLiteral("discrete"), QStringLiteral("Number of discrete inputs (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("load"),
+         QStringLiteral("Start the drives with the values of a servoctl backup FILE "
+                        "(see above)."),
+         QStringLiteral("FILE")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
     });
 }
@@ -198,7 +209,8 @@ struct SimSettings
     quint64 seed = 0;
     DriveModel model = DriveModel::Static;
     SimAreaSizes sizes;
-    TcpAddress tcp; // port -1: no --tcp
+    TcpAddress tcp;      // port -1: no --tcp
+    LoadedValues loaded; // no path: no --load
 };
 
 // Empty when the arguments go together, else what is wrong.
@@ -213,7 +225,8 @@ QString argumentsError(const QCommandLineParser &parser)
             return QStringLiteral("--%1 given twice").arg(name);
         given.append(name);
     }
-    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap")}) {
+    for (const QString &name :
+         {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap"), QStringLiteral("load")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
     }
@@ -270,7 +283,11 @@ bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *err
     s->tcp.port = -1;
     if (parser.isSet(QStringLiteral("tcp")) && !parseListenAddress(parser.value(QStringLiteral("tcp")), &s->tcp, error))
         return false;
-    return readAreaSizes(parser, &s->sizes, error);
+    if (!readAreaSizes(parser, &s->sizes, error))
+        return false;
+    return !parser.isSet(QStringLiteral("load"))
+           || readLoadedValues(parser.value(QStringLiteral("load")), parser.isSet(QStringLiteral("stations")),
+                               s->sizes, &s->stations, &s->loaded, error);
 }
 
 void printServing(const QCommandLineParser &parser, const SimSettings &s, const SimServer &server)
@@ -280,9 +297,16 @@ void printServing(const QCommandLineParser &parser, const SimSettings &s, const 
     QStringList names;
     for (int station : s.stations)
         names.append(QString::number(station));
-    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
+    // Values from a real drive's backup are still simulated ones: said.
+    const QString loaded = s.loaded.path.isEmpty()
+                               ? QString()
+                               : QStringLiteral(", %1 values from %2 into station%3 %4")
+                                     .arg(s.loaded.entries)
+                                     .arg(s.loaded.path, QLatin1String(s.loaded.stations.size() > 1 ? "s" : ""),
+                                          stationListText(s.loaded.stations));
+    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s%s\n", qPrintable(names.join(',')),
                  qPrintable(server.path()), qPrintable(s.lineSettings.toString()), qPrintable(s.faults.toString()),
-                 driveModelName(s.model));
+                 driveModelName(s.model), qPrintable(loaded));
     if (!parser.isSet(QStringLiteral("device")) && s.tcp.port < 0 && s.lineSettings.parity != LineSettings::NoParity)
         std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
                              "cannot be checked here, its baud rate can\n");
@@ -294,6 +318,7 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
     SimLine line(s.stations, s.sizes);
     line.setFaults(s.faults, s.seed);
     line.setModel(s.model, s.seed);
+    applyLoadedValues(s.loaded, &line);
     SimServer server(&line);
     const bool opened = s.tcp.port >= 0 ? server.openTcp(s.tcp, s.lineSettings)
                         : parser.isSet(QStringLiteral("device"))
