@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include "deviceaccess.h"
 #include "drivemodel.h"
 #include "frametrace.h"
 #include "loadedvalues.h"
@@ -56,6 +57,8 @@ public:
 int fail(const QString &text)
 {
     std::fprintf(stderr, "servosim: %s\n", qPrintable(text));
+    if (const QString hint = openFailureHint(text); !hint.isEmpty())
+        std::fprintf(stderr, "servosim: hint: %s\n", qPrintable(hint));
     return 2;
 }
 
