@@ -15,6 +15,10 @@ install(TARGETS servoctl servosim
 if(MANPAGES)
   install(FILES ${MANPAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 endif()
+if(COMPLETIONS)
+  install(FILES ${COMPLETIONS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+          COMPONENT Tools)
+endif()
 install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
               docs/integration.md docs/performance.md docs/reliability.md
               docs/servo-parameters.map docs/plot-signals.map docs/commissioning-trend.png

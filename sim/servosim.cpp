@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMap>
 
 #include "deviceaccess.h"
 #include "drivemodel.h"
@@ -126,9 +127,9 @@ int printHelp(const QCommandLineParser &parser)
     return 0;
 }
 
-void addOptions(QCommandLineParser &parser)
+QList<QCommandLineOption> simOptions()
 {
-    parser.addOptions({
+    return {
         {QStringLiteral("stations"),
          QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
                         "(default 1)."),
@@ -165,9 +166,10 @@ void addOptions(QCommandLineParser &parser)
                         "line's timing."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
-        {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
-                                                "at once, before the answer, as an RS-485 adapter without "
-                                                "receiver disable hands the master its own request.")},
+        {QStringLiteral("echo"),
+         QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
+                        "at once, before the answer, as an RS-485 adapter without "
+                        "receiver disable hands the master its own request.")},
         {QStringLiteral("faults"),
          QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
                         "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
@@ -200,7 +202,63 @@ void addOptions(QCommandLineParser &parser)
                         "(see above)."),
          QStringLiteral("FILE")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
-    });
+    };
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.addOptions(simOptions());
+    // The installed completion is written by this at build time.
+    QCommandLineOption completion(QStringLiteral("completion"),
+                                  QStringLiteral("Print the shell's completion script."), QStringLiteral("SHELL"));
+    completion.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(completion);
+}
+
+// servosim --completion bash, from the options above: files where a value
+// is a PATH or FILE, the models for --model.
+QString bashCompletion()
+{
+    QStringList words{QStringLiteral("--help"), QStringLiteral("--version")};
+    QStringList completions; // a case of the script each, its options joined
+    QMap<QString, QStringList> optionsOf;
+    for (const QCommandLineOption &option : simOptions()) {
+        const QString word = QStringLiteral("--") + option.names().constFirst();
+        words.append(word);
+        if (option.valueName().isEmpty())
+            continue;
+        QString what = QStringLiteral(":");
+        if (option.valueName() == QLatin1String("PATH") || option.valueName() == QLatin1String("FILE")) {
+            what = QStringLiteral("compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")");
+        } else if (option.names().constFirst() == QLatin1String("model")) {
+            what = QStringLiteral("mapfile -t COMPREPLY < <(compgen -W '%1 %2' -- \"$cur\")")
+                       .arg(QLatin1String(driveModelName(DriveModel::Static)),
+                            QLatin1String(driveModelName(DriveModel::Servo)));
+        }
+        if (!completions.contains(what))
+            completions.append(what);
+        optionsOf[what].append(word);
+    }
+    QString values;
+    for (const QString &what : completions)
+        values += QStringLiteral("        %1) %2; return ;;\n").arg(optionsOf[what].join(QLatin1Char('|')), what);
+    return QStringLiteral("# bash completion for servosim, written by servosim --completion bash\n"
+                          "_servosim() {\n"
+                          "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                          "    # --name=value: bash splits at the \"=\".\n"
+                          "    if [[ $cur == = ]]; then\n"
+                          "        prev=${COMP_WORDS[COMP_CWORD-1]} cur=\n"
+                          "    elif [[ $prev == = ]]; then\n"
+                          "        prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+                          "    fi\n"
+                          "    COMPREPLY=()\n"
+                          "    case $prev in\n"
+                          "%1"
+                          "    esac\n"
+                          "    mapfile -t COMPREPLY < <(compgen -W '%2' -- \"$cur\")\n"
+                          "}\n"
+                          "complete -F _servosim servosim\n")
+        .arg(values, words.join(QLatin1Char(' ')));
 }
 
 // The command line, checked whole before anything is opened.
@@ -389,6 +447,12 @@ int main(int argc, char **argv)
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         return printHelp(parser);
+    if (parser.isSet(QStringLiteral("completion"))) {
+        if (parser.value(QStringLiteral("completion")) != QLatin1String("bash"))
+            return fail(QStringLiteral("--completion: bash is the one shell served"));
+        std::fputs(qPrintable(bashCompletion()), stdout);
+        return 0;
+    }
     parser.process(app);
     QString error = argumentsError(parser);
     SimSettings settings;
