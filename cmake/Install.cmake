@@ -25,12 +25,15 @@ install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
               docs/line-efficiency.png docs/plot-example.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 
-# The gateway as a service, an instance a line, and its configuration's example.
-configure_file(systemd/servoctl-gateway@.service.in
-  ${CMAKE_BINARY_DIR}/systemd/servoctl-gateway@.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/systemd/servoctl-gateway@.service
-  DESTINATION lib/systemd/system COMPONENT Tools)
-install(FILES systemd/gateway.conf.example DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+# The services, an instance a line (the gateway, the listen-only logger, the
+# simulated drives as a test bench), and their configurations' examples.
+set(SYSTEMD_UNITS servoctl-gateway@.service servoctl-monitor@.service servosim@.service)
+foreach(unit ${SYSTEMD_UNITS})
+  configure_file(systemd/${unit}.in ${CMAKE_BINARY_DIR}/systemd/${unit} @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/systemd/${unit} DESTINATION lib/systemd/system COMPONENT Tools)
+endforeach()
+install(FILES systemd/gateway.conf.example systemd/monitor.conf.example systemd/servosim.conf.example
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 
 set(TOOLKIT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TecoServoToolkit)
 install(TARGETS teco_servo_toolkit EXPORT TecoServoToolkitTargets
