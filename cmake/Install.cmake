@@ -19,11 +19,13 @@ if(COMPLETIONS)
   install(FILES ${COMPLETIONS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
           COMPONENT Tools)
 endif()
-install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
-              docs/integration.md docs/performance.md docs/reliability.md
-              docs/servo-parameters.map docs/plot-signals.map docs/commissioning-trend.png
-              docs/line-efficiency.png docs/plot-example.png
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+# The README and docs/ as they stand in the repository, so that their links
+# hold where they are installed; every file of docs/ (the pictures the
+# documents show, the example maps) goes with them. Uncompressed, as Debian
+# allows for documents whose links would otherwise break.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+file(GLOB DOCS CONFIGURE_DEPENDS docs/*.md docs/*.png docs/*.map)
+install(FILES ${DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT Tools)
 
 # The services, an instance a line (the gateway, the listen-only logger, the
 # simulated drives as a test bench), and their configurations' examples.

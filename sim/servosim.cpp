@@ -109,7 +109,8 @@ void describe(QCommandLineParser &parser)
         "Without --device or --tcp it opens a pseudo-terminal and prints its path\n"
         "as the first line of standard output; point the client at that path.\n"
         "With --tcp it prints tcp://HOST:PORT there instead (servoctl -d takes it).\n"
-        "It serves until interrupted and then prints its counters."));
+        "It serves until interrupted and then prints its counters.\n\n"
+        "The reference is " TECO_SERVO_DOCS "/servosim.md."));
     parser.addHelpOption();
     parser.addVersionOption();
 }

@@ -7,7 +7,8 @@
 namespace {
 
 // {commands} is the command table's list, {lineless} the commands that use
-// no line; {NAME} the range of option NAME, from the option's own table.
+// no line, {docs} the installed documents' folder; {NAME} the range of
+// option NAME, from the option's own table.
 const char kHelpTemplate[] = R"(Usage: servoctl [OPTIONS] COMMAND [ARGS...] [then COMMAND [ARGS...]]...
 
 Loads the TECO servo driver plug-in through its entry point, as the panel
@@ -93,7 +94,7 @@ the request; in brackets what is wrong: no answer, CRC error, exception,
 an answer from a station not asked, a late one, a gap inside a frame or a
 silence too short (on a pseudo-terminal, which hands frames over whole: no
 gaps, and silences below half the silent interval). Bytes that make no frame
-show as noise. See docs/servoctl.md.
+show as noise. See servoctl.md (below).
 
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
@@ -114,7 +115,7 @@ On the line:
     answer has shown the line silent, such a write is preceded by a read
     of the same item (its answer shows it), and the port judges such an
     answer by its timing and what follows, failing the command as
-    uncertain where they cannot tell (docs/servoctl.md).
+    uncertain where they cannot tell (servoctl.md).
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0);
@@ -129,7 +130,7 @@ Options:
                            frames are 8 data bits)
                            (default: the driver's, RS485,9600,NONE,8,2);
                            monitor, scan: "auto" takes them from the traffic
-                           heard (docs/servoctl.md)
+                           heard (servoctl.md)
       --station LIST       station number, {station}, or for poll a list
                            such as 1-3,7 (default: the driver's, 1)
       --timeout MS         answer time-out, {timeout}
@@ -143,7 +144,7 @@ Options:
   -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
                            dword reads int32 or float; json: JSON Lines of
                            read, poll and scan on standard output (keys in
-                           docs/servoctl.md)
+                           servoctl.md)
       --interval MS        time between polls, {interval} (default 1000)
       --polls N            stop polling after N reads (default 0: never)
       --stats              per station: requests, good answers, time-outs,
@@ -219,6 +220,9 @@ SIGPIPE ended it (the line is closed and its settings restored). While data
 goes to standard output (--csv -, --csv-wide -, --format json) the rest goes
 to standard error, and a reader gone (| head) ends servoctl with 0.
 
+The reference, servoctl.md, the other documents and the example parameter
+map are in {docs}/.
+
 Examples:
   servoctl info
   servoctl --sim read HR100 word 4 hex
@@ -230,7 +234,7 @@ Examples:
   servoctl --sim --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
   servoctl --sim poll HR1 IR1 --csv - | head
   servoctl --sim -0 read HR0x10 word 2 --format json
-  servoctl -d /dev/ttyUSB0 --station 2 backup --map docs/servo-parameters.map -o drive2.txt
+  servoctl -d /dev/ttyUSB0 --station 2 backup --map {docs}/servo-parameters.map -o drive2.txt
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --dry-run
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
   servoctl plot speed.csv -o speed.png
@@ -248,6 +252,7 @@ QString helpText()
         const QString name = match.captured(1);
         const QString value = name == QLatin1String("commands")   ? commandsHelp()
                               : name == QLatin1String("lineless") ? linelessCommands()
+                              : name == QLatin1String("docs")     ? QStringLiteral(TECO_SERVO_DOCS)
                                                                   : optionRange(name);
         text.replace(match.capturedStart(), match.capturedLength(), value);
     }
