@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include "commands.h"
+#include "completion.h"
 #include "dataout.h"
 #include "help.h"
 #include "interrupt.h"
@@ -64,6 +65,9 @@ int main(int argc, char **argv)
         return finish(0);
     case InfoRequest::Version:
         std::printf("servoctl %s\n", SERVOCTL_VERSION);
+        return finish(0);
+    case InfoRequest::Completion:
+        std::fputs(bashCompletion().toUtf8().constData(), stdout);
         return finish(0);
     case InfoRequest::None:
         break;

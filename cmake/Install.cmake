@@ -15,18 +15,27 @@ install(TARGETS servoctl servosim
 if(MANPAGES)
   install(FILES ${MANPAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 endif()
-install(FILES README.md docs/servoctl.md docs/servosim.md docs/building.md
-              docs/integration.md docs/performance.md docs/reliability.md
-              docs/servo-parameters.map docs/plot-signals.map docs/commissioning-trend.png
-              docs/line-efficiency.png docs/plot-example.png docs/plot-outage.png
-  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+if(COMPLETIONS)
+  install(FILES ${COMPLETIONS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+          COMPONENT Tools)
+endif()
+# The README and docs/ as they stand in the repository, so that their links
+# hold where they are installed; every file of docs/ (the pictures the
+# documents show, the example maps) goes with them. Uncompressed, as Debian
+# allows for documents whose links would otherwise break.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+file(GLOB DOCS CONFIGURE_DEPENDS docs/*.md docs/*.png docs/*.map)
+install(FILES ${DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT Tools)
 
-# The gateway as a service, an instance a line, and its configuration's example.
-configure_file(systemd/servoctl-gateway@.service.in
-  ${CMAKE_BINARY_DIR}/systemd/servoctl-gateway@.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/systemd/servoctl-gateway@.service
-  DESTINATION lib/systemd/system COMPONENT Tools)
-install(FILES systemd/gateway.conf.example DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
+# The services, an instance a line (the gateway, the listen-only logger, the
+# simulated drives as a test bench), and their configurations' examples.
+set(SYSTEMD_UNITS servoctl-gateway@.service servoctl-monitor@.service servosim@.service)
+foreach(unit ${SYSTEMD_UNITS})
+  configure_file(systemd/${unit}.in ${CMAKE_BINARY_DIR}/systemd/${unit} @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/systemd/${unit} DESTINATION lib/systemd/system COMPONENT Tools)
+endforeach()
+install(FILES systemd/gateway.conf.example systemd/monitor.conf.example systemd/servosim.conf.example
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Tools)
 
 set(TOOLKIT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TecoServoToolkit)
 install(TARGETS teco_servo_toolkit EXPORT TecoServoToolkitTargets

@@ -28,14 +28,16 @@ foreach(tool servoctl servosim)
        CONTENT "#!/bin/sh\nexec ${emulator} \"$<TARGET_FILE:${tool}>\" \"$@\"\n"
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                         WORLD_READ WORLD_EXECUTE)
-  # The page as written, and compressed as installed.
+  # The page as written, and compressed as installed; dated by the commit
+  # (cmake/SourceDate.cmake).
   # The sections --help has no place for (EXIT STATUS, FILES, SEE ALSO),
   # with the install's own folders.
   set(include ${MANPAGE_DIR}/${tool}.h2m)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/man/${tool}.h2m.in ${include} @ONLY)
   set(page ${MANPAGE_DIR}/${tool}.1)
   add_custom_command(OUTPUT ${page} ${page}.gz
-    COMMAND ${HELP2MAN} --no-info --section=1 --name=${${tool}_SUMMARY}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH}
+            ${HELP2MAN} --no-info --section=1 --name=${${tool}_SUMMARY}
             --include=${include} --output=${page} ${runner}
     COMMAND gzip -9nkf ${page}
     DEPENDS ${tool} ${include}

@@ -83,6 +83,8 @@ interface headers, and a CMake package: find_package(TecoServoToolkit).")
 # Every package's documentation folder holds the copyright file and the
 # changelog, written for this version.
 set(DEBIAN_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+# Dated by the commit: string(TIMESTAMP) takes SOURCE_DATE_EPOCH for now.
+set(ENV{SOURCE_DATE_EPOCH} ${SOURCE_DATE_EPOCH})
 string(TIMESTAMP DEBIAN_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(cmake/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog.Debian @ONLY)
 execute_process(COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/debian/changelog.Debian COMMAND_ERROR_IS_FATAL ANY)
@@ -92,5 +94,12 @@ foreach(component Driver Tools Development)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
     COMPONENT ${component})
 endforeach()
+
+# cpack's own archives carry the install's times and its tar's order:
+# each package is packed again by dpkg-deb, every file at the commit's time,
+# owned by root, so that two builds of one commit give the same bytes
+# (scripts/reproducible checks it).
+set(CPACK_SOURCE_DATE_EPOCH ${SOURCE_DATE_EPOCH})
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/RepackDeb.cmake)
 
 include(CPack)

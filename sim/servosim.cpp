@@ -10,9 +10,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMap>
 
+#include "deviceaccess.h"
 #include "drivemodel.h"
 #include "frametrace.h"
+#include "loadedvalues.h"
 #include "ptylink.h"
 #include "simline.h"
 #include "simserver.h"
@@ -55,6 +58,8 @@ public:
 int fail(const QString &text)
 {
     std::fprintf(stderr, "servosim: %s\n", qPrintable(text));
+    if (const QString hint = openFailureHint(text); !hint.isEmpty())
+        std::fprintf(stderr, "servosim: hint: %s\n", qPrintable(hint));
     return 2;
 }
 
@@ -92,6 +97,12 @@ void describe(QCommandLineParser &parser)
         "holds station x 1000 + n - 1, and discrete input DIn is on when n - 1\n"
         "is a multiple of 3. Requests to station 0 are broadcasts: every drive\n"
         "executes the writes, none answers.\n\n"
+        "--load FILE starts the drives with the values of a servoctl backup (or a\n"
+        "file of its lines, ADDRESS TYPE VALUE): those of the station its header\n"
+        "names (# station: N; without --stations that drive alone is simulated),\n"
+        "or of every drive when it names none. The file is checked whole first:\n"
+        "a mistake, a station not simulated or an address beyond --holding or\n"
+        "--coils is one line naming the file and its line, status 2.\n\n"
         "--model servo makes each drive a servo whose speed follows a set-point\n"
         "(addresses as servoctl writes them; HR1 is register 0 on the wire): HR1\n"
         "set-point in rpm (signed; beyond +-3000 it trips the drive, until reset),\n"
@@ -103,7 +114,8 @@ void describe(QCommandLineParser &parser)
         "Without --device or --tcp it opens a pseudo-terminal and prints its path\n"
         "as the first line of standard output; point the client at that path.\n"
         "With --tcp it prints tcp://HOST:PORT there instead (servoctl -d takes it).\n"
-        "It serves until interrupted and then prints its counters."));
+        "It serves until interrupted and then prints its counters.\n\n"
+        "The reference is " TECO_SERVO_DOCS "/servosim.md."));
     parser.addHelpOption();
     parser.addVersionOption();
 }
@@ -121,9 +133,9 @@ int printHelp(const QCommandLineParser &parser)
     return 0;
 }
 
-void addOptions(QCommandLineParser &parser)
+QList<QCommandLineOption> simOptions()
 {
-    parser.addOptions({
+    return {
         {QStringLiteral("stations"),
          QStringLiteral("Station numbers of the drives, 1 to 247, e.g. 1,5,7 or 1-3 "
                         "(default 1)."),
@@ -160,9 +172,10 @@ void addOptions(QCommandLineParser &parser)
                         "line's timing."),
          QStringLiteral("PATH")},
         {QStringLiteral("pace"), QStringLiteral("Send answers at the line's baud rate, after the silent interval.")},
-        {QStringLiteral("echo"), QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
-                                                "at once, before the answer, as an RS-485 adapter without "
-                                                "receiver disable hands the master its own request.")},
+        {QStringLiteral("echo"),
+         QStringLiteral("Echo every byte heard (any station, any CRC, noise too) back "
+                        "at once, before the answer, as an RS-485 adapter without "
+                        "receiver disable hands the master its own request.")},
         {QStringLiteral("faults"),
          QStringLiteral("Inject faults, e.g. drop=0.1,corrupt=0.05,truncate=0.05,"
                         "station=0.02,exception=0.02,delay=0.1:300,late=0.01:1500,"
@@ -190,8 +203,68 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("65536")},
         {QStringLiteral("discrete"), QStringLiteral("Number of discrete inputs (default 65536)."),
          QStringLiteral("N"), QStringLiteral("65536")},
+        {QStringLiteral("load"),
+         QStringLiteral("Start the drives with the values of a servoctl backup FILE "
+                        "(see above)."),
+         QStringLiteral("FILE")},
         {QStringLiteral("trace"), QStringLiteral("Print every frame on standard error.")},
-    });
+    };
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.addOptions(simOptions());
+    // The installed completion is written by this at build time.
+    QCommandLineOption completion(QStringLiteral("completion"),
+                                  QStringLiteral("Print the shell's completion script."), QStringLiteral("SHELL"));
+    completion.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(completion);
+}
+
+// servosim --completion bash, from the options above: files where a value
+// is a PATH or FILE, the models for --model.
+QString bashCompletion()
+{
+    QStringList words{QStringLiteral("--help"), QStringLiteral("--version")};
+    QStringList completions; // a case of the script each, its options joined
+    QMap<QString, QStringList> optionsOf;
+    for (const QCommandLineOption &option : simOptions()) {
+        const QString word = QStringLiteral("--") + option.names().constFirst();
+        words.append(word);
+        if (option.valueName().isEmpty())
+            continue;
+        QString what = QStringLiteral(":");
+        if (option.valueName() == QLatin1String("PATH") || option.valueName() == QLatin1String("FILE")) {
+            what = QStringLiteral("compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")");
+        } else if (option.names().constFirst() == QLatin1String("model")) {
+            what = QStringLiteral("mapfile -t COMPREPLY < <(compgen -W '%1 %2' -- \"$cur\")")
+                       .arg(QLatin1String(driveModelName(DriveModel::Static)),
+                            QLatin1String(driveModelName(DriveModel::Servo)));
+        }
+        if (!completions.contains(what))
+            completions.append(what);
+        optionsOf[what].append(word);
+    }
+    QString values;
+    for (const QString &what : completions)
+        values += QStringLiteral("        %1) %2; return ;;\n").arg(optionsOf[what].join(QLatin1Char('|')), what);
+    return QStringLiteral("# bash completion for servosim, written by servosim --completion bash\n"
+                          "_servosim() {\n"
+                          "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                          "    # --name=value: bash splits at the \"=\".\n"
+                          "    if [[ $cur == = ]]; then\n"
+                          "        prev=${COMP_WORDS[COMP_CWORD-1]} cur=\n"
+                          "    elif [[ $prev == = ]]; then\n"
+                          "        prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+                          "    fi\n"
+                          "    COMPREPLY=()\n"
+                          "    case $prev in\n"
+                          "%1"
+                          "    esac\n"
+                          "    mapfile -t COMPREPLY < <(compgen -W '%2' -- \"$cur\")\n"
+                          "}\n"
+                          "complete -F _servosim servosim\n")
+        .arg(values, words.join(QLatin1Char(' ')));
 }
 
 // The command line, checked whole before anything is opened.
@@ -203,7 +276,8 @@ struct SimSettings
     quint64 seed = 0;
     DriveModel model = DriveModel::Static;
     SimAreaSizes sizes;
-    TcpAddress tcp; // port -1: no --tcp
+    TcpAddress tcp;      // port -1: no --tcp
+    LoadedValues loaded; // no path: no --load
 };
 
 // Empty when the arguments go together, else what is wrong.
@@ -218,7 +292,8 @@ QString argumentsError(const QCommandLineParser &parser)
             return QStringLiteral("--%1 given twice").arg(name);
         given.append(name);
     }
-    for (const QString &name : {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap")}) {
+    for (const QString &name :
+         {QStringLiteral("link"), QStringLiteral("device"), QStringLiteral("tap"), QStringLiteral("load")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty())
             return QStringLiteral("--%1 takes a path, not an empty one").arg(name);
     }
@@ -275,7 +350,11 @@ bool readSettings(const QCommandLineParser &parser, SimSettings *s, QString *err
     s->tcp.port = -1;
     if (parser.isSet(QStringLiteral("tcp")) && !parseListenAddress(parser.value(QStringLiteral("tcp")), &s->tcp, error))
         return false;
-    return readAreaSizes(parser, &s->sizes, error);
+    if (!readAreaSizes(parser, &s->sizes, error))
+        return false;
+    return !parser.isSet(QStringLiteral("load"))
+           || readLoadedValues(parser.value(QStringLiteral("load")), parser.isSet(QStringLiteral("stations")),
+                               s->sizes, &s->stations, &s->loaded, error);
 }
 
 void printServing(const QCommandLineParser &parser, const SimSettings &s, const SimServer &server)
@@ -285,9 +364,16 @@ void printServing(const QCommandLineParser &parser, const SimSettings &s, const 
     QStringList names;
     for (int station : s.stations)
         names.append(QString::number(station));
-    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s\n", qPrintable(names.join(',')),
+    // Values from a real drive's backup are still simulated ones: said.
+    const QString loaded = s.loaded.path.isEmpty()
+                               ? QString()
+                               : QStringLiteral(", %1 values from %2 into station%3 %4")
+                                     .arg(s.loaded.entries)
+                                     .arg(s.loaded.path, QLatin1String(s.loaded.stations.size() > 1 ? "s" : ""),
+                                          stationListText(s.loaded.stations));
+    std::fprintf(stderr, "servosim: drives %s on %s (%s), faults %s, model %s%s\n", qPrintable(names.join(',')),
                  qPrintable(server.path()), qPrintable(s.lineSettings.toString()), qPrintable(s.faults.toString()),
-                 driveModelName(s.model));
+                 driveModelName(s.model), qPrintable(loaded));
     if (!parser.isSet(QStringLiteral("device")) && s.tcp.port < 0 && s.lineSettings.parity != LineSettings::NoParity)
         std::fprintf(stderr, "servosim: a pseudo-terminal carries no parity: a master's parity "
                              "cannot be checked here, its baud rate can\n");
@@ -299,6 +385,7 @@ int serve(const QCommandLineParser &parser, const SimSettings &s)
     SimLine line(s.stations, s.sizes);
     line.setFaults(s.faults, s.seed);
     line.setModel(s.model, s.seed);
+    applyLoadedValues(s.loaded, &line);
     SimServer server(&line);
     const bool opened = s.tcp.port >= 0 ? server.openTcp(s.tcp, s.lineSettings)
                         : parser.isSet(QStringLiteral("device"))
@@ -366,6 +453,12 @@ int main(int argc, char **argv)
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         return printHelp(parser);
+    if (parser.isSet(QStringLiteral("completion"))) {
+        if (parser.value(QStringLiteral("completion")) != QLatin1String("bash"))
+            return fail(QStringLiteral("--completion: bash is the one shell served"));
+        std::fputs(qPrintable(bashCompletion()), stdout);
+        return 0;
+    }
     parser.process(app);
     QString error = argumentsError(parser);
     SimSettings settings;

@@ -7,7 +7,8 @@
 namespace {
 
 // {commands} is the command table's list, {lineless} the commands that use
-// no line; {NAME} the range of option NAME, from the option's own table.
+// no line, {docs} the installed documents' folder; {NAME} the range of
+// option NAME, from the option's own table.
 const char kHelpTemplate[] = R"(Usage: servoctl [OPTIONS] COMMAND [ARGS...] [then COMMAND [ARGS...]]...
 
 Loads the TECO servo driver plug-in through its entry point, as the panel
@@ -97,7 +98,7 @@ the request; in brackets what is wrong: no answer, CRC error, exception,
 an answer from a station not asked, a late one, a gap inside a frame or a
 silence too short (on a pseudo-terminal, which hands frames over whole: no
 gaps, and silences below half the silent interval). Bytes that make no frame
-show as noise. See docs/servoctl.md.
+show as noise. See servoctl.md (below).
 
 On the line:
   - The device is taken for servoctl alone; one in use is refused, naming
@@ -118,7 +119,7 @@ On the line:
     answer has shown the line silent, such a write is preceded by a read
     of the same item (its answer shows it), and the port judges such an
     answer by its timing and what follows, failing the command as
-    uncertain where they cannot tell (docs/servoctl.md).
+    uncertain where they cannot tell (servoctl.md).
 
 Options:
   -d, --device PATH        serial device of the line (e.g. /dev/ttyUSB0);
@@ -133,7 +134,7 @@ Options:
                            frames are 8 data bits)
                            (default: the driver's, RS485,9600,NONE,8,2);
                            monitor, scan: "auto" takes them from the traffic
-                           heard (docs/servoctl.md)
+                           heard (servoctl.md)
   -b, --baud N             the line's baud rate, over --line's or the
                            driver's setting
   -P, --parity PARITY      none, even or odd, likewise
@@ -151,7 +152,7 @@ Options:
   -f, --format FORMAT      how values print: dec, hex, signed, bits, or for
                            dword reads int32 or float; json: JSON Lines of
                            read, poll, scan and the writes of their run on
-                           standard output (keys in docs/servoctl.md)
+                           standard output (keys in servoctl.md)
       --interval MS        poll: time between polls, {interval} (default 1000)
       --polls N            poll: stop after N reads (default 0: never)
       --stats              per station: requests, good answers, time-outs,
@@ -237,6 +238,9 @@ settings restored either way. While data goes to standard output (--csv -,
 --csv-wide -, --pcap -, --format json) the rest goes to standard error, and
 a reader gone (| head) ends any command with the status of what ran.
 
+The reference, servoctl.md, the other documents and the example parameter
+map are in {docs}/.
+
 Examples:
   servoctl info
   servoctl --sim read HR100 word 4 hex
@@ -248,7 +252,7 @@ Examples:
   servoctl --sim --station 1-3 --stats --csv trend.csv poll HR1 IR1 signed IR2 dword
   servoctl --sim poll HR1 IR1 --csv - | head
   servoctl --sim -0 read HR0x10 word 2 --format json
-  servoctl -d /dev/ttyUSB0 --station 2 backup --map docs/servo-parameters.map -o drive2.txt
+  servoctl -d /dev/ttyUSB0 --station 2 backup --map {docs}/servo-parameters.map -o drive2.txt
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --dry-run
   servoctl -d /dev/ttyUSB0 --station 2 restore drive2.txt --yes
   servoctl plot speed.csv -o speed.png
@@ -266,6 +270,7 @@ QString helpText()
         const QString name = match.captured(1);
         const QString value = name == QLatin1String("commands")   ? commandsHelp()
                               : name == QLatin1String("lineless") ? linelessCommands()
+                              : name == QLatin1String("docs")     ? QStringLiteral(TECO_SERVO_DOCS)
                                                                   : optionRange(name);
         text.replace(match.capturedStart(), match.capturedLength(), value);
     }

@@ -16,6 +16,7 @@
 #include "jsonlines.h"
 #include "manualaddress.h"
 #include "widecsv.h"
+#include "deviceaccess.h"
 #include "frametrace.h"
 #include "hints.h"
 #include "interrupt.h"
@@ -51,6 +52,8 @@ int failure(const QString &context, const QString &text)
 {
     g_lastFailure = text;
     std::fprintf(stderr, "servoctl: %s%s%s\n", qPrintable(context), context.isEmpty() ? "" : ": ", qPrintable(text));
+    if (const QString hint = openFailureHint(text); !hint.isEmpty())
+        std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(hint));
     return 1;
 }
 

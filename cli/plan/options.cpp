@@ -61,10 +61,12 @@ bool parseModbusLine(const QString &value, LineSettings *settings, QString *erro
 }
 
 // Texts, each read by its own parser: false with a text naming the value.
+// values is what shell completion offers for it (optionWords()).
 struct TextOption
 {
     const char *name;
     bool (*apply)(const QString &value, Options *options, QString *error);
+    const char *values = "";
 };
 
 const TextOption kTextOptions[] = {
@@ -73,12 +75,14 @@ const TextOption kTextOptions[] = {
          o->device = value;
          TcpAddress address;
          return !isTcpUrl(value) || parseTcpUrl(value, &address, error);
-     }},
+     },
+     "DEVICE"},
     {"plugin",
      [](const QString &value, Options *o, QString *) {
          o->pluginPath = value;
          return true;
-     }},
+     },
+     "FILE"},
     {"station",
      [](const QString &value, Options *o, QString *error) {
          return parseStationList(value, kBroadcastStation, kLastStation, &o->stations, error);
@@ -87,32 +91,38 @@ const TextOption kTextOptions[] = {
      [](const QString &value, Options *o, QString *error) {
          o->csvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
          return checkLogPath(o->csvPath, error);
-     }},
+     },
+     "FILE"},
     {"csv-wide",
      [](const QString &value, Options *o, QString *error) {
          o->wideCsvPath = isStandardOutput(value) ? QStringLiteral("-") : value;
          return checkLogPath(o->wideCsvPath, error);
-     }},
+     },
+     "FILE"},
     {"output",
      [](const QString &value, Options *o, QString *error) {
          o->outputPath = value;
          return checkNewFilePath(value, error);
-     }},
+     },
+     "FILE"},
     {"map",
      [](const QString &value, Options *o, QString *) {
          o->mapPath = value;
          return true;
-     }},
+     },
+     "FILE"},
     {"pcap",
      [](const QString &value, Options *o, QString *error) {
          o->pcapPath = isStandardOutput(value) ? QStringLiteral("-") : value;
          return checkLogPath(o->pcapPath, error);
-     }},
+     },
+     "FILE"},
     {"timeline",
      [](const QString &value, Options *o, QString *error) {
          o->timelinePath = value;
          return checkNewFilePath(value, error);
-     }},
+     },
+     "FILE"},
     {"line",
      [](const QString &value, Options *o, QString *error) {
          if (value == QLatin1String("auto")) {
@@ -124,7 +134,8 @@ const TextOption kTextOptions[] = {
              return false;
          o->line = settings;
          return true;
-     }},
+     },
+     "auto"},
     {"baud",
      [](const QString &value, Options *o, QString *error) {
          int baud = 0;
@@ -132,7 +143,8 @@ const TextOption kTextOptions[] = {
              *error = QStringLiteral("unsupported baud rate: %1").arg(value);
          o->baud = baud;
          return error->isEmpty();
-     }},
+     },
+     "9600 19200 38400 57600 115200"},
     {"parity",
      [](const QString &value, Options *o, QString *error) {
          LineSettings::Parity parity = LineSettings::NoParity;
@@ -140,7 +152,8 @@ const TextOption kTextOptions[] = {
              *error = QStringLiteral("unknown parity %1 (none, even or odd)").arg(value);
          o->parity = parity;
          return error->isEmpty();
-     }},
+     },
+     "none even odd"},
     {"stop-bits",
      [](const QString &value, Options *o, QString *error) {
          int stopBits = 0;
@@ -148,7 +161,8 @@ const TextOption kTextOptions[] = {
              *error = QStringLiteral("a character has 1 or 2 stop bits, not %1").arg(value);
          o->stopBits = stopBits;
          return error->isEmpty();
-     }},
+     },
+     "1 2"},
     {"format",
      [](const QString &value, Options *o, QString *error) {
          if (parseValueFormat(value, &o->format))
@@ -160,7 +174,8 @@ const TextOption kTextOptions[] = {
          *error = QStringLiteral("unknown format %1 (one of %2)")
                       .arg(value, (valueFormatNames() << QStringLiteral("json")).join(QStringLiteral(", ")));
          return false;
-     }},
+     },
+     "FORMAT"},
     {"entry",
      [](const QString &value, Options *o, QString *error) {
          if (value == QLatin1String("plugin") || value == QLatin1String("create")) {
@@ -169,7 +184,8 @@ const TextOption kTextOptions[] = {
          }
          *error = QStringLiteral("unknown entry %1 (plugin or create)").arg(value);
          return false;
-     }},
+     },
+     "plugin create"},
     {"sim-stations", [](const QString &value, Options *o,
                         QString *error) { return parseStationList(value, 1, kLastStation, &o->simStations, error); }},
     {"sim-faults",
@@ -182,7 +198,8 @@ const TextOption kTextOptions[] = {
          return false;
      }},
     {"sim-model",
-     [](const QString &value, Options *o, QString *error) { return parseDriveModel(value, &o->simModel, error); }},
+     [](const QString &value, Options *o, QString *error) { return parseDriveModel(value, &o->simModel, error); },
+     "static servo"},
     {"sim-line",
      [](const QString &value, Options *o, QString *error) {
          LineSettings settings;
@@ -313,8 +330,30 @@ QStringList numberOptionNames()
     return names;
 }
 
+QList<OptionWord> optionWords()
+{
+    QList<OptionWord> words;
+    for (const FlagOption &option : kFlagOptions)
+        words.append({QLatin1String(option.name), QString(), false, QString()});
+    for (const NumberOption &option : kNumberOptions)
+        words.append({QLatin1String(option.name), QString(), true, QString()});
+    for (const TextOption &option : kTextOptions)
+        words.append({QLatin1String(option.name), QString(), true, QLatin1String(option.values)});
+    for (OptionWord &word : words) {
+        for (const auto &option : kShortOptions) {
+            if (word.name == QLatin1String(option.name))
+                word.shortWord = QLatin1String(option.word);
+        }
+        if (word.name == QLatin1String("zero-based"))
+            word.shortWord = QStringLiteral("-0");
+    }
+    return words;
+}
+
 InfoRequest infoRequest(const QStringList &args)
 {
+    if (args == QStringList{QStringLiteral("--completion"), QStringLiteral("bash")})
+        return InfoRequest::Completion;
     for (const QString &word : args) {
         if (word == QLatin1String("-h") || word == QLatin1String("--help"))
             return InfoRequest::Help;

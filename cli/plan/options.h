@@ -102,8 +102,22 @@ QString optionRange(const QString &name);
 // The options that take a whole number.
 QStringList numberOptionNames();
 
-// What -h (--help) or --version ask for: nothing else is checked or done.
-enum class InfoRequest { None, Help, Version };
+// An option as shell completion offers it, from the option tables: its
+// long name, its short word ("-d"; empty when none), whether it takes a
+// value, and what completes that value: "FILE", "DEVICE", "FORMAT" (the
+// formats), the words it takes ("plugin create"), or empty for nothing.
+struct OptionWord
+{
+    QString name;
+    QString shortWord;
+    bool takesValue = false;
+    QString values;
+};
+QList<OptionWord> optionWords();
+
+// What -h (--help), --version or --completion bash (the script, hidden
+// from --help) ask for: nothing else is checked or done.
+enum class InfoRequest { None, Help, Version, Completion };
 InfoRequest infoRequest(const QStringList &args);
 
 #endif // SERVOCTL_OPTIONS_H

@@ -183,11 +183,13 @@ QString repeatRefusal(const ParamEntry &entry, const QList<ParamEntry> &before)
 const QRegularExpression kStation(QStringLiteral("^station:\\s*(\\d{1,3})\\s*$"));
 
 // A hand-written backup's "# station: N" before its entries, information only.
-void takeHeaderStation(const QString &comment, ParamFile *file)
+void takeHeaderStation(const QString &comment, int line, ParamFile *file)
 {
     const QRegularExpressionMatch match = kStation.match(comment);
-    if (match.hasMatch() && file->station < 0)
+    if (match.hasMatch() && file->station < 0) {
         file->station = match.captured(1).toInt();
+        file->stationLine = line;
+    }
 }
 
 // The header servoctl writes: "# servoctl VERSION backup", then "# KEY: VALUE"
@@ -225,6 +227,7 @@ bool readBackupHeader(const QStringList &lines, ParamFile *file, int *end, QStri
                 return false;
             }
             file->station = match.captured(1).toInt();
+            file->stationLine = i + 1;
         } else if (key == QLatin1String("line")) {
             file->line = value;
         }
@@ -275,7 +278,7 @@ bool parseParamText(const QString &text, const QString &path, ParamFileKind kind
         const QStringList words = lines[i].left(hash).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.isEmpty()) {
             if (result.entries.isEmpty() && first == 0)
-                takeHeaderStation(comment, &result);
+                takeHeaderStation(comment, i + 1, &result);
             continue;
         }
         ParamEntry entry;

@@ -35,8 +35,9 @@ struct ParamEntry
 struct ParamFile
 {
     QList<ParamEntry> entries;
-    int station = -1; // a backup header's "# station: N"; -1 when none
-    QString line;     // a servoctl backup header's "# line: ..."; empty when none
+    int station = -1;    // a backup header's "# station: N"; -1 when none
+    int stationLine = 0; // the line that names it, for a text that points there
+    QString line;        // a servoctl backup header's "# line: ..."; empty when none
 };
 
 // What a servoctl backup's "# line:" names for the built-in simulated line.

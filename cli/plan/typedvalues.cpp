@@ -47,6 +47,14 @@ bool parseFloatBits(const QString &text, quint32 *bits)
 
 } // namespace
 
+QStringList typedValueNames()
+{
+    QStringList names;
+    for (const TypedValue &typed : kTyped)
+        names.append(QLatin1String(typed.name));
+    return names;
+}
+
 const TypedValue *typedValueByName(const QString &name)
 {
     for (const TypedValue &typed : kTyped) {

@@ -21,6 +21,8 @@ struct TypedValue
 
 // Null when name is none of them.
 const TypedValue *typedValueByName(const QString &name);
+// int16, int32, float.
+QStringList typedValueNames();
 
 // The values into the bytes the driver takes, as encodeValues() does:
 // int16 and int32 decimal within their range, with an optional leading

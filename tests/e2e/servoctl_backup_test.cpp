@@ -44,6 +44,17 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
                                             "HR20.3 bit 1 reverse\nDO4 bit 1\n")))
         << qPrintable(file);
+    // servosim started from the backup answers its values: the header's
+    // station 1 alone, and of HR20 only the bit saved.
+    ChildProcess loaded(SERVOSIM_COMMAND, {"--load", saved});
+    const QString loadedLine = servedLine(loaded);
+    EXPECT_EQ(servoctl({"-d", loadedLine, "read", "HR10", "word", "3", "then", "read", "HR20", "then", "read", "DO4"})
+                  .out.toStdString(),
+              "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n> read HR20\nHR20 = 8\n> read DO4\nDO4 = 1\n");
+    EXPECT_TRUE(loaded.waitFor(QStringLiteral("servosim: drives 1 on %1 (RS485,9600,NONE,8,2), faults none, "
+                                              "model static, 4 values from %2 into station 1\n")
+                                   .arg(loadedLine, saved)))
+        << qPrintable(loaded.err());
 
     ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3", "bit", "0"})
                   .status,

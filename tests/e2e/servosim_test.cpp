@@ -19,6 +19,7 @@
 #include "rtuframer.h"
 #include "servoctl_run.h"
 #include "termiosline.h"
+#include "test_files.h"
 
 namespace {
 
@@ -345,11 +346,23 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
 
 TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
 {
+    // A --load file is checked whole, against the drives simulated.
+    QTemporaryDir dir;
+    const QString d5 = fileIn(dir, "d5.txt", "# station: 5\nHR7 word 1\nDO9 bit 1\nHR100 dword 2\n");
+    const QString bad = fileIn(dir, "bad.txt", "HR1 word 1\nHR2 word 70000\n");
     const struct
     {
         QStringList args;
-        const char *said; // after "servosim: "
+        QString said; // after "servosim: "
     } mistakes[] = {
+        {{"--load", d5, "--stations", "1-3"}, d5 + ":1: station 5 is not among --stations 1-3"},
+        {{"--load", d5, "--holding", "100"},
+         d5
+             + ":4: HR100 dword: the simulated drives have 100 holding registers "
+               "(--holding 100)"},
+        {{"--load", d5, "--coils", "8"}, d5 + ":3: DO9 bit: the simulated drives have 8 coils (--coils 8)"},
+        {{"--load", bad}, bad + ":2: HR2: invalid value for a word: \"70000\""},
+        {{"--load", dir.filePath("none")}, dir.filePath("none") + ": cannot read it: No such file or directory"},
         {{"--bogus"}, "Unknown option 'bogus'."},
         {{"--link", ""}, "--link takes a path, not an empty one"},
         {{"--line", "RS485,9600,NONE,7,2"}, "unsupported data bits for Modbus RTU: 7 (its frames are 8 data bits)"},
@@ -362,7 +375,7 @@ TEST(Servosim, EveryCommandLineMistakeExitsWith2AndOneLine)
     for (const auto &m : mistakes) {
         const Outcome run = servosim(m.args);
         EXPECT_EQ(run.status, 2) << qPrintable(m.args.join(' '));
-        EXPECT_EQ(run.err.toStdString(), std::string("servosim: ") + m.said + "\n");
+        EXPECT_EQ(run.err.toStdString(), "servosim: " + m.said.toStdString() + "\n");
     }
     EXPECT_EQ(servosim({"--help"}).status, 0);
 }

@@ -16,6 +16,7 @@
 #include <QVariant>
 
 #include "bitwise_crc.h"
+#include "deviceaccess.h"
 #include "frametrace.h"
 #include "hosttest.h"
 #include "linedebtfile.h"
@@ -56,6 +57,41 @@ TEST(LineSettings, ParsesTheSettingsTextOrSaysWhatIsWrong)
             EXPECT_EQ(settings.baudRate, 1234) << "left untouched";
         }
     }
+}
+
+// EACCES itself needs a user other than root; the hint is judged here on
+// what the device and the user's groups are.
+TEST(DeviceAccess, APermissionRefusalNamesTheGroupToJoinOrTheLoginToRedo)
+{
+    const QString join = QStringLiteral("add yourself to the dialout group: sudo adduser $USER dialout, then log in again");
+    const struct
+    {
+        DeviceAccess access;
+        QString hint;
+    } cases[] = {
+        {{true, false, 0660, "root", "dialout", false, false, false}, join},
+        {{true, false, 0660, "root", "uucp", false, false, false},
+         QStringLiteral("add yourself to the uucp group: sudo adduser $USER uucp, then log in again")},
+        {{true, false, 0660, "root", "dialout", false, true, false},
+         QStringLiteral("you are in the dialout group, but this login is not yet: log in again (or run newgrp dialout)")},
+        {{true, false, 0660, "root", "dialout", false, true, true}, QString()},
+        {{true, false, 0640, "root", "dialout", false, false, false},
+         QStringLiteral("/dev/ttyS0 is crw-r----- root dialout, no group a user may join: a udev rule can give it "
+                        "to the dialout group (GROUP=\"dialout\", MODE=\"0660\"); then sudo adduser $USER "
+                        "dialout, and log in again")},
+        {{true, false, 0660, "root", "root", true, false, false},
+         QStringLiteral("/dev/ttyS0 is crw-rw---- root root, no group a user may join: a udev rule can give it "
+                        "to the dialout group (GROUP=\"dialout\", MODE=\"0660\"); then sudo adduser $USER "
+                        "dialout, and log in again")},
+        {{true, true, 0620, "anna", "tty", false, true, true}, QString()},
+        {{false, false, 0660, "root", "dialout", false, false, false}, QString()},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(permissionHint(QStringLiteral("/dev/ttyS0"), c.access), c.hint) << qPrintable(c.access.group);
+    // Only a refusal to open is answered, and only for a device.
+    EXPECT_EQ(openFailureHint(QStringLiteral("cannot open /dev/ttyS0: No such file or directory")), QString());
+    EXPECT_EQ(openFailureHint(QStringLiteral("cannot lock /dev/null: Permission denied")), QString());
+    EXPECT_EQ(openFailureHint(QStringLiteral("cannot open /etc/hostname: Permission denied")), QString());
 }
 
 TEST(LineSettings, SilentIntervalIsThreeAndAHalfCharactersUpTo19200Baud)

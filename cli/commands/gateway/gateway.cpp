@@ -211,4 +211,4 @@ extern const CommandEntry gatewayCommand = {
     "request at a time, clients in turn; read-only\n"
     "answers writes with exception 01; at most N\n"
     "clients (8); one idle S seconds (60) is closed\n"
-    "(docs/servoctl.md, \"Modbus TCP gateway\")"};
+    "(servoctl.md, \"Modbus TCP gateway\")"};
