@@ -235,7 +235,7 @@ SIGPIPE) is their end, with the status of what ran (0 when nothing failed).
 Any other command a signal cuts short ends with 128 + the signal (130 for
 SIGINT, 143 for SIGTERM), "interrupted by" said; the line is closed and its
 settings restored either way. While data goes to standard output (--csv -,
---csv-wide -, --pcap -, --format json) the rest goes to standard error, and
+--csv-wide -, --pcap -, -f json) the rest goes to standard error, and
 a reader gone (| head) ends any command with the status of what ran.
 
 The reference, servoctl.md, the other documents and the example parameter
