@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include "parammap.h"
 #include "pcapwriter.h"
 #include "commands.h"
+#include "csvlog.h"
 
 namespace {
 
@@ -38,6 +40,17 @@ HeardFrame heard(const QByteArray &bytes, qint64 beginMs, qint64 endMs, qint64 s
     frame.longestGapNs = gapUs * 1000;
     frame.crcOk = hasValidModbusCrc(bytes);
     return frame;
+}
+
+// The transactions a pairer makes of frames heard.
+QList<Transaction> paired(const QList<HeardFrame> &frames)
+{
+    MonitorPairer pairer(1000 * kMs);
+    QList<Transaction> done;
+    for (const HeardFrame &frame : frames)
+        pairer.add(frame, &done);
+    pairer.finish(&done);
+    return done;
 }
 
 LineSettings line9600()
@@ -60,42 +73,32 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
         QStringList frames;                      // "hex crc silence-in-chars gap-in-chars"
         bool wholeFrames = false;                // a pseudo-terminal: each frame read whole as it began
     };
+    const QByteArray r = request.toHex(), a = answer.toHex(); // as the frames are shown
     const QList<Case> cases = {
         // A UART's bytes are read once their stop bits are in: the 9 of the
         // answer read at 29c began at 20c, 12 characters after the request.
-        {"request, silence, answer",
-         {{request, 8 * c}, {answer, 29 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 12 0"}},
-        {"a gap of two characters inside a frame",
-         {{request.left(3), 3 * c}, {request.mid(3), 10 * c}},
-         {request.toHex() + " ok - 2"}},
+        {"request, silence, answer", {{request, 8 * c}, {answer, 29 * c}}, {r + " ok - 0", a + " ok 12 0"}},
+        {"a gap of two characters inside a frame", {{request.left(3), 3 * c}, {request.mid(3), 10 * c}}, {r + " ok - 2"}},
         {"bytes read one by one, back to back: no gap",
          {{request.left(1), c}, {request.mid(1, 1), 2 * c}, {request.mid(2), 8 * c}},
-         {request.toHex() + " ok - 0"}},
+         {r + " ok - 0"}},
         {"a whole frame, then the next after two characters: too soon",
          {{request, 8 * c}, {answer, 19 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 2 0"}},
+         {r + " ok - 0", a + " ok 2 0"}},
         {"a master that keeps no silence: its request one character after the answer",
          {{answer, 9 * c}, {request, 18 * c}},
-         {answer.toHex() + " ok - 0", request.toHex() + " ok 1 0"}},
-        {"two frames in one read", {{request + answer, 0}}, {request.toHex() + " ok - 0", answer.toHex() + " ok - 0"}},
-        {"a frame and noise in one read",
-         {{request + QByteArray("\x55\x66", 2), 0}},
-         {request.toHex() + " ok - 0", "5566 bad - 0"}},
-        {"noise and a frame in one read",
-         {{QByteArray("\x55\x66", 2) + request, 0}},
-         {"5566 bad - 0", request.toHex() + " ok - 0"}},
+         {a + " ok - 0", r + " ok 1 0"}},
+        {"two frames in one read", {{request + answer, 0}}, {r + " ok - 0", a + " ok - 0"}},
+        {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}}, {r + " ok - 0", "5566 bad - 0"}},
+        {"noise and a frame in one read", {{QByteArray("\x55\x66", 2) + request, 0}}, {"5566 bad - 0", r + " ok - 0"}},
         {"whole frames: the silence counts from the request's last character",
          {{request, 0}, {answer, 12 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 4 0"},
+         {r + " ok - 0", a + " ok 4 0"},
          true},
-        {"whole frames: an answer as the request ended",
-         {{request, 0}, {answer, 8 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok 0 0"},
-         true},
+        {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}}, {r + " ok - 0", a + " ok 0 0"}, true},
         {"whole frames read late, together: the next one's silence is not known",
          {{request + answer, 0}, {request, 30 * c}},
-         {request.toHex() + " ok - 0", answer.toHex() + " ok - 0", request.toHex() + " ok - 0"},
+         {r + " ok - 0", a + " ok - 0", r + " ok - 0"},
          true},
     };
     for (const Case &test : cases) {
@@ -209,13 +212,8 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
           "station 0 fn 6 HR5 x1 written: speed_limit=1  silence 15.00 ms  [broadcast]"}},
     };
     for (const Case &test : cases) {
-        MonitorPairer pairer(1000 * kMs);
-        QList<Transaction> done;
-        for (const HeardFrame &frame : test.frames)
-            pairer.add(frame, &done);
-        pairer.finish(&done);
         QStringList lines;
-        for (const Transaction &t : qAsConst(done))
+        for (const Transaction &t : paired(test.frames))
             lines.append(describeTransaction(t, judging, &map, ValueFormat::Decimal));
         EXPECT_EQ(lines.join(QLatin1Char('\n')).toStdString(), test.lines.join(QLatin1Char('\n')).toStdString())
             << test.what;
@@ -246,11 +244,7 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
     };
     for (const auto &test : cases) {
         MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
-        MonitorPairer pairer(1000 * kMs);
-        QList<Transaction> done;
-        for (const HeardFrame &frame : test.first)
-            pairer.add(frame, &done);
-        pairer.finish(&done);
+        const QList<Transaction> done = paired(test.first);
         for (const Transaction &t : qAsConst(done))
             stats.add(t);
         EXPECT_EQ(stats.table().join(QLatin1Char('\n')).toStdString(), test.second.join(QLatin1Char('\n')).toStdString());
@@ -271,18 +265,13 @@ TEST(MonitorTimeline, KeepsItsKeyBarsAndCodesOverALongListening)
 {
     const LineSettings line = line9600();
     MonitorTimeline timeline({line.characterTimeNs(), line.silentIntervalNs(), true});
-    MonitorPairer pairer(1000 * kMs);
-    QList<Transaction> done;
     const QByteArray read = hexWithCrc("010300000002");
     QByteArray damaged = hexWithCrc("01030400070009");
     damaged[4] = '\x08';
-    for (const HeardFrame &frame :
-         {heard(read, 0, 8), heard(damaged, 20, 29, 12), heard(read, 8000, 8008),
-          heard(hexWithCrc("018306"), 8020, 8025, 12), heard(read, 15960, 15968),
-          heard(hexWithCrc("01030400070009"), 15980, 15989, 12)})
-        pairer.add(frame, &done);
-    pairer.finish(&done);
-    for (const Transaction &t : qAsConst(done))
+    for (const Transaction &t :
+         paired({heard(read, 0, 8), heard(damaged, 20, 29, 12), heard(read, 8000, 8008),
+                 heard(hexWithCrc("018306"), 8020, 8025, 12), heard(read, 15960, 15968),
+                 heard(hexWithCrc("01030400070009"), 15980, 15989, 12)}))
         timeline.add(t);
     // from, to, station, the wait's start, the mark (2 a CRC error, 3 an exception)
     EXPECT_EQ(timeline.answers().toStdString(),
@@ -310,30 +299,43 @@ TEST(PcapWriter, WritesUser0PacketsOfBareFrames)
     EXPECT_EQ(PcapWriter::packet(QByteArray::fromHex("0103"), 1700000000123456LL).toHex(),
               QByteArray("00f1536540e201000200000002000000"
                          "0103"));
+}
 
-    // A write the file system refuses (here a size limit, as a full disk
-    // would) is said with its reason.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("capture.pcap"));
-    PcapWriter writer;
-    QString error;
-    ASSERT_TRUE(writer.open(path, &error)) << qPrintable(error);
+// A disk filling up takes part of a write and then refuses the rest: the
+// writers say why, not "Unknown error". The file size limit does it for real.
+template <typename Write>
+bool underFileSizeLimit(rlim_t bytes, Write write)
+{
     rlimit before;
     getrlimit(RLIMIT_FSIZE, &before);
     rlimit small = before;
-    small.rlim_cur = 64;
+    small.rlim_cur = bytes;
     const auto previous = signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = writer.append(QByteArray(100, '\x01'), 0);
+    const bool written = write();
     setrlimit(RLIMIT_FSIZE, &before);
     signal(SIGXFSZ, previous);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(writer.errorString(), QStringLiteral("cannot write %1: File too large").arg(path));
+    return written;
 }
 
-} // namespace
-
-namespace {
+TEST(PcapWriterAndCsvLog, SayWhyTheirDiskRefusedAWrite)
+{
+    QTemporaryDir dir;
+    const QString pcapPath = dir.filePath(QStringLiteral("capture.pcap"));
+    const QString csvPath = dir.filePath(QStringLiteral("log.csv"));
+    PcapWriter pcap;
+    CsvLog csv;
+    QString error;
+    ASSERT_TRUE(pcap.open(pcapPath, &error)) << qPrintable(error);
+    ASSERT_TRUE(csv.open(csvPath, QStringLiteral("sim"), &error)) << qPrintable(error);
+    for (int station = 1; station <= 3; ++station)
+        EXPECT_TRUE(csv.append(0, station, QStringLiteral("HR1"), QStringLiteral("0x0001"), QStringLiteral("1")));
+    EXPECT_FALSE(underFileSizeLimit(64, [&] { return pcap.append(QByteArray(100, '\x01'), 0); }));
+    EXPECT_EQ(pcap.errorString(), QStringLiteral("cannot write %1: File too large").arg(pcapPath));
+    EXPECT_FALSE(underFileSizeLimit(100, [&] { return csv.flush(); })); // the header and a row and a half
+    EXPECT_EQ(csv.errorString(), QStringLiteral("cannot write %1: File too large").arg(csvPath));
+    EXPECT_EQ(QFileInfo(csvPath).size(), 100) << "the short write came first";
+}
 
 // The command line is checked whole: one line naming what is wrong.
 TEST(MonitorPlan, RefusesWhatCannotListen)
