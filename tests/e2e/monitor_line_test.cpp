@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -74,22 +75,15 @@ QStringList statsRow(const QString &out, int station)
     return {};
 }
 
-struct Row
-{
-    int station;
-    QString address;
-    quint64 raw;
-    bool operator==(const Row &o) const { return station == o.station && address == o.address && raw == o.raw; }
-};
-
-std::vector<Row> csvRows(const QString &path)
+// A log's rows as "station address raw".
+QStringList csvRows(const QString &path)
 {
     QList<CsvLogRow> rows;
     QString error;
     EXPECT_TRUE(readCsvLog(path, &rows, &error)) << qPrintable(error);
-    std::vector<Row> result;
+    QStringList result;
     for (const CsvLogRow &row : rows)
-        result.push_back({row.station, row.address, row.raw});
+        result.append(QStringLiteral("%1 %2 %3").arg(row.station).arg(row.address).arg(row.raw));
     return result;
 }
 
@@ -120,10 +114,10 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
             EXPECT_EQ(row.mid(1, 6), QStringList({QString::number(2 * polls), QString::number(2 * polls), "0", "0", "0", "0"}))
                 << qPrintable(monitor.out());
         }
-        const std::vector<Row> heard = csvRows(dir.filePath(QStringLiteral("heard.csv")));
-        EXPECT_EQ(heard.size(), size_t(3 * polls * 3));
-        EXPECT_TRUE(heard == csvRows(dir.filePath(QStringLiteral("polled.csv"))));
-        EXPECT_EQ(heard.front().raw, 1000u); // station 1's IR1
+        const QStringList heard = csvRows(dir.filePath(QStringLiteral("heard.csv")));
+        EXPECT_EQ(heard.size(), 3 * polls * 3);
+        EXPECT_EQ(heard, csvRows(dir.filePath(QStringLiteral("polled.csv"))));
+        EXPECT_EQ(heard.value(0), QStringLiteral("1 IR1 1000")); // station 1's IR1
         // servoctl keeps its silences. On a pseudo-terminal a monitor that the
         // machine wakes late reads an answer late and sees the silence after it
         // short: a few in a hundred on a virtual machine that now and then
@@ -131,18 +125,10 @@ TEST(MonitorOnTap, HearsEveryRequestAndValueThePollerSawAndSendsNothing)
         // keeps none (below).
         EXPECT_LE(tooSoon(monitor.out()), requests / 10) << qPrintable(monitor.out());
 
-        if (!QFile::exists(QStringLiteral("/usr/bin/tshark"))) {
-            std::printf("tshark is not installed: the capture is not decoded\n");
-            continue;
-        }
-        ChildProcess tshark("/usr/bin/tshark",
-                            {"-r", pcap, "-o", "uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\""});
-        ASSERT_EQ(tshark.finish(), 0) << qPrintable(tshark.err());
-        const QStringList packets = tshark.out().trimmed().split(QLatin1Char('\n'));
-        EXPECT_EQ(packets.size(), 2 * requests);
-        EXPECT_EQ(packets.filter(QStringLiteral("Modbus RTU")).size(), packets.size()) << qPrintable(tshark.out());
-        EXPECT_EQ(packets.filter(QStringLiteral("Query: Unit:   2, Func:   4: Read Input Registers")).size(), polls);
-        EXPECT_FALSE(tshark.out().contains(QLatin1String("Malformed"))) << qPrintable(tshark.out());
+        // Every frame captured: a header, and per frame a record header and
+        // its bytes (8 a request; 9 and 7 the answers). The records' bytes:
+        // PcapWriter's test; read by tshark: PipesItsCaptureIntoTshark.
+        EXPECT_EQ(QFileInfo(pcap).size(), 24 + 3 * polls * (2 * (16 + 8) + 16 + 9 + 16 + 7));
     }
 }
 
@@ -219,71 +205,10 @@ TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)
         << qPrintable(monitor.err());
 }
 
-// Each fault servosim injects, and what the monitor must count for it.
-TEST(MonitorOnTap, NamesTheFaultsServosimInjected)
-{
-    struct Case
-    {
-        const char *faults;
-        const char *stations;
-        int polls;
-        // From the monitor's station 1 (requests, answered, no answer,
-        // exceptions, CRC errors, late) and its text, and servosim's.
-        std::function<void(const QStringList &, const QString &, const QString &)> check;
-    };
-    const QList<Case> cases = {
-        {"drop=0.15,corrupt=0.15,truncate=0.15,station=0.15,exception=0.15", "1", 40,
-         [](const QStringList &row, const QString &out, const QString &sim) {
-             EXPECT_EQ(row[1].toLongLong(), counted(sim, "requests"));
-             EXPECT_EQ(row[3].toLongLong(), counted(sim, "drop") + counted(sim, "station"));
-             EXPECT_EQ(row[4], QStringLiteral("06x%1").arg(counted(sim, "exception")));
-             EXPECT_EQ(row[5].toLongLong(), counted(sim, "corrupt") + counted(sim, "truncate"));
-             EXPECT_EQ(counted(out, "answers? from station 2"), counted(sim, "station"));
-             EXPECT_EQ(out.count(QLatin1String("[exception 06 server device busy]")), counted(sim, "exception"));
-         }},
-        {"noise=0.4", "1", 30,
-         [](const QStringList &row, const QString &out, const QString &sim) {
-             EXPECT_EQ(counted(out, "bursts") + row[5].toLongLong(), counted(sim, "noise"));
-             EXPECT_EQ(row[3], QStringLiteral("0"));
-         }},
-        {"late=0.3:350", "1,2", 20,
-         [](const QStringList &row, const QString &out, const QString &sim) {
-             // A late answer with no request after it is that request's, only slow.
-             qint64 slow = 0;
-             const QRegularExpression answered(QStringLiteral("  answer (\\d+)\\.\\d+ ms  "));
-             for (const QString &line : out.split(QLatin1Char('\n'))) {
-                 const QRegularExpressionMatch match = answered.match(line);
-                 slow += match.hasMatch() && match.captured(1).toInt() > 300 && !line.contains(QLatin1String("late"));
-             }
-             EXPECT_EQ(out.count(QLatin1String("[late answer, after the next request began]")) + slow,
-                       counted(sim, "late"));
-             EXPECT_EQ(row[6].toLongLong() + statsRow(out, 2).value(6).toLongLong() + slow, counted(sim, "late"));
-         }},
-    };
-    for (const Case &test : cases) {
-        SCOPED_TRACE(test.faults);
-        QTemporaryDir dir;
-        TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QLatin1String(test.stations),
-                       QLatin1String(test.faults));
-        ASSERT_TRUE(sim.ready());
-        ChildProcess monitor(SERVOCTL_COMMAND,
-                             {"-d", sim.tap, "--stats", "--count",
-                              QString::number(test.polls * (QString::fromLatin1(test.stations).contains(',') ? 2 : 1)),
-                              "monitor"});
-        ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
-        servoctl({"-d", sim.link, "--station", test.stations, "--polls", QString::number(test.polls), "--interval",
-                  "0", "--retries", "0", "--timeout", "300", "poll", "HR1", "2"});
-        ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
-        const QString simErr = sim.stop();
-        const QStringList row = statsRow(monitor.out(), 1);
-        ASSERT_EQ(row.size(), 11) << qPrintable(monitor.out());
-        SCOPED_TRACE(monitor.out().toStdString());
-        test.check(row, monitor.out(), simErr.section(QLatin1Char('\n'), -2));
-    }
-}
-
-// --format json read back with Python's json module, and --timeline's
-// picture, from one listening to a line with faults.
+// --format json read back with Python's json module, --timeline's picture
+// and the statistics, from one listening to a line with faults: what the
+// monitor counts is what servosim did. (Each verdict, noise's and a late
+// answer's too, from given frames: MonitorPairer and MonitorStats.)
 TEST(MonitorOnTap, WritesJsonLinesAndATimeline)
 {
     QTemporaryDir dir;
@@ -292,8 +217,8 @@ TEST(MonitorOnTap, WritesJsonLinesAndATimeline)
     ASSERT_TRUE(sim.ready());
     const int polls = 30;
     const QString png = dir.filePath(QStringLiteral("timeline.png"));
-    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--format", "json", "--timeline", png, "--count",
-                                            QString::number(polls), "monitor"});
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--format", "json", "--timeline", png, "--stats",
+                                            "--count", QString::number(polls), "monitor"});
     ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
     servoctl({"-d", sim.link, "--polls", QString::number(polls), "--interval", "0", "--retries", "0", "--timeout",
               "300", "poll", "HR7", "2"});
@@ -328,14 +253,18 @@ for line in open(sys.argv[1]):
     EXPECT_EQ(lines.filter(QStringLiteral(" - crc_error - ok")).size(), counted(simErr, "corrupt"));
     EXPECT_TRUE(monitor.err().endsWith(QStringLiteral("%1: timeline of the last %2 transactions\n").arg(png).arg(polls)))
         << qPrintable(monitor.err());
+    // The statistics beside the JSON, on standard error: requests, answered,
+    // no answer, exceptions, CRC errors.
+    EXPECT_EQ(statsRow(monitor.err(), 1).mid(1, 5),
+              QStringList({QString::number(counted(simErr, "requests")),
+                           QString::number(polls - counted(simErr, "drop")), QString::number(counted(simErr, "drop")),
+                           QStringLiteral("06x%1").arg(counted(simErr, "exception")),
+                           QString::number(counted(simErr, "corrupt"))}))
+        << qPrintable(monitor.err());
     QFile image(png);
     ASSERT_TRUE(image.open(QIODevice::ReadOnly));
     EXPECT_TRUE(image.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8));
 }
-
-} // namespace
-
-namespace {
 
 QString ownName()
 {
@@ -365,7 +294,7 @@ TEST(MonitorOnTap, RefusesADeviceAnotherReaderHolds)
     ::close(master);
 
     // A monitor holds its device: what a second reader is told is above.
-    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "monitor"});
+    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "monitor"});
     ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
     const Outcome second = servoctl({"-d", sim.tap, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
@@ -373,19 +302,9 @@ TEST(MonitorOnTap, RefusesADeviceAnotherReaderHolds)
     EXPECT_TRUE(second.err.contains(QStringLiteral("%1 is in use by ").arg(sim.tap))
                 && second.err.contains(QStringLiteral(" (pid %1)").arg(monitor.pid())))
         << qPrintable(second.err);
+    // It runs until stopped, so stopping it is no failure: it ends with its statistics.
     monitor.signal(SIGTERM);
-    monitor.finish(5000);
-}
-
-TEST(MonitorOnTap, StopsOnSigtermWithItsStatistics)
-{
-    QTemporaryDir dir;
-    TappedLine sim(dir, QStringLiteral("RS485,9600,NONE,8,2"), QStringLiteral("1"), QString());
-    ASSERT_TRUE(sim.ready());
-    ChildProcess monitor(SERVOCTL_COMMAND, {"-d", sim.tap, "--stats", "monitor"});
-    ASSERT_TRUE(monitor.waitFor(QStringLiteral("listen-only; Ctrl-C stops\n")));
-    monitor.signal(SIGTERM);
-    EXPECT_EQ(monitor.finish(5000), 0); // runs until stopped: stopping it is no failure
+    EXPECT_EQ(monitor.finish(5000), 0);
     EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
         << qPrintable(monitor.out());
     EXPECT_FALSE(monitor.err().contains(QLatin1String("interrupted"))) << qPrintable(monitor.err());
