@@ -1,7 +1,6 @@
 // servoctl --line auto: the rate told from what a listener hears, and the
 // scan that must not speak beside another master.
 #include <csignal>
-#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -55,44 +54,31 @@ TEST(LineAuto, TellsEachRateByThePaceOfItsFrames)
     EXPECT_EQ(rateFromPace(together, line), -1);
 }
 
-// servosim at 19200 with a tap; a poller on its line while the test wants one.
-class LineAutoOnTap : public ::testing::Test
+// servosim at 19200 with a tap: a quiet line is said so and a scan then
+// searches the rates; beside a poller the monitor finds the rate and a scan
+// keeps quiet.
+TEST(LineAutoOnTap, QuietLineThenAMasterBesideWhichScanKeepsQuiet)
 {
-protected:
-    void SetUp() override
-    {
-        link = dir.filePath(QStringLiteral("line"));
-        tap = dir.filePath(QStringLiteral("tap"));
-        sim.reset(new ChildProcess(SERVOSIM_COMMAND, {"--stations", "1-3", "--line", kLine, "--link", link, "--tap", tap}));
-        ASSERT_TRUE(sim->waitFor(QStringLiteral("listen-only\n")));
-    }
-    void startPoller()
-    {
-        poller.reset(new ChildProcess(SERVOCTL_COMMAND, {"-d", link, "--line", kLine, "--station", "1-3",
-                                                         "--interval", "0", "poll", "HR1", "2"}));
-        ASSERT_TRUE(poller->waitFor(QStringLiteral("HR1")));
-    }
-    void TearDown() override
-    {
-        for (auto *child : {poller.get(), sim.get()}) {
-            if (child) {
-                child->signal(SIGTERM);
-                child->finish();
-            }
-        }
-    }
-
-    static constexpr const char *kLine = "RS485,19200,NONE,8,2";
+    const QString line = QStringLiteral("RS485,19200,NONE,8,2");
     QTemporaryDir dir;
-    QString link;
-    QString tap;
-    std::unique_ptr<ChildProcess> sim;
-    std::unique_ptr<ChildProcess> poller;
-};
+    const QString link = dir.filePath(QStringLiteral("line")), tap = dir.filePath(QStringLiteral("tap"));
+    ChildProcess sim(SERVOSIM_COMMAND, {"--stations", "1-3", "--line", line, "--link", link, "--tap", tap});
+    ASSERT_TRUE(sim.waitFor(QStringLiteral("listen-only\n")));
+    const QString none = QStringLiteral("servoctl: line auto: no traffic heard at 9600, 19200, 38400, 57600, 115200, "
+                                        "4800, 2400, 1200 baud");
+    const Outcome quiet = servoctl({"-d", tap, "--line", "auto", "monitor"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err, none + QLatin1Char('\n'));
+    EXPECT_TRUE(quiet.out.isEmpty());
+    const Outcome searched = servoctl({"-d", link, "--line", "auto", "scan", "1"});
+    ASSERT_EQ(searched.status, 0) << qPrintable(searched.err);
+    EXPECT_TRUE(searched.err.startsWith(none + QLatin1String("; the scan searches the rates\n")))
+        << qPrintable(searched.err);
+    EXPECT_TRUE(searched.out.contains(QLatin1String("      1  RS485,19200,NONE,8,2 "))) << qPrintable(searched.out);
 
-TEST_F(LineAutoOnTap, MonitorFindsTheRateAndScanKeepsQuietBesideAMaster)
-{
-    startPoller();
+    ChildProcess poller(SERVOCTL_COMMAND,
+                        {"-d", link, "--line", line, "--station", "1-3", "--interval", "0", "poll", "HR1", "2"});
+    ASSERT_TRUE(poller.waitFor(QStringLiteral("HR1")));
     const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "--count", "3", "monitor"});
     ASSERT_EQ(monitor.status, 0) << qPrintable(monitor.err);
     EXPECT_TRUE(monitor.err.startsWith(QLatin1String("servoctl: line auto: RS485,19200,NONE,8,2 (")))
@@ -101,28 +87,16 @@ TEST_F(LineAutoOnTap, MonitorFindsTheRateAndScanKeepsQuietBesideAMaster)
                                                    "by the frames' pace, not the parity or stop bits\n")));
     EXPECT_TRUE(monitor.out.startsWith(QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(tap)))
         << qPrintable(monitor.out);
-
     const Outcome scan = servoctl({"-d", tap, "--line", "auto", "scan", "1-3"});
     EXPECT_EQ(scan.status, 1);
     EXPECT_TRUE(scan.err.contains(QLatin1String("good CRCs): another master is active, and a scan would collide with "
                                                 "it (--line auto monitor listens to it)\n")))
         << qPrintable(scan.err);
     EXPECT_TRUE(scan.out.isEmpty()) << qPrintable(scan.out);
-}
-
-TEST_F(LineAutoOnTap, QuietLineIsSaidSoAndAScanSearchesTheRates)
-{
-    const QString none = QStringLiteral("servoctl: line auto: no traffic heard at 9600, 19200, 38400, 57600, 115200, "
-                                        "4800, 2400, 1200 baud");
-    const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "monitor"});
-    EXPECT_EQ(monitor.status, 1);
-    EXPECT_EQ(monitor.err, none + QLatin1Char('\n'));
-    EXPECT_TRUE(monitor.out.isEmpty());
-
-    const Outcome scan = servoctl({"-d", link, "--line", "auto", "scan", "1"});
-    ASSERT_EQ(scan.status, 0) << qPrintable(scan.err);
-    EXPECT_TRUE(scan.err.startsWith(none + QLatin1String("; the scan searches the rates\n"))) << qPrintable(scan.err);
-    EXPECT_TRUE(scan.out.contains(QLatin1String("      1  RS485,19200,NONE,8,2 "))) << qPrintable(scan.out);
+    for (ChildProcess *child : {&poller, &sim}) {
+        child->signal(SIGTERM);
+        child->finish();
+    }
 }
 
 } // namespace
