@@ -9,12 +9,6 @@
 
 namespace {
 
-// The value lines of the output ("LABEL = VALUE"), station prefixes kept.
-QStringList valueLines(const QString &out)
-{
-    return out.split(QLatin1Char('\n')).filter(QStringLiteral(" = "));
-}
-
 // The first number after "station" in the statistics row of station.
 QList<qint64> statsRow(const QString &out, int station)
 {
@@ -38,32 +32,21 @@ qint64 injected(const QString &out, const char *kind)
 // shows is what its own read shows.
 TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
 {
-    const QList<QStringList> items = {
-        {"HR1", "word", "2"},
-        {"HR3", "signed"},
-        {"HR2.14", "bit", "4"},
-        {"HR100SW", "dword", "hex"},
-        {"HR101", "byte", "2"},
-        {"IR1"},
-        {"IR5", "dword"},
-        {"DO3", "bit", "2"},
-        {"DO40"}};
-    const QStringList setUp = {"write",   "HR1",    "word",   "11",    "12",    "-3",   "then", "write", "HR100",
-                               "word",    "0x1234", "0xABCD", "then",  "write", "DO40", "bit",  "1",     "then",
-                               "station", "2",      "then",   "write", "HR1",   "word", "21",   "22"};
-    QStringList pollArgs = QStringList{"--sim"} + setUp + QStringList{"then", "station", "1,2", "then", "poll"};
-    QStringList readArgs = QStringList{"--sim"} + setUp;
-    for (const QStringList &item : items)
-        pollArgs << item;
-    pollArgs << "--stats"
-             << "--polls"
-             << "1";
+    const QStringList items = QStringLiteral("HR1 word 2,HR3 signed,HR2.14 bit 4,HR100SW dword hex,HR101 byte 2,"
+                                             "IR1,IR5 dword,DO3 bit 2,DO40")
+                                  .split(QLatin1Char(','));
+    const QStringList setUp = QStringLiteral("--sim write HR1 word 11 12 -3 then write HR100 word 0x1234 0xABCD then "
+                                             "write DO40 bit 1 then station 2 then write HR1 word 21 22")
+                                  .split(QLatin1Char(' '));
+    QStringList pollArgs = setUp + QStringList{"then", "station", "1,2", "then", "poll"};
+    QStringList readArgs = setUp;
+    for (const QString &item : items)
+        pollArgs += item.split(QLatin1Char(' '));
+    pollArgs += QStringList{"--stats", "--polls", "1"};
     for (const char *station : {"1", "2"}) {
-        readArgs << "then"
-                 << "station" << station;
-        for (const QStringList &item : items)
-            readArgs << "then"
-                     << "read" << item;
+        readArgs += QStringList{"then", "station", station};
+        for (const QString &item : items)
+            readArgs += QStringList{"then", "read"} + item.split(QLatin1Char(' '));
     }
     const Outcome polled = servoctl(pollArgs);
     ASSERT_EQ(polled.status, 0) << qPrintable(polled.err);
@@ -87,7 +70,7 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
         else if (line.contains(QLatin1String(" = ")) && !station.isEmpty())
             expected.append(QStringLiteral("station %1  %2").arg(station, line));
     }
-    EXPECT_EQ(valueLines(polled.out), expected);
+    EXPECT_EQ(polled.out.split(QLatin1Char('\n')).filter(QStringLiteral(" = ")), expected); // station prefixes kept
 }
 
 // Every request's outcome is counted by the driver's text for it: the
