@@ -1,7 +1,7 @@
 // servoctl's CSV log, and plot drawing one: the writer and reader directly,
 // plot as a user runs it.
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <ctime>
 
 #include <sys/resource.h>
@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 
