@@ -109,7 +109,6 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          "> read HR1 word 3 hex\nHR1 = 0x1234\nHR2 = 0xFFFE\nHR3 = 0x0007\n",
          ""},
         {{"-d", line, "read", "HR1"}, 1, "", echoes},
-        {{"-d", line, "write", "HR1", "word", "5", "6"}, 1, "", echoes},
         {{"-d", line, "--polls", "2", "poll", "HR1"},
          1,
          "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
