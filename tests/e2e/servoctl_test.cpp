@@ -3,6 +3,7 @@
 #include <pty.h>
 #include <termios.h>
 
+#include <functional>
 #include <memory>
 
 #include <QElapsedTimer>
@@ -108,7 +109,6 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          "> read HR1 word 3 hex\nHR1 = 0x1234\nHR2 = 0xFFFE\nHR3 = 0x0007\n",
          ""},
         {{"-d", line, "read", "HR1"}, 1, "", echoes},
-        {{"-d", line, "write", "HR1", "word", "5", "6"}, 1, "", echoes},
         {{"-d", line, "--polls", "2", "poll", "HR1"},
          1,
          "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
@@ -257,41 +257,67 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
     }
 }
 
-// The adapter pulled out during a poll and plugged back in under the same
-// name: said once, waited for without using the CPU, and polled again.
-TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
+// A poll on a line that goes away and comes back under the same name: said
+// once, waited for without using the CPU, and polled again.
+void expectPollOutlivesALoss(const QString &line, const std::function<void()> &pullOut,
+                             const std::function<void()> &plugIn, const QString &lost)
 {
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("ttyServo"));
-    auto plugIn = [&link] {
-        auto drives = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--link", link});
-        EXPECT_FALSE(servedLine(*drives).isEmpty()) << qPrintable(drives->err());
-        return drives;
-    };
-    std::unique_ptr<ChildProcess> drives = plugIn();
-    ChildProcess poll(SERVOCTL_COMMAND, {"-d", link, "--timeout", "200", "--interval", "50", "poll", "HR1"});
+    ChildProcess poll(SERVOCTL_COMMAND, {"-d", line, "--timeout", "200", "--interval", "50", "poll", "HR1"});
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll 3, 3 good"))) << qPrintable(poll.err());
-
-    // The adapter's name goes with it, as udev removes it. A link left
-    // behind would name a terminal number that another program may be
-    // given meanwhile, and the poll would rightly take that line up.
-    drives->signal(SIGKILL);
-    drives->finish();
-    QFile::remove(link);
-    ASSERT_TRUE(poll.waitFor(QStringLiteral("line lost: "))) << qPrintable(poll.err());
+    pullOut();
+    ASSERT_TRUE(poll.waitFor(lost)) << qPrintable(poll.err());
     const qint64 cpuBefore = poll.cpuTimeMs();
     usleep(2000000);
     EXPECT_LT(poll.cpuTimeMs() - cpuBefore, 200) << "CPU ms in 2 s while the line is lost";
-
-    drives = plugIn();
-    ASSERT_TRUE(poll.waitFor(QStringLiteral("line back: ") + link)) << qPrintable(poll.err());
+    plugIn();
+    ASSERT_TRUE(poll.waitFor(QStringLiteral("servoctl: line back: %1\n").arg(line))) << qPrintable(poll.err());
     const int pollsBefore = poll.out().count(QLatin1String(" good\n"));
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, ").arg(pollsBefore + 2)));
     poll.signal(SIGINT);
     EXPECT_EQ(poll.finish(), 0);
     EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
     EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
+}
+
+// The adapter pulled out and plugged back in. Its name goes with it, as
+// udev removes it: a link left behind would name a terminal number that
+// another program may be given meanwhile, and the poll would rightly take
+// that line up.
+TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyServo"));
+    std::unique_ptr<ChildProcess> drives;
+    const auto plugIn = [&] {
+        drives = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--link", link});
+        EXPECT_FALSE(servedLine(*drives).isEmpty()) << qPrintable(drives->err());
+    };
+    plugIn();
+    const auto pullOut = [&] {
+        drives->signal(SIGKILL);
+        drives->finish();
+        QFile::remove(link);
+    };
+    expectPollOutlivesALoss(link, pullOut, plugIn, QStringLiteral("line lost: "));
     drives->signal(SIGTERM);
+}
+
+// The server gone mid-poll, and back on the same port.
+TEST(TcpLine, PollWaitsForALostConnectionAndGoesOnWhenTheServerIsBack)
+{
+    std::unique_ptr<ChildProcess> sim;
+    const auto serve = [&sim](const QString &port) {
+        sim = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--tcp", port});
+        return servedLine(*sim);
+    };
+    const QString url = serve(QStringLiteral("0"));
+    const auto stop = [&] {
+        sim->signal(SIGKILL);
+        sim->finish();
+    };
+    expectPollOutlivesALoss(
+        url, stop, [&] { ASSERT_EQ(serve(url.section(QLatin1Char(':'), -1)), url); },
+        QStringLiteral("servoctl: line lost: %1 (the connection was closed)\n").arg(url));
 }
 
 } // namespace
