@@ -219,6 +219,7 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         {"HR1SW dword\nHR2 word", false, "%1:2: HR2 overlaps HR1SW dword of line 1"},
         {"DO3 bit\nFN5DO3 bit", false, "%1:2: FN5DO3 repeats DO3 bit of line 1"},
         {"# nothing", false, "%1: no entries"},
+        {"HR5 word 65536", true, "%1:1: HR5: invalid value for a word: \"65536\""},
         {"HR5.1 bit 2", true, "%1:1: HR5.1: invalid value for a bit: \"2\""},
         {"HR5 int16 -40000", true,
          "%1:1: HR5: int16 takes a whole number from -32768 to 32767 (0 to 65535 "
