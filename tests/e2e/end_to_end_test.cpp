@@ -163,7 +163,9 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
 }
 
 // The faults of real wiring, rehearsed on the simulated line: what the
-// master sees through the plug-in, and what the line counted.
+// master sees through the plug-in, and what the line counted. A twin drive
+// and noise, where every answer taken must be right: the soak, whose short
+// run (soak_short) injects both among its faults and fails on a wrong value.
 TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
 {
     SimulatedLine sim({1}, QStringLiteral("RS485,19200,NONE,8,2"));
@@ -193,43 +195,6 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
     setFaults("unheard=1");
     EXPECT_EQ(writeWord("HR11", 7), QStringLiteral("PLC no response (write 1 word to 1-HR11)"));
     EXPECT_EQ(sim.line.value(1, hr, 10), 0);
-
-    // A twin drive, noise on the line: every answer the master takes is
-    // right; the collisions and the bursts inside frames fail.
-    for (int reg = 0; reg < 8; ++reg)
-        sim.line.setValue(1, hr, reg, quint16(0x2000 + 0x111 * reg));
-    auto wordsAt = [](int first) { // two registers as the driver returns them
-        QByteArray words;
-        for (const int reg : {first, first + 1})
-            words.append(char(0x11 * reg)).append(char(0x20 + reg));
-        return words;
-    };
-    for (const char *faults : {"twin=1", "noise=1", "twin=0.3,noise=0.3,corrupt=0.1"}) {
-        setFaults(faults);
-        const SimStats before = sim.line.stats();
-        const qint64 checksBefore = sim.port.counters().stepChecks;
-        int good = 0;
-        for (int i = 0; i < 20; ++i) {
-            const int first = i % 7;
-            const QByteArray data = driver->read(&sim.port, CommunicatorCommand(CommunicatorCommand::Word, 2,
-                                                                                QStringLiteral("HR%1").arg(first + 1)));
-            if (driver->hasError())
-                continue;
-            ++good;
-            EXPECT_EQ(data, wordsAt(first)) << faults << " HR" << first + 1;
-        }
-        const SimStats after = sim.line.stats();
-        const qint64 twins = after.faults[FaultPlan::Twin] - before.faults[FaultPlan::Twin];
-        const qint64 noises = after.faults[FaultPlan::Noise] - before.faults[FaultPlan::Noise];
-        const qint64 corrupt = after.faults[FaultPlan::Corrupt] - before.faults[FaultPlan::Corrupt];
-        EXPECT_LE(20 - good, twins + noises + corrupt) << faults;
-        // A step check the port sent takes a fault of its own.
-        const qint64 checks = sim.port.counters().stepChecks - checksBefore;
-        EXPECT_GE(20 - good + checks, twins + corrupt) << faults << ": a collision taken for an answer";
-        if (noises > 0) {
-            EXPECT_GT(good, 20 - twins - noises - corrupt) << faults << ": no burst between frames passed over";
-        }
-    }
 
     // A master at another baud rate is not understood; at the drives' rate it is.
     setFaults("");
