@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -63,9 +64,8 @@ TEST(Gateway, AnswersAsModbusTcpAndSendsOnlyWellFormedRequests)
           "closed (not Modbus TCP: a function 3 request of 5 bytes holds 6)", "refused: 2 clients already",
           "closed (idle for 3 s)"})
         EXPECT_TRUE(gateway.err().contains(QLatin1String(said))) << said;
-    EXPECT_TRUE(gateway.out().contains(QRegularExpression(QStringLiteral(
-        "\nall stations: \\d+ requests, \\d+ answers, exceptions 3 of 0x01 and 1 of 0x03, 1 time-out, 0 uncertain, "))))
-        << qPrintable(gateway.out());
+    EXPECT_TRUE(matches(gateway.out(), "\nall stations: \\d+ requests, \\d+ answers, exceptions 3 of 0x01 and 1 of 0x03, "
+                                       "1 time-out, 0 uncertain, "));
 }
 
 // Two servoctl runs share the line through the gateway: one polls while
@@ -82,8 +82,7 @@ TEST(Gateway, ServoctlAndPymodbusShareTheLineThroughIt)
     const Outcome writes = servoctl({"-d", url, "--station", "0", "write", "HR5", "word", "4321", "then",
                                      "station", "2", "then", "read", "HR5", "then", "write", "HR6", "word", "9"});
     EXPECT_EQ(writes.status, 0) << qPrintable(writes.err);
-    EXPECT_TRUE(writes.out.endsWith(QLatin1String("> read HR5\nHR5 = 4321\n> write HR6 word 9\nHR6: wrote 1 word\n")))
-        << qPrintable(writes.out);
+    EXPECT_TRUE(endsWith(writes.out, "> read HR5\nHR5 = 4321\n> write HR6 word 9\nHR6: wrote 1 word\n"));
     EXPECT_EQ(poll.finish(60000), 0) << qPrintable(poll.err());
     EXPECT_TRUE(poll.out().endsWith(QLatin1String("30 polls, 30 good\n"))) << qPrintable(poll.out());
 
@@ -91,9 +90,8 @@ TEST(Gateway, ServoctlAndPymodbusShareTheLineThroughIt)
     const QString line = QRegularExpression(QStringLiteral(" on (/dev/pts/\\d+) ")).match(gateway.err()).captured(1);
     const Outcome second = servoctl({"-d", line, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
-    EXPECT_TRUE(second.err.endsWith(QLatin1String(", a Modbus TCP gateway: connect to it instead (-d modbus+tcp://, at "
-                                                  "the address it printed)\n")))
-        << qPrintable(second.err);
+    EXPECT_TRUE(endsWith(second.err, ", a Modbus TCP gateway: connect to it instead (-d modbus+tcp://, at "
+                                     "the address it printed)\n"));
 
     ChildProcess client(kPymodbus, {"client", "127.0.0.1", QString::number(port), "2", "mbap"});
     const int status = client.finish(60000);
@@ -103,9 +101,8 @@ TEST(Gateway, ServoctlAndPymodbusShareTheLineThroughIt)
     EXPECT_EQ(client.out(), QStringLiteral("IR 0-2: 2000 2001 2002\nHR 4: 4321\n"));
     gateway.signal(SIGTERM);
     EXPECT_EQ(gateway.finish(), 0);
-    EXPECT_TRUE(gateway.out().contains(QLatin1String("\nstation 0: 1 request, 0 answers, exceptions none, 0 "
-                                                     "time-outs, 0 uncertain, 1 broadcast")))
-        << qPrintable(gateway.out());
+    EXPECT_TRUE(holds(gateway.out(), "\nstation 0: 1 request, 0 answers, exceptions none, 0 "
+                                     "time-outs, 0 uncertain, 1 broadcast"));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "lineauto.h"
 #include "monitorframer.h"
 #include "servoctl_run.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -72,8 +73,7 @@ TEST(LineAutoOnTap, QuietLineThenAMasterBesideWhichScanKeepsQuiet)
     EXPECT_TRUE(quiet.out.isEmpty());
     const Outcome searched = servoctl({"-d", link, "--line", "auto", "scan", "1"});
     ASSERT_EQ(searched.status, 0) << qPrintable(searched.err);
-    EXPECT_TRUE(searched.err.startsWith(none + QLatin1String("; the scan searches the rates\n")))
-        << qPrintable(searched.err);
+    EXPECT_TRUE(beginsWith(searched.err, none + QLatin1String("; the scan searches the rates\n")));
     EXPECT_TRUE(searched.out.contains(QLatin1String("      1  RS485,19200,NONE,8,2 "))) << qPrintable(searched.out);
 
     ChildProcess poller(SERVOCTL_COMMAND,
@@ -81,17 +81,14 @@ TEST(LineAutoOnTap, QuietLineThenAMasterBesideWhichScanKeepsQuiet)
     ASSERT_TRUE(poller.waitFor(QStringLiteral("HR1")));
     const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "--count", "3", "monitor"});
     ASSERT_EQ(monitor.status, 0) << qPrintable(monitor.err);
-    EXPECT_TRUE(monitor.err.startsWith(QLatin1String("servoctl: line auto: RS485,19200,NONE,8,2 (")))
-        << qPrintable(monitor.err);
+    EXPECT_TRUE(beginsWith(monitor.err, "servoctl: line auto: RS485,19200,NONE,8,2 ("));
     EXPECT_TRUE(monitor.err.contains(QLatin1String(" good CRCs); on a pseudo-terminal only the baud rate can be found, "
                                                    "by the frames' pace, not the parity or stop bits\n")));
-    EXPECT_TRUE(monitor.out.startsWith(QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(tap)))
-        << qPrintable(monitor.out);
+    EXPECT_TRUE(beginsWith(monitor.out, QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(tap)));
     const Outcome scan = servoctl({"-d", tap, "--line", "auto", "scan", "1-3"});
     EXPECT_EQ(scan.status, 1);
-    EXPECT_TRUE(scan.err.contains(QLatin1String("good CRCs): another master is active, and a scan would collide with "
-                                                "it (--line auto monitor listens to it)\n")))
-        << qPrintable(scan.err);
+    EXPECT_TRUE(holds(scan.err, "good CRCs): another master is active, and a scan would collide with "
+                                "it (--line auto monitor listens to it)\n"));
     EXPECT_TRUE(scan.out.isEmpty()) << qPrintable(scan.out);
     for (ChildProcess *child : {&poller, &sim}) {
         child->signal(SIGTERM);

@@ -16,6 +16,7 @@
 #include "linelock.h"
 #include "plan.h"
 #include "servoctl_run.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -200,8 +201,7 @@ TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)
     // All but the first (which follows nothing) are flagged, less the odd one
     // the monitor read late (then with its answer: not judged).
     EXPECT_GE(tooSoon(monitor.out()), requests * 3 / 4) << qPrintable(monitor.out());
-    EXPECT_TRUE(monitor.err().contains(QLatin1String("a silence is too short below 1.82 ms")))
-        << qPrintable(monitor.err());
+    EXPECT_TRUE(holds(monitor.err(), "a silence is too short below 1.82 ms"));
 }
 
 // --format json read back with Python's json module, --timeline's picture
@@ -250,8 +250,7 @@ for line in open(sys.argv[1]):
     EXPECT_EQ(lines.filter(QStringLiteral("exchange 1 3 HR7 2 - exception server device busy ok")).size(),
               counted(simErr, "exception"));
     EXPECT_EQ(lines.filter(QStringLiteral(" - crc_error - ok")).size(), counted(simErr, "corrupt"));
-    EXPECT_TRUE(monitor.err().endsWith(QStringLiteral("%1: timeline of the last %2 transactions\n").arg(png).arg(polls)))
-        << qPrintable(monitor.err());
+    EXPECT_TRUE(endsWith(monitor.err(), QStringLiteral("%1: timeline of the last %2 transactions\n").arg(png).arg(polls)));
     // The statistics beside the JSON, on standard error: requests, answered,
     // no answer, exceptions, CRC errors.
     EXPECT_EQ(statsRow(monitor.err(), 1).mid(1, 5),
@@ -298,14 +297,12 @@ TEST(MonitorOnTap, RefusesADeviceAnotherReaderHolds)
     const Outcome second = servoctl({"-d", sim.tap, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
     // The holder by its process name: servoctl, or the emulator it runs under.
-    EXPECT_TRUE(second.err.contains(QStringLiteral("%1 is in use by ").arg(sim.tap))
-                && second.err.contains(QStringLiteral(" (pid %1)").arg(monitor.pid())))
-        << qPrintable(second.err);
+    EXPECT_TRUE(holds(second.err, QStringLiteral("%1 is in use by ").arg(sim.tap)));
+    EXPECT_TRUE(holds(second.err, QStringLiteral(" (pid %1)").arg(monitor.pid())));
     // It runs until stopped, so stopping it is no failure: it ends with its statistics.
     monitor.signal(SIGTERM);
     EXPECT_EQ(monitor.finish(5000), 0);
-    EXPECT_TRUE(monitor.out().contains(QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)))
-        << qPrintable(monitor.out());
+    EXPECT_TRUE(holds(monitor.out(), QStringLiteral("statistics (%1, RS485,9600,NONE,8,2)\n").arg(sim.tap)));
     EXPECT_FALSE(monitor.err().contains(QLatin1String("interrupted"))) << qPrintable(monitor.err());
 }
 

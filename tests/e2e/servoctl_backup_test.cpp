@@ -14,6 +14,7 @@
 #include "parammap.h"
 #include "servoctl_run.h"
 #include "test_files.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -41,9 +42,8 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     // docs/servoctl.md's examples; here a dword, a register's bit and a coil.
     EXPECT_EQ(servoctl(onLine + QStringList{"backup", "--map", map, "-o", saved}).status, 0);
     const QString file = QString::fromUtf8(contentsOf(saved));
-    EXPECT_TRUE(file.endsWith(QLatin1String("\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
-                                            "HR20.3 bit 1 reverse\nDO4 bit 1\n")))
-        << qPrintable(file);
+    EXPECT_TRUE(endsWith(file, "\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
+                               "HR20.3 bit 1 reverse\nDO4 bit 1\n"));
     // servosim started from the backup answers its values: the header's
     // station 1 alone, and of HR20 only the bit saved.
     ChildProcess loaded(SERVOSIM_COMMAND, {"--load", saved});
@@ -78,9 +78,8 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
                                           "> read HR20\nHR20 = 9\n");
     // Saved from station 1, restored onto station 2: said, and done.
     const Outcome other = servoctl(onLine + QStringList{"--station", "2", "restore", saved, "--dry-run"});
-    EXPECT_TRUE(other.err.contains(QStringLiteral("servoctl: %1 was saved from station 1; restoring to station 2\n")
-                                       .arg(saved)))
-        << qPrintable(other.err);
+    EXPECT_TRUE(holds(other.err,
+                      QStringLiteral("servoctl: %1 was saved from station 1; restoring to station 2\n").arg(saved)));
     EXPECT_TRUE(other.out.endsWith(QLatin1String("4 would be written, 0 unchanged; nothing written\n")));
 }
 
@@ -94,10 +93,9 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
     const Outcome backup = servoctl({"--sim", "write", "HR10", "word", "77", "then", "backup", "--map", map, "-o", saved});
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
     const QString file = QString::fromUtf8(contentsOf(saved));
-    EXPECT_TRUE(file.contains(QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
-                                             "word 4242 injected\n")
-                                  .arg(dir.filePath("drive"))))
-        << qPrintable(file);
+    EXPECT_TRUE(holds(file, QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
+                                           "word 4242 injected\n")
+                                .arg(dir.filePath("drive"))));
     EXPECT_TRUE(file.endsWith(QLatin1String(" writes it back\nHR10 word 77\n"))) << qPrintable(file);
 
     ChildProcess sim(SERVOSIM_COMMAND, {});
@@ -167,11 +165,10 @@ TEST(ServoctlBackup, AReadBackThatDiffersStopsTheRestore)
     EXPECT_EQ(restore.out, QLatin1String("HR5: 0 -> 3, would be written\nDO2 fault_reset: 0 -> 1, would be written\n"
                                          "HR6: 0 -> 4, would be written\nHR5: 0 -> 3, written, verified\n"
                                          "DO2 fault_reset: 0 -> 1, written, but read back 0\n"));
-    EXPECT_TRUE(restore.err.endsWith(QLatin1String("servoctl: DO2 fault_reset: wrote 1, read back 0\nservoctl: restore "
-                                                   "stopped at DO2 fault_reset (the drive acknowledged its write; the "
-                                                   "read-back did not confirm it): written and verified: HR5; not "
-                                                   "reached: HR6\n")))
-        << qPrintable(restore.err);
+    EXPECT_TRUE(endsWith(restore.err, "servoctl: DO2 fault_reset: wrote 1, read back 0\nservoctl: restore "
+                                      "stopped at DO2 fault_reset (the drive acknowledged its write; the "
+                                      "read-back did not confirm it): written and verified: HR5; not "
+                                      "reached: HR6\n"));
 }
 
 TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
@@ -237,8 +234,7 @@ TEST(ServoctlBackup, RefusesBadMapsAndBackupsBeforeSendingAnything)
         EXPECT_FALSE(parseParamText(QString::fromStdString(c.text), QStringLiteral("F"),
                                     c.backupFile ? ParamFileKind::Backup : ParamFileKind::Map, &file, &error))
             << c.text;
-        EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.named).arg(QLatin1Char('F'))))
-            << c.named << " in " << qPrintable(error);
+        EXPECT_TRUE(beginsWith(error, QString::fromUtf8(c.named).arg(QLatin1Char('F')))) << c.named;
         EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << qPrintable(error);
     }
     QTemporaryDir dir;

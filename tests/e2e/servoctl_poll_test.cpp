@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -50,14 +51,12 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     }
     const Outcome polled = servoctl(pollArgs);
     ASSERT_EQ(polled.status, 0) << qPrintable(polled.err);
-    EXPECT_TRUE(polled.out.contains(QLatin1String("at stations 1,2 every 1000 ms, 6 reads a cycle")))
-        << qPrintable(polled.out);
+    EXPECT_TRUE(holds(polled.out, "at stations 1,2 every 1000 ms, 6 reads a cycle"));
     // Each station: its writes, then one read each of HR, IR and DO; the
     // simulated line heard just these.
     EXPECT_EQ(statsRow(polled.out, 1).value(0), 3 + 3);
     EXPECT_EQ(statsRow(polled.out, 2).value(0), 1 + 3);
-    EXPECT_TRUE(polled.out.contains(QLatin1String("statistics (built-in simulated line, RS485,9600,NONE,8,2)\n")))
-        << qPrintable(polled.out);
+    EXPECT_TRUE(holds(polled.out, "statistics (built-in simulated line, RS485,9600,NONE,8,2)\n"));
     EXPECT_TRUE(polled.out.contains(QLatin1String("simulated line: 10 requests heard\n"))) << qPrintable(polled.out);
 
     const Outcome read = servoctl(readArgs);
@@ -107,13 +106,10 @@ TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
     const qint64 wrong = injected(run.out, "station");
     ASSERT_GT(wrong, 0) << qPrintable(run.out);
     EXPECT_EQ(statsRow(run.out, 1).value(2), wrong) << "each a time-out of station 1";
-    EXPECT_TRUE(run.out.contains(QStringLiteral("\nstation 1: %1 answers from station 2 (another drive answered)\n")
-                                     .arg(wrong)))
-        << qPrintable(run.out);
-    EXPECT_EQ(run.err.count(QLatin1String("servoctl: station 2 answered a request to station 1 (another drive "
-                                          "answered: check the station numbers and the wiring)\n")),
-              1)
-        << qPrintable(run.err);
+    EXPECT_TRUE(holds(run.out,
+                      QStringLiteral("\nstation 1: %1 answers from station 2 (another drive answered)\n").arg(wrong)));
+    EXPECT_TRUE(holdsOnce(run.err, "servoctl: station 2 answered a request to station 1 (another drive "
+                                   "answered: check the station numbers and the wiring)\n"));
 }
 
 // The log holds every read, a failed one with its error and no value, and
@@ -153,10 +149,7 @@ TEST(ServoctlPoll, LogsFailedReadsAndWritesAtTheirTimes)
         QDateTime last;
         for (const QString &line : lines.mid(1)) {
             const QString time = line.section(QLatin1Char(','), 0, 0);
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+05:30$"))
-                            .match(time)
-                            .hasMatch())
-                << qPrintable(time);
+            EXPECT_TRUE(matches(time, "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\+05:30$"));
             const QDateTime at = QDateTime::fromString(time, Qt::ISODateWithMs);
             EXPECT_TRUE(at >= last) << qPrintable(line);
             last = at;

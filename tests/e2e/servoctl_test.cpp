@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -142,8 +143,7 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
     }
     echoing.signal(SIGTERM);
     EXPECT_EQ(echoing.finish(), 0);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(", (\\d+) echoed\n$")).match(echoing.err()).hasMatch())
-        << qPrintable(echoing.err());
+    EXPECT_TRUE(matches(echoing.err(), ", (\\d+) echoed\n$"));
 }
 
 // The echo of a function-6 write looks exactly like its acknowledgement;
@@ -187,12 +187,9 @@ TEST(Servoctl, ALineInUseIsRefused)
     ASSERT_TRUE(first.waitFor(QStringLiteral("polling"))) << qPrintable(first.err());
     const Outcome second = servoctl({"-d", path, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
-                                       .arg(QRegularExpression::escape(path))
-                                       .arg(first.pid()))
-                    .match(second.err)
-                    .hasMatch())
-        << qPrintable(second.err);
+    EXPECT_TRUE(matches(second.err, QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
+                                        .arg(QRegularExpression::escape(path))
+                                        .arg(first.pid())));
     first.signal(SIGINT);
     // Stopped as offered: 1 once a cycle found no answer, else 0; never 130.
     const int status = first.finish();
@@ -243,8 +240,7 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
                   c.status != 0)
             << qPrintable(child.err());
         if (c.command.contains(QLatin1String("--stats"))) {
-            EXPECT_TRUE(child.out().contains(QLatin1String(" max ms\nline: ")))
-                << "a station row: " << qPrintable(child.out());
+            EXPECT_TRUE(holds(child.out(), " max ms\nline: ")) << "a station row";
         }
         termios after;
         tcgetattr(slave, &after);

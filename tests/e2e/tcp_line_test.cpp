@@ -15,6 +15,7 @@
 #include "servoctl_run.h"
 #include "tcpaddress.h"
 #include "tcpline.h"
+#include "text_checks.h"
 
 namespace {
 
@@ -66,8 +67,7 @@ void expectHeldBy(const QString &url, qint64 pid)
     const Outcome second = servoctl({"-d", url, "read", "HR1"});
     EXPECT_EQ(second.status, 1);
     const QString refusal = QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$");
-    EXPECT_TRUE(QRegularExpression(refusal.arg(QRegularExpression::escape(url)).arg(pid)).match(second.err).hasMatch())
-        << qPrintable(second.err);
+    EXPECT_TRUE(matches(second.err, refusal.arg(QRegularExpression::escape(url)).arg(pid)));
 }
 
 TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
@@ -116,8 +116,7 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
 {
     const std::unique_ptr<ChildProcess> sim = startServosim();
     const QString url = urlOf(*sim);
-    ASSERT_TRUE(QRegularExpression(QStringLiteral("^tcp://127\\.0\\.0\\.1:[1-9][0-9]*$")).match(url).hasMatch())
-        << qPrintable(url);
+    ASSERT_TRUE(matches(url, "^tcp://127\\.0\\.0\\.1:[1-9][0-9]*$"));
 
     const Outcome run = servoctl({"-d",   url,    "--station", "2",    "read", "IR1",   "word",
                                   "3",    "then", "write",     "HR7",  "word", "4321",  "-5",
@@ -149,8 +148,7 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, %1 good").arg(shown + 2))) << qPrintable(poll.out());
     poll.signal(SIGINT);
     EXPECT_EQ(poll.finish(), 0);
-    EXPECT_TRUE(poll.out().contains(QLatin1String("\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n")))
-        << qPrintable(poll.out());
+    EXPECT_TRUE(holds(poll.out(), "\nstation 1  IR4 = 1003\nstation 2  IR4 = 2003\n"));
 }
 
 // A far end that sends every answer twice (servosim's twice fault, at once
@@ -180,9 +178,8 @@ TEST(TcpLine, AnswersSentTwiceAreNeverShownAsGood)
             EXPECT_EQ(local.out, right) << "paced " << paced;
         } else {
             EXPECT_EQ(local.status, 1) << qPrintable(local.err);
-            EXPECT_TRUE(local.err.contains(QLatin1String("servoctl: station 1 sent an answer too many: what was "
-                                                         "read from it may belong to earlier requests")))
-                << qPrintable(local.err);
+            EXPECT_TRUE(holds(local.err, "servoctl: station 1 sent an answer too many: what was "
+                                         "read from it may belong to earlier requests"));
         }
     }
 }
