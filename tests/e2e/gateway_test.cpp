@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
-#include "text_checks.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "lineauto.h"
 #include "monitorframer.h"
 #include "servoctl_run.h"
-#include "text_checks.h"
 
 namespace {
 

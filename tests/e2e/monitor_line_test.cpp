@@ -16,7 +16,6 @@
 #include "linelock.h"
 #include "plan.h"
 #include "servoctl_run.h"
-#include "text_checks.h"
 
 namespace {
 

@@ -14,7 +14,6 @@
 #include "parammap.h"
 #include "servoctl_run.h"
 #include "test_files.h"
-#include "text_checks.h"
 
 namespace {
 

@@ -196,8 +196,7 @@ TEST(ServoctlPlot, DrawsAPanelForEachSignalNamedByTheMap)
     EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + 20), 700u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4) << "nothing left beside the image";
     const QString script = QString::fromUtf8(contentsOf(dir.filePath("seen/plot.gp")));
-    EXPECT_TRUE(script.contains(QLatin1String("set multiplot layout 3,1 title 'speed log.csv, 2026-12-06 06:10:00'")))
-        << qPrintable(script);
+    EXPECT_TRUE(holds(script, "set multiplot layout 3,1 title 'speed log.csv, 2026-12-06 06:10:00'"));
     EXPECT_EQ(script.count(QLatin1String("\nplot ")), 3);
     // The panels in the log's order, sharing the x range; numbers under the bottom one only.
     const int speed = script.indexOf(QLatin1String("set ylabel 'speed (rpm)'"));

@@ -1,10 +1,12 @@
 #ifndef SERVOCTL_RUN_H
 #define SERVOCTL_RUN_H
 
-// servoctl as a user runs it: a child process, its status and its output.
+// servoctl as a user runs it: a child process, its status and its output,
+// and the checks that output gets.
 #include <QStringList>
 
 #include "child_process.h"
+#include "text_checks.h"
 
 struct Outcome
 {

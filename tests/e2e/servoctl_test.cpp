@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "servoctl_run.h"
-#include "text_checks.h"
 
 namespace {
 

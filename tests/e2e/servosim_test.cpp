@@ -381,8 +381,7 @@ TEST(Servosim, TakesTheDeviceForItselfAndRefusesOneInUse)
     });
     EXPECT_EQ(first.status, 0) << qPrintable(first.err);
     EXPECT_EQ(second.status, 2);
-    EXPECT_TRUE(second.err.startsWith(QStringLiteral("servosim: %1 is in use by ").arg(unused.path())))
-        << qPrintable(second.err);
+    EXPECT_TRUE(beginsWith(second.err, QStringLiteral("servosim: %1 is in use by ").arg(unused.path())));
 }
 
 } // namespace

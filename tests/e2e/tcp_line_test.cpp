@@ -15,7 +15,6 @@
 #include "servoctl_run.h"
 #include "tcpaddress.h"
 #include "tcpline.h"
-#include "text_checks.h"
 
 namespace {
 
