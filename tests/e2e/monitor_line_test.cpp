@@ -197,9 +197,10 @@ TEST(MonitorOnTap, FlagsAMasterThatKeepsNoSilence)
     ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
     sim.stop();
     EXPECT_EQ(statsRow(monitor.out(), 1).mid(1, 3), QStringList({"40", "40", "0"})) << qPrintable(monitor.out());
-    // All but the first (which follows nothing) are flagged, less the odd one
-    // the monitor read late (then with its answer: not judged).
-    EXPECT_GE(tooSoon(monitor.out()), requests * 3 / 4) << qPrintable(monitor.out());
+    // All but the first (which follows nothing) are flagged, less those the
+    // monitor read late (then with their answers: not judged); on a loaded
+    // machine a quarter of them were. A monitor blind to it flags none.
+    EXPECT_GE(tooSoon(monitor.out()), requests / 2) << qPrintable(monitor.out());
     EXPECT_TRUE(holds(monitor.err(), "a silence is too short below 1.82 ms"));
 }
 
