@@ -228,15 +228,18 @@ TEST(MonitorOnTap, WritesJsonLinesAndATimeline)
     out.write(monitor.out().toUtf8());
     out.close();
     // A line a transaction: kind station function address quantity, raws,
-    // flags, the exception's name; and whether the hex frames agree.
+    // flags, the exception's name; and whether the hex frames agree. The
+    // flags of timing are left out: a monitor the machine wakes late (under
+    // the sanitizers) hears gaps and short silences servosim never made.
     ChildProcess python("/usr/bin/python3", {"-c", R"(
 import json, sys
+timing = ("gap_in_request", "gap_in_answer", "short_silence", "answer_time_unknown")
 for line in open(sys.argv[1]):
     o = json.loads(line)
     req = bytes.fromhex(o["request"])
     ok = req[0] == o["station"] and req[1] == o["function"] and (o["answer"] is None) == ("no_answer" in o["flags"])
     print(o["kind"], o["station"], o["function"], o["address"], o["quantity"],
-          ",".join(str(v["raw"]) for v in o["values"]) or "-", ",".join(o["flags"]) or "-",
+          ",".join(str(v["raw"]) for v in o["values"]) or "-", ",".join(f for f in o["flags"] if f not in timing) or "-",
           o.get("exception_name", "-"), "ok" if ok else "frames disagree")
 )",
                                              out.fileName()});
