@@ -10,18 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "modbuscrc.h"
+#include "bitwise_crc.h"
 #include "link.h"
 #include "serialport.h"
 
 namespace {
-
-QByteArray frame(const char *hex)
-{
-    QByteArray bytes = QByteArray::fromHex(hex);
-    appendModbusCrc(bytes);
-    return bytes;
-}
 
 // A socket that keeps the line's time (as a terminal does) or not (as a
 // converter's connection does), whose writes fail once asked to.
@@ -47,15 +40,17 @@ private:
     const bool *m_failWrites;
 };
 
-// A port on a fresh pair, and the far end's descriptor (blocking).
+const QByteArray kRequest = hexWithCrc("010300000002");
+const QByteArray kAnswer = hexWithCrc("010304000A000B");
+
+// A port on a fresh pair, and the far end's descriptor (blocking). The link
+// is a FakeLink unless one is given.
 struct LinkedPort
 {
-    explicit LinkedPort(bool keepsTime, int answerTimeoutMs = 1000)
-        : LinkedPort(std::make_unique<FakeLink>(keepsTime, &failWrites), answerTimeoutMs)
+    explicit LinkedPort(bool keepsTime, int answerTimeoutMs = 1000, std::unique_ptr<Link> link = nullptr)
     {
-    }
-    LinkedPort(std::unique_ptr<Link> link, int answerTimeoutMs)
-    {
+        if (!link)
+            link = std::make_unique<FakeLink>(keepsTime, &failWrites);
         int pair[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
         fcntl(pair[0], F_SETFL, O_NONBLOCK);
@@ -68,8 +63,10 @@ struct LinkedPort
         port.close();
         ::close(far);
     }
-    void expectRequest(const QByteArray &request)
+    // kRequest sent, and what the far end hears of it.
+    void ask(const QByteArray &request = kRequest)
     {
+        ASSERT_EQ(port.send(kRequest.constData(), kRequest.size()), kRequest.size());
         QByteArray heard(request.size(), '\0');
         EXPECT_EQ(::recv(far, heard.data(), size_t(heard.size()), MSG_WAITALL), heard.size());
         EXPECT_EQ(heard.toHex(), request.toHex());
@@ -80,9 +77,6 @@ struct LinkedPort
     int far = -1;
 };
 
-const QByteArray kRequest = frame("010300000002");
-const QByteArray kAnswer = frame("010304000A000B");
-
 // An answer in two pieces 150 ms apart (the inter-character time-out is
 // 20 ms): where the link keeps no line time it is one answer, framed by its
 // length; where it does, the silence ends the answer after its third byte.
@@ -90,13 +84,12 @@ TEST(PortOnALink, SilencesFrameAnswersOnlyWhereTheLinkKeepsTheLinesTime)
 {
     for (const bool keepsTime : {false, true}) {
         LinkedPort line(keepsTime);
+        line.ask();
         std::thread farEnd([&] {
-            line.expectRequest(kRequest);
             EXPECT_EQ(::send(line.far, kAnswer.constData(), 3, 0), 3);
             usleep(150000);
             ::send(line.far, kAnswer.constData() + 3, size_t(kAnswer.size() - 3), 0);
         });
-        ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
         char buffer[9] = {};
         const int got = line.port.receive(buffer, 9);
         farEnd.join();
@@ -114,13 +107,12 @@ TEST(PortOnALink, SilencesFrameAnswersOnlyWhereTheLinkKeepsTheLinesTime)
 TEST(PortOnALink, AFarEndThatNeverStopsSendingEndsTheWaitAtTheBound)
 {
     LinkedPort line(false, 100);
+    line.ask();
     std::thread farEnd([&] {
-        line.expectRequest(kRequest);
         const QByteArray zeros(4096, '\0');
         while (::send(line.far, zeros.constData(), size_t(zeros.size()), MSG_NOSIGNAL) > 0) {
         }
     });
-    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
     char buffer[9] = {};
     line.port.receive(buffer, 9);
     EXPECT_TRUE(line.port.neverSilent());
@@ -152,8 +144,7 @@ TEST(PortOnALink, AnEndedFarEndOrAFailedWriteLosesTheLine)
             line.failWrites = true;
             EXPECT_EQ(line.port.send(kRequest.constData(), kRequest.size()), -1);
         } else {
-            ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
-            line.expectRequest(kRequest);
+            line.ask();
             ::shutdown(line.far, SHUT_WR);
             EXPECT_EQ(line.port.receive(buffer, 9), -1);
         }
@@ -171,18 +162,16 @@ TEST(PortOnALink, AnEndedFarEndOrAFailedWriteLosesTheLine)
 // with how late; a header no Modbus TCP peer sends loses the line.
 TEST(PortOnALink, ModbusTcpMatchesAnswersByTransaction)
 {
-    LinkedPort line(mbapLink(), 150);
+    LinkedPort line(false, 150, mbapLink());
     const auto far = [&](const char *hex) {
         const QByteArray bytes = QByteArray::fromHex(hex);
         EXPECT_EQ(::send(line.far, bytes.constData(), size_t(bytes.size()), 0), bytes.size());
     };
     char buffer[9] = {};
-    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
-    line.expectRequest(QByteArray::fromHex("000100000006010300000002"));
+    line.ask(QByteArray::fromHex("000100000006010300000002"));
     EXPECT_EQ(line.port.receive(buffer, 9), 0) << "no answer to transaction 1";
 
-    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
-    line.expectRequest(QByteArray::fromHex("000200000006010300000002"));
+    line.ask(QByteArray::fromHex("000200000006010300000002"));
     far("00010000000701030400010002"); // transaction 1's, late
     far("000200000007010304000A00");   // transaction 2's, in two pieces
     far("0B");
@@ -194,8 +183,7 @@ TEST(PortOnALink, ModbusTcpMatchesAnswersByTransaction)
     EXPECT_EQ(late[0].station, 1);
     EXPECT_GE(late[0].latenessNs, 150000000);
 
-    ASSERT_EQ(line.port.send(kRequest.constData(), kRequest.size()), kRequest.size());
-    line.expectRequest(QByteArray::fromHex("000300000006010300000002"));
+    line.ask(QByteArray::fromHex("000300000006010300000002"));
     far("000300050007010304000A000B");
     EXPECT_EQ(line.port.receive(buffer, 9), -1);
     EXPECT_EQ(line.port.errorString(),
