@@ -4,8 +4,6 @@
 #include <ctime>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -335,66 +333,6 @@ TEST(PcapWriterAndCsvLog, SayWhyTheirDiskRefusedAWrite)
     EXPECT_FALSE(underFileSizeLimit(100, [&] { return csv.flush(); })); // the header and a row and a half
     EXPECT_EQ(csv.errorString(), QStringLiteral("cannot write %1: File too large").arg(csvPath));
     EXPECT_EQ(QFileInfo(csvPath).size(), 100) << "the short write came first";
-}
-
-// The command line is checked whole: one line naming what is wrong.
-TEST(MonitorPlan, RefusesWhatCannotListen)
-{
-    const QList<QPair<QStringList, QString>> cases = {
-        {{"--sim", "monitor"},
-         "monitor listens to a device (-d), not to the built-in simulated line "
-         "(servosim --tap makes a line to listen to)"},
-        {{"monitor"}, "no line given: -d DEVICE for a serial line, or --sim for the built-in simulated line"},
-        {{"-d", "/dev/null", "monitor", "HR1"}, "monitor takes no arguments: HR1"},
-        {{"-d", "/dev/null", "--station", "2", "monitor"},
-         "monitor hears every station: --station goes with the commands that ask"},
-        {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
-        {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
-        {{"-d", "/dev/null", "--pcap", "/dev/stdout", "--csv", "-", "monitor"},
-         "standard output takes one of --csv -, "
-         "--csv-wide -, --pcap - and --format json, not --csv - and --pcap -"},
-        {{"-d", "/dev/null", "--pcap", "/etc/passwd", "monitor"},
-         "--pcap: /etc/passwd exists: servoctl never replaces a file"},
-        {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
-        {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
-        {{"-d", "/dev/null", "--timeline", "t.png", "monitor"},
-         "--timeline needs --count or --duration: the picture is drawn when the listening ends"},
-        {{"-d", "/dev/null", "--timeline", "/etc/passwd", "--count", "5", "monitor"}, "--timeline: "},
-        {{"-d", "/dev/null", "--format", "json", "info"},
-         "--format json writes what read, poll, scan or monitor find: it goes with one of them"},
-        {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
-        {{"-d", "/dev/null", "--line", "auto", "read", "HR1"}, "--line auto goes only with monitor or scan"},
-        {{"-d", "/dev/null", "--line", "auto", "scan", "then", "read", "HR1"}, "--line auto goes only with monitor or scan"},
-        {{"--sim", "--line", "auto", "scan"}, "--line auto listens to a device (-d), not to the built-in simulated line"},
-        {{"-d", "tcp://127.0.0.1:1", "--line", "auto", "scan"},
-         "--line auto listens to a serial line: over TCP the converter's own settings apply"},
-        {{"-d", "/dev/null", "--line", "autox", "monitor"}, "--line: invalid line settings: \"autox\""},
-    };
-    for (const auto &test : cases) {
-        Plan plan;
-        QString error;
-        EXPECT_FALSE(parsePlan(test.first, &plan, &error)) << qPrintable(test.first.join(' '));
-        EXPECT_TRUE(error.startsWith(test.second)) << qPrintable(error);
-    }
-    Plan plan;
-    QString error;
-    EXPECT_TRUE(parsePlan({"-d", "/dev/ttyUSB1", "--map", "docs/servo-parameters.map", "--csv", "/tmp/x.csv",
-                           "--count", "5", "monitor"},
-                          &plan, &error)
-                || error.contains(QLatin1String("servo-parameters.map")))
-        << qPrintable(error);
-
-    // A fifo takes a capture; a link to one in /tmp, which anyone may have
-    // put there, is not followed.
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath(QStringLiteral("line.fifo"));
-    const QString planted = QStringLiteral("/tmp/servoctl-monitor-test-%1").arg(getpid());
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_EQ(symlink(QFile::encodeName(fifo).constData(), QFile::encodeName(planted).constData()), 0);
-    EXPECT_TRUE(parsePlan({"-d", "/dev/null", "--pcap", fifo, "monitor"}, &plan, &error)) << qPrintable(error);
-    EXPECT_FALSE(parsePlan({"-d", "/dev/null", "--pcap", planted, "monitor"}, &plan, &error));
-    EXPECT_EQ(error, QStringLiteral("--pcap: %1 exists: servoctl never replaces a file; give a new name").arg(planted));
-    unlink(QFile::encodeName(planted).constData());
 }
 
 } // namespace

@@ -1,16 +1,31 @@
 // servoctl's plan in process: what each command line is refused with, and
-// the tables --help and the driver's texts are read from.
+// the tables --help and the driver's texts are read from; a poll's status.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "commands.h"
 #include "failuretexts.h"
 #include "help.h"
+#include "pollstatus.h"
 #include "teco_servo_texts.h"
 
 namespace {
+
+// Why parsePlan refused a command line; empty when it took it.
+QString refusal(const QStringList &args, Plan *plan = nullptr)
+{
+    Plan own;
+    QString error;
+    if (parsePlan(args, plan ? plan : &own, &error))
+        return QString();
+    return error.isEmpty() ? QStringLiteral("(refused without a word)") : error;
+}
 
 // Each with the word the message must name. The driver would take most of
 // them (it wraps numbers and reads unknown areas as input registers), so
@@ -65,6 +80,7 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"write", "HR1", "int32", "-2147483649"}, "\"-2147483649\""},
         {{"write", "HR1", "int16", "-32769"}, "invalid value for an int16: \"-32769\""},
         {{"write", "DO1", "float", "1"}, "dword goes only with"},
+        {{"read", "DO1", "int32"}, "read DO1: int32 goes only with dword, not bit"},
         {{"write", "HR1", "double", "1"}, "unknown data type: double"},
         {{"-0", "read", "HR65536"}, "read HR65536: numbers run from 0 to 65535 with -0 (counted from 0)"},
         {{"-0", "read", "HR-1"}, "read HR-1: numbers run from 0 to 65535 with -0 (counted from 0)"},
@@ -146,17 +162,13 @@ TEST(ServoctlPlan, RefusesMalformedInputNamingTheWord)
         {{"--yes", "read", "HR1"}, "--yes goes only with restore"},
     };
     for (const auto &c : cases) {
-        Plan plan;
-        QString error;
-        EXPECT_FALSE(parsePlan(QStringList{"--sim", "--trace"} + c.args, &plan, &error))
-            << qPrintable(c.args.join(' '));
+        const QString error = refusal(QStringList{"--sim", "--trace"} + c.args);
         EXPECT_TRUE(error.contains(QString::fromUtf8(c.named))) << c.named << " in " << qPrintable(error);
         EXPECT_FALSE(error.contains(QLatin1Char('\n')) || error.contains(QLatin1Char('\r'))) << qPrintable(error);
     }
     // After the command "-0" is a value, as "-5" is.
     Plan plan;
-    QString error;
-    EXPECT_TRUE(parsePlan({"--sim", "write", "HR1", "word", "-0"}, &plan, &error)) << qPrintable(error);
+    EXPECT_EQ(refusal({"--sim", "write", "HR1", "word", "-0"}, &plan), QString());
     EXPECT_FALSE(plan.options.zeroBased);
 }
 
@@ -174,7 +186,6 @@ TEST(ServoctlPlan, TakesReferenceNumbersAndFormatsThatImplyTheirType)
         {{"read", "HR22", "float"}, "HR22", "dword", ValueFormat::Float},
         {{"-f", "int32", "read", "HR22", "2"}, "HR22", "dword", ValueFormat::Int32},
         {{"read", "HR22", "int16"}, "HR22", "word", ValueFormat::Signed},
-        {{"read", "DO1", "int32"}, nullptr, nullptr, ValueFormat::Int32}, // a coil is no dword: refused
         {{"read", "40001"}, "HR1", "word", ValueFormat::Decimal},
         {{"read", "465536"}, "HR65536", "word", ValueFormat::Decimal},
         {{"-0", "read", "4x0010.3", "bit"}, "HR10.3", "bit", ValueFormat::Decimal}, // -0 leaves references alone
@@ -184,11 +195,7 @@ TEST(ServoctlPlan, TakesReferenceNumbersAndFormatsThatImplyTheirType)
     };
     for (const auto &c : cases) {
         Plan plan;
-        QString error;
-        const bool parsed = parsePlan(QStringList{"--sim"} + c.args, &plan, &error);
-        ASSERT_EQ(parsed, c.address != nullptr) << qPrintable(c.args.join(' ') + ": " + error);
-        if (!parsed)
-            continue;
+        ASSERT_EQ(refusal(QStringList{"--sim"} + c.args, &plan), QString()) << qPrintable(c.args.join(' '));
         const Step &step = plan.steps.first();
         EXPECT_EQ(step.address.text, QLatin1String(c.address)) << qPrintable(c.args.join(' '));
         EXPECT_STREQ(step.type->name, c.type) << qPrintable(c.args.join(' '));
@@ -196,13 +203,11 @@ TEST(ServoctlPlan, TakesReferenceNumbersAndFormatsThatImplyTheirType)
     }
     // -b, -P and -s change their field of --line's settings, or of the base.
     Plan plan;
-    QString error;
-    ASSERT_TRUE(parsePlan({"--sim", "--line", "RS485,9600,NONE,8,2", "-b", "19200", "-P", "even", "--stop-bits=1",
-                           "read", "HR1"},
-                          &plan, &error))
-        << qPrintable(error);
+    ASSERT_EQ(refusal({"--sim", "--line", "RS485,9600,NONE,8,2", "-b", "19200", "-P", "even", "--stop-bits=1", "read", "HR1"},
+                      &plan),
+              QString());
     EXPECT_EQ(plan.options.lineSettings(LineSettings()).toString(), QLatin1String("RS485,19200,EVEN,8,1"));
-    ASSERT_TRUE(parsePlan({"--sim", "-P", "odd", "read", "HR1"}, &plan, &error)) << qPrintable(error);
+    ASSERT_EQ(refusal({"--sim", "-P", "odd", "read", "HR1"}, &plan), QString());
     LineSettings base;
     base.baudRate = 38400;
     EXPECT_EQ(plan.options.lineSettings(base).toString(), QLatin1String("RS485,38400,ODD,8,2"));
@@ -214,16 +219,11 @@ TEST(ServoctlPlan, ALineIsAskedForNeverAssumed)
 {
     for (const QStringList &args :
          {QStringList{"read", "HR1"}, QStringList{"--station", "1", "backup", "--map", "M", "-o", "b.txt"}}) {
-        Plan plan;
-        QString error;
-        EXPECT_FALSE(parsePlan(args, &plan, &error)) << qPrintable(args.join(' '));
-        EXPECT_EQ(error, QLatin1String("no line given: -d DEVICE for a serial line, or --sim for the built-in "
-                                       "simulated line"));
+        EXPECT_EQ(refusal(args), QLatin1String("no line given: -d DEVICE for a serial line, or --sim for the built-in "
+                                               "simulated line"));
     }
     Plan plan;
-    QString error;
-    ASSERT_TRUE(parsePlan({"--sim-stations", "4", "--station", "4", "read", "IR1"}, &plan, &error))
-        << qPrintable(error);
+    ASSERT_EQ(refusal({"--sim-stations", "4", "--station", "4", "read", "IR1"}, &plan), QString());
     EXPECT_TRUE(plan.options.sim);
     EXPECT_EQ(plan.options.simStations, QList<int>{4});
 }
@@ -262,8 +262,6 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
         const QStringList bounds = range.split(QStringLiteral(" to "));
         for (const qint64 value :
              {bounds[0].toLongLong() - 1, bounds[0].toLongLong(), bounds[1].toLongLong(), bounds[1].toLongLong() + 1}) {
-            Plan plan;
-            QString error;
             const bool within = value >= bounds[0].toLongLong() && value <= bounds[1].toLongLong();
             // --count and --duration go only with monitor, which listens to a
             // device; --polls and --interval only with poll.
@@ -271,8 +269,8 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
             const bool polls = name == QLatin1String("polls") || name == QLatin1String("interval");
             const QStringList command = monitors ? QStringList{"-d", "/dev/ttyUSB1", "monitor"}
                                                  : QStringList{"--sim", polls ? "poll" : "read", "HR1"};
-            EXPECT_EQ(parsePlan(QStringList{"--" + name, QString::number(value)} + command, &plan, &error), within)
-                << qPrintable(name) << " " << value;
+            const QString error = refusal(QStringList{"--" + name, QString::number(value)} + command);
+            EXPECT_EQ(error.isEmpty(), within) << qPrintable(name) << " " << value << ": " << qPrintable(error);
             EXPECT_EQ(error.contains(QStringLiteral("is not a number from ") + range), !within) << qPrintable(error);
         }
     }
@@ -303,6 +301,85 @@ TEST(ServoctlPlan, RecognisesTheDriversTextsFromItsCatalogue)
     for (const auto &c : cases) {
         EXPECT_EQ(driverExceptionCode(c.text), c.exception) << qPrintable(c.text);
         EXPECT_EQ(isGarbledAnswerText(c.text), c.garbled) << qPrintable(c.text);
+    }
+}
+
+// The command line is checked whole: one line naming what is wrong.
+TEST(MonitorPlan, RefusesWhatCannotListen)
+{
+    const QList<QPair<QStringList, QString>> cases = {
+        {{"--sim", "monitor"},
+         "monitor listens to a device (-d), not to the built-in simulated line "
+         "(servosim --tap makes a line to listen to)"},
+        {{"monitor"}, "no line given: -d DEVICE for a serial line, or --sim for the built-in simulated line"},
+        {{"-d", "/dev/null", "monitor", "HR1"}, "monitor takes no arguments: HR1"},
+        {{"-d", "/dev/null", "--station", "2", "monitor"},
+         "monitor hears every station: --station goes with the commands that ask"},
+        {{"-d", "/dev/null", "monitor", "then", "info"}, "monitor runs alone, not joined with \"then\""},
+        {{"-d", "/dev/null", "--pcap", "x.pcap", "read", "HR1"}, "--pcap goes only with monitor"},
+        {{"-d", "/dev/null", "--pcap", "/dev/stdout", "--csv", "-", "monitor"},
+         "standard output takes one of --csv -, "
+         "--csv-wide -, --pcap - and --format json, not --csv - and --pcap -"},
+        {{"-d", "/dev/null", "--pcap", "/etc/passwd", "monitor"},
+         "--pcap: /etc/passwd exists: servoctl never replaces a file"},
+        {{"-d", "/dev/null", "--duration", "5", "info"}, "--duration goes only with monitor"},
+        {{"-d", "/dev/null", "--timeline", "t.png", "read", "HR1"}, "--timeline goes only with monitor"},
+        {{"-d", "/dev/null", "--timeline", "t.png", "monitor"},
+         "--timeline needs --count or --duration: the picture is drawn when the listening ends"},
+        {{"-d", "/dev/null", "--timeline", "/etc/passwd", "--count", "5", "monitor"}, "--timeline: "},
+        {{"-d", "/dev/null", "--format", "json", "info"},
+         "--format json writes what read, poll, scan or monitor find: it goes with one of them"},
+        {{"-d", "/dev/null", "--map", "/nonexistent.map", "monitor"}, "/nonexistent.map: "},
+        {{"-d", "/dev/null", "--line", "auto", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"-d", "/dev/null", "--line", "auto", "scan", "then", "read", "HR1"}, "--line auto goes only with monitor or scan"},
+        {{"--sim", "--line", "auto", "scan"}, "--line auto listens to a device (-d), not to the built-in simulated line"},
+        {{"-d", "tcp://127.0.0.1:1", "--line", "auto", "scan"},
+         "--line auto listens to a serial line: over TCP the converter's own settings apply"},
+        {{"-d", "/dev/null", "--line", "autox", "monitor"}, "--line: invalid line settings: \"autox\""},
+    };
+    for (const auto &test : cases)
+        EXPECT_TRUE(refusal(test.first).startsWith(test.second)) << qPrintable(refusal(test.first));
+    const QString error = refusal({"-d", "/dev/ttyUSB1", "--map", "docs/servo-parameters.map", "--csv",
+                                   "/tmp/x.csv", "--count", "5", "monitor"});
+    EXPECT_TRUE(error.isEmpty() || error.contains(QLatin1String("servo-parameters.map"))) << qPrintable(error);
+
+    // A fifo takes a capture; a link to one in /tmp, which anyone may have
+    // put there, is not followed.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("line.fifo"));
+    const QString planted = QStringLiteral("/tmp/servoctl-monitor-test-%1").arg(getpid());
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_EQ(symlink(QFile::encodeName(fifo).constData(), QFile::encodeName(planted).constData()), 0);
+    EXPECT_EQ(refusal({"-d", "/dev/null", "--pcap", fifo, "monitor"}), QString());
+    EXPECT_EQ(refusal({"-d", "/dev/null", "--pcap", planted, "monitor"}),
+              QStringLiteral("--pcap: %1 exists: servoctl never replaces a file; give a new name").arg(planted));
+    unlink(QFile::encodeName(planted).constData());
+}
+
+// Why a poll is slow, as the user reads it while it happens.
+TEST(PollStatus, SaysWhyACycleTookLongerThanAsked)
+{
+    const qint64 ms = 1000000;
+    const struct
+    {
+        qint64 cycleNs;
+        int intervalMs;
+        PollTrouble trouble;
+        const char *since;
+        const char *status;
+    } cases[] = {
+        {20 * ms, 20, {}, "", ""},
+        {30 * ms, 20, {}, "", ""}, // within the slack scheduling takes
+        {31 * ms, 20, {}, "", "cycle 31 ms (every 20 ms asked)"},
+        {1100 * ms, 1000, {}, "", ""}, // a tenth over the interval, no more
+        {1101 * ms, 1000, {}, "", "cycle 1101 ms (every 1000 ms asked)"},
+        {3500 * ms, 0, {3, 4, 0}, "", "cycle 3500 ms (every 0 ms asked): 3 retries, 4 time-outs"},
+        {5 * ms, 20, {1, 0, 1}, "", "cycle 5 ms: 1 retry, 1 CRC error"},
+        {405 * ms, 20, {2, 1, 2}, "poll 4", "cycle 405 ms (every 20 ms asked); since poll 4: 2 retries, 1 time-out, 2 CRC errors"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(pollStatus(c.cycleNs, c.intervalMs, c.trouble, QLatin1String(c.since)), QLatin1String(c.status))
+            << c.status;
     }
 }
 
