@@ -152,17 +152,14 @@ TEST_F(LockFolder, OurDebtFileIsReadableByAllAndWritableByUsOnly)
     }
 }
 
+using LockFolderOfServoctl = LockFolder; // its debt in servoctl's own folder
+
 // servoctl on a real line whose drive does not answer leaves a debt at
 // exit; a link planted where it goes is said once and the root-only file it
 // points to is kept as it was.
-TEST(LockFolderOfServoctl, APlantedLinkIsSaidOnceAndItsTargetKept)
+TEST_F(LockFolderOfServoctl, APlantedLinkIsSaidOnceAndItsTargetKept)
 {
-    int master = -1, slave = -1;
-    ASSERT_TRUE(openRawPty(&master, &slave));
-    QTemporaryDir elsewhere;
-    const QString secret = elsewhere.filePath(QStringLiteral("secret"));
-    ASSERT_TRUE(writeFile(secret, "root only\n", 0600));
-    const QString debtPath = debtPathFor(slave, lineDebtFolder());
+    debtPath = debtPathFor(slave, lineDebtFolder());
     QFile::remove(debtPath);
     ASSERT_EQ(symlink(QFile::encodeName(secret).constData(), QFile::encodeName(debtPath).constData()), 0);
 
@@ -174,8 +171,6 @@ TEST(LockFolderOfServoctl, APlantedLinkIsSaidOnceAndItsTargetKept)
     EXPECT_EQ(contentsOf(secret), QByteArray("root only\n"));
     EXPECT_TRUE(S_ISLNK(entryAt(debtPath).st_mode));
     QFile::remove(debtPath);
-    ::close(master);
-    ::close(slave);
 }
 
 } // namespace
