@@ -19,6 +19,20 @@ struct Hint
 const char kCutShort[] = "answer cut short: baud rate or parity mismatch, noise, or --inter-char too "
                          "short; see poll --stats";
 
+// Over Modbus TCP a gateway stands between servoctl and the drive; its
+// "no answer" exceptions reach the driver as silence.
+const QList<Hint> &modbusTcpHints()
+{
+    static const QList<Hint> kHints = {
+        {QLatin1String(TecoServoText::NoResponse),
+         "no answer through the gateway: a wrong unit id, the gateway's serial settings or wiring, "
+         "the drive is off, or the gateway waits on its line longer than --timeout; servoctl scan "
+         "finds who answers",
+         false},
+    };
+    return kHints;
+}
+
 // First match wins: the exception codes the drives use before any other.
 const QList<Hint> &hints()
 {
@@ -78,9 +92,9 @@ const QList<Hint> &hints()
 
 } // namespace
 
-QString hintFor(const QString &driverErrorText)
+QString hintFor(const QString &driverErrorText, bool modbusTcp)
 {
-    for (const Hint &hint : hints()) {
+    for (const Hint &hint : (modbusTcp ? modbusTcpHints() : QList<Hint>()) + hints()) {
         if (!driverErrorText.startsWith(hint.prefix))
             continue;
         QString text = QLatin1String(hint.text);

@@ -6,7 +6,8 @@
 // What usually causes a driver error on a real line, and which servoctl
 // command helps find out; empty when there is nothing to add. Keyed by the
 // start of the driver's text, so the context it appends does not matter.
-QString hintFor(const QString &driverErrorText);
+// modbusTcp: the text came over Modbus TCP, where a gateway answers.
+QString hintFor(const QString &driverErrorText, bool modbusTcp);
 // What a call that got no answer cost, callNs over its requests at
 // --retries and --timeout, since a poll pays it every cycle; empty for
 // other failures and for a call that was not retried.

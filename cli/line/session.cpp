@@ -63,10 +63,10 @@ CommunicatorCommand driverCommand(const Step &step)
 }
 
 // A failure the driver reported: its text, then what usually causes it.
-int driverFailure(const QString &context, const QString &text, const QString &cost)
+int driverFailure(const QString &context, const QString &text, bool modbusTcp, const QString &cost)
 {
     failure(context, text);
-    if (const QString hint = hintFor(text); !hint.isEmpty())
+    if (const QString hint = hintFor(text, modbusTcp); !hint.isEmpty())
         std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(hint));
     if (!cost.isEmpty())
         std::fprintf(stderr, "servoctl: hint: %s\n", qPrintable(cost));
@@ -302,7 +302,7 @@ int Session::callOutcome(const QString &context, const PortCounters &before, boo
         const QString text = failureText();
         const qint64 requests = m_port->counters().requests - before.requests;
         const QString cost = costHint(text, m_callNs, requests, m_port->retryCount(), m_port->answerTimeout());
-        return driverFailure(context, text, cost);
+        return driverFailure(context, text, isModbusTcpUrl(m_options.device), cost);
     }
     if (m_port->counters().uncertainAnswers > before.uncertainAnswers)
         return failure(context, uncertainText(station, what));

@@ -140,9 +140,10 @@ int failure(const QString &context, const QString &text);
 QString lastFailureText();
 // The driver's command for a read or write step.
 CommunicatorCommand driverCommand(const Step &step);
-// The same for the driver's text, and a line on what usually causes it;
-// cost, when not empty, a line on what the failure took.
-int driverFailure(const QString &context, const QString &text, const QString &cost = QString());
+// The same for the driver's text, and a line on what usually causes it
+// (modbusTcp: on a Modbus TCP line); cost, when not empty, a line on what the
+// failure took.
+int driverFailure(const QString &context, const QString &text, bool modbusTcp, const QString &cost = QString());
 // Why an answer (or acknowledgement) is not shown as good.
 QString uncertainText(int station, const char *what);
 QString uncertainEchoText(const char *what);

@@ -300,7 +300,7 @@ bool pollCycle(Session &session, PollRun *run)
     return true;
 }
 
-int pollSummary(const PollRun &run)
+int pollSummary(const PollRun &run, bool modbusTcp)
 {
     QString summary = QStringLiteral("%1 %2, %3 good")
                           .arg(run.polls)
@@ -318,7 +318,7 @@ int pollSummary(const PollRun &run)
     if (run.logFailed)
         return 1;
     if (!run.lastError.isEmpty())
-        return driverFailure(run.lastErrorContext, run.lastError);
+        return driverFailure(run.lastErrorContext, run.lastError, modbusTcp);
     return 0;
 }
 
@@ -390,7 +390,7 @@ int runPoll(Session &session, const Step &step)
             ppoll(&pfd, 1, &ts, nullptr);
         }
     }
-    return pollSummary(run);
+    return pollSummary(run, isModbusTcpUrl(session.options().device));
 }
 
 } // namespace
