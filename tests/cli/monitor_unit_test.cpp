@@ -51,19 +51,14 @@ QList<Transaction> paired(const QList<HeardFrame> &frames)
     return done;
 }
 
-LineSettings line9600()
-{
-    LineSettings settings;
-    EXPECT_TRUE(LineSettings::parse(QStringLiteral("RS485,9600,NONE,8,2"), &settings, nullptr));
-    return settings;
-}
+// The line's default settings, 9600 8N2 (tests/port pins them).
+const MonitorJudging kJudging{LineSettings().characterTimeNs(), LineSettings().silentIntervalNs(), true};
+// A read of two registers and its answer, 8 and 9 bytes.
+const QByteArray kRead = hexWithCrc("010300000002"), kAnswer = hexWithCrc("01030400070009");
 
 TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
 {
-    const LineSettings line = line9600();
-    const qint64 c = line.characterTimeNs();
-    const QByteArray request = hexWithCrc("010300000002");
-    const QByteArray answer = hexWithCrc("0103040000002a");
+    const qint64 c = kJudging.characterNs;
     struct Case
     {
         const char *what;
@@ -71,44 +66,44 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
         QStringList frames;                      // "hex crc silence-in-chars gap-in-chars"
         bool wholeFrames = false;                // a pseudo-terminal: each frame read whole as it began
     };
-    const QByteArray r = request.toHex(), a = answer.toHex(); // as the frames are shown
+    const QByteArray r = kRead.toHex(), a = kAnswer.toHex(); // as the frames are shown
     const QList<Case> cases = {
         // A UART's bytes are read once their stop bits are in: the 9 of the
-        // answer read at 29c began at 20c, 12 characters after the request.
-        {"request, silence, answer", {{request, 8 * c}, {answer, 29 * c}}, {r + " ok - 0", a + " ok 12 0"}},
-        {"a gap of two characters inside a frame", {{request.left(3), 3 * c}, {request.mid(3), 10 * c}}, {r + " ok - 2"}},
+        // kAnswer read at 29c began at 20c, 12 characters after the kRead.
+        {"request, silence, answer", {{kRead, 8 * c}, {kAnswer, 29 * c}}, {r + " ok - 0", a + " ok 12 0"}},
+        {"a gap of two characters inside a frame", {{kRead.left(3), 3 * c}, {kRead.mid(3), 10 * c}}, {r + " ok - 2"}},
         {"bytes read one by one, back to back: no gap",
-         {{request.left(1), c}, {request.mid(1, 1), 2 * c}, {request.mid(2), 8 * c}},
+         {{kRead.left(1), c}, {kRead.mid(1, 1), 2 * c}, {kRead.mid(2), 8 * c}},
          {r + " ok - 0"}},
         {"a whole frame, then the next after two characters: too soon",
-         {{request, 8 * c}, {answer, 19 * c}},
+         {{kRead, 8 * c}, {kAnswer, 19 * c}},
          {r + " ok - 0", a + " ok 2 0"}},
         {"a master that keeps no silence: its request one character after the answer",
-         {{answer, 9 * c}, {request, 18 * c}},
+         {{kAnswer, 9 * c}, {kRead, 18 * c}},
          {a + " ok - 0", r + " ok 1 0"}},
-        {"two frames in one read", {{request + answer, 0}}, {r + " ok - 0", a + " ok - 0"}},
-        {"a frame and noise in one read", {{request + QByteArray("\x55\x66", 2), 0}}, {r + " ok - 0", "5566 bad - 0"}},
-        {"noise and a frame in one read", {{QByteArray("\x55\x66", 2) + request, 0}}, {"5566 bad - 0", r + " ok - 0"}},
+        {"two frames in one read", {{kRead + kAnswer, 0}}, {r + " ok - 0", a + " ok - 0"}},
+        {"a frame and noise in one read", {{kRead + QByteArray("\x55\x66", 2), 0}}, {r + " ok - 0", "5566 bad - 0"}},
+        {"noise and a frame in one read", {{QByteArray("\x55\x66", 2) + kRead, 0}}, {"5566 bad - 0", r + " ok - 0"}},
         {"whole frames: the silence counts from the request's last character",
-         {{request, 0}, {answer, 12 * c}},
+         {{kRead, 0}, {kAnswer, 12 * c}},
          {r + " ok - 0", a + " ok 4 0"},
          true},
-        {"whole frames: an answer as the request ended", {{request, 0}, {answer, 8 * c}}, {r + " ok - 0", a + " ok 0 0"}, true},
+        {"whole frames: an answer as the request ended", {{kRead, 0}, {kAnswer, 8 * c}}, {r + " ok - 0", a + " ok 0 0"}, true},
         {"whole frames read late, together: the next one's silence is not known",
-         {{request + answer, 0}, {request, 30 * c}},
+         {{kRead + kAnswer, 0}, {kRead, 30 * c}},
          {r + " ok - 0", a + " ok - 0", r + " ok - 0"},
          true},
     };
     for (const Case &test : cases) {
-        MonitorFramer framer(c, line.silentIntervalNs(), test.wholeFrames);
+        MonitorFramer framer(c, kJudging.silentNs, test.wholeFrames);
         QList<HeardFrame> frames;
         qint64 last = 0;
         for (const auto &chunk : test.chunks) {
             framer.append(chunk.first.constData(), chunk.first.size(), chunk.second, &frames);
             last = chunk.second;
         }
-        EXPECT_FALSE(framer.takeAtSilence(last + line.silentIntervalNs() - 1, &frames)) << test.what;
-        ASSERT_TRUE(framer.takeAtSilence(last + line.silentIntervalNs(), &frames)) << test.what;
+        EXPECT_FALSE(framer.takeAtSilence(last + kJudging.silentNs - 1, &frames)) << test.what;
+        ASSERT_TRUE(framer.takeAtSilence(last + kJudging.silentNs, &frames)) << test.what;
         QStringList shown;
         for (const HeardFrame &f : frames) {
             shown.append(QStringLiteral("%1 %2 %3 %4")
@@ -121,7 +116,7 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
     }
 
     // Noise or a wrong baud rate: never more than the longest frame held.
-    MonitorFramer framer(c, line.silentIntervalNs());
+    MonitorFramer framer(c, kJudging.silentNs);
     QList<HeardFrame> frames;
     const QByteArray noise(600, '\x55');
     framer.append(noise.constData(), noise.size(), 0, &frames);
@@ -134,27 +129,24 @@ TEST(MonitorFramer, SplitsBySilenceAndByWholeFramesAndStaysBounded)
     // read (noise first): every frame whole, none cut at the bound.
     QByteArray piled("\x55\x66", 2);
     for (int i = 0; i < 40; ++i)
-        piled += request + answer;
+        piled += kRead + kAnswer;
     frames.clear();
     framer.append(piled.constData(), piled.size(), 0, &frames);
     framer.takeAtSilence(0, &frames, true);
     ASSERT_EQ(frames.size(), 81);
     EXPECT_EQ(frames[0].bytes, QByteArray("\x55\x66", 2));
     for (int i = 1; i < frames.size(); ++i)
-        EXPECT_EQ(frames[i].bytes, i % 2 ? request : answer) << i;
+        EXPECT_EQ(frames[i].bytes, i % 2 ? kRead : kAnswer) << i;
 }
 
 // Each sequence of frames and the lines the monitor prints for it.
 TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
 {
-    const LineSettings line = line9600();
-    const MonitorJudging judging{line.characterTimeNs(), line.silentIntervalNs(), true};
     ParamFile map;
     QString error;
     ASSERT_TRUE(parseParamText(QStringLiteral("HR5 word speed_limit\nHR6 dword position\n"),
                                QStringLiteral("m.map"), ParamFileKind::Map, &map, &error))
         << qPrintable(error);
-    const QByteArray read = hexWithCrc("010300000002");
     struct Case
     {
         const char *what;
@@ -163,34 +155,34 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     };
     const QList<Case> cases = {
         {"a read answered",
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29, 12)},
+         {heard(kRead, 0, 8), heard(kAnswer, 20, 29, 12)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 12.00 ms"}},
         {"an answer as the request ended",
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 8, 17, 0)},
+         {heard(kRead, 0, 8), heard(kAnswer, 8, 17, 0)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer 0.00 ms"}},
         // The monitor read the request late, or the line is faster than its baud rate.
         {"an answer timed before its request ended",
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 7, 16, 0)},
+         {heard(kRead, 0, 8), heard(kAnswer, 7, 16, 0)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
         {"an answer read together with its request",
-         {heard(read, 0, 8), heard(hexWithCrc("01030400070009"), 20, 29)},
+         {heard(kRead, 0, 8), heard(kAnswer, 20, 29)},
          {"station 1 fn 3 HR1 x2: HR1=7 HR2=9  answer time unknown"}},
         {"an exception, and the master too soon before it",
-         {heard(read, 0, 8, 2), heard(hexWithCrc("018302"), 20, 25, 12)},
+         {heard(kRead, 0, 8, 2), heard(hexWithCrc("018302"), 20, 25, 12)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  silence 2.00 ms  [exception 02 illegal data address]"
           "  [silence 2.00 ms before the request, 4.01 ms needed]"}},
         {"a damaged answer, with a gap inside",
-         {heard(read, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
+         {heard(kRead, 0, 8), heard(QByteArray::fromHex("01030400070009ffff"), 20, 29, 12, 2000)},
          {"station 1 fn 3 HR1 x2  answer 12.00 ms  [CRC error in the answer: 01 03 04 00 07 00 09 FF FF]"
           "  [gap 2.00 ms inside the answer, 1.72 ms allowed]"}},
         {"no answer, then another station's late one after the next request",
-         {heard(read, 0, 8), heard(hexWithCrc("020300000002"), 200, 208, 192),
+         {heard(kRead, 0, 8), heard(hexWithCrc("020300000002"), 200, 208, 192),
           heard(hexWithCrc("01030400010002"), 220, 229, 12)},
          {"station 1 fn 3 HR1 x2  [no answer]",
           "station 1 fn 3 HR1 x2: HR1=1 HR2=2  answer 212.00 ms  [late answer, after the next request began]",
           "station 2 fn 3 HR1 x2  silence 192.00 ms  [no answer]"}},
         {"an answer from a station not asked, and noise",
-         {heard(read, 0, 8), heard(hexWithCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
+         {heard(kRead, 0, 8), heard(hexWithCrc("03030400010002"), 20, 29), heard(QByteArray::fromHex("55aa"), 40, 41)},
          {"station 3 fn 3: an answer no request asked for: 03 03 04 00 01 00 02 09 F2"
           " [answer from station 3, station 1 was asked]",
           "noise: 2 bytes: 55 AA", "station 1 fn 3 HR1 x2  [no answer]"}},
@@ -212,7 +204,7 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
     for (const Case &test : cases) {
         QStringList lines;
         for (const Transaction &t : paired(test.frames))
-            lines.append(describeTransaction(t, judging, &map, ValueFormat::Decimal));
+            lines.append(describeTransaction(t, kJudging, &map, ValueFormat::Decimal));
         EXPECT_EQ(lines.join(QLatin1Char('\n')).toStdString(), test.lines.join(QLatin1Char('\n')).toStdString())
             << test.what;
     }
@@ -220,20 +212,18 @@ TEST(MonitorPairer, TellsWhatHappenedInTheUsersWords)
 
 TEST(MonitorStats, CountsPerStationAndForTheMaster)
 {
-    const LineSettings line = line9600();
-    const QByteArray read = hexWithCrc("010300000002");
-    const QByteArray answer = hexWithCrc("01030400070009");
     const QString header = QStringLiteral("station  requests  answered  no answer  exceptions  CRC errors  late  min ms  median ms  p99 ms  max ms");
     const QList<QPair<QList<HeardFrame>, QStringList>> cases = {
-        {{heard(read, 0, 8), heard(answer, 20, 29, 12), heard(read, 40, 48, 11), heard(hexWithCrc("01830A"), 60, 65, 12),
-          heard(read, 67, 75, 2), heard(QByteArray::fromHex("0103"), 90, 91), heard(read, 300, 308, 209)},
+        {{heard(kRead, 0, 8), heard(kAnswer, 20, 29, 12), heard(kRead, 40, 48, 11),
+          heard(hexWithCrc("01830A"), 60, 65, 12), heard(kRead, 67, 75, 2),
+          heard(QByteArray::fromHex("0103"), 90, 91), heard(kRead, 300, 308, 209)},
          {header, "      1         4         3          1        0Ax1           1     0    12.0       12.0    12.0    12.0",
           "noise: 0 bursts, 0 bytes",
           "master: shortest silence before a request 2.00 ms (4.01 ms needed), 1 requests too soon (33.3 % of 3 heard "
           "after a frame)"}},
         // Three of four answers timed before their requests ended: a wrong baud rate.
-        {{heard(read, 0, 8), heard(answer, 5, 14, 0), heard(read, 30, 38, 16), heard(answer, 37, 46, 0),
-          heard(read, 60, 68, 14), heard(answer, 67, 76, 0), heard(read, 90, 98, 14), heard(answer, 110, 119, 12)},
+        {{heard(kRead, 0, 8), heard(kAnswer, 5, 14, 0), heard(kRead, 30, 38, 16), heard(kAnswer, 37, 46, 0),
+          heard(kRead, 60, 68, 14), heard(kAnswer, 67, 76, 0), heard(kRead, 90, 98, 14), heard(kAnswer, 110, 119, 12)},
          {header, "      1         4         4          0           0           0     0    12.0       12.0    12.0    12.0",
           "answer times unknown: 3 of 4 answers, left out of min, median, p99 and max (3 timed before their request "
           "ended); the bytes come faster than the baud rate given allows (--line auto finds the line's)",
@@ -241,7 +231,7 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
           "master: shortest silence before a request 14.00 ms (4.01 ms needed), 0 requests too soon"}},
     };
     for (const auto &test : cases) {
-        MonitorStats stats({line.characterTimeNs(), line.silentIntervalNs(), true});
+        MonitorStats stats(kJudging);
         const QList<Transaction> done = paired(test.first);
         for (const Transaction &t : qAsConst(done))
             stats.add(t);
@@ -261,15 +251,13 @@ TEST(MonitorStats, CountsPerStationAndForTheMaster)
 // listening began.
 TEST(MonitorTimeline, KeepsItsKeyBarsAndCodesOverALongListening)
 {
-    const LineSettings line = line9600();
-    MonitorTimeline timeline({line.characterTimeNs(), line.silentIntervalNs(), true});
-    const QByteArray read = hexWithCrc("010300000002");
+    MonitorTimeline timeline(kJudging);
     QByteArray damaged = hexWithCrc("01030400070009");
     damaged[4] = '\x08';
     for (const Transaction &t :
-         paired({heard(read, 0, 8), heard(damaged, 20, 29, 12), heard(read, 8000, 8008),
-                 heard(hexWithCrc("018306"), 8020, 8025, 12), heard(read, 15960, 15968),
-                 heard(hexWithCrc("01030400070009"), 15980, 15989, 12)}))
+         paired({heard(kRead, 0, 8), heard(damaged, 20, 29, 12), heard(kRead, 8000, 8008),
+                 heard(hexWithCrc("018306"), 8020, 8025, 12), heard(kRead, 15960, 15968),
+                 heard(kAnswer, 15980, 15989, 12)}))
         timeline.add(t);
     // from, to, station, the wait's start, the mark (2 a CRC error, 3 an exception)
     EXPECT_EQ(timeline.answers().toStdString(),

@@ -63,6 +63,7 @@ TEST(LineSettings, ParsesTheSettingsTextOrSaysWhatIsWrong)
             EXPECT_EQ(settings.baudRate, 1234) << "left untouched";
         }
     }
+    EXPECT_EQ(LineSettings().toString(), QStringLiteral("RS485,9600,NONE,8,2")) << "the default";
 }
 
 // EACCES itself needs a user other than root; the hint is judged here on
