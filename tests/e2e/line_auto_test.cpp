@@ -61,38 +61,36 @@ TEST(LineAutoOnTap, QuietLineThenAMasterBesideWhichScanKeepsQuiet)
 {
     const QString line = QStringLiteral("RS485,19200,NONE,8,2");
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("line")), tap = dir.filePath(QStringLiteral("tap"));
-    ChildProcess sim(SERVOSIM_COMMAND, {"--stations", "1-3", "--line", line, "--link", link, "--tap", tap});
-    ASSERT_TRUE(sim.waitFor(QStringLiteral("listen-only\n")));
+    TappedLine sim(dir, line, QStringLiteral("1-3"), QString());
+    ASSERT_TRUE(sim.ready());
     const QString none = QStringLiteral("servoctl: line auto: no traffic heard at 9600, 19200, 38400, 57600, 115200, "
                                         "4800, 2400, 1200 baud");
-    const Outcome quiet = servoctl({"-d", tap, "--line", "auto", "monitor"});
+    const Outcome quiet = servoctl({"-d", sim.tap, "--line", "auto", "monitor"});
     EXPECT_EQ(quiet.status, 1);
     EXPECT_EQ(quiet.err, none + QLatin1Char('\n'));
     EXPECT_TRUE(quiet.out.isEmpty());
-    const Outcome searched = servoctl({"-d", link, "--line", "auto", "scan", "1"});
+    const Outcome searched = servoctl({"-d", sim.link, "--line", "auto", "scan", "1"});
     ASSERT_EQ(searched.status, 0) << qPrintable(searched.err);
     EXPECT_TRUE(beginsWith(searched.err, none + QLatin1String("; the scan searches the rates\n")));
-    EXPECT_TRUE(searched.out.contains(QLatin1String("      1  RS485,19200,NONE,8,2 "))) << qPrintable(searched.out);
+    EXPECT_TRUE(holds(searched.out, "      1  RS485,19200,NONE,8,2 "));
 
     ChildProcess poller(SERVOCTL_COMMAND,
-                        {"-d", link, "--line", line, "--station", "1-3", "--interval", "0", "poll", "HR1", "2"});
+                        {"-d", sim.link, "--line", line, "--station", "1-3", "--interval", "0", "poll", "HR1", "2"});
     ASSERT_TRUE(poller.waitFor(QStringLiteral("HR1")));
-    const Outcome monitor = servoctl({"-d", tap, "--line", "auto", "--count", "3", "monitor"});
+    const Outcome monitor = servoctl({"-d", sim.tap, "--line", "auto", "--count", "3", "monitor"});
     ASSERT_EQ(monitor.status, 0) << qPrintable(monitor.err);
     EXPECT_TRUE(beginsWith(monitor.err, "servoctl: line auto: RS485,19200,NONE,8,2 ("));
-    EXPECT_TRUE(monitor.err.contains(QLatin1String(" good CRCs); on a pseudo-terminal only the baud rate can be found, "
-                                                   "by the frames' pace, not the parity or stop bits\n")));
-    EXPECT_TRUE(beginsWith(monitor.out, QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(tap)));
-    const Outcome scan = servoctl({"-d", tap, "--line", "auto", "scan", "1-3"});
+    EXPECT_TRUE(holds(monitor.err, " good CRCs); on a pseudo-terminal only the baud rate can be found, "
+                                   "by the frames' pace, not the parity or stop bits\n"));
+    EXPECT_TRUE(beginsWith(monitor.out, QStringLiteral("monitoring %1, RS485,19200,NONE,8,2, listen-only").arg(sim.tap)));
+    const Outcome scan = servoctl({"-d", sim.tap, "--line", "auto", "scan", "1-3"});
     EXPECT_EQ(scan.status, 1);
     EXPECT_TRUE(holds(scan.err, "good CRCs): another master is active, and a scan would collide with "
                                 "it (--line auto monitor listens to it)\n"));
     EXPECT_TRUE(scan.out.isEmpty()) << qPrintable(scan.out);
-    for (ChildProcess *child : {&poller, &sim}) {
-        child->signal(SIGTERM);
-        child->finish();
-    }
+    poller.signal(SIGTERM);
+    poller.finish();
+    sim.stop();
 }
 
 } // namespace

@@ -16,37 +16,9 @@
 #include "linelock.h"
 #include "plan.h"
 #include "servoctl_run.h"
+#include "test_files.h"
 
 namespace {
-
-// servosim serving a line, with a tap, until the test ends it.
-class TappedLine
-{
-public:
-    TappedLine(const QTemporaryDir &dir, const QString &line, const QString &stations, const QString &faults)
-        : link(dir.filePath(QStringLiteral("line")))
-        , tap(dir.filePath(QStringLiteral("tap")))
-        , m_sim(SERVOSIM_COMMAND,
-                {"--stations", stations, "--line", line, "--faults", faults, "--link", link, "--tap", tap})
-    {
-        m_ready = m_sim.waitFor(QStringLiteral("listen-only\n"));
-    }
-    bool ready() const { return m_ready; }
-    // servosim's closing counters.
-    QString stop()
-    {
-        m_sim.signal(SIGTERM);
-        m_sim.finish();
-        return m_sim.err();
-    }
-
-    const QString link;
-    const QString tap;
-
-private:
-    ChildProcess m_sim;
-    bool m_ready = false;
-};
 
 // What a kind of thing came to in servosim's counters at exit: "40
 // requests", or a fault by its name after "injected:", "drop 3".
@@ -158,7 +130,7 @@ TEST(MonitorOnTap, PipesItsCaptureIntoTshark)
     ASSERT_EQ(piped.finish(30000), 0) << qPrintable(piped.err());
     const qint64 corrupt = counted(sim.stop().section(QLatin1Char('\n'), -2), "corrupt");
     // The monitor's text went to standard error, the capture alone through the pipe.
-    EXPECT_TRUE(piped.err().contains(QLatin1String("\nservoctl 0\n"))) << qPrintable(piped.err());
+    EXPECT_TRUE(holds(piped.err(), "\nservoctl 0\n"));
     EXPECT_EQ(statsRow(piped.err(), 1).value(5).toLongLong(), corrupt) << qPrintable(piped.err());
     const QStringList packets = piped.out().trimmed().split(QLatin1Char('\n'));
     EXPECT_EQ(packets.size(), 2 * polls) << qPrintable(piped.out());
@@ -223,10 +195,7 @@ TEST(MonitorOnTap, WritesJsonLinesAndATimeline)
               "300", "poll", "HR7", "2"});
     ASSERT_EQ(monitor.finish(30000), 0) << qPrintable(monitor.err());
     const QString simErr = sim.stop().section(QLatin1Char('\n'), -2);
-    QFile out(dir.filePath(QStringLiteral("monitor.jsonl")));
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(monitor.out().toUtf8());
-    out.close();
+    const QString jsonl = fileIn(dir, QStringLiteral("monitor.jsonl"), monitor.out().toUtf8());
     // A line a transaction: kind station function address quantity, raws,
     // flags, the exception's name; and whether the hex frames agree. The
     // flags of timing are left out: a monitor the machine wakes late (under
@@ -242,7 +211,7 @@ for line in open(sys.argv[1]):
           ",".join(str(v["raw"]) for v in o["values"]) or "-", ",".join(f for f in o["flags"] if f not in timing) or "-",
           o.get("exception_name", "-"), "ok" if ok else "frames disagree")
 )",
-                                             out.fileName()});
+                                             jsonl});
     ASSERT_EQ(python.finish(), 0) << qPrintable(python.err());
     const QStringList lines = python.out().trimmed().split(QLatin1Char('\n'));
     EXPECT_EQ(lines.size(), polls) << qPrintable(monitor.out());
@@ -262,9 +231,7 @@ for line in open(sys.argv[1]):
                            QStringLiteral("06x%1").arg(counted(simErr, "exception")),
                            QString::number(counted(simErr, "corrupt"))}))
         << qPrintable(monitor.err());
-    QFile image(png);
-    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(image.read(8) == QByteArray("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(contentsOf(png).left(8).toHex(), "89504e470d0a1a0a");
 }
 
 QString ownName()

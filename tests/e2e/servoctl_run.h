@@ -3,7 +3,10 @@
 
 // servoctl as a user runs it: a child process, its status and its output,
 // and the checks that output gets.
+#include <csignal>
+
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "child_process.h"
 #include "text_checks.h"
@@ -30,5 +33,27 @@ inline QString servedLine(ChildProcess &servosim)
                ? servosim.out().section(QLatin1Char('\n'), 0, 0)
                : QString();
 }
+
+// servosim serving a line, with a tap, until the test ends it.
+struct TappedLine
+{
+    TappedLine(const QTemporaryDir &dir, const QString &line, const QString &stations, const QString &faults)
+        : link(dir.filePath(QStringLiteral("line")))
+        , tap(dir.filePath(QStringLiteral("tap")))
+        , sim(SERVOSIM_COMMAND, {"--stations", stations, "--line", line, "--faults", faults, "--link", link, "--tap", tap})
+    {
+    }
+    bool ready() { return sim.waitFor(QStringLiteral("listen-only\n")); }
+    // servosim's closing counters.
+    QString stop()
+    {
+        sim.signal(SIGTERM);
+        sim.finish();
+        return sim.err();
+    }
+
+    const QString link, tap;
+    ChildProcess sim;
+};
 
 #endif // SERVOCTL_RUN_H
