@@ -105,14 +105,12 @@ protected:
     PluginDriver driver;
 };
 
-const int kReady = ServoModel::Ready, kRunning = ServoModel::Running, kFault = ServoModel::Fault,
-          kAtSpeed = ServoModel::AtSpeed;
 const double kTauSeconds = ServoModel::kDefaultTimeConstantMs / 1000.0;
 const double kCountsPerRpmSecond = ServoModel::kCountsPerRevolution / 60.0;
 
 TEST_F(ServoOnTheLine, SpeedRampsToTheSetPointAndPositionGrows)
 {
-    EXPECT_EQ(read("IR4"), kReady);
+    EXPECT_EQ(read("IR4"), ServoModel::Ready);
     EXPECT_EQ(read("HR2"), ServoModel::kDefaultTimeConstantMs);
     write("DO1", 1);
     const qint64 written = monotonicNs();
@@ -125,7 +123,7 @@ TEST_F(ServoOnTheLine, SpeedRampsToTheSetPointAndPositionGrows)
     // After five time constants, within 2 %.
     std::this_thread::sleep_for(std::chrono::milliseconds(int(5000 * kTauSeconds)));
     EXPECT_NEAR(read("IR1"), 1500, 30);
-    EXPECT_EQ(read("IR4"), kReady | kRunning | kAtSpeed);
+    EXPECT_EQ(read("IR4"), ServoModel::Ready | ServoModel::Running | ServoModel::AtSpeed);
 
     // At 1500 rpm, 250,000 counts a second; the dword read as the driver
     // reads it, low word first.
@@ -144,14 +142,14 @@ TEST_F(ServoOnTheLine, ASetPointBeyondTheRatedSpeedTripsUntilReset)
     write("HR1", 1000);
     ASSERT_TRUE(speedSettlesAt(1000, 20));
     write("HR1", 4000);
-    EXPECT_EQ(read("IR4"), kFault);
+    EXPECT_EQ(read("IR4"), ServoModel::Fault);
     EXPECT_TRUE(speedSettlesAt(0, 0)) << "a tripped drive stops";
     write("DO2", 1);
-    EXPECT_EQ(read("IR4"), kFault) << "the set-point still beyond the rated speed";
+    EXPECT_EQ(read("IR4"), ServoModel::Fault) << "the set-point still beyond the rated speed";
     write("HR1", -1000);
-    EXPECT_EQ(read("IR4"), kFault) << "latched";
+    EXPECT_EQ(read("IR4"), ServoModel::Fault) << "latched";
     write("DO2", 1);
-    EXPECT_EQ(read("IR4") & (kFault | kRunning), kRunning);
+    EXPECT_EQ(read("IR4") & (ServoModel::Fault | ServoModel::Running), ServoModel::Running);
     EXPECT_EQ(read("DO2", CommunicatorCommand::Bit), 0);
     EXPECT_TRUE(speedSettlesAt(-1000, 20));
 }
