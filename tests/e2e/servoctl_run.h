@@ -5,6 +5,7 @@
 // and the checks that output gets.
 #include <csignal>
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -18,11 +19,26 @@ struct Outcome
     QString err;
 };
 
+// Arguments without quoting, split at spaces: "--sim read HR1".
+inline QStringList words(const char *line)
+{
+    return QString::fromUtf8(line).split(QLatin1Char(' '));
+}
+
 inline Outcome servoctl(const QStringList &args)
 {
     ChildProcess child(SERVOCTL_COMMAND, args);
     const int status = child.finish();
     return Outcome{status, child.out(), child.err()};
+}
+
+// A second servoctl on a line another program holds: refused, the holder named.
+inline void expectHeldBy(const QString &url, qint64 pid)
+{
+    const Outcome second = servoctl({"-d", url, "read", "HR1"});
+    EXPECT_EQ(second.status, 1);
+    const QString refusal = QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$");
+    EXPECT_TRUE(matches(second.err, refusal.arg(QRegularExpression::escape(url)).arg(pid)));
 }
 
 // The terminal a servosim child serves, once it has printed it; empty when

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,8 +40,7 @@ TEST(Servoctl, InfoThroughEitherEntry)
 // It stands for every refusal of the plan; the others are checked in process.
 TEST(Servoctl, RefusesMalformedInputBeforeSendingAnything)
 {
-    const Outcome run = servoctl({"--sim", "--trace", "write", "HR60001", "word", "2", "then", "write", "HR60000",
-                                  "word", "2", "then", "write", "HR60010", "word", "5"});
+    const Outcome run = servoctl(words("--sim --trace write HR60001 word 2 then write HR60000 word 2 then write HR60010 word 5"));
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.out.isEmpty()) << qPrintable(run.out);
     EXPECT_EQ(run.err, QLatin1String("servoctl: write HR60010: HR60010 goes to HR1300 of each station the count "
@@ -66,9 +66,8 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
         {mostWords, "HR1: wrote 123 words\n"},
         {{"write", "HR1", "byte", "0x56", "0x78", "then", "read", "HR1", "-f", "hex"}, "HR1 = 0x7856\n"},
         {{"write", "HR1.15", "bit", "1"}, "HR1.15: wrote 1 bit\n"},
-        {{"write", "HR60001", "word",  "2",       "3",    "then", "write", "HR60000", "word",
-          "2",     "then",    "write", "HR60009", "word", "2",    "then",  "write",   "HR60010",
-          "word",  "0x1234",  "then",  "station", "3",    "then", "read",  "HR1300",  "hex"},
+        {words("write HR60001 word 2 3 then write HR60000 word 2 then write HR60009 word 2 then write HR60010 word "
+               "0x1234 then station 3 then read HR1300 hex"),
          "HR1300 = 0x1234\n"},
         {{"write", "HR60000", "word", "8", "247", "then", "write", "HR60009", "word", "8"}, "HR60009: wrote 1 word\n"},
         {{"--polls", "1", "--interval", "0", "poll", "HR1", "then", "read", "HR2"}, "HR2 = 0\n"},
@@ -82,7 +81,7 @@ TEST(Servoctl, AcceptsTheEdgesOfWhatTheDriverServes)
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--sim", "--timeout", "2000"} + c.args);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
-        EXPECT_TRUE(run.out.contains(QLatin1String(c.shown))) << c.shown << " in " << qPrintable(run.out);
+        EXPECT_TRUE(holds(run.out, c.shown));
     }
 }
 
@@ -99,11 +98,10 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
     {
         QStringList args;
         int status;
-        const char *out; // all of standard output
-        const char *err; // the end of standard error
+        const char *out, *err; // all of standard output; the end of standard error
     } cases[] = {
-        {{"-d", line, "--local-echo", "write", "HR1", "word", "4660", "-2", "then", "write", "FN6HR3", "word", "7",
-          "then", "read", "HR1", "word", "3", "hex"},
+        {QStringList{"-d", line}
+             + words("--local-echo write HR1 word 4660 -2 then write FN6HR3 word 7 then read HR1 word 3 hex"),
          0,
          "> write HR1 word 4660 -2\nHR1: wrote 2 words\n> write FN6HR3 word 7\nFN6HR3: wrote 1 word\n"
          "> read HR1 word 3 hex\nHR1 = 0x1234\nHR2 = 0xFFFE\nHR3 = 0x0007\n",
@@ -114,9 +112,7 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
          "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
          echoes},
         // Echoed whatever the station: then no drive answers.
-        {{"-d", line, "--local-echo", "--station", "9", "--timeout", "100", "--retries", "0", "read", "HR1"},
-         1,
-         "",
+        {QStringList{"-d", line} + words("--local-echo --station 9 --timeout 100 --retries 0 read HR1"), 1, "",
          "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
          "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
         {{"--sim", "--sim-echo", "--local-echo", "read", "IR1"},
@@ -134,9 +130,7 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
         const QString what = c.args.join(' ');
         EXPECT_EQ(run.status, c.status) << qPrintable(what) << "\n" << qPrintable(run.err);
         EXPECT_EQ(run.out.toStdString(), c.out) << qPrintable(what);
-        EXPECT_TRUE(*c.err ? run.err.endsWith(QLatin1String(c.err)) : run.err.isEmpty())
-            << qPrintable(what) << "\n"
-            << qPrintable(run.err);
+        EXPECT_TRUE(*c.err ? endsWith(run.err, c.err) : run.err.isEmpty()) << qPrintable(run.err);
         EXPECT_EQ(run.err.count(QLatin1String("servoctl: the line ")), QByteArray(c.err).contains("the line") ? 1 : 0)
             << qPrintable(run.err);
     }
@@ -173,7 +167,7 @@ TEST(Servoctl, AClosedStandardOutputFailsTheRunAndSaysWhy)
                                         + QString::fromLocal8Bit(SERVOCTL_COMMAND).split(QLatin1Char('|'))
                                         + QStringList{"--sim", "read", "HR1", "-f", QLatin1String(format)});
         EXPECT_EQ(run.finish(), 1) << format;
-        EXPECT_TRUE(run.err().endsWith(QLatin1String(": Bad file descriptor\n"))) << qPrintable(run.err());
+        EXPECT_TRUE(endsWith(run.err(), ": Bad file descriptor\n"));
     }
 }
 
@@ -184,11 +178,7 @@ TEST(Servoctl, ALineInUseIsRefused)
     const QString path = QString::fromLocal8Bit(ptsname(master));
     ChildProcess first(SERVOCTL_COMMAND, {"-d", path, "--timeout", "100", "poll", "HR1"});
     ASSERT_TRUE(first.waitFor(QStringLiteral("polling"))) << qPrintable(first.err());
-    const Outcome second = servoctl({"-d", path, "read", "HR1"});
-    EXPECT_EQ(second.status, 1);
-    EXPECT_TRUE(matches(second.err, QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$")
-                                        .arg(QRegularExpression::escape(path))
-                                        .arg(first.pid())));
+    expectHeldBy(path, first.pid());
     first.signal(SIGINT);
     // Stopped as offered: 1 once a cycle found no answer, else 0; never 130.
     const int status = first.finish();
@@ -206,8 +196,7 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
     const struct
     {
         QStringList command;
-        int signal;
-        int status;
+        int signal, status;
     } cases[] = {
         {{"--stats", "read", "HR1"}, SIGINT, 130},         {{"write", "HR1", "word", "5"}, SIGTERM, 143},
         {{"--stats", "poll", "HR1"}, SIGINT, 0},           {{"poll", "HR1"}, SIGTERM, 0},
@@ -218,11 +207,8 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
         ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         termios before;
         tcgetattr(slave, &before);
-        const QStringList args = QStringList{"-d",        QString::fromLocal8Bit(ptsname(master)),
-                                             "--timeout", "3000",
-                                             "--retries", "3"}
-                                 + c.command;
-        ChildProcess child(SERVOCTL_COMMAND, args);
+        ChildProcess child(SERVOCTL_COMMAND,
+                           QStringList{"-d", ptsname(master), "--timeout", "3000", "--retries", "3"} + c.command);
         // A request on the line: servoctl waits for the answer that never
         // comes; or, with a delay, the line set up raw: it waits the delay.
         pollfd pfd = {master, POLLIN, 0};
@@ -238,15 +224,12 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
                                            .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))),
                   c.status != 0)
             << qPrintable(child.err());
-        if (c.command.contains(QLatin1String("--stats"))) {
+        if (c.command.contains(QLatin1String("--stats")))
             EXPECT_TRUE(holds(child.out(), " max ms\nline: ")) << "a station row";
-        }
         termios after;
         tcgetattr(slave, &after);
-        EXPECT_EQ(after.c_cflag, before.c_cflag) << qPrintable(c.command.join(' '));
-        EXPECT_EQ(after.c_lflag, before.c_lflag);
-        EXPECT_EQ(after.c_iflag, before.c_iflag);
-        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+        EXPECT_EQ(std::make_tuple(after.c_cflag, after.c_lflag, after.c_iflag, cfgetospeed(&after)),
+                  std::make_tuple(before.c_cflag, before.c_lflag, before.c_iflag, cfgetospeed(&before)));
         ::close(master);
         ::close(slave);
     }
@@ -271,7 +254,7 @@ void expectPollOutlivesALoss(const QString &line, const std::function<void()> &p
     poll.signal(SIGINT);
     EXPECT_EQ(poll.finish(), 0);
     EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
-    EXPECT_TRUE(poll.out().contains(QLatin1String(", line lost 1 time\n"))) << qPrintable(poll.out());
+    EXPECT_TRUE(holds(poll.out(), ", line lost 1 time\n"));
 }
 
 // The adapter pulled out and plugged back in. Its name goes with it, as

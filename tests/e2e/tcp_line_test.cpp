@@ -60,18 +60,10 @@ int closedPort()
 
 const char kPeer[] = "/usr/bin/python3|" PYMODBUS_PEER;
 
-// A second servoctl on a line another program holds: refused, the holder named.
-void expectHeldBy(const QString &url, qint64 pid)
-{
-    const Outcome second = servoctl({"-d", url, "read", "HR1"});
-    EXPECT_EQ(second.status, 1);
-    const QString refusal = QStringLiteral("^servoctl: %1 is in use by .+ \\(pid %2\\)\n$");
-    EXPECT_TRUE(matches(second.err, refusal.arg(QRegularExpression::escape(url)).arg(pid)));
-}
-
 TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
 {
-    // In process as servoctl's -d reads them; one run shows what a user sees.
+    // In process as servoctl's -d reads them; what a user sees of one:
+    // docs/servoctl.md's example of tcp://converter:12x.
     const QString tcp = QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)");
     const QString mbap = QStringLiteral("invalid Modbus TCP address: %1 (modbus+tcp://HOST[:PORT], PORT 1 to 65535, "
                                         "502 where none is given)");
@@ -100,8 +92,6 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
         EXPECT_EQ(run.status, status) << qPrintable(args.join(' '));
         EXPECT_EQ(run.err, err);
     };
-    expectRefused({"-d", "tcp://host:0", "read", "HR1"}, 2,
-                  "servoctl: -d: invalid TCP line: tcp://host:0 (tcp://HOST:PORT, PORT 1 to 65535) (see servoctl --help)\n");
     // The port would be taken: nothing listens there, and nothing connects.
     expectRefused({"-d", "tcp://127.0.0.1:1", "scan", "1-3", "stop", "1", "baud", "9600"}, 2,
                   "servoctl: scan: stop: a search of line settings needs a serial line; over TCP the converter's own "
@@ -117,9 +107,8 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
     const QString url = urlOf(*sim);
     ASSERT_TRUE(matches(url, "^tcp://127\\.0\\.0\\.1:[1-9][0-9]*$"));
 
-    const Outcome run = servoctl({"-d",   url,    "--station", "2",    "read", "IR1",   "word",
-                                  "3",    "then", "write",     "HR7",  "word", "4321",  "-5",
-                                  "then", "read", "HR7",       "word", "2",    "signed"});
+    const Outcome run = servoctl(QStringList{"-d", url}
+                                 + words("--station 2 read IR1 word 3 then write HR7 word 4321 -5 then read HR7 word 2 signed"));
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out, QStringLiteral("> read IR1 word 3\nIR1 = 2000\nIR2 = 2001\nIR3 = 2002\n"
                                       "> write HR7 word 4321 -5\nHR7: wrote 2 words\n"
@@ -157,8 +146,7 @@ TEST(TcpLine, ServoctlReadsWritesPollsAndScansThroughServosim)
 // saying that what was read may belong to earlier requests.
 TEST(TcpLine, AnswersSentTwiceAreNeverShownAsGood)
 {
-    const QStringList reads{"read", "IR1", "word", "2", "then", "read", "IR3", "word", "2", "then",
-                            "read", "IR5", "word", "2", "then", "read", "IR7", "word", "2"};
+    const QStringList reads = words("read IR1 word 2 then read IR3 word 2 then read IR5 word 2 then read IR7 word 2");
     const QString right = QStringLiteral("> read IR1 word 2\nIR1 = 1000\nIR2 = 1001\n"
                                          "> read IR3 word 2\nIR3 = 1002\nIR4 = 1003\n"
                                          "> read IR5 word 2\nIR5 = 1004\nIR6 = 1005\n"
@@ -171,8 +159,7 @@ TEST(TcpLine, AnswersSentTwiceAreNeverShownAsGood)
         EXPECT_EQ(run.out, right) << "paced " << paced;
 
         ChildProcess onPty(SERVOSIM_COMMAND, QStringList{"--stations", "1"} + faults);
-        ASSERT_TRUE(onPty.waitFor(QStringLiteral("\n"), 60000, ChildProcess::OutOnly)) << qPrintable(onPty.err());
-        const Outcome local = servoctl(QStringList{"-d", onPty.out().section(QLatin1Char('\n'), 0, 0)} + reads);
+        const Outcome local = servoctl(QStringList{"-d", servedLine(onPty)} + reads);
         if (local.status == 0) {
             EXPECT_EQ(local.out, right) << "paced " << paced;
         } else {
@@ -220,8 +207,8 @@ TEST(TcpLine, PymodbusServesServoctlAndReadsServosim)
         }
         const QString peer = QStringLiteral("%1://127.0.0.1:%2")
                                  .arg(QLatin1String(scheme), server.out().section(QLatin1Char(' '), 1).trimmed());
-        const Outcome run = servoctl({"-d", peer, "read", "HR1", "word", "3", "then", "read", "DO1", "bit", "4",
-                                      "then", "write", "HR5", "word", "777", "then", "read", "HR5"});
+        const Outcome run = servoctl(QStringList{"-d", peer}
+                                     + words("read HR1 word 3 then read DO1 bit 4 then write HR5 word 777 then read HR5"));
         EXPECT_EQ(run.status, 0) << scheme << qPrintable(run.err);
         EXPECT_EQ(run.out, QStringLiteral("> read HR1 word 3\nHR1 = 1000\nHR2 = 1001\nHR3 = 1002\n"
                                           "> read DO1 bit 4\nDO1 = 1\nDO2 = 0\nDO3 = 1\nDO4 = 0\n"
