@@ -4,7 +4,6 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -274,8 +273,7 @@ TEST_F(PortOnPty, ADebtLeftByAnyoneHoldsNoLongerThanThePortsOwnHorizon)
 {
     port.close();
     LineDebt planted;
-    const qint64 now = monotonicNs();
-    const qint64 minute = 60000000000LL;
+    const qint64 now = monotonicNs(), minute = 60000000000LL;
     planted.quietUntilNs = now + minute;
     planted.owed.append(LineDebt::Owed{hexWithCrc("010300000001"), now, now + minute, 0});
     QString warning;
