@@ -257,15 +257,15 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
                 << qPrintable(line) << " without " << qPrintable(range);
         }
         const QStringList bounds = range.split(QStringLiteral(" to "));
-        for (const qint64 value :
-             {bounds[0].toLongLong() - 1, bounds[0].toLongLong(), bounds[1].toLongLong(), bounds[1].toLongLong() + 1}) {
-            const bool within = value >= bounds[0].toLongLong() && value <= bounds[1].toLongLong();
-            // --count and --duration go only with monitor, which listens to a
-            // device; --polls and --interval only with poll.
-            const bool monitors = name == QLatin1String("count") || name == QLatin1String("duration");
-            const bool polls = name == QLatin1String("polls") || name == QLatin1String("interval");
-            const QStringList command = monitors ? QStringList{"-d", "/dev/ttyUSB1", "monitor"}
-                                                 : QStringList{"--sim", polls ? "poll" : "read", "HR1"};
+        const qint64 low = bounds[0].toLongLong(), high = bounds[1].toLongLong();
+        // --count and --duration go only with monitor, which listens to a
+        // device; --polls and --interval only with poll.
+        const bool monitors = name == QLatin1String("count") || name == QLatin1String("duration");
+        const bool polls = name == QLatin1String("polls") || name == QLatin1String("interval");
+        const QStringList command = monitors ? QStringList{"-d", "/dev/ttyUSB1", "monitor"}
+                                             : QStringList{"--sim", polls ? "poll" : "read", "HR1"};
+        for (const qint64 value : {low - 1, low, high, high + 1}) {
+            const bool within = value >= low && value <= high;
             const QString error = refusal(QStringList{"--" + name, QString::number(value)} + command);
             EXPECT_EQ(error.isEmpty(), within) << qPrintable(name) << " " << value << ": " << qPrintable(error);
             EXPECT_EQ(error.contains(QStringLiteral("is not a number from ") + range), !within) << qPrintable(error);
