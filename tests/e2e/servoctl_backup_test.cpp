@@ -29,17 +29,15 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     ChildProcess sim(SERVOSIM_COMMAND, {"--stations", "1,2"});
     const QString line = servedLine(sim);
     ASSERT_FALSE(line.isEmpty()) << qPrintable(sim.err());
-    const QStringList onLine{"-d", line, "--timeout", "2000"};
+    const auto onLine = [&](const QStringList &args) {
+        return servoctl(QStringList{"-d", line, "--timeout", "2000"} + args);
+    };
     // HR11 and HR12 hold the dword 70000, the low word first.
-    ASSERT_EQ(servoctl(onLine
-                       + QStringList{"write", "HR10", "word", "1500", "4464", "1", "then", "write", "HR20", "word",
-                                     "9", "then", "write", "DO4", "bit", "1"})
-                  .status,
-              0);
+    ASSERT_EQ(onLine(words("write HR10 word 1500 4464 1 then write HR20 word 9 then write DO4 bit 1")).status, 0);
 
     // The header, a dry run and a restore off a terminal without --yes:
     // docs/servoctl.md's examples; here a dword, a register's bit and a coil.
-    EXPECT_EQ(servoctl(onLine + QStringList{"backup", "--map", map, "-o", saved}).status, 0);
+    EXPECT_EQ(onLine({"backup", "--map", map, "-o", saved}).status, 0);
     const QString file = QString::fromUtf8(contentsOf(saved));
     EXPECT_TRUE(endsWith(file, "\nHR10 word 1500 speed_limit # rpm\nHR11 dword 70000 position_limit counts\n"
                                "HR20.3 bit 1 reverse\nDO4 bit 1\n"));
@@ -47,39 +45,34 @@ TEST(ServoctlBackup, BacksUpChangesAndRestoresAcrossRuns)
     // station 1 alone, and of HR20 only the bit saved.
     ChildProcess loaded(SERVOSIM_COMMAND, {"--load", saved});
     const QString loadedLine = servedLine(loaded);
-    EXPECT_EQ(servoctl({"-d", loadedLine, "read", "HR10", "word", "3", "then", "read", "HR20", "then", "read", "DO4"})
-                  .out.toStdString(),
+    EXPECT_EQ(servoctl(QStringList{"-d", loadedLine} + words("read HR10 word 3 then read HR20 then read DO4")).out.toStdString(),
               "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n> read HR20\nHR20 = 8\n> read DO4\nDO4 = 1\n");
     EXPECT_TRUE(loaded.waitFor(QStringLiteral("servosim: drives 1 on %1 (RS485,9600,NONE,8,2), faults none, "
                                               "model static, 4 values from %2 into station 1\n")
                                    .arg(loadedLine, saved)))
         << qPrintable(loaded.err());
 
-    ASSERT_EQ(servoctl(onLine + QStringList{"write", "HR10", "word", "1200", "5", "0", "then", "write", "HR20.3", "bit", "0"})
-                  .status,
-              0);
-    const std::string plan = "HR10 speed_limit: 1200 -> 1500, would be written\n"
-                             "HR11 position_limit: 5 -> 70000, would be written\n"
-                             "HR20.3 reverse: 0 -> 1, would be written\nDO4: 1, unchanged\n";
-    EXPECT_EQ(servoctl(onLine + QStringList{"restore", saved, "--dry-run"}).status, 0);
-    EXPECT_EQ(servoctl(onLine + QStringList{"restore", saved}).status, 3);
+    ASSERT_EQ(onLine(words("write HR10 word 1200 5 0 then write HR20.3 bit 0")).status, 0);
+    EXPECT_EQ(onLine({"restore", saved, "--dry-run"}).status, 0);
+    EXPECT_EQ(onLine({"restore", saved}).status, 3);
     // Its "from" values, read from the drive, show that neither wrote.
-    const Outcome restore = servoctl(onLine + QStringList{"--station", "1", "restore", saved, "--yes"});
+    const Outcome restore = onLine({"--station", "1", "restore", saved, "--yes"});
     EXPECT_EQ(restore.status, 0) << qPrintable(restore.err);
     EXPECT_EQ(restore.out.toStdString(),
-              plan
-                  + "HR10 speed_limit: 1200 -> 1500, written, verified\n"
-                    "HR11 position_limit: 5 -> 70000, written, verified\n"
-                    "HR20.3 reverse: 0 -> 1, written, verified\n"
-                    "restored 4 entries: 3 written and verified, 1 unchanged\n");
-    const Outcome readBack = servoctl(onLine + QStringList{"read", "HR10", "word", "3", "then", "read", "HR20"});
-    EXPECT_EQ(readBack.out.toStdString(), "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n"
-                                          "> read HR20\nHR20 = 9\n");
+              "HR10 speed_limit: 1200 -> 1500, would be written\n"
+              "HR11 position_limit: 5 -> 70000, would be written\n"
+              "HR20.3 reverse: 0 -> 1, would be written\nDO4: 1, unchanged\n"
+              "HR10 speed_limit: 1200 -> 1500, written, verified\n"
+              "HR11 position_limit: 5 -> 70000, written, verified\n"
+              "HR20.3 reverse: 0 -> 1, written, verified\n"
+              "restored 4 entries: 3 written and verified, 1 unchanged\n");
+    EXPECT_EQ(onLine(words("read HR10 word 3 then read HR20")).out.toStdString(),
+              "> read HR10 word 3\nHR10 = 1500\nHR11 = 4464\nHR12 = 1\n> read HR20\nHR20 = 9\n");
     // Saved from station 1, restored onto station 2: said, and done.
-    const Outcome other = servoctl(onLine + QStringList{"--station", "2", "restore", saved, "--dry-run"});
+    const Outcome other = onLine({"--station", "2", "restore", saved, "--dry-run"});
     EXPECT_TRUE(holds(other.err,
                       QStringLiteral("servoctl: %1 was saved from station 1; restoring to station 2\n").arg(saved)));
-    EXPECT_TRUE(other.out.endsWith(QLatin1String("4 would be written, 0 unchanged; nothing written\n")));
+    EXPECT_TRUE(endsWith(other.out, "4 would be written, 0 unchanged; nothing written\n"));
 }
 
 // Simulated values never reach real drives unasked, nor the reverse; and
@@ -95,7 +88,7 @@ TEST(ServoctlBackup, ABackupKeepsToItsKindOfLineAndItsOwnLines)
     EXPECT_TRUE(holds(file, QStringLiteral("\n# line: built-in simulated line, RS485,9600,NONE,8,2\n# map: %1\\nHR5 "
                                            "word 4242 injected\n")
                                 .arg(dir.filePath("drive"))));
-    EXPECT_TRUE(file.endsWith(QLatin1String(" writes it back\nHR10 word 77\n"))) << qPrintable(file);
+    EXPECT_TRUE(endsWith(file, " writes it back\nHR10 word 77\n"));
 
     ChildProcess sim(SERVOSIM_COMMAND, {});
     const QString line = servedLine(sim);
@@ -177,9 +170,9 @@ TEST(ServoctlBackup, ABackupThatCannotReadEveryEntryWritesNoFile)
     const QString saved = dir.filePath(QStringLiteral("drive9.txt"));
     const Outcome backup = servoctl({"--sim", "--station", "9", "--timeout", "100", "backup", "--map", map, "-o", saved});
     EXPECT_EQ(backup.status, 1);
-    EXPECT_TRUE(backup.err.contains(QLatin1String("servoctl: read HR10 speed_limit: PLC no response")));
-    EXPECT_TRUE(backup.err.endsWith(QStringLiteral("backup stopped at HR10 speed_limit: nothing written to %1\n").arg(saved)))
-        << qPrintable(backup.err);
+    EXPECT_TRUE(holds(backup.err, "servoctl: read HR10 speed_limit: PLC no response"));
+    EXPECT_TRUE(endsWith(backup.err,
+                         QStringLiteral("backup stopped at HR10 speed_limit: nothing written to %1\n").arg(saved)));
     EXPECT_FALSE(QFile::exists(saved));
 }
 

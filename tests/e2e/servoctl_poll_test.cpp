@@ -35,14 +35,13 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     const QStringList items = QStringLiteral("HR1 word 2,HR3 signed,HR2.14 bit 4,HR100SW dword hex,HR101 byte 2,"
                                              "IR1,IR5 dword,DO3 bit 2,DO40")
                                   .split(QLatin1Char(','));
-    const QStringList setUp = QStringLiteral("--sim write HR1 word 11 12 -3 then write HR100 word 0x1234 0xABCD then "
-                                             "write DO40 bit 1 then station 2 then write HR1 word 21 22")
-                                  .split(QLatin1Char(' '));
-    QStringList pollArgs = setUp + QStringList{"then", "station", "1,2", "then", "poll"};
+    const QStringList setUp = words("--sim write HR1 word 11 12 -3 then write HR100 word 0x1234 0xABCD then write "
+                                    "DO40 bit 1 then station 2 then write HR1 word 21 22");
+    QStringList pollArgs = setUp + words("then station 1,2 then poll");
     QStringList readArgs = setUp;
     for (const QString &item : items)
         pollArgs += item.split(QLatin1Char(' '));
-    pollArgs += QStringList{"--stats", "--polls", "1"};
+    pollArgs += words("--stats --polls 1");
     for (const char *station : {"1", "2"}) {
         readArgs += QStringList{"then", "station", station};
         for (const QString &item : items)
@@ -56,7 +55,7 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
     EXPECT_EQ(statsRow(polled.out, 1).value(0), 3 + 3);
     EXPECT_EQ(statsRow(polled.out, 2).value(0), 1 + 3);
     EXPECT_TRUE(holds(polled.out, "statistics (built-in simulated line, RS485,9600,NONE,8,2)\n"));
-    EXPECT_TRUE(polled.out.contains(QLatin1String("simulated line: 10 requests heard\n"))) << qPrintable(polled.out);
+    EXPECT_TRUE(holds(polled.out, "simulated line: 10 requests heard\n"));
 
     const Outcome read = servoctl(readArgs);
     ASSERT_EQ(read.status, 0) << qPrintable(read.err);
@@ -75,9 +74,8 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
 // faults the simulated line injected, each once.
 TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
 {
-    const Outcome run = servoctl({"--sim", "--sim-faults", "drop=0.1,corrupt=0.1,exception=0.05", "--sim-seed",
-                                  "7", "--line", "RS485,115200,NONE,8,2", "--timeout", "100", "--interval", "0",
-                                  "--polls", "150", "--stats", "poll", "HR1", "IR1"});
+    const Outcome run = servoctl(words("--sim --sim-faults drop=0.1,corrupt=0.1,exception=0.05 --sim-seed 7 --line "
+                                       "RS485,115200,NONE,8,2 --timeout 100 --interval 0 --polls 150 --stats poll HR1 IR1"));
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     // requests good time-outs CRC exceptions other late retries
     const QList<qint64> row = statsRow(run.out, 1);
@@ -88,7 +86,7 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - injected(run.out, "exception"));
     EXPECT_GE(row[2], drops);
     EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
-    EXPECT_TRUE(run.out.contains(QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception")))) << qPrintable(run.out);
+    EXPECT_TRUE(holds(run.out, QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception"))));
     // Retried each: only a command's last failure goes unretried. The
     // rates the line was given: FaultPlan.FaultsRepeatFromTheSeedAtTheirRates.
     EXPECT_EQ(row[7], requests - 300);
@@ -98,8 +96,7 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
 // of their own, a line under the asked station's, one warning.
 TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
 {
-    const Outcome run = servoctl({"--sim", "--sim-faults", "station=0.3", "--sim-stations", "1", "--timeout", "50",
-                                  "--interval", "0", "--polls", "20", "--stats", "poll", "HR1"});
+    const Outcome run = servoctl(words("--sim --sim-faults station=0.3 --sim-stations 1 --timeout 50 --interval 0 --polls 20 --stats poll HR1"));
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_TRUE(statsRow(run.out, 2).isEmpty()) << qPrintable(run.out);
     const qint64 wrong = injected(run.out, "station");
@@ -126,21 +123,15 @@ TEST(ServoctlPoll, LogsFailedReadsAndWritesAtTheirTimes)
         int status;
         QStringList rows; // after the time
     } cases[] = {
-        {{"--polls", "2",   "--interval", "0",       "write", "HR1",  "word", "-800", "then", "write", "HR10",
-          "float",   "1.5", "then",       "station", "1,2",   "then", "poll", "HR1",  "word", "2"},
-         1,
-         QStringList{"1,HR1,0xFCE0,-800,write,", "1,HR10,0x3FC00000,1.5,write,"} + cycle + cycle},
-        {{"--station", "2", "write", "DO3", "bit", "on", "then", "read", "HR1"},
-         1,
-         {"2,DO3,0x1,1,write,PLC no response (write 1 bit to 2-DO3)"}},
-        {{"station", "0", "then", "write", "HR3", "word", "4", "then", "station", "1", "then", "read", "HR3"},
+        {words("--polls 2 --interval 0 write HR1 word -800 then write HR10 float 1.5 then station 1,2 then poll HR1 word 2"),
+         1, QStringList{"1,HR1,0xFCE0,-800,write,", "1,HR10,0x3FC00000,1.5,write,"} + cycle + cycle},
+        {words("--station 2 write DO3 bit on then read HR1"), 1, {"2,DO3,0x1,1,write,PLC no response (write 1 bit to 2-DO3)"}},
+        {words("station 0 then write HR3 word 4 then station 1 then read HR3"),
          0,
          {"0,HR3,0x0004,4,broadcast,", "1,HR3,0x0004,4,read,"}},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--sim", "--sim-stations", "1", "--timeout", "50", "--retries",
-                                                 "0", "--csv", "-"}
-                                     + c.args);
+        const Outcome run = servoctl(words("--sim --sim-stations 1 --timeout 50 --retries 0 --csv -") + c.args);
         EXPECT_EQ(run.status, c.status) << qPrintable(run.err);
         QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         EXPECT_EQ(lines.value(0), QStringLiteral("time,station,address,raw,value,kind,error"));

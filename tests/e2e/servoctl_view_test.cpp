@@ -58,14 +58,9 @@ TEST(ServoctlView, HintsFollowTheDriversErrorOnce)
     for (const auto &c : cases) {
         ChildProcess child(SERVOCTL_COMMAND, QStringList{"--sim"} + c.args);
         EXPECT_EQ(child.finish(), 1) << qPrintable(child.err());
-        EXPECT_TRUE(child.err().contains(QLatin1String(c.err))) << qPrintable(child.err());
+        EXPECT_TRUE(holds(child.err(), c.err));
         EXPECT_EQ(child.err().count(QLatin1String("hint:")), 1) << qPrintable(child.err());
     }
-}
-
-QStringList sim(const QStringList &args)
-{
-    return QStringList{"--sim"} + args;
 }
 
 // The bytes sent, as --trace shows them.
@@ -83,13 +78,12 @@ QStringList sent(const Outcome &outcome)
 // (what servoctl shows of them: docs/servoctl.md's example).
 TEST(ServoctlTyped, ManualAddressesMeanTheSameRegisters)
 {
-    const Outcome plain = servoctl(sim({"--trace", "write", "HR17", "word", "7", "then", "read", "HR17", "word", "2"}));
-    const Outcome manual = servoctl(sim({"--trace", "-0", "write", "HR16", "word", "7", "then", "read", "HR0x10",
-                                         "word", "2"}));
+    const Outcome plain = servoctl(words("--sim --trace write HR17 word 7 then read HR17 word 2"));
+    const Outcome manual = servoctl(words("--sim --trace -0 write HR16 word 7 then read HR0x10 word 2"));
     ASSERT_EQ(manual.status, 0) << qPrintable(manual.err);
     EXPECT_EQ(sent(manual), sent(plain));
     EXPECT_EQ(sent(manual).last(), "01 03 00 10 00 02 C5 CE");
-    EXPECT_EQ(servoctl(sim({"read", "HR0x11"})).out, "HR17 (0x11) = 0\n");
+    EXPECT_EQ(servoctl(words("--sim read HR0x11")).out, "HR17 (0x11) = 0\n");
 }
 
 // A negative set-point is saved with the sign its int16 entry gives, and an
@@ -99,19 +93,19 @@ TEST(ServoctlTyped, SignedBackupsKeepTheSignAndRestoreEitherForm)
     QTemporaryDir dir;
     const QString map = fileIn(dir, "drive.map", "HR10 int16 speed_setpoint\nHR11 int32 position\n");
     const QString saved = dir.filePath("backup.txt");
-    const Outcome backup = servoctl(sim({"write", "HR10", "int16", "-1500", "then", "write", "HR11", "int32",
-                                         "-100000", "then", "backup", "--map", map, "-o", saved}));
+    const Outcome backup = servoctl(words("--sim write HR10 int16 -1500 then write HR11 int32 -100000 then backup --map")
+                                    + QStringList{map, "-o", saved});
     ASSERT_EQ(backup.status, 0) << qPrintable(backup.err);
-    const QString text = QString::fromUtf8(contentsOf(saved));
-    EXPECT_TRUE(text.endsWith("\nHR10 int16 -1500 speed_setpoint\nHR11 int32 -100000 position\n")) << qPrintable(text);
+    EXPECT_TRUE(endsWith(QString::fromUtf8(contentsOf(saved)),
+                         "\nHR10 int16 -1500 speed_setpoint\nHR11 int32 -100000 position\n"));
 
     const QString old = fileIn(dir, "old.txt", "HR10 word 64036\nHR11 int32 4294867296\n");
     for (const QString &path : {saved, old}) {
-        const Outcome restore = servoctl(sim({"restore", path, "--yes", "then", "read", "HR10", "signed", "then",
-                                              "read", "HR10", "word", "3", "hex"}));
+        const Outcome restore = servoctl(QStringList{"--sim", "restore", path}
+                                         + words("--yes then read HR10 signed then read HR10 word 3 hex"));
         ASSERT_EQ(restore.status, 0) << qPrintable(restore.err);
-        EXPECT_TRUE(restore.out.endsWith("HR10 = -1500\n> read HR10 word 3 hex\nHR10 = 0xFA24\nHR11 = 0x7960\nHR12 = 0xFFFE\n"))
-            << qPrintable(restore.out);
+        EXPECT_TRUE(endsWith(restore.out,
+                             "HR10 = -1500\n> read HR10 word 3 hex\nHR10 = 0xFA24\nHR11 = 0x7960\nHR12 = 0xFFFE\n"));
     }
 }
 
