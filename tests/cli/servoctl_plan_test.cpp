@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "failuretexts.h"
 #include "help.h"
+#include "hints.h"
 #include "pollstatus.h"
 #include "teco_servo_texts.h"
 
@@ -273,7 +274,8 @@ TEST(ServoctlPlan, HelpShowsEveryCommandAndTheRangesTheOptionsTake)
     }
 }
 
-// The driver's texts as it writes them, with what it appends.
+// The driver's texts as it writes them, with what it appends, and the
+// hint a failure gets on either kind of line.
 TEST(ServoctlPlan, RecognisesTheDriversTextsFromItsCatalogue)
 {
     using namespace TecoServoText;
@@ -299,6 +301,11 @@ TEST(ServoctlPlan, RecognisesTheDriversTextsFromItsCatalogue)
         EXPECT_EQ(driverExceptionCode(c.text), c.exception) << qPrintable(c.text);
         EXPECT_EQ(isGarbledAnswerText(c.text), c.garbled) << qPrintable(c.text);
     }
+    // No answer over Modbus TCP: what lies behind the gateway, not the wiring.
+    const QString silent = QLatin1String(NoResponse) + described;
+    EXPECT_TRUE(hintFor(silent, false).startsWith(QLatin1String("no answer: wrong station, baud rate or wiring")));
+    EXPECT_TRUE(hintFor(silent, true).startsWith(QLatin1String("no answer through the gateway: a wrong unit id")));
+    EXPECT_EQ(hintFor(QLatin1String(CrcError), true), hintFor(QLatin1String(CrcError), false));
 }
 
 // The command line is checked whole: one line naming what is wrong. monitor
