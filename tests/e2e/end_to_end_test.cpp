@@ -52,10 +52,9 @@ TEST(EndToEnd, LoadingAgainReleasesTheFirstDriver)
 struct RoundTrip
 {
     const char *address;
-    int type;
-    int count;
-    const char *written;  // the command's data, hex
-    const char *readBack; // what a read of the same command returns, hex
+    int type, count;
+    // The command's data, and what a read of the same command returns, hex.
+    const char *written, *readBack;
     SimArea area;
     int first; // zero-based address on the drive
     QList<quint16> onDrive;

@@ -29,8 +29,7 @@ QByteArray littleEndian(quint32 value, int bytes)
 struct ItemKind
 {
     const char *address;
-    int type;
-    int count;
+    int type, count;
     bool bits;
 
     QByteArray written(quint16 v) const

@@ -25,8 +25,8 @@ TEST(ServoctlLimits, PastTheStandardIsSentWithOneWarning)
     const struct
     {
         QStringList command;
-        const char *request; // function, address and quantity on the wire
-        const char *warning; // what the warning line begins with
+        // Function, address and quantity on the wire; what the warning line begins with.
+        const char *request, *warning;
     } cases[] = {
         {{"read", "DI1", "bit", "2000"}, "TX 01 02 00 00 07 D0", nullptr},
         {{"read", "FN5DO1", "bit2", "2008"}, "TX 01 01 00 00 07 D8", "read FN5DO1: 2008 coils in one read"},
@@ -35,10 +35,9 @@ TEST(ServoctlLimits, PastTheStandardIsSentWithOneWarning)
         {{"--polls", "1", "poll", "DO1", "bit", "2001"}, "TX 01 01 00 00 07 D1", "poll DO1: 2001 coils in one read"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(QStringList{"--sim", "--trace", "--line", "RS485,115200,NONE,8,2", "--retries", "0"}
-                                     + c.command);
+        const Outcome run = servoctl(words("--sim --trace --line RS485,115200,NONE,8,2 --retries 0") + c.command);
         const QString what = c.command.mid(0, 4).join(' ');
-        EXPECT_TRUE(run.err.contains(QLatin1String(c.request))) << qPrintable(what) << qPrintable(run.err);
+        EXPECT_TRUE(holds(run.err, c.request)) << qPrintable(what);
         EXPECT_EQ(run.err.count(QLatin1String(kPastStandard)), c.warning ? 1 : 0) << qPrintable(run.err);
         if (!c.warning) {
             EXPECT_EQ(run.status, 0) << qPrintable(what) << qPrintable(run.err);
@@ -47,10 +46,9 @@ TEST(ServoctlLimits, PastTheStandardIsSentWithOneWarning)
         // Said before the request goes out.
         const int warned = run.err.indexOf(QStringLiteral("\nservoctl: %1").arg(QLatin1String(c.warning)));
         EXPECT_TRUE(warned >= 0 && warned < run.err.indexOf(QLatin1String(c.request))) << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains(QLatin1String(": the driver sends them, but a drive that keeps to the "
-                                                   "standard answers exception 03 (illegal data value)\n")))
-            << qPrintable(run.err);
-        EXPECT_TRUE(run.err.contains(QLatin1String("exception code:0x03"))) << qPrintable(run.err);
+        EXPECT_TRUE(holds(run.err, ": the driver sends them, but a drive that keeps to the standard answers "
+                                   "exception 03 (illegal data value)\n"));
+        EXPECT_TRUE(holds(run.err, "exception code:0x03"));
         EXPECT_EQ(run.status, 1) << qPrintable(what);
     }
 }
@@ -64,14 +62,14 @@ TEST(ServoctlLimits, WhatAStandardDriveTakesPassesWithoutWarning)
         QStringList command;
         const char *shown;
     } cases[] = {
-        {{"--polls", "1", "poll", "DI1", "bit", "1000", "DI1001", "bit", "1000"}, ", 1 read a cycle"},
-        {{"--polls", "1", "poll", "DI1", "bit", "1000", "DI1001", "bit", "1001"}, ", 2 reads a cycle"},
+        {words("--polls 1 poll DI1 bit 1000 DI1001 bit 1000"), ", 1 read a cycle"},
+        {words("--polls 1 poll DI1 bit 1000 DI1001 bit 1001"), ", 2 reads a cycle"},
         {QStringList{"write", "FN5DO1", "bit"} + coilValues(1969).mid(3), "FN5DO1: wrote 1969 bits\n"},
     };
     for (const auto &c : cases) {
         const Outcome run = servoctl(QStringList{"--sim", "--line", "RS485,115200,NONE,8,2"} + c.command);
         EXPECT_EQ(run.status, 0) << qPrintable(run.err);
-        EXPECT_TRUE(run.out.contains(QLatin1String(c.shown))) << c.shown << " in " << qPrintable(run.out);
+        EXPECT_TRUE(holds(run.out, c.shown));
         EXPECT_FALSE(run.err.contains(QLatin1String(kPastStandard))) << qPrintable(run.err);
     }
 }

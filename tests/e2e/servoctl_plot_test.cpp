@@ -68,11 +68,9 @@ TEST(ServoctlPlot, RefusesBadLogsAndCommandLines)
         for (const QString &arg : c.args)
             args.append(arg.endsWith(QLatin1String(".csv")) || arg.endsWith(QLatin1String(".png")) ? dir.filePath(arg) : arg);
         const Outcome run = servoctl(args);
-        const QString
-            said = QStringLiteral("servoctl: ")
-                   + QString::fromUtf8(c.said).replace(QLatin1String("LOG"), log).replace(QLatin1String("DIR"), dir.path());
+        const QString said = QString::fromUtf8(c.said).replace(QLatin1String("LOG"), log).replace(QLatin1String("DIR"), dir.path());
         EXPECT_EQ(run.status, c.status) << c.said;
-        EXPECT_TRUE(run.err.startsWith(said)) << qPrintable(run.err);
+        EXPECT_TRUE(beginsWith(run.err, "servoctl: " + said));
         EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << qPrintable(run.err);
         EXPECT_EQ(contentsOf(log), c.log) << "the log is untouched";
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"log.csv"});

@@ -30,10 +30,9 @@ TEST(ServoctlScan, FindsExactlyTheStationsThereAtTheirBaudRate)
     const struct
     {
         QStringList args;
-        const char *table;
-        const char *said; // on standard error
+        const char *table, *said; // standard output; a line of standard error
     } cases[] = {
-        {{"--timeout", "400", "--sim-stations", "2,5,9", "scan", "1-12"},
+        {words("--timeout 400 --sim-stations 2,5,9 scan 1-12"),
          "station  line settings          answer\n"
          "      2  RS485,9600,NONE,8,2    T ms\n"
          "      5  RS485,9600,NONE,8,2    T ms\n"
@@ -42,8 +41,7 @@ TEST(ServoctlScan, FindsExactlyTheStationsThereAtTheirBaudRate)
          "scanning RS485,9600,NONE,8,2 (time-out 400 ms): 12 stations\n"},
         // 1-10 and 247 at every setting before the rest; then the whole
         // range at the setting that answered.
-        {{"--sim-line", "RS485,19200,NONE,8,2", "--sim-stations", "17", "scan", "baud", "9600,19200,38400",
-          "parity", "none,even,odd"},
+        {words("--sim-line RS485,19200,NONE,8,2 --sim-stations 17 scan baud 9600,19200,38400 parity none,even,odd"),
          "station  line settings          answer\n"
          "     17  RS485,19200,NONE,8,2   T ms\n"
          "1 station found in 247 probed at 9 line settings, T s\n",
@@ -72,17 +70,14 @@ TEST(ServoctlScan, ReportsExceptionsAndLateAnswersAsFound)
               "3 stations found in 10 probed at 1 line setting, T s\n");
     const Outcome late = scan({"--sim-faults", "late=1:700", "--sim-stations", "4", "scan", "4"});
     EXPECT_EQ(late.status, 0) << qPrintable(late.err);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("\n      4  RS485,9600,NONE,8,2    late: \\d+ ms, use --timeout \\d+00\n"))
-                    .match(late.out)
-                    .hasMatch())
-        << qPrintable(late.out);
+    EXPECT_TRUE(matches(late.out, "\n      4  RS485,9600,NONE,8,2    late: \\d+ ms, use --timeout \\d+00\n"));
 }
 
 // A drive that answers in another station's number is found as the
 // station asked; the number in its answers is not a station of its own.
 TEST(ServoctlScan, AnAnswerInAnotherStationsNumberIsTheStationAsked)
 {
-    const Outcome run = servoctl({"--sim", "--sim-stations", "1", "--sim-faults", "station=1", "scan", "1-5"});
+    const Outcome run = servoctl(words("--sim --sim-stations 1 --sim-faults station=1 scan 1-5"));
     EXPECT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_EQ(masked(run.out).toStdString(),
               "station  line settings          answer\n"
@@ -98,11 +93,10 @@ TEST(ServoctlScan, FindingNothingIsAFailure)
     EXPECT_EQ(masked(run.out).toStdString(), "no station found in 3 probed at 1 line setting, T s\n");
     const Outcome garbled = scan({"--sim-faults", "corrupt=1", "--sim-stations", "2", "scan", "1-3"});
     EXPECT_EQ(garbled.status, 1);
-    const QRegularExpression expected(QStringLiteral(
-        "^station 2 at RS485,9600,NONE,8,2: garbled: (CRC error|invalid response|invalid slave id:\\d+) "
-        "\\(something is there, likely at other line settings\\)\n"
-        "no station found \\(1 garbled answer\\) in 3 probed at 1 line setting, T s\n$"));
-    EXPECT_TRUE(expected.match(masked(garbled.out)).hasMatch()) << qPrintable(garbled.out);
+    EXPECT_TRUE(matches(masked(garbled.out),
+                        "^station 2 at RS485,9600,NONE,8,2: garbled: (CRC error|invalid response|invalid slave id:\\d+) "
+                        "\\(something is there, likely at other line settings\\)\n"
+                        "no station found \\(1 garbled answer\\) in 3 probed at 1 line setting, T s\n$"));
 }
 
 } // namespace
