@@ -94,42 +94,33 @@ TEST(Servoctl, ALineThatEchoesNeedsLocalEchoAndALineThatDoesNotMustNotHaveIt)
     ASSERT_FALSE(line.isEmpty()) << qPrintable(echoing.err());
     const char *const echoes = "servoctl: the line echoes our own requests back (an adapter with local echo?): "
                                "try --local-echo\n";
+    // The arguments (LINE: servosim's terminal), the status, all of
+    // standard output and the end of standard error.
     const struct
     {
-        QStringList args;
+        const char *args;
         int status;
-        const char *out, *err; // all of standard output; the end of standard error
+        const char *out, *err;
     } cases[] = {
-        {QStringList{"-d", line}
-             + words("--local-echo write HR1 word 4660 -2 then write FN6HR3 word 7 then read HR1 word 3 hex"),
-         0,
+        {"-d LINE --local-echo write HR1 word 4660 -2 then write FN6HR3 word 7 then read HR1 word 3 hex", 0,
          "> write HR1 word 4660 -2\nHR1: wrote 2 words\n> write FN6HR3 word 7\nFN6HR3: wrote 1 word\n"
          "> read HR1 word 3 hex\nHR1 = 0x1234\nHR2 = 0xFFFE\nHR3 = 0x0007\n",
          ""},
-        {{"-d", line, "read", "HR1"}, 1, "", echoes},
-        {{"-d", line, "--polls", "2", "poll", "HR1"},
-         1,
-         "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n",
-         echoes},
+        {"-d LINE read HR1", 1, "", echoes},
+        {"-d LINE --polls 2 poll HR1", 1, "polling HR1 (1 word) every 1000 ms; Ctrl-C stops\n0 polls, 0 good\n", echoes},
         // Echoed whatever the station: then no drive answers.
-        {QStringList{"-d", line} + words("--local-echo --station 9 --timeout 100 --retries 0 read HR1"), 1, "",
+        {"-d LINE --local-echo --station 9 --timeout 100 --retries 0 read HR1", 1, "",
          "servoctl: read HR1: PLC no response (read 1 word(s) from 9-HR1)\nservoctl: hint: no answer: wrong "
          "station, baud rate or wiring, or the drive is off; servoctl scan finds who answers\n"},
-        {{"--sim", "--sim-echo", "--local-echo", "read", "IR1"},
-         0,
-         "IR1 = 1000\n",
+        {"--sim --sim-echo --local-echo read IR1", 0, "IR1 = 1000\n",
          "servoctl: the simulated adapter echoes every request back\n"},
-        {{"--sim", "--local-echo", "read", "HR1"},
-         1,
-         "",
-         "servoctl: the line does not echo our own requests back (an adapter without local echo?): "
-         "leave out --local-echo\n"},
+        {"--sim --local-echo read HR1", 1, "",
+         "servoctl: the line does not echo our own requests back (an adapter without local echo?): leave out --local-echo\n"},
     };
     for (const auto &c : cases) {
-        const Outcome run = servoctl(c.args);
-        const QString what = c.args.join(' ');
-        EXPECT_EQ(run.status, c.status) << qPrintable(what) << "\n" << qPrintable(run.err);
-        EXPECT_EQ(run.out.toStdString(), c.out) << qPrintable(what);
+        const Outcome run = servoctl(words(c.args).replaceInStrings(QStringLiteral("LINE"), line));
+        EXPECT_EQ(run.status, c.status) << c.args << "\n" << qPrintable(run.err);
+        EXPECT_EQ(run.out.toStdString(), c.out) << c.args;
         EXPECT_TRUE(*c.err ? endsWith(run.err, c.err) : run.err.isEmpty()) << qPrintable(run.err);
         EXPECT_EQ(run.err.count(QLatin1String("servoctl: the line ")), QByteArray(c.err).contains("the line") ? 1 : 0)
             << qPrintable(run.err);
