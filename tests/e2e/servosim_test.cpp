@@ -31,8 +31,7 @@ TEST(SimLine, AnswersEveryFunctionAndItsExceptionsByteForByte)
     SimLine line({1, 5}, sizes);
     const struct
     {
-        const char *request; // hex, without CRC
-        const char *answer;  // hex, without CRC; null: no answer
+        const char *request, *answer; // hex, without CRC; answer null: none
     } exchanges[] = {
         {"0106006412 34", "0106006412 34"},              // write register 100
         {"01030063 0002", "010304 0000 1234"},           // read 99 and 100
@@ -268,24 +267,21 @@ Outcome servosim(const QStringList &args, const std::function<void(const QString
 std::string stateOf(const QString &path)
 {
     const QFileInfo info(path);
-    QFile file(path);
     if (info.isSymLink())
         return "link to " + info.symLinkTarget().toStdString();
     if (info.isDir())
         return "directory";
-    return file.open(QIODevice::ReadOnly) ? "file: " + file.readAll().toStdString() : "nothing";
+    return info.exists() ? "file: " + contentsOf(path).toStdString() : "nothing";
 }
 
 void place(const QString &state, const QString &path)
 {
-    QFile file(path);
     if (state.startsWith(QLatin1String("link to ")))
         QFile::link(state.mid(8), path);
     else if (state == QLatin1String("directory"))
         QDir().mkdir(path);
-    else if (state.startsWith(QLatin1String("file: ")) && file.open(QIODevice::WriteOnly))
-        file.write(state.mid(6).toLocal8Bit());
-    file.close();
+    else if (state.startsWith(QLatin1String("file: ")))
+        writeFile(path, state.mid(6).toLocal8Bit());
     ASSERT_EQ(stateOf(path), state.toStdString());
 }
 
