@@ -3,7 +3,6 @@
 #include <pty.h>
 #include <termios.h>
 
-#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -226,19 +225,35 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
     }
 }
 
-// A poll on a line that goes away and comes back under the same name: said
-// once, waited for without using the CPU, and polled again.
-void expectPollOutlivesALoss(const QString &line, const std::function<void()> &pullOut,
-                             const std::function<void()> &plugIn, const QString &lost)
+// A poll on a line that goes away and comes back under the same name:
+// servosim on --link PATH or --tcp PORT killed, then started again on the
+// same path or the port it took. Said once (LINE: the line), waited for
+// without using the CPU, and polled again.
+void expectPollOutlivesALoss(const char *option, const QString &where, const char *lost)
 {
+    std::unique_ptr<ChildProcess> sim;
+    const auto plugIn = [&](const QString &at) {
+        sim = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{QLatin1String(option), at});
+        return servedLine(*sim);
+    };
+    const QString served = plugIn(where);
+    const bool tcp = served.startsWith(QLatin1String("tcp://"));
+    const QString line = tcp ? served : where;
     ChildProcess poll(SERVOCTL_COMMAND, {"-d", line, "--timeout", "200", "--interval", "50", "poll", "HR1"});
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll 3, 3 good"))) << qPrintable(poll.err());
-    pullOut();
-    ASSERT_TRUE(poll.waitFor(lost)) << qPrintable(poll.err());
+    // The adapter's name goes with it, as udev removes it: a link left
+    // behind would name a terminal number that another program may be
+    // given meanwhile, and the poll would rightly take that line up.
+    sim->signal(SIGKILL);
+    sim->finish();
+    if (!tcp)
+        QFile::remove(where);
+    ASSERT_TRUE(poll.waitFor(QString::fromLatin1(lost).replace(QLatin1String("LINE"), line)))
+        << qPrintable(poll.err());
     const qint64 cpuBefore = poll.cpuTimeMs();
     usleep(2000000);
     EXPECT_LT(poll.cpuTimeMs() - cpuBefore, 200) << "CPU ms in 2 s while the line is lost";
-    plugIn();
+    ASSERT_FALSE(plugIn(tcp ? line.section(QLatin1Char(':'), -1) : where).isEmpty()) << qPrintable(sim->err());
     ASSERT_TRUE(poll.waitFor(QStringLiteral("servoctl: line back: %1\n").arg(line))) << qPrintable(poll.err());
     const int pollsBefore = poll.out().count(QLatin1String(" good\n"));
     ASSERT_TRUE(poll.waitFor(QStringLiteral("poll %1, ").arg(pollsBefore + 2)));
@@ -246,47 +261,20 @@ void expectPollOutlivesALoss(const QString &line, const std::function<void()> &p
     EXPECT_EQ(poll.finish(), 0);
     EXPECT_EQ(poll.err().count(QLatin1String("line lost: ")), 1) << qPrintable(poll.err());
     EXPECT_TRUE(holds(poll.out(), ", line lost 1 time\n"));
+    sim->signal(SIGTERM);
 }
 
-// The adapter pulled out and plugged back in. Its name goes with it, as
-// udev removes it: a link left behind would name a terminal number that
-// another program may be given meanwhile, and the poll would rightly take
-// that line up.
+// The adapter pulled out and plugged back in.
 TEST(Servoctl, PollWaitsForALostLineAndGoesOnWhenItIsBack)
 {
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("ttyServo"));
-    std::unique_ptr<ChildProcess> drives;
-    const auto plugIn = [&] {
-        drives = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--link", link});
-        EXPECT_FALSE(servedLine(*drives).isEmpty()) << qPrintable(drives->err());
-    };
-    plugIn();
-    const auto pullOut = [&] {
-        drives->signal(SIGKILL);
-        drives->finish();
-        QFile::remove(link);
-    };
-    expectPollOutlivesALoss(link, pullOut, plugIn, QStringLiteral("line lost: "));
-    drives->signal(SIGTERM);
+    expectPollOutlivesALoss("--link", dir.filePath(QStringLiteral("ttyServo")), "line lost: ");
 }
 
 // The server gone mid-poll, and back on the same port.
 TEST(TcpLine, PollWaitsForALostConnectionAndGoesOnWhenTheServerIsBack)
 {
-    std::unique_ptr<ChildProcess> sim;
-    const auto serve = [&sim](const QString &port) {
-        sim = std::make_unique<ChildProcess>(SERVOSIM_COMMAND, QStringList{"--tcp", port});
-        return servedLine(*sim);
-    };
-    const QString url = serve(QStringLiteral("0"));
-    const auto stop = [&] {
-        sim->signal(SIGKILL);
-        sim->finish();
-    };
-    expectPollOutlivesALoss(
-        url, stop, [&] { ASSERT_EQ(serve(url.section(QLatin1Char(':'), -1)), url); },
-        QStringLiteral("servoctl: line lost: %1 (the connection was closed)\n").arg(url));
+    expectPollOutlivesALoss("--tcp", QStringLiteral("0"), "servoctl: line lost: LINE (the connection was closed)\n");
 }
 
 } // namespace
