@@ -103,11 +103,10 @@ TEST(MultiLine, FourLinesDrivenFromFourThreadsEachReadBackTheirOwnValues)
 
     std::vector<QString> failures(kLines);
     std::vector<std::thread> threads;
-    for (int line = 0; line < kLines; ++line) {
+    for (int line = 0; line < kLines; ++line)
         threads.emplace_back([&, line] {
             failures[line] = driveLine(drivers[line]->get(), &lines[line]->port, line);
         });
-    }
     for (std::thread &thread : threads)
         thread.join();
 
@@ -117,8 +116,8 @@ TEST(MultiLine, FourLinesDrivenFromFourThreadsEachReadBackTheirOwnValues)
         EXPECT_EQ(stats.otherStations, 0) << "line " << line;
         EXPECT_EQ(stats.badFrames, 0) << "line " << line;
         // What the last round left on the drive, seen on the line itself.
-        const quint16 last = valueFor(line, kRounds - 1, 0);
-        EXPECT_EQ(lines[line]->line.value(line + 1, SimArea::HoldingRegisters, 99), last) << "line " << line;
+        EXPECT_EQ(lines[line]->line.value(line + 1, SimArea::HoldingRegisters, 99), valueFor(line, kRounds - 1, 0))
+            << "line " << line;
     }
 }
 

@@ -37,8 +37,7 @@ TEST(ServoctlPoll, SeveralAddressesOfSeveralStationsInTheFewestReads)
                                   .split(QLatin1Char(','));
     const QStringList setUp = words("--sim write HR1 word 11 12 -3 then write HR100 word 0x1234 0xABCD then write "
                                     "DO40 bit 1 then station 2 then write HR1 word 21 22");
-    QStringList pollArgs = setUp + words("then station 1,2 then poll");
-    QStringList readArgs = setUp;
+    QStringList pollArgs = setUp + words("then station 1,2 then poll"), readArgs = setUp;
     for (const QString &item : items)
         pollArgs += item.split(QLatin1Char(' '));
     pollArgs += words("--stats --polls 1");

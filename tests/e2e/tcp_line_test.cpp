@@ -67,11 +67,11 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
     const QString tcp = QStringLiteral("invalid TCP line: %1 (tcp://HOST:PORT, PORT 1 to 65535)");
     const QString mbap = QStringLiteral("invalid Modbus TCP address: %1 (modbus+tcp://HOST[:PORT], PORT 1 to 65535, "
                                         "502 where none is given)");
+    TcpAddress address;
+    QString error;
     for (const char *bad :
          {"tcp://", "tcp://host", "tcp://host:0", "tcp://host:99999", "tcp://host:12x", "tcp://:502", "tcp://::1:502",
           "tcp://host:+5", "modbus+tcp://", "modbus+tcp://host:0", "modbus+tcp://::1", "modbus+tcp://[::1]:"}) {
-        TcpAddress address;
-        QString error;
         EXPECT_FALSE(parseTcpUrl(QLatin1String(bad), &address, &error)) << bad;
         EXPECT_EQ(error, (*bad == 'm' ? mbap : tcp).arg(QLatin1String(bad)));
     }
@@ -82,8 +82,6 @@ TEST(TcpLine, BadAddressesAndASettingsScanAreRefusedBeforeAnythingIsSent)
           std::pair("modbus+tcp://gateway", "modbus+tcp://gateway:502"),
           std::pair("MODBUS+TCP://[::1]", "modbus+tcp://[::1]:502"),
           std::pair("modbus+tcp://10.0.0.7:5020", "modbus+tcp://10.0.0.7:5020")}) {
-        TcpAddress address;
-        QString error;
         ASSERT_TRUE(parseTcpUrl(QLatin1String(text), &address, &error)) << qPrintable(error);
         EXPECT_EQ(address.url(), QLatin1String(url));
     }
