@@ -67,10 +67,8 @@ TEST(EndToEnd, EveryWritableAreaAndDataTypeRoundTrips)
 {
     SimulatedLine sim({1});
     PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    driver->initialize(&sim.port);
-    const SimArea hr = SimArea::HoldingRegisters;
-    const SimArea coils = SimArea::Coils;
+    ASSERT_TRUE(driver.get() && driver->initialize(&sim.port));
+    const SimArea hr = SimArea::HoldingRegisters, coils = SimArea::Coils;
     const RoundTrip cases[] = {
         {"FN6HR220", CommunicatorCommand::DoubleWord, 1, "78563412", "78563412", hr, 219, {0x5678, 0x1234}},
         {"FN6HR310", CommunicatorCommand::Block, 2, "AABB", "AABB", hr, 309, {0xBBAA}},
@@ -110,8 +108,7 @@ TEST(EndToEnd, LateAnswersNeverPassForFreshOnes)
     sim.port.setAnswerTimeout(100); // late-answer horizon 200 ms at first
     sim.port.setRetryCount(3);
     PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    driver->initialize(&sim.port);
+    ASSERT_TRUE(driver.get() && driver->initialize(&sim.port));
     const SimArea hr = SimArea::HoldingRegisters;
     for (int reg = 0; reg < 8; ++reg)
         sim.line.setValue(1, hr, reg, quint16(0x1000 + reg));
@@ -164,8 +161,7 @@ TEST(EndToEnd, RehearsedWiringFaultsLookAsOnARealLine)
     sim.port.setAnswerTimeout(50);
     sim.port.setRetryCount(0);
     PluginDriver driver;
-    ASSERT_NE(driver.get(), nullptr);
-    driver->initialize(&sim.port);
+    ASSERT_TRUE(driver.get() && driver->initialize(&sim.port));
     const SimArea hr = SimArea::HoldingRegisters;
     auto setFaults = [&](const char *text) {
         FaultPlan plan;
