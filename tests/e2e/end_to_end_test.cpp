@@ -3,6 +3,8 @@
 #include <QPluginLoader>
 #include <QVariant>
 
+#include <tuple>
+
 #include "bitwise_crc.h"
 #include "communicatorcommand.h"
 #include "drv_dev_setting.h"
@@ -23,10 +25,9 @@ TEST(EndToEnd, QtPluginLoaderGivesADriverThatTalksToTheLine)
     std::unique_ptr<DriverSetting> setting(driver->getDefaultDriverSetting());
     ASSERT_TRUE(sim.port.open(sim.server.path(), *device)) << qPrintable(sim.port.errorString());
     sim.port.setDriverSetting(*setting);
-    EXPECT_EQ(sim.port.lineSettings().toString(), QStringLiteral("RS485,9600,EVEN,8,1"));
-    EXPECT_EQ(sim.port.answerTimeout(), 500);
-    EXPECT_EQ(sim.port.retryCount(), 3);
-    EXPECT_EQ(sim.port.stationId(), 1);
+    EXPECT_EQ(std::make_tuple(sim.port.lineSettings().toString(), sim.port.answerTimeout(), sim.port.retryCount(),
+                              sim.port.stationId()),
+              std::make_tuple(QStringLiteral("RS485,9600,EVEN,8,1"), 500, 3, 1));
     EXPECT_TRUE(driver->initialize(&sim.port));
     const QByteArray data = driver->read(&sim.port,
                                          CommunicatorCommand(CommunicatorCommand::Word, 2, QStringLiteral("IR11")));
