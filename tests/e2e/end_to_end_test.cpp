@@ -1,7 +1,6 @@
 // The plug-in loaded through its entry points, the termios port on one end
 // of a pseudo-terminal and the simulated drives on the other.
 #include <QPluginLoader>
-#include <QVariant>
 
 #include <tuple>
 

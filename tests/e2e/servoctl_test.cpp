@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 

@@ -7,7 +7,6 @@
 #include <memory>
 #include <utility>
 
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <gtest/gtest.h>
