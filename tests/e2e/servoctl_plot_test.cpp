@@ -1,10 +1,8 @@
 // servoctl's CSV log, and plot drawing one: the writer and reader directly,
 // plot as a user runs it.
 #include <csignal>
-#include <cstdio>
 #include <ctime>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -245,37 +243,6 @@ TEST(ServoctlPlot, BreaksLinesAtFailedReadsAndMarksWrites)
           "'1.dat' using 1:2 with steps linetype 2 dashtype 2 title 'station 2 HR1'"})
         EXPECT_TRUE(script.contains(QLatin1String(line))) << line << "\n" << qPrintable(script);
     EXPECT_FALSE(QFile::exists(dir.filePath("seen/1-failed.dat")));
-}
-
-// A long log is read as it goes, never whole: 2,000,000 rows (about 95 MB)
-// plotted in well under 100 MB, measured as the peak resident size of the
-// children this test has waited for (servoctl and its gnuplot).
-TEST(ServoctlPlot, PlotsALongLogInBoundedMemory)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "an instrumented servoctl's memory says nothing of the plain one";
-#endif
-    QTemporaryDir dir;
-    const QString csv = dir.filePath(QStringLiteral("long.csv"));
-    // 666,667 times 20 ms apart (about 3.7 h), three rows each.
-    FILE *out = fopen(QFile::encodeName(csv).constData(), "w");
-    ASSERT_NE(out, nullptr);
-    fputs("time,station,address,raw,value\n", out);
-    for (long i = 0, ms = 0; i < 666667; ++i, ms += 20) {
-        const int on = (i / 50000) % 2, speed = on * 1500;
-        char at[32];
-        snprintf(at, sizeof at, "2026-12-06T%02ld:%02ld:%02ld.%03ld,1,", ms / 3600000, ms / 60000 % 60,
-                 ms / 1000 % 60, ms % 1000);
-        fprintf(out, "%sIR1,0x%04X,%04d\n%sIR2,0x%08lX,%07ld\n%sIR4.1,0x%d,%d\n", at, speed, speed, at, i, i, at, on, on);
-    }
-    ASSERT_EQ(fclose(out), 0); // a short file would show in the count of rows below
-    const Outcome run = servoctl({"plot", csv, "-o", dir.filePath("long.png")});
-    ASSERT_EQ(run.status, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out,
-              dir.filePath("long.png") + QStringLiteral(": plot of 2000001 rows, 3 lines in 3 panels, 1200x700\n"));
-    rusage children = {};
-    getrusage(RUSAGE_CHILDREN, &children);
-    EXPECT_LT(children.ru_maxrss, 100 * 1024) << "peak kB";
 }
 
 TEST(ServoctlPlot, LogQuotesFieldsAndReadsItsOwnRowsBack)
