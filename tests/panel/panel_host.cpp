@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,14 +18,16 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <vector>
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPluginLoader>
 #include <QVariant>
 
+#include "qt_compat.h" // before child_process.h, for Qt 4
+
 #include "abstractdeviceinterface.h"
+#include "child_process.h"
 #include "communicatorcommand.h"
 #include "driverinterface.h"
 #include "drv_dev_setting.h"
@@ -145,37 +146,6 @@ int openLine(const char *path)
         return -1;
     }
     return fd;
-}
-
-// servosim with drives 1, 2 and 3 on a pseudo-terminal, with the faults
-// given (null: none); its first line of output names the terminal.
-pid_t startSimulator(char **command, const char *faults, QByteArray &terminal)
-{
-    std::vector<const char *> args;
-    for (char **a = command; *a; ++a)
-        args.push_back(*a);
-    for (const char *a : {"--stations", "1-3", "--faults", faults})
-        args.push_back(a);
-    if (!faults)
-        args.resize(args.size() - 2);
-    args.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execv(args[0], const_cast<char *const *>(args.data()));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char c;
-    while (pid > 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
-        terminal += c;
-    ::close(out[0]);
-    return pid;
 }
 
 // Words as the runtime holds them, low byte first.
@@ -314,10 +284,19 @@ int main(int argc, char *argv[])
     std::unique_ptr<DriverInterface> own(create());
     checkIdentity("CreateDriver", own.get());
 
+    QStringList simulator; // the command that starts servosim, as ChildProcess takes it
+    for (int i = 2; i < argc; ++i)
+        simulator << QString::fromLocal8Bit(argv[i]);
     for (int busy = 0; argc > 2 && busy < 2; ++busy) {
-        // Then drives that are always busy: exception 6 to every request.
-        QByteArray terminal;
-        const pid_t sim = startSimulator(argv + 2, busy ? "exception=1" : nullptr, terminal);
+        // servosim's drives 1, 2 and 3, then drives that are always busy:
+        // exception 6 to every request. Its first line names the terminal.
+        ChildProcess sim(simulator.join("|").toLocal8Bit().constData(),
+                         QStringList() << "--stations"
+                                       << "1-3"
+                                       << "--faults" << (busy ? "exception=1" : ""));
+        const QByteArray terminal = sim.waitFor("\n", 60000, ChildProcess::OutOnly)
+                                        ? sim.out().section('\n', 0, 0).toLocal8Bit()
+                                        : QByteArray();
         const int fd = terminal.isEmpty() ? -1 : openLine(terminal.constData());
         if (fd < 0) {
             std::printf("FAIL  no simulated line from %s\n", argv[2]);
@@ -341,8 +320,9 @@ int main(int argc, char *argv[])
                       hexText(words({2000})));
             }
         }
-        ::kill(sim, SIGTERM);
-        ::waitpid(sim, nullptr, 0);
+        sim.signal(SIGTERM);
+        sim.finish();
+        std::fputs(sim.err().toLocal8Bit().constData(), stderr);
     }
     own.reset();
     std::printf("panel host: %d of %d checks passed\n", checks - failures, checks);
