@@ -99,6 +99,7 @@ private:
         }
         playDrive(line, &driveFreeAt[request.station() % 3], request, sent);
         const int eventsBefore = line->events.size();
+        const int uncertainBefore = line->count(JudgeEvent::UncertainAnswer);
         const QByteArray got = line->receive(request.isKnown() ? request.answerLength() : 8);
         t->unaccounted += line->accounted() != line->received;
         if (line->judge.echoFault() != EchoFault::None) {
@@ -111,10 +112,7 @@ private:
             ++t->taken;
             t->wrongFit += !request.isAnswer(got.constData(), length);
             if (request.isNormalAnswer(got.constData(), length) && got.left(length) != answerTo(request, false)) {
-                const auto flagged = std::any_of(line->events.begin() + eventsBefore, line->events.end(),
-                                                 [](const JudgeEvent &e) {
-                                                     return e.kind == JudgeEvent::UncertainAnswer;
-                                                 });
+                const bool flagged = line->count(JudgeEvent::UncertainAnswer) > uncertainBefore;
                 const bool untold = line->judge.settings().keepsNoTime && !line->judge.settings().network
                                     && !m_shown.contains(request.station());
                 ++(flagged ? t->wrongFlagged : untold ? t->wrongUntold : t->wrongTaken);

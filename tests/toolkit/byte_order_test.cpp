@@ -29,11 +29,23 @@ Edit result(QByteArray (*f)(const QByteArray &))
     return [f](QByteArray &a) { a = f(a); };
 }
 
+unsigned char *raw(QByteArray &a)
+{
+    return reinterpret_cast<unsigned char *>(a.data());
+}
+
+// CopyBits of the bits of source (hex) into the array.
+Edit copyBits(const char *source, int start, int count)
+{
+    return [=](QByteArray &a) {
+        QByteArray s = hex(source);
+        CopyBits(a, s, start, count);
+    };
+}
+
 TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
 {
-    const auto rotate = [](int k, int m) {
-        return [=](QByteArray &a) { RotateArray(reinterpret_cast<unsigned char *>(a.data()), k, m); };
-    };
+    const auto rotate = [](int k, int m) { return [=](QByteArray &a) { RotateArray(raw(a), k, m); }; };
     const ArrayCase cases[] = {
         {"to BE ushort", result(toBigEndianUShortArray), "34 12 78 56", "12 34 56 78"},
         {"to BE ushort, odd", result(toBigEndianUShortArray), "01 02 03", "02 01 00 03"},
@@ -67,42 +79,15 @@ TEST(ByteOrder, ArraysConvertPadAndStayInBounds)
         {"clear 9", [](QByteArray &a) { clearUnnecessaryBits(a, 9); }, "FF FF", "FF 01"},
         {"clear 16", [](QByteArray &a) { clearUnnecessaryBits(a, 16); }, "FF FF", "FF FF"},
         {"clear past end", [](QByteArray &a) { clearUnnecessaryBits(a, 17); }, "FF FF", "FF FF"},
-        {"set bits",
-         [](QByteArray &a) {
-             setBit(a, 0, true);
-             setBit(a, 15, false);
-         },
-         "00 80", "01 00"},
-        {"set outside",
-         [](QByteArray &a) {
-             setBit(a, 16, true);
-             setBit(a, -1, true);
-         },
-         "00 00", "00 00"},
-        {"set raw",
-         [](QByteArray &a) {
-             setBit(reinterpret_cast<unsigned char *>(a.data()), 9, true);
-             setBit(reinterpret_cast<unsigned char *>(a.data()), -9, true);
-         },
-         "00 00", "00 02"},
-        {"copy",
-         [](QByteArray &a) {
-             QByteArray s = hex("0D");
-             CopyBits(a, s, 6, 4);
-         },
-         "00 00", "40 03"},
-        {"copy inside both only",
-         [](QByteArray &a) {
-             QByteArray s = hex("0D");
-             CopyBits(a, s, 14, 8);
-         },
-         "00 00", "00 40"},
-        {"copy count < 0",
-         [](QByteArray &a) {
-             QByteArray s = hex("FF");
-             CopyBits(a, s, 0, -1);
-         },
-         "00", "00"},
+        {"set bit 0", [](QByteArray &a) { setBit(a, 0, true); }, "00 80", "01 80"},
+        {"clear bit 15", [](QByteArray &a) { setBit(a, 15, false); }, "00 80", "00 00"},
+        {"set bit 16, outside", [](QByteArray &a) { setBit(a, 16, true); }, "00 00", "00 00"},
+        {"set bit -1, outside", [](QByteArray &a) { setBit(a, -1, true); }, "00 00", "00 00"},
+        {"set raw", [](QByteArray &a) { setBit(raw(a), 9, true); }, "00 00", "00 02"},
+        {"set raw, bit < 0", [](QByteArray &a) { setBit(raw(a), -9, true); }, "00 00", "00 00"},
+        {"copy", copyBits("0D", 6, 4), "00 00", "40 03"},
+        {"copy inside both only", copyBits("0D", 14, 8), "00 00", "00 40"},
+        {"copy count < 0", copyBits("FF", 0, -1), "00", "00"},
         {"expand", [](QByteArray &a) { a = ExpandBitsToBytes(a, 0, 4); }, "05", "01 00 01 00"},
         {"expand to the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 6); }, "05", "01 00 00 00 00 00"},
         {"expand past the end", [](QByteArray &a) { a = ExpandBitsToBytes(a, 2, 7); }, "05", ""},
