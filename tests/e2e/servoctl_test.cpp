@@ -213,8 +213,9 @@ TEST(Servoctl, ASignalEndsAnyCommandAndRestoresTheLine)
                                            .arg(QLatin1String(c.signal == SIGINT ? "SIGINT" : "SIGTERM"))),
                   c.status != 0)
             << qPrintable(child.err());
-        if (c.command.contains(QLatin1String("--stats")))
+        if (c.command.contains(QLatin1String("--stats"))) {
             EXPECT_TRUE(holds(child.out(), " max ms\nline: ")) << "a station row";
+        }
         termios after;
         tcgetattr(slave, &after);
         EXPECT_EQ(std::make_tuple(after.c_cflag, after.c_lflag, after.c_iflag, cfgetospeed(&after)),

@@ -318,8 +318,9 @@ TEST(Servosim, LinkTakesOnlyANameThatIsFreeOrALinkIntoDevPts)
                 place(QLatin1String(c.takenOverBy), path);
         });
         EXPECT_EQ(run.status, c.refusal ? 2 : 0) << c.before << ": " << qPrintable(run.err);
-        if (c.refusal)
+        if (c.refusal) {
             EXPECT_EQ(run.err, QStringLiteral("servosim: not replacing %1: it %2\n").arg(path, QLatin1String(c.refusal)));
+        }
         EXPECT_EQ(run.err.contains(QStringLiteral("took %1 over from %2, a terminal still there").arg(path, other.path())),
                   c.before == toOther)
             << c.before << ": " << qPrintable(run.err);

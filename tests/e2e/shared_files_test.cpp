@@ -137,8 +137,9 @@ TEST_F(LockFolder, OurDebtFileIsReadableByAllAndWritableByUsOnly)
 {
     for (const mode_t mask : {mode_t(0), mode_t(077)}) {
         const mode_t old = umask(mask);
-        if (mask == 0)
+        if (mask == 0) {
             ASSERT_TRUE(writeFile(debtPath, "stale\n", 0666));
+        }
         QString said;
         leaveLineDebt(slave, someDebt(), lockDir.path(), &said);
         umask(old);
