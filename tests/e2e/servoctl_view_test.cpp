@@ -1,6 +1,7 @@
-// servoctl's int32 and float views of dwords, signed backups, addresses as
-// manuals write them and the hint after a driver error, as a user sees them
-// on the built-in simulated line. Typed writes read back: docs/servoctl.md's
+// servoctl's int32 and float views of dwords, signed backups and addresses
+// as manuals write them, as a user sees them on the built-in simulated line.
+// Typed writes read back, and the hint after a driver error (no answer, a
+// busy drive, a garbled answer, exceptions 02 and 03): docs/servoctl.md's
 // examples, run by doc_examples.
 #include <QTemporaryDir>
 
@@ -38,29 +39,6 @@ TEST(ServoctlView, ShowsDwordsAsInt32AndFloat)
     ChildProcess child(SERVOCTL_COMMAND, args);
     EXPECT_EQ(child.finish(), 0) << qPrintable(child.err());
     EXPECT_EQ(child.out().split(QLatin1Char('\n')).filter(QStringLiteral(" = ")), expected) << qPrintable(child.out());
-}
-
-// The driver's text, then one hint line; none for failures that already
-// say what to do. No answer and exception 03: docs/servoctl.md's examples;
-// an echoing line: Servoctl.ALineThatEchoesNeedsLocalEcho….
-TEST(ServoctlView, HintsFollowTheDriversErrorOnce)
-{
-    const struct
-    {
-        QStringList args;
-        const char *err; // the error line and the start of its hint
-    } cases[] = {
-        {{"--sim-faults", "exception=1", "--retries", "0", "write", "HR1", "word", "1"},
-         "HR1: exception code:0x06 (write 1 word to 1-HR1)\nservoctl: hint: the drive is busy"},
-        {{"--sim-faults", "corrupt=1", "--retries", "0", "--polls", "3", "--interval", "0", "poll", "HR1"},
-         "poll HR1: CRC error (read 1 word(s) from 1-HR1)\nservoctl: hint: garbled answer: baud rate"},
-    };
-    for (const auto &c : cases) {
-        ChildProcess child(SERVOCTL_COMMAND, QStringList{"--sim"} + c.args);
-        EXPECT_EQ(child.finish(), 1) << qPrintable(child.err());
-        EXPECT_TRUE(holds(child.err(), c.err));
-        EXPECT_EQ(child.err().count(QLatin1String("hint:")), 1) << qPrintable(child.err());
-    }
 }
 
 // The bytes sent, as --trace shows them.
