@@ -1,8 +1,9 @@
-// servoctl's int32 and float views of dwords, signed backups and addresses
-// as manuals write them, as a user sees them on the built-in simulated line.
-// Typed writes read back, and the hint after a driver error (no answer, a
-// busy drive, a garbled answer, exceptions 02 and 03): docs/servoctl.md's
-// examples, run by doc_examples.
+// servoctl's int32 and float views of dwords and signed backups, as a user
+// sees them on the built-in simulated line. Typed writes read back,
+// addresses as manuals write them (-0 and hexadecimal, with the frames they
+// send) and the hint after a driver error (no answer, a busy drive, a
+// garbled answer, exceptions 02 and 03): docs/servoctl.md's examples, run
+// by doc_examples.
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -39,29 +40,6 @@ TEST(ServoctlView, ShowsDwordsAsInt32AndFloat)
     ChildProcess child(SERVOCTL_COMMAND, args);
     EXPECT_EQ(child.finish(), 0) << qPrintable(child.err());
     EXPECT_EQ(child.out().split(QLatin1Char('\n')).filter(QStringLiteral(" = ")), expected) << qPrintable(child.out());
-}
-
-// The bytes sent, as --trace shows them.
-QStringList sent(const Outcome &outcome)
-{
-    QStringList frames;
-    for (const QString &line : outcome.err.split('\n')) {
-        if (line.contains(QLatin1String(" TX ")))
-            frames.append(line.section(QLatin1String(" TX "), 1));
-    }
-    return frames;
-}
-
-// -0 and hexadecimal numbers reach the wire as the plain number they mean
-// (what servoctl shows of them: docs/servoctl.md's example).
-TEST(ServoctlTyped, ManualAddressesMeanTheSameRegisters)
-{
-    const Outcome plain = servoctl(words("--sim --trace write HR17 word 7 then read HR17 word 2"));
-    const Outcome manual = servoctl(words("--sim --trace -0 write HR16 word 7 then read HR0x10 word 2"));
-    ASSERT_EQ(manual.status, 0) << qPrintable(manual.err);
-    EXPECT_EQ(sent(manual), sent(plain));
-    EXPECT_EQ(sent(manual).last(), "01 03 00 10 00 02 C5 CE");
-    EXPECT_EQ(servoctl(words("--sim read HR0x11")).out, "HR17 (0x11) = 0\n");
 }
 
 // A negative set-point is saved with the sign its int16 entry gives, and an
