@@ -1,7 +1,6 @@
 // servoctl's CSV log, and plot drawing one: the writer and reader directly,
 // plot as a user runs it.
 #include <csignal>
-#include <ctime>
 
 #include <unistd.h>
 

@@ -9,9 +9,6 @@
 #include <gtest/gtest.h>
 #include <QPluginLoader>
 #include <QVariant>
-#if QT_VERSION >= 0x050000
-#include <QJsonObject>
-#endif
 
 #include "abstractdeviceinterface.h"
 #include "driverinterface.h"

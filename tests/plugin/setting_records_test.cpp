@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QStringList>
-
 #include "bitwise_crc.h"
 #include "drv_dev_setting.h"
 #include "qt_test_compat.h"
