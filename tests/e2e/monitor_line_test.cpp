@@ -20,14 +20,6 @@
 
 namespace {
 
-// What a kind of thing came to in servosim's counters at exit: "40
-// requests", or a fault by its name after "injected:", "drop 3".
-qint64 counted(const QString &text, const QString &name)
-{
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("(\\d+) %1\\b|\\b%1 (\\d+)").arg(name)).match(text);
-    return match.hasMatch() ? (match.captured(1) + match.captured(2)).toLongLong() : 0;
-}
-
 // How many requests the monitor's statistics judged too soon; -1 when absent.
 qint64 tooSoon(const QString &out)
 {

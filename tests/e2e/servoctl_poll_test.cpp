@@ -20,12 +20,6 @@ QList<qint64> statsRow(const QString &out, int station)
     return numbers;
 }
 
-qint64 injected(const QString &out, const char *kind)
-{
-    const QRegularExpression count(QStringLiteral("injected:.*\\b%1 (\\d+)").arg(QLatin1String(kind)));
-    return count.match(out).captured(1).toLongLong();
-}
-
 } // namespace
 
 // Registers within one request's reach share a read; what each address
@@ -79,13 +73,14 @@ TEST(ServoctlPoll, StatisticsCountWhatTheLineInjected)
     // requests good time-outs CRC exceptions other late retries
     const QList<qint64> row = statsRow(run.out, 1);
     ASSERT_GE(row.size(), 8) << qPrintable(run.out);
+    const QString injected = run.out.section(QStringLiteral("injected:"), 1);
     const qint64 requests = row[0];
-    const qint64 drops = injected(run.out, "drop");
-    const qint64 corrupts = injected(run.out, "corrupt");
-    EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - injected(run.out, "exception"));
+    const qint64 drops = counted(injected, "drop");
+    const qint64 corrupts = counted(injected, "corrupt");
+    EXPECT_EQ(row[1] + row[2] + row[3] + row[5], requests - counted(injected, "exception"));
     EXPECT_GE(row[2], drops);
     EXPECT_EQ(row[2] + row[3] + row[5], drops + corrupts);
-    EXPECT_TRUE(holds(run.out, QStringLiteral(" 06x%1 ").arg(injected(run.out, "exception"))));
+    EXPECT_TRUE(holds(run.out, QStringLiteral(" 06x%1 ").arg(counted(injected, "exception"))));
     // Retried each: only a command's last failure goes unretried. The
     // rates the line was given: FaultPlan.FaultsRepeatFromTheSeedAtTheirRates.
     EXPECT_EQ(row[7], requests - 300);
@@ -98,7 +93,7 @@ TEST(ServoctlPoll, AnotherStationsAnswersAreTheStationAskeds)
     const Outcome run = servoctl(words("--sim --sim-faults station=0.3 --sim-stations 1 --timeout 50 --interval 0 --polls 20 --stats poll HR1"));
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     EXPECT_TRUE(statsRow(run.out, 2).isEmpty()) << qPrintable(run.out);
-    const qint64 wrong = injected(run.out, "station");
+    const qint64 wrong = counted(run.out.section(QStringLiteral("injected:"), 1), "station");
     ASSERT_GT(wrong, 0) << qPrintable(run.out);
     EXPECT_EQ(statsRow(run.out, 1).value(2), wrong) << "each a time-out of station 1";
     EXPECT_TRUE(holds(run.out,

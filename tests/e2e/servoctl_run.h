@@ -41,6 +41,14 @@ inline void expectHeldBy(const QString &url, qint64 pid)
     EXPECT_TRUE(matches(second.err, refusal.arg(QRegularExpression::escape(url)).arg(pid)));
 }
 
+// What a kind of thing came to in servosim's counters at exit: "40
+// requests", or a fault by its name after "injected:", "drop 3".
+inline qint64 counted(const QString &text, const QString &name)
+{
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("(\\d+) %1\\b|\\b%1 (\\d+)").arg(name)).match(text);
+    return match.hasMatch() ? (match.captured(1) + match.captured(2)).toLongLong() : 0;
+}
+
 // The terminal a servosim child serves, once it has printed it; empty when
 // it never did.
 inline QString servedLine(ChildProcess &servosim)
